@@ -1,0 +1,1 @@
+#include "vextest.h"
