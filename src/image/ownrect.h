@@ -1,0 +1,132 @@
+// Region and tile traversal: the one place that knows about ROI clipping,
+// region pairing, tile walks, the tile selector and rectangle gathering.
+// Operations supply an untiled body; the walks below do the rest.
+#pragma once
+
+#include <cstdint>
+
+#include "ownimage.h"
+
+namespace vex {
+
+// ---------------------------------------------------------------------------
+// Regions of untiled images.
+
+// The working region of an image: its ROI (or the whole image) clipped to it.
+struct OwnRegion {
+    char* first;        // first element of the region in its first channel;
+                        // for 1U the byte holding the first bit
+    int bitOffset;      // 1U only: bit index of the first pixel, 0 = MSB
+    int64_t step;       // row stride, recomputed from the layout
+    int64_t planeSize;  // step * height: distance between planes
+    int rows;
+    int cols;
+    int channels;   // channels to process: 1 with a coi, else nChannels
+    int nChannels;  // the image's channel count (pixel stride in pixel order)
+    int coi;        // 0 = all channels
+    int x, y;       // clipped region origin in image coordinates
+    bool plane;     // plane order
+};
+
+// Fills `r`; the region may be empty (rows or cols 0).
+void ownGetRegion(const VexImage* image, OwnRegion* r);
+
+// The form the pixel-wise kernels use. Returns false for an empty region or
+// a coi above nChannels.
+struct OwnRegionOffset {
+    int64_t offset;    // byte offset of the first element from imageData
+    int bitOffset;     // 1U: bit of the first pixel within that byte (0 = MSB)
+    int64_t rowBytes;  // bytes of one region row (pixel order: all channels)
+    int rows;
+    int cols;
+    int channels;  // 1 with a coi, else nChannels
+};
+bool ownRegionOffset(const VexImage* image, OwnRegionOffset* r);
+
+// Equal height, width and dataSize, and each ROI absent or covering the
+// whole image with all channels: the buffers can be processed as one run.
+bool ownSameLayout(const VexImage* a, const VexImage* b);
+
+// ---------------------------------------------------------------------------
+// Tile ranges.
+
+struct OwnTileRange {
+    int rows, cols;        // ROI size (not clipped) or the paired minimum
+    int x0, y0;            // region origin (ROI offsets)
+    int tx0, ty0;          // first tile column and row
+    int offX, offY;        // offset of the region inside the first tile
+    int txCount, tyCount;  // tiles touched
+    int firstW, lastW;     // columns in the first and last tile column
+    int firstH, lastH;     // rows in the first and last tile row
+    int tileW, tileH;
+};
+
+// Range of a tiled image's region; false when there is nothing to do.
+bool ownTileRange(const VexImage* image, OwnTileRange* t);
+// Tiled destination against an untiled source: sizes are the minimum of
+// the two regions, offsets those of the destination.
+bool ownPairTileRange(const VexImage* src, const VexImage* dst, OwnTileRange* t);
+
+// The piece of tile (column j, row i) of a range, relative to the tile
+// (x, y) and to the region (rx, ry).
+struct OwnTilePiece {
+    int tx, ty;   // tile indices
+    int x, y;     // offset inside the tile
+    int w, h;     // size
+    int rx, ry;   // offset from the region's corner
+};
+OwnTilePiece ownTilePiece(const OwnTileRange& t, int j, int i);
+
+// Maps the trailing tile selector onto (j, i) inside the range; false when
+// the named tile lies outside it.
+bool ownSelectTile(const OwnTileRange& t, const int* tile, int* j, int* i);
+
+// Requests a tile; on a missing buffer reports `errorText` with
+// VEX_StsError under `site` and returns null.
+char* ownRequestTile(const OwnSite& site, const VexImage* image, int tx, int ty, int mode,
+                     const char* errorText, int line);
+// Hands a tile back, first restoring its buffer address in tileData.
+void ownReleaseTile(const VexImage* image, int tx, int ty, char* data);
+
+extern const char kErrTileRead[];   // "Error get tile to read"
+extern const char kErrTileWrite[];  // "Error get tile to write"
+
+// ---------------------------------------------------------------------------
+// Walks. `body` runs the operation's untiled path on untiled headers whose
+// ROIs select the rectangles to work on.
+
+using OwnPairBody = void (*)(VexImage* src, VexImage* dst, void* ctx);
+using OwnSingleBody = void (*)(VexImage* image, void* ctx);
+
+// Source to destination, any tiling. The destination's tiles are got with
+// mode 2 (or `dstMode`), the source's with mode 1. Tiles outside the
+// selector are skipped. The callers' roi pointers are restored on every exit.
+void ownWalkPair(const OwnSite& site, VexImage* src, VexImage* dst, const int* tile,
+                 OwnPairBody body, void* ctx);
+
+// One image, written in place (fill-type operations).
+void ownWalkSingle(const OwnSite& site, VexImage* image, const int* tile, OwnSingleBody body,
+                   void* ctx);
+
+// ---------------------------------------------------------------------------
+// Rectangle gathering with border synthesis.
+
+// A vexMalloc'ed copy of the rectangle (x, y, width, height) in the image's
+// layout (rows padded to align; planes one after another). Pixels outside
+// the image come from the border modes. Null on failure (a missing tile is
+// reported with VEX_StsError under `site`; allocation failure with
+// VEX_StsNoMem). *step receives the row stride.
+char* ownGetRect(const OwnSite& site, const VexImage* image, int x, int y, int width, int height,
+                 int* step);
+
+// An untiled header over a gathered rectangle (no ROI, no tiling).
+VexImage ownRectHeader(const VexImage* like, char* data, int width, int height);
+
+// ---------------------------------------------------------------------------
+// Bit runs for 1U rows: copy / fill / swap n bits between any bit offsets,
+// leaving the other bits of the end bytes unchanged.
+void ownCopyBits(const unsigned char* src, int srcBit, unsigned char* dst, int dstBit, int64_t n);
+void ownFillBits(unsigned char* dst, int dstBit, int64_t n, bool ones);
+void ownSwapBits(unsigned char* a, int aBit, unsigned char* b, int bBit, int64_t n);
+
+}  // namespace vex
