@@ -77,6 +77,11 @@ struct OwnTilePiece {
 };
 OwnTilePiece ownTilePiece(const OwnTileRange& t, int j, int i);
 
+// The region of any image (tiled or not): its ROI cut to the image.
+void ownClipRegion(const VexImage* image, int* x, int* y, int* cols, int* rows);
+
+inline int ownCoi(const VexImage* image) { return image->roi ? image->roi->coi : 0; }
+
 // Maps the trailing tile selector onto (j, i) inside the range; false when
 // the named tile lies outside it.
 bool ownSelectTile(const OwnTileRange& t, const int* tile, int* j, int* i);
@@ -87,6 +92,34 @@ char* ownRequestTile(const OwnSite& site, const VexImage* image, int tx, int ty,
                      const char* errorText, int line);
 // Hands a tile back, first restoring its buffer address in tileData.
 void ownReleaseTile(const VexImage* image, int tx, int ty, char* data);
+
+// An untiled header over one tile's buffer, with the local ROI `local`.
+VexImage ownTileView(const VexImage* image, VexROI* local, char* data);
+
+// Runs `visit(j, i)` over the whole range (tile rows outer, columns inner,
+// left to right), or only over the tile the selector names (nothing when it
+// lies outside). Stops when visit returns false.
+template <class Visit>
+void ownForTiles(const OwnTileRange& t, const int* tile, Visit visit) {
+    if (tile) {
+        int j, i;
+        if (ownSelectTile(t, tile, &j, &i)) visit(j, i);
+        return;
+    }
+    for (int i = 0; i < t.tyCount; ++i)
+        for (int j = 0; j < t.txCount; ++j)
+            if (!visit(j, i)) return;
+}
+
+// Puts an image's roi pointer back when a walk ends, on every exit.
+struct OwnRoiGuard {
+    VexImage* image;
+    VexROI* saved;
+    explicit OwnRoiGuard(VexImage* im) : image(im), saved(im->roi) {}
+    ~OwnRoiGuard() { image->roi = saved; }
+    OwnRoiGuard(const OwnRoiGuard&) = delete;
+    OwnRoiGuard& operator=(const OwnRoiGuard&) = delete;
+};
 
 extern const char kErrTileRead[];   // "Error get tile to read"
 extern const char kErrTileWrite[];  // "Error get tile to write"
@@ -103,6 +136,11 @@ using OwnSingleBody = void (*)(VexImage* image, void* ctx);
 // selector are skipped. The callers' roi pointers are restored on every exit.
 void ownWalkPair(const OwnSite& site, VexImage* src, VexImage* dst, const int* tile,
                  OwnPairBody body, void* ctx);
+
+// The same with the source's tile mode and missing-tile text chosen by the
+// caller (an exchange writes both images).
+void ownWalkPairModes(const OwnSite& site, VexImage* src, VexImage* dst, const int* tile,
+                      OwnPairBody body, void* ctx, int srcMode, const char* srcError);
 
 // One image, written in place (fill-type operations).
 void ownWalkSingle(const OwnSite& site, VexImage* image, const int* tile, OwnSingleBody body,

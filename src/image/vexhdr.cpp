@@ -88,8 +88,10 @@ VEXAPI VexImage* vexCreateImageHeader(int nChannels, int alphaChannel, int depth
         std::free(image);
         return nullptr;
     }
-    std::memcpy(image->colorSpace, colorSpace, 4);
-    std::memcpy(image->channelSeq, channelSeq, 4);
+    // Four characters, not terminated; a shorter text is padded with zeros
+    // rather than read past its end.
+    std::strncpy(image->colorSpace, colorSpace, 4);
+    std::strncpy(image->channelSeq, channelSeq, 4);
     image->dataOrder = dataOrder;
     image->origin = origin;
     image->align = align;

@@ -1,0 +1,124 @@
+// Copy, set and exchange of regions.
+#include <algorithm>
+
+#include "image/ownmove.h"
+
+namespace vex {
+namespace {
+
+const OwnSite kCopy{"vexCopy", "vexSCE"};
+const OwnSite kSet{"vexSet", "vexSCE"};
+const OwnSite kExchange{"vexExchange", "vexSCE"};
+
+// Pairs the regions of two untiled images. A channel-count mismatch or an
+// empty common region means there is nothing to do (and nothing to report).
+bool ownPairRegions(const VexImage* a, const VexImage* b, OwnRegion* ra, OwnRegion* rb, int* rows,
+                    int* cols) {
+    ownGetRegion(a, ra);
+    ownGetRegion(b, rb);
+    if (ra->channels != rb->channels) return false;
+    *rows = std::min(ra->rows, rb->rows);
+    *cols = std::min(ra->cols, rb->cols);
+    return *rows > 0 && *cols > 0;
+}
+
+void ownCopyBody(VexImage* src, VexImage* dst, void*) {
+    OwnRegion rs, rd;
+    int rows, cols;
+    if (ownPairRegions(src, dst, &rs, &rd, &rows, &cols))
+        ownCopyRegion(rs, rd, rows, cols, dst->depth);
+}
+
+void ownSwapBody(VexImage* a, VexImage* b, void*) {
+    OwnRegion ra, rb;
+    int rows, cols;
+    if (ownPairRegions(a, b, &ra, &rb, &rows, &cols)) ownSwapRegion(ra, rb, rows, cols, a->depth);
+}
+
+void ownFillBody(VexImage* image, void* ctx) {
+    OwnRegion r;
+    ownGetRegion(image, &r);
+    ownFillRegion(r, r.rows, r.cols, image->depth, *static_cast<int*>(ctx));
+}
+
+// Both images tiled: each tile of B is got for writing, the matching part
+// of A gathered, B's tile copied into A, the gathered part into B's tile.
+void ownExchangeTiled(VexImage* imageA, VexImage* imageB, const int* tile) {
+    OwnTileRange t;
+    if (!ownPairTileRange(imageA, imageB, &t)) return;
+    int ax, ay, acols, arows;
+    ownClipRegion(imageA, &ax, &ay, &acols, &arows);
+    VexROI localB{ownCoi(imageB), 0, 0, 0, 0};
+    ownForTiles(t, tile, [&](int j, int i) {
+        const OwnTilePiece p = ownTilePiece(t, j, i);
+        char* data = ownRequestTile(kExchange, imageB, p.tx, p.ty, VEX_TILE_GET_WRITE,
+                                    kErrTileWrite, __LINE__);
+        if (!data) return false;
+        localB = VexROI{localB.coi, p.x, p.y, p.h, p.w};
+        VexImage viewB = ownTileView(imageB, &localB, data);
+        int step = 0;
+        char* rect = ownGetRect(kExchange, imageA, ax + p.rx, ay + p.ry, p.w, p.h, &step);
+        if (!rect || vexGetErrStatus() < 0) {
+            ownReleaseTile(imageB, p.tx, p.ty, data);
+            vexFree(rect);
+            return false;
+        }
+        VexImage gathered = ownRectHeader(imageA, rect, p.w, p.h);
+        VexROI gatheredRoi{ownCoi(imageA), 0, 0, p.h, p.w};
+        gathered.roi = &gatheredRoi;
+        {
+            OwnRoiGuard guard(imageA);
+            VexROI localA{ownCoi(imageA), ax + p.rx, ay + p.ry, p.h, p.w};
+            imageA->roi = &localA;
+            vexCopy(&viewB, imageA, nullptr);
+        }
+        if (vexGetErrStatus() >= 0) vexCopy(&gathered, &viewB, nullptr);
+        ownReleaseTile(imageB, p.tx, p.ty, data);
+        vexFree(rect);
+        return vexGetErrStatus() >= 0;
+    });
+}
+
+// The depth's range for a fill value.
+int ownLimitFill(unsigned depth, int value) {
+    if (depth == VEX_DEPTH_32S) return value;
+    return static_cast<int>(std::clamp<int64_t>(value, ownDepthMin(depth), ownDepthMax(depth)));
+}
+
+}  // namespace
+}  // namespace vex
+
+using namespace vex;
+
+extern "C" {
+
+VEXAPI void vexCopy(VexImage* srcImage, VexImage* dstImage, const int* tile) {
+    OWN_CHECK_HEADER(kCopy, srcImage);
+    OWN_CHECK_HEADER(kCopy, dstImage);
+    ownCheckCompatible(kCopy, srcImage, dstImage, "srcImage", "dstImage", __LINE__);
+    if (vexGetErrStatus() < 0) return;
+    ownWalkPair(kCopy, srcImage, dstImage, tile, ownCopyBody, nullptr);
+}
+
+VEXAPI void vexSet(VexImage* image, int fillValue, const int* tile) {
+    OWN_CHECK_HEADER(kSet, image);
+    int value = ownLimitFill(image->depth, fillValue);
+    ownWalkSingle(kSet, image, tile, ownFillBody, &value);
+}
+
+VEXAPI void vexExchange(VexImage* imageA, VexImage* imageB, const int* tile) {
+    OWN_CHECK_HEADER(kExchange, imageA);
+    OWN_CHECK_HEADER(kExchange, imageB);
+    ownCheckCompatible(kExchange, imageA, imageB, "srcImage", "dstImage", __LINE__);
+    if (vexGetErrStatus() < 0) return;
+    if (imageA->tileInfo && imageB->tileInfo) {
+        ownExchangeTiled(imageA, imageB, tile);
+        return;
+    }
+    // With one image tiled, that image's tiles are got for writing: both
+    // images are written.
+    ownWalkPairModes(kExchange, imageA, imageB, tile, ownSwapBody, nullptr, VEX_TILE_GET_WRITE,
+                     kErrTileRead);
+}
+
+}  // extern "C"
