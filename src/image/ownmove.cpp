@@ -1,4 +1,5 @@
 #include "ownmove.h"
+#include "ownsimd.h"
 
 #include <algorithm>
 #include <cstring>
@@ -131,14 +132,31 @@ void ownStridedSwap(char* a, int as, char* b, int bs, int n) {
     for (int i = 0; i < n; ++i) std::swap(pa[int64_t(i) * as], pb[int64_t(i) * bs]);
 }
 
+OWN_CLONES void ownFillRun(uint16_t* dst, int n, uint16_t v) {
+    for (int i = 0; i < n; ++i) dst[i] = v;
+}
+OWN_CLONES void ownFillRun(uint32_t* dst, int n, uint32_t v) {
+    for (int i = 0; i < n; ++i) dst[i] = v;
+}
+void ownFillRun(uint8_t* dst, int n, uint8_t v) { std::memset(dst, v, size_t(n)); }
+
 template <class T>
 void ownStridedFill(char* d, int ds, int n, T v) {
     T* dst = reinterpret_cast<T*>(d);
     if (ds == 1) {
-        for (int i = 0; i < n; ++i) dst[i] = v;
+        ownFillRun(dst, n, v);
     } else {
         for (int i = 0; i < n; ++i) dst[int64_t(i) * ds] = v;
     }
+}
+
+// A large block in cache-sized pieces: the C library switches to streaming
+// stores for very large copies, which are slower here than ordinary stores
+// when the destination is read again soon.
+void ownCopyBlock(char* dst, const char* src, size_t n) {
+    constexpr size_t kPiece = size_t(1) << 16;
+    for (size_t done = 0; done < n; done += kPiece)
+        std::memcpy(dst + done, src + done, std::min(kPiece, n - done));
 }
 
 // Walks the matching lane rows of two regions.
@@ -169,8 +187,8 @@ void ownCopyRegion(const OwnRegion& s, const OwnRegion& d, int rows, int cols, u
         // Rows back to back in both images: one block per lane.
         if (ls.step == ld.step && int64_t(bytes) == ls.step) {
             for (int k = 0; k < ls.lanes; ++k)
-                std::memcpy(ld.base + ld.laneStride * k, ls.base + ls.laneStride * k,
-                            bytes * size_t(rows));
+                ownCopyBlock(ld.base + ld.laneStride * k, ls.base + ls.laneStride * k,
+                             bytes * size_t(rows));
             return;
         }
         ownForLaneRows(ls, ld, rows, [&](char* ps, char* pd) { std::memcpy(pd, ps, bytes); });
@@ -208,6 +226,14 @@ void ownSwapRegion(const OwnRegion& a, const OwnRegion& b, int rows, int cols, u
 void ownFillRegion(const OwnRegion& d, int rows, int cols, unsigned depth, int value) {
     if (rows <= 0 || cols <= 0) return;
     const OwnLanes ld = ownLanes(d, cols);
+    // Rows back to back (contiguous lanes without padding): one run per lane.
+    int samples = ld.samples;
+    if (ld.pixStride == 1 && depth != VEX_DEPTH_1U &&
+        int64_t(samples) * ownElemSize(depth) == ld.step) {
+        samples = static_cast<int>(std::min<int64_t>(int64_t(samples) * rows, INT32_MAX));
+        if (int64_t(samples) == int64_t(ld.samples) * rows) rows = 1;
+        else samples = ld.samples;
+    }
     for (int k = 0; k < ld.lanes; ++k) {
         char* lane = ld.base + ld.laneStride * k;
         for (int y = 0; y < rows; ++y) {
@@ -216,14 +242,9 @@ void ownFillRegion(const OwnRegion& d, int rows, int cols, unsigned depth, int v
                 case 1:
                     ownFillBits(reinterpret_cast<unsigned char*>(row), ld.bitOffset, cols, value & 1);
                     break;
-                case 8:
-                    if (ld.pixStride == 1)
-                        std::memset(row, value & 0xFF, size_t(ld.samples));
-                    else
-                        ownStridedFill<uint8_t>(row, ld.pixStride, ld.samples, uint8_t(value));
-                    break;
-                case 16: ownStridedFill<uint16_t>(row, ld.pixStride, ld.samples, uint16_t(value)); break;
-                default: ownStridedFill<uint32_t>(row, ld.pixStride, ld.samples, uint32_t(value)); break;
+                case 8: ownStridedFill<uint8_t>(row, ld.pixStride, samples, uint8_t(value)); break;
+                case 16: ownStridedFill<uint16_t>(row, ld.pixStride, samples, uint16_t(value)); break;
+                default: ownStridedFill<uint32_t>(row, ld.pixStride, samples, uint32_t(value)); break;
             }
         }
     }

@@ -90,8 +90,12 @@ VEXAPI VexImage* vexCreateImageHeader(int nChannels, int alphaChannel, int depth
     }
     // Four characters, not terminated; a shorter text is padded with zeros
     // rather than read past its end.
-    std::strncpy(image->colorSpace, colorSpace, 4);
-    std::strncpy(image->channelSeq, channelSeq, 4);
+    for (int i = 0, endCs = 0, endSeq = 0; i < 4; ++i) {
+        endCs = endCs || colorSpace[i] == '\0';
+        endSeq = endSeq || channelSeq[i] == '\0';
+        image->colorSpace[i] = endCs ? '\0' : colorSpace[i];
+        image->channelSeq[i] = endSeq ? '\0' : channelSeq[i];
+    }
     image->dataOrder = dataOrder;
     image->origin = origin;
     image->align = align;
@@ -119,12 +123,15 @@ VEXAPI void vexAllocateImage(VexImage* image, int fillValue) {
         image->dataSize = 0;
         return;
     }
-    char* block = static_cast<char*>(std::malloc(static_cast<size_t>(size + image->align - 1)));
+    // Buffers start on a 64-byte boundary (a multiple of both alignments):
+    // rows of vector-sized lengths then never split a cache line.
+    constexpr int64_t kBufferAlign = 64;
+    char* block = static_cast<char*>(std::malloc(static_cast<size_t>(size + kBufferAlign - 1)));
     if (!block) return;
     image->dataBlock = block;
     image->dataSize = static_cast<int>(size);
     image->widthStep = static_cast<int>(step);
-    const uintptr_t a = static_cast<uintptr_t>(image->align);
+    const uintptr_t a = static_cast<uintptr_t>(kBufferAlign);
     image->imageData =
         reinterpret_cast<char*>((reinterpret_cast<uintptr_t>(block) + a - 1) / a * a);
     if (fillValue == -1) return;
