@@ -194,6 +194,21 @@ bool ownSelectTile(const OwnTileRange& t, const int* tile, int* j, int* i) {
     return *j >= 0 && *j < t.txCount && *i >= 0 && *i < t.tyCount;
 }
 
+const int* ownMappingTile(const VexImage* dst, const VexMapping* mapping, bool asPixel,
+                          int tile[2]) {
+    if (!mapping || !dst->tileInfo) return nullptr;
+    if (asPixel) {
+        // Floor division, so a pixel left of or above the image names no tile.
+        auto tileOf = [](int p, int size) { return p >= 0 ? p / size : -1 - (-1 - p) / size; };
+        tile[0] = tileOf(mapping->xDst, dst->tileInfo->width);
+        tile[1] = tileOf(mapping->yDst, dst->tileInfo->height);
+    } else {
+        tile[0] = mapping->xDst;
+        tile[1] = mapping->yDst;
+    }
+    return tile;
+}
+
 char* ownRequestTile(const OwnSite& site, const VexImage* image, int tx, int ty, int mode,
                      const char* errorText, int line) {
     VexTileInfo* info = image->tileInfo;

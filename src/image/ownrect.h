@@ -86,6 +86,12 @@ inline int ownCoi(const VexImage* image) { return image->roi ? image->roi->coi :
 // the named tile lies outside it.
 bool ownSelectTile(const OwnTileRange& t, const int* tile, int* j, int* i);
 
+// The trailing VexMapping as a tile selector. Read as a destination pixel
+// (`asPixel`), it names the tile holding (xDst, yDst); otherwise its fields
+// are the tile's column and row. Returns `tile` filled, or null (whole
+// region) for a null mapping or an untiled destination.
+const int* ownMappingTile(const VexImage* dst, const VexMapping* mapping, bool asPixel, int tile[2]);
+
 // Requests a tile; on a missing buffer reports `errorText` with
 // VEX_StsError under `site` and returns null.
 char* ownRequestTile(const OwnSite& site, const VexImage* image, int tx, int ty, int mode,
