@@ -1,0 +1,212 @@
+// The pixel-wise frame shared by the arithmetic, logic, shift and threshold
+// operations: the kernel that lays one piece of each image out as runs of
+// samples, the tile walk that cuts tiled images into such pieces, and the
+// row templates that turn a per-sample rule (ownrules.h) into a row kernel.
+//
+// An operation file holds only its checks and its table of row kernels,
+// indexed by ownDepthIndex of the destination depth.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+
+#include "image/ownimage.h"
+
+// The hot contiguous loops are compiled twice, for AVX2 and for the base
+// instruction set, and the loader picks one per process. VEXLIB_PORTABLE
+// keeps the base version only.
+#if defined(VEXLIB_PORTABLE) || !defined(__x86_64__)
+#define OWN_CLONES
+#else
+#define OWN_CLONES __attribute__((target_clones("avx2", "default")))
+#endif
+
+namespace vex {
+
+// Parameters of one call, read by the rules' constructors.
+struct OwnPixelArgs {
+    int64_t value = 0;     // signed scalar (vexAddS, vexSubtractS, threshold)
+    uint32_t uvalue = 0;   // unsigned scalar (vexMultiplyS)
+    uint32_t pattern = 0;  // bit pattern of the logical scalar operations
+    unsigned shift = 0;    // shift count
+};
+
+// One run of n samples in each image. Sources come first; unused source
+// slots are null. inc is the sample step in elements (1 = contiguous); for
+// 1U, bit is the bit index of the first sample in its byte (0 = MSB).
+struct OwnRun {
+    const void* src[2];
+    int64_t srcInc[2];
+    int srcBit[2];
+    void* dst;
+    int64_t dstInc;
+    int dstBit;
+    int64_t n;
+};
+
+using OwnRowFn = void (*)(const OwnRun& run, const OwnPixelArgs& args);
+
+// Channels an image takes part with: 1 with a non-zero coi, else nChannels.
+inline int ownPixelChannels(const VexImage* image) {
+    return image->roi && image->roi->coi != 0 ? 1 : image->nChannels;
+}
+
+enum OwnPixelFlags : unsigned {
+    kPixelNone = 0,
+    // Tile-walk texts written "((void *)0)" instead of "((void*)(0))".
+    kPixelSpacedNull = 1,
+    // The kernel locates both pieces and compares their channel counts
+    // itself, reporting "The fields of ROI has error" and "The mismath of
+    // number channels" (the threshold's checks).
+    kPixelPieceChecks = 2,
+    // Whole-buffer case as 32-bit words (dataSize / 4 of them).
+    kPixelWholeWords = 4,
+};
+
+struct OwnPixelOp {
+    OwnSite site;
+    const OwnRowFn* rows;  // kDepthCount entries
+    unsigned flags;
+};
+
+// Runs an operation whose argument checks have passed, on two images
+// (srcImage, dstImage) or three (srcImageA, srcImageB, dstImage); the
+// destination is the last. Untiled images go to the kernel at once; with
+// any tiled image the pixel-wise tile walk cuts the work into pieces,
+// restricted to one destination tile by a non-null `tile` when the
+// destination is tiled (after the four dTile checks).
+void ownPixel(const OwnPixelOp& op, VexImage* const* images, int count, const int* tile,
+              const OwnPixelArgs& args);
+
+inline void ownPixel2(const OwnPixelOp& op, VexImage* src, VexImage* dst, const int* tile,
+                      const OwnPixelArgs& args = OwnPixelArgs()) {
+    VexImage* images[2] = {src, dst};
+    ownPixel(op, images, 2, tile, args);
+}
+inline void ownPixel3(const OwnPixelOp& op, VexImage* a, VexImage* b, VexImage* dst,
+                      const int* tile, const OwnPixelArgs& args = OwnPixelArgs()) {
+    VexImage* images[3] = {a, b, dst};
+    ownPixel(op, images, 3, tile, args);
+}
+
+// The scalar pattern of the logical operations for a depth: 1U all bits
+// equal to bit 0 of value, 8-bit the low byte four times, 16-bit the low
+// half twice, 32-bit the value itself.
+uint32_t ownPattern(unsigned depth, uint32_t value);
+
+// ------------------------------------------------------------ row templates
+
+// Contiguous loops. Sources and destination may be the same buffer (an
+// operation in place): each result depends only on the inputs at its own
+// index, which are loaded before it is stored, so exact aliasing is safe.
+template <class Op>
+OWN_CLONES void ownBinaryRun(const typename Op::Sample* __restrict a,
+                             const typename Op::Sample* __restrict b,
+                             typename Op::Sample* __restrict d, int64_t n, const Op op) {
+    for (int64_t i = 0; i < n; ++i) d[i] = op(a[i], b[i]);
+}
+
+template <class Op>
+OWN_CLONES void ownUnaryRun(const typename Op::Sample* __restrict a,
+                            typename Op::Sample* __restrict d, int64_t n, const Op op) {
+    for (int64_t i = 0; i < n; ++i) d[i] = op(a[i]);
+}
+
+template <class Op>
+void ownBinaryRow(const OwnRun& r, const OwnPixelArgs& args) {
+    using T = typename Op::Sample;
+    const Op op(args);
+    const T* a = static_cast<const T*>(r.src[0]);
+    const T* b = static_cast<const T*>(r.src[1]);
+    T* d = static_cast<T*>(r.dst);
+    if (r.srcInc[0] == 1 && r.srcInc[1] == 1 && r.dstInc == 1) {
+        ownBinaryRun(a, b, d, r.n, op);
+        return;
+    }
+    for (int64_t i = 0; i < r.n; ++i) d[i * r.dstInc] = op(a[i * r.srcInc[0]], b[i * r.srcInc[1]]);
+}
+
+template <class Op>
+void ownUnaryRow(const OwnRun& r, const OwnPixelArgs& args) {
+    using T = typename Op::Sample;
+    const Op op(args);
+    const T* a = static_cast<const T*>(r.src[0]);
+    T* d = static_cast<T*>(r.dst);
+    if (r.srcInc[0] == 1 && r.dstInc == 1) {
+        ownUnaryRun(a, d, r.n, op);
+        return;
+    }
+    for (int64_t i = 0; i < r.n; ++i) d[i * r.dstInc] = op(a[i * r.srcInc[0]]);
+}
+
+// ---------------------------------------------------------------- 1U rows
+// n bits from each image's own bit offset. Byte rules apply to the bits in
+// place, so when all offsets agree the middle of the run is whole bytes;
+// otherwise each destination byte gathers the matching bits of the sources.
+
+// k bits (1..8) starting at bit index `bit` of p, left-aligned in a byte.
+inline uint8_t ownTakeBits(const uint8_t* p, int64_t bit, int k) {
+    const int64_t i = bit >> 3;
+    const int sh = static_cast<int>(bit & 7);
+    unsigned v = unsigned(p[i]) << 8;
+    if (sh + k > 8) v |= p[i + 1];
+    return uint8_t(((v << sh) >> 8) & (0xFFu << (8 - k)));
+}
+
+// Bits lo..lo+k-1 of a byte (bit 0 = MSB).
+inline uint8_t ownBitMask(int lo, int k) {
+    return uint8_t((0xFFu >> lo) & (0xFFu << (8 - lo - k)));
+}
+
+template <class F>
+inline void ownBitWalk(const OwnRun& r, int nSrc, F f) {
+    const uint8_t* s0 = static_cast<const uint8_t*>(r.src[0]);
+    const uint8_t* s1 = nSrc > 1 ? static_cast<const uint8_t*>(r.src[1]) : s0;
+    const int b1 = nSrc > 1 ? r.srcBit[1] : r.srcBit[0];
+    uint8_t* d = static_cast<uint8_t*>(r.dst);
+    int64_t done = 0;
+    const bool aligned = r.srcBit[0] == r.dstBit && b1 == r.dstBit;
+    while (done < r.n) {
+        const int64_t pos = r.dstBit + done;
+        const int64_t byte = pos >> 3;
+        const int lo = static_cast<int>(pos & 7);
+        if (aligned && lo == 0 && r.n - done >= 8) {
+            const int64_t whole = (r.n - done) >> 3;
+            f.bytes(s0 + byte, s1 + byte, d + byte, whole);
+            done += whole * 8;
+            continue;
+        }
+        const int k = static_cast<int>(std::min<int64_t>(8 - lo, r.n - done));
+        const uint8_t va = uint8_t(ownTakeBits(s0, r.srcBit[0] + done, k) >> lo);
+        const uint8_t vb = uint8_t(ownTakeBits(s1, b1 + done, k) >> lo);
+        const uint8_t m = ownBitMask(lo, k);
+        d[byte] = uint8_t((d[byte] & ~m) | (f.one(va, vb) & m));
+        done += k;
+    }
+}
+
+template <class Op>
+void ownBitBinaryRow(const OwnRun& r, const OwnPixelArgs& args) {
+    struct {
+        Op op;
+        void bytes(const uint8_t* a, const uint8_t* b, uint8_t* d, int64_t n) const {
+            ownBinaryRun(a, b, d, n, op);
+        }
+        uint8_t one(uint8_t a, uint8_t b) const { return op(a, b); }
+    } f{Op(args)};
+    ownBitWalk(r, 2, f);
+}
+
+template <class Op>
+void ownBitUnaryRow(const OwnRun& r, const OwnPixelArgs& args) {
+    struct {
+        Op op;
+        void bytes(const uint8_t* a, const uint8_t*, uint8_t* d, int64_t n) const {
+            ownUnaryRun(a, d, n, op);
+        }
+        uint8_t one(uint8_t a, uint8_t) const { return op(a); }
+    } f{Op(args)};
+    ownBitWalk(r, 1, f);
+}
+
+}  // namespace vex

@@ -1,0 +1,34 @@
+// vexMultiplyS: dst = Saturate(src * value), value unsigned 32-bit;
+// 1U: src when bit 0 of value is set, else 0.
+#include "arith/ownrules.h"
+
+using namespace vex;
+
+namespace {
+
+const OwnRowFn kMulSRow[] = {
+    ownBitUnaryRow<BitAndS<uint8_t>>, ownUnaryRow<SatMulS<uint8_t>>, ownUnaryRow<SatMulS<int8_t>>,
+    ownUnaryRow<SatMulS<uint16_t>>,   ownUnaryRow<SatMulS<int16_t>>, ownUnaryRow<SatMulS<int32_t>>,
+};
+static_assert(sizeof kMulSRow / sizeof kMulSRow[0] == kDepthCount, "one kernel per depth");
+
+const OwnPixelOp kMulS{{"vexMultiplyS", "vexmuls"}, kMulSRow, kPixelNone};
+
+}  // namespace
+
+extern "C" VEXAPI void vexMultiplyS(VexImage* srcImage, VexImage* dstImage, unsigned int value,
+                                    const int* tile) {
+    const OwnSite& site = kMulS.site;
+    OWN_CHECK_HEADER(site, srcImage);
+    OWN_CHECK_HEADER(site, dstImage);
+    OWN_CHECK(site, srcImage->depth != dstImage->depth, "(srcImage->depth != dstImage->depth)");
+    OWN_CHECK(site, srcImage->dataOrder != dstImage->dataOrder,
+              "(srcImage->dataOrder != dstImage->dataOrder)");
+    const int nChSrc = ownPixelChannels(srcImage);
+    const int nChDst = ownPixelChannels(dstImage);
+    OWN_CHECK(site, nChSrc != nChDst, "(nChSrc != nChDst)");
+    OwnPixelArgs args;
+    args.uvalue = value;
+    args.pattern = ownPattern(dstImage->depth, value);
+    ownPixel2(kMulS, srcImage, dstImage, tile, args);
+}

@@ -1,0 +1,37 @@
+// vexOr: dst = A OR B, bit by bit. Signed and unsigned depths of one width
+// share a kernel.
+#include "arith/ownrules.h"
+
+using namespace vex;
+
+namespace {
+
+const OwnRowFn kOrRow[] = {
+    ownBitBinaryRow<BitOr<uint8_t>>, ownBinaryRow<BitOr<uint8_t>>,  ownBinaryRow<BitOr<uint8_t>>,
+    ownBinaryRow<BitOr<uint16_t>>,   ownBinaryRow<BitOr<uint16_t>>, ownBinaryRow<BitOr<uint32_t>>,
+};
+static_assert(sizeof kOrRow / sizeof kOrRow[0] == kDepthCount, "one kernel per depth");
+
+const OwnPixelOp kOr{{"vexOr", "vexor"}, kOrRow, kPixelNone};
+
+}  // namespace
+
+extern "C" VEXAPI void vexOr(VexImage* srcImageA, VexImage* srcImageB, VexImage* dstImage,
+                             const int* tile) {
+    const OwnSite& site = kOr.site;
+    OWN_CHECK_HEADER(site, srcImageA);
+    OWN_CHECK_HEADER(site, srcImageB);
+    OWN_CHECK_HEADER(site, dstImage);
+    OWN_CHECK(site, srcImageA->depth != dstImage->depth, "(srcImageA->depth != dstImage->depth)");
+    OWN_CHECK(site, srcImageB->depth != dstImage->depth, "(srcImageB->depth != dstImage->depth)");
+    OWN_CHECK(site, srcImageA->dataOrder != dstImage->dataOrder,
+              "(srcImageA->dataOrder != dstImage->dataOrder)");
+    OWN_CHECK(site, srcImageB->dataOrder != dstImage->dataOrder,
+              "(srcImageB->dataOrder != dstImage->dataOrder)");
+    const int nChSrcA = ownPixelChannels(srcImageA);
+    const int nChSrcB = ownPixelChannels(srcImageB);
+    const int nChDst = ownPixelChannels(dstImage);
+    OWN_CHECK(site, nChSrcA != nChDst, "(nChSrcA != nChDst)");
+    OWN_CHECK(site, nChSrcB != nChDst, "(nChSrcB != nChDst)");
+    ownPixel3(kOr, srcImageA, srcImageB, dstImage, tile);
+}
