@@ -1,0 +1,428 @@
+// `vex demo`: a built-in colour test pattern run through every implemented
+// operation family, one PNG per step.
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "imageio.h"
+#include "vexcli.h"
+#include "vexlib.h"
+
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wunused-function"
+#include <stb_easy_font.h>
+#pragma GCC diagnostic pop
+
+namespace vextool {
+namespace {
+
+// ------------------------------------------------------------ the pattern
+
+uint8_t clamp8(int v) { return static_cast<uint8_t>(std::min(255, std::max(0, v))); }
+
+uint8_t* pixelAt(VexImage* img, int x, int y) {
+    return reinterpret_cast<uint8_t*>(img->imageData) + static_cast<size_t>(y) * img->widthStep +
+           static_cast<size_t>(x) * img->nChannels;
+}
+
+void fillRect(VexImage* img, int x0, int y0, int x1, int y1, const uint8_t rgb[3]) {
+    x0 = std::max(0, x0);
+    y0 = std::max(0, y0);
+    x1 = std::min(img->width, x1);
+    y1 = std::min(img->height, y1);
+    for (int y = y0; y < y1; ++y)
+        for (int x = x0; x < x1; ++x) std::memcpy(pixelAt(img, x, y), rgb, 3);
+}
+
+// Draws text with the built-in quad font, each font unit `scale` pixels.
+void drawText(VexImage* img, int x, int y, int scale, const char* text, const uint8_t rgb[3]) {
+    std::vector<char> buf(text, text + std::strlen(text) + 1);
+    std::vector<char> vertices(400 * buf.size() + 1024);
+    const int quads = stb_easy_font_print(0, 0, buf.data(), nullptr, vertices.data(),
+                                          static_cast<int>(vertices.size()));
+    for (int q = 0; q < quads; ++q) {
+        float minX = 1e9f, minY = 1e9f, maxX = -1e9f, maxY = -1e9f;
+        for (int v = 0; v < 4; ++v) {
+            float pos[2];
+            std::memcpy(pos, vertices.data() + (q * 4 + v) * 16, sizeof pos);
+            minX = std::min(minX, pos[0]);
+            maxX = std::max(maxX, pos[0]);
+            minY = std::min(minY, pos[1]);
+            maxY = std::max(maxY, pos[1]);
+        }
+        fillRect(img, x + static_cast<int>(std::lround(minX * scale)), y + static_cast<int>(std::lround(minY * scale)),
+                 x + static_cast<int>(std::lround(maxX * scale)), y + static_cast<int>(std::lround(maxY * scale)), rgb);
+    }
+}
+
+// A small xorshift generator with a fixed key, so every run draws the same
+// noise.
+struct Rng {
+    uint32_t state = 0x9E3779B9u;
+    uint32_t next() {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        return state;
+    }
+};
+
+// RGB test pattern: a gray ramp, colour bars, a colour gradient field with a
+// checkerboard and a zone-plate disc, lines of text, and a noisy gradient
+// band at the bottom. Nothing in it is symmetric, so every flip shows.
+ImagePtr makePattern(int height, int width) {
+    ImagePtr img = makeImage(height, width, 3, VEX_DEPTH_8U, 0);
+    VexImage* p = img.get();
+    const int band1 = height / 8, band2 = height / 4, band3 = height * 3 / 4;
+
+    // Gray ramp, left to right.
+    for (int y = 0; y < band1; ++y)
+        for (int x = 0; x < width; ++x) {
+            const uint8_t v = clamp8(x * 255 / std::max(1, width - 1));
+            uint8_t* px = pixelAt(p, x, y);
+            px[0] = px[1] = px[2] = v;
+        }
+    // Colour bars.
+    static const uint8_t kBars[8][3] = {{255, 255, 255}, {255, 255, 0}, {0, 255, 255}, {0, 255, 0},
+                                        {255, 0, 255},   {255, 0, 0},   {0, 0, 255},   {0, 0, 0}};
+    for (int b = 0; b < 8; ++b) fillRect(p, b * width / 8, band1, (b + 1) * width / 8, band2, kBars[b]);
+
+    // Gradient field: red grows to the right, green downwards, blue along the
+    // anti-diagonal.
+    for (int y = band2; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            uint8_t* px = pixelAt(p, x, y);
+            px[0] = clamp8(x * 255 / std::max(1, width - 1));
+            px[1] = clamp8((y - band2) * 255 / std::max(1, height - band2 - 1));
+            px[2] = clamp8(255 - (x + y) * 255 / std::max(1, width + height - 2));
+        }
+    // Checkerboard with sharp edges in the left quarter.
+    const int cell = std::max(2, height / 48);
+    for (int y = band2 + cell; y < band3 - cell; ++y)
+        for (int x = cell; x < width / 4; ++x) {
+            const bool on = ((x / cell) + (y / cell)) % 2 == 0;
+            uint8_t* px = pixelAt(p, x, y);
+            px[0] = px[1] = px[2] = on ? 240 : 16;
+        }
+    // Zone plate: rings of rising frequency, fine detail that aliases when
+    // the image is decimated.
+    const double cx = width * 0.75, cy = (band2 + band3) / 2.0, radius = (band3 - band2) * 0.45;
+    for (int y = band2; y < band3; ++y)
+        for (int x = width / 2; x < width; ++x) {
+            const double dx = x - cx, dy = y - cy, r2 = dx * dx + dy * dy;
+            if (r2 > radius * radius) continue;
+            const double v = 127.5 + 127.5 * std::cos(r2 * 3.14159265358979 / (2.0 * radius));
+            uint8_t* px = pixelAt(p, x, y);
+            px[0] = clamp8(static_cast<int>(v));
+            px[1] = clamp8(static_cast<int>(v * 0.8 + 20));
+            px[2] = clamp8(static_cast<int>(255 - v));
+        }
+    // Text, with a shadow.
+    const int scale = std::max(1, height / 128);
+    static const uint8_t kWhite[3] = {255, 255, 255}, kBlack[3] = {0, 0, 0}, kYellow[3] = {255, 230, 0};
+    const int tx = width / 4 + 2 * scale, ty = band2 + 4 * scale;
+    const char* lines[] = {"VEXLIB", "test pattern", "0123456789", "ABC abc +-*/"};
+    for (int i = 0; i < 4; ++i) {
+        const int y = ty + i * 12 * scale;
+        if (y + 10 * scale >= band3) break;
+        drawText(p, tx + scale, y + scale, scale, lines[i], kBlack);
+        drawText(p, tx, y, scale, lines[i], i == 0 ? kYellow : kWhite);
+    }
+    // Noise on the bottom band.
+    Rng rng;
+    for (int y = band3; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            uint8_t* px = pixelAt(p, x, y);
+            for (int c = 0; c < 3; ++c) px[c] = clamp8(px[c] + static_cast<int>(rng.next() % 81) - 40);
+        }
+    return img;
+}
+
+// One-channel luma of an RGB image (integer weights summing to 256).
+ImagePtr makeGray(const VexImage* rgb) {
+    ImagePtr g = makeImage(rgb->height, rgb->width, 1, VEX_DEPTH_8U, 0);
+    for (int y = 0; y < rgb->height; ++y)
+        for (int x = 0; x < rgb->width; ++x) {
+            const uint8_t* s = reinterpret_cast<const uint8_t*>(rgb->imageData) + static_cast<size_t>(y) * rgb->widthStep + x * 3;
+            g->imageData[static_cast<size_t>(y) * g->widthStep + x] =
+                static_cast<char>((77 * s[0] + 150 * s[1] + 29 * s[2]) >> 8);
+        }
+    return g;
+}
+
+// The same luma widened to 16 bits (v * 257 spans 0..65535).
+ImagePtr makeGray16(const VexImage* gray) {
+    ImagePtr g = makeImage(gray->height, gray->width, 1, VEX_DEPTH_16U, 0);
+    for (int y = 0; y < gray->height; ++y) {
+        const uint8_t* s = reinterpret_cast<const uint8_t*>(gray->imageData) + static_cast<size_t>(y) * gray->widthStep;
+        uint16_t* d = reinterpret_cast<uint16_t*>(g->imageData + static_cast<size_t>(y) * g->widthStep);
+        for (int x = 0; x < gray->width; ++x) d[x] = static_cast<uint16_t>(s[x] * 257);
+    }
+    return g;
+}
+
+// A 3-channel mask: `inside` in a disc in the middle, `outside` elsewhere.
+ImagePtr makeDiscMask(int height, int width, uint8_t inside, uint8_t outside) {
+    ImagePtr m = makeImage(height, width, 3, VEX_DEPTH_8U, outside);
+    const double cx = width / 2.0, cy = height / 2.0, r = std::min(width, height) * 0.4;
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            if ((x - cx) * (x - cx) + (y - cy) * (y - cy) <= r * r) std::memset(pixelAt(m.get(), x, y), inside, 3);
+    return m;
+}
+
+// ------------------------------------------------------------ the pipeline
+
+// Attaches a ROI for the lifetime of the scope (outside the timed call).
+struct RoiScope {
+    VexImage* img;
+    RoiScope(VexImage* image, int coi, int x, int y, int width, int height) : img(image) {
+        setRoi(img, coi, x, y, width, height);
+    }
+    ~RoiScope() { clearRoi(img); }
+    RoiScope(const RoiScope&) = delete;
+    RoiScope& operator=(const RoiScope&) = delete;
+};
+
+struct Output {
+    const VexImage* image;
+    const char* name;
+};
+
+class Demo {
+public:
+    explicit Demo(std::filesystem::path dir) : dir_(std::move(dir)) {}
+
+    void header() {
+        std::printf("%-3s %-10s %-58s %10s  %s\n", "#", "family", "operation", "time", "file");
+    }
+
+    // Writes images that no library call produced (the inputs).
+    void input(const char* what, std::vector<Output> outs) {
+        const std::string files = save(outs);
+        std::printf("%02d  %-10s %-58s %10s  %s\n", step_, "input", what, "-", files.c_str());
+        ++step_;
+    }
+
+    // Runs one library call, times it, writes its results.
+    template <class F>
+    void run(const char* family, const std::string& what, std::vector<Output> outs, F&& call) {
+        try {
+            const double ms = timedCall(std::forward<F>(call));
+            const std::string files = save(outs);
+            std::printf("%02d  %-10s %-58s %7.3f ms  %s\n", step_, family, what.c_str(), ms, files.c_str());
+        } catch (const ToolError& e) {
+            if (e.code != kExitLibrary) throw;
+            std::printf("%02d  %-10s %-58s %10s  FAILED: %s\n", step_, family, what.c_str(), "-", e.what());
+            ++failures_;
+        }
+        ++step_;
+    }
+
+    int failures() const { return failures_; }
+
+private:
+    std::string save(const std::vector<Output>& outs) {
+        std::string files;
+        char prefix[8];
+        std::snprintf(prefix, sizeof prefix, "%02d-", step_);
+        for (const Output& o : outs) {
+            const std::string name = std::string(prefix) + o.name + ".png";
+            saveImage(o.image, (dir_ / name).string());
+            files += (files.empty() ? "" : " ") + name;
+        }
+        return files;
+    }
+
+    std::filesystem::path dir_;
+    int step_ = 0;
+    int failures_ = 0;
+};
+
+}  // namespace
+
+int runDemo(const std::string& outDir, int height, int width) {
+    std::error_code ec;
+    std::filesystem::create_directories(outDir, ec);
+    if (ec) throw ToolError(kExitIO, "cannot create directory '" + outDir + "': " + ec.message());
+
+    const ImagePtr pattern = makePattern(height, width);
+    const ImagePtr gray = makeGray(pattern.get());
+    const ImagePtr gray16 = makeGray16(gray.get());
+    VexImage* const src = pattern.get();
+    const int H = height, W = width;
+    auto fresh = [&](int fill) { return makeImage(H, W, 3, VEX_DEPTH_8U, fill); };
+    auto same = [&](const VexImage* img) { return cloneImage(img); };
+    char what[160];
+
+    std::printf("vex demo: %dx%d test pattern, results in %s\n", H, W, outDir.c_str());
+    Demo d(outDir);
+    d.header();
+    d.input("built-in pattern: RGB 8U, its luma (gray 8U) and gray 16U",
+            {{src, "pattern-rgb"}, {gray.get(), "pattern-gray"}, {gray16.get(), "pattern-gray16"}});
+
+    // ---- data movement: copy, set, exchange (ROI and COI)
+    ImagePtr copyAll = fresh(0);
+    d.run("move", "vexCopy: whole image", {{copyAll.get(), "copy"}},
+          [&] { vexCopy(src, copyAll.get(), nullptr); });
+
+    ImagePtr canvas = fresh(0);
+    d.run("move", "vexSet: whole image to 128", {{canvas.get(), "set-gray128"}},
+          [&] { vexSet(canvas.get(), 128, nullptr); });
+
+    std::snprintf(what, sizeof what, "vexCopy: ROI %dx%d at (0,%d) into (%d,%d) of the gray image", H / 2, W / 2,
+                  H / 4, W / 2, H / 2);
+    {
+        RoiScope r0(src, 0, 0, H / 4, W / 2, H / 2);
+        RoiScope r1(canvas.get(), 0, W / 2, H / 2, W / 2, H / 2);
+        d.run("move", what, {{canvas.get(), "copy-roi-into-gray"}}, [&] { vexCopy(src, canvas.get(), nullptr); });
+    }
+
+    ImagePtr redOnly = fresh(0);
+    {
+        RoiScope r0(src, 1, 0, 0, W, H);
+        RoiScope r1(redOnly.get(), 1, 0, 0, W, H);
+        d.run("move", "vexCopy: COI 1 (red) only, into a black image", {{redOnly.get(), "copy-coi1-red-only"}}, [&] { vexCopy(src, redOnly.get(), nullptr); });
+    }
+
+    ImagePtr whiteBox = same(src);
+    std::snprintf(what, sizeof what, "vexSet: ROI %dx%d at (%d,%d) to 255", H / 4, W / 4, W / 8, H / 2);
+    {
+        RoiScope r0(whiteBox.get(), 0, W / 8, H / 2, W / 4, H / 4);
+        d.run("move", what, {{whiteBox.get(), "set-roi-white-box"}}, [&] { vexSet(whiteBox.get(), 255, nullptr); });
+    }
+
+    ImagePtr noBlue = same(src);
+    {
+        RoiScope r0(noBlue.get(), 3, 0, 0, W, H);
+        d.run("move", "vexSet: COI 3 (blue) to 0, whole image", {{noBlue.get(), "set-coi3-blue-zero"}}, [&] { vexSet(noBlue.get(), 0, nullptr); });
+    }
+
+    // ---- mirror on each axis, and in place on a region
+    ImagePtr flip0 = fresh(0), flip1 = fresh(0), flipBoth = fresh(0);
+    d.run("mirror", "vexMirror: flipAxis 0 (rows reversed, upside down)", {{flip0.get(), "mirror-flipAxis0-rows"}},
+          [&] { vexMirror(src, flip0.get(), 0, nullptr); });
+    d.run("mirror", "vexMirror: flipAxis 1 (columns reversed, left-right)",
+          {{flip1.get(), "mirror-flipAxis1-columns"}}, [&] { vexMirror(src, flip1.get(), 1, nullptr); });
+    d.run("mirror", "vexMirror: flipAxis -1 (both, a half turn)", {{flipBoth.get(), "mirror-flipAxis-1-both"}},
+          [&] { vexMirror(src, flipBoth.get(), -1, nullptr); });
+    ImagePtr inPlace = same(src);
+    std::snprintf(what, sizeof what, "vexMirror: in place, flipAxis 1 on ROI %dx%d at (%d,%d)", H / 2, W / 2, W / 4,
+                  H / 4);
+    {
+        RoiScope r0(inPlace.get(), 0, W / 4, H / 4, W / 2, H / 2);
+        d.run("mirror", what, {{inPlace.get(), "mirror-inplace-roi"}}, [&] { vexMirror(inPlace.get(), inPlace.get(), 1, nullptr); });
+    }
+
+    ImagePtr exA = same(src), exB = same(flipBoth.get());
+    std::snprintf(what, sizeof what, "vexExchange: left halves of the pattern and its half turn");
+    {
+        RoiScope r0(exA.get(), 0, 0, 0, W / 2, H);
+        RoiScope r1(exB.get(), 0, 0, 0, W / 2, H);
+        d.run("move", what, {{exA.get(), "exchange-a"}, {exB.get(), "exchange-b"}}, [&] { vexExchange(exA.get(), exB.get(), nullptr); });
+    }
+
+    // ---- arithmetic, with scalars and images
+    auto arith = [&](const char* what2, const char* name, auto call) {
+        ImagePtr o = fresh(0);
+        d.run("arith", what2, {{o.get(), name}}, [&] { call(o.get()); });
+    };
+    arith("vexAddS: +80 (brighter, saturates at 255)", "adds-plus80",
+          [&](VexImage* o) { vexAddS(src, o, 80, nullptr); });
+    arith("vexAddS: -80 (darker, saturates at 0)", "adds-minus80",
+          [&](VexImage* o) { vexAddS(src, o, -80, nullptr); });
+    arith("vexSubtractS: 255 - src (swapOperands 1: the negative)", "subs-swap-255-negative",
+          [&](VexImage* o) { vexSubtractS(src, o, 255, 1, nullptr); });
+    arith("vexAdd: pattern + its half turn", "add-pattern-plus-halfturn",
+          [&](VexImage* o) { vexAdd(src, flipBoth.get(), o, nullptr); });
+    arith("vexSubtract: pattern - its left-right mirror", "sub-pattern-minus-mirror",
+          [&](VexImage* o) { vexSubtract(src, flip1.get(), o, 0, nullptr); });
+    arith("vexSubtract: mirror - pattern (swapOperands 1)", "sub-swap-mirror-minus-pattern",
+          [&](VexImage* o) { vexSubtract(src, flip1.get(), o, 1, nullptr); });
+    arith("vexMultiplyS: x2 (contrast, saturates)", "muls-times2",
+          [&](VexImage* o) { vexMultiplyS(src, o, 2u, nullptr); });
+    const ImagePtr mask01 = makeDiscMask(H, W, 1, 0);
+    arith("vexMultiply: by a 0/1 disc mask", "mul-by-disc-mask",
+          [&](VexImage* o) { vexMultiply(src, mask01.get(), o, nullptr); });
+    arith("vexSquare: src x src (saturates at 255)", "square",
+          [&](VexImage* o) { vexSquare(src, o, nullptr); });
+    arith("vexAbs: on 8U a plain copy", "abs", [&](VexImage* o) { vexAbs(src, o, nullptr); });
+    {
+        ImagePtr g = same(src);
+        std::snprintf(what, sizeof what, "vexAddS: +100 on COI 2 (green) in ROI %dx%d at (%d,%d)", H / 2, W / 2, W / 4,
+                      H / 4);
+        {
+            RoiScope r0(src, 2, W / 4, H / 4, W / 2, H / 2);
+            RoiScope r1(g.get(), 2, W / 4, H / 4, W / 2, H / 2);
+            d.run("arith", what, {{g.get(), "adds-coi2-green-roi"}}, [&] { vexAddS(src, g.get(), 100, nullptr); });
+        }
+    }
+
+    // ---- logic and shifts
+    const ImagePtr mask255 = makeDiscMask(H, W, 255, 0);
+    auto logic = [&](const char* what2, const char* name, auto call) {
+        ImagePtr o = fresh(0);
+        d.run("logic", what2, {{o.get(), name}}, [&] { call(o.get()); });
+    };
+    logic("vexAndS: 0xE0 (keep the top 3 bits: posterize)", "ands-0xE0",
+          [&](VexImage* o) { vexAndS(src, o, 0xE0u, nullptr); });
+    logic("vexOrS: 0x1F (set the low 5 bits)", "ors-0x1F", [&](VexImage* o) { vexOrS(src, o, 0x1Fu, nullptr); });
+    logic("vexXorS: 0x80 (flip the top bit)", "xors-0x80", [&](VexImage* o) { vexXorS(src, o, 0x80u, nullptr); });
+    logic("vexNot: invert", "not", [&](VexImage* o) { vexNot(src, o, nullptr); });
+    logic("vexAnd: pattern AND 0/255 disc mask (cut out)", "and-disc-mask",
+          [&](VexImage* o) { vexAnd(src, mask255.get(), o, nullptr); });
+    logic("vexOr: pattern OR 0/255 disc mask (white disc)", "or-disc-mask",
+          [&](VexImage* o) { vexOr(src, mask255.get(), o, nullptr); });
+    logic("vexXor: pattern XOR its left-right mirror", "xor-pattern-mirror",
+          [&](VexImage* o) { vexXor(src, flip1.get(), o, nullptr); });
+    ImagePtr shifted = fresh(0), posterized = fresh(0);
+    d.run("shift", "vexRShiftS: >> 3 (dark: 0..31)", {{shifted.get(), "rshift-3"}},
+          [&] { vexRShiftS(src, shifted.get(), 3u, nullptr); });
+    d.run("shift", "vexLShiftS: << 3 of the previous (posterized to 32 levels)", {{posterized.get(), "lshift-3-of-rshift"}},
+          [&] { vexLShiftS(shifted.get(), posterized.get(), 3u, nullptr); });
+    {
+        ImagePtr o = fresh(0);
+        d.run("shift", "vexLShiftS: << 1 (the top bit is lost: bright areas wrap)", {{o.get(), "lshift-1"}},
+              [&] { vexLShiftS(src, o.get(), 1u, nullptr); });
+    }
+
+    // ---- threshold
+    ImagePtr bin = makeImage(H, W, 1, VEX_DEPTH_8U, 0);
+    d.run("threshold", "vexThreshold: gray < 128 -> 0, else 255", {{bin.get(), "threshold-gray-128"}},
+          [&] { vexThreshold(gray.get(), bin.get(), 128, nullptr); });
+    ImagePtr binRgb = fresh(0);
+    d.run("threshold", "vexThreshold: each RGB channel at 100", {{binRgb.get(), "threshold-rgb-100"}},
+          [&] { vexThreshold(src, binRgb.get(), 100, nullptr); });
+    ImagePtr binCoi = same(src);
+    {
+        RoiScope r0(src, 1, 0, 0, W, H);
+        RoiScope r1(binCoi.get(), 1, 0, 0, W, H);
+        d.run("threshold", "vexThreshold: COI 1 (red) at 128, green and blue kept",
+              {{binCoi.get(), "threshold-coi1-red"}}, [&] { vexThreshold(src, binCoi.get(), 128, nullptr); });
+    }
+
+    // ---- 16-bit samples
+    ImagePtr g16 = makeImage(H, W, 1, VEX_DEPTH_16U, 0);
+    d.run("16U", "vexRShiftS: gray 16U >> 4", {{g16.get(), "gray16-rshift-4"}},
+          [&] { vexRShiftS(gray16.get(), g16.get(), 4u, nullptr); });
+    ImagePtr g16b = makeImage(H, W, 1, VEX_DEPTH_16U, 0);
+    d.run("16U", "vexAddS: gray 16U + 20000 (saturates at 65535)", {{g16b.get(), "gray16-adds-20000"}},
+          [&] { vexAddS(gray16.get(), g16b.get(), 20000, nullptr); });
+    ImagePtr g16c = makeImage(H, W, 1, VEX_DEPTH_16U, 0);
+    d.run("16U", "vexThreshold: gray 16U at 32768", {{g16c.get(), "gray16-threshold-32768"}},
+          [&] { vexThreshold(gray16.get(), g16c.get(), 32768, nullptr); });
+
+    if (d.failures()) {
+        std::fprintf(stderr, "vex: demo: %d step(s) failed\n", d.failures());
+        return kExitLibrary;
+    }
+    return kExitOk;
+}
+
+}  // namespace vextool

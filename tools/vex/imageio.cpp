@@ -1,0 +1,319 @@
+// Image files <-> VexImage. See imageio.h.
+#include "imageio.h"
+
+#include <png.h>
+#include <stb_image.h>
+#include <stb_image_write.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+namespace vextool {
+namespace {
+
+// Channel names per channel count; each literal holds at least 4 bytes
+// because the header copies exactly 4.
+struct ChannelNames {
+    const char* colorSpace;
+    const char* channelSeq;
+    int alphaChannel;
+};
+const ChannelNames kChannelNames[5] = {
+    {"", "", 0},
+    {"GRAY", "G\0\0", 0},
+    {"GRAY", "GA\0", 2},
+    {"RGB", "RGB", 0},
+    {"RGBA", "RGBA", 4},
+};
+
+// Header plus buffer, or null; never throws (used inside the libpng
+// setjmp region too).
+VexImage* tryMakeImage(int height, int width, int nChannels, unsigned depth, int fillValue) {
+    if (nChannels < 1 || nChannels > 4) return nullptr;
+    const ChannelNames& names = kChannelNames[nChannels];
+    VexImage* img = vexCreateImageHeader(nChannels, names.alphaChannel, static_cast<int>(depth),
+                                         names.colorSpace, names.channelSeq, VEX_DATA_ORDER_PIXEL,
+                                         VEX_ORIGIN_TL, 4, height, width, nullptr, nullptr, nullptr);
+    if (!img) return nullptr;
+    vexAllocateImage(img, fillValue);
+    if (!img->imageData) {
+        vexDeallocate(img, VEX_IMAGE_ALL);
+        return nullptr;
+    }
+    return img;
+}
+
+int bytesPerSample(const VexImage* img) { return img->depth == VEX_DEPTH_16U ? 2 : 1; }
+
+std::string lowerExtension(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    const size_t dot = path.find_last_of('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
+    std::string ext = path.substr(dot);
+    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return ext;
+}
+
+// The file must exist, be a regular file and be readable.
+void checkReadable(const std::string& path) {
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0)
+        throw ToolError(kExitIO, "cannot read '" + path + "': " + std::strerror(errno));
+    if (S_ISDIR(st.st_mode)) throw ToolError(kExitIO, "cannot read '" + path + "': is a directory");
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) throw ToolError(kExitIO, "cannot read '" + path + "': " + std::strerror(errno));
+    std::fclose(f);
+    if (st.st_size == 0) throw ToolError(kExitIO, "cannot read '" + path + "': file is empty");
+}
+
+// ------------------------------------------------------------ libpng, 16 bit
+
+struct PngIoState {
+    char message[256];
+    jmp_buf* jump;
+};
+
+void pngError(png_structp png, png_const_charp msg) {
+    auto* st = static_cast<PngIoState*>(png_get_error_ptr(png));
+    std::snprintf(st->message, sizeof st->message, "%s", msg ? msg : "libpng error");
+    longjmp(png_jmpbuf(png), 1);
+}
+void pngWarning(png_structp, png_const_charp) {}
+
+// Reads a PNG whose samples are 16 bits wide into a 16U image. Only plain
+// pointers live across setjmp; they are released on both paths.
+ImagePtr loadPng16(const std::string& path) {
+    PngIoState st{};
+    FILE* fp = std::fopen(path.c_str(), "rb");
+    if (!fp) throw ToolError(kExitIO, "cannot read '" + path + "': " + std::strerror(errno));
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &st, pngError, pngWarning);
+    png_infop info = png ? png_create_info_struct(png) : nullptr;
+    if (!png || !info) {
+        png_destroy_read_struct(png ? &png : nullptr, nullptr, nullptr);
+        std::fclose(fp);
+        throw ToolError(kExitIO, "cannot read '" + path + "': out of memory in libpng");
+    }
+    VexImage* volatile img = nullptr;
+    png_bytep* volatile rows = nullptr;
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_read_struct(&png, &info, nullptr);
+        std::fclose(fp);
+        vexFree(rows);
+        if (img) vexDeallocate(img, VEX_IMAGE_ALL);
+        throw ToolError(kExitIO, "cannot decode '" + path + "': corrupt PNG (" + st.message + ")");
+    }
+    png_init_io(png, fp);
+    png_read_info(png, info);
+    if (png_get_valid(png, info, PNG_INFO_tRNS)) png_set_tRNS_to_alpha(png);
+    png_set_swap(png);  // PNG stores 16-bit samples big-endian
+    png_read_update_info(png, info);
+    const int width = static_cast<int>(png_get_image_width(png, info));
+    const int height = static_cast<int>(png_get_image_height(png, info));
+    const int channels = png_get_channels(png, info);
+    if (png_get_bit_depth(png, info) != 16 || channels < 1 || channels > 4) {
+        std::snprintf(st.message, sizeof st.message, "unexpected layout: %d channels of %d bits",
+                      channels, png_get_bit_depth(png, info));
+        longjmp(png_jmpbuf(png), 1);
+    }
+    img = tryMakeImage(height, width, channels, VEX_DEPTH_16U, -1);
+    if (!img) {
+        std::snprintf(st.message, sizeof st.message, "out of memory");
+        longjmp(png_jmpbuf(png), 1);
+    }
+    rows = static_cast<png_bytep*>(vexMalloc(static_cast<int>(sizeof(png_bytep)) * height));
+    if (!rows) {
+        std::snprintf(st.message, sizeof st.message, "out of memory");
+        longjmp(png_jmpbuf(png), 1);
+    }
+    for (int y = 0; y < height; ++y)
+        rows[y] = reinterpret_cast<png_bytep>(img->imageData + static_cast<size_t>(y) * img->widthStep);
+    png_read_image(png, rows);
+    png_read_end(png, nullptr);
+    png_destroy_read_struct(&png, &info, nullptr);
+    std::fclose(fp);
+    vexFree(rows);
+    return ImagePtr(img);
+}
+
+void savePng16(const VexImage* img, const std::string& path) {
+    PngIoState st{};
+    FILE* fp = std::fopen(path.c_str(), "wb");
+    if (!fp) throw ToolError(kExitIO, "cannot write '" + path + "': " + std::strerror(errno));
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &st, pngError, pngWarning);
+    png_infop info = png ? png_create_info_struct(png) : nullptr;
+    if (!png || !info) {
+        png_destroy_write_struct(png ? &png : nullptr, nullptr);
+        std::fclose(fp);
+        throw ToolError(kExitIO, "cannot write '" + path + "': out of memory in libpng");
+    }
+    png_bytep* volatile rows = nullptr;
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        std::fclose(fp);
+        vexFree(rows);
+        throw ToolError(kExitIO, "cannot write '" + path + "': " + st.message);
+    }
+    static const int kColorType[5] = {0, PNG_COLOR_TYPE_GRAY, PNG_COLOR_TYPE_GRAY_ALPHA,
+                                      PNG_COLOR_TYPE_RGB, PNG_COLOR_TYPE_RGB_ALPHA};
+    png_init_io(png, fp);
+    png_set_IHDR(png, info, static_cast<png_uint_32>(img->width), static_cast<png_uint_32>(img->height),
+                 16, kColorType[img->nChannels], PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+                 PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    png_set_swap(png);
+    rows = static_cast<png_bytep*>(vexMalloc(static_cast<int>(sizeof(png_bytep)) * img->height));
+    if (!rows) {
+        std::snprintf(st.message, sizeof st.message, "out of memory");
+        longjmp(png_jmpbuf(png), 1);
+    }
+    for (int y = 0; y < img->height; ++y)
+        rows[y] = reinterpret_cast<png_bytep>(img->imageData + static_cast<size_t>(y) * img->widthStep);
+    png_write_image(png, rows);
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    vexFree(rows);
+    if (std::fclose(fp) != 0)
+        throw ToolError(kExitIO, "cannot write '" + path + "': " + std::strerror(errno));
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- helpers
+
+const char* depthName(unsigned depth) {
+    switch (depth) {
+        case VEX_DEPTH_1U: return "1U";
+        case VEX_DEPTH_8U: return "8U";
+        case VEX_DEPTH_8S: return "8S";
+        case VEX_DEPTH_16U: return "16U";
+        case VEX_DEPTH_16S: return "16S";
+        case VEX_DEPTH_32S: return "32S";
+        default: return "?";
+    }
+}
+
+unsigned parseDepth(const std::string& text) {
+    std::string t = text;
+    for (char& c : t) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (t == "1U") return VEX_DEPTH_1U;
+    if (t == "8U") return VEX_DEPTH_8U;
+    if (t == "8S") return VEX_DEPTH_8S;
+    if (t == "16U") return VEX_DEPTH_16U;
+    if (t == "16S") return VEX_DEPTH_16S;
+    if (t == "32S") return VEX_DEPTH_32S;
+    return 0;
+}
+
+ImagePtr makeImage(int height, int width, int nChannels, unsigned depth, int fillValue) {
+    if (nChannels < 1 || nChannels > 4)
+        throw ToolError(kExitUsage, "images have 1 to 4 channels, not " + std::to_string(nChannels));
+    if (height < 1 || width < 1)
+        throw ToolError(kExitUsage, "image size " + std::to_string(height) + "x" + std::to_string(width) +
+                                        " is empty");
+    VexImage* raw = tryMakeImage(height, width, nChannels, depth, fillValue);
+    if (!raw)
+        throw ToolError(kExitIO, "cannot make a " + std::to_string(height) + "x" + std::to_string(width) +
+                                     " image of " + std::to_string(nChannels) + " channels, depth " +
+                                     depthName(depth) + " (header refused or out of memory)");
+    return ImagePtr(raw);
+}
+
+ImagePtr cloneImage(const VexImage* src) {
+    ImagePtr img = makeImage(src->height, src->width, src->nChannels, src->depth, -1);
+    std::memcpy(img->imageData, src->imageData, static_cast<size_t>(src->dataSize));
+    return img;
+}
+
+std::string sniffFormat(const std::string& path) {
+    unsigned char b[16] = {0};
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return "";
+    const size_t n = std::fread(b, 1, sizeof b, f);
+    std::fclose(f);
+    if (n >= 8 && std::memcmp(b, "\x89PNG\r\n\x1a\n", 8) == 0) return "PNG";
+    if (n >= 3 && b[0] == 0xFF && b[1] == 0xD8 && b[2] == 0xFF) return "JPEG";
+    if (n >= 2 && b[0] == 'B' && b[1] == 'M') return "BMP";
+    if (n >= 4 && std::memcmp(b, "GIF8", 4) == 0) return "GIF";
+    if (n >= 4 && std::memcmp(b, "8BPS", 4) == 0) return "PSD";
+    if (n >= 2 && b[0] == 'P' && (b[1] == '5' || b[1] == '6')) return b[1] == '5' ? "PGM" : "PPM";
+    if (lowerExtension(path) == ".tga") return "TGA";
+    return "";
+}
+
+ImagePtr loadImage(const std::string& path) {
+    checkReadable(path);
+    const std::string format = sniffFormat(path);
+    if (format.empty()) {
+        int w, h, n;
+        // stb also recognises some formats without a magic number (TGA).
+        if (!stbi_info(path.c_str(), &w, &h, &n))
+            throw ToolError(kExitIO, "unsupported image format in '" + path +
+                                         "' (readable: PNG, BMP, JPEG, PGM/PPM, TGA, GIF)");
+    }
+    const bool wide = stbi_is_16_bit(path.c_str()) != 0;
+    if (wide && format == "PNG") return loadPng16(path);
+
+    int w = 0, h = 0, n = 0;
+    void* data = wide ? static_cast<void*>(stbi_load_16(path.c_str(), &w, &h, &n, 0))
+                      : static_cast<void*>(stbi_load(path.c_str(), &w, &h, &n, 0));
+    if (!data) {
+        const char* why = stbi_failure_reason();
+        throw ToolError(kExitIO, "cannot decode '" + path + "': corrupt or unsupported " +
+                                     (format.empty() ? std::string("image") : format) + " file (" +
+                                     (why ? why : "unknown reason") + ")");
+    }
+    try {
+        ImagePtr img = makeImage(h, w, n, wide ? VEX_DEPTH_16U : VEX_DEPTH_8U, -1);
+        const size_t rowBytes = static_cast<size_t>(w) * n * (wide ? 2 : 1);
+        for (int y = 0; y < h; ++y)
+            std::memcpy(img->imageData + static_cast<size_t>(y) * img->widthStep,
+                        static_cast<const char*>(data) + y * rowBytes, rowBytes);
+        stbi_image_free(data);
+        return img;
+    } catch (...) {
+        stbi_image_free(data);
+        throw;
+    }
+}
+
+void saveImage(const VexImage* img, const std::string& path) {
+    const std::string ext = lowerExtension(path);
+    if (ext != ".png" && ext != ".bmp")
+        throw ToolError(kExitIO, "unsupported output format '" + (ext.empty() ? std::string("(none)") : ext) +
+                                     "' for '" + path + "' (write .png or .bmp)");
+    if (!img || !img->imageData || img->tileInfo || img->dataOrder != VEX_DATA_ORDER_PIXEL ||
+        img->nChannels < 1 || img->nChannels > 4 ||
+        (img->depth != VEX_DEPTH_8U && img->depth != VEX_DEPTH_16U))
+        throw ToolError(kExitIO, "cannot write '" + path + "': only untiled pixel-order 8U or 16U images "
+                                                            "of 1 to 4 channels can be written");
+    if (img->depth == VEX_DEPTH_16U) {
+        if (ext == ".bmp")
+            throw ToolError(kExitIO, "cannot write '" + path + "': BMP holds 8-bit samples; write a 16U image as .png");
+        savePng16(img, path);
+        return;
+    }
+    int ok;
+    errno = 0;
+    if (ext == ".png") {
+        ok = stbi_write_png(path.c_str(), img->width, img->height, img->nChannels, img->imageData,
+                            img->widthStep);
+    } else {
+        // The BMP writer takes tightly packed rows.
+        const size_t rowBytes = static_cast<size_t>(img->width) * img->nChannels * bytesPerSample(img);
+        std::vector<unsigned char> packed(rowBytes * img->height);
+        for (int y = 0; y < img->height; ++y)
+            std::memcpy(&packed[y * rowBytes], img->imageData + static_cast<size_t>(y) * img->widthStep, rowBytes);
+        ok = stbi_write_bmp(path.c_str(), img->width, img->height, img->nChannels, packed.data());
+    }
+    if (!ok)
+        throw ToolError(kExitIO, "cannot write '" + path + "'" +
+                                     (errno ? std::string(": ") + std::strerror(errno) : std::string()));
+}
+
+}  // namespace vextool

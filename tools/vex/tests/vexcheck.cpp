@@ -1,0 +1,298 @@
+// vexcheck: the reference side of the vex end-to-end tests.
+//
+//   vexcheck gen FILE H W C BITS KEY    write a pseudo-random test image
+//                                       (8 bits: .png; 16 bits: .pgm/.ppm;
+//                                       KEY 0: all zeros)
+//   vexcheck size FILE H W C BITS       decode FILE, check its shape
+//   vexcheck same FILE1 FILE2           decode both, require equal samples
+//   vexcheck expect OP FILES... [k=v]   run OP through the library directly
+//                                       on the inputs and compare with the
+//                                       output file(s) vex wrote
+//
+// It decodes files with stb_image only (never with the program's own
+// reader) and builds its VexImage headers itself, so a mistake in the
+// program's file handling or option plumbing shows as a difference.
+// Exit status: 0 pass, 1 mismatch or failure (with a message on stderr).
+#include <stb_image.h>
+#include <stb_image_write.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "vexlib.h"
+
+namespace {
+
+[[noreturn]] void fail(const std::string& msg) {
+    std::fprintf(stderr, "vexcheck: %s\n", msg.c_str());
+    std::exit(1);
+}
+
+struct Deleter {
+    void operator()(VexImage* img) const { vexDeallocate(img, VEX_IMAGE_ALL); }
+};
+using Image = std::unique_ptr<VexImage, Deleter>;
+
+Image create(int h, int w, int c, int bits) {
+    const char* seq[5] = {"", "G\0\0", "GA\0", "RGB", "RGBA"};
+    const char* space[5] = {"", "GRAY", "GRAY", "RGB", "RGBA"};
+    const int alpha = (c == 2 || c == 4) ? c : 0;
+    VexImage* img = vexCreateImageHeader(c, alpha, bits == 16 ? VEX_DEPTH_16U : VEX_DEPTH_8U, space[c], seq[c],
+                                         VEX_DATA_ORDER_PIXEL, VEX_ORIGIN_TL, 4, h, w, nullptr, nullptr, nullptr);
+    if (!img) fail("cannot create a header");
+    vexAllocateImage(img, 0);
+    if (!img->imageData) fail("cannot allocate an image");
+    return Image(img);
+}
+
+int rowBytes(const VexImage* img) { return img->width * img->nChannels * (img->depth == VEX_DEPTH_16U ? 2 : 1); }
+
+Image decode(const std::string& path) {
+    int w, h, c;
+    const bool wide = stbi_is_16_bit(path.c_str()) != 0;
+    void* data = wide ? static_cast<void*>(stbi_load_16(path.c_str(), &w, &h, &c, 0))
+                      : static_cast<void*>(stbi_load(path.c_str(), &w, &h, &c, 0));
+    if (!data) fail("cannot decode '" + path + "': " + (stbi_failure_reason() ? stbi_failure_reason() : "?"));
+    Image img = create(h, w, c, wide ? 16 : 8);
+    const int rb = rowBytes(img.get());
+    for (int y = 0; y < h; ++y)
+        std::memcpy(img->imageData + static_cast<size_t>(y) * img->widthStep, static_cast<char*>(data) + static_cast<size_t>(y) * rb, rb);
+    stbi_image_free(data);
+    return img;
+}
+
+Image clone(const VexImage* src) {
+    Image img = create(src->height, src->width, src->nChannels, src->depth == VEX_DEPTH_16U ? 16 : 8);
+    std::memcpy(img->imageData, src->imageData, static_cast<size_t>(src->dataSize));
+    return img;
+}
+
+// Number of differing sample bytes (rows only, padding ignored); -1 when
+// the shapes differ.
+long differences(const VexImage* a, const VexImage* b) {
+    if (a->height != b->height || a->width != b->width || a->nChannels != b->nChannels || a->depth != b->depth)
+        return -1;
+    long n = 0;
+    const int rb = rowBytes(a);
+    for (int y = 0; y < a->height; ++y) {
+        const char* pa = a->imageData + static_cast<size_t>(y) * a->widthStep;
+        const char* pb = b->imageData + static_cast<size_t>(y) * b->widthStep;
+        for (int i = 0; i < rb; ++i) n += pa[i] != pb[i];
+    }
+    return n;
+}
+
+std::string shape(const VexImage* img) {
+    return std::to_string(img->height) + "x" + std::to_string(img->width) + "x" + std::to_string(img->nChannels) +
+           (img->depth == VEX_DEPTH_16U ? " 16-bit" : " 8-bit");
+}
+
+// -------------------------------------------------------------- gen
+
+int cmdGen(int argc, char** argv) {
+    if (argc != 8) fail("usage: gen FILE H W C BITS KEY");
+    const std::string path = argv[2];
+    const int h = std::atoi(argv[3]), w = std::atoi(argv[4]), c = std::atoi(argv[5]), bits = std::atoi(argv[6]);
+    // KEY 0 writes an all-zero image; any other key a pseudo-random one.
+    const bool zero = std::strtoul(argv[7], nullptr, 0) == 0;
+    uint32_t state = static_cast<uint32_t>(std::strtoul(argv[7], nullptr, 0)) | 1u;
+    auto next = [&]() {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        return state;
+    };
+    const size_t n = static_cast<size_t>(h) * w * c;
+    if (bits == 8) {
+        // Half smooth ramps, half noise, so thresholds and shifts have work.
+        std::vector<unsigned char> px(n);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                for (int k = 0; k < c; ++k) {
+                    const size_t i = (static_cast<size_t>(y) * w + x) * c + k;
+                    px[i] = zero ? 0
+                          : (x < w / 2) ? static_cast<unsigned char>((x * 7 + y * 3 + k * 50) & 0xFF)
+                                        : static_cast<unsigned char>(next() >> 24);
+                }
+        if (!stbi_write_png(path.c_str(), w, h, c, px.data(), w * c)) fail("cannot write " + path);
+        return 0;
+    }
+    if (bits != 16 || (c != 1 && c != 3)) fail("16-bit images are written as PGM (1 channel) or PPM (3)");
+    FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) fail("cannot write " + path);
+    std::fprintf(f, "P%c\n%d %d\n65535\n", c == 1 ? '5' : '6', w, h);
+    for (size_t i = 0; i < n; ++i) {
+        const uint32_t v = zero ? 0 : next() >> 16;
+        const unsigned char be[2] = {static_cast<unsigned char>(v >> 8), static_cast<unsigned char>(v & 0xFF)};
+        std::fwrite(be, 1, 2, f);
+    }
+    std::fclose(f);
+    return 0;
+}
+
+// -------------------------------------------------------------- size, same
+
+int cmdSize(int argc, char** argv) {
+    if (argc != 7) fail("usage: size FILE H W C BITS");
+    Image img = decode(argv[2]);
+    const int h = std::atoi(argv[3]), w = std::atoi(argv[4]), c = std::atoi(argv[5]), bits = std::atoi(argv[6]);
+    const int got = img->depth == VEX_DEPTH_16U ? 16 : 8;
+    if (img->height != h || img->width != w || img->nChannels != c || got != bits)
+        fail(std::string(argv[2]) + ": decoded " + shape(img.get()) + ", expected " + argv[3] + "x" + argv[4] +
+             "x" + argv[5] + " " + argv[6] + "-bit");
+    return 0;
+}
+
+int cmdSame(int argc, char** argv) {
+    if (argc != 4) fail("usage: same FILE1 FILE2");
+    Image a = decode(argv[2]), b = decode(argv[3]);
+    const long d = differences(a.get(), b.get());
+    if (d != 0)
+        fail(std::string(argv[2]) + " and " + argv[3] +
+             (d < 0 ? " differ in shape: " + shape(a.get()) + " vs " + shape(b.get())
+                    : " differ in " + std::to_string(d) + " sample bytes"));
+    return 0;
+}
+
+// -------------------------------------------------------------- expect
+
+struct Options {
+    std::map<std::string, std::string> kv;
+    bool has(const std::string& k) const { return kv.count(k) != 0; }
+    long long num(const std::string& k, long long def = 0) const {
+        auto it = kv.find(k);
+        return it == kv.end() ? def : std::strtoll(it->second.c_str(), nullptr, 0);
+    }
+};
+
+void attachRoi(VexImage* img, const Options& o, const char* side) {
+    const std::string roiKey = std::string(side) + "-roi", coiKey = std::string(side) + "-coi";
+    const std::string rect = o.has(roiKey) ? o.kv.at(roiKey) : (o.has("roi") ? o.kv.at("roi") : "");
+    const int coi = static_cast<int>(o.has(coiKey) ? o.num(coiKey) : o.num("coi"));
+    if (rect.empty() && coi == 0) return;
+    int x = 0, y = 0, w = img->width, h = img->height;
+    if (!rect.empty() && std::sscanf(rect.c_str(), "%d,%d,%d,%d", &x, &y, &w, &h) != 4) fail("bad roi " + rect);
+    img->roi = vexCreateROI(coi, x, y, h, w);
+}
+
+struct OpSpec {
+    const char* name;
+    int nIn;   // input files
+    int nOut;  // output files
+};
+const OpSpec kOps[] = {
+    {"copy", 1, 1},  {"set", 1, 1},   {"exchange", 2, 2}, {"mirror", 1, 1}, {"add", 2, 1},  {"adds", 1, 1},
+    {"sub", 2, 1},   {"subs", 1, 1},  {"mul", 2, 1},      {"muls", 1, 1},   {"square", 1, 1}, {"abs", 1, 1},
+    {"and", 2, 1},   {"or", 2, 1},    {"xor", 2, 1},      {"ands", 1, 1},   {"ors", 1, 1},  {"xors", 1, 1},
+    {"not", 1, 1},   {"lshift", 1, 1}, {"rshift", 1, 1},  {"threshold", 1, 1},
+};
+
+int reportCount = 0;
+int countingReport(int status, const char*, const char* context, const char*, int) {
+    ++reportCount;
+    std::fprintf(stderr, "vexcheck: library report %d: %s\n", status, context ? context : "");
+    return status;
+}
+
+int cmdExpect(int argc, char** argv) {
+    if (argc < 3) fail("usage: expect OP FILES... [key=value...]");
+    const std::string op = argv[2];
+    const OpSpec* spec = nullptr;
+    for (const OpSpec& s : kOps)
+        if (op == s.name) spec = &s;
+    if (!spec) fail("unknown operation " + op);
+    std::vector<std::string> files;
+    Options o;
+    for (int i = 3; i < argc; ++i) {
+        const char* eq = std::strchr(argv[i], '=');
+        if (eq) o.kv[std::string(argv[i], static_cast<size_t>(eq - argv[i]))] = eq + 1;
+        else files.push_back(argv[i]);
+    }
+    if (static_cast<int>(files.size()) != spec->nIn + spec->nOut)
+        fail(op + " takes " + std::to_string(spec->nIn) + " input and " + std::to_string(spec->nOut) + " output files");
+
+    std::vector<Image> in;
+    for (int k = 0; k < spec->nIn; ++k) in.push_back(decode(files[k]));
+    std::vector<Image> dst;
+    if (op == "exchange") {
+        dst.push_back(clone(in[0].get()));
+        dst.push_back(clone(in[1].get()));
+        attachRoi(dst[0].get(), o, "src");
+        attachRoi(dst[1].get(), o, "dst");
+    } else {
+        dst.push_back(o.has("base") ? decode(o.kv.at("base")) : clone(in[0].get()));
+        if (op != "set")
+            for (Image& s : in) attachRoi(s.get(), o, "src");
+        attachRoi(dst[0].get(), o, "dst");
+    }
+
+    VexImage* a = in[0].get();
+    VexImage* b = in.size() > 1 ? in[1].get() : nullptr;
+    VexImage* d = dst[0].get();
+    const int value = static_cast<int>(o.num("value"));
+    const unsigned uvalue = static_cast<unsigned>(o.num("value") & 0xFFFFFFFFLL);
+    const int swap = static_cast<int>(o.num("swapOperands"));
+    const unsigned shift = static_cast<unsigned>(o.num("shift"));
+
+    vexSetErrMode(VEX_ErrModeParent);
+    vexRedirectError(countingReport);
+    vexSetErrStatus(VEX_StsOk);
+    if (op == "copy") vexCopy(a, d, nullptr);
+    else if (op == "set") vexSet(d, static_cast<int>(o.num("fillValue")), nullptr);
+    else if (op == "exchange") vexExchange(d, dst[1].get(), nullptr);
+    else if (op == "mirror") vexMirror(a, d, static_cast<int>(o.num("flipAxis")), nullptr);
+    else if (op == "add") vexAdd(a, b, d, nullptr);
+    else if (op == "adds") vexAddS(a, d, value, nullptr);
+    else if (op == "sub") vexSubtract(a, b, d, swap, nullptr);
+    else if (op == "subs") vexSubtractS(a, d, value, swap, nullptr);
+    else if (op == "mul") vexMultiply(a, b, d, nullptr);
+    else if (op == "muls") vexMultiplyS(a, d, uvalue, nullptr);
+    else if (op == "square") vexSquare(a, d, nullptr);
+    else if (op == "abs") vexAbs(a, d, nullptr);
+    else if (op == "and") vexAnd(a, b, d, nullptr);
+    else if (op == "or") vexOr(a, b, d, nullptr);
+    else if (op == "xor") vexXor(a, b, d, nullptr);
+    else if (op == "ands") vexAndS(a, d, uvalue, nullptr);
+    else if (op == "ors") vexOrS(a, d, uvalue, nullptr);
+    else if (op == "xors") vexXorS(a, d, uvalue, nullptr);
+    else if (op == "not") vexNot(a, d, nullptr);
+    else if (op == "lshift") vexLShiftS(a, d, shift, nullptr);
+    else if (op == "rshift") vexRShiftS(a, d, shift, nullptr);
+    else if (op == "threshold") vexThreshold(a, d, static_cast<int>(o.num("threshold")), nullptr);
+    if (vexGetErrStatus() < 0 || reportCount) fail("the library reported an error for " + op);
+
+    for (int k = 0; k < spec->nOut; ++k) {
+        const std::string& outPath = files[spec->nIn + k];
+        Image got = decode(outPath);
+        const long diff = differences(dst[k].get(), got.get());
+        if (diff != 0)
+            fail(op + ": " + outPath +
+                 (diff < 0 ? " has shape " + shape(got.get()) + ", expected " + shape(dst[k].get())
+                           : " differs from the direct library call in " + std::to_string(diff) + " sample bytes"));
+        // With changed=1 the operation must have altered its first input,
+        // so an output that merely equals the input cannot pass unnoticed.
+        if (o.num("changed") && k == 0) {
+            Image first = decode(files[0]);
+            if (differences(first.get(), got.get()) == 0) fail(op + ": " + outPath + " equals its input");
+        }
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) fail("usage: vexcheck gen|size|same|expect ...");
+    const std::string cmd = argv[1];
+    if (cmd == "gen") return cmdGen(argc, argv);
+    if (cmd == "size") return cmdSize(argc, argv);
+    if (cmd == "same") return cmdSame(argc, argv);
+    if (cmd == "expect") return cmdExpect(argc, argv);
+    fail("unknown command " + cmd);
+}
