@@ -57,10 +57,14 @@ template <class T>
 constexpr T kMin = std::numeric_limits<T>::min();
 template <class T>
 constexpr T kMax = std::numeric_limits<T>::max();
-// Number of values of the depth: a scalar beyond +/- this span saturates
-// every result, so scalars are clamped to it once per call.
+// Number of values of the depth. A factor of at least this span saturates
+// every non-zero product; a term beyond twice the span saturates every sum
+// and difference (value - src included), so scalars are clamped once per
+// call and the arithmetic stays inside the wide type.
 template <class T>
 constexpr int64_t kSpan = int64_t(kMax<T>) - int64_t(kMin<T>) + 1;
+template <class T>
+constexpr int64_t kReach = 2 * kSpan<T>;
 
 template <class T, class W>
 inline T ownSat(W v) {
@@ -112,7 +116,7 @@ struct SatAddS {
     using Sample = T;
     using W = typename OwnTraits<T>::Sum;
     W v;
-    explicit SatAddS(const OwnPixelArgs& p) : v(W(std::clamp(p.value, -kSpan<T>, kSpan<T>))) {}
+    explicit SatAddS(const OwnPixelArgs& p) : v(W(std::clamp(p.value, -kReach<T>, kReach<T>))) {}
     T operator()(T a) const { return ownSat<T>(W(W(a) + v)); }
 };
 
@@ -121,7 +125,7 @@ struct SatSubS {
     using Sample = T;
     using W = typename OwnTraits<T>::Sum;
     W v;
-    explicit SatSubS(const OwnPixelArgs& p) : v(W(std::clamp(p.value, -kSpan<T>, kSpan<T>))) {}
+    explicit SatSubS(const OwnPixelArgs& p) : v(W(std::clamp(p.value, -kReach<T>, kReach<T>))) {}
     T operator()(T a) const { return ownSat<T>(W(W(a) - v)); }
 };
 
@@ -130,7 +134,7 @@ struct SatSubSRev {
     using Sample = T;
     using W = typename OwnTraits<T>::Sum;
     W v;
-    explicit SatSubSRev(const OwnPixelArgs& p) : v(W(std::clamp(p.value, -kSpan<T>, kSpan<T>))) {}
+    explicit SatSubSRev(const OwnPixelArgs& p) : v(W(std::clamp(p.value, -kReach<T>, kReach<T>))) {}
     T operator()(T a) const { return ownSat<T>(W(v - W(a))); }
 };
 
