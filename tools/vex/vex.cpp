@@ -459,6 +459,12 @@ long long Call::number(const char* name) const {
 
 bool has(const Args& a, const char* name) { return a.values.count(name) != 0; }
 
+const char* optDefault(const Command& cmd, const char* name) {
+    for (const Opt& o : cmd.opts)
+        if (std::strcmp(o.name, name) == 0) return o.defVal ? o.defVal : "";
+    return "";
+}
+
 Rect rectOf(const Args& a, const char* name) {
     std::vector<long long> l;
     parseList(a.values.at(name), ',', 4, &l);
@@ -581,6 +587,9 @@ int runOperation(const Command& cmd, const Args& a) {
             } else {
                 expectFiles(cmd, a, 1, 2);
                 if (has(a, "base")) usage(cmd.name, "--base does not apply to set");
+                for (const char* o : {"channels", "depth"})
+                    if (a.values.at(o) != std::string(optDefault(cmd, o)))
+                        usage(cmd.name, std::string("--") + o + " applies only with --size");
                 call.dst.push_back(load(a.files[0]));
                 outputs.push_back(a.files.back());
             }

@@ -87,7 +87,9 @@ make_inputs() {
     "$check" gen rgba.png 47 63 4 8 0x2222 &&
     "$check" gen g16.pgm 47 63 1 16 0x3333 &&
     "$check" gen h16.pgm 47 63 1 16 0x4444 &&
-    "$check" gen z16.ppm 10 20 3 16 0 || {
+    "$check" gen z16.ppm 10 20 3 16 0 &&
+    "$check" gen c16.ppm 9 13 3 16 0x5555 &&
+    "$check" gen j.jpg 16 24 3 8 0x6666 || {
     echo "FAIL: cannot make the test inputs"
     exit 1
   }
@@ -235,6 +237,13 @@ if [ "$group" = ops ]; then
   # 16-bit PNG round trip through libpng (written by vex, re-read by vex)
   t "16U png out" "$vex" copy g16.pgm r16.png && t "16U png in" "$vex" copy r16.png r16b.png &&
     t "16U round trip" "$check" same r16.png r16b.png && t "16U equals source" "$check" same g16.pgm r16b.png
+  t "16U rgb png out" "$vex" not c16.ppm c16.png && t "16U rgb png in" "$vex" not c16.png c16b.png &&
+    t "16U rgb round trip" "$check" same c16.ppm c16b.png
+  # BMP and JPEG in
+  t "bmp in" "$vex" copy o.bmp ob.png && t "bmp round trip" "$check" same rgba.png ob.png
+  t "jpeg info" "$vex" info j.jpg
+  grep -q "j.jpg: JPEG, 16x24 (height x width), 3 channels, 8U" out.txt && pass || fail "jpeg info: $(cat out.txt)"
+  op "jpeg in" not j.jpg o.png -- not j.jpg o.png changed=1
   finish
 fi
 
@@ -257,6 +266,7 @@ if [ "$group" = errors ]; then
   e "missing option argument" 2 "option --threshold needs a value" "$vex" threshold a.png o.png --threshold
   e "file count" 2 "expected A B OUT" "$vex" add a.png o.png
   e "repeated option" 2 "given twice" "$vex" adds a.png o.png --value 1 --value 2
+  e "set shape without size" 2 "--channels applies only with --size" "$vex" set a.png --value 1 --channels 3
   # I/O (3)
   e "missing file" 3 "cannot read 'nosuch.png': No such file or directory" "$vex" not nosuch.png o.png
   e "directory" 3 "cannot read 'adir': is a directory" "$vex" not adir o.png

@@ -1,7 +1,7 @@
 // vexcheck: the reference side of the vex end-to-end tests.
 //
 //   vexcheck gen FILE H W C BITS KEY    write a pseudo-random test image
-//                                       (8 bits: .png; 16 bits: .pgm/.ppm;
+//                                       (8 bits: .png or .jpg; 16 bits: .pgm/.ppm;
 //                                       KEY 0: all zeros)
 //   vexcheck size FILE H W C BITS       decode FILE, check its shape
 //   vexcheck same FILE1 FILE2           decode both, require equal samples
@@ -120,7 +120,10 @@ int cmdGen(int argc, char** argv) {
                           : (x < w / 2) ? static_cast<unsigned char>((x * 7 + y * 3 + k * 50) & 0xFF)
                                         : static_cast<unsigned char>(next() >> 24);
                 }
-        if (!stbi_write_png(path.c_str(), w, h, c, px.data(), w * c)) fail("cannot write " + path);
+        const bool jpeg = path.size() > 4 && path.compare(path.size() - 4, 4, ".jpg") == 0;
+        const int ok = jpeg ? stbi_write_jpg(path.c_str(), w, h, c, px.data(), 90)
+                            : stbi_write_png(path.c_str(), w, h, c, px.data(), w * c);
+        if (!ok) fail("cannot write " + path);
         return 0;
     }
     if (bits != 16 || (c != 1 && c != 3)) fail("16-bit images are written as PGM (1 channel) or PPM (3)");
