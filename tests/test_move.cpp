@@ -311,6 +311,10 @@ TEST(Exchange, MatchesReferenceAndTwiceRestores) {
         EXPECT_EQ(p.a->bytes(), wantA->bytes()) << vt::diffSamples(a, wantA->get());
         EXPECT_EQ(p.b->bytes(), wantB->bytes()) << vt::diffSamples(b, wantB->get());
         rois.expectSame();
+        // Both images are written: one tiled image's tiles are got for
+        // writing; with both tiled, a's are gathered (read) and written.
+        EXPECT_EQ(modesSeen(*p.b) & VEX_TILE_GET_READ, 0);
+        if (!p.lb.tiled) { EXPECT_EQ(modesSeen(*p.a) & VEX_TILE_GET_READ, 0); }
         vexExchange(a, b, sel);
         EXPECT_EQ(p.a->bytes(), bytesA);
         EXPECT_EQ(p.b->bytes(), bytesB);
@@ -331,7 +335,7 @@ TEST(Mirror, MatchesReferenceOverRandomLayouts) {
         VexImage* dst = dstImage.get();
         const int axis = pick(rng, -1, 1);
         std::array<int, 2> buf;
-        const int* sel = inPlace ? nullptr : chooseTile(rng, dst, commonCols(src, dst), commonRows(src, dst), &buf);
+        const int* sel = chooseTile(rng, dst, commonCols(src, dst), commonRows(src, dst), &buf);
         SCOPED_TRACE(traceOf(p, sel) + " | axis " + std::to_string(axis) + (inPlace ? " in place" : ""));
         ImagePtr snapshot = cloneOf(*p.a), want = cloneOf(dstImage);
         refCopy(snapshot->get(), want->get(), sel, axis);
@@ -365,7 +369,9 @@ TEST(TileInvariance, TiledEqualsUntiledAndTilesCompose) {
     const int kTiles[3][2] = {{8, 8}, {16, 8}, {64, 64}};
     for (int trial = 0; trial < 600 && !HasFailure(); ++trial) {
         const int op = trial % 5;
-        Pair p = makePair(rng, trial * 4, op >= 3, op >= 3);  // untiled pair
+        Pair p = makePair(rng, (trial / 5) % 6, op >= 3, op >= 3);  // every depth, untiled
+        p.la.tiled = p.lb.tiled = false;
+        const uint32_t keyA = 1000 + trial, keyB = 2000 + trial;
         for (const auto& ts : kTiles) {
             for (int which = 1; which <= 3; ++which) {  // b, a, both tiled
                 vt::Layout la = p.la, lb = p.lb;
@@ -373,8 +379,8 @@ TEST(TileInvariance, TiledEqualsUntiledAndTilesCompose) {
                 lb.tiled = which != 2;
                 la.tileWidth = lb.tileWidth = ts[0];
                 la.tileHeight = lb.tileHeight = ts[1];
-                ImagePtr a = vt::makeImage(la, 1000 + trial * 4), b = vt::makeImage(lb, 2000 + trial * 4);
-                ImagePtr ua = vt::makeImage(p.la, 1000 + trial * 4), ub = vt::makeImage(p.lb, 2000 + trial * 4);
+                ImagePtr a = vt::makeImage(la, keyA), b = vt::makeImage(lb, keyB);
+                ImagePtr ua = vt::makeImage(p.la, keyA), ub = vt::makeImage(p.lb, keyB);
                 SCOPED_TRACE("op " + std::to_string(op) + " a: " + vt::describe(la) + " | b: " + vt::describe(lb));
                 ImagePtr ta = cloneOf(*a), tb = cloneOf(*b);
                 ops[op](ua->get(), ub->get(), nullptr);

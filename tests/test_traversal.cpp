@@ -370,7 +370,7 @@ TEST(GetRect, MatchesBorderRuleOnEverySide) {
         const int n = depth == VEX_DEPTH_1U ? 1 : pick(rng, 0, 1) ? 3 : 1;
         const int order = pick(rng, 0, 1), align = pick(rng, 0, 1) ? 8 : 4;
         const int H = sizes[pick(rng, 0, 6)], W = sizes[pick(rng, 0, 6)];
-        const bool tiled = trial % 3 == 0;
+        const bool tiled = (trial / 6) % 3 == 0;  // every depth both ways
         const int tw = pick(rng, 0, 1) ? 16 : 8;
         std::unique_ptr<vt::ImageBase> image;
         vt::TiledImage* tiles = nullptr;
@@ -413,6 +413,21 @@ TEST(GetRect, MatchesBorderRuleOnEverySide) {
                 }
         EXPECT_EQ(log.size(), 0u);
     }
+}
+
+// A rectangle spanning more tile columns than fit a small fixed table.
+TEST(GetRect, WideRowOfTiles) {
+    StatusReset reset;
+    vt::ReportLog log;
+    vt::TiledImage image(VEX_DEPTH_8S, 1, 12, 8 * 70 + 3, 8, 8);
+    image.fillPattern(4);
+    Gathered g(image.get(), 2, 3, 8 * 70, 7);
+    ASSERT_NE(g.data, nullptr);
+    expectReadRows(image);
+    EXPECT_EQ(image.calls().size(), 2u * 2 * 71);
+    for (int y = 0; y < 7; ++y)
+        for (int x = 0; x < 8 * 70; ++x) ASSERT_EQ(vt::sample(&g.header, x, y, 1), image.sample(x + 2, y + 3, 1));
+    EXPECT_EQ(log.size(), 0u);
 }
 
 TEST(GetRect, RefusedTileGivesNullAndReleasesTheRest) {
