@@ -3,6 +3,8 @@
 // per-pixel border rule on untiled and tiled images.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -694,6 +696,32 @@ TEST(ImageBorder, RowsAndColumnsMatchPerPixelRule) {
                     }
                     for (size_t b = used; b < run.size(); ++b) ASSERT_EQ(run[b], vt::kSentinel);
                 }
+    }
+}
+
+
+// The test-support store agrees with an untiled image and its pattern
+// reaches both ends of every depth's range.
+TEST(ImageSupport, TileStoreAndPattern) {
+    vt::Image flat(VEX_DEPTH_16S, 3, 13, 21, VEX_DATA_ORDER_PLANE, 8);
+    vt::TiledImage tiled(VEX_DEPTH_16S, 3, 13, 21, 8, 16, VEX_DATA_ORDER_PLANE, 8);
+    flat.fillPattern(3);
+    tiled.fillPattern(3);
+    EXPECT_EQ(vt::diffSamples(flat.get(), tiled.get()), "");
+    tiled.setSample(20, 12, 2, tiled.sample(20, 12, 2) ^ 1);
+    EXPECT_NE(vt::diffSamples(flat.get(), tiled.get()), "");
+    EXPECT_TRUE(tiled.calls().empty());
+    for (unsigned depth : vt::kDepths) {
+        vt::Image image(depth, 1, 8, 8);
+        image.fillPattern(1);
+        int64_t lo = INT64_MAX, hi = INT64_MIN;
+        for (int y = 0; y < 8; ++y)
+            for (int x = 0; x < 8; ++x) {
+                lo = std::min(lo, image.sample(x, y, 1));
+                hi = std::max(hi, image.sample(x, y, 1));
+            }
+        EXPECT_EQ(lo, vt::depthMin(depth)) << vt::depthName(depth);
+        EXPECT_EQ(hi, vt::depthMax(depth)) << vt::depthName(depth);
     }
 }
 
