@@ -102,13 +102,11 @@ int ownBorderCoord(int p, int size, int mode) {
     const int64_t n = size;
     switch (mode & 3) {
         case VEX_BORDER_REFLECT:
-            if (q < 0) {
-                while (q < -n) q += 2 * n;
-            } else {
-                while (q >= n) q -= 2 * n;
-            }
-            if (q < 0) q = -q - 1;
-            return static_cast<int>(q);
+            // Reflection repeats with period 2n (the edge pixel repeated):
+            // 0..n-1 read forwards, n..2n-1 read backwards.
+            q %= 2 * n;
+            if (q < 0) q += 2 * n;
+            return static_cast<int>(q < n ? q : 2 * n - 1 - q);
         case VEX_BORDER_WRAP:
             q %= n;
             if (q < 0) q += n;
