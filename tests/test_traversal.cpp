@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <random>
+#include <tuple>
 #include <vector>
 
 #include "image/ownrect.h"
@@ -48,11 +49,11 @@ Address probe(vt::Image& image, int x, int y, int c) {
 
 // A ROI interval cut to [0, size): start and length (0 when empty).
 void clip(int pos, int len, int size, int* start, int* n) {
-    const int lo = std::max(pos, 0), hi = std::min<int64_t>(int64_t(pos) + len, size);
-    *start = std::min(std::max(pos, 0), size);
-    *n = hi > lo ? hi - lo : 0;
-    if (*n) *start = lo;
+    const int64_t lo = std::max(pos, 0), hi = std::min<int64_t>(int64_t(pos) + len, size);
+    *start = static_cast<int>(std::min<int64_t>(lo, size));
+    *n = hi > lo ? static_cast<int>(hi - lo) : 0;
 }
+using std::make_tuple;
 
 // ---------------------------------------------------------------------------
 // Regions.
@@ -63,16 +64,12 @@ TEST(Region, ClippedAtEdgesAndEmptyBeyond) {
     image.setRoi(0, 95, 96, 10, 10);
     vex::OwnRegion r;
     vex::ownGetRegion(im, &r);
-    EXPECT_EQ(r.rows, 4);
-    EXPECT_EQ(r.cols, 5);
-    EXPECT_EQ(r.first, im->imageData + probe(image, 95, 96, 1).byte);
+    const int64_t at = probe(image, 95, 96, 1).byte;
+    EXPECT_EQ(make_tuple(r.rows, r.cols, r.first - im->imageData), make_tuple(4, 5, at));
     vex::OwnRegionOffset o;
     ASSERT_TRUE(vex::ownRegionOffset(im, &o));
-    EXPECT_EQ(o.offset, probe(image, 95, 96, 1).byte);
-    EXPECT_EQ(o.rows, 4);
-    EXPECT_EQ(o.cols, 5);
-    EXPECT_EQ(o.rowBytes, 5);
-    EXPECT_EQ(o.channels, 1);
+    EXPECT_EQ(make_tuple(o.offset, o.rows, o.cols, o.rowBytes, o.channels),
+              make_tuple(at, 4, 5, int64_t(5), 1));
 
     image.setRoi(0, 120, 0, 10, 10);  // starts right of the image
     vex::ownGetRegion(im, &r);
@@ -80,9 +77,7 @@ TEST(Region, ClippedAtEdgesAndEmptyBeyond) {
     EXPECT_FALSE(vex::ownRegionOffset(im, &o));
     image.setRoi(0, -3, -10, 10, 10);  // negative offsets move to 0; one ends at row 0
     vex::ownGetRegion(im, &r);
-    EXPECT_EQ(r.x, 0);
-    EXPECT_EQ(r.cols, 7);
-    EXPECT_EQ(r.rows, 0);
+    EXPECT_EQ(make_tuple(r.x, r.cols, r.rows), make_tuple(0, 7, 0));
 
     // An empty region through an operation: nothing written, nothing reported.
     StatusReset reset;
@@ -116,27 +111,20 @@ TEST(Region, FirstElementFollowsRoiAndCoi) {
         vex::ownGetRegion(im, &r);
         const Address a = probe(image, x, y, coi ? coi : 1);
         const int esize = depth == VEX_DEPTH_1U ? 1 : vt::depthBits(depth) / 8;
-        EXPECT_EQ(r.first - im->imageData, a.byte);
-        EXPECT_EQ(r.bitOffset, a.bit);
-        EXPECT_EQ(r.step, vt::rowStep(W, depth, n, order, align));
-        EXPECT_EQ(r.planeSize, r.step * H);
-        EXPECT_EQ(r.rows, std::min(im->roi->height, H - y));
-        EXPECT_EQ(r.cols, std::min(im->roi->width, W - x));
-        EXPECT_EQ(r.channels, coi ? 1 : n);
-        EXPECT_EQ(r.coi, coi);
-        EXPECT_EQ(r.plane, order == VEX_DATA_ORDER_PLANE);
+        const int64_t step = vt::rowStep(W, depth, n, order, align);
+        EXPECT_EQ(make_tuple(r.first - im->imageData, r.bitOffset, r.step, r.planeSize),
+                  make_tuple(a.byte, a.bit, step, step * H));
+        EXPECT_EQ(make_tuple(r.rows, r.cols, r.channels, r.coi, r.plane),
+                  make_tuple(std::min(im->roi->height, H - y), std::min(im->roi->width, W - x),
+                             coi ? 1 : n, coi, order == VEX_DATA_ORDER_PLANE));
 
         vex::OwnRegionOffset o;
         ASSERT_TRUE(vex::ownRegionOffset(im, &o));
-        EXPECT_EQ(o.offset, a.byte);
-        EXPECT_EQ(o.bitOffset, a.bit);
-        EXPECT_EQ(o.rows, r.rows);
-        EXPECT_EQ(o.cols, r.cols);
-        EXPECT_EQ(o.channels, r.channels);
-        if (depth == VEX_DEPTH_1U)
-            EXPECT_EQ(o.rowBytes, (a.bit + r.cols + 7) / 8);
-        else
-            EXPECT_EQ(o.rowBytes, int64_t(r.cols) * esize * (order ? 1 : n));
+        // 1U: the bytes a row's bits touch.
+        const int64_t rowBytes = depth == VEX_DEPTH_1U ? (a.bit + r.cols + 7) / 8
+                                                       : int64_t(r.cols) * esize * (order ? 1 : n);
+        EXPECT_EQ(make_tuple(o.offset, o.bitOffset, o.rows, o.cols, o.channels, o.rowBytes),
+                  make_tuple(a.byte, a.bit, r.rows, r.cols, r.channels, rowBytes));
         if (n < 4) {  // a channel of interest above nChannels is a failure
             im->roi->coi = n + 1;
             EXPECT_FALSE(vex::ownRegionOffset(im, &o));
@@ -173,29 +161,19 @@ TEST(TileRange, ColumnsTenToFortyWithSixteenPixelTiles) {
     image.setRoi(0, 10, 5, 20, 31);  // columns 10..40, rows 5..24
     vex::OwnTileRange t;
     ASSERT_TRUE(vex::ownTileRange(image.get(), &t));
-    EXPECT_EQ(t.tx0, 0);
-    EXPECT_EQ(t.txCount, 3);
-    EXPECT_EQ(t.tyCount, 2);
+    EXPECT_EQ(make_tuple(t.tx0, t.txCount, t.ty0, t.tyCount), make_tuple(0, 3, 0, 2));
     const int widths[] = {6, 16, 9}, xs[] = {10, 0, 0}, rxs[] = {0, 6, 22};
     for (int j = 0; j < 3; ++j) {
-        const vex::OwnTilePiece p = vex::ownTilePiece(t, j, 1);
-        EXPECT_EQ(p.tx, j);
-        EXPECT_EQ(p.w, widths[j]);
-        EXPECT_EQ(p.x, xs[j]);
-        EXPECT_EQ(p.rx, rxs[j]);
-        EXPECT_EQ(p.ty, 1);
-        EXPECT_EQ(p.h, 9);
-        EXPECT_EQ(p.ry, 11);
+        const vex::OwnTilePiece p = vex::ownTilePiece(t, j, 1), q = vex::ownTilePiece(t, j, 0);
+        EXPECT_EQ(make_tuple(p.tx, p.w, p.x, p.rx), make_tuple(j, widths[j], xs[j], rxs[j]));
+        EXPECT_EQ(make_tuple(p.ty, p.h, p.y, p.ry, q.h, q.y), make_tuple(1, 9, 0, 11, 11, 5));
     }
-    EXPECT_EQ(vex::ownTilePiece(t, 0, 0).h, 11);
-    EXPECT_EQ(vex::ownTilePiece(t, 0, 0).y, 5);
 
     int j, i;
     const int first[] = {0, 0}, last[] = {2, 1}, right[] = {3, 0}, below[] = {0, 2}, neg[] = {-1, 0};
     EXPECT_TRUE(vex::ownSelectTile(t, first, &j, &i));
     EXPECT_TRUE(vex::ownSelectTile(t, last, &j, &i));
-    EXPECT_EQ(j, 2);
-    EXPECT_EQ(i, 1);
+    EXPECT_EQ(make_tuple(j, i), make_tuple(2, 1));
     EXPECT_FALSE(vex::ownSelectTile(t, right, &j, &i));
     EXPECT_FALSE(vex::ownSelectTile(t, below, &j, &i));
     EXPECT_FALSE(vex::ownSelectTile(t, neg, &j, &i));
@@ -203,8 +181,7 @@ TEST(TileRange, ColumnsTenToFortyWithSixteenPixelTiles) {
     ASSERT_TRUE(vex::ownTileRange(image.get(), &t));
     EXPECT_FALSE(vex::ownSelectTile(t, first, &j, &i));
     EXPECT_TRUE(vex::ownSelectTile(t, last, &j, &i));
-    EXPECT_EQ(j, 0);
-    EXPECT_EQ(i, 0);
+    EXPECT_EQ(make_tuple(j, i), make_tuple(0, 0));
 }
 
 TEST(TileRange, PairUsesSmallerSizeAndDestinationOffsets) {
@@ -214,10 +191,7 @@ TEST(TileRange, PairUsesSmallerSizeAndDestinationOffsets) {
     dst.setRoi(0, 9, 7, 15, 5);
     vex::OwnTileRange t;
     ASSERT_TRUE(vex::ownPairTileRange(src.get(), dst.get(), &t));
-    EXPECT_EQ(t.rows, 10);
-    EXPECT_EQ(t.cols, 5);
-    EXPECT_EQ(t.x0, 9);
-    EXPECT_EQ(t.y0, 7);
+    EXPECT_EQ(make_tuple(t.rows, t.cols, t.x0, t.y0), make_tuple(10, 5, 9, 7));
     src.setRoi(0, 31, 0, 5, 5);  // empty source region: nothing to do
     EXPECT_FALSE(vex::ownPairTileRange(src.get(), dst.get(), &t));
 }
@@ -254,21 +228,15 @@ TEST(TileRange, PiecesPartitionTheRegion) {
                                 : vex::ownTileRange(dst.get(), &t);
         ASSERT_EQ(any, rows > 0 && cols > 0);
         if (!any) continue;
-        EXPECT_EQ(t.rows, rows);
-        EXPECT_EQ(t.cols, cols);
+        EXPECT_EQ(make_tuple(t.rows, t.cols), make_tuple(rows, cols));  // clipped sizes
         std::vector<int> covered(size_t(rows) * cols, 0);
         for (int i = 0; i < t.tyCount; ++i)
             for (int j = 0; j < t.txCount; ++j) {
                 const vex::OwnTilePiece p = vex::ownTilePiece(t, j, i);
-                ASSERT_TRUE(p.w > 0 && p.h > 0 && p.x >= 0 && p.y >= 0);
-                ASSERT_LE(p.x + p.w, tw);
-                ASSERT_LE(p.y + p.h, th);
-                ASSERT_LT(p.tx, dst.tilesX());
-                ASSERT_LT(p.ty, dst.tilesY());
-                ASSERT_EQ(p.tx * tw + p.x, x0 + p.rx);
-                ASSERT_EQ(p.ty * th + p.y, y0 + p.ry);
-                ASSERT_LE(p.rx + p.w, cols);
-                ASSERT_LE(p.ry + p.h, rows);
+                ASSERT_TRUE(p.w > 0 && p.h > 0 && p.x >= 0 && p.y >= 0 && p.x + p.w <= tw &&
+                            p.y + p.h <= th && p.tx < dst.tilesX() && p.ty < dst.tilesY() &&
+                            p.rx + p.w <= cols && p.ry + p.h <= rows) << j << "," << i;
+                ASSERT_EQ(make_tuple(p.tx * tw + p.x, p.ty * th + p.y), make_tuple(x0 + p.rx, y0 + p.ry));
                 for (int v = 0; v < p.h; ++v)
                     for (int u = 0; u < p.w; ++u) ++covered[size_t(p.ry + v) * cols + p.rx + u];
             }
@@ -351,9 +319,7 @@ void expectReadRows(const vt::TiledImage& image) {
             EXPECT_EQ(calls[k], (vt::TileCall{got[g].xIndex, got[g].yIndex, VEX_TILE_RELEASE}));
         }
     }
-    EXPECT_EQ(image.outstanding(), 0);
-    EXPECT_EQ(image.releaseMismatches(), 0);
-    EXPECT_EQ(image.badCalls(), 0);
+    EXPECT_EQ(make_tuple(image.outstanding(), image.releaseMismatches(), image.badCalls()), make_tuple(0, 0, 0));
 }
 
 // Every pixel of random rectangles (inside, across each side and corner,
@@ -372,14 +338,9 @@ TEST(GetRect, MatchesBorderRuleOnEverySide) {
         const int H = sizes[pick(rng, 0, 6)], W = sizes[pick(rng, 0, 6)];
         const bool tiled = (trial / 6) % 3 == 0;  // every depth both ways
         const int tw = pick(rng, 0, 1) ? 16 : 8;
-        std::unique_ptr<vt::ImageBase> image;
-        vt::TiledImage* tiles = nullptr;
-        if (tiled) {
-            tiles = new vt::TiledImage(depth, n, H, W, tw, 8, order, align);
-            image.reset(tiles);
-        } else {
-            image.reset(new vt::Image(depth, n, H, W, order, align));
-        }
+        vt::TiledImage* tiles = tiled ? new vt::TiledImage(depth, n, H, W, tw, 8, order, align) : nullptr;
+        std::unique_ptr<vt::ImageBase> image(tiles ? static_cast<vt::ImageBase*>(tiles)
+                                                   : new vt::Image(depth, n, H, W, order, align));
         image->fillPattern(trial);
         VexImage* im = image->get();
         for (int s = 0; s < 4; ++s) {
@@ -442,12 +403,9 @@ TEST(GetRect, RefusedTileGivesNullAndReleasesTheRest) {
     vexFree(data);
     EXPECT_EQ(vexGetErrStatus(), VEX_StsError);
     ASSERT_EQ(log.size(), 1u);
-    EXPECT_EQ(log[0].status, VEX_StsError);
-    EXPECT_EQ(log[0].funcName, "vexTraversalTest");
-    EXPECT_EQ(log[0].context, "Error get tile to read");
-    EXPECT_EQ(image.outstanding(), 0);
-    EXPECT_EQ(image.releaseMismatches(), 0);
-    EXPECT_EQ(image.badCalls(), 0);
+    EXPECT_EQ(make_tuple(log[0].status, log[0].funcName, log[0].context),
+              make_tuple(VEX_StsError, std::string("vexTraversalTest"), std::string("Error get tile to read")));
+    EXPECT_EQ(make_tuple(image.outstanding(), image.releaseMismatches(), image.badCalls()), make_tuple(0, 0, 0));
     const std::vector<vt::TileCall> want = {
         {0, 0, 1}, {1, 0, 1}, {2, 0, 1}, {2, 0, 4}, {1, 0, 4}, {0, 0, 4},
         {0, 1, 1}, {1, 1, 1}, {0, 1, 4}};
