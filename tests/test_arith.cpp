@@ -38,10 +38,10 @@ struct Op {
     int nSrc;
     Call call;
     Ref ref;
-    bool scalar;      // takes a 32-bit scalar
-    bool flag;        // takes swapOperands
-    bool no1U;        // refuses 1U
-    bool spacedNull;  // "((void *)0)" notation in tile-walk texts
+    bool scalar = false;      // takes a 32-bit scalar
+    bool flag = false;        // takes swapOperands
+    bool no1U = false;        // refuses 1U
+    bool spacedNull = false;  // "((void *)0)" notation in tile-walk texts
 };
 
 bool is1U(unsigned d) { return d == VEX_DEPTH_1U; }
@@ -390,15 +390,18 @@ TEST_P(Matrix, MatchesReferenceOverRandomLayouts) {
             ASSERT_EQ(log.size(), clears ? 2u : 1u);
             EXPECT_EQ(log[0].context, failure);
             EXPECT_EQ(log[0].funcName, clears ? "vexAndS" : name == "vexNot" ? "vexXorS" : name);
-            if (clears) EXPECT_EQ(log[1].status, VEX_StsBackTrace);
+            if (clears) {
+                EXPECT_EQ(log[1].status, VEX_StsBackTrace);
+            }
             continue;
         }
         ASSERT_EQ(log.size(), 0u) << log[0].funcName << ": " << log[0].context;
         EXPECT_EQ(vt::diffSamples(dst->get(), expect->get()), "");
         bool anyTiled = false;
         for (VexImage* im : in) anyTiled = anyTiled || im->tileInfo;
-        if (!anyTiled && !dl.tiled)
+        if (!anyTiled && !dl.tiled) {
             EXPECT_TRUE(dst->bytes() == expect->bytes()) << "bytes outside the samples";
+        }
         for (size_t i = 0; i < in.size(); ++i) EXPECT_EQ(in[i]->roi, rois[i]);
         for (auto* im : {dst.get(), srcs[0].get()})
             if (auto* t = dynamic_cast<vt::TiledImage*>(im)) {
@@ -529,6 +532,22 @@ TEST(Saturation, AllLimitPairsMatchTheExactClampedResult) {
                             << name << " " << vt::depthName(depth) << " " << a[i] << " s " << s << " flag "
                             << flag;
                 }
+    }
+}
+
+// 8-bit sums and differences are exact for every pair of samples.
+TEST(Saturation, EveryEightBitPair) {
+    for (unsigned depth : {VEX_DEPTH_8U, VEX_DEPTH_8S}) {
+        std::vector<int64_t> a, b;
+        for (int64_t x = vt::depthMin(depth); x <= vt::depthMax(depth); ++x)
+            for (int64_t y = vt::depthMin(depth); y <= vt::depthMax(depth); ++y) a.push_back(x), b.push_back(y);
+        for (const char* name : {"vexAdd", "vexSubtract", "vexMultiply"})
+            for (int flag = 0; flag < 2; ++flag) {
+                const Op& o = op(name);
+                const auto out = apply(o, depth, a, b, 0, flag);
+                for (size_t i = 0; i < a.size(); ++i)
+                    ASSERT_EQ(out[i], o.ref(depth, a[i], b[i], 0, flag)) << name << " " << a[i] << ", " << b[i];
+            }
     }
 }
 
