@@ -64,10 +64,13 @@ bool selected(const VexImage* d, const int* sel, int x, int y) {
     return !sel || (x / d->tileInfo->width == sel[0] && y / d->tileInfo->height == sel[1]);
 }
 
-// Calls fn(si, sj, di, dj, k) over the common part of two regions.
+// Calls fn(rs, rd, si, sj, i, j) for each pixel (i, j) of the common part of
+// two regions, inside the selected tile, with its source pixel (si, sj)
+// flipped by `axis` (kNoFlip: not flipped).
+constexpr int kNoFlip = 1 << 8;
 void forPairs(const VexImage* s, const VexImage* d, const int* sel,
               const std::function<void(const Region&, const Region&, int, int, int, int)>& fn,
-              int axis = 1 << 8) {
+              int axis = kNoFlip) {
     const Region rs = regionOf(s), rd = regionOf(d);
     if (rs.ch.size() != rd.ch.size()) return;
     const int rows = std::min(rs.rows, rd.rows), cols = std::min(rs.cols, rd.cols);
@@ -80,7 +83,7 @@ void forPairs(const VexImage* s, const VexImage* d, const int* sel,
         }
 }
 
-void refCopy(const VexImage* s, VexImage* d, const int* sel, int axis = 1 << 8) {
+void refCopy(const VexImage* s, VexImage* d, const int* sel, int axis = kNoFlip) {
     forPairs(s, d, sel, [&](const Region& rs, const Region& rd, int si, int sj, int i, int j) {
         for (size_t k = 0; k < rs.ch.size(); ++k)
             vt::setSample(d, rd.x + j, rd.y + i, rd.ch[k], vt::sample(s, rs.x + sj, rs.y + si, rs.ch[k]));
