@@ -75,7 +75,12 @@ void ownExchangeTiled(VexImage* imageA, VexImage* imageB, const int* tile) {
         if (vexGetErrStatus() >= 0) vexCopy(&gathered, &viewB, nullptr);
         ownReleaseTile(imageB, p.tx, p.ty, data);
         vexFree(rect);
-        return vexGetErrStatus() >= 0;
+        if (vexGetErrStatus() < 0) {
+            // The copy reported the failure; add this call to the trail.
+            vexError(VEX_StsBackTrace, kExchange.func, "", kExchange.file, __LINE__);
+            return false;
+        }
+        return true;
     });
 }
 
