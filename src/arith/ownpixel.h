@@ -10,6 +10,10 @@
 #include <algorithm>
 #include <cstdint>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "image/ownimage.h"
 
 // The hot contiguous loops are compiled twice, for AVX2 and for the base
@@ -96,20 +100,78 @@ uint32_t ownPattern(unsigned depth, uint32_t value);
 
 // ------------------------------------------------------------ row templates
 
+// Runs of at least this many destination bytes are written past the cache
+// (non-temporal stores, a cache line at a time): an image that large does
+// not stay cached for the next call anyway, and the stores then cost no
+// read of the destination line.
+constexpr int64_t kStreamBytes = int64_t(8) << 20;
+
+#if defined(__SSE2__)
+// One 64-byte line from an aligned temporary to aligned memory.
+__attribute__((always_inline)) inline void ownStreamLine(void* dst, const void* line) {
+    const __m128i* s = static_cast<const __m128i*>(line);
+    __m128i* d = static_cast<__m128i*>(dst);
+    _mm_stream_si128(d, _mm_load_si128(s));
+    _mm_stream_si128(d + 1, _mm_load_si128(s + 1));
+    _mm_stream_si128(d + 2, _mm_load_si128(s + 2));
+    _mm_stream_si128(d + 3, _mm_load_si128(s + 3));
+}
+// Elements before d reaches a line boundary, or -1 when a long run cannot
+// be streamed (short, or not element-aligned).
+template <class T>
+inline int64_t ownStreamHead(const T* d, int64_t n) {
+    const uintptr_t address = reinterpret_cast<uintptr_t>(d);
+    if (n * int64_t(sizeof(T)) < kStreamBytes || address % sizeof(T) != 0) return -1;
+    return int64_t((64 - address % 64) % 64 / sizeof(T));
+}
+#endif
+
 // Contiguous loops. Sources and destination may be the same buffer (an
 // operation in place): each result depends only on the inputs at its own
 // index, which are loaded before it is stored, so exact aliasing is safe.
+// The streamed part computes a line of results into a temporary that the
+// compiler keeps in registers.
 template <class Op>
 OWN_CLONES void ownBinaryRun(const typename Op::Sample* __restrict a,
                              const typename Op::Sample* __restrict b,
                              typename Op::Sample* __restrict d, int64_t n, const Op op) {
-    for (int64_t i = 0; i < n; ++i) d[i] = op(a[i], b[i]);
+    using T = typename Op::Sample;
+    int64_t i = 0;
+#if defined(__SSE2__)
+    const int64_t head = ownStreamHead(d, n);
+    if (head >= 0) {
+        constexpr int kLine = 64 / sizeof(T);
+        for (; i < head; ++i) d[i] = op(a[i], b[i]);
+        for (; i + kLine <= n; i += kLine) {
+            alignas(64) T line[kLine];
+            for (int k = 0; k < kLine; ++k) line[k] = op(a[i + k], b[i + k]);
+            ownStreamLine(d + i, line);
+        }
+        _mm_sfence();
+    }
+#endif
+    for (; i < n; ++i) d[i] = op(a[i], b[i]);
 }
 
 template <class Op>
 OWN_CLONES void ownUnaryRun(const typename Op::Sample* __restrict a,
                             typename Op::Sample* __restrict d, int64_t n, const Op op) {
-    for (int64_t i = 0; i < n; ++i) d[i] = op(a[i]);
+    using T = typename Op::Sample;
+    int64_t i = 0;
+#if defined(__SSE2__)
+    const int64_t head = ownStreamHead(d, n);
+    if (head >= 0) {
+        constexpr int kLine = 64 / sizeof(T);
+        for (; i < head; ++i) d[i] = op(a[i]);
+        for (; i + kLine <= n; i += kLine) {
+            alignas(64) T line[kLine];
+            for (int k = 0; k < kLine; ++k) line[k] = op(a[i + k]);
+            ownStreamLine(d + i, line);
+        }
+        _mm_sfence();
+    }
+#endif
+    for (; i < n; ++i) d[i] = op(a[i]);
 }
 
 template <class Op>
