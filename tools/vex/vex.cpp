@@ -6,6 +6,7 @@
 //
 // Every command is one entry of kCommands below (name, summary, arguments,
 // function); adding an operation means adding one entry.
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
