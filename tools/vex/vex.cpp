@@ -324,6 +324,20 @@ void printGlobalHelp(FILE* out) {
                  kExitCodesText);
 }
 
+const char* metavar(Kind k) {
+    switch (k) {
+        case Kind::Int:
+        case Kind::UInt:
+        case Kind::Count: return " N";
+        case Kind::Rect: return " X,Y,W,H";
+        case Kind::Size: return " HxW";
+        case Kind::Depth: return " 8U|16U";
+        case Kind::Text: return " FILE";
+        case Kind::Flag: return "";
+    }
+    return "";
+}
+
 void printCommandHelp(const Command& c, FILE* out) {
     std::fprintf(out, "Usage: vex %s %s [OPTIONS]\n", c.name, positionalText(c.shape));
     if (c.alias) std::fprintf(out, "Also: vex %s\n", c.alias);
@@ -335,10 +349,11 @@ void printCommandHelp(const Command& c, FILE* out) {
     for (const Opt& o : all) {
         std::string name = std::string("--") + o.name;
         if (o.alias) name += std::string(", --") + o.alias;
+        name += metavar(o.kind);
         std::string tail;
         if (!o.defVal) tail = " (required)";
         else if (*o.defVal) tail = std::string(" (default ") + o.defVal + ")";
-        std::fprintf(out, "  %-26s %s%s\n", name.c_str(), o.help, tail.c_str());
+        std::fprintf(out, "  %-30s %s%s\n", name.c_str(), o.help, tail.c_str());
     }
     if (c.shape == Shape::Exchange)
         std::fprintf(out, "\nA becomes OUTA and B becomes OUTB, each with the other's region swapped in.\n");
