@@ -101,37 +101,31 @@ uint32_t ownPattern(unsigned depth, uint32_t value);
 // ------------------------------------------------------------ row templates
 
 // Runs of at least this many destination bytes are written past the cache
-// (non-temporal stores, a cache line at a time): the images of such a call
-// do not stay cached for the next one anyway, and the stores then cost no
-// read of the destination line. Smaller runs keep ordinary stores, which
-// leave the result in the cache.
+// with non-temporal stores: the images of such a call do not stay cached for
+// the next one anyway, and the stores then cost no read of the destination
+// line. Smaller runs keep ordinary stores, which leave the result cached.
 constexpr int64_t kStreamBytes = int64_t(16) << 20;
+// Results are computed a chunk of eight lines at a time into a temporary and
+// then streamed. All loads of a chunk thus precede its stores: a destination
+// that trails a source by a line or two modulo 4 KiB would otherwise make
+// each load wait on the pending store it seems to alias (measured: twice
+// the time of ordinary stores).
+constexpr int kStreamChunk = 512;
 
 #if defined(__SSE2__)
-// One 64-byte line from an aligned temporary to aligned memory.
-__attribute__((always_inline)) inline void ownStreamLine(void* dst, const void* line) {
-    const __m128i* s = static_cast<const __m128i*>(line);
+// `bytes` (a multiple of 64) from an aligned temporary to aligned memory.
+__attribute__((always_inline)) inline void ownStreamChunk(void* dst, const void* chunk, int bytes) {
+    const __m128i* s = static_cast<const __m128i*>(chunk);
     __m128i* d = static_cast<__m128i*>(dst);
-    _mm_stream_si128(d, _mm_load_si128(s));
-    _mm_stream_si128(d + 1, _mm_load_si128(s + 1));
-    _mm_stream_si128(d + 2, _mm_load_si128(s + 2));
-    _mm_stream_si128(d + 3, _mm_load_si128(s + 3));
-}
-// A destination that lies a few lines after a source modulo 4 KiB makes the
-// source loads wait on the pending streamed stores they seem to alias
-// (measured: twice the time); such runs keep ordinary stores.
-inline bool ownStreamAliases(const void* dst, const void* src) {
-    const uintptr_t delta = (reinterpret_cast<uintptr_t>(dst) - reinterpret_cast<uintptr_t>(src)) % 4096;
-    return delta != 0 && delta <= 256;
+#pragma GCC unroll 32
+    for (int k = 0; k < bytes / 16; ++k) _mm_stream_si128(d + k, _mm_load_si128(s + k));
 }
 // Elements before d reaches a line boundary, or -1 when the run is not
-// streamed (short, not element-aligned, or aliasing a source).
+// streamed (short, or not element-aligned).
 template <class T>
-inline int64_t ownStreamHead(const T* d, int64_t n, const void* a, const void* b) {
+inline int64_t ownStreamHead(const T* d, int64_t n) {
     const uintptr_t address = reinterpret_cast<uintptr_t>(d);
-    if (n * int64_t(sizeof(T)) < kStreamBytes || address % sizeof(T) != 0 ||
-        ownStreamAliases(d, a) || ownStreamAliases(d, b))
-        return -1;
+    if (n * int64_t(sizeof(T)) < kStreamBytes || address % sizeof(T) != 0) return -1;
     return int64_t((64 - address % 64) % 64 / sizeof(T));
 }
 #endif
@@ -139,8 +133,6 @@ inline int64_t ownStreamHead(const T* d, int64_t n, const void* a, const void* b
 // Contiguous loops. Sources and destination may be the same buffer (an
 // operation in place): each result depends only on the inputs at its own
 // index, which are loaded before it is stored, so exact aliasing is safe.
-// The streamed part computes a line of results into a temporary that the
-// compiler keeps in registers.
 template <class Op>
 OWN_CLONES void ownBinaryRun(const typename Op::Sample* __restrict a,
                              const typename Op::Sample* __restrict b,
@@ -148,14 +140,14 @@ OWN_CLONES void ownBinaryRun(const typename Op::Sample* __restrict a,
     using T = typename Op::Sample;
     int64_t i = 0;
 #if defined(__SSE2__)
-    const int64_t head = ownStreamHead(d, n, a, b);
+    const int64_t head = ownStreamHead(d, n);
     if (head >= 0) {
-        constexpr int kLine = 64 / sizeof(T);
+        constexpr int kCount = kStreamChunk / sizeof(T);
         for (; i < head; ++i) d[i] = op(a[i], b[i]);
-        for (; i + kLine <= n; i += kLine) {
-            alignas(64) T line[kLine];
-            for (int k = 0; k < kLine; ++k) line[k] = op(a[i + k], b[i + k]);
-            ownStreamLine(d + i, line);
+        for (; i + kCount <= n; i += kCount) {
+            alignas(64) T chunk[kCount];
+            for (int k = 0; k < kCount; ++k) chunk[k] = op(a[i + k], b[i + k]);
+            ownStreamChunk(d + i, chunk, kStreamChunk);
         }
         _mm_sfence();
     }
@@ -169,14 +161,14 @@ OWN_CLONES void ownUnaryRun(const typename Op::Sample* __restrict a,
     using T = typename Op::Sample;
     int64_t i = 0;
 #if defined(__SSE2__)
-    const int64_t head = ownStreamHead(d, n, a, a);
+    const int64_t head = ownStreamHead(d, n);
     if (head >= 0) {
-        constexpr int kLine = 64 / sizeof(T);
+        constexpr int kCount = kStreamChunk / sizeof(T);
         for (; i < head; ++i) d[i] = op(a[i]);
-        for (; i + kLine <= n; i += kLine) {
-            alignas(64) T line[kLine];
-            for (int k = 0; k < kLine; ++k) line[k] = op(a[i + k]);
-            ownStreamLine(d + i, line);
+        for (; i + kCount <= n; i += kCount) {
+            alignas(64) T chunk[kCount];
+            for (int k = 0; k < kCount; ++k) chunk[k] = op(a[i + k]);
+            ownStreamChunk(d + i, chunk, kStreamChunk);
         }
         _mm_sfence();
     }
