@@ -540,13 +540,15 @@ TEST(Saturation, EveryEightBitPair) {
     for (unsigned depth : {VEX_DEPTH_8U, VEX_DEPTH_8S}) {
         std::vector<int64_t> a, b;
         for (int64_t x = vt::depthMin(depth); x <= vt::depthMax(depth); ++x)
-            for (int64_t y = vt::depthMin(depth); y <= vt::depthMax(depth); ++y) a.push_back(x), b.push_back(y);
+            for (int64_t y = vt::depthMin(depth); y <= vt::depthMax(depth); ++y)
+                a.push_back(x), b.push_back(y);
         for (const char* name : {"vexAdd", "vexSubtract", "vexMultiply"})
             for (int flag = 0; flag < 2; ++flag) {
                 const Op& o = op(name);
                 const auto out = apply(o, depth, a, b, 0, flag);
                 for (size_t i = 0; i < a.size(); ++i)
-                    ASSERT_EQ(out[i], o.ref(depth, a[i], b[i], 0, flag)) << name << " " << a[i] << ", " << b[i];
+                    ASSERT_EQ(out[i], o.ref(depth, a[i], b[i], 0, flag))
+                        << name << " " << a[i] << ", " << b[i];
             }
     }
 }
@@ -637,7 +639,8 @@ TEST(Regions, LongRunsAreExact) {
     R.fillPattern(3);
     for (int y = 0; y < 2048; y += 7)
         for (int x = 0; x < 4100; ++x)
-            ASSERT_EQ(T.sample(x, y, 1), sat(VEX_DEPTH_16S, 1000 - sat(VEX_DEPTH_16S, 1000 - R.sample(x, y, 1))));
+            ASSERT_EQ(T.sample(x, y, 1),
+                      sat(VEX_DEPTH_16S, 1000 - sat(VEX_DEPTH_16S, 1000 - R.sample(x, y, 1))));
     EXPECT_EQ(log.size(), 0u);
 }
 
@@ -676,6 +679,40 @@ TEST(TileWalk, CallsInBandsAndPieces) {
             ASSERT_EQ(D.sample(x, y, 1), sat(VEX_DEPTH_8U, A.sample(x + 4, y, 1) + B.sample(x, y, 1)));
 }
 
+// Tiled destinations and sources give the untiled result, whatever the
+// tile sizes, and calling once per tile selector composes the same image.
+TEST(TileWalk, TiledEqualsUntiledAndSelectorsCompose) {
+    const int h = 21, w = 35;
+    for (auto [tw, th] : {std::pair{8, 8}, {16, 8}, {8, 24}, {64, 64}}) {
+        for (unsigned depth : {VEX_DEPTH_1U, VEX_DEPTH_8U, VEX_DEPTH_16S, VEX_DEPTH_32S}) {
+            const int ch = depth == VEX_DEPTH_1U ? 1 : 3;
+            SCOPED_TRACE(std::string(vt::depthName(depth)) + " tiles " + std::to_string(tw) + "x" +
+                         std::to_string(th));
+            vt::Image A(depth, ch, h, w), B(depth, ch, h, w), plain(depth, ch, h, w);
+            vt::TiledImage tA(depth, ch, h, w, th, tw), whole(depth, ch, h, w, tw, th),
+                pieces(depth, ch, h, w, tw, th);
+            A.fillPattern(31);
+            B.fillPattern(32);
+            tA.fillPattern(31);
+            for (vt::ImageBase* im :
+                 std::initializer_list<vt::ImageBase*>{&A, &B, &plain, &tA, &whole, &pieces})
+                im->setRoi(0, 2, 3, 17, 30);
+            ReportLog log;
+            vexSubtract(A.get(), B.get(), plain.get(), 1, nullptr);
+            vexSubtract(tA.get(), B.get(), whole.get(), 1, nullptr);
+            for (int ty = 0; ty < pieces.tilesY(); ++ty)
+                for (int tx = 0; tx < pieces.tilesX(); ++tx) {
+                    const int tile[2] = {tx, ty};
+                    vexSubtract(tA.get(), B.get(), pieces.get(), 1, tile);
+                }
+            ASSERT_EQ(log.size(), 0u);
+            EXPECT_EQ(vt::diffSamples(whole.get(), plain.get()), "");
+            EXPECT_EQ(vt::diffSamples(pieces.get(), plain.get()), "");
+            EXPECT_EQ(tA.outstanding() + whole.outstanding() + pieces.outstanding(), 0);
+        }
+    }
+}
+
 TEST(TileWalk, RefusedTileStopsWithItsText) {
     vt::TiledImage A(VEX_DEPTH_16U, 1, 8, 32, 16, 8), D(VEX_DEPTH_16U, 1, 8, 32, 8, 8);
     vt::Image B(VEX_DEPTH_16U, 1, 8, 32);
@@ -691,6 +728,13 @@ TEST(TileWalk, RefusedTileStopsWithItsText) {
     // Columns 0..15 were written before the refusal, the rest not.
     EXPECT_EQ(D.sample(15, 7, 1), std::max<int64_t>(0, A.sample(15, 7, 1) - B.sample(15, 7, 1)));
     EXPECT_EQ(D.tile(2, 0), std::vector<uint8_t>(D.tile(2, 0).size(), vt::kSentinel));
+    A.clearRefusals();
+    vt::TiledImage tB(VEX_DEPTH_16U, 1, 8, 32, 8, 8);
+    tB.refuse(-1, -1, VEX_TILE_GET_READ);
+    log.clear();
+    vexMultiply(A.get(), tB.get(), D.get(), nullptr);
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0].context, "(srcImageB->tileInfo->tileData == ((void*)(0)))");
     vexSetErrStatus(VEX_StsOk);
 }
 
