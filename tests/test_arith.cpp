@@ -616,6 +616,18 @@ TEST(Regions, OnlyTheCommonRectangleIsWritten) {
         }
 }
 
+TEST(Regions, RegionStartingPastTheImageDoesNothing) {
+    vt::Image A(VEX_DEPTH_8U, 1, 10, 100), D(VEX_DEPTH_8U, 1, 10, 100);
+    vt::TiledImage T(VEX_DEPTH_8U, 1, 10, 100, 16, 8);
+    A.setRoi(0, 120, 0, 5, 5);
+    ReportLog log;
+    vexAddS(A.get(), D.get(), 1, nullptr);
+    vexAddS(A.get(), T.get(), 1, nullptr);
+    EXPECT_EQ(log.size(), 0u);
+    EXPECT_EQ(D.bytes(), std::vector<uint8_t>(D.bytes().size(), vt::kSentinel));
+    EXPECT_TRUE(T.calls().empty());
+}
+
 // Runs of 16 MiB and more are written with streaming stores from the first
 // line boundary on; the results are the same.
 TEST(Regions, LongRunsAreExact) {
