@@ -3,9 +3,13 @@
 // the call's parameters once, and operator() maps one or two samples to the
 // result. The row templates of ownpixel.h turn a rule into a kernel.
 //
-// Saturation goes through a wider type and a clamp, with no branches, so
-// that the contiguous loops vectorise. 32S works in int64_t: every sum,
-// difference and product of two 32-bit operands is exact there.
+// No rule branches per sample, so that the contiguous loops vectorise.
+// Products and scalar terms saturate through a wider type and a clamp; 32S
+// works in int64_t, where every sum, difference and product of two 32-bit
+// operands is exact. Sums and differences of two 8- or 16-bit samples stay
+// in the sample type with an overflow test (ownSatAdd, ownSatSub), and the
+// threshold compares in the sample type: both measured several times
+// cheaper than widening there.
 //
 // The 1U rules work on whole bytes, each bit an independent sample; on
 // 1-bit data saturating at 1 turns the arithmetic into Boolean rules.
