@@ -37,104 +37,47 @@ struct Op {
     const char* name;
     int nSrc;
     Call call;
-    Ref ref;
-    bool scalar = false;      // takes a 32-bit scalar
-    bool flag = false;        // takes swapOperands
-    bool no1U = false;        // refuses 1U
-    bool spacedNull = false;  // "((void *)0)" notation in tile-walk texts
+    Ref ref;  // the expected sample from the source samples, scalar and flag
+    bool flag = false;  // takes swapOperands
+    bool no1U = false;  // refuses 1U
 };
 
 bool is1U(unsigned d) { return d == VEX_DEPTH_1U; }
 
+// clang-format off
+#define CALL(expr) [](VexImage* a, VexImage* b, VexImage* d, int64_t s, int f, const int* t) { expr; }
+#define REF(expr) [](unsigned dp, int64_t a, int64_t b, int64_t s, int f) -> int64_t { expr; }
 const Op kOps[] = {
-    {"vexAdd", 2,
-     [](VexImage* a, VexImage* b, VexImage* d, int64_t, int, const int* t) { vexAdd(a, b, d, t); },
-     [](unsigned dp, int64_t a, int64_t b, int64_t, int) { return is1U(dp) ? (a | b) : sat(dp, a + b); }},
-    {"vexAddS", 1,
-     [](VexImage* a, VexImage*, VexImage* d, int64_t s, int, const int* t) { vexAddS(a, d, int(s), t); },
-     [](unsigned dp, int64_t a, int64_t, int64_t s, int) {
-         return is1U(dp) ? (a | (s & 1)) : sat(dp, a + int32_t(s));
-     },
-     true},
-    {"vexSubtract", 2,
-     [](VexImage* a, VexImage* b, VexImage* d, int64_t, int f, const int* t) { vexSubtract(a, b, d, f, t); },
-     [](unsigned dp, int64_t a, int64_t b, int64_t, int f) {
-         if (f) std::swap(a, b);
-         return is1U(dp) ? (a & !b) : sat(dp, a - b);
-     },
-     false, true},
-    {"vexSubtractS", 1,
-     [](VexImage* a, VexImage*, VexImage* d, int64_t s, int f, const int* t) {
-         vexSubtractS(a, d, int(s), f, t);
-     },
-     [](unsigned dp, int64_t a, int64_t, int64_t s, int f) {
-         if (is1U(dp)) return (s & 1) ? (f ? int64_t(!a) : 0) : (f ? 0 : a);
-         return f ? sat(dp, int32_t(s) - a) : sat(dp, a - int32_t(s));
-     },
-     true, true},
-    {"vexMultiply", 2,
-     [](VexImage* a, VexImage* b, VexImage* d, int64_t, int, const int* t) { vexMultiply(a, b, d, t); },
-     [](unsigned dp, int64_t a, int64_t b, int64_t, int) { return is1U(dp) ? (a & b) : sat(dp, a * b); }},
-    {"vexMultiplyS", 1,
-     [](VexImage* a, VexImage*, VexImage* d, int64_t s, int, const int* t) {
-         vexMultiplyS(a, d, unsigned(s), t);
-     },
-     [](unsigned dp, int64_t a, int64_t, int64_t s, int) {
-         return is1U(dp) ? ((s & 1) ? a : 0) : sat(dp, a * int64_t(uint32_t(s)));
-     },
-     true},
-    {"vexSquare", 1,
-     [](VexImage* a, VexImage*, VexImage* d, int64_t, int, const int* t) { vexSquare(a, d, t); },
-     [](unsigned dp, int64_t a, int64_t, int64_t, int) {
-         return is1U(dp) ? a : std::min(a * a, vt::depthMax(dp));
-     }},
-    {"vexAbs", 1, [](VexImage* a, VexImage*, VexImage* d, int64_t, int, const int* t) { vexAbs(a, d, t); },
-     [](unsigned dp, int64_t a, int64_t, int64_t, int) { return a == vt::depthMin(dp) ? a : std::abs(a); }},
-    {"vexAnd", 2,
-     [](VexImage* a, VexImage* b, VexImage* d, int64_t, int, const int* t) { vexAnd(a, b, d, t); },
-     [](unsigned, int64_t a, int64_t b, int64_t, int) { return a & b; }},
-    {"vexOr", 2, [](VexImage* a, VexImage* b, VexImage* d, int64_t, int, const int* t) { vexOr(a, b, d, t); },
-     [](unsigned, int64_t a, int64_t b, int64_t, int) { return a | b; }},
-    {"vexXor", 2,
-     [](VexImage* a, VexImage* b, VexImage* d, int64_t, int, const int* t) { vexXor(a, b, d, t); },
-     [](unsigned, int64_t a, int64_t b, int64_t, int) { return a ^ b; }},
-    {"vexAndS", 1,
-     [](VexImage* a, VexImage*, VexImage* d, int64_t s, int, const int* t) { vexAndS(a, d, unsigned(s), t); },
-     [](unsigned dp, int64_t a, int64_t, int64_t s, int) { return a & wrap(dp, s); }, true},
-    {"vexOrS", 1,
-     [](VexImage* a, VexImage*, VexImage* d, int64_t s, int, const int* t) { vexOrS(a, d, unsigned(s), t); },
-     [](unsigned dp, int64_t a, int64_t, int64_t s, int) { return a | wrap(dp, s); }, true},
-    {"vexXorS", 1,
-     [](VexImage* a, VexImage*, VexImage* d, int64_t s, int, const int* t) { vexXorS(a, d, unsigned(s), t); },
-     [](unsigned dp, int64_t a, int64_t, int64_t s, int) { return wrap(dp, a ^ s); }, true},
-    {"vexNot", 1, [](VexImage* a, VexImage*, VexImage* d, int64_t, int, const int* t) { vexNot(a, d, t); },
-     [](unsigned dp, int64_t a, int64_t, int64_t, int) { return wrap(dp, ~a); }},
-    {"vexLShiftS", 1,
-     [](VexImage* a, VexImage*, VexImage* d, int64_t s, int, const int* t) {
-         vexLShiftS(a, d, unsigned(s), t);
-     },
-     [](unsigned dp, int64_t a, int64_t, int64_t s, int) {
-         return uint32_t(s) >= unsigned(vt::depthBits(dp)) ? 0
-                                                           : wrap(dp, int64_t(uint64_t(a) << uint32_t(s)));
-     },
-     true},
-    {"vexRShiftS", 1,
-     [](VexImage* a, VexImage*, VexImage* d, int64_t s, int, const int* t) {
-         vexRShiftS(a, d, unsigned(s), t);
-     },
-     [](unsigned dp, int64_t a, int64_t, int64_t s, int) {
-         const uint32_t n = uint32_t(s);
-         if (!vt::depthSigned(dp)) return n >= unsigned(vt::depthBits(dp)) ? 0 : a >> n;
-         return a >> std::min(n, 63u);  // the sign fills in
-     },
-     true, false, false, true},
-    {"vexThreshold", 1,
-     [](VexImage* a, VexImage*, VexImage* d, int64_t s, int, const int* t) { vexThreshold(a, d, int(s), t); },
-     [](unsigned dp, int64_t a, int64_t, int64_t s, int) {
-         return a < int32_t(s) ? vt::depthMin(dp) : vt::depthMax(dp);
-     },
-     true, false, true},
+    {"vexAdd", 2, CALL(vexAdd(a, b, d, t)), REF(return is1U(dp) ? a | b : sat(dp, a + b))},
+    {"vexAddS", 1, CALL(vexAddS(a, d, int(s), t)), REF(return is1U(dp) ? a | (s & 1) : sat(dp, a + int32_t(s)))},
+    {"vexSubtract", 2, CALL(vexSubtract(a, b, d, f, t)),
+     REF(if (f) std::swap(a, b); return is1U(dp) ? a & !b : sat(dp, a - b)), true},
+    {"vexSubtractS", 1, CALL(vexSubtractS(a, d, int(s), f, t)),
+     REF(if (is1U(dp)) return (s & 1) ? (f ? !a : 0) : (f ? 0 : a);
+         return f ? sat(dp, int32_t(s) - a) : sat(dp, a - int32_t(s))), true},
+    {"vexMultiply", 2, CALL(vexMultiply(a, b, d, t)), REF(return is1U(dp) ? a & b : sat(dp, a * b))},
+    {"vexMultiplyS", 1, CALL(vexMultiplyS(a, d, unsigned(s), t)),
+     REF(return is1U(dp) ? ((s & 1) ? a : 0) : sat(dp, a * int64_t(uint32_t(s))))},
+    {"vexSquare", 1, CALL(vexSquare(a, d, t)), REF(return is1U(dp) ? a : std::min(a * a, vt::depthMax(dp)))},
+    {"vexAbs", 1, CALL(vexAbs(a, d, t)), REF(return a == vt::depthMin(dp) ? a : std::abs(a))},
+    {"vexAnd", 2, CALL(vexAnd(a, b, d, t)), REF(return a & b)},
+    {"vexOr", 2, CALL(vexOr(a, b, d, t)), REF(return a | b)},
+    {"vexXor", 2, CALL(vexXor(a, b, d, t)), REF(return a ^ b)},
+    {"vexAndS", 1, CALL(vexAndS(a, d, unsigned(s), t)), REF(return a & wrap(dp, s))},
+    {"vexOrS", 1, CALL(vexOrS(a, d, unsigned(s), t)), REF(return a | wrap(dp, s))},
+    {"vexXorS", 1, CALL(vexXorS(a, d, unsigned(s), t)), REF(return wrap(dp, a ^ s))},
+    {"vexNot", 1, CALL(vexNot(a, d, t)), REF(return wrap(dp, ~a))},
+    {"vexLShiftS", 1, CALL(vexLShiftS(a, d, unsigned(s), t)),
+     REF(return uint32_t(s) >= unsigned(vt::depthBits(dp)) ? 0 : wrap(dp, int64_t(uint64_t(a) << uint32_t(s))))},
+    {"vexRShiftS", 1, CALL(vexRShiftS(a, d, unsigned(s), t)),  // logical, or the sign fills in
+     REF(const uint32_t n = uint32_t(s);
+         return vt::depthSigned(dp) ? a >> std::min(n, 63u) : n >= unsigned(vt::depthBits(dp)) ? 0 : a >> n)},
+    {"vexThreshold", 1, CALL(vexThreshold(a, d, int(s), t)),
+     REF(return a < int32_t(s) ? vt::depthMin(dp) : vt::depthMax(dp)), false, true},
 };
+#undef CALL
+#undef REF
+// clang-format on
 
 const Op& op(const std::string& name) {
     for (const Op& o : kOps)
@@ -171,43 +114,19 @@ bool wholeBuffer(const std::vector<VexImage*>& im) {
 
 // One element of a raw buffer: bit, byte, 16- or 32-bit word.
 int64_t rawGet(const VexImage* im, int64_t k) {
-    const char* p = im->imageData;
-    switch (vt::depthBits(im->depth)) {
-        case 1:
-            return (uint8_t(p[k >> 3]) >> (7 - (k & 7))) & 1;
-        case 8:
-            return wrap(im->depth, uint8_t(p[k]));
-        case 16: {
-            uint16_t v;
-            std::memcpy(&v, p + 2 * k, 2);
-            return wrap(im->depth, v);
-        }
-        default: {
-            int32_t v;
-            std::memcpy(&v, p + 4 * k, 4);
-            return v;
-        }
-    }
+    const int bits = vt::depthBits(im->depth);
+    if (bits == 1) return (uint8_t(im->imageData[k >> 3]) >> (7 - (k & 7))) & 1;
+    uint32_t v = 0;
+    std::memcpy(&v, im->imageData + k * bits / 8, bits / 8);  // little-endian
+    return wrap(im->depth, v);
 }
 void rawSet(VexImage* im, int64_t k, int64_t v) {
+    const int bits = vt::depthBits(im->depth);
     char* p = im->imageData;
-    switch (vt::depthBits(im->depth)) {
-        case 1:
-            p[k >> 3] = char((uint8_t(p[k >> 3]) & ~(0x80 >> (k & 7))) | ((v & 1) << (7 - (k & 7))));
-            break;
-        case 8:
-            p[k] = char(v);
-            break;
-        case 16: {
-            uint16_t w = uint16_t(v);
-            std::memcpy(p + 2 * k, &w, 2);
-            break;
-        }
-        default: {
-            int32_t w = int32_t(v);
-            std::memcpy(p + 4 * k, &w, 4);
-        }
-    }
+    if (bits == 1)
+        p[k >> 3] = char((uint8_t(p[k >> 3]) & ~(0x80 >> (k & 7))) | ((v & 1) << (7 - (k & 7))));
+    else
+        std::memcpy(p + k * bits / 8, &v, bits / 8);
 }
 
 std::unique_ptr<vt::ImageBase> cloneOf(const vt::ImageBase& im) {
