@@ -284,6 +284,35 @@ void ownPixelWalk(const OwnPixelOp& op, VexImage* const* images, int count, cons
 
 }  // namespace
 
+bool ownPixelChecks1(const OwnSite& site, const VexImage* srcImage, const VexImage* dstImage) {
+    return ownHeaderOk(site, srcImage, __LINE__) && ownHeaderOk(site, dstImage, __LINE__) &&
+           !ownFail(site, srcImage->depth != dstImage->depth,
+                    "(srcImage->depth != dstImage->depth)", __LINE__) &&
+           !ownFail(site, srcImage->dataOrder != dstImage->dataOrder,
+                    "(srcImage->dataOrder != dstImage->dataOrder)", __LINE__) &&
+           !ownFail(site, ownPixelChannels(srcImage) != ownPixelChannels(dstImage),
+                    "(nChSrc != nChDst)", __LINE__);
+}
+
+bool ownPixelChecks2(const OwnSite& site, const VexImage* srcImageA, const VexImage* srcImageB,
+                     const VexImage* dstImage) {
+    if (!ownHeaderOk(site, srcImageA, __LINE__) || !ownHeaderOk(site, srcImageB, __LINE__) ||
+        !ownHeaderOk(site, dstImage, __LINE__))
+        return false;
+    const int nChSrcA = ownPixelChannels(srcImageA), nChSrcB = ownPixelChannels(srcImageB);
+    const int nChDst = ownPixelChannels(dstImage);
+    return !ownFail(site, srcImageA->depth != dstImage->depth,
+                    "(srcImageA->depth != dstImage->depth)", __LINE__) &&
+           !ownFail(site, srcImageB->depth != dstImage->depth,
+                    "(srcImageB->depth != dstImage->depth)", __LINE__) &&
+           !ownFail(site, srcImageA->dataOrder != dstImage->dataOrder,
+                    "(srcImageA->dataOrder != dstImage->dataOrder)", __LINE__) &&
+           !ownFail(site, srcImageB->dataOrder != dstImage->dataOrder,
+                    "(srcImageB->dataOrder != dstImage->dataOrder)", __LINE__) &&
+           !ownFail(site, nChSrcA != nChDst, "(nChSrcA != nChDst)", __LINE__) &&
+           !ownFail(site, nChSrcB != nChDst, "(nChSrcB != nChDst)", __LINE__);
+}
+
 void ownPixel(const OwnPixelOp& op, VexImage* const* images, int count, const int* tile,
               const OwnPixelArgs& args) {
     bool tiled = false;

@@ -15,15 +15,7 @@
 #endif
 
 #include "image/ownimage.h"
-
-// The hot contiguous loops are compiled twice, for AVX2 and for the base
-// instruction set, and the loader picks one per process. VEXLIB_PORTABLE
-// keeps the base version only.
-#if defined(VEXLIB_PORTABLE) || !defined(__x86_64__)
-#define OWN_CLONES
-#else
-#define OWN_CLONES __attribute__((target_clones("avx2", "default")))
-#endif
+#include "image/ownsimd.h"
 
 namespace vex {
 
@@ -72,6 +64,14 @@ struct OwnPixelOp {
     const OwnRowFn* rows;  // kDepthCount entries
     unsigned flags;
 };
+
+// The argument checks of the one-source members (srcImage, dstImage) and of
+// the two-source members (srcImageA, srcImageB, dstImage), in their order:
+// the headers, depths, data orders, then the channel counts. Each failure is
+// reported under `site`; true when all pass.
+bool ownPixelChecks1(const OwnSite& site, const VexImage* srcImage, const VexImage* dstImage);
+bool ownPixelChecks2(const OwnSite& site, const VexImage* srcImageA, const VexImage* srcImageB,
+                     const VexImage* dstImage);
 
 // Runs an operation whose argument checks have passed, on two images
 // (srcImage, dstImage) or three (srcImageA, srcImageB, dstImage); the

@@ -23,17 +23,10 @@ const OwnPixelOp kAbs{{"vexAbs", "vexabs"}, kAbsRow, kPixelNone};
 
 extern "C" VEXAPI void vexAbs(VexImage* srcImage, VexImage* dstImage, const int* tile) {
     const OwnSite& site = kAbs.site;
-    OWN_CHECK_HEADER(site, srcImage);
-    OWN_CHECK_HEADER(site, dstImage);
-    OWN_CHECK(site, srcImage->depth != dstImage->depth, "(srcImage->depth != dstImage->depth)");
-    OWN_CHECK(site, srcImage->dataOrder != dstImage->dataOrder,
-              "(srcImage->dataOrder != dstImage->dataOrder)");
-    const int nChSrc = ownPixelChannels(srcImage);
-    const int nChDst = ownPixelChannels(dstImage);
-    OWN_CHECK(site, nChSrc != nChDst, "(nChSrc != nChDst)");
+    if (!ownPixelChecks1(site, srcImage, dstImage)) return;
     if (!(dstImage->depth & VEX_DEPTH_SIGN)) {
         vexCopy(srcImage, dstImage, tile);
-        if (vexGetErrStatus() < 0) vexError(VEX_StsBackTrace, site.func, "", site.file, __LINE__);
+        OWN_TRAIL(site);
         return;
     }
     ownPixel2(kAbs, srcImage, dstImage, tile);

@@ -16,15 +16,7 @@ const OwnPixelOp kAddS{{"vexAddS", "vexadds"}, kAddSRow, kPixelNone};
 }  // namespace
 
 extern "C" VEXAPI void vexAddS(VexImage* srcImage, VexImage* dstImage, int value, const int* tile) {
-    const OwnSite& site = kAddS.site;
-    OWN_CHECK_HEADER(site, srcImage);
-    OWN_CHECK_HEADER(site, dstImage);
-    OWN_CHECK(site, srcImage->depth != dstImage->depth, "(srcImage->depth != dstImage->depth)");
-    OWN_CHECK(site, srcImage->dataOrder != dstImage->dataOrder,
-              "(srcImage->dataOrder != dstImage->dataOrder)");
-    const int nChSrc = ownPixelChannels(srcImage);
-    const int nChDst = ownPixelChannels(dstImage);
-    OWN_CHECK(site, nChSrc != nChDst, "(nChSrc != nChDst)");
+    if (!ownPixelChecks1(kAddS.site, srcImage, dstImage)) return;
     OwnPixelArgs args;
     args.value = value;
     args.pattern = ownPattern(dstImage->depth, static_cast<uint32_t>(value));

@@ -19,20 +19,6 @@ const OwnPixelOp kAnd{{"vexAnd", "vexand"}, kAndRow, kPixelNone};
 
 extern "C" VEXAPI void vexAnd(VexImage* srcImageA, VexImage* srcImageB, VexImage* dstImage,
                               const int* tile) {
-    const OwnSite& site = kAnd.site;
-    OWN_CHECK_HEADER(site, srcImageA);
-    OWN_CHECK_HEADER(site, srcImageB);
-    OWN_CHECK_HEADER(site, dstImage);
-    OWN_CHECK(site, srcImageA->depth != dstImage->depth, "(srcImageA->depth != dstImage->depth)");
-    OWN_CHECK(site, srcImageB->depth != dstImage->depth, "(srcImageB->depth != dstImage->depth)");
-    OWN_CHECK(site, srcImageA->dataOrder != dstImage->dataOrder,
-              "(srcImageA->dataOrder != dstImage->dataOrder)");
-    OWN_CHECK(site, srcImageB->dataOrder != dstImage->dataOrder,
-              "(srcImageB->dataOrder != dstImage->dataOrder)");
-    const int nChSrcA = ownPixelChannels(srcImageA);
-    const int nChSrcB = ownPixelChannels(srcImageB);
-    const int nChDst = ownPixelChannels(dstImage);
-    OWN_CHECK(site, nChSrcA != nChDst, "(nChSrcA != nChDst)");
-    OWN_CHECK(site, nChSrcB != nChDst, "(nChSrcB != nChDst)");
+    if (!ownPixelChecks2(kAnd.site, srcImageA, srcImageB, dstImage)) return;
     ownPixel3(kAnd, srcImageA, srcImageB, dstImage, tile);
 }

@@ -19,15 +19,7 @@ const OwnPixelOp kAndS{{"vexAndS", "vexands"}, kAndSRow, kPixelWholeWords};
 
 extern "C" VEXAPI void vexAndS(VexImage* srcImage, VexImage* dstImage, unsigned int value,
                                const int* tile) {
-    const OwnSite& site = kAndS.site;
-    OWN_CHECK_HEADER(site, srcImage);
-    OWN_CHECK_HEADER(site, dstImage);
-    OWN_CHECK(site, srcImage->depth != dstImage->depth, "(srcImage->depth != dstImage->depth)");
-    OWN_CHECK(site, srcImage->dataOrder != dstImage->dataOrder,
-              "(srcImage->dataOrder != dstImage->dataOrder)");
-    const int nChSrc = ownPixelChannels(srcImage);
-    const int nChDst = ownPixelChannels(dstImage);
-    OWN_CHECK(site, nChSrc != nChDst, "(nChSrc != nChDst)");
+    if (!ownPixelChecks1(kAndS.site, srcImage, dstImage)) return;
     OwnPixelArgs args;
     args.pattern = ownPattern(dstImage->depth, value);
     ownPixel2(kAndS, srcImage, dstImage, tile, args);

@@ -25,22 +25,15 @@ const OwnPixelOp kLShift{{"vexLShiftS", "vexlshs"}, kLShiftRow, kPixelNone};
 extern "C" VEXAPI void vexLShiftS(VexImage* srcImage, VexImage* dstImage, unsigned int shift,
                                   const int* tile) {
     const OwnSite& site = kLShift.site;
-    OWN_CHECK_HEADER(site, srcImage);
-    OWN_CHECK_HEADER(site, dstImage);
-    OWN_CHECK(site, srcImage->depth != dstImage->depth, "(srcImage->depth != dstImage->depth)");
-    OWN_CHECK(site, srcImage->dataOrder != dstImage->dataOrder,
-              "(srcImage->dataOrder != dstImage->dataOrder)");
-    const int nChSrc = ownPixelChannels(srcImage);
-    const int nChDst = ownPixelChannels(dstImage);
-    OWN_CHECK(site, nChSrc != nChDst, "(nChSrc != nChDst)");
+    if (!ownPixelChecks1(site, srcImage, dstImage)) return;
     if (shift >= static_cast<unsigned>(ownDepthBits(dstImage->depth))) {
         vexAndS(srcImage, dstImage, 0, tile);
-        if (vexGetErrStatus() < 0) vexError(VEX_StsBackTrace, site.func, "", site.file, __LINE__);
+        OWN_TRAIL(site);
         return;
     }
     if (dstImage->depth == VEX_DEPTH_1U) {
         vexCopy(srcImage, dstImage, tile);
-        if (vexGetErrStatus() < 0) vexError(VEX_StsBackTrace, site.func, "", site.file, __LINE__);
+        OWN_TRAIL(site);
         return;
     }
     OwnPixelArgs args;

@@ -18,15 +18,7 @@ const OwnPixelOp kOrS{{"vexOrS", "vexors"}, kOrSRow, kPixelWholeWords};
 
 extern "C" VEXAPI void vexOrS(VexImage* srcImage, VexImage* dstImage, unsigned int value,
                               const int* tile) {
-    const OwnSite& site = kOrS.site;
-    OWN_CHECK_HEADER(site, srcImage);
-    OWN_CHECK_HEADER(site, dstImage);
-    OWN_CHECK(site, srcImage->depth != dstImage->depth, "(srcImage->depth != dstImage->depth)");
-    OWN_CHECK(site, srcImage->dataOrder != dstImage->dataOrder,
-              "(srcImage->dataOrder != dstImage->dataOrder)");
-    const int nChSrc = ownPixelChannels(srcImage);
-    const int nChDst = ownPixelChannels(dstImage);
-    OWN_CHECK(site, nChSrc != nChDst, "(nChSrc != nChDst)");
+    if (!ownPixelChecks1(kOrS.site, srcImage, dstImage)) return;
     OwnPixelArgs args;
     args.pattern = ownPattern(dstImage->depth, value);
     ownPixel2(kOrS, srcImage, dstImage, tile, args);

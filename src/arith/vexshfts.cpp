@@ -22,15 +22,7 @@ const OwnPixelOp kRShift{{"vexRShiftS", "vexshfts"}, kRShiftRow, kPixelSpacedNul
 
 extern "C" VEXAPI void vexRShiftS(VexImage* srcImage, VexImage* dstImage, unsigned int shift,
                                   const int* tile) {
-    const OwnSite& site = kRShift.site;
-    OWN_CHECK_HEADER(site, srcImage);
-    OWN_CHECK_HEADER(site, dstImage);
-    OWN_CHECK(site, srcImage->depth != dstImage->depth, "(srcImage->depth != dstImage->depth)");
-    OWN_CHECK(site, srcImage->dataOrder != dstImage->dataOrder,
-              "(srcImage->dataOrder != dstImage->dataOrder)");
-    const int nChSrc = ownPixelChannels(srcImage);
-    const int nChDst = ownPixelChannels(dstImage);
-    OWN_CHECK(site, nChSrc != nChDst, "(nChSrc != nChDst)");
+    if (!ownPixelChecks1(kRShift.site, srcImage, dstImage)) return;
     OwnPixelArgs args;
     args.shift = shift;
     args.pattern = shift == 0 ? 0xFFFFFFFFu : 0u;  // 1U: keep or clear

@@ -16,14 +16,6 @@ const OwnPixelOp kSqr{{"vexSquare", "vexsqr"}, kSqrRow, kPixelNone};
 }  // namespace
 
 extern "C" VEXAPI void vexSquare(VexImage* srcImage, VexImage* dstImage, const int* tile) {
-    const OwnSite& site = kSqr.site;
-    OWN_CHECK_HEADER(site, srcImage);
-    OWN_CHECK_HEADER(site, dstImage);
-    OWN_CHECK(site, srcImage->depth != dstImage->depth, "(srcImage->depth != dstImage->depth)");
-    OWN_CHECK(site, srcImage->dataOrder != dstImage->dataOrder,
-              "(srcImage->dataOrder != dstImage->dataOrder)");
-    const int nChSrc = ownPixelChannels(srcImage);
-    const int nChDst = ownPixelChannels(dstImage);
-    OWN_CHECK(site, nChSrc != nChDst, "(nChSrc != nChDst)");
+    if (!ownPixelChecks1(kSqr.site, srcImage, dstImage)) return;
     ownPixel2(kSqr, srcImage, dstImage, tile);
 }

@@ -28,20 +28,6 @@ const OwnPixelOp kSubSwap{{"vexSubtract", "vexsub"}, kSubSwapRow, kPixelNone};
 
 extern "C" VEXAPI void vexSubtract(VexImage* srcImageA, VexImage* srcImageB, VexImage* dstImage,
                                    int swapOperands, const int* tile) {
-    const OwnSite& site = kSub.site;
-    OWN_CHECK_HEADER(site, srcImageA);
-    OWN_CHECK_HEADER(site, srcImageB);
-    OWN_CHECK_HEADER(site, dstImage);
-    OWN_CHECK(site, srcImageA->depth != dstImage->depth, "(srcImageA->depth != dstImage->depth)");
-    OWN_CHECK(site, srcImageB->depth != dstImage->depth, "(srcImageB->depth != dstImage->depth)");
-    OWN_CHECK(site, srcImageA->dataOrder != dstImage->dataOrder,
-              "(srcImageA->dataOrder != dstImage->dataOrder)");
-    OWN_CHECK(site, srcImageB->dataOrder != dstImage->dataOrder,
-              "(srcImageB->dataOrder != dstImage->dataOrder)");
-    const int nChSrcA = ownPixelChannels(srcImageA);
-    const int nChSrcB = ownPixelChannels(srcImageB);
-    const int nChDst = ownPixelChannels(dstImage);
-    OWN_CHECK(site, nChSrcA != nChDst, "(nChSrcA != nChDst)");
-    OWN_CHECK(site, nChSrcB != nChDst, "(nChSrcB != nChDst)");
+    if (!ownPixelChecks2(kSub.site, srcImageA, srcImageB, dstImage)) return;
     ownPixel3(swapOperands ? kSubSwap : kSub, srcImageA, srcImageB, dstImage, tile);
 }

@@ -28,15 +28,7 @@ const OwnPixelOp kSubSSwap{{"vexSubtractS", "vexsubs"}, kSubSSwapRow, kPixelNone
 
 extern "C" VEXAPI void vexSubtractS(VexImage* srcImage, VexImage* dstImage, int value,
                                     int swapOperands, const int* tile) {
-    const OwnSite& site = kSubS.site;
-    OWN_CHECK_HEADER(site, srcImage);
-    OWN_CHECK_HEADER(site, dstImage);
-    OWN_CHECK(site, srcImage->depth != dstImage->depth, "(srcImage->depth != dstImage->depth)");
-    OWN_CHECK(site, srcImage->dataOrder != dstImage->dataOrder,
-              "(srcImage->dataOrder != dstImage->dataOrder)");
-    const int nChSrc = ownPixelChannels(srcImage);
-    const int nChDst = ownPixelChannels(dstImage);
-    OWN_CHECK(site, nChSrc != nChDst, "(nChSrc != nChDst)");
+    if (!ownPixelChecks1(kSubS.site, srcImage, dstImage)) return;
     OwnPixelArgs args;
     args.value = value;
     // 1U masks for BitMaskXor: low byte ANDed, next byte XORed.

@@ -20,15 +20,7 @@ const OwnPixelOp kXorS{{"vexXorS", "vexxors"}, kXorSRow, kPixelWholeWords};
 
 extern "C" VEXAPI void vexXorS(VexImage* srcImage, VexImage* dstImage, unsigned int value,
                                const int* tile) {
-    const OwnSite& site = kXorS.site;
-    OWN_CHECK_HEADER(site, srcImage);
-    OWN_CHECK_HEADER(site, dstImage);
-    OWN_CHECK(site, srcImage->depth != dstImage->depth, "(srcImage->depth != dstImage->depth)");
-    OWN_CHECK(site, srcImage->dataOrder != dstImage->dataOrder,
-              "(srcImage->dataOrder != dstImage->dataOrder)");
-    const int nChSrc = ownPixelChannels(srcImage);
-    const int nChDst = ownPixelChannels(dstImage);
-    OWN_CHECK(site, nChSrc != nChDst, "(nChSrc != nChDst)");
+    if (!ownPixelChecks1(kXorS.site, srcImage, dstImage)) return;
     OwnPixelArgs args;
     args.pattern = ownPattern(dstImage->depth, value);
     ownPixel2(kXorS, srcImage, dstImage, tile, args);

@@ -85,6 +85,16 @@ bool ownImageFieldsOk(const OwnSite& site, const VexImage* image, const char* na
 void ownCheckCompatible(const OwnSite& site, const VexImage* a, const VexImage* b,
                         const char* nameA, const char* nameB, int line);
 
+// After a call into another exported operation: when it failed, adds this
+// operation to the trail (VEX_StsBackTrace, empty message). Evaluates to
+// true when the status is negative.
+inline bool ownTrail(const OwnSite& site, int line) {
+    if (vexGetErrStatus() >= 0) return false;
+    vexError(VEX_StsBackTrace, site.func, "", site.file, line);
+    return true;
+}
+#define OWN_TRAIL(site) ::vex::ownTrail((site), __LINE__)
+
 #define OWN_CHECK_HEADER(site, image) \
     if (!::vex::ownHeaderOk((site), (image), __LINE__)) return
 #define OWN_CHECK(site, failed, text) \

@@ -75,12 +75,7 @@ void ownExchangeTiled(VexImage* imageA, VexImage* imageB, const int* tile) {
         if (vexGetErrStatus() >= 0) vexCopy(&gathered, &viewB, nullptr);
         ownReleaseTile(imageB, p.tx, p.ty, data);
         vexFree(rect);
-        if (vexGetErrStatus() < 0) {
-            // The copy reported the failure; add this call to the trail.
-            vexError(VEX_StsBackTrace, kExchange.func, "", kExchange.file, __LINE__);
-            return false;
-        }
-        return true;
+        return !OWN_TRAIL(kExchange);  // a failed copy reported itself
     });
 }
 
