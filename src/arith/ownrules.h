@@ -5,9 +5,9 @@
 //
 // No rule branches per sample, so that the contiguous loops vectorise.
 // Products and scalar terms saturate through a wider type and a clamp; 32S
-// works in int64_t, where every sum, difference and product of two 32-bit
-// operands is exact. Sums and differences of two 8- or 16-bit samples stay
-// in the sample type with an overflow test (ownSatAdd, ownSatSub), and the
+// products work in int64_t, where every product of two 32-bit operands is
+// exact. Sums and differences of two samples stay in the sample type with
+// an overflow test (ownSatAdd, ownSatSub), and the
 // threshold compares in the sample type: both measured several times
 // cheaper than widening there.
 //
@@ -78,16 +78,14 @@ inline T ownSat(W v) {
         return T(std::min<W>(v, W(kMax<T>)));
 }
 
-// Saturating sum and difference of two samples. 32S goes through int64_t
-// and a clamp. The 8- and 16-bit depths stay in the sample type: the
-// wrapped result plus an overflow test, which vectorises to a handful of
-// byte or word operations, where widening, clamping and narrowing costs
-// three to five times as much per sample.
+// Saturating sum and difference of two samples. Every depth stays in the
+// sample type: the wrapped result (in unsigned arithmetic, so no signed
+// overflow) plus an overflow test, which vectorises to a handful of
+// operations per vector, where widening, clamping and narrowing costs two to
+// five times as much per sample.
 template <class T>
 inline T ownSatAdd(T a, T b) {
-    if constexpr (sizeof(T) == 4) {
-        return ownSat<T>(int64_t(a) + int64_t(b));
-    } else if constexpr (std::is_unsigned_v<T>) {
+    if constexpr (std::is_unsigned_v<T>) {
         const T s = T(a + b);
         return T(s | T(-T(s < a)));  // wrapped below a: the sum overflowed
     } else {
@@ -103,9 +101,7 @@ inline T ownSatAdd(T a, T b) {
 
 template <class T>
 inline T ownSatSub(T a, T b) {
-    if constexpr (sizeof(T) == 4) {
-        return ownSat<T>(int64_t(a) - int64_t(b));
-    } else if constexpr (std::is_unsigned_v<T>) {
+    if constexpr (std::is_unsigned_v<T>) {
         return T(std::max(a, b) - b);
     } else {
         using U = typename OwnTraits<T>::U;
