@@ -184,12 +184,12 @@ void attachRoi(VexImage* img, const Options& o, const char* side) {
     img->roi = vexCreateROI(coi, x, y, h, w);
 }
 
-struct OpSpec {
+struct OpInfo {
     const char* name;
     int nIn;   // input files
     int nOut;  // output files
 };
-const OpSpec kOps[] = {
+const OpInfo kOps[] = {
     {"copy", 1, 1},  {"set", 1, 1},   {"exchange", 2, 2}, {"mirror", 1, 1}, {"add", 2, 1},  {"adds", 1, 1},
     {"sub", 2, 1},   {"subs", 1, 1},  {"mul", 2, 1},      {"muls", 1, 1},   {"square", 1, 1}, {"abs", 1, 1},
     {"and", 2, 1},   {"or", 2, 1},    {"xor", 2, 1},      {"ands", 1, 1},   {"ors", 1, 1},  {"xors", 1, 1},
@@ -206,10 +206,10 @@ int countingReport(int status, const char*, const char* context, const char*, in
 int cmdExpect(int argc, char** argv) {
     if (argc < 3) fail("usage: expect OP FILES... [key=value...]");
     const std::string op = argv[2];
-    const OpSpec* spec = nullptr;
-    for (const OpSpec& s : kOps)
-        if (op == s.name) spec = &s;
-    if (!spec) fail("unknown operation " + op);
+    const OpInfo* opInfo = nullptr;
+    for (const OpInfo& s : kOps)
+        if (op == s.name) opInfo = &s;
+    if (!opInfo) fail("unknown operation " + op);
     std::vector<std::string> files;
     Options o;
     for (int i = 3; i < argc; ++i) {
@@ -217,11 +217,11 @@ int cmdExpect(int argc, char** argv) {
         if (eq) o.kv[std::string(argv[i], static_cast<size_t>(eq - argv[i]))] = eq + 1;
         else files.push_back(argv[i]);
     }
-    if (static_cast<int>(files.size()) != spec->nIn + spec->nOut)
-        fail(op + " takes " + std::to_string(spec->nIn) + " input and " + std::to_string(spec->nOut) + " output files");
+    if (static_cast<int>(files.size()) != opInfo->nIn + opInfo->nOut)
+        fail(op + " takes " + std::to_string(opInfo->nIn) + " input and " + std::to_string(opInfo->nOut) + " output files");
 
     std::vector<Image> in;
-    for (int k = 0; k < spec->nIn; ++k) in.push_back(decode(files[k]));
+    for (int k = 0; k < opInfo->nIn; ++k) in.push_back(decode(files[k]));
     std::vector<Image> dst;
     if (op == "exchange") {
         dst.push_back(clone(in[0].get()));
@@ -270,8 +270,8 @@ int cmdExpect(int argc, char** argv) {
     else if (op == "threshold") vexThreshold(a, d, static_cast<int>(o.num("threshold")), nullptr);
     if (vexGetErrStatus() < 0 || reportCount) fail("the library reported an error for " + op);
 
-    for (int k = 0; k < spec->nOut; ++k) {
-        const std::string& outPath = files[spec->nIn + k];
+    for (int k = 0; k < opInfo->nOut; ++k) {
+        const std::string& outPath = files[opInfo->nIn + k];
         Image got = decode(outPath);
         const long diff = differences(dst[k].get(), got.get());
         if (diff != 0)
