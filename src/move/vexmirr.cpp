@@ -2,6 +2,10 @@
 #include <algorithm>
 #include <cstring>
 
+#if defined(__x86_64__)
+#include <tmmintrin.h>
+#endif
+
 #include "image/ownmove.h"
 #include "image/ownsimd.h"
 
@@ -60,7 +64,54 @@ void ownReverse3T(const T* __restrict src, T* __restrict dst, int w) {
 OWN_CLONES void ownReverse1(const uint8_t* s, uint8_t* d, int w) { ownReverse1T(s, d, w); }
 OWN_CLONES void ownReverse1(const uint16_t* s, uint16_t* d, int w) { ownReverse1T(s, d, w); }
 OWN_CLONES void ownReverse1(const uint32_t* s, uint32_t* d, int w) { ownReverse1T(s, d, w); }
-OWN_CLONES void ownReverse3(const uint8_t* s, uint8_t* d, int w) { ownReverse3T(s, d, w); }
+OWN_CLONES void ownReverse3Plain(const uint8_t* s, uint8_t* d, int w) { ownReverse3T(s, d, w); }
+
+#if defined(__x86_64__) && !defined(VEXLIB_PORTABLE)
+// Three-byte pixels reversed sixteen at a time: the 48 bytes of 16 source
+// pixels are three vectors, and each output vector gathers its bytes from
+// them with byte shuffles. The masks are computed once.
+struct OwnRev3Masks {
+    alignas(16) uint8_t m[3][3][16];  // [output vector][input vector][lane]
+    OwnRev3Masks() {
+        for (int v = 0; v < 3; ++v)
+            for (int u = 0; u < 3; ++u)
+                for (int lane = 0; lane < 16; ++lane) {
+                    const int o = 16 * v + lane, i = 45 - 3 * (o / 3) + o % 3;
+                    m[v][u][lane] = uint8_t(i / 16 == u ? i % 16 : 0x80);
+                }
+    }
+};
+const OwnRev3Masks kRev3;
+
+__attribute__((target("ssse3"))) void ownReverse3Shuffle(const uint8_t* s, uint8_t* d, int w) {
+    const __m128i* m = reinterpret_cast<const __m128i*>(kRev3.m);
+    int j = 0;
+    for (; j + 16 <= w; j += 16) {
+        const uint8_t* src = s + 3 * int64_t(w - 16 - j);
+        __m128i in[3];
+        for (int u = 0; u < 3; ++u)
+            in[u] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 16 * u));
+        __m128i* dst = reinterpret_cast<__m128i*>(d + 3 * int64_t(j));
+        for (int v = 0; v < 3; ++v) {
+            __m128i out = _mm_shuffle_epi8(in[0], _mm_load_si128(m + 3 * v));
+            out = _mm_or_si128(out, _mm_shuffle_epi8(in[1], _mm_load_si128(m + 3 * v + 1)));
+            out = _mm_or_si128(out, _mm_shuffle_epi8(in[2], _mm_load_si128(m + 3 * v + 2)));
+            _mm_storeu_si128(dst + v, out);
+        }
+    }
+    ownReverse3T(s, d + 3 * int64_t(j), w - j);  // the first w - j source pixels
+}
+
+using OwnRev3Fn = void (*)(const uint8_t*, uint8_t*, int);
+// Chosen once, when the library is loaded.
+const OwnRev3Fn kReverse3Bytes = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("ssse3") ? ownReverse3Shuffle : ownReverse3Plain;
+}();
+void ownReverse3(const uint8_t* s, uint8_t* d, int w) { kReverse3Bytes(s, d, w); }
+#else
+void ownReverse3(const uint8_t* s, uint8_t* d, int w) { ownReverse3Plain(s, d, w); }
+#endif
 OWN_CLONES void ownReverse3(const uint16_t* s, uint16_t* d, int w) { ownReverse3T(s, d, w); }
 OWN_CLONES void ownReverse3(const uint32_t* s, uint32_t* d, int w) { ownReverse3T(s, d, w); }
 
