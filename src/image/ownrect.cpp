@@ -247,34 +247,29 @@ void ownWalkPairModes(const OwnSite& site, VexImage* src, VexImage* dst, const i
         int sx, sy, scols, srows;
         ownClipRegion(src, &sx, &sy, &scols, &srows);
         OwnRoiGuard guard(src);
-        VexROI srcRoi{ownCoi(src), 0, 0, 0, 0}, dstRoi{ownCoi(dst), 0, 0, 0, 0};
+        VexROI srcRoi{ownCoi(src), 0, 0, 0, 0};
         ownForTiles(t, tile, [&](int j, int i) {
             const OwnTilePiece p = ownTilePiece(t, j, i);
-            char* data = ownRequestTile(site, dst, p.tx, p.ty, VEX_TILE_GET_WRITE, kErrTileWrite,
-                                        __LINE__);
-            if (!data) return false;
-            dstRoi = VexROI{dstRoi.coi, p.x, p.y, p.h, p.w};
-            VexImage view = ownTileView(dst, &dstRoi, data);
-            bool ok = true;
-            if (!srcTiled) {
-                srcRoi = VexROI{srcRoi.coi, sx + p.rx, sy + p.ry, p.h, p.w};
-                src->roi = &srcRoi;
-                body(src, &view, ctx);
-            } else {
+            return ownOnTile(site, dst, p, VEX_TILE_GET_WRITE, kErrTileWrite, ownCoi(dst),
+                             [&](VexImage& view) {
+                if (!srcTiled) {
+                    srcRoi = VexROI{srcRoi.coi, sx + p.rx, sy + p.ry, p.h, p.w};
+                    src->roi = &srcRoi;
+                    body(src, &view, ctx);
+                    return vexGetErrStatus() >= 0;
+                }
                 int step = 0;
                 char* rect = ownGetRect(site, src, sx + p.rx, sy + p.ry, p.w, p.h, &step);
-                if (rect && vexGetErrStatus() >= 0) {
-                    VexImage gathered = ownRectHeader(src, rect, p.w, p.h);
-                    VexROI gatheredRoi{srcRoi.coi, 0, 0, p.h, p.w};
-                    gathered.roi = &gatheredRoi;
-                    body(&gathered, &view, ctx);
-                } else {
-                    ok = false;
+                const bool gathered = rect && vexGetErrStatus() >= 0;
+                if (gathered) {
+                    VexImage copy = ownRectHeader(src, rect, p.w, p.h);
+                    VexROI copyRoi{srcRoi.coi, 0, 0, p.h, p.w};
+                    copy.roi = &copyRoi;
+                    body(&copy, &view, ctx);
                 }
                 vexFree(rect);
-            }
-            ownReleaseTile(dst, p.tx, p.ty, data);
-            return ok && vexGetErrStatus() >= 0;
+                return gathered && vexGetErrStatus() >= 0;
+            });
         });
         return;
     }
@@ -283,18 +278,15 @@ void ownWalkPairModes(const OwnSite& site, VexImage* src, VexImage* dst, const i
     int dx, dy, dcols, drows;
     ownClipRegion(dst, &dx, &dy, &dcols, &drows);
     OwnRoiGuard guard(dst);
-    VexROI srcRoi{ownCoi(src), 0, 0, 0, 0}, dstRoi{ownCoi(dst), 0, 0, 0, 0};
+    VexROI dstRoi{ownCoi(dst), 0, 0, 0, 0};
     ownForTiles(t, nullptr, [&](int j, int i) {
         const OwnTilePiece p = ownTilePiece(t, j, i);
-        char* data = ownRequestTile(site, src, p.tx, p.ty, srcMode, srcError, __LINE__);
-        if (!data) return false;
-        srcRoi = VexROI{srcRoi.coi, p.x, p.y, p.h, p.w};
-        VexImage view = ownTileView(src, &srcRoi, data);
-        dstRoi = VexROI{dstRoi.coi, dx + p.rx, dy + p.ry, p.h, p.w};
-        dst->roi = &dstRoi;
-        body(&view, dst, ctx);
-        ownReleaseTile(src, p.tx, p.ty, data);
-        return vexGetErrStatus() >= 0;
+        return ownOnTile(site, src, p, srcMode, srcError, ownCoi(src), [&](VexImage& view) {
+            dstRoi = VexROI{dstRoi.coi, dx + p.rx, dy + p.ry, p.h, p.w};
+            dst->roi = &dstRoi;
+            body(&view, dst, ctx);
+            return vexGetErrStatus() >= 0;
+        });
     });
 }
 
@@ -311,17 +303,12 @@ void ownWalkSingle(const OwnSite& site, VexImage* image, const int* tile, OwnSin
     }
     OwnTileRange t;
     if (!ownTileRange(image, &t)) return;
-    VexROI local{ownCoi(image), 0, 0, 0, 0};
     ownForTiles(t, tile, [&](int j, int i) {
-        const OwnTilePiece p = ownTilePiece(t, j, i);
-        char* data = ownRequestTile(site, image, p.tx, p.ty, VEX_TILE_GET_WRITE, kErrTileWrite,
-                                    __LINE__);
-        if (!data) return false;
-        local = VexROI{local.coi, p.x, p.y, p.h, p.w};
-        VexImage view = ownTileView(image, &local, data);
-        body(&view, ctx);
-        ownReleaseTile(image, p.tx, p.ty, data);
-        return true;
+        return ownOnTile(site, image, ownTilePiece(t, j, i), VEX_TILE_GET_WRITE, kErrTileWrite,
+                         ownCoi(image), [&](VexImage& view) {
+                             body(&view, ctx);
+                             return true;
+                         });
     });
 }
 

@@ -102,6 +102,22 @@ void ownReleaseTile(const VexImage* image, int tx, int ty, char* data);
 // An untiled header over one tile's buffer, with the local ROI `local`.
 VexImage ownTileView(const VexImage* image, VexROI* local, char* data);
 
+// Gets the tile of piece `p` (mode 1 or 2; `errorText` reported when it is
+// not delivered), runs `fn(view)` on an untiled view of the tile whose local
+// ROI selects the piece in channel `coi`, and releases the tile. Returns
+// false when the tile was not delivered, else what fn returned.
+template <class Fn>
+bool ownOnTile(const OwnSite& site, const VexImage* image, const OwnTilePiece& p, int mode,
+               const char* errorText, int coi, Fn fn) {
+    char* data = ownRequestTile(site, image, p.tx, p.ty, mode, errorText, __LINE__);
+    if (!data) return false;
+    VexROI local{coi, p.x, p.y, p.h, p.w};
+    VexImage view = ownTileView(image, &local, data);
+    const bool ok = fn(view);
+    ownReleaseTile(image, p.tx, p.ty, data);
+    return ok;
+}
+
 // Runs `visit(j, i)` over the whole range (tile rows outer, columns inner,
 // left to right), or only over the tile the selector names (nothing when it
 // lies outside). Stops when visit returns false.

@@ -48,34 +48,29 @@ void ownExchangeTiled(VexImage* imageA, VexImage* imageB, const int* tile) {
     if (!ownPairTileRange(imageA, imageB, &t)) return;
     int ax, ay, acols, arows;
     ownClipRegion(imageA, &ax, &ay, &acols, &arows);
-    VexROI localB{ownCoi(imageB), 0, 0, 0, 0};
     ownForTiles(t, tile, [&](int j, int i) {
         const OwnTilePiece p = ownTilePiece(t, j, i);
-        char* data = ownRequestTile(kExchange, imageB, p.tx, p.ty, VEX_TILE_GET_WRITE,
-                                    kErrTileWrite, __LINE__);
-        if (!data) return false;
-        localB = VexROI{localB.coi, p.x, p.y, p.h, p.w};
-        VexImage viewB = ownTileView(imageB, &localB, data);
-        int step = 0;
-        char* rect = ownGetRect(kExchange, imageA, ax + p.rx, ay + p.ry, p.w, p.h, &step);
-        if (!rect || vexGetErrStatus() < 0) {
-            ownReleaseTile(imageB, p.tx, p.ty, data);
+        return ownOnTile(kExchange, imageB, p, VEX_TILE_GET_WRITE, kErrTileWrite, ownCoi(imageB),
+                         [&](VexImage& viewB) {
+            int step = 0;
+            char* rect = ownGetRect(kExchange, imageA, ax + p.rx, ay + p.ry, p.w, p.h, &step);
+            if (!rect || vexGetErrStatus() < 0) {
+                vexFree(rect);
+                return false;
+            }
+            VexImage gathered = ownRectHeader(imageA, rect, p.w, p.h);
+            VexROI gatheredRoi{ownCoi(imageA), 0, 0, p.h, p.w};
+            gathered.roi = &gatheredRoi;
+            {
+                OwnRoiGuard guard(imageA);
+                VexROI localA{ownCoi(imageA), ax + p.rx, ay + p.ry, p.h, p.w};
+                imageA->roi = &localA;
+                vexCopy(&viewB, imageA, nullptr);
+            }
+            if (vexGetErrStatus() >= 0) vexCopy(&gathered, &viewB, nullptr);
             vexFree(rect);
-            return false;
-        }
-        VexImage gathered = ownRectHeader(imageA, rect, p.w, p.h);
-        VexROI gatheredRoi{ownCoi(imageA), 0, 0, p.h, p.w};
-        gathered.roi = &gatheredRoi;
-        {
-            OwnRoiGuard guard(imageA);
-            VexROI localA{ownCoi(imageA), ax + p.rx, ay + p.ry, p.h, p.w};
-            imageA->roi = &localA;
-            vexCopy(&viewB, imageA, nullptr);
-        }
-        if (vexGetErrStatus() >= 0) vexCopy(&gathered, &viewB, nullptr);
-        ownReleaseTile(imageB, p.tx, p.ty, data);
-        vexFree(rect);
-        return !OWN_TRAIL(kExchange);  // a failed copy reported itself
+            return !OWN_TRAIL(kExchange);  // a failed copy reported itself
+        });
     });
 }
 

@@ -263,22 +263,19 @@ void ownFlipImages(const VexImage* src, const VexImage* dst, int rows, int cols,
 void ownFlipIntoTiles(VexImage* src, int sx, int sy, VexImage* dst, const OwnTileRange& t,
                       const int* tile, int flipAxis) {
     const bool rowsReversed = flipAxis != 1, colsReversed = flipAxis != 0;
-    VexROI dstRoi{ownCoi(dst), 0, 0, 0, 0}, srcRoi{ownCoi(src), 0, 0, 0, 0};
+    VexROI srcRoi{ownCoi(src), 0, 0, 0, 0};
     OwnRoiGuard guard(src);
     ownForTiles(t, tile, [&](int j, int i) {
         const OwnTilePiece p = ownTilePiece(t, j, i);
-        char* data = ownRequestTile(kMirror, dst, p.tx, p.ty, VEX_TILE_GET_WRITE, kErrTileWrite,
-                                    __LINE__);
-        if (!data) return false;
-        dstRoi = VexROI{dstRoi.coi, p.x, p.y, p.h, p.w};
-        VexImage view = ownTileView(dst, &dstRoi, data);
-        const int x = colsReversed ? t.cols - p.rx - p.w : p.rx;
-        const int y = rowsReversed ? t.rows - p.ry - p.h : p.ry;
-        srcRoi = VexROI{srcRoi.coi, sx + x, sy + y, p.h, p.w};
-        src->roi = &srcRoi;
-        ownFlipImages(src, &view, p.h, p.w, flipAxis);
-        ownReleaseTile(dst, p.tx, p.ty, data);
-        return true;
+        return ownOnTile(kMirror, dst, p, VEX_TILE_GET_WRITE, kErrTileWrite, ownCoi(dst),
+                         [&](VexImage& view) {
+            const int x = colsReversed ? t.cols - p.rx - p.w : p.rx;
+            const int y = rowsReversed ? t.rows - p.ry - p.h : p.ry;
+            srcRoi = VexROI{srcRoi.coi, sx + x, sy + y, p.h, p.w};
+            src->roi = &srcRoi;
+            ownFlipImages(src, &view, p.h, p.w, flipAxis);
+            return true;
+        });
     });
 }
 
