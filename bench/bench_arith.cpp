@@ -97,18 +97,6 @@ const Family kFamilies[] = {
     },
 };
 
-void setBytes(benchmark::State& state, size_t bytesPerCall) {
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(bytesPerCall));
-}
-
-#if VEX_BENCH_HAVE_OPENCV
-cv::Mat makeMat(const Layout& l, uint32_t key) {
-    cv::Mat m(kSize, kSize, l.cvType);
-    for (int y = 0; y < m.rows; ++y) vexbench::fillRandom(m.ptr(y), m.cols * m.elemSize(), key + y);
-    return m;
-}
-#endif
-
 void registerAll() {
     using vexbench::add;
     for (const Family& f : kFamilies) {
@@ -122,17 +110,17 @@ void registerAll() {
                     f.vex(a.get(), b.get(), d.get());
                     benchmark::ClobberMemory();
                 }
-                if (vexbench::checkStatus(st)) setBytes(st, vexbench::bytesOf(d.get()));
+                if (vexbench::checkStatus(st)) vexbench::setBytes(st, vexbench::bytesOf(d.get()));
             });
 #if VEX_BENCH_HAVE_OPENCV
             if (l.cvType >= 0 && (l.depth != VEX_DEPTH_32S || f.cvHas32S))
                 add(f.name, kase, "opencv", [f, l](benchmark::State& st) {
-                    cv::Mat a = makeMat(l, 1), b = makeMat(l, 2), d = makeMat(l, 3);
+                    cv::Mat a = vexbench::makeMat(kSize, l.cvType, 1), b = vexbench::makeMat(kSize, l.cvType, 2), d = vexbench::makeMat(kSize, l.cvType, 3);
                     for (auto _ : st) {
                         f.cv(a, b, d);
                         benchmark::ClobberMemory();
                     }
-                    setBytes(st, d.total() * d.elemSize());
+                    vexbench::setBytes(st, d.total() * d.elemSize());
                 });
 #endif
             add(f.name, kase, "memcpy", [l](benchmark::State& st) {
@@ -143,7 +131,7 @@ void registerAll() {
                     std::memcpy(d->imageData, a->imageData, n);
                     benchmark::ClobberMemory();
                 }
-                setBytes(st, n);
+                vexbench::setBytes(st, n);
             });
         }
     }

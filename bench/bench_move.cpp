@@ -34,18 +34,6 @@ const Layout kLayouts[] = {
 #endif
 };
 
-void setBytes(benchmark::State& state, size_t bytesPerCall) {
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(bytesPerCall));
-}
-
-#if VEX_BENCH_HAVE_OPENCV
-cv::Mat makeMat(const Layout& l, uint32_t key) {
-    cv::Mat m(kSize, kSize, l.cvType);
-    for (int y = 0; y < m.rows; ++y) vexbench::fillRandom(m.ptr(y), m.cols * m.elemSize(), key + y);
-    return m;
-}
-#endif
-
 void registerAll() {
     using vexbench::add;
     for (const Layout& l : kLayouts) {
@@ -59,16 +47,16 @@ void registerAll() {
                 vexCopy(src.get(), dst.get(), nullptr);
                 benchmark::ClobberMemory();
             }
-            if (vexbench::checkStatus(st)) setBytes(st, vexbench::bytesOf(src.get()));
+            if (vexbench::checkStatus(st)) vexbench::setBytes(st, vexbench::bytesOf(src.get()));
         });
 #if VEX_BENCH_HAVE_OPENCV
         add("copy", kase, "opencv", [l](benchmark::State& st) {
-            cv::Mat src = makeMat(l, 1), dst = makeMat(l, 2);
+            cv::Mat src = vexbench::makeMat(kSize, l.cvType, 1), dst = vexbench::makeMat(kSize, l.cvType, 2);
             for (auto _ : st) {
                 src.copyTo(dst);
                 benchmark::ClobberMemory();
             }
-            setBytes(st, src.total() * src.elemSize());
+            vexbench::setBytes(st, src.total() * src.elemSize());
         });
 #endif
         add("copy", kase, "memcpy", [l](benchmark::State& st) {
@@ -79,7 +67,7 @@ void registerAll() {
                 std::memcpy(dst->imageData, src->imageData, n);
                 benchmark::ClobberMemory();
             }
-            setBytes(st, n);
+            vexbench::setBytes(st, n);
         });
 
         // ---- set
@@ -89,16 +77,16 @@ void registerAll() {
                 vexSet(img.get(), 77, nullptr);
                 benchmark::ClobberMemory();
             }
-            if (vexbench::checkStatus(st)) setBytes(st, vexbench::bytesOf(img.get()));
+            if (vexbench::checkStatus(st)) vexbench::setBytes(st, vexbench::bytesOf(img.get()));
         });
 #if VEX_BENCH_HAVE_OPENCV
         add("set", kase, "opencv", [l](benchmark::State& st) {
-            cv::Mat img = makeMat(l, 1);
+            cv::Mat img = vexbench::makeMat(kSize, l.cvType, 1);
             for (auto _ : st) {
                 img.setTo(cv::Scalar::all(77));
                 benchmark::ClobberMemory();
             }
-            setBytes(st, img.total() * img.elemSize());
+            vexbench::setBytes(st, img.total() * img.elemSize());
         });
 #endif
         add("set", kase, "memcpy", [l](benchmark::State& st) {
@@ -109,7 +97,7 @@ void registerAll() {
                 std::memset(img->imageData, 77, n);
                 benchmark::ClobberMemory();
             }
-            setBytes(st, n);
+            vexbench::setBytes(st, n);
         });
 
         // ---- mirror: flipAxis 0 (rows reversed), 1 (columns), -1 (both);
@@ -123,16 +111,16 @@ void registerAll() {
                     vexMirror(src.get(), dst.get(), axis, nullptr);
                     benchmark::ClobberMemory();
                 }
-                if (vexbench::checkStatus(st)) setBytes(st, vexbench::bytesOf(src.get()));
+                if (vexbench::checkStatus(st)) vexbench::setBytes(st, vexbench::bytesOf(src.get()));
             });
 #if VEX_BENCH_HAVE_OPENCV
             add(family, kase, "opencv", [l, axis](benchmark::State& st) {
-                cv::Mat src = makeMat(l, 1), dst = makeMat(l, 2);
+                cv::Mat src = vexbench::makeMat(kSize, l.cvType, 1), dst = vexbench::makeMat(kSize, l.cvType, 2);
                 for (auto _ : st) {
                     cv::flip(src, dst, axis);
                     benchmark::ClobberMemory();
                 }
-                setBytes(st, src.total() * src.elemSize());
+                vexbench::setBytes(st, src.total() * src.elemSize());
             });
 #endif
             add(family, kase, "memcpy", [l](benchmark::State& st) {
@@ -143,7 +131,7 @@ void registerAll() {
                     std::memcpy(dst->imageData, src->imageData, n);
                     benchmark::ClobberMemory();
                 }
-                setBytes(st, n);
+                vexbench::setBytes(st, n);
             });
         }
     }

@@ -94,6 +94,21 @@ inline Image makeImage(int height, int width, int nChannels, unsigned depth, uin
 }
 
 // Bytes of pixel data the image holds (row padding included).
+// Bytes moved per call, for Google Benchmark's throughput column.
+inline void setBytes(benchmark::State& state, size_t bytesPerCall) {
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
+                            static_cast<int64_t>(bytesPerCall));
+}
+
+#if VEX_BENCH_HAVE_OPENCV
+// A square OpenCV peer image filled like makeImage (row by row).
+inline cv::Mat makeMat(int size, int cvType, uint32_t key) {
+    cv::Mat m(size, size, cvType);
+    for (int y = 0; y < m.rows; ++y) fillRandom(m.ptr(y), m.cols * m.elemSize(), key + y);
+    return m;
+}
+#endif
+
 inline size_t bytesOf(const VexImage* img) { return static_cast<size_t>(img->dataSize); }
 
 // Depth name for case names: "8u", "16u", ...
