@@ -13,31 +13,18 @@
 
 namespace vt {
 
-// ---------------------------------------------------------------------------
-// Depths and rows.
-
 const unsigned kDepths[6] = {VEX_DEPTH_1U,  VEX_DEPTH_8U,  VEX_DEPTH_8S,
                              VEX_DEPTH_16U, VEX_DEPTH_16S, VEX_DEPTH_32S};
 
 int depthBits(unsigned depth) { return static_cast<int>(depth & ~VEX_DEPTH_SIGN); }
 bool depthSigned(unsigned depth) { return (depth & VEX_DEPTH_SIGN) != 0; }
-int64_t depthMin(unsigned depth) {
-    return depthSigned(depth) ? -(int64_t(1) << (depthBits(depth) - 1)) : 0;
-}
-int64_t depthMax(unsigned depth) {
-    const int bits = depthBits(depth);
-    return depthSigned(depth) ? (int64_t(1) << (bits - 1)) - 1 : (int64_t(1) << bits) - 1;
-}
+int64_t depthMin(unsigned depth) { return depthSigned(depth) ? -(int64_t(1) << (depthBits(depth) - 1)) : 0; }
+int64_t depthMax(unsigned depth) { return (int64_t(1) << (depthBits(depth) - depthSigned(depth))) - 1; }
 const char* depthName(unsigned depth) {
-    switch (depth) {
-        case VEX_DEPTH_1U: return "1U";
-        case VEX_DEPTH_8U: return "8U";
-        case VEX_DEPTH_8S: return "8S";
-        case VEX_DEPTH_16U: return "16U";
-        case VEX_DEPTH_16S: return "16S";
-        case VEX_DEPTH_32S: return "32S";
-        default: return "?";
-    }
+    static const char* const kNames[] = {"1U", "8U", "8S", "16U", "16S", "32S"};
+    for (int i = 0; i < 6; ++i)
+        if (depth == kDepths[i]) return kNames[i];
+    return "?";
 }
 
 int rowStep(int width, unsigned depth, int nChannels, int order, int align) {
@@ -46,20 +33,12 @@ int rowStep(int width, unsigned depth, int nChannels, int order, int align) {
     return static_cast<int>((bytes + align - 1) / align * align);
 }
 
-int64_t bufferSize(int height, int width, unsigned depth, int nChannels, int order, int align) {
-    return int64_t(rowStep(width, depth, nChannels, order, align)) * height *
-           (order == VEX_DATA_ORDER_PLANE ? nChannels : 1);
-}
-
-// ---------------------------------------------------------------------------
-// Tile store and its registry (the callback finds a store by tileInfo->id).
-
+// The tile store and its registry: the callback finds a store by tileInfo->id.
 struct TiledImage::Store {
     struct Refusal {
         int x, y, modes;
     };
-    int id = 0;
-    int tileW = 0, tileH = 0, nx = 0, ny = 0;
+    int id = 0, tileW = 0, tileH = 0, nx = 0, ny = 0;
     std::vector<std::vector<uint8_t>> tiles;  // row-major by tile index
     std::vector<int> held;                    // gets not yet released, per tile
     std::vector<TileCall> calls;
@@ -85,76 +64,55 @@ TiledImage::Store* findStore(const VexImage* image) {
 
 void tileCallBack(const VexImage* image, int x, int y, int mode) {
     TiledImage::Store* s = findStore(image);
-    if (!s) {
-        ADD_FAILURE() << "tile callback for an image without a tile store";
-        return;
-    }
+    if (!s) return void(ADD_FAILURE() << "tile callback for an image without a tile store");
     VexTileInfo* info = image->tileInfo;
     s->calls.push_back({x, y, mode});
     const bool inside = s->inside(x, y);
     if (mode == VEX_TILE_GET_READ || mode == VEX_TILE_GET_WRITE) {
         info->tileData = nullptr;
-        if (!inside) {
-            ++s->bad;
-            return;
-        }
+        if (!inside) return void(++s->bad);
         for (const auto& r : s->refusals)
             if ((r.x < 0 || r.x == x) && (r.y < 0 || r.y == y) && (r.modes & mode)) return;
         info->tileData = reinterpret_cast<char*>(s->tiles[s->index(x, y)].data());
         ++s->held[s->index(x, y)];
-    } else if (mode == VEX_TILE_RELEASE) {
-        if (!inside || s->held[s->index(x, y)] == 0) {
-            ++s->bad;
-        } else {
-            --s->held[s->index(x, y)];
-            if (info->tileData != reinterpret_cast<char*>(s->tiles[s->index(x, y)].data()))
-                ++s->mismatches;
-        }
+    } else if (mode == VEX_TILE_RELEASE && inside && s->held[s->index(x, y)] > 0) {
+        --s->held[s->index(x, y)];
+        if (info->tileData != reinterpret_cast<char*>(s->tiles[s->index(x, y)].data()))
+            ++s->mismatches;
         info->tileData = nullptr;
     } else {
         ++s->bad;
+        if (mode == VEX_TILE_RELEASE) info->tileData = nullptr;
     }
 }
 
-// The buffer holding pixel (x, y) and that pixel's coordinates inside it.
-struct Where {
-    uint8_t* base;
-    int width, height, x, y;
-};
-
-Where locate(const VexImage* image, int x, int y, int c) {
+// Address of the element holding (x, y, c) and, for 1U, the bit inside that byte.
+uint8_t* element(const VexImage* image, int x, int y, int c, int* bit) {
     if (!image || x < 0 || y < 0 || x >= image->width || y >= image->height || c < 1 ||
         c > image->nChannels) {
         std::ostringstream os;
         os << "sample (" << x << ", " << y << ", " << c << ") outside the image";
         throw std::out_of_range(os.str());
     }
-    if (!image->tileInfo) {
-        if (!image->imageData) throw std::out_of_range("image without data");
-        return {reinterpret_cast<uint8_t*>(image->imageData), image->width, image->height, x, y};
+    // The buffer holding the pixel, its size and the pixel's place in it.
+    uint8_t* base = reinterpret_cast<uint8_t*>(image->imageData);
+    int w = image->width, h = image->height;
+    if (image->tileInfo) {
+        TiledImage::Store* s = findStore(image);
+        if (!s) throw std::out_of_range("tiled image without a vt tile store");
+        const int tx = x / s->tileW, ty = y / s->tileH;
+        base = s->tiles[s->index(tx, ty)].data(), w = s->tileW, h = s->tileH;
+        x -= tx * s->tileW, y -= ty * s->tileH;
+    } else if (!base) {
+        throw std::out_of_range("image without data");
     }
-    TiledImage::Store* s = findStore(image);
-    if (!s) throw std::out_of_range("tiled image without a vt tile store");
-    const int tx = x / s->tileW, ty = y / s->tileH;
-    return {s->tiles[s->index(tx, ty)].data(), s->tileW, s->tileH, x - tx * s->tileW,
-            y - ty * s->tileH};
-}
-
-// Address of the element and, for 1U, the bit inside that byte.
-uint8_t* element(const VexImage* image, int x, int y, int c, int* bit) {
-    const Where w = locate(image, x, y, c);
     const bool plane = image->dataOrder == VEX_DATA_ORDER_PLANE;
-    const int64_t step = rowStep(w.width, image->depth, image->nChannels, image->dataOrder,
-                                 image->align);
-    uint8_t* row = w.base + step * w.y + (plane ? step * w.height * (c - 1) : 0);
-    const int64_t i = plane ? w.x : int64_t(w.x) * image->nChannels + (c - 1);
+    const int64_t step = rowStep(w, image->depth, image->nChannels, image->dataOrder, image->align);
+    uint8_t* row = base + step * y + (plane ? step * h * (c - 1) : 0);
+    const int64_t i = plane ? x : int64_t(x) * image->nChannels + (c - 1);
     const int bits = depthBits(image->depth);
-    if (bits == 1) {
-        *bit = 7 - static_cast<int>(i % 8);
-        return row + i / 8;
-    }
-    *bit = 0;
-    return row + i * (bits / 8);
+    *bit = bits == 1 ? 7 - static_cast<int>(i % 8) : 0;
+    return bits == 1 ? row + i / 8 : row + i * (bits / 8);
 }
 
 uint64_t mix(uint64_t z) {
@@ -164,56 +122,47 @@ uint64_t mix(uint64_t z) {
     return z ^ (z >> 31);
 }
 
-void colorNames(int nChannels, char* colorSpace, char* channelSeq) {
+// A header of the given layout with colour names fitting the channel count.
+VexImage* makeHeader(unsigned depth, int nChannels, int height, int width, int order, int align,
+                     int origin, VexTileInfo* tiles) {
     static const char* const kSpace[] = {"GRAY", "GA", "RGB", "RGBA"};
     static const char* const kSeq[] = {"GRAY", "GA", "BGR", "BGRA"};
     const int i = std::clamp(nChannels, 1, 4) - 1;
-    std::strncpy(colorSpace, kSpace[i], 4);
-    std::strncpy(channelSeq, kSeq[i], 4);
+    return vexCreateImageHeader(nChannels, 0, static_cast<int>(depth), kSpace[i], kSeq[i], order, origin,
+                                align, height, width, nullptr, nullptr, tiles);
+}
+
+// Alpha channel, border fields and ROI of `from`, onto a fresh copy.
+void copyExtras(const VexImage* from, VexImage* to) {
+    to->alphaChannel = from->alphaChannel;
+    std::memcpy(to->borderMode, from->borderMode, sizeof to->borderMode);
+    std::memcpy(to->borderValue, from->borderValue, sizeof to->borderValue);
+    if (const VexROI* r = from->roi)
+        to->roi = vexCreateROI(r->coi, r->xOffset, r->yOffset, r->height, r->width);
 }
 
 }  // namespace
 
-// ---------------------------------------------------------------------------
-// Samples.
-
 int64_t sample(const VexImage* image, int x, int y, int c) {
     int bit;
     const uint8_t* p = element(image, x, y, c, &bit);
-    switch (depthBits(image->depth)) {
-        case 1: return (*p >> bit) & 1;
-        case 8: return depthSigned(image->depth) ? int64_t(int8_t(*p)) : int64_t(*p);
-        case 16: {
-            uint16_t v;
-            std::memcpy(&v, p, 2);
-            return depthSigned(image->depth) ? int64_t(int16_t(v)) : int64_t(v);
-        }
-        default: {
-            int32_t v;
-            std::memcpy(&v, p, 4);
-            return v;
-        }
-    }
+    const int bits = depthBits(image->depth);
+    if (bits == 1) return (*p >> bit) & 1;
+    uint32_t v = 0;  // little-endian: low bytes first
+    std::memcpy(&v, p, size_t(bits / 8));
+    const int64_t sign = depthSigned(image->depth) ? int64_t(1) << (bits - 1) : 0;
+    return (int64_t(v) ^ sign) - sign;
 }
 
 void setSample(VexImage* image, int x, int y, int c, int64_t value) {
     int bit;
     uint8_t* p = element(image, x, y, c, &bit);
-    switch (depthBits(image->depth)) {
-        case 1:
-            *p = static_cast<uint8_t>((value & 1) ? (*p | (1u << bit)) : (*p & ~(1u << bit)));
-            break;
-        case 8: *p = static_cast<uint8_t>(value); break;
-        case 16: {
-            const uint16_t v = static_cast<uint16_t>(value);
-            std::memcpy(p, &v, 2);
-            break;
-        }
-        default: {
-            const uint32_t v = static_cast<uint32_t>(value);
-            std::memcpy(p, &v, 4);
-            break;
-        }
+    const int bits = depthBits(image->depth);
+    if (bits == 1) {
+        *p = static_cast<uint8_t>((value & 1) ? (*p | (1u << bit)) : (*p & ~(1u << bit)));
+    } else {
+        const uint32_t v = static_cast<uint32_t>(value);
+        std::memcpy(p, &v, size_t(bits / 8));
     }
 }
 
@@ -267,10 +216,7 @@ void ImageBase::setRoi(int coi, int x, int y, int height, int width) {
         image_->roi = vexCreateROI(coi, x, y, height, width);
 }
 
-void ImageBase::clearRoi() {
-    vexDeleteROI(image_->roi);
-    image_->roi = nullptr;
-}
+void ImageBase::clearRoi() { vexDeleteROI(image_->roi), image_->roi = nullptr; }
 
 void ImageBase::fillPattern(uint32_t key) {
     for (int y = 0; y < height(); ++y)
@@ -281,10 +227,7 @@ void ImageBase::fillPattern(uint32_t key) {
 
 Image::Image(unsigned depth, int nChannels, int height, int width, int order, int align,
              int origin) {
-    char space[4], seq[4];
-    colorNames(nChannels, space, seq);
-    image_ = vexCreateImageHeader(nChannels, 0, static_cast<int>(depth), space, seq, order,
-                                  origin, align, height, width, nullptr, nullptr, nullptr);
+    image_ = makeHeader(depth, nChannels, height, width, order, align, origin, nullptr);
     if (!image_) throw std::invalid_argument("vt::Image: header refused");
     vexAllocateImage(image_, -1);
     if (!image_->imageData) throw std::runtime_error("vt::Image: allocation failed");
@@ -304,10 +247,7 @@ Image Image::clone() const {
     Image copy(depth(), channels(), height(), width(), image_->dataOrder, image_->align,
                image_->origin);
     std::memcpy(copy.image_->imageData, image_->imageData, static_cast<size_t>(image_->dataSize));
-    copy.image_->alphaChannel = image_->alphaChannel;
-    std::memcpy(copy.image_->borderMode, image_->borderMode, sizeof image_->borderMode);
-    std::memcpy(copy.image_->borderValue, image_->borderValue, sizeof image_->borderValue);
-    if (const VexROI* r = image_->roi) copy.setRoi(r->coi, r->xOffset, r->yOffset, r->height, r->width);
+    copyExtras(image_, copy.image_);
     return copy;
 }
 
@@ -326,19 +266,14 @@ TiledImage::TiledImage(unsigned depth, int nChannels, int height, int width, int
         s.id = g_nextId++;
         g_stores[s.id] = store_.get();
     }
-    s.tileW = tileWidth;
-    s.tileH = tileHeight;
-    s.nx = (width + tileWidth - 1) / tileWidth;
-    s.ny = (height + tileHeight - 1) / tileHeight;
-    const int64_t tileBytes = bufferSize(tileHeight, tileWidth, depth, nChannels, order, align);
-    s.tiles.assign(size_t(s.nx) * s.ny, std::vector<uint8_t>(static_cast<size_t>(tileBytes), kSentinel));
+    s.tileW = tileWidth, s.tileH = tileHeight;
+    s.nx = (width + tileWidth - 1) / tileWidth, s.ny = (height + tileHeight - 1) / tileHeight;
+    const size_t tileBytes = size_t(rowStep(tileWidth, depth, nChannels, order, align)) *
+                             tileHeight * (order == VEX_DATA_ORDER_PLANE ? nChannels : 1);
+    s.tiles.assign(size_t(s.nx) * s.ny, std::vector<uint8_t>(tileBytes, kSentinel));
     s.held.assign(s.tiles.size(), 0);
-
-    char space[4], seq[4];
-    colorNames(nChannels, space, seq);
     VexTileInfo* info = vexCreateTileInfo(tileCallBack, s.id, tileWidth, tileHeight);
-    image_ = vexCreateImageHeader(nChannels, 0, static_cast<int>(depth), space, seq, order,
-                                  origin, align, height, width, nullptr, nullptr, info);
+    image_ = makeHeader(depth, nChannels, height, width, order, align, origin, info);
     if (!image_) {
         vexDeleteTileInfo(info);
         throw std::invalid_argument("vt::TiledImage: header refused");
@@ -368,10 +303,7 @@ TiledImage TiledImage::clone() const {
     TiledImage copy(depth(), channels(), height(), width(), store_->tileW, store_->tileH,
                     image_->dataOrder, image_->align, image_->origin);
     copy.store_->tiles = store_->tiles;
-    copy.image_->alphaChannel = image_->alphaChannel;
-    std::memcpy(copy.image_->borderMode, image_->borderMode, sizeof image_->borderMode);
-    std::memcpy(copy.image_->borderValue, image_->borderValue, sizeof image_->borderValue);
-    if (const VexROI* r = image_->roi) copy.setRoi(r->coi, r->xOffset, r->yOffset, r->height, r->width);
+    copyExtras(image_, copy.image_);
     return copy;
 }
 
@@ -409,11 +341,7 @@ ReportLog::ReportLog(int mode) : outer_(t_log) {
     vexSetErrMode(mode);
 }
 
-ReportLog::~ReportLog() {
-    vexSetErrMode(previousMode_);
-    vexRedirectError(previousReport_);
-    t_log = outer_;
-}
+ReportLog::~ReportLog() { vexSetErrMode(previousMode_), vexRedirectError(previousReport_), t_log = outer_; }
 
 int ReportLog::record(int status, const char* funcName, const char* context, const char* file,
                       int line) {
@@ -430,30 +358,20 @@ std::vector<std::string> ReportLog::contexts() const {
 }
 
 std::string captureStderr(const std::function<void()>& fn) {
-    std::fflush(stderr);
-    std::FILE* tmp = std::tmpfile();
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> tmp(std::tmpfile(), std::fclose);
     if (!tmp) throw std::runtime_error("captureStderr: no temporary file");
-    const int saved = ::dup(2);
-    ::dup2(::fileno(tmp), 2);
-    auto restore = [&] {
-        std::fflush(stderr);
-        ::dup2(saved, 2);
-        ::close(saved);
-    };
-    try {
-        fn();
-    } catch (...) {
-        restore();
-        std::fclose(tmp);
-        throw;
-    }
-    restore();
+    std::fflush(stderr);
+    struct Redirect {  // restores file descriptor 2 however fn ends
+        int saved;
+        ~Redirect() { std::fflush(stderr), ::dup2(saved, 2), ::close(saved); }
+    } redirect{::dup(2)};
+    ::dup2(::fileno(tmp.get()), 2);
+    fn();
+    std::fflush(stderr);
     std::string text;
-    std::rewind(tmp);
+    std::rewind(tmp.get());
     char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, tmp)) > 0) text.append(buf, n);
-    std::fclose(tmp);
+    for (size_t n; (n = std::fread(buf, 1, sizeof buf, tmp.get())) > 0;) text.append(buf, n);
     return text;
 }
 
@@ -470,28 +388,18 @@ Layout randomLayout(std::mt19937& rng, const LayoutLimits& limits) {
     Layout l;
     l.depth = limits.depths.at(size_t(uniform(0, int(limits.depths.size()) - 1)));
     l.nChannels = l.depth == VEX_DEPTH_1U ? 1 : uniform(1, limits.maxChannels);
-    l.order = uniform(0, 1);
-    l.align = uniform(0, 1) ? 8 : 4;
-    l.origin = uniform(0, 1);
-    l.height = size();
-    l.width = size();
+    // Comma-separated draws happen left to right.
+    l.order = uniform(0, 1), l.align = uniform(0, 1) ? 8 : 4, l.origin = uniform(0, 1);
+    l.height = size(), l.width = size();
     if (limits.tiled && uniform(0, 1)) {
         static const int kTiles[] = {8, 8, 16, 24, 64};
-        l.tiled = true;
-        l.tileWidth = kTiles[uniform(0, 4)];
-        l.tileHeight = kTiles[uniform(0, 4)];
+        l.tiled = true, l.tileWidth = kTiles[uniform(0, 4)], l.tileHeight = kTiles[uniform(0, 4)];
     }
     if (limits.roi && uniform(0, 2) != 0) {
-        l.hasRoi = true;
         VexROI& r = l.roi;
-        r.xOffset = uniform(0, l.width - 1);
-        r.yOffset = uniform(0, l.height - 1);
-        r.width = uniform(1, l.width - r.xOffset);
-        r.height = uniform(1, l.height - r.yOffset);
-        if (limits.roiOutside && uniform(0, 2) == 0) {
-            r.width += uniform(1, 9);
-            r.height += uniform(0, 9);
-        }
+        l.hasRoi = true, r.xOffset = uniform(0, l.width - 1), r.yOffset = uniform(0, l.height - 1);
+        r.width = uniform(1, l.width - r.xOffset), r.height = uniform(1, l.height - r.yOffset);
+        if (limits.roiOutside && uniform(0, 2) == 0) r.width += uniform(1, 9), r.height += uniform(0, 9);
         r.coi = limits.coi && uniform(0, 1) ? uniform(1, l.nChannels) : 0;
     }
     return l;
@@ -510,12 +418,10 @@ std::string describe(const Layout& l) {
 }
 
 std::unique_ptr<ImageBase> makeImage(const Layout& l, uint32_t key) {
-    std::unique_ptr<ImageBase> image;
-    if (l.tiled)
-        image.reset(new TiledImage(l.depth, l.nChannels, l.height, l.width, l.tileWidth,
-                                   l.tileHeight, l.order, l.align, l.origin));
-    else
-        image.reset(new Image(l.depth, l.nChannels, l.height, l.width, l.order, l.align, l.origin));
+    std::unique_ptr<ImageBase> image(
+        l.tiled ? static_cast<ImageBase*>(new TiledImage(l.depth, l.nChannels, l.height, l.width, l.tileWidth,
+                                                         l.tileHeight, l.order, l.align, l.origin))
+                : new Image(l.depth, l.nChannels, l.height, l.width, l.order, l.align, l.origin));
     image->fillPattern(key);
     if (l.hasRoi) image->setRoi(l.roi.coi, l.roi.xOffset, l.roi.yOffset, l.roi.height, l.roi.width);
     return image;

@@ -1,9 +1,7 @@
-// Test support shared by every test family: images of any layout with
-// layout-independent sample access, an in-memory tile store behind a
-// recording tile callback, report capture, and a random layout generator.
-//
-// Geometry arguments follow the library's convention: height before width.
-// Sample coordinates are (x, y) in memory row order, channel c 1-based.
+// Test support shared by every test family: images of any layout, an
+// in-memory tile store behind a recording callback, report capture, random
+// layouts. Geometry comes height before width, as in the library; samples are
+// addressed (x, y) in memory row order, channel c 1-based.
 #pragma once
 
 #include <cstdint>
@@ -17,42 +15,30 @@
 
 namespace vt {
 
-// ---------------------------------------------------------------------------
-// Depth facts and row rule, written here independently of the library.
-
+// Depth facts and the row rule, written here independently of the library.
 extern const unsigned kDepths[6];  // 1U, 8U, 8S, 16U, 16S, 32S
 int depthBits(unsigned depth);
 bool depthSigned(unsigned depth);
 int64_t depthMin(unsigned depth);
 int64_t depthMax(unsigned depth);
 const char* depthName(unsigned depth);  // "8U", ...; "?" for an invalid code
-
-// Bytes of one row (pixel order: all channels; plane order: one channel)
-// rounded up to `align`; and of a whole buffer, all planes.
+// Bytes of one row (pixel order: all channels; plane order: one) rounded up to `align`.
 int rowStep(int width, unsigned depth, int nChannels, int order, int align);
-int64_t bufferSize(int height, int width, unsigned depth, int nChannels, int order, int align);
 
-// ---------------------------------------------------------------------------
-// Samples, whatever the layout: pixel or plane order, 1U bits MSB first,
-// signed depths sign-extended. A tiled image made by vt::TiledImage is read
-// and written in its tile store directly, without calling the callback.
-// Coordinates outside the image throw std::out_of_range.
+// Samples of any layout (1U MSB first, signed depths sign-extended); a
+// vt::TiledImage is read in its store without the callback. Throws
+// std::out_of_range outside the image.
 int64_t sample(const VexImage* image, int x, int y, int c);
 void setSample(VexImage* image, int x, int y, int c, int64_t value);  // low bits stored
-
-// The deterministic pattern value of a sample: pseudo-random over the depth's
-// whole range, with the extremes (min, max, 0 or -1, min+1, max-1) frequent.
+// Pseudo-random over the depth's range, the extremes (min, max, 0 or -1,
+// min+1, max-1) frequent.
 int64_t patternValue(uint32_t key, int x, int y, int c, unsigned depth);
-
-// Compares every sample of two images of equal size and channel count (each
-// untiled or a vt::TiledImage). Empty when equal, else the first difference.
+// Empty when every sample is equal, else the first difference.
 std::string diffSamples(const VexImage* a, const VexImage* b);
 
 constexpr uint8_t kSentinel = 0xA5;
 
-// ---------------------------------------------------------------------------
-// Images. Both kinds own their header, ROI and tiling record; neither
-// owns a mask image attached by a test.
+// Images own their header, ROI and tiling record, never a mask attached by a test.
 class ImageBase {
  public:
     ImageBase(const ImageBase&) = delete;
@@ -65,18 +51,14 @@ class ImageBase {
     int channels() const { return image_->nChannels; }
     unsigned depth() const { return image_->depth; }
 
-    // Attaches (or updates) a library-made ROI record; clearRoi removes it.
-    void setRoi(int coi, int x, int y, int height, int width);
+    void setRoi(int coi, int x, int y, int height, int width);  // attaches or updates
     void clearRoi();
-
     int64_t sample(int x, int y, int c) const { return vt::sample(image_, x, y, c); }
     void setSample(int x, int y, int c, int64_t v) { vt::setSample(image_, x, y, c, v); }
-    // Every sample of the image (the ROI is ignored) gets patternValue(key, ...).
-    void fillPattern(uint32_t key);
-    // Every byte of the store, row padding, unused planes and tile margins included.
+    void fillPattern(uint32_t key);  // every sample, ROI ignored
+    // Every byte of the store: row padding, unused planes and tile margins too.
     virtual void fillSentinel(uint8_t byte = kSentinel) = 0;
-    // A copy of every byte of the store (tiles concatenated row by row).
-    virtual std::vector<uint8_t> bytes() const = 0;
+    virtual std::vector<uint8_t> bytes() const = 0;  // tiles concatenated row by row
 
  protected:
     ImageBase() = default;
@@ -84,18 +66,15 @@ class ImageBase {
     VexImage* image_ = nullptr;
 };
 
-// Untiled image made with vexCreateImageHeader + vexAllocateImage; the buffer
-// starts out filled with the sentinel byte.
+// Untiled image from vexCreateImageHeader + vexAllocateImage, filled with the sentinel.
 class Image : public ImageBase {
  public:
     Image(unsigned depth, int nChannels, int height, int width,
           int order = VEX_DATA_ORDER_PIXEL, int align = 4, int origin = VEX_ORIGIN_TL);
     Image(Image&&) noexcept = default;
-
     void fillSentinel(uint8_t byte = kSentinel) override;
     std::vector<uint8_t> bytes() const override;
-    // Same layout, same bytes, same ROI.
-    Image clone() const;
+    Image clone() const;  // same layout, bytes, border fields and ROI
 };
 
 struct TileCall {
@@ -106,15 +85,11 @@ struct TileCall {
 };
 std::ostream& operator<<(std::ostream& os, const TileCall& call);
 
-// Tiled image backed by an in-memory tile store: one buffer per tile, each
-// laid out as an untiled image of the tile size (row stride by the library's
-// row rule, in plane order the planes one after another, each of tile-height
-// rows). The tile callback finds the store through tileInfo->id and
-//  - records every call as (xIndex, yIndex, mode);
-//  - modes 1 and 2: stores the tile's buffer in tileData, or null when the
-//    tile is refused or its indices are outside the store;
-//  - mode 4: records a mismatch when tileData is not the buffer handed out
-//    for that tile, then sets tileData to null.
+// Tiled image over an in-memory store of one buffer per tile, each laid out
+// as an untiled image of the tile size. The callback (found through
+// tileInfo->id) records every call; modes 1 and 2 hand out the tile's buffer
+// (null when refused or outside); mode 4 counts a mismatch when tileData is
+// not that buffer, then sets it to null.
 class TiledImage : public ImageBase {
  public:
     TiledImage(unsigned depth, int nChannels, int height, int width, int tileWidth,
@@ -122,7 +97,6 @@ class TiledImage : public ImageBase {
                int origin = VEX_ORIGIN_TL);
     TiledImage(TiledImage&&) noexcept;
     ~TiledImage() override;
-
     void fillSentinel(uint8_t byte = kSentinel) override;
     std::vector<uint8_t> bytes() const override;
     TiledImage clone() const;  // same layout and tile contents; fresh call log
@@ -130,15 +104,12 @@ class TiledImage : public ImageBase {
     int tilesX() const;
     int tilesY() const;
     std::vector<uint8_t>& tile(int xIndex, int yIndex);
-
     const std::vector<TileCall>& calls() const;
     void clearCalls();
     int releaseMismatches() const;  // mode-4 calls with a foreign tileData
-    int badCalls() const;   // unknown mode, indices outside the store, release without get
-    int outstanding() const;  // tiles got and not yet released
-
-    // Refuse requests for tile (xIndex, yIndex) (-1 = any) in the modes of
-    // `modes` (a mask of VEX_TILE_GET_READ | VEX_TILE_GET_WRITE).
+    int badCalls() const;           // unknown mode, indices outside, release without get
+    int outstanding() const;        // tiles got and not yet released
+    // Refuse tile (xIndex, yIndex) (-1 = any) in the modes of the mask `modes`.
     void refuse(int xIndex, int yIndex, int modes);
     void clearRefusals();
 
@@ -148,18 +119,15 @@ class TiledImage : public ImageBase {
     std::unique_ptr<Store> store_;
 };
 
-// ---------------------------------------------------------------------------
-// Report capture.
 struct Report {
     int status;
-    std::string funcName, context, file;  // a null pointer is recorded as ""
+    std::string funcName, context, file;  // null recorded as ""
     int line;
 };
 
-// Installs, on the calling thread, a report function that records every
-// report and returns its status, and sets the error mode (default Parent).
-// The destructor restores the previous report function and mode. The thread's
-// status is left alone. Logs nest; the innermost records.
+// On the calling thread, records every report (returning its status) and sets
+// the error mode until destroyed; the status is left alone. The innermost of
+// nested logs records.
 class ReportLog {
  public:
     explicit ReportLog(int mode = VEX_ErrModeParent);
@@ -172,7 +140,6 @@ class ReportLog {
     const Report& operator[](size_t i) const { return reports_.at(i); }
     std::vector<std::string> contexts() const;
     void clear() { reports_.clear(); }
-
     static int record(int status, const char* funcName, const char* context, const char* file,
                       int line);
 
@@ -183,41 +150,34 @@ class ReportLog {
     int previousMode_;
 };
 
-// What fn wrote to the standard error stream (file descriptor 2).
+// What fn wrote to file descriptor 2.
 std::string captureStderr(const std::function<void()>& fn);
 
-// ---------------------------------------------------------------------------
 // Random layouts for matrix tests.
 struct Layout {
     unsigned depth = VEX_DEPTH_8U;
-    int nChannels = 1;
-    int order = VEX_DATA_ORDER_PIXEL;
-    int align = 4;
-    int origin = VEX_ORIGIN_TL;
+    int nChannels = 1, order = VEX_DATA_ORDER_PIXEL, align = 4, origin = VEX_ORIGIN_TL;
     int height = 1, width = 1;
-    bool tiled = false;
+    bool tiled = false, hasRoi = false;
     int tileWidth = 8, tileHeight = 8;
-    bool hasRoi = false;
     VexROI roi = {0, 0, 0, 0, 0};  // coi, xOffset, yOffset, height, width
 };
 
 struct LayoutLimits {
     std::vector<unsigned> depths{kDepths, kDepths + 6};
     int maxChannels = 4;
-    int maxSize = 40;        // largest height and width
-    bool tiled = true;       // may pick a tiled image
-    bool roi = true;         // may attach a ROI
-    bool coi = true;         // a ROI may select one channel
-    bool roiOutside = false; // a ROI may reach past the right or bottom edge
+    int maxSize = 40;         // largest height and width
+    bool tiled = true;        // may pick a tiled image
+    bool roi = true;          // may attach a ROI
+    bool coi = true;          // a ROI may select one channel
+    bool roiOutside = false;  // a ROI may reach past the right or bottom edge
 };
 
-// Depth, channels (1 for 1U), order, align, origin, a size that favours
-// tails (1, 3, 7, 8, 9, 15, 17, 33), tiling with tiles of 8 to 64, a ROI
-// and COI, each drawn from `rng`.
+// Depth, channels (1 for 1U), order, align, origin, a size favouring tails
+// (1, 3, 7, 8, 9, 15, 17, 33), tiles of 8 to 64, a ROI and COI, all from `rng`.
 Layout randomLayout(std::mt19937& rng, const LayoutLimits& limits = {});
 std::string describe(const Layout& layout);
-// A vt::Image or vt::TiledImage of that layout, pattern-filled with `key`,
-// with the layout's ROI attached.
+// A vt::Image or vt::TiledImage of that layout, pattern-filled with `key`, ROI attached.
 std::unique_ptr<ImageBase> makeImage(const Layout& layout, uint32_t key);
 
 }  // namespace vt
