@@ -216,7 +216,6 @@ void ImageBase::setRoi(int coi, int x, int y, int height, int width) {
         image_->roi = vexCreateROI(coi, x, y, height, width);
 }
 
-void ImageBase::clearRoi() { vexDeleteROI(image_->roi), image_->roi = nullptr; }
 
 void ImageBase::fillPattern(uint32_t key) {
     for (int y = 0; y < height(); ++y)
@@ -309,10 +308,6 @@ TiledImage TiledImage::clone() const {
 
 int TiledImage::tilesX() const { return store_->nx; }
 int TiledImage::tilesY() const { return store_->ny; }
-std::vector<uint8_t>& TiledImage::tile(int xIndex, int yIndex) {
-    if (!store_->inside(xIndex, yIndex)) throw std::out_of_range("tile index");
-    return store_->tiles[store_->index(xIndex, yIndex)];
-}
 const std::vector<TileCall>& TiledImage::calls() const { return store_->calls; }
 void TiledImage::clearCalls() { store_->calls.clear(); }
 int TiledImage::releaseMismatches() const { return store_->mismatches; }
@@ -325,7 +320,6 @@ int TiledImage::outstanding() const {
 void TiledImage::refuse(int xIndex, int yIndex, int modes) {
     store_->refusals.push_back({xIndex, yIndex, modes});
 }
-void TiledImage::clearRefusals() { store_->refusals.clear(); }
 
 // ---------------------------------------------------------------------------
 // Report capture.

@@ -52,7 +52,6 @@ class ImageBase {
     unsigned depth() const { return image_->depth; }
 
     void setRoi(int coi, int x, int y, int height, int width);  // attaches or updates
-    void clearRoi();
     int64_t sample(int x, int y, int c) const { return vt::sample(image_, x, y, c); }
     void setSample(int x, int y, int c, int64_t v) { vt::setSample(image_, x, y, c, v); }
     void fillPattern(uint32_t key);  // every sample, ROI ignored
@@ -103,7 +102,6 @@ class TiledImage : public ImageBase {
 
     int tilesX() const;
     int tilesY() const;
-    std::vector<uint8_t>& tile(int xIndex, int yIndex);
     const std::vector<TileCall>& calls() const;
     void clearCalls();
     int releaseMismatches() const;  // mode-4 calls with a foreign tileData
@@ -111,7 +109,6 @@ class TiledImage : public ImageBase {
     int outstanding() const;        // tiles got and not yet released
     // Refuse tile (xIndex, yIndex) (-1 = any) in the modes of the mask `modes`.
     void refuse(int xIndex, int yIndex, int modes);
-    void clearRefusals();
 
     struct Store;
 
