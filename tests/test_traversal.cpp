@@ -206,4 +206,26 @@ TEST(GetRect, WideRowOfTiles) {
     EXPECT_EQ(log.size(), 0u);
 }
 
+// A mapping read as a destination pixel names the tile holding it (floor
+// division, so pixels left of or above the image name no tile); read as
+// indices it is the selector itself; null or untiled means the whole region.
+TEST(Mapping, AsTileSelector) {
+    vt::TiledImage tiled(VEX_DEPTH_8U, 1, 40, 40, 16, 8);
+    vt::Image plain(VEX_DEPTH_8U, 1, 40, 40);
+    int tile[2] = {99, 99};
+    const struct { VexMapping m; bool asPixel; int tx, ty; } cases[] = {
+        {{0, 0}, true, 0, 0},   {{15, 7}, true, 0, 0},  {{16, 8}, true, 1, 1},
+        {{39, 39}, true, 2, 4}, {{-1, -9}, true, -1, -2}, {{3, 5}, false, 3, 5},
+    };
+    for (const auto& c : cases) {
+        const int* sel = vex::ownMappingTile(tiled.get(), &c.m, c.asPixel, tile);
+        ASSERT_EQ(sel, tile);
+        EXPECT_EQ(std::make_pair(sel[0], sel[1]), std::make_pair(c.tx, c.ty))
+            << c.m.xDst << "," << c.m.yDst << (c.asPixel ? " as pixel" : " as tile");
+    }
+    const VexMapping m{5, 5};
+    EXPECT_EQ(vex::ownMappingTile(tiled.get(), nullptr, true, tile), nullptr);
+    EXPECT_EQ(vex::ownMappingTile(plain.get(), &m, true, tile), nullptr);
+}
+
 }  // namespace
