@@ -84,8 +84,8 @@ bool ownPixelKernel(const OwnPixelOp& op, VexImage* const* img, int count,
     // skipped: every image walks its samples with its own step, nChannels
     // for a coi in pixel order and 1 otherwise. The uniform cases are the
     // special cases of the same rule.
-    char* base[kMaxImages];
-    int64_t step[kMaxImages], planeSize[kMaxImages], inc[kMaxImages];
+    char* base[kMaxImages] = {};
+    int64_t step[kMaxImages] = {}, planeSize[kMaxImages] = {}, inc[kMaxImages] = {};
     bool backToBack = true;
     for (int i = 0; i < count; ++i) {
         const VexImage* image = img[i];

@@ -204,7 +204,7 @@ public:
     }
 
     // Writes images that no library call produced (the inputs).
-    void input(const char* what, std::vector<Output> outs) {
+    void input(const char* what, const std::vector<Output>& outs) {
         const std::string files = save(outs);
         std::printf("%02d  %-10s %-58s %10s  %s\n", step_, "input", what, "-", files.c_str());
         ++step_;
@@ -212,7 +212,7 @@ public:
 
     // Runs one library call, times it, writes its results.
     template <class F>
-    void run(const char* family, const std::string& what, std::vector<Output> outs, F&& call) {
+    void run(const char* family, const std::string& what, const std::vector<Output>& outs, F&& call) {
         try {
             const double ms = timedCall(std::forward<F>(call));
             const std::string files = save(outs);

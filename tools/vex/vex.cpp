@@ -435,7 +435,7 @@ Args parseArgs(const Command& cmd, int argc, char** argv, int first) {
             const size_t eq = name.find('=');
             if (eq != std::string::npos) {
                 value = name.substr(eq + 1);
-                name = name.substr(0, eq);
+                name.resize(eq);
                 inlineValue = true;
             }
             const Opt* opt = nullptr;
