@@ -56,7 +56,14 @@ bool ownPixelKernel(const OwnPixelOp& op, VexImage* const* img, int count,
     bool whole = true;
     for (int i = 0; i + 1 < count; ++i) whole = whole && ownSameLayout(img[i], dst);
     if (whole) {
+        // dataSize may be larger than the layout needs (a hand-built header);
+        // the bytes beyond the layout of any image are not its pixels and
+        // may not even be its buffer, so the run stops there.
         int64_t bytes = dst->dataSize;
+        for (int i = 0; i < count; ++i)
+            bytes = std::min(bytes, ownDataSize(img[i]->height, img[i]->width, img[i]->depth,
+                                                img[i]->nChannels, img[i]->dataOrder,
+                                                img[i]->align));
         if (bits || (op.flags & kPixelWholeWords)) bytes = bytes / 4 * 4;
         for (int i = 0; i + 1 < count; ++i) {
             run.src[i] = img[i]->imageData;

@@ -1,0 +1,187 @@
+// Fuzz target: the input picks an operation and describes its images (depth,
+// channels, order, align, size, ROI and COI, tiling, one broken field), its
+// scalar and its tile selector. Buffers and tiles are allocated at exactly
+// their declared sizes, so any read or write past them is a sanitizer
+// report; every destination byte is read afterwards.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "vexlib.h"
+
+namespace {
+
+struct Input {
+    const uint8_t* p;
+    size_t n, at = 0;
+    uint8_t byte() { return at < n ? p[at++] : 0; }
+    int small(int lo, int hi) { return lo + byte() % (hi - lo + 1); }
+    int32_t word() {
+        uint32_t v = 0;
+        for (int k = 0; k < 4; ++k) v = v << 8 | byte();
+        return int32_t(v);
+    }
+};
+
+const unsigned kDepths[] = {VEX_DEPTH_1U,  VEX_DEPTH_8U,  VEX_DEPTH_8S,
+                            VEX_DEPTH_16U, VEX_DEPTH_16S, VEX_DEPTH_32S};
+
+// One tile store per tiled image, found through tileInfo->id.
+struct TileStore {
+    int tilesX = 0, tilesY = 0, bytes = 0;
+    std::vector<char*> tiles;
+};
+std::vector<TileStore*> g_stores;
+
+void tileCallback(const VexImage* image, int x, int y, int mode) {
+    TileStore* s = g_stores[size_t(image->tileInfo->id)];
+    if (mode == VEX_TILE_RELEASE) {
+        image->tileInfo->tileData = nullptr;
+        return;
+    }
+    const bool inside = x >= 0 && y >= 0 && x < s->tilesX && y < s->tilesY;
+    image->tileInfo->tileData = inside ? s->tiles[size_t(y * s->tilesX + x)] : nullptr;
+}
+
+struct Img {
+    VexImage* h = nullptr;
+    VexROI roi{};
+    VexTileInfo info{};
+    char* data = nullptr;
+    TileStore store;
+};
+
+void makeImage(Input& in, Img& im, unsigned depth) {
+    const int ch = depth == VEX_DEPTH_1U ? 1 : in.small(1, 4);
+    im.h = vexCreateImageHeader(ch, 0, int(depth), "FUZZ", "FUZZ", in.small(0, 1), 0,
+                                in.byte() & 1 ? 8 : 4, in.small(1, 24), in.small(1, 24), nullptr,
+                                nullptr, nullptr);
+    if (!im.h) return;
+    if (in.byte() % 3 == 0) {  // tiled
+        const int tw = 8 * in.small(1, 3), th = 8 * in.small(1, 3);
+        VexImage* tile = vexCreateImageHeader(ch, 0, int(depth), "FUZZ", "FUZZ", im.h->dataOrder,
+                                              0, im.h->align, th, tw, nullptr, nullptr, nullptr);
+        im.store.tilesX = (im.h->width + tw - 1) / tw;
+        im.store.tilesY = (im.h->height + th - 1) / th;
+        im.store.bytes = tile->dataSize;
+        vexDeallocate(tile, VEX_IMAGE_HEADER);
+        for (int k = 0; k < im.store.tilesX * im.store.tilesY; ++k)
+            im.store.tiles.push_back(static_cast<char*>(calloc(size_t(im.store.bytes), 1)));
+        im.info = VexTileInfo{tileCallback, int(g_stores.size()), nullptr, tw, th};
+        g_stores.push_back(&im.store);
+        im.h->tileInfo = &im.info;
+    } else {
+        im.data = static_cast<char*>(malloc(size_t(im.h->dataSize)));
+        memset(im.data, in.byte(), size_t(im.h->dataSize));
+        im.h->imageData = im.data;
+    }
+    if (in.byte() & 1) {
+        im.roi = VexROI{in.small(-1, 4), in.small(-2, 30), in.small(-2, 30), in.small(-1, 30),
+                        in.small(-1, 30)};
+        im.h->roi = &im.roi;
+    }
+    for (int s = 0; s < 4; ++s) vexSetBorderMode(im.h, in.small(-1, 5), 1 << s, in.word());
+}
+
+// Breaks one field. Fields that would make a tiled header claim more than
+// its tiles hold are left alone: tiles are the caller's to size.
+void breakField(Input& in, VexImage* h) {
+    const bool tiled = h->tileInfo != nullptr;
+    switch (in.byte() % 12) {
+        case 0: h->nChannels = tiled ? in.small(-2, 0) : in.small(-2, 6); break;
+        case 1: h->depth = tiled ? 7u : unsigned(in.word()); break;
+        case 2: h->dataOrder = tiled ? in.small(2, 3) : in.small(-1, 3); break;
+        case 3: h->align = tiled ? in.small(0, 3) : in.small(0, 16); break;
+        case 4: if (!tiled) h->width += in.small(-3, 9); break;
+        case 5: if (!tiled) h->height += in.small(-3, 9); break;
+        case 6: h->dataSize = in.word(); break;
+        case 7: h->widthStep = in.small(-4, 0); break;
+        case 8: h->alphaChannel = in.small(-2, 6); break;
+        case 9: if (tiled) h->tileInfo->width = in.small(-8, 12); else h->imageData = nullptr; break;
+        case 10: if (tiled) h->tileInfo->callBack = nullptr; break;
+        default: break;
+    }
+}
+
+void release(Img& im) {
+    for (char* t : im.store.tiles) free(t);
+    free(im.data);
+    if (im.h) vexDeallocate(im.h, VEX_IMAGE_HEADER);
+}
+
+int silent(int status, const char*, const char*, const char*, int) { return status; }
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    vexSetErrMode(VEX_ErrModeParent);
+    vexRedirectError(silent);
+    vexSetErrStatus(VEX_StsOk);
+    Input in{data, size};
+    const int op = in.byte() % 22;
+    const int count = op == 1 ? 1 : (op >= 4 && op <= 8 && op % 2 == 0) || (op >= 12 && op <= 14) ? 3 : 2;
+    Img images[3];
+    VexImage* h[3] = {nullptr, nullptr, nullptr};
+    const unsigned depth = kDepths[in.byte() % 6];
+    for (int k = 0; k < count; ++k) {
+        if (k > 0 && in.byte() % 5 == 0) {  // the same image again
+            h[k] = h[k - 1];
+            continue;
+        }
+        makeImage(in, images[k], in.byte() % 4 ? depth : kDepths[in.byte() % 6]);
+        h[k] = images[k].h;
+    }
+    VexImage saved[3] = {};
+    for (int k = 0; k < count; ++k)
+        if (h[k]) saved[k] = *h[k];
+    const int victim = in.byte() % 4;
+    if (victim < count && h[victim]) breakField(in, h[victim]);
+    const int32_t v = in.word();
+    const int sel[2] = {in.small(-1, 3), in.small(-1, 3)};
+    const int* tile = in.byte() & 1 ? sel : nullptr;
+    if (getenv("FUZZ_TRACE")) {
+        fprintf(stderr, "op %d count %d victim %d v %d tile %s %d %d\n", op, count, victim, v, tile ? "yes" : "no", sel[0], sel[1]);
+        for (int k = 0; k < count; ++k) if (h[k]) fprintf(stderr, " im%d d=%x ch=%d ord=%d al=%d %dx%d tiled=%d tw=%d th=%d roi=%d (%d,%d,%d,%d,%d) ds=%d bm=%d,%d,%d,%d\n", k, h[k]->depth, h[k]->nChannels, h[k]->dataOrder, h[k]->align, h[k]->height, h[k]->width, h[k]->tileInfo != 0, h[k]->tileInfo ? h[k]->tileInfo->width : 0, h[k]->tileInfo ? h[k]->tileInfo->height : 0, h[k]->roi != 0, h[k]->roi ? h[k]->roi->coi : 0, h[k]->roi ? h[k]->roi->xOffset : 0, h[k]->roi ? h[k]->roi->yOffset : 0, h[k]->roi ? h[k]->roi->height : 0, h[k]->roi ? h[k]->roi->width : 0, h[k]->dataSize, h[k]->borderMode[0], h[k]->borderMode[1], h[k]->borderMode[2], h[k]->borderMode[3]);
+    }
+    VexImage* a = h[0];
+    VexImage* b = h[count > 1 ? 1 : 0];
+    VexImage* c = h[count - 1];
+    switch (op) {
+        case 0: vexCopy(a, b, tile); break;
+        case 1: vexSet(a, v, tile); break;
+        case 2: vexExchange(a, b, tile); break;
+        case 3: vexMirror(a, b, v % 3, tile); break;
+        case 4: vexAdd(a, b, c, tile); break;
+        case 5: vexAddS(a, b, v, tile); break;
+        case 6: vexSubtract(a, b, c, v & 1, tile); break;
+        case 7: vexSubtractS(a, b, v, v & 2, tile); break;
+        case 8: vexMultiply(a, b, c, tile); break;
+        case 9: vexMultiplyS(a, b, unsigned(v), tile); break;
+        case 10: vexSquare(a, b, tile); break;
+        case 11: vexAbs(a, b, tile); break;
+        case 12: vexAnd(a, b, c, tile); break;
+        case 13: vexOr(a, b, c, tile); break;
+        case 14: vexXor(a, b, c, tile); break;
+        case 15: vexAndS(a, b, unsigned(v), tile); break;
+        case 16: vexOrS(a, b, unsigned(v), tile); break;
+        case 17: vexXorS(a, b, unsigned(v), tile); break;
+        case 18: vexNot(a, b, tile); break;
+        case 19: vexLShiftS(a, b, unsigned(v) % 40, tile); break;
+        case 20: vexRShiftS(a, b, unsigned(v) % 40, tile); break;
+        default: vexThreshold(a, b, v, tile); break;
+    }
+    for (int k = count - 1; k >= 0; --k)
+        if (h[k]) *h[k] = saved[k];
+    // Read every byte the operation may have written.
+    volatile unsigned sum = 0;
+    for (auto& im : images) {
+        if (im.data) for (int i = 0; i < im.h->dataSize; ++i) sum = sum + uint8_t(im.data[i]);
+        for (char* t : im.store.tiles)
+            for (int i = 0; i < im.store.bytes; ++i) sum = sum + uint8_t(t[i]);
+    }
+    for (auto& im : images) release(im);
+    g_stores.clear();
+    return 0;
+}
