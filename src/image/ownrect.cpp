@@ -162,17 +162,11 @@ bool ownTileRange(const VexImage* image, OwnTileRange* t) {
     return ownFillRange(image, x, y, cols, rows, t);
 }
 
-// The sizes are the smaller of the two regions; the offsets are those of
-// the tiled image `tiled`, the other image's region only bounds the size.
-static bool ownPairRange(const VexImage* other, const VexImage* tiled, OwnTileRange* t) {
+bool ownPairTileRange(const VexImage* other, const VexImage* tiled, OwnTileRange* t) {
     int x, y, cols, rows, ox, oy, ocols, orows;
     ownClipRegion(tiled, &x, &y, &cols, &rows);
     ownClipRegion(other, &ox, &oy, &ocols, &orows);
     return ownFillRange(tiled, x, y, std::min(cols, ocols), std::min(rows, orows), t);
-}
-
-bool ownPairTileRange(const VexImage* src, const VexImage* dst, OwnTileRange* t) {
-    return ownPairRange(src, dst, t);
 }
 
 OwnTilePiece ownTilePiece(const OwnTileRange& t, int j, int i) {
@@ -243,7 +237,7 @@ void ownWalkPairModes(const OwnSite& site, VexImage* src, VexImage* dst, const i
     OwnTileRange t;
     if (dstTiled) {
         // Walk the destination's tiles; the source is read directly or gathered.
-        if (!ownPairRange(src, dst, &t)) return;
+        if (!ownPairTileRange(src, dst, &t)) return;
         int sx, sy, scols, srows;
         ownClipRegion(src, &sx, &sy, &scols, &srows);
         OwnRoiGuard guard(src);
@@ -274,7 +268,7 @@ void ownWalkPairModes(const OwnSite& site, VexImage* src, VexImage* dst, const i
         return;
     }
     // Tiled source, untiled destination: walk the source's tiles.
-    if (!ownPairRange(dst, src, &t)) return;
+    if (!ownPairTileRange(dst, src, &t)) return;
     int dx, dy, dcols, drows;
     ownClipRegion(dst, &dx, &dy, &dcols, &drows);
     OwnRoiGuard guard(dst);

@@ -63,9 +63,10 @@ struct OwnTileRange {
 
 // Range of a tiled image's region; false when there is nothing to do.
 bool ownTileRange(const VexImage* image, OwnTileRange* t);
-// Tiled destination against an untiled source: sizes are the minimum of
-// the two regions, offsets those of the destination.
-bool ownPairTileRange(const VexImage* src, const VexImage* dst, OwnTileRange* t);
+// The range of the tiled image `tiled` paired with `other` (the source of a
+// tiled destination, or the destination of a tiled source): sizes are the
+// smaller of the two regions, offsets those of `tiled`.
+bool ownPairTileRange(const VexImage* other, const VexImage* tiled, OwnTileRange* t);
 
 // The piece of tile (column j, row i) of a range, relative to the tile
 // (x, y) and to the region (rx, ry).

@@ -243,11 +243,6 @@ void ownFlip(const OwnRegion& rs, const OwnRegion& rd, int h, int w, int flipAxi
     vexFree(tmp);
 }
 
-struct OwnMirrorJob {
-    int flipAxis;
-    int rows, cols;  // common size
-};
-
 // Untiled images: the common h x w part of both regions.
 void ownFlipImages(const VexImage* src, const VexImage* dst, int rows, int cols, int flipAxis) {
     OwnRegion rs, rd;
