@@ -130,6 +130,28 @@ inline int64_t ownStreamHead(const T* d, int64_t n) {
 }
 #endif
 
+// One contiguous run: d[i] = at(i) for i < n, with the results of long runs
+// streamed past the cache in chunks (see kStreamBytes). `at` reads only the
+// inputs at index i.
+template <class T, class At>
+__attribute__((always_inline)) inline void ownStreamRun(T* __restrict d, int64_t n, At at) {
+    int64_t i = 0;
+#if defined(__SSE2__)
+    const int64_t head = ownStreamHead(d, n);
+    if (head >= 0) {
+        constexpr int kCount = kStreamChunk / sizeof(T);
+        for (; i < head; ++i) d[i] = at(i);
+        for (; i + kCount <= n; i += kCount) {
+            alignas(64) T chunk[kCount];
+            for (int k = 0; k < kCount; ++k) chunk[k] = at(i + k);
+            ownStreamChunk(d + i, chunk, kStreamChunk);
+        }
+        _mm_sfence();
+    }
+#endif
+    for (; i < n; ++i) d[i] = at(i);
+}
+
 // Contiguous loops. Sources and destination may be the same buffer (an
 // operation in place): each result depends only on the inputs at its own
 // index, which are loaded before it is stored, so exact aliasing is safe.
@@ -137,43 +159,13 @@ template <class Op>
 OWN_CLONES void ownBinaryRun(const typename Op::Sample* __restrict a,
                              const typename Op::Sample* __restrict b,
                              typename Op::Sample* __restrict d, int64_t n, const Op op) {
-    using T = typename Op::Sample;
-    int64_t i = 0;
-#if defined(__SSE2__)
-    const int64_t head = ownStreamHead(d, n);
-    if (head >= 0) {
-        constexpr int kCount = kStreamChunk / sizeof(T);
-        for (; i < head; ++i) d[i] = op(a[i], b[i]);
-        for (; i + kCount <= n; i += kCount) {
-            alignas(64) T chunk[kCount];
-            for (int k = 0; k < kCount; ++k) chunk[k] = op(a[i + k], b[i + k]);
-            ownStreamChunk(d + i, chunk, kStreamChunk);
-        }
-        _mm_sfence();
-    }
-#endif
-    for (; i < n; ++i) d[i] = op(a[i], b[i]);
+    ownStreamRun(d, n, [&](int64_t i) { return op(a[i], b[i]); });
 }
 
 template <class Op>
 OWN_CLONES void ownUnaryRun(const typename Op::Sample* __restrict a,
                             typename Op::Sample* __restrict d, int64_t n, const Op op) {
-    using T = typename Op::Sample;
-    int64_t i = 0;
-#if defined(__SSE2__)
-    const int64_t head = ownStreamHead(d, n);
-    if (head >= 0) {
-        constexpr int kCount = kStreamChunk / sizeof(T);
-        for (; i < head; ++i) d[i] = op(a[i]);
-        for (; i + kCount <= n; i += kCount) {
-            alignas(64) T chunk[kCount];
-            for (int k = 0; k < kCount; ++k) chunk[k] = op(a[i + k]);
-            ownStreamChunk(d + i, chunk, kStreamChunk);
-        }
-        _mm_sfence();
-    }
-#endif
-    for (; i < n; ++i) d[i] = op(a[i]);
+    ownStreamRun(d, n, [&](int64_t i) { return op(a[i]); });
 }
 
 template <class Op>
