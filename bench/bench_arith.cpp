@@ -124,14 +124,7 @@ void registerAll() {
                 });
 #endif
             add(f.name, kase, "memcpy", [l](benchmark::State& st) {
-                auto a = vexbench::makeImage(kSize, kSize, l.channels, l.depth, 1);
-                auto d = vexbench::makeImage(kSize, kSize, l.channels, l.depth, 3);
-                const size_t n = vexbench::bytesOf(a.get());
-                for (auto _ : st) {
-                    std::memcpy(d->imageData, a->imageData, n);
-                    benchmark::ClobberMemory();
-                }
-                vexbench::setBytes(st, n);
+                vexbench::memcpyImages(st, kSize, l.channels, l.depth);
             });
         }
     }

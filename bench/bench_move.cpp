@@ -60,14 +60,7 @@ void registerAll() {
         });
 #endif
         add("copy", kase, "memcpy", [l](benchmark::State& st) {
-            auto src = vexbench::makeImage(kSize, kSize, l.channels, l.depth, 1);
-            auto dst = vexbench::makeImage(kSize, kSize, l.channels, l.depth, 2);
-            const size_t n = vexbench::bytesOf(src.get());
-            for (auto _ : st) {
-                std::memcpy(dst->imageData, src->imageData, n);
-                benchmark::ClobberMemory();
-            }
-            vexbench::setBytes(st, n);
+            vexbench::memcpyImages(st, kSize, l.channels, l.depth);
         });
 
         // ---- set
@@ -124,14 +117,7 @@ void registerAll() {
             });
 #endif
             add(family, kase, "memcpy", [l](benchmark::State& st) {
-                auto src = vexbench::makeImage(kSize, kSize, l.channels, l.depth, 1);
-                auto dst = vexbench::makeImage(kSize, kSize, l.channels, l.depth, 2);
-                const size_t n = vexbench::bytesOf(src.get());
-                for (auto _ : st) {
-                    std::memcpy(dst->imageData, src->imageData, n);
-                    benchmark::ClobberMemory();
-                }
-                vexbench::setBytes(st, n);
+                vexbench::memcpyImages(st, kSize, l.channels, l.depth);
             });
         }
     }

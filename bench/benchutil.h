@@ -111,6 +111,18 @@ inline cv::Mat makeMat(int size, int cvType, uint32_t key) {
 
 inline size_t bytesOf(const VexImage* img) { return static_cast<size_t>(img->dataSize); }
 
+// The memcpy case: one image's bytes copied into another of the same layout.
+inline void memcpyImages(benchmark::State& st, int size, int nChannels, unsigned depth) {
+    auto src = makeImage(size, size, nChannels, depth, 1);
+    auto dst = makeImage(size, size, nChannels, depth, 2);
+    const size_t n = bytesOf(src.get());
+    for (auto _ : st) {
+        std::memcpy(dst->imageData, src->imageData, n);
+        benchmark::ClobberMemory();
+    }
+    setBytes(st, n);
+}
+
 // Depth name for case names: "8u", "16u", ...
 inline const char* depthTag(unsigned depth) {
     switch (depth) {
