@@ -113,6 +113,56 @@ void release(Img& im) {
 
 int silent(int status, const char*, const char*, const char*, int) { return status; }
 
+// The operations: how many images each takes (the last is written) and the
+// call, given the images, a scalar and the tile selector. Operations that
+// take more arguments draw them from the input.
+struct Op {
+    int images;
+    void (*call)(VexImage** h, int32_t v, const int* tile, Input& in);
+};
+#define FZ_OP2(f) {2, [](VexImage** h, int32_t, const int* t, Input&) { f(h[0], h[1], t); }}
+#define FZ_OP3(f) {3, [](VexImage** h, int32_t, const int* t, Input&) { f(h[0], h[1], h[2], t); }}
+#define FZ_OPS(f, T) {2, [](VexImage** h, int32_t v, const int* t, Input&) { f(h[0], h[1], T(v), t); }}
+const Op kOps[] = {
+    FZ_OP2(vexCopy),
+    {1, [](VexImage** h, int32_t v, const int* t, Input&) { vexSet(h[0], v, t); }},
+    FZ_OP2(vexExchange),
+    {2, [](VexImage** h, int32_t v, const int* t, Input&) { vexMirror(h[0], h[1], v % 3, t); }},
+    FZ_OP3(vexAdd),
+    FZ_OPS(vexAddS, int),
+    {3, [](VexImage** h, int32_t v, const int* t, Input&) { vexSubtract(h[0], h[1], h[2], v & 1, t); }},
+    {2, [](VexImage** h, int32_t v, const int* t, Input&) { vexSubtractS(h[0], h[1], v, v & 2, t); }},
+    FZ_OP3(vexMultiply),
+    FZ_OPS(vexMultiplyS, unsigned),
+    FZ_OP2(vexSquare),
+    FZ_OP2(vexAbs),
+    FZ_OP3(vexAnd),
+    FZ_OP3(vexOr),
+    FZ_OP3(vexXor),
+    FZ_OPS(vexAndS, unsigned),
+    FZ_OPS(vexOrS, unsigned),
+    FZ_OPS(vexXorS, unsigned),
+    FZ_OP2(vexNot),
+    {2, [](VexImage** h, int32_t v, const int* t, Input&) { vexLShiftS(h[0], h[1], unsigned(v) % 40, t); }},
+    {2, [](VexImage** h, int32_t v, const int* t, Input&) { vexRShiftS(h[0], h[1], unsigned(v) % 40, t); }},
+    FZ_OPS(vexThreshold, int),
+
+    // (ops: convert)
+
+    // (ops: color)
+
+    // (ops: alpha)
+
+    // (ops: stats)
+
+    // (ops: filter)
+
+    // (ops: geom)
+
+    // (ops: transform)
+};
+constexpr int kOpCount = int(sizeof kOps / sizeof kOps[0]);
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -120,10 +170,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     vexRedirectError(silent);
     vexSetErrStatus(VEX_StsOk);
     Input in{data, size};
-    const int op = in.byte() % 22;
-    const int count = op == 1 ? 1 : (op >= 4 && op <= 8 && op % 2 == 0) || (op >= 12 && op <= 14) ? 3 : 2;
-    Img images[3];
-    VexImage* h[3] = {nullptr, nullptr, nullptr};
+    const int op = in.byte() % kOpCount;
+    const int count = kOps[op].images;
+    constexpr int kMaxImages = 5;
+    Img images[kMaxImages];
+    VexImage* h[kMaxImages] = {};
     const unsigned depth = kDepths[in.byte() % 6];
     for (int k = 0; k < count; ++k) {
         if (k > 0 && in.byte() % 5 == 0) {  // the same image again
@@ -133,7 +184,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         makeImage(in, images[k], in.byte() % 4 ? depth : kDepths[in.byte() % 6]);
         h[k] = images[k].h;
     }
-    VexImage saved[3] = {};
+    VexImage saved[kMaxImages] = {};
     for (int k = 0; k < count; ++k)
         if (h[k]) saved[k] = *h[k];
     const int victim = in.byte() % 4;
@@ -145,33 +196,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         fprintf(stderr, "op %d count %d victim %d v %d tile %s %d %d\n", op, count, victim, v, tile ? "yes" : "no", sel[0], sel[1]);
         for (int k = 0; k < count; ++k) if (h[k]) fprintf(stderr, " im%d d=%x ch=%d ord=%d al=%d %dx%d tiled=%d tw=%d th=%d roi=%d (%d,%d,%d,%d,%d) ds=%d bm=%d,%d,%d,%d\n", k, h[k]->depth, h[k]->nChannels, h[k]->dataOrder, h[k]->align, h[k]->height, h[k]->width, h[k]->tileInfo != 0, h[k]->tileInfo ? h[k]->tileInfo->width : 0, h[k]->tileInfo ? h[k]->tileInfo->height : 0, h[k]->roi != 0, h[k]->roi ? h[k]->roi->coi : 0, h[k]->roi ? h[k]->roi->xOffset : 0, h[k]->roi ? h[k]->roi->yOffset : 0, h[k]->roi ? h[k]->roi->height : 0, h[k]->roi ? h[k]->roi->width : 0, h[k]->dataSize, h[k]->borderMode[0], h[k]->borderMode[1], h[k]->borderMode[2], h[k]->borderMode[3]);
     }
-    VexImage* a = h[0];
-    VexImage* b = h[count > 1 ? 1 : 0];
-    VexImage* c = h[count - 1];
-    switch (op) {
-        case 0: vexCopy(a, b, tile); break;
-        case 1: vexSet(a, v, tile); break;
-        case 2: vexExchange(a, b, tile); break;
-        case 3: vexMirror(a, b, v % 3, tile); break;
-        case 4: vexAdd(a, b, c, tile); break;
-        case 5: vexAddS(a, b, v, tile); break;
-        case 6: vexSubtract(a, b, c, v & 1, tile); break;
-        case 7: vexSubtractS(a, b, v, v & 2, tile); break;
-        case 8: vexMultiply(a, b, c, tile); break;
-        case 9: vexMultiplyS(a, b, unsigned(v), tile); break;
-        case 10: vexSquare(a, b, tile); break;
-        case 11: vexAbs(a, b, tile); break;
-        case 12: vexAnd(a, b, c, tile); break;
-        case 13: vexOr(a, b, c, tile); break;
-        case 14: vexXor(a, b, c, tile); break;
-        case 15: vexAndS(a, b, unsigned(v), tile); break;
-        case 16: vexOrS(a, b, unsigned(v), tile); break;
-        case 17: vexXorS(a, b, unsigned(v), tile); break;
-        case 18: vexNot(a, b, tile); break;
-        case 19: vexLShiftS(a, b, unsigned(v) % 40, tile); break;
-        case 20: vexRShiftS(a, b, unsigned(v) % 40, tile); break;
-        default: vexThreshold(a, b, v, tile); break;
-    }
+    kOps[op].call(h, v, tile, in);
     for (int k = count - 1; k >= 0; --k)
         if (h[k]) *h[k] = saved[k];
     // Read every byte the operation may have written.

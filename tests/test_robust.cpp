@@ -39,6 +39,19 @@ const Op kOps[] = {
     {"vexSubtractS", 2, [](VexImage** i, int v, const int* t) { vexSubtractS(i[0], i[1], v, v & 1, t); }},
     {"vexLShiftS", 2, [](VexImage** i, int v, const int* t) { vexLShiftS(i[0], i[1], unsigned(v) % 40, t); }},
     {"vexRShiftS", 2, [](VexImage** i, int v, const int* t) { vexRShiftS(i[0], i[1], unsigned(v) % 40, t); }},
+    // (ops: convert)
+
+    // (ops: color)
+
+    // (ops: alpha)
+
+    // (ops: stats)
+
+    // (ops: filter)
+
+    // (ops: geom)
+
+    // (ops: transform)
 };
 
 int pick(std::mt19937& rng, int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); }
@@ -92,7 +105,7 @@ TEST(Robustness, BrokenHeadersNeverOverrunAndLeaveTheDestinationAlone) {
     for (int iter = 0; iter < 20000; ++iter) {
         const Op& op = kOps[pick(rng, 0, int(std::size(kOps)) - 1)];
         std::vector<std::unique_ptr<vt::ImageBase>> owned;
-        VexImage* im[3] = {nullptr, nullptr, nullptr};
+        VexImage* im[5] = {};
         const vt::Layout base = vt::randomLayout(rng, limits);
         for (int k = 0; k < op.images; ++k) {
             if (k > 0 && pick(rng, 0, 4) == 0) {  // the same image twice
@@ -104,8 +117,8 @@ TEST(Robustness, BrokenHeadersNeverOverrunAndLeaveTheDestinationAlone) {
             owned.push_back(vt::makeImage(l, uint32_t(iter * 3 + k)));
             im[k] = owned.back()->get();
         }
-        VexImage* orig[3] = {im[0], im[1], im[2]};
-        VexImage saved[3];
+        VexImage* orig[5] = {im[0], im[1], im[2], im[3], im[4]};
+        VexImage saved[5];
         for (int k = 0; k < op.images; ++k) saved[k] = *im[k];
         vt::ImageBase* dst = nullptr;
         for (auto& o : owned)

@@ -418,6 +418,20 @@ int runDemo(const std::string& outDir, int height, int width) {
     d.run("16U", "vexThreshold: gray 16U at 32768", {{g16c.get(), "gray16-threshold-32768"}},
           [&] { vexThreshold(gray16.get(), g16c.get(), 32768, nullptr); });
 
+    // ---- (demo: convert)
+
+    // ---- (demo: color)
+
+    // ---- (demo: alpha)
+
+    // ---- (demo: stats)
+
+    // ---- (demo: filter)
+
+    // ---- (demo: geom)
+
+    // ---- (demo: transform)
+
     if (d.failures()) {
         std::fprintf(stderr, "vex: demo: %d step(s) failed\n", d.failures());
         return kExitLibrary;

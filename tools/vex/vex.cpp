@@ -132,8 +132,23 @@ enum class Shape {
     Binary,    // A B OUT
     Fill,      // FILE, or IN OUT (a new image with --size)
     Exchange,  // A B OUTA OUTB
+    Derived,   // IN OUT: the operation makes its destination (Call::newDst)
     Demo,      // [OUTDIR]
     Info,      // FILE...
+    // (shapes: convert)
+
+    // (shapes: color)
+
+    // (shapes: alpha)
+
+    // (shapes: stats)
+
+    // (shapes: filter)
+
+    // (shapes: geom)
+
+    // (shapes: transform)
+
 };
 
 struct Rect {
@@ -175,6 +190,10 @@ struct Call {
     std::vector<VexImage*> src;
     std::vector<VexImage*> dst;
     const Args* args = nullptr;
+    std::vector<ImagePtr>* owned = nullptr;
+    // Shape::Derived: keeps `img` as the next destination, with the
+    // destination region the options ask for.
+    [[maybe_unused]] VexImage* newDst(ImagePtr img);
     long long number(const char* name) const;
     int i(const char* name) const { return static_cast<int>(number(name)); }
     unsigned u(const char* name) const { return static_cast<unsigned>(number(name) & 0xFFFFFFFFLL); }
@@ -264,6 +283,20 @@ const std::vector<Command> kCommands = {
      "samples below the threshold become the depth's minimum, the others its maximum", Shape::Unary,
      {{"threshold", nullptr, Kind::Int, nullptr, "signed 32-bit threshold"}},
      [](Call& c) { vexThreshold(c.src[0], c.dst[0], c.i("threshold"), nullptr); }},
+
+    // (commands: convert)
+
+    // (commands: color)
+
+    // (commands: alpha)
+
+    // (commands: stats)
+
+    // (commands: filter)
+
+    // (commands: geom)
+
+    // (commands: transform)
 };
 
 bool isOperation(const Command& cmd) { return cmd.op != nullptr; }
@@ -287,6 +320,7 @@ const char* positionalText(Shape s) {
         case Shape::Binary: return "A B OUT";
         case Shape::Fill: return "FILE | IN OUT";
         case Shape::Exchange: return "A B OUTA OUTB";
+        case Shape::Derived: return "IN OUT";
         case Shape::Demo: return "[OUTDIR]";
         case Shape::Info: return "FILE...";
     }
@@ -474,6 +508,7 @@ long long Call::number(const char* name) const {
 }
 
 bool has(const Args& a, const char* name) { return a.values.count(name) != 0; }
+void applyRegion(VexImage* img, const Args& a, const char* side);
 
 const char* optDefault(const Command& cmd, const char* name) {
     for (const Opt& o : cmd.opts)
@@ -512,6 +547,14 @@ void applyRegion(VexImage* img, const Args& a, const char* side) {
     if (hasRect) r = rectOf(a, has(a, roiName.c_str()) ? roiName.c_str() : "roi");
     if (hasRect) setRoi(img, coi, r.x, r.y, r.w, r.h);
     else setRoi(img, coi, 0, 0, img->width, img->height);
+}
+
+VexImage* Call::newDst(ImagePtr img) {
+    owned->push_back(std::move(img));
+    VexImage* d = owned->back().get();
+    applyRegion(d, *args, "dst");
+    dst.push_back(d);
+    return d;
 }
 
 void expectFiles(const Command& cmd, const Args& a, size_t lo, size_t hi) {
@@ -563,6 +606,7 @@ int runOperation(const Command& cmd, const Args& a) {
     std::vector<ImagePtr> owned;
     Call call;
     call.args = &a;
+    call.owned = &owned;
     std::vector<std::string> outputs;
 
     auto load = [&](const std::string& path) {
@@ -610,6 +654,26 @@ int runOperation(const Command& cmd, const Args& a) {
                 outputs.push_back(a.files.back());
             }
             break;
+        case Shape::Derived:
+            expectFiles(cmd, a, 2, 2);
+            if (has(a, "base")) usage(cmd.name, std::string("--base does not apply to ") + cmd.name);
+            call.src.push_back(load(a.files[0]));
+            outputs.push_back(a.files[1]);
+            break;
+        // (run shapes: convert)
+
+        // (run shapes: color)
+
+        // (run shapes: alpha)
+
+        // (run shapes: stats)
+
+        // (run shapes: filter)
+
+        // (run shapes: geom)
+
+        // (run shapes: transform)
+
         case Shape::Exchange:
             expectFiles(cmd, a, 4, 4);
             if (has(a, "base")) usage(cmd.name, "--base does not apply to exchange");

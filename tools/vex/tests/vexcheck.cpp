@@ -194,6 +194,20 @@ const OpInfo kOps[] = {
     {"sub", 2, 1},   {"subs", 1, 1},  {"mul", 2, 1},      {"muls", 1, 1},   {"square", 1, 1}, {"abs", 1, 1},
     {"and", 2, 1},   {"or", 2, 1},    {"xor", 2, 1},      {"ands", 1, 1},   {"ors", 1, 1},  {"xors", 1, 1},
     {"not", 1, 1},   {"lshift", 1, 1}, {"rshift", 1, 1},  {"threshold", 1, 1},
+
+    // (ops: convert)
+
+    // (ops: color)
+
+    // (ops: alpha)
+
+    // (ops: stats)
+
+    // (ops: filter)
+
+    // (ops: geom)
+
+    // (ops: transform)
 };
 
 int reportCount = 0;
