@@ -157,6 +157,8 @@ const Op kOps[] = {
 
     // (ops: filter)
 
+    // (ops: morph)
+
     // (ops: geom)
 
     // (ops: transform)

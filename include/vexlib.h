@@ -286,6 +286,8 @@ VEXAPI void vexThreshold(VexImage* srcImage, VexImage* dstImage, int threshold, 
 /* ------------------------------------------------------------------ */
 /* (family: filter) */
 
+/* (family: morph) */
+
 /* ------------------------------------------------------------------ */
 /* Zoom, decimation, rotation                                          */
 /* ------------------------------------------------------------------ */

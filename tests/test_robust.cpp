@@ -49,6 +49,8 @@ const Op kOps[] = {
 
     // (ops: filter)
 
+    // (ops: morph)
+
     // (ops: geom)
 
     // (ops: transform)

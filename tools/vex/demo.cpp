@@ -428,6 +428,8 @@ int runDemo(const std::string& outDir, int height, int width) {
 
     // ---- (demo: filter)
 
+    // ---- (demo: morph)
+
     // ---- (demo: geom)
 
     // ---- (demo: transform)

@@ -145,6 +145,8 @@ enum class Shape {
 
     // (shapes: filter)
 
+    // (shapes: morph)
+
     // (shapes: geom)
 
     // (shapes: transform)
@@ -293,6 +295,8 @@ const std::vector<Command> kCommands = {
     // (commands: stats)
 
     // (commands: filter)
+
+    // (commands: morph)
 
     // (commands: geom)
 
@@ -669,6 +673,8 @@ int runOperation(const Command& cmd, const Args& a) {
         // (run shapes: stats)
 
         // (run shapes: filter)
+
+        // (run shapes: morph)
 
         // (run shapes: geom)
 

@@ -205,6 +205,8 @@ const OpInfo kOps[] = {
 
     // (ops: filter)
 
+    // (ops: morph)
+
     // (ops: geom)
 
     // (ops: transform)
