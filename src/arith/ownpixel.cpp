@@ -32,7 +32,7 @@ constexpr int kMaxImages = 3;
 // regions (each image anchored at its own region corner). Returns false
 // only when a piece check of kPixelPieceChecks failed.
 bool ownPixelKernel(const OwnPixelOp& op, VexImage* const* img, int count,
-                    const OwnPixelArgs& args) {
+                    const OwnPixelArgs& args, int64_t callBytes = 0) {
     VexImage* dst = img[count - 1];
     const int depthIndex = ownDepthIndex(dst->depth);
     const OwnRowFn fn = depthIndex >= 0 ? op.rows[depthIndex] : nullptr;
@@ -50,6 +50,7 @@ bool ownPixelKernel(const OwnPixelOp& op, VexImage* const* img, int count,
     const bool bits = dst->depth == VEX_DEPTH_1U;
     const int esize = ownElemSize(dst->depth);
     OwnRun run{};
+    run.callBytes = callBytes;
 
     // Whole-buffer case: equal, ROI-less (or whole-covering) untiled images
     // are one run of dataSize bytes, row padding included.
@@ -123,8 +124,19 @@ bool ownPixelKernel(const OwnPixelOp& op, VexImage* const* img, int count,
         run.srcInc[i] = inc[i];
         run.srcBit[i] = r[i].bitOffset;
     }
+    // Short rows far apart (a tile-sized piece of a large untiled image):
+    // the hardware prefetcher does not follow rows that start a page or more
+    // apart, so the rows a few ahead are asked for here.
+    const int64_t rowBytesAll = bits ? (perRow + 7) / 8 : perRow * esize;
+    const bool prefetch = nRows > 1 && rowBytesAll <= 4096;
+    constexpr int kAhead = 6;
     for (int p = 0; p < planes; ++p) {
         for (int y = 0; y < nRows; ++y) {
+            if (prefetch && y + kAhead < nRows)
+                for (int i = 0; i <= nSrc; ++i) {
+                    const char* ahead = base[i] + p * planeSize[i] + (y + kAhead) * step[i];
+                    for (int64_t b = 0; b < rowBytesAll + 63; b += 64) __builtin_prefetch(ahead + b);
+                }
             for (int i = 0; i < nSrc; ++i) run.src[i] = base[i] + p * planeSize[i] + y * step[i];
             run.dst = base[nSrc] + p * planeSize[nSrc] + y * step[nSrc];
             fn(run, args);
@@ -174,6 +186,7 @@ bool ownWalkRequest(const OwnPixelOp& op, OwnWalkImage& w) {
 // The buffer goes back in tileData for the release; the callback is
 // expected to clear it when it takes the tile back.
 bool ownWalkRelease(const OwnPixelOp& op, OwnWalkImage& w) {
+    ownStoreFence();
     VexTileInfo* info = w.image->tileInfo;
     info->tileData = w.data;
     info->callBack(w.image, w.tx, w.ty, VEX_TILE_RELEASE);
@@ -246,6 +259,12 @@ void ownPixelWalk(const OwnPixelOp& op, VexImage* const* images, int count, cons
 
     VexImage* pieces[kMaxImages];
     for (int i = 0; i < count; ++i) pieces[i] = &w[i].copy;
+    // What the whole walk writes, so that its pieces are stored as one long
+    // run of the untiled images would be.
+    const VexImage* dstImage = d.image;
+    const int64_t callBytes =
+        (dstImage->depth == VEX_DEPTH_1U ? (width + 7) / 8 : width * ownElemSize(dstImage->depth)) *
+        height * ownPixelChannels(dstImage);
 
     // Bands of rows, top to bottom; within a band, pieces left to right.
     for (int64_t rowsDone = 0; rowsDone < height;) {
@@ -280,7 +299,7 @@ void ownPixelWalk(const OwnPixelOp& op, VexImage* const* images, int count, cons
                 m.roi.width = static_cast<int>(piece);
                 m.roi.height = static_cast<int>(band);
             }
-            if (!ownPixelKernel(op, pieces, count, args)) return;
+            if (!ownPixelKernel(op, pieces, count, args, callBytes)) return;
             colsDone += piece;
         }
         for (int i = 0; i < count; ++i)
@@ -328,6 +347,7 @@ void ownPixel(const OwnPixelOp& op, VexImage* const* images, int count, const in
         ownPixelKernel(op, images, count, args);
     else
         ownPixelWalk(op, images, count, tile, args);
+    ownStoreFence();  // the walk's streamed stores, also on an early exit
 }
 
 }  // namespace vex

@@ -38,6 +38,10 @@ struct OwnRun {
     int64_t dstInc;
     int dstBit;
     int64_t n;
+    // Destination bytes the whole call writes, when it is cut into many runs
+    // (a tile walk); 0 otherwise. Runs of a call that writes at least
+    // kStreamBytes are streamed like one long run.
+    int64_t callBytes;
 };
 
 using OwnRowFn = void (*)(const OwnRun& run, const OwnPixelArgs& args);
@@ -123,30 +127,43 @@ __attribute__((always_inline)) inline void ownStreamChunk(void* dst, const void*
 // Elements before d reaches a line boundary, or -1 when the run is not
 // streamed (short, or not element-aligned).
 template <class T>
-inline int64_t ownStreamHead(const T* d, int64_t n) {
+inline int64_t ownStreamHead(const T* d, int64_t n, int64_t callBytes = 0) {
     const uintptr_t address = reinterpret_cast<uintptr_t>(d);
-    if (n * int64_t(sizeof(T)) < kStreamBytes || address % sizeof(T) != 0) return -1;
+    if (std::max(n * int64_t(sizeof(T)), callBytes) < kStreamBytes || address % sizeof(T) != 0)
+        return -1;
     return int64_t((64 - address % 64) % 64 / sizeof(T));
 }
 #endif
 
+// Orders the streamed stores of a walk before a tile goes back to its owner
+// (and before the walk returns).
+inline void ownStoreFence() {
+#if defined(__SSE2__)
+    _mm_sfence();
+#endif
+}
+
 // One contiguous run: d[i] = at(i) for i < n, with the results of long runs
-// streamed past the cache in chunks (see kStreamBytes). `at` reads only the
-// inputs at index i.
+// (or of the runs of a call writing at least kStreamBytes in all) streamed
+// past the cache in chunks (see kStreamBytes). `at` reads only the inputs at
+// index i.
 template <class T, class At>
-__attribute__((always_inline)) inline void ownStreamRun(T* __restrict d, int64_t n, At at) {
+__attribute__((always_inline)) inline void ownStreamRun(T* __restrict d, int64_t n, At at,
+                                                        int64_t callBytes = 0) {
     int64_t i = 0;
 #if defined(__SSE2__)
-    const int64_t head = ownStreamHead(d, n);
+    const int64_t head = ownStreamHead(d, n, callBytes);
     if (head >= 0) {
         constexpr int kCount = kStreamChunk / sizeof(T);
-        for (; i < head; ++i) d[i] = at(i);
+        for (; i < std::min(head, n); ++i) d[i] = at(i);
         for (; i + kCount <= n; i += kCount) {
             alignas(64) T chunk[kCount];
             for (int k = 0; k < kCount; ++k) chunk[k] = at(i + k);
             ownStreamChunk(d + i, chunk, kStreamChunk);
         }
-        _mm_sfence();
+        // A walk fences once per tile it hands back (ownStoreFence), not
+        // once per run.
+        if (!callBytes) _mm_sfence();
     }
 #endif
     for (; i < n; ++i) d[i] = at(i);
@@ -158,14 +175,16 @@ __attribute__((always_inline)) inline void ownStreamRun(T* __restrict d, int64_t
 template <class Op>
 OWN_CLONES void ownBinaryRun(const typename Op::Sample* __restrict a,
                              const typename Op::Sample* __restrict b,
-                             typename Op::Sample* __restrict d, int64_t n, const Op op) {
-    ownStreamRun(d, n, [&](int64_t i) { return op(a[i], b[i]); });
+                             typename Op::Sample* __restrict d, int64_t n, const Op op,
+                             int64_t callBytes = 0) {
+    ownStreamRun(d, n, [&](int64_t i) { return op(a[i], b[i]); }, callBytes);
 }
 
 template <class Op>
 OWN_CLONES void ownUnaryRun(const typename Op::Sample* __restrict a,
-                            typename Op::Sample* __restrict d, int64_t n, const Op op) {
-    ownStreamRun(d, n, [&](int64_t i) { return op(a[i]); });
+                            typename Op::Sample* __restrict d, int64_t n, const Op op,
+                            int64_t callBytes = 0) {
+    ownStreamRun(d, n, [&](int64_t i) { return op(a[i]); }, callBytes);
 }
 
 template <class Op>
@@ -176,7 +195,7 @@ void ownBinaryRow(const OwnRun& r, const OwnPixelArgs& args) {
     const T* b = static_cast<const T*>(r.src[1]);
     T* d = static_cast<T*>(r.dst);
     if (r.srcInc[0] == 1 && r.srcInc[1] == 1 && r.dstInc == 1) {
-        ownBinaryRun(a, b, d, r.n, op);
+        ownBinaryRun(a, b, d, r.n, op, r.callBytes);
         return;
     }
     for (int64_t i = 0; i < r.n; ++i) d[i * r.dstInc] = op(a[i * r.srcInc[0]], b[i * r.srcInc[1]]);
@@ -189,7 +208,7 @@ void ownUnaryRow(const OwnRun& r, const OwnPixelArgs& args) {
     const T* a = static_cast<const T*>(r.src[0]);
     T* d = static_cast<T*>(r.dst);
     if (r.srcInc[0] == 1 && r.dstInc == 1) {
-        ownUnaryRun(a, d, r.n, op);
+        ownUnaryRun(a, d, r.n, op, r.callBytes);
         return;
     }
     for (int64_t i = 0; i < r.n; ++i) d[i * r.dstInc] = op(a[i * r.srcInc[0]]);

@@ -129,6 +129,7 @@ void ownClipRegion(const VexImage* image, int* x, int* y, int* cols, int* rows) 
     }
 }
 
+
 namespace {
 
 bool ownFillRange(const VexImage* image, int x0, int y0, int cols, int rows, OwnTileRange* t) {
@@ -242,6 +243,7 @@ void ownWalkPairModes(const OwnSite& site, VexImage* src, VexImage* dst, const i
         ownClipRegion(src, &sx, &sy, &scols, &srows);
         OwnRoiGuard guard(src);
         VexROI srcRoi{ownCoi(src), 0, 0, 0, 0};
+        char* scratch = nullptr;
         ownForTiles(t, tile, [&](int j, int i) {
             const OwnTilePiece p = ownTilePiece(t, j, i);
             return ownOnTile(site, dst, p, VEX_TILE_GET_WRITE, kErrTileWrite, ownCoi(dst),
@@ -252,19 +254,28 @@ void ownWalkPairModes(const OwnSite& site, VexImage* src, VexImage* dst, const i
                     body(src, &view, ctx);
                     return vexGetErrStatus() >= 0;
                 }
-                int step = 0;
-                char* rect = ownGetRect(site, src, sx + p.rx, sy + p.ry, p.w, p.h, &step);
-                const bool gathered = rect && vexGetErrStatus() >= 0;
+                // The source rectangle is gathered into one scratch buffer,
+                // allocated for the largest piece and reused for every tile.
+                if (!scratch) {
+                    scratch = ownAllocRect(site, src, std::min(t.tileW, t.cols),
+                                           std::min(t.tileH, t.rows), __LINE__);
+                    if (!scratch) return false;
+                }
+                const int64_t step = ownRowStep(p.w, src->depth, src->nChannels,
+                                                src->dataOrder, src->align);
+                const bool gathered = ownGatherRect(site, src, sx + p.rx, sy + p.ry, p.w, p.h,
+                                                    scratch, 0, step, step * p.h) &&
+                                      vexGetErrStatus() >= 0;
                 if (gathered) {
-                    VexImage copy = ownRectHeader(src, rect, p.w, p.h);
+                    VexImage copy = ownRectHeader(src, scratch, p.w, p.h);
                     VexROI copyRoi{srcRoi.coi, 0, 0, p.h, p.w};
                     copy.roi = &copyRoi;
                     body(&copy, &view, ctx);
                 }
-                vexFree(rect);
                 return gathered && vexGetErrStatus() >= 0;
             });
         });
+        vexFree(scratch);
         return;
     }
     // Tiled source, untiled destination: walk the source's tiles.
@@ -307,10 +318,16 @@ void ownWalkSingle(const OwnSite& site, VexImage* image, const int* tile, OwnSin
 }
 
 }  // namespace vex
-
 // ---------------------------------------------------------------------------
 // Rectangle gathering.
-
+//
+// The rectangle is copied straight out of the image (or out of its tiles)
+// into the receiving buffer. Its columns are described once as runs (a
+// constant, a forward or backward stretch of image columns, or one column
+// repeated), one description per column rule: the rows inside the image use
+// the left and right sides' modes, the rows above and below use the top or
+// bottom side's mode for their columns too. Each row then takes its runs in
+// a few block moves, split only where a run crosses a tile edge.
 
 namespace vex {
 
@@ -330,19 +347,8 @@ VexImage ownRectHeader(const VexImage* like, char* data, int width, int height) 
     return h;
 }
 
-namespace {
-
-// The all-channel region of `cols` x `rows` pixels at (x, y) of an untiled header.
-OwnRegion ownRegionAt(const VexImage* image, int x, int y, int cols, int rows) {
-    VexImage tmp = *image;
-    VexROI roi{0, x, y, rows, cols};
-    tmp.roi = &roi;
-    OwnRegion r;
-    ownGetRegion(&tmp, &r);
-    return r;
-}
-
-// Allocates a buffer for a width x height rectangle in the image's layout.
+// Allocates a buffer for a width x height rectangle in the image's layout
+// (cleared for 1U); reports VEX_StsNoMem and returns null when it cannot.
 char* ownAllocRect(const OwnSite& site, const VexImage* image, int width, int height, int line) {
     const int64_t size = ownDataSize(height, width, image->depth, image->nChannels,
                                      image->dataOrder, image->align);
@@ -356,57 +362,7 @@ char* ownAllocRect(const OwnSite& site, const VexImage* image, int width, int he
     return data;
 }
 
-// Reads the rectangle (bx, by, bw, bh), which lies inside a tiled image, into
-// a new buffer, one tile row at a time: every tile of the row is requested
-// left to right, the covered parts copied, and the tiles released in reverse
-// order.
-char* ownFetchTiled(const OwnSite& site, const VexImage* image, int bx, int by, int bw, int bh) {
-    char* data = ownAllocRect(site, image, bw, bh, __LINE__);
-    if (!data) return nullptr;
-    const VexImage out = ownRectHeader(image, data, bw, bh);
-    const int tw = image->tileInfo->width, th = image->tileInfo->height;
-    const int tx0 = bx / tw, tx1 = (bx + bw - 1) / tw;
-    const int ty0 = by / th, ty1 = (by + bh - 1) / th;
-    char* stackTiles[64];
-    char** tiles = tx1 - tx0 + 1 <= 64 ? stackTiles
-                                       : static_cast<char**>(vexMalloc(int(sizeof(char*)) * (tx1 - tx0 + 1)));
-    if (!tiles) {
-        vexFree(data);
-        vexError(VEX_StsNoMem, site.func, "Out of memory", site.file, __LINE__);
-        return nullptr;
-    }
-    VexImage view = ownTileHeader(image);
-    bool ok = true;
-    for (int ty = ty0; ty <= ty1 && ok; ++ty) {
-        int got = 0;
-        for (int tx = tx0; tx <= tx1; ++tx, ++got) {
-            tiles[got] = ownRequestTile(site, image, tx, ty, VEX_TILE_GET_READ, kErrTileRead,
-                                        __LINE__);
-            if (!tiles[got]) {
-                ok = false;
-                break;
-            }
-        }
-        if (ok) {
-            const int y0 = std::max(by, ty * th), y1 = std::min(by + bh, (ty + 1) * th);
-            for (int k = 0; k < got; ++k) {
-                const int tx = tx0 + k;
-                const int x0 = std::max(bx, tx * tw), x1 = std::min(bx + bw, (tx + 1) * tw);
-                view.imageData = tiles[k];
-                const OwnRegion s = ownRegionAt(&view, x0 - tx * tw, y0 - ty * th, x1 - x0, y1 - y0);
-                const OwnRegion d = ownRegionAt(&out, x0 - bx, y0 - by, x1 - x0, y1 - y0);
-                ownCopyRegion(s, d, y1 - y0, x1 - x0, image->depth);
-            }
-        }
-        for (int k = got - 1; k >= 0; --k) ownReleaseTile(image, tx0 + k, ty, tiles[k]);
-    }
-    if (tiles != stackTiles) vexFree(tiles);
-    if (!ok) {
-        vexFree(data);
-        return nullptr;
-    }
-    return data;
-}
+namespace {
 
 struct OwnSpan {
     int lo = INT32_MAX, hi = INT32_MIN;
@@ -417,18 +373,211 @@ struct OwnSpan {
     bool empty() const { return lo > hi; }
 };
 
+enum OwnRunKind { kRunConst, kRunForward, kRunBackward, kRunRepeat };
+
+// Rectangle columns [out, out + n) and where they come from.
+struct OwnColRun {
+    int out, n;
+    int kind;
+    int src;    // image column of the run's first pixel (not for constants)
+    int value;  // constants
+};
+
+// The columns of a rectangle as runs, for one column rule.
+struct OwnColRuns {
+    OwnColRun* runs = nullptr;
+    int count = 0;
+
+    void pushPixel(int out, bool constant, int src, int value) {
+        if (count > 0) {
+            OwnColRun& r = runs[count - 1];
+            if (constant) {
+                if (r.kind == kRunConst && r.value == value) {
+                    ++r.n;
+                    return;
+                }
+            } else if (r.kind != kRunConst) {
+                const int last = r.kind == kRunForward    ? r.src + r.n - 1
+                                 : r.kind == kRunBackward ? r.src - (r.n - 1)
+                                                          : r.src;
+                int kind = -1;
+                if (r.n == 1)
+                    kind = src == last + 1 ? kRunForward
+                           : src == last - 1 ? kRunBackward
+                           : src == last   ? kRunRepeat
+                                           : -1;
+                else if ((r.kind == kRunForward && src == last + 1) ||
+                         (r.kind == kRunBackward && src == last - 1) ||
+                         (r.kind == kRunRepeat && src == last))
+                    kind = r.kind;
+                if (kind >= 0) {
+                    r.kind = kind;
+                    ++r.n;
+                    return;
+                }
+            }
+        }
+        runs[count++] = OwnColRun{out, 1, constant ? kRunConst : kRunForward, src, value};
+    }
+
+    // Columns x .. x + width - 1 of an image `W` wide; beyond the left edge
+    // by (leftMode, leftValue), beyond the right edge by the right pair.
+    void build(int x, int width, int W, int leftMode, int leftValue, int rightMode,
+               int rightValue) {
+        count = 0;
+        const int inLo = std::max(x, 0), inHi = std::min<int64_t>(int64_t(x) + width, W);
+        for (int xx = x; xx < std::min<int64_t>(int64_t(x) + width, 0); ++xx) {
+            if (leftMode == VEX_BORDER_CONSTANT)
+                pushPixel(xx - x, true, 0, leftValue);
+            else
+                pushPixel(xx - x, false, ownBorderCoord(xx, W, leftMode), 0);
+        }
+        if (inHi > inLo) runs[count++] = OwnColRun{inLo - x, inHi - inLo, kRunForward, inLo, 0};
+        for (int64_t xx = std::max(x, W); xx < int64_t(x) + width; ++xx) {
+            const int c = static_cast<int>(xx);
+            if (rightMode == VEX_BORDER_CONSTANT)
+                pushPixel(c - x, true, 0, rightValue);
+            else
+                pushPixel(c - x, false, ownBorderCoord(c, W, rightMode), 0);
+        }
+    }
+};
+
+// Pixel layout of one lane row: bytes per pixel (bits for 1U), lanes.
+struct OwnPixelShape {
+    bool bits;
+    int pixel;  // bytes per pixel in a lane (1U: bits)
+    int esize;
+    int lanes;
+};
+
+OwnPixelShape ownPixelShape(const VexImage* image) {
+    const bool plane = image->dataOrder == VEX_DATA_ORDER_PLANE;
+    OwnPixelShape s;
+    s.bits = image->depth == VEX_DEPTH_1U;
+    s.esize = ownElemSize(image->depth);
+    s.pixel = (plane ? 1 : image->nChannels) * (s.bits ? 1 : s.esize);
+    s.lanes = plane ? image->nChannels : 1;
+    return s;
+}
+
+// Where the source rows come from: the buffers of a row of tiles (from tile
+// column tx0), or the untiled image as one tile as wide as the image.
+struct OwnRectSource {
+    char* const* tiles;
+    int tx0;
+    int tw;
+    int64_t step, plane;
+    int64_t rowOff;  // bytes from a tile's start to the current row
+};
+
+// Fills n pixels of a lane row with the constant `value` (the depth's
+// rule: the low byte, the low 16 bits, the value, or bit 0 for 1U).
+void ownFillPixels(char* row, int bit, int n, const OwnPixelShape& s, int value) {
+    if (s.bits) {
+        ownFillBits(reinterpret_cast<unsigned char*>(row), bit, int64_t(n) * s.pixel, value & 1);
+        return;
+    }
+    const int64_t count = int64_t(n) * (s.pixel / s.esize);
+    switch (s.esize) {
+        case 1: std::memset(row, value & 0xFF, size_t(count)); break;
+        case 2: {
+            uint16_t* d = reinterpret_cast<uint16_t*>(row);
+            for (int64_t i = 0; i < count; ++i) d[i] = uint16_t(value);
+            break;
+        }
+        default: {
+            uint32_t* d = reinterpret_cast<uint32_t*>(row);
+            for (int64_t i = 0; i < count; ++i) d[i] = uint32_t(value);
+            break;
+        }
+    }
+}
+
+inline int ownGetBit(const char* row, int64_t p) {
+    return (static_cast<unsigned char>(row[p >> 3]) >> (7 - (p & 7))) & 1;
+}
+inline void ownPutBit(char* row, int64_t p, int bit) {
+    unsigned char& b = reinterpret_cast<unsigned char&>(row[p >> 3]);
+    const unsigned char mask = static_cast<unsigned char>(0x80u >> (p & 7));
+    b = static_cast<unsigned char>(bit ? (b | mask) : (b & ~mask));
+}
+
+// One rectangle row of lane `lane`: every run, from the current source row.
+// `out` is the lane row's start, `outBit` its first bit (1U).
+void ownRunRow(const OwnColRuns& map, const OwnRectSource& src, int lane, char* out, int outBit,
+               const OwnPixelShape& s) {
+    const int pb = s.pixel;
+    auto at = [&](int sx, int* tileCol) {  // tile row buffer of column sx
+        const int t = sx / src.tw;
+        *tileCol = sx - t * src.tw;
+        return src.tiles[t - src.tx0] + src.rowOff + src.plane * lane;
+    };
+    for (int k = 0; k < map.count; ++k) {
+        const OwnColRun& r = map.runs[k];
+        if (r.kind == kRunConst) {
+            if (s.bits)
+                ownFillPixels(out, outBit + r.out * pb, r.n, s, r.value);
+            else
+                ownFillPixels(out + int64_t(r.out) * pb, 0, r.n, s, r.value);
+            continue;
+        }
+        int o = r.out, sx = r.src, left = r.n;
+        while (left > 0) {
+            int lx;
+            const char* row = at(sx, &lx);
+            if (r.kind == kRunForward) {
+                const int n = std::min(left, src.tw - lx);
+                if (s.bits)
+                    ownCopyBits(reinterpret_cast<const unsigned char*>(row), lx * pb,
+                                reinterpret_cast<unsigned char*>(out), outBit + o * pb,
+                                int64_t(n) * pb);
+                else
+                    std::memcpy(out + int64_t(o) * pb, row + int64_t(lx) * pb, size_t(n) * pb);
+                o += n, sx += n, left -= n;
+            } else if (r.kind == kRunBackward) {
+                const int n = std::min(left, lx + 1);
+                for (int i = 0; i < n; ++i) {
+                    if (s.bits) {
+                        for (int b = 0; b < pb; ++b)
+                            ownPutBit(out, outBit + int64_t(o + i) * pb + b,
+                                      ownGetBit(row, int64_t(lx - i) * pb + b));
+                    } else {
+                        std::memcpy(out + int64_t(o + i) * pb, row + int64_t(lx - i) * pb, size_t(pb));
+                    }
+                }
+                o += n, sx -= n, left -= n;
+            } else {  // one column repeated
+                for (int i = 0; i < left; ++i) {
+                    if (s.bits) {
+                        for (int b = 0; b < pb; ++b)
+                            ownPutBit(out, outBit + int64_t(o + i) * pb + b,
+                                      ownGetBit(row, int64_t(lx) * pb + b));
+                    } else if (pb == 1) {
+                        std::memset(out + o, row[lx], size_t(left));
+                        break;
+                    } else {
+                        std::memcpy(out + int64_t(o + i) * pb, row + int64_t(lx) * pb, size_t(pb));
+                    }
+                }
+                left = 0;
+            }
+        }
+    }
+}
+
 }  // namespace
 
-char* ownGetRect(const OwnSite& site, const VexImage* image, int x, int y, int width, int height,
-                 int* step) {
-    if (width <= 0 || height <= 0) return nullptr;
+bool ownGatherRect(const OwnSite& site, const VexImage* image, int x, int y, int width,
+                   int height, char* out, int outBit, int64_t outStep, int64_t outPlane) {
+    if (width <= 0 || height <= 0) return true;
     const int W = image->width, H = image->height;
     const int* mode = image->borderMode;
     const int* value = image->borderValue;
 
     // Which image pixels the rectangle refers to: rows, and the modes that
     // map its columns (the row side's for rows beyond the image, left/right
-    // for rows inside).
+    // for rows inside). Their bounding box is what a tiled image is asked for.
     OwnSpan rows, cols;
     bool insideRows = false;
     int rowSideModes = 0;  // bit m set: some outside row maps columns with mode m
@@ -444,85 +593,186 @@ char* ownGetRect(const OwnSite& site, const VexImage* image, int x, int y, int w
         rows.add(ownBorderCoord(yy, H, m));
         rowSideModes |= 1 << m;
     }
-    for (int c = 0; c < width; ++c) {
-        const int xx = x + c;
-        if (xx >= 0 && xx < W) {
-            if (!rows.empty()) cols.add(xx);
-            continue;
+    {
+        const int inLo = std::max(x, 0), inHi = static_cast<int>(std::min<int64_t>(int64_t(x) + width, W));
+        if (inHi > inLo && !rows.empty()) {
+            cols.add(inLo);
+            cols.add(inHi - 1);
         }
-        if (insideRows) {
-            const int m = mode[xx < 0 ? 2 : 3] & 3;
-            if (m != VEX_BORDER_CONSTANT) cols.add(ownBorderCoord(xx, W, m));
-        }
-        for (int m = 1; m < 4; ++m)
-            if (rowSideModes & (1 << m)) cols.add(ownBorderCoord(xx, W, m));
-    }
-
-    char* data = ownAllocRect(site, image, width, height, __LINE__);
-    if (!data) return nullptr;
-    const VexImage out = ownRectHeader(image, data, width, height);
-    *step = out.widthStep;
-
-    // The source: the image itself, or the needed part of a tiled image.
-    VexImage src = *image;
-    src.roi = nullptr;
-    int bx = 0, by = 0;
-    char* fetched = nullptr;
-    if (image->tileInfo && !rows.empty() && !cols.empty()) {
-        bx = cols.lo;
-        by = rows.lo;
-        fetched = ownFetchTiled(site, image, bx, by, cols.hi - cols.lo + 1, rows.hi - rows.lo + 1);
-        if (!fetched) {
-            vexFree(data);
-            return nullptr;
-        }
-        src = ownRectHeader(image, fetched, cols.hi - cols.lo + 1, rows.hi - rows.lo + 1);
-    }
-    const unsigned depth = image->depth;
-    auto copyPixels = [&](int sx, int sy, int ox, int oy, int n) {
-        ownCopyRegion(ownRegionAt(&src, sx - bx, sy - by, n, 1), ownRegionAt(&out, ox, oy, n, 1), 1,
-                      n, depth);
-    };
-    auto fillPixels = [&](int ox, int oy, int n, int v) {
-        ownFillRegion(ownRegionAt(&out, ox, oy, n, 1), 1, n, depth, v);
-    };
-
-    const int inLo = std::max(x, 0), inHi = std::min(x + width, W);  // inside columns
-    for (int r = 0; r < height; ++r) {
-        const int yy = y + r;
-        int sy = yy, leftMode, rightMode, leftValue, rightValue;
-        if (yy < 0 || yy >= H) {
-            const int side = yy < 0 ? 0 : 1;
-            const int m = mode[side] & 3;
-            if (m == VEX_BORDER_CONSTANT) {
-                fillPixels(0, r, width, value[side]);
+        for (int64_t xx = x; xx < int64_t(x) + width; ++xx) {
+            if (xx >= 0 && xx < W) {
+                xx = W - 1;  // the inside columns are covered above
                 continue;
             }
-            sy = ownBorderCoord(yy, H, m);
-            leftMode = rightMode = m;
-            leftValue = rightValue = value[side];
-        } else {
-            leftMode = mode[2] & 3;
-            rightMode = mode[3] & 3;
-            leftValue = value[2];
-            rightValue = value[3];
-        }
-        for (int xx = x; xx < std::min(x + width, 0); ++xx) {
-            if (leftMode == VEX_BORDER_CONSTANT)
-                fillPixels(xx - x, r, 1, leftValue);
-            else
-                copyPixels(ownBorderCoord(xx, W, leftMode), sy, xx - x, r, 1);
-        }
-        if (inHi > inLo) copyPixels(inLo, sy, inLo - x, r, inHi - inLo);
-        for (int xx = std::max(x, W); xx < x + width; ++xx) {
-            if (rightMode == VEX_BORDER_CONSTANT)
-                fillPixels(xx - x, r, 1, rightValue);
-            else
-                copyPixels(ownBorderCoord(xx, W, rightMode), sy, xx - x, r, 1);
+            const int c = static_cast<int>(xx);
+            if (insideRows) {
+                const int m = mode[c < 0 ? 2 : 3] & 3;
+                if (m != VEX_BORDER_CONSTANT) cols.add(ownBorderCoord(c, W, m));
+            }
+            for (int m = 1; m < 4; ++m)
+                if (rowSideModes & (1 << m)) cols.add(ownBorderCoord(c, W, m));
         }
     }
-    vexFree(fetched);
+
+    // Column runs: [0] for the rows inside, [m] for outside rows of mode m.
+    OwnColRuns maps[4];
+    const int64_t perMap = int64_t(width) + 2;
+    int needed = 1;
+    for (int m = 1; m < 4; ++m) needed += (rowSideModes >> m) & 1;
+    const int64_t runBytes = perMap * needed * int64_t(sizeof(OwnColRun));
+    OwnColRun* runMemory = runBytes <= INT32_MAX
+                               ? static_cast<OwnColRun*>(vexMalloc(static_cast<int>(runBytes)))
+                               : nullptr;
+    if (!runMemory) {
+        vexError(VEX_StsNoMem, site.func, "Out of memory", site.file, __LINE__);
+        return false;
+    }
+    {
+        OwnColRun* next = runMemory;
+        maps[0].runs = next;
+        next += perMap;
+        maps[0].build(x, width, W, mode[2] & 3, value[2], mode[3] & 3, value[3]);
+        for (int m = 1; m < 4; ++m)
+            if (rowSideModes & (1 << m)) {
+                maps[m].runs = next;
+                next += perMap;
+                maps[m].build(x, width, W, m, 0, m, 0);
+            }
+    }
+
+    const OwnPixelShape shape = ownPixelShape(image);
+    // Source row and column rule of rectangle row r; false for a constant row.
+    auto rowSource = [&](int r, int* sy, const OwnColRuns** map) {
+        const int yy = y + r;
+        if (yy >= 0 && yy < H) {
+            *sy = yy;
+            *map = &maps[0];
+            return true;
+        }
+        const int m = mode[yy < 0 ? 0 : 1] & 3;
+        if (m == VEX_BORDER_CONSTANT) return false;
+        *sy = ownBorderCoord(yy, H, m);
+        *map = &maps[m];
+        return true;
+    };
+    auto doRow = [&](int r, const OwnRectSource& src, const OwnColRuns& map) {
+        for (int lane = 0; lane < shape.lanes; ++lane)
+            ownRunRow(map, src, lane, out + outStep * r + outPlane * lane, outBit, shape);
+    };
+    // Rows of a constant side first: they need no pixels.
+    for (int r = 0; r < height; ++r) {
+        const int yy = y + r;
+        if (yy >= 0 && yy < H) continue;
+        const int side = yy < 0 ? 0 : 1;
+        if ((mode[side] & 3) != VEX_BORDER_CONSTANT) continue;
+        for (int lane = 0; lane < shape.lanes; ++lane) {
+            char* row = out + outStep * r + outPlane * lane;
+            if (shape.bits)
+                ownFillPixels(row, outBit, width, shape, value[side]);
+            else
+                ownFillPixels(row, 0, width, shape, value[side]);
+        }
+    }
+
+    bool ok = true;
+    if (rows.empty() || cols.empty() || !image->tileInfo) {
+        // Untiled, or nothing to read from the image (every run a constant).
+        char* data = image->imageData;
+        OwnRectSource src{&data, 0, W, ownImageStep(image), 0, 0};
+        src.plane = src.step * H;
+        for (int r = 0; r < height; ++r) {
+            int sy;
+            const OwnColRuns* map;
+            if (!rowSource(r, &sy, &map)) continue;
+            src.rowOff = src.step * sy;
+            doRow(r, src, *map);
+        }
+    } else {
+        // Tile row by tile row: every tile of the row that the box touches is
+        // requested left to right, the rows that read from it are copied, and
+        // the tiles are released in reverse order.
+        const int tw = image->tileInfo->width, th = image->tileInfo->height;
+        const int tx0 = cols.lo / tw, tx1 = cols.hi / tw;
+        const int ty0 = rows.lo / th, ty1 = rows.hi / th;
+        char* stackTiles[64];
+        const int n = tx1 - tx0 + 1;
+        char** tiles = n <= 64 ? stackTiles
+                               : static_cast<char**>(vexMalloc(int(sizeof(char*)) * n));
+        if (!tiles) {
+            vexFree(runMemory);
+            vexError(VEX_StsNoMem, site.func, "Out of memory", site.file, __LINE__);
+            return false;
+        }
+        const int64_t tstep = ownRowStep(tw, image->depth, image->nChannels, image->dataOrder,
+                                         image->align);
+        OwnRectSource src{tiles, tx0, tw, tstep, tstep * th, 0};
+        for (int ty = ty0; ty <= ty1 && ok; ++ty) {
+            int got = 0;
+            for (int tx = tx0; tx <= tx1; ++tx, ++got) {
+                tiles[got] = ownRequestTile(site, image, tx, ty, VEX_TILE_GET_READ, kErrTileRead,
+                                            __LINE__);
+                if (!tiles[got]) {
+                    ok = false;
+                    break;
+                }
+            }
+            if (ok) {
+                for (int r = 0; r < height; ++r) {
+                    int sy;
+                    const OwnColRuns* map;
+                    if (!rowSource(r, &sy, &map) || sy / th != ty) continue;
+                    src.rowOff = tstep * (sy - ty * th);
+                    doRow(r, src, *map);
+                }
+            }
+            for (int k = got - 1; k >= 0; --k) ownReleaseTile(image, tx0 + k, ty, tiles[k]);
+        }
+        if (tiles != stackTiles) vexFree(tiles);
+    }
+    vexFree(runMemory);
+    return ok;
+}
+
+char* ownGetRect(const OwnSite& site, const VexImage* image, int x, int y, int width, int height,
+                 int* step) {
+    if (width <= 0 || height <= 0) return nullptr;
+    char* data = ownAllocRect(site, image, width, height, __LINE__);
+    if (!data) return nullptr;
+    const int64_t rstep = ownRowStep(width, image->depth, image->nChannels, image->dataOrder,
+                                     image->align);
+    *step = static_cast<int>(rstep);
+    if (!ownGatherRect(site, image, x, y, width, height, data, 0, rstep, rstep * height)) {
+        vexFree(data);
+        return nullptr;
+    }
     return data;
+}
+
+// Both images tiled, all channels moved alike: each destination tile is got
+// for writing and the matching source rectangle is gathered straight into
+// the tile's piece (its source tiles requested row by row, as a gathered
+// rectangle's are), so every byte is copied once.
+void ownWalkGatherInto(const OwnSite& site, VexImage* src, VexImage* dst, const int* tile) {
+    OwnTileRange t;
+    if (!ownPairTileRange(src, dst, &t)) return;
+    int sx, sy, scols, srows;
+    ownClipRegion(src, &sx, &sy, &scols, &srows);
+    const OwnPixelShape shape = ownPixelShape(dst);
+    const int64_t tstep = ownRowStep(t.tileW, dst->depth, dst->nChannels, dst->dataOrder,
+                                     dst->align);
+    ownForTiles(t, tile, [&](int j, int i) {
+        const OwnTilePiece p = ownTilePiece(t, j, i);
+        char* data = ownRequestTile(site, dst, p.tx, p.ty, VEX_TILE_GET_WRITE, kErrTileWrite,
+                                    __LINE__);
+        if (!data) return false;
+        const int64_t x = int64_t(p.x) * shape.pixel;  // bits for 1U
+        char* out = data + tstep * p.y + (shape.bits ? x >> 3 : x);
+        const bool ok = ownGatherRect(site, src, sx + p.rx, sy + p.ry, p.w, p.h, out,
+                                      shape.bits ? int(x & 7) : 0, tstep, tstep * t.tileH) &&
+                        vexGetErrStatus() >= 0;
+        ownReleaseTile(dst, p.tx, p.ty, data);
+        return ok;
+    });
 }
 
 }  // namespace vex

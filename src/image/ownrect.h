@@ -183,6 +183,25 @@ char* ownGetRect(const OwnSite& site, const VexImage* image, int x, int y, int w
 // An untiled header over a gathered rectangle (no ROI, no tiling).
 VexImage ownRectHeader(const VexImage* like, char* data, int width, int height);
 
+// The rectangle of ownGetRect written into a buffer the caller holds: `out`
+// is where its first pixel goes (`outBit` its bit for 1U), rows `outStep`
+// and planes `outPlane` bytes apart, in the image's depth, channels and
+// order. Tiles are requested as ownGetRect requests them. False when a tile
+// was not delivered or memory ran out (both reported under `site`).
+bool ownGatherRect(const OwnSite& site, const VexImage* image, int x, int y, int width,
+                   int height, char* out, int outBit, int64_t outStep, int64_t outPlane);
+
+// A vexMalloc'ed buffer for a width x height rectangle in the image's
+// layout (cleared for 1U); VEX_StsNoMem reported under `site` and null
+// when it cannot be had. `line` is the reporting line.
+char* ownAllocRect(const OwnSite& site, const VexImage* image, int width, int height, int line);
+
+// Copy between two tiled images that move all channels alike (equal
+// channel counts, no channel of interest): the destination's tiles are
+// walked (mode 2, then 4) and each source rectangle is gathered straight
+// into its tile. The tile selector as for ownWalkPair.
+void ownWalkGatherInto(const OwnSite& site, VexImage* src, VexImage* dst, const int* tile);
+
 // ---------------------------------------------------------------------------
 // Bit runs for 1U rows: copy / fill / swap n bits between any bit offsets,
 // leaving the other bits of the end bytes unchanged.

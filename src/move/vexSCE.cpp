@@ -48,17 +48,25 @@ void ownExchangeTiled(VexImage* imageA, VexImage* imageB, const int* tile) {
     if (!ownPairTileRange(imageA, imageB, &t)) return;
     int ax, ay, acols, arows;
     ownClipRegion(imageA, &ax, &ay, &acols, &arows);
+    // A's rectangles are gathered into one scratch buffer, made for the
+    // largest piece and reused for every tile.
+    char* scratch = nullptr;
     ownForTiles(t, tile, [&](int j, int i) {
         const OwnTilePiece p = ownTilePiece(t, j, i);
         return ownOnTile(kExchange, imageB, p, VEX_TILE_GET_WRITE, kErrTileWrite, ownCoi(imageB),
                          [&](VexImage& viewB) {
-            int step = 0;
-            char* rect = ownGetRect(kExchange, imageA, ax + p.rx, ay + p.ry, p.w, p.h, &step);
-            if (!rect || vexGetErrStatus() < 0) {
-                vexFree(rect);
-                return false;
+            if (!scratch) {
+                scratch = ownAllocRect(kExchange, imageA, std::min(t.tileW, t.cols),
+                                       std::min(t.tileH, t.rows), __LINE__);
+                if (!scratch) return false;
             }
-            VexImage gathered = ownRectHeader(imageA, rect, p.w, p.h);
+            const int64_t step = ownRowStep(p.w, imageA->depth, imageA->nChannels,
+                                            imageA->dataOrder, imageA->align);
+            if (!ownGatherRect(kExchange, imageA, ax + p.rx, ay + p.ry, p.w, p.h, scratch, 0,
+                               step, step * p.h) ||
+                vexGetErrStatus() < 0)
+                return false;
+            VexImage gathered = ownRectHeader(imageA, scratch, p.w, p.h);
             VexROI gatheredRoi{ownCoi(imageA), 0, 0, p.h, p.w};
             gathered.roi = &gatheredRoi;
             {
@@ -68,10 +76,10 @@ void ownExchangeTiled(VexImage* imageA, VexImage* imageB, const int* tile) {
                 vexCopy(&viewB, imageA, nullptr);
             }
             if (vexGetErrStatus() >= 0) vexCopy(&gathered, &viewB, nullptr);
-            vexFree(rect);
             return !OWN_TRAIL(kExchange);  // a failed copy reported itself
         });
     });
+    vexFree(scratch);
 }
 
 // The depth's range for a fill value.
@@ -92,6 +100,12 @@ VEXAPI void vexCopy(VexImage* srcImage, VexImage* dstImage, const int* tile) {
     OWN_CHECK_HEADER(kCopy, dstImage);
     ownCheckCompatible(kCopy, srcImage, dstImage, "srcImage", "dstImage", __LINE__);
     if (vexGetErrStatus() < 0) return;
+    // Both tiled and every channel moved: tile to tile, without a gathered copy.
+    if (srcImage->tileInfo && dstImage->tileInfo && !ownCoi(srcImage) && !ownCoi(dstImage) &&
+        srcImage->nChannels == dstImage->nChannels) {
+        ownWalkGatherInto(kCopy, srcImage, dstImage, tile);
+        return;
+    }
     ownWalkPair(kCopy, srcImage, dstImage, tile, ownCopyBody, nullptr);
 }
 

@@ -195,12 +195,34 @@ void ownFlip(const OwnRegion& rs, const OwnRegion& rd, int h, int w, int flipAxi
             char* dl = ld.base + ld.laneStride * k;
             // Reversed rows are taken from both ends at once, which keeps
             // both streams of the prefetcher busy.
+            // Short source rows far apart (a tile's part of a large image)
+            // are asked for a few rows ahead: the hardware prefetcher does
+            // not follow rows that start a page or more apart.
+            // The destination's rows likewise, for writing.
+            const int64_t rowBytes = ownElemSize(depth) * int64_t(w) * ls.pixStride;
+            const bool prefetchSrc = ls.step >= 2048 && rowBytes <= 2048 && h > 1;
+            const bool prefetchDst = ld.step >= 2048 && rowBytes <= 2048 && h > 1;
+            auto ahead = [&](int si) {
+                if (si < 0 || si >= h) return;
+                if (prefetchSrc) {
+                    const char* row = sl + ls.step * si;
+                    for (int64_t b = 0; b < rowBytes + 63; b += 64) __builtin_prefetch(row + b);
+                }
+                if (prefetchDst) {  // the row that source row si is written to
+                    const char* row = dl + ld.step * (rowsReversed ? h - 1 - si : si);
+                    for (int64_t b = 0; b < rowBytes + 63; b += 64) __builtin_prefetch(row + b, 1);
+                }
+            };
+            constexpr int kAhead = 4;
             auto move = [&](int si, int di) {
                 ownMoveRow(depth, sl + ls.step * si, ls.bit, ls.pixStride, dl + ld.step * di,
                            ld.bit, ld.pixStride, w, ls.perPixel, colsReversed);
             };
             if (!rowsReversed) {
-                for (int i = 0; i < h; ++i) move(i, i);
+                for (int i = 0; i < h; ++i) {
+                    ahead(i + kAhead);
+                    move(i, i);
+                }
                 continue;
             }
             const bool wholeRows = !colsReversed && ls.pixStride == ls.perPixel &&
@@ -212,6 +234,8 @@ void ownFlip(const OwnRegion& rs, const OwnRegion& rd, int h, int w, int flipAxi
                                  dl + ld.step * (h - 1 - i), bytes);
                     continue;
                 }
+                ahead(h - 1 - i - kAhead);
+                ahead(i + kAhead);
                 move(h - 1 - i, i);
                 move(i, h - 1 - i);
             }
@@ -252,26 +276,277 @@ void ownFlipImages(const VexImage* src, const VexImage* dst, int rows, int cols,
             flipAxis, dst->depth);
 }
 
-// The destination tiled: for each of its tiles, the source rectangle that
-// maps onto the tile's part of the region is flipped into it. The source is
-// an untiled image (possibly a gathered copy) whose region is `sx, sy`.
+// A region moved by dx columns and dy rows (pixels move whole: every
+// channel in pixel order, one element per plane row in plane order).
+OwnRegion ownShift(OwnRegion r, int dx, int dy, unsigned depth) {
+    const int64_t elems = int64_t(dx) * (r.plane ? 1 : r.nChannels);
+    if (depth == VEX_DEPTH_1U) {
+        const int64_t bit = r.bitOffset + elems;
+        r.first += (bit >> 3) + r.step * dy;
+        r.bitOffset = static_cast<int>(bit & 7);
+    } else {
+        r.first += elems * ownElemSize(depth) + r.step * dy;
+    }
+    r.x += dx;
+    r.y += dy;
+    return r;
+}
+
+// The region of the piece (x, y, w, h) of a tile buffer, channel `coi`.
+OwnRegion ownTileRegion(const VexImage* image, char* data, int coi, int x, int y, int w, int h) {
+    VexROI local{coi, x, y, h, w};
+    const VexImage view = ownTileView(image, &local, data);
+    OwnRegion r;
+    ownGetRegion(&view, &r);
+    return r;
+}
+
+// Where a sub-rectangle (offset ox, oy; size w x h) of an rw x rh
+// rectangle lands when the rectangle is flipped.
+inline int ownMirrorX(int flipAxis, int rw, int ox, int w) { return flipAxis != 0 ? rw - ox - w : ox; }
+inline int ownMirrorY(int flipAxis, int rh, int oy, int h) { return flipAxis != 1 ? rh - oy - h : oy; }
+
+// Reads the rectangle (x, y, w, h) of a tiled image a tile row at a time, as
+// a gathered rectangle is read: every tile of the row requested left to
+// right, then released in reverse order. For each tile row, fn(parts, px,
+// pw, count, oy, ph) receives the regions of the row's parts in channel
+// `coi`, their column offsets and widths within the rectangle, and the
+// row's offset and height. False when a tile was not delivered.
+template <class Fn>
+bool ownForTileRows(const VexImage* image, int coi, int x, int y, int w, int h, Fn fn) {
+    const int tw = image->tileInfo->width, th = image->tileInfo->height;
+    const int tx0 = x / tw, tx1 = (x + w - 1) / tw, ty0 = y / th, ty1 = (y + h - 1) / th;
+    const int n = tx1 - tx0 + 1;
+    struct Part {
+        char* data;
+        OwnRegion region;
+        int px, pw;
+    };
+    Part stackParts[16];
+    Part* parts = n <= 16 ? stackParts : static_cast<Part*>(vexMalloc(int(sizeof(Part)) * n));
+    if (!parts) {
+        vexError(VEX_StsNoMem, kMirror.func, "Out of memory", kMirror.file, __LINE__);
+        return false;
+    }
+    OwnRegion* regions = nullptr;
+    OwnRegion stackRegions[16];
+    int* offsets = nullptr;
+    int stackInts[32];
+    if (n <= 16) {
+        regions = stackRegions;
+        offsets = stackInts;
+    } else {
+        regions = static_cast<OwnRegion*>(vexMalloc(int(sizeof(OwnRegion)) * n));
+        offsets = static_cast<int*>(vexMalloc(int(sizeof(int)) * 2 * n));
+    }
+    bool ok = regions && offsets;
+    if (!ok) vexError(VEX_StsNoMem, kMirror.func, "Out of memory", kMirror.file, __LINE__);
+    for (int ty = ty0; ty <= ty1 && ok; ++ty) {
+        int got = 0;
+        for (; got < n; ++got) {
+            parts[got].data = ownRequestTile(kMirror, image, tx0 + got, ty, VEX_TILE_GET_READ,
+                                             kErrTileRead, __LINE__);
+            if (!parts[got].data) {
+                ok = false;
+                break;
+            }
+        }
+        if (ok) {
+            const int y0 = std::max(y, ty * th), y1 = std::min(y + h, (ty + 1) * th);
+            for (int k = 0; k < n; ++k) {
+                const int tx = tx0 + k;
+                const int x0 = std::max(x, tx * tw), x1 = std::min(x + w, (tx + 1) * tw);
+                regions[k] = ownTileRegion(image, parts[k].data, coi, x0 - tx * tw, y0 - ty * th,
+                                           x1 - x0, y1 - y0);
+                offsets[k] = x0 - x;
+                offsets[n + k] = x1 - x0;
+            }
+            fn(regions, offsets, offsets + n, n, y0 - y, y1 - y0);
+        }
+        for (int k = got - 1; k >= 0; --k) ownReleaseTile(image, tx0 + k, ty, parts[k].data);
+    }
+    if (parts != stackParts) vexFree(parts);
+    if (regions != stackRegions) vexFree(regions);
+    if (offsets != stackInts) vexFree(offsets);
+    return ok;
+}
+
+// The destination tiled, the source untiled (not the same header): for each
+// destination tile, the source rectangle that maps onto the tile's part of
+// the region is flipped into it.
 void ownFlipIntoTiles(VexImage* src, int sx, int sy, VexImage* dst, const OwnTileRange& t,
                       const int* tile, int flipAxis) {
-    const bool rowsReversed = flipAxis != 1, colsReversed = flipAxis != 0;
     VexROI srcRoi{ownCoi(src), 0, 0, 0, 0};
     OwnRoiGuard guard(src);
     ownForTiles(t, tile, [&](int j, int i) {
         const OwnTilePiece p = ownTilePiece(t, j, i);
         return ownOnTile(kMirror, dst, p, VEX_TILE_GET_WRITE, kErrTileWrite, ownCoi(dst),
                          [&](VexImage& view) {
-            const int x = colsReversed ? t.cols - p.rx - p.w : p.rx;
-            const int y = rowsReversed ? t.rows - p.ry - p.h : p.ry;
+            const int x = ownMirrorX(flipAxis, t.cols, p.rx, p.w);
+            const int y = ownMirrorY(flipAxis, t.rows, p.ry, p.h);
             srcRoi = VexROI{srcRoi.coi, sx + x, sy + y, p.h, p.w};
             src->roi = &srcRoi;
             ownFlipImages(src, &view, p.h, p.w, flipAxis);
             return true;
         });
     });
+}
+
+// The source tiled, the destination untiled: the source region is read a
+// tile row at a time (as a gathered rectangle is read) and each tile's part
+// is flipped straight into the destination. (Writing the destination a few
+// whole rows at a time across the row of tiles was measured slower than
+// whole parts: the short row pieces alternate between many pages.)
+void ownFlipFromTiles(VexImage* src, int sx, int sy, VexImage* dst, int rows, int cols,
+                      int flipAxis) {
+    OwnRegion rd;
+    ownGetRegion(dst, &rd);
+    const unsigned depth = dst->depth;
+    ownForTileRows(src, ownCoi(src), sx, sy, cols, rows,
+                   [&](const OwnRegion* parts, const int* px, const int* pw, int n, int oy, int ph) {
+        const int dy = ownMirrorY(flipAxis, rows, oy, ph);
+        for (int q = 0; q < n; ++q)
+            ownFlip(parts[q], ownShift(rd, ownMirrorX(flipAxis, cols, px[q], pw[q]), dy, depth), ph,
+                    pw[q], flipAxis, depth);
+    });
+}
+
+// Both tiled, different headers: each destination tile is got for writing,
+// and the tiles of the source rectangle that maps onto it are read row by
+// row and flipped straight into the tile. At most one destination tile and
+// one row of source tiles are held.
+void ownFlipTileToTile(VexImage* src, int sx, int sy, VexImage* dst, const OwnTileRange& t,
+                       const int* tile, int flipAxis) {
+    const unsigned depth = dst->depth;
+    ownForTiles(t, tile, [&](int j, int i) {
+        const OwnTilePiece p = ownTilePiece(t, j, i);
+        return ownOnTile(kMirror, dst, p, VEX_TILE_GET_WRITE, kErrTileWrite, ownCoi(dst),
+                         [&](VexImage& view) {
+            OwnRegion rd;
+            ownGetRegion(&view, &rd);
+            const int x = ownMirrorX(flipAxis, t.cols, p.rx, p.w);
+            const int y = ownMirrorY(flipAxis, t.rows, p.ry, p.h);
+            return ownForTileRows(src, ownCoi(src), sx + x, sy + y, p.w, p.h,
+                                  [&](const OwnRegion* parts, const int* px, const int* pw, int n,
+                                      int oy, int ph) {
+                for (int q = 0; q < n; ++q)
+                    ownFlip(parts[q],
+                            ownShift(rd, ownMirrorX(flipAxis, p.w, px[q], pw[q]),
+                                     ownMirrorY(flipAxis, p.h, oy, ph), depth),
+                            ph, pw[q], flipAxis, depth);
+            });
+        });
+    });
+}
+
+// Swaps the h x w regions a and b, flipped: pixel (i, j) of a trades places
+// with the pixel of b that the flip maps it to. The regions do not overlap.
+// `tmp` holds one lane row.
+void ownSwapFlip(const OwnRegion& a, const OwnRegion& b, int h, int w, int flipAxis,
+                 unsigned depth, char* tmp) {
+    if (h <= 0 || w <= 0) return;
+    const OwnMirrorLanes la = ownMirrorLanes(a, depth, false), lb = ownMirrorLanes(b, depth, false);
+    const bool rowsReversed = flipAxis != 1, colsReversed = flipAxis != 0;
+    const int pe = la.perPixel;
+    for (int k = 0; k < la.lanes; ++k) {
+        char* laneA = la.base + la.laneStride * k;
+        char* laneB = lb.base + lb.laneStride * k;
+        for (int i = 0; i < h; ++i) {
+            char* rowA = laneA + la.step * i;
+            char* rowB = laneB + lb.step * (rowsReversed ? h - 1 - i : i);
+            ownMoveRow(depth, rowA, la.bit, la.pixStride, tmp, 0, pe, w, pe, false);
+            ownMoveRow(depth, rowB, lb.bit, lb.pixStride, rowA, la.bit, la.pixStride, w, pe,
+                       colsReversed);
+            ownMoveRow(depth, tmp, 0, pe, rowB, lb.bit, lb.pixStride, w, pe, colsReversed);
+        }
+    }
+}
+
+// A rectangle in region coordinates, [x0, x1) x [y0, y1).
+struct OwnBox {
+    int x0, y0, x1, y1;
+    bool empty() const { return x0 >= x1 || y0 >= y1; }
+};
+OwnBox ownMirrorBox(const OwnBox& b, int flipAxis, int cols, int rows) {
+    OwnBox m = b;
+    if (flipAxis != 0) m.x0 = cols - b.x1, m.x1 = cols - b.x0;
+    if (flipAxis != 1) m.y0 = rows - b.y1, m.y1 = rows - b.y0;
+    return m;
+}
+OwnBox ownMeet(const OwnBox& a, const OwnBox& b) {
+    return OwnBox{std::max(a.x0, b.x0), std::max(a.y0, b.y0), std::min(a.x1, b.x1),
+                  std::min(a.y1, b.y1)};
+}
+
+// In place on a tiled image, the whole region: every pixel trades places
+// with its mirror pixel once. The pixels that come first in the region
+// (the left half for flip 1, the top half for flip 0 and -1, plus the left
+// half of an odd middle row for flip -1) are taken tile by tile in walk
+// order; each such tile is got for writing and, one at a time, each tile
+// holding their mirror pixels (the same tile when the mirror lies in it),
+// and the two parts are swapped through one row buffer. At most two tiles
+// are held.
+void ownFlipTilesInPlace(VexImage* image, const OwnTileRange& t, int flipAxis) {
+    const unsigned depth = image->depth;
+    const int coi = ownCoi(image);
+    const int rows = t.rows, cols = t.cols, tw = t.tileW, th = t.tileH;
+    const int64_t rowBytes = int64_t(tw) * image->nChannels * ownElemSize(depth) + 8;
+    char* tmp = rowBytes <= INT32_MAX ? static_cast<char*>(vexMalloc(static_cast<int>(rowBytes)))
+                                      : nullptr;
+    if (!tmp) {
+        vexError(VEX_StsNoMem, kMirror.func, "Out of memory", kMirror.file, __LINE__);
+        return;
+    }
+    // The pixels taken first: one box, or two for flip -1 with an odd row count.
+    OwnBox halves[2] = {{0, 0, cols, rows / 2}, {0, rows / 2, cols / 2, rows / 2 + 1}};
+    int nHalves = flipAxis == -1 && (rows & 1) ? 2 : 1;
+    if (flipAxis == 1) halves[0] = OwnBox{0, 0, cols / 2, rows};
+    ownForTiles(t, nullptr, [&](int j, int i) {
+        const OwnTilePiece p = ownTilePiece(t, j, i);
+        const OwnBox piece{p.rx, p.ry, p.rx + p.w, p.ry + p.h};
+        OwnBox first[2];
+        int count = 0;
+        for (int k = 0; k < nHalves; ++k) {
+            first[count] = ownMeet(piece, halves[k]);
+            if (!first[count].empty()) ++count;
+        }
+        if (!count) return true;
+        char* data = ownRequestTile(kMirror, image, p.tx, p.ty, VEX_TILE_GET_WRITE, kErrTileWrite,
+                                    __LINE__);
+        if (!data) return false;
+        bool ok = true;
+        for (int k = 0; k < count && ok; ++k) {
+            const OwnBox m = ownMirrorBox(first[k], flipAxis, cols, rows);
+            const int qx0 = (t.x0 + m.x0) / tw, qx1 = (t.x0 + m.x1 - 1) / tw;
+            const int qy0 = (t.y0 + m.y0) / th, qy1 = (t.y0 + m.y1 - 1) / th;
+            for (int qy = qy0; qy <= qy1 && ok; ++qy)
+                for (int qx = qx0; qx <= qx1 && ok; ++qx) {
+                    const OwnBox tileBox{qx * tw - t.x0, qy * th - t.y0, (qx + 1) * tw - t.x0,
+                                         (qy + 1) * th - t.y0};
+                    const OwnBox mq = ownMeet(m, tileBox);
+                    if (mq.empty()) continue;
+                    const OwnBox rq = ownMirrorBox(mq, flipAxis, cols, rows);
+                    const bool same = qx == p.tx && qy == p.ty;
+                    char* other = same ? data
+                                       : ownRequestTile(kMirror, image, qx, qy, VEX_TILE_GET_WRITE,
+                                                        kErrTileWrite, __LINE__);
+                    if (!other) {
+                        ok = false;
+                        break;
+                    }
+                    const int w = rq.x1 - rq.x0, h = rq.y1 - rq.y0;
+                    ownSwapFlip(ownTileRegion(image, data, coi, t.x0 + rq.x0 - p.tx * tw,
+                                              t.y0 + rq.y0 - p.ty * th, w, h),
+                                ownTileRegion(image, other, coi, t.x0 + mq.x0 - qx * tw,
+                                              t.y0 + mq.y0 - qy * th, w, h),
+                                h, w, flipAxis, depth, tmp);
+                    if (!same) ownReleaseTile(image, qx, qy, other);
+                }
+        }
+        ownReleaseTile(image, p.tx, p.ty, data);
+        return ok;
+    });
+    vexFree(tmp);
 }
 
 }  // namespace
@@ -299,27 +574,41 @@ extern "C" VEXAPI void vexMirror(VexImage* srcImage, VexImage* dstImage, int fli
         ownFlipImages(srcImage, dstImage, rows, cols, flipAxis);
         return;
     }
-    // A tiled source, or a source that is also the tiled destination, is
-    // gathered first: flipping tile by tile in place would read tiles that
-    // earlier tiles already overwrote.
-    VexImage gathered{};
-    VexROI gatheredRoi{ownCoi(srcImage), 0, 0, rows, cols};
-    VexImage* src = srcImage;
-    char* rect = nullptr;
-    if (srcImage->tileInfo || srcImage == dstImage) {
-        int step = 0;
-        rect = ownGetRect(kMirror, srcImage, sx, sy, cols, rows, &step);
-        if (!rect) return;
-        gathered = ownRectHeader(srcImage, rect, cols, rows);
-        gathered.roi = &gatheredRoi;
-        src = &gathered;
-        sx = sy = 0;
-    }
     if (!dstImage->tileInfo) {
-        ownFlipImages(src, dstImage, rows, cols, flipAxis);
-    } else {
-        OwnTileRange t;
-        if (ownPairTileRange(src, dstImage, &t)) ownFlipIntoTiles(src, sx, sy, dstImage, t, tile, flipAxis);
+        ownFlipFromTiles(srcImage, sx, sy, dstImage, rows, cols, flipAxis);
+        return;
     }
+    OwnTileRange t;
+    if (!ownPairTileRange(srcImage, dstImage, &t)) return;
+    if (srcImage != dstImage) {
+        if (srcImage->tileInfo)
+            ownFlipTileToTile(srcImage, sx, sy, dstImage, t, tile, flipAxis);
+        else
+            ownFlipIntoTiles(srcImage, sx, sy, dstImage, t, tile, flipAxis);
+        return;
+    }
+    // In place on a tiled image. Flipping tile by tile would read tiles that
+    // earlier tiles already overwrote: the whole region trades mirror pairs.
+    if (!tile) {
+        ownFlipTilesInPlace(dstImage, t, flipAxis);
+        return;
+    }
+    // One tile: the rectangle that maps onto it (which may overlap it) is
+    // gathered before the tile is written.
+    int j, i;
+    if (!ownSelectTile(t, tile, &j, &i)) return;
+    const OwnTilePiece p = ownTilePiece(t, j, i);
+    int step = 0;
+    char* rect = ownGetRect(kMirror, srcImage, sx + ownMirrorX(flipAxis, cols, p.rx, p.w),
+                            sy + ownMirrorY(flipAxis, rows, p.ry, p.h), p.w, p.h, &step);
+    if (!rect) return;
+    VexImage gathered = ownRectHeader(srcImage, rect, p.w, p.h);
+    VexROI gatheredRoi{ownCoi(srcImage), 0, 0, p.h, p.w};
+    gathered.roi = &gatheredRoi;
+    ownOnTile(kMirror, dstImage, p, VEX_TILE_GET_WRITE, kErrTileWrite, ownCoi(dstImage),
+              [&](VexImage& view) {
+                  ownFlipImages(&gathered, &view, p.h, p.w, flipAxis);
+                  return true;
+              });
     vexFree(rect);
 }
