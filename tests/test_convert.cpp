@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <random>
@@ -71,6 +72,37 @@ TEST(Convert, EveryDepthPairAndModeFollowsTheRule) {
                         << vt::depthName(kInt[i]) << "->" << vt::depthName(kInt[j]) << " mode " << mode
                         << " v " << vals[size_t(k % n)];
             }
+}
+
+// Whole images of 16 MiB and more of destination are written as one long
+// run with cache-bypassing stores: same values, aligned or not.
+TEST(Convert, LongRunsGiveTheSameValues) {
+    struct Big { unsigned from, to; int mode, height, width; };
+    for (const Big& b : {Big{VEX_DEPTH_8U, VEX_DEPTH_16U, 1, 2049, 4100}, Big{VEX_DEPTH_16S, VEX_DEPTH_8S, 0, 4097, 4096},
+                         Big{VEX_DEPTH_16U, VEX_DEPTH_8U, 1, 4097, 4096}}) {
+        vt::Image s(b.from, 1, b.height, b.width), d(b.to, 1, b.height, b.width);
+        const int64_t n = int64_t(b.height) * b.width;
+        const int ss = vt::depthBits(b.from) / 8, ds = vt::depthBits(b.to) / 8;
+        uint32_t x = 0x9E3779B9u + uint32_t(b.mode);
+        for (int64_t i = 0; i < n * ss; ++i) {
+            x ^= x << 13, x ^= x >> 17, x ^= x << 5;
+            s.get()->imageData[i] = char(x >> 24);
+        }
+        // The expected result of every source value, then a plain walk.
+        std::vector<int64_t> lut(size_t(1) << (8 * ss));
+        for (size_t u = 0; u < lut.size(); ++u) {
+            const int64_t v = vt::depthSigned(b.from) ? (ss == 1 ? int64_t(int8_t(u)) : int64_t(int16_t(u))) : int64_t(u);
+            lut[u] = refConvert(v, b.from, b.to, b.mode);
+        }
+        vexConvert(s.get(), d.get(), b.mode, nullptr);
+        for (int64_t i = 0; i < n; ++i) {
+            uint32_t u = 0, r = 0;
+            std::memcpy(&u, s.get()->imageData + i * ss, size_t(ss));
+            std::memcpy(&r, d.get()->imageData + i * ds, size_t(ds));
+            const int64_t got = vt::depthSigned(b.to) ? (ds == 1 ? int64_t(int8_t(r)) : int64_t(int16_t(r))) : int64_t(r);
+            if (got != lut[u]) FAIL() << "element " << i << ": " << got << ", expected " << lut[u];
+        }
+    }
 }
 
 TEST(Convert, WorkedValues) {

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <type_traits>
 
+#include "arith/ownpixel.h"
 #include "image/ownrect.h"
 #include "image/ownsimd.h"
 
@@ -66,10 +67,11 @@ struct OwnCvtRule {
 };
 
 // Contiguous runs: the loop the vectoriser turns into widening and packing
-// instructions (AVX2 in the clone that has it).
+// instructions (AVX2 in the clone that has it). Long runs (a whole image
+// without row padding) are written past the cache (ownStreamRun).
 template <class R, class S, class D>
 OWN_CLONES void ownCvtContig(const S* __restrict s, D* __restrict d, int64_t n) {
-    for (int64_t i = 0; i < n; ++i) d[i] = R::apply(s[i]);
+    ownStreamRun(d, n, [&](int64_t i) { return R::apply(s[i]); });
 }
 
 // n elements, each side stepping by its own increment (in elements).
