@@ -148,6 +148,14 @@ const Op kOps[] = {
     FZ_OPS(vexThreshold, int),
 
     // (ops: convert)
+    {2, [](VexImage** h, int32_t v, const int* t, Input&) {
+         const VexMapping m{t ? t[0] * 8 + (v & 7) : 0, t ? t[1] * 8 + (v >> 3 & 7) : 0};
+         vexConvert(h[0], h[1], v % 3, t ? &m : nullptr);
+     }},
+    {2, [](VexImage** h, int32_t v, const int* t, Input& in) {
+         const VexMapping m{t ? t[0] * 8 : 0, t ? t[1] * 8 : 0};
+         vexBitonalToGray(h[0], h[1], v, in.word() >> in.small(0, 31), t ? &m : nullptr);
+     }},
 
     // (ops: color)
 

@@ -266,6 +266,25 @@ VEXAPI void vexThreshold(VexImage* srcImage, VexImage* dstImage, int threshold, 
 /* ------------------------------------------------------------------ */
 /* (family: convert) */
 
+/* vexConvert: copies srcImage into dstImage (same height, width and channel
+ * count) changing depth, data order and row origin in one pass. Between
+ * integer depths nothing saturates: signed and unsigned ranges are
+ * re-centred, narrowing keeps bits. ConvertMode (narrowing only): 1 scales
+ * (the high bits, rounded toward zero), 0 truncates (the low bits; signed
+ * values keep their sign). A 1U destination takes one channel (the source
+ * ROI's coi when the source has several channels): 1 where the sample is
+ * greater than zero. 1U to 1U copies whole row bytes. Regions of interest do
+ * not restrict the conversion. With a tiled destination a non-null mapping
+ * limits the work to the destination tile holding pixel (xDst, yDst). */
+VEXAPI void vexConvert(VexImage* srcImage, VexImage* dstImage, int ConvertMode,
+                       const VexMapping* mapping);
+/* vexBitonalToGray: expands a 1U image into an integer image of the same
+ * size: ZeroScale for 0 bits, OneScale for 1 bits, in every destination
+ * channel (values checked against the destination depth's range; any value
+ * for 32S). Frame, origins, tiles and mapping as for vexConvert. */
+VEXAPI void vexBitonalToGray(VexImage* srcImage, VexImage* dstImage, int ZeroScale, int OneScale,
+                             const VexMapping* mapping);
+
 /* ------------------------------------------------------------------ */
 /* Colour: models, bit reduction and dithering, colour twist           */
 /* ------------------------------------------------------------------ */

@@ -40,6 +40,14 @@ const Op kOps[] = {
     {"vexLShiftS", 2, [](VexImage** i, int v, const int* t) { vexLShiftS(i[0], i[1], unsigned(v) % 40, t); }},
     {"vexRShiftS", 2, [](VexImage** i, int v, const int* t) { vexRShiftS(i[0], i[1], unsigned(v) % 40, t); }},
     // (ops: convert)
+    {"vexConvert", 2, [](VexImage** i, int v, const int* t) {
+         const VexMapping m{t ? t[0] * 8 + 3 : 0, t ? t[1] * 8 + 5 : 0};
+         vexConvert(i[0], i[1], v % 3, t ? &m : nullptr);
+     }},
+    {"vexBitonalToGray", 2, [](VexImage** i, int v, const int* t) {
+         const VexMapping m{t ? t[0] * 8 : 0, t ? t[1] * 8 : 0};
+         vexBitonalToGray(i[0], i[1], v % 300, v >> 8, t ? &m : nullptr);
+     }},
 
     // (ops: color)
 

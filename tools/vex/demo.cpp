@@ -419,6 +419,33 @@ int runDemo(const std::string& outDir, int height, int width) {
           [&] { vexThreshold(gray16.get(), g16c.get(), 32768, nullptr); });
 
     // ---- (demo: convert)
+    // Depth conversion never saturates: widening keeps the value, narrowing
+    // keeps the high byte (mode 1, scaling) or the low byte (mode 0).
+    ImagePtr wide8 = makeImage(H, W, 1, VEX_DEPTH_16U, 0);
+    d.run("convert", "vexConvert: gray 8U -> 16U (value kept: near black)",
+          {{wide8.get(), "convert-gray-8u-to-16u"}}, [&] { vexConvert(gray.get(), wide8.get(), 1, nullptr); });
+    ImagePtr high = makeImage(H, W, 1, VEX_DEPTH_8U, 0), low = makeImage(H, W, 1, VEX_DEPTH_8U, 0);
+    d.run("convert", "vexConvert: 16U -> 8U, mode 1: the high byte",
+          {{high.get(), "convert-16u-to-8u-scale"}}, [&] { vexConvert(g16b.get(), high.get(), 1, nullptr); });
+    d.run("convert", "vexConvert: 16U -> 8U, mode 0: the low byte (wraps)",
+          {{low.get(), "convert-16u-to-8u-truncate"}}, [&] { vexConvert(g16b.get(), low.get(), 0, nullptr); });
+    // Depth, data order and origin in one pass, and back: the same picture.
+    VexImage* planes = vexCreateImageHeader(3, 0, int(VEX_DEPTH_16S), "RGB", "RGB", VEX_DATA_ORDER_PLANE,
+                                            VEX_ORIGIN_BL, 8, H, W, nullptr, nullptr, nullptr);
+    if (planes) vexAllocateImage(planes, 0);
+    if (!planes || !planes->imageData) throw ToolError(kExitIO, "demo: cannot make a 16S plane-order image");
+    const ImagePtr planes16s(planes);
+    d.run("convert", "vexConvert: RGB 8U pixel TL -> 16S plane BL", {},
+          [&] { vexConvert(src, planes16s.get(), 1, nullptr); });
+    ImagePtr back = fresh(0);
+    d.run("convert", "vexConvert: that 16S plane BL -> 8U pixel TL, mode 0",
+          {{back.get(), "convert-16s-planes-back-to-rgb"}}, [&] { vexConvert(planes16s.get(), back.get(), 0, nullptr); });
+    // One bit per pixel: the thresholded gray reduced to 1U, then expanded.
+    ImagePtr bits = makeImage(H, W, 1, VEX_DEPTH_1U, 0), tones = makeImage(H, W, 1, VEX_DEPTH_8U, 0);
+    d.run("convert", "vexConvert: threshold result -> 1U (non-zero is 1)", {},
+          [&] { vexConvert(bin.get(), bits.get(), 0, nullptr); });
+    d.run("convert", "vexBitonalToGray: 1U -> 8U, 0 bits 40, 1 bits 220", {{tones.get(), "bitonal-40-220"}},
+          [&] { vexBitonalToGray(bits.get(), tones.get(), 40, 220, nullptr); });
 
     // ---- (demo: color)
 

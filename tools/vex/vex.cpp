@@ -287,6 +287,83 @@ const std::vector<Command> kCommands = {
      [](Call& c) { vexThreshold(c.src[0], c.dst[0], c.i("threshold"), nullptr); }},
 
     // (commands: convert)
+    {"convert", nullptr, "vexConvert",
+     "copy into a new image of another depth, data order or origin (no saturation: signed and "
+     "unsigned ranges are re-centred, narrowing keeps the high bits with --mode 1, the low bits "
+     "with --mode 0; to 1U, samples of the --src-coi channel greater than zero become 1). A "
+     "result the file formats cannot hold is written as the same picture: 8S, 16S, 32S "
+     "re-centred into 8U/16U (32S by truncation to 16 bits, exact for values from a file), 1U as 0/255, plane order and a "
+     "bottom-left origin as pixel order, top-left (--time then includes that step)",
+     Shape::Derived,
+     {{"depth", "to", Kind::Text, "", "destination depth: 1U, 8U, 8S, 16U, 16S or 32S (default: the source's)"},
+      {"mode", "ConvertMode", Kind::Int, "1", "1 scaling, 0 truncation; read only when narrowing"},
+      {"order", nullptr, Kind::Text, "pixel", "destination data order: pixel or plane"},
+      {"origin", nullptr, Kind::Text, "tl", "destination origin: tl (top-left) or bl (bottom-left)"}},
+     [](Call& c) {
+         const VexImage* s = c.src[0];
+         const std::string depthText = c.args->values.count("depth") ? c.args->values.at("depth") : "";
+         const unsigned depth = depthText.empty() ? s->depth : parseDepth(depthText);
+         const std::string order = c.args->values.at("order"), origin = c.args->values.at("origin");
+         if (!depth) throw ToolError(kExitUsage, "convert: bad value '" + depthText + "' for --depth: expected 1U, 8U, 8S, 16U, 16S or 32S");
+         if (order != "pixel" && order != "plane") throw ToolError(kExitUsage, "convert: bad value '" + order + "' for --order: expected pixel or plane");
+         if (origin != "tl" && origin != "bl") throw ToolError(kExitUsage, "convert: bad value '" + origin + "' for --origin: expected tl or bl");
+         const int nCh = depth == VEX_DEPTH_1U ? 1 : s->nChannels;
+         VexImage* d = vexCreateImageHeader(nCh, 0, int(depth), nCh >= 3 ? "RGB" : "GRAY", nCh >= 3 ? "RGB" : "GRAY",
+                                            order == "plane" ? VEX_DATA_ORDER_PLANE : VEX_DATA_ORDER_PIXEL,
+                                            origin == "bl" ? VEX_ORIGIN_BL : VEX_ORIGIN_TL, 4, s->height, s->width,
+                                            nullptr, nullptr, nullptr);
+         if (d) vexAllocateImage(d, 0);
+         if (!d || !d->imageData) throw ToolError(kExitIO, "out of memory for the destination");
+         d = c.newDst(ImagePtr(d));
+         vexConvert(c.src[0], d, c.i("mode"), nullptr);
+         // A result the writers cannot take becomes an 8U/16U pixel-order picture.
+         const bool writable = (depth == VEX_DEPTH_8U || depth == VEX_DEPTH_16U) && order == "pixel" && origin == "tl";
+         if (writable || vexGetErrStatus() < 0) return;
+         const bool wide = depth == VEX_DEPTH_16U || depth == VEX_DEPTH_16S || depth == VEX_DEPTH_32S;
+         ImagePtr view = makeImage(d->height, d->width, nCh, wide ? VEX_DEPTH_16U : VEX_DEPTH_8U, 0);
+         if (depth == VEX_DEPTH_1U) vexBitonalToGray(d, view.get(), 0, 255, nullptr);
+         else vexConvert(d, view.get(), 0, nullptr);
+         c.owned->push_back(std::move(view));
+         c.dst.back() = c.owned->back().get();
+     }},
+    {"bitonal", nullptr, "vexBitonalToGray",
+     "expand a 1-bit image into gray levels: --zero where a bit is 0, --one where it is 1, in every "
+     "channel. The input is first made 1-bit by vexConvert: samples of channel --src-coi (default 1) "
+     "greater than zero become 1 (run vex threshold first to choose the cut). 8S, 16S and 32S "
+     "results are written re-centred into 8U/16U (32S truncated to 16 bits)",
+     Shape::Derived,
+     {{"zero", "ZeroScale", Kind::Int, "0", "value for 0 bits, within the destination depth's range"},
+      {"one", "OneScale", Kind::Int, "255", "value for 1 bits, within the destination depth's range"},
+      {"depth", "to", Kind::Text, "8U", "destination depth: 8U, 8S, 16U, 16S or 32S"},
+      {"channels", nullptr, Kind::Count, "1", "destination channels (1-4)"}},
+     [](Call& c) {
+         VexImage* s = c.src[0];
+         const std::string depthText = c.args->values.at("depth");
+         const unsigned depth = parseDepth(depthText);
+         const int nCh = c.i("channels");
+         if (!depth) throw ToolError(kExitUsage, "bitonal: bad value '" + depthText + "' for --depth: expected 8U, 8S, 16U, 16S or 32S");
+         if (depth == VEX_DEPTH_1U && nCh != 1) throw ToolError(kExitUsage, "bitonal: a 1U image has one channel");
+         if (nCh < 1 || nCh > 4) throw ToolError(kExitUsage, "bitonal: --channels must lie between 1 and 4");
+         ImagePtr bits = makeImage(s->height, s->width, 1, VEX_DEPTH_1U, 0);
+         VexROI pick{1, 0, 0, s->height, s->width};
+         VexROI* own = s->roi;
+         if (s->nChannels > 1 && (!own || own->coi == 0)) s->roi = &pick;
+         vexConvert(s, bits.get(), 0, nullptr);
+         s->roi = own;
+         if (vexGetErrStatus() < 0) return;
+         VexImage* d = vexCreateImageHeader(nCh, 0, int(depth), nCh >= 3 ? "RGB" : "GRAY", nCh >= 3 ? "RGB" : "GRAY",
+                                            VEX_DATA_ORDER_PIXEL, VEX_ORIGIN_TL, 4, s->height, s->width, nullptr,
+                                            nullptr, nullptr);
+         if (d) vexAllocateImage(d, 0);
+         if (!d || !d->imageData) throw ToolError(kExitIO, "out of memory for the destination");
+         d = c.newDst(ImagePtr(d));
+         vexBitonalToGray(bits.get(), d, c.i("zero"), c.i("one"), nullptr);
+         if (depth == VEX_DEPTH_8U || depth == VEX_DEPTH_16U || vexGetErrStatus() < 0) return;
+         ImagePtr view = makeImage(d->height, d->width, nCh, depth == VEX_DEPTH_8S ? VEX_DEPTH_8U : VEX_DEPTH_16U, 0);
+         vexConvert(d, view.get(), 0, nullptr);
+         c.owned->push_back(std::move(view));
+         c.dst.back() = c.owned->back().get();
+     }},
 
     // (commands: color)
 

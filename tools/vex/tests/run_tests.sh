@@ -152,6 +152,11 @@ gray16-rshift-4 1 16
 gray16-adds-20000 1 16
 gray16-threshold-32768 1 16
 # (demo files: convert)
+convert-gray-8u-to-16u 1 16
+convert-16u-to-8u-scale 1 8
+convert-16u-to-8u-truncate 1 8
+convert-16s-planes-back-to-rgb 3 8
+bitonal-40-220 1 8
 # (demo files: color)
 # (demo files: alpha)
 # (demo files: stats)
@@ -188,6 +193,7 @@ EOF
   t "not" "$check" expect not out/00-pattern-rgb.png "$(demofile out not)" changed=1
   t "threshold gray" "$check" expect threshold out/00-pattern-gray.png "$(demofile out threshold-gray-128)" threshold=128
   t "16U rshift" "$check" expect rshift out/00-pattern-gray16.png "$(demofile out gray16-rshift-4)" shift=4
+  t "convert planes and back" "$check" same out/00-pattern-rgb.png "$(demofile out convert-16s-planes-back-to-rgb)"
   # Small size and default directory.
   mkdir small && cd small || exit 1
   t "demo --size" "$vex" demo --size 32x48 && {
@@ -264,6 +270,18 @@ if [ "$group" = ops ]; then
   t "jpeg info" "$vex" info j.jpg
   grep -q "j.jpg: JPEG, 16x24 (height x width), 3 channels, 8U" out.txt && pass || fail "jpeg info: $(cat out.txt)"
   op "jpeg in" not j.jpg o.png -- not j.jpg o.png changed=1
+  # depth conversion: round trips and equivalent routes
+  t "convert 8U to 16U" "$vex" convert a.png c16.png --depth 16U && t "convert 16U shape" "$check" size c16.png 47 63 3 16 &&
+    t "convert back, mode 0" "$vex" convert c16.png c8.png --to 8U --mode 0 && t "8U 16U 8U" "$check" same a.png c8.png
+  t "convert 16U to 8U scaled" "$vex" convert g16.pgm hi.png --depth 8U --mode 1 && t "rshift 8" "$vex" rshift g16.pgm r8.png --shift 8 &&
+    t "low byte of rshift" "$vex" convert r8.png lo.png --depth 8U --ConvertMode 0 && t "high byte" "$check" same hi.png lo.png
+  t "convert 8S written re-centred" "$vex" convert a.png s8.png --depth 8S && t "8S same picture" "$check" same a.png s8.png
+  t "convert 32S" "$vex" convert g16.pgm s32.png --depth 32S && t "32S same picture" "$check" same g16.pgm s32.png
+  t "convert plane bl" "$vex" convert rgba.png pl.png --order plane --origin bl && t "plane bl same picture" "$check" same rgba.png pl.png
+  t "convert to 1U" "$vex" convert a.png b1.png --depth 1U --src-coi 2 && t "threshold green" "$vex" threshold a.png t1.png --threshold 1 --coi 2 &&
+    t "1U green" "$vex" convert t1.png t1g.png --depth 1U --src-coi 2 && t "1U equals threshold" "$check" same b1.png t1g.png
+  t "bitonal" "$vex" bitonal g.png bt.png && t "threshold 1" "$vex" threshold g.png tg.png --threshold 1 && t "bitonal 0/255" "$check" same bt.png tg.png
+  t "bitonal 16U 3 channels" "$vex" bitonal g.png bt16.png --depth 16U --channels 3 --zero 7 --one 65535 && t "bitonal shape" "$check" size bt16.png 47 63 3 16
   finish
 fi
 
@@ -307,6 +325,17 @@ if [ "$group" = errors ]; then
     "$vex" threshold a.png o.png --threshold 1 --base z16.ppm
   e "threshold channels" 1 "vexThreshold: Bad argument: The mismath of number channels" \
     "$vex" threshold a.png o.png --threshold 1 --base g.png
+  e "convert coi" 1 "vexConvert: Bad argument: ((srcImage->nChannels > 1) && (srcImage->roi == 0))" "$vex" convert a.png o.png --depth 1U
+  e "convert mode" 1 "vexConvert: Bad argument: ((ConvertMode != 1) && (ConvertMode != 0))" "$vex" convert a.png o.png --depth 16S --mode 2
+  e "convert depth" 2 "bad value '12U' for --depth" "$vex" convert a.png o.png --depth 12U
+  e "convert order" 2 "bad value 'planar' for --order" "$vex" convert a.png o.png --order planar
+  e "bitonal range" 1 "vexBitonalToGray: Bad argument: ((dstImage->depth == 8) && (OneScale > 255))" "$vex" bitonal g.png o.png --one 256
+  e "bitonal 1U" 1 "vexBitonalToGray: Bad argument: (dstImage->depth == 1)" "$vex" bitonal g.png o.png --depth 1U
+  t "help lists convert" "$vex" --help && for c in convert bitonal; do
+    grep -qE "^  $c " out.txt && pass || fail "--help does not list $c"
+  done
+  t "convert help" "$vex" convert --help && { grep -q -- "--mode, --ConvertMode" out.txt && grep -q "vexConvert" out.txt && pass || fail "convert --help: $(cat out.txt)"; }
+  t "bitonal help" "$vex" bitonal --help && { grep -q -- "--zero, --ZeroScale" out.txt && pass || fail "bitonal --help: $(cat out.txt)"; }
   # help (0)
   t "help" "$vex" --help
   for c in copy set exchange mirror add adds sub subs mul muls square abs and or xor ands ors xors not lshift rshift threshold demo info; do
