@@ -8,10 +8,11 @@
 //    leaves it at the maximum, and an ordered-dither step that would pass
 //    the maximum (a value in the last, partial grid cell) stops there too.
 //    Errors are never negative (q <= v), so no lower limit is needed.
-//  - The ordered matrix entries 0, 15, ..., 225 are sixteenths of 240: a
-//    sample is raised when (v - q) * 240 exceeds entry * S (16U entries are
-//    the 8U ones times 257, compared as (v - q) * 240 * 257 > entry * S).
-//    The sixteen thresholds so lie evenly across the grid cell and the mean
+//  - The ordered matrix entries 0, 15, ..., 225 are sixteenths of 240, and
+//    each stands for the middle of its sixteenth of the grid cell: a sample
+//    is raised when (v - q) * 480 exceeds (2 * entry + 15) * S (16U entries
+//    are the 8U ones times 257 and compare with 257 times the left side).
+//    The sixteen thresholds so lie evenly across the cell, and the mean
 //    brightness is kept.
 //  - The jitter applies to values below the source maximum minus the jitter
 //    step; higher values are reduced unchanged.
@@ -235,7 +236,7 @@ void ownOrdered(char* first, int64_t step, int inc, int rows, int cols, int grid
             const int q = v / gridStep * gridStep;
             const int64_t e = int64_t(elemScale) * x + elemBase;
             const int64_t entry = int64_t(kOrdered[(e & 3) * 4 + (y & 3)]) * entryScale;
-            const bool raise = int64_t(v - q) * 240 * entryScale > entry * gridStep;
+            const bool raise = int64_t(v - q) * 480 * entryScale > (2 * entry + 15 * entryScale) * gridStep;
             p[int64_t(x) * inc] = T(raise ? std::min(maxValue, q + gridStep) : q);
         }
     }
