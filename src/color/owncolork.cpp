@@ -119,59 +119,72 @@ void ownHLS2RGB8uRef(int h, int l, int s, uint8_t out[3]) {
 namespace {
 
 // ---------------------------------------------------------------------------
-// 8U block kernels: unit-stride planes in, unit-stride planes out.
+// 8U block kernels: unit-stride planes of 32-bit values in and out (one
+// lane width throughout keeps the vector code free of spills).
 
-OWN_INLINE void ownRGB2HSVBlock(const uint8_t* __restrict R, const uint8_t* __restrict G,
-                                const uint8_t* __restrict B, uint8_t* __restrict H,
-                                uint8_t* __restrict S, uint8_t* __restrict V, int n) {
+OWN_INLINE int ownMax(int a, int b) { return a > b ? a : b; }
+OWN_INLINE int ownMin(int a, int b) { return a < b ? a : b; }
+
+OWN_INLINE void ownRGB2HSVBlock(const int32_t* __restrict R, const int32_t* __restrict G,
+                                const int32_t* __restrict B, int32_t* __restrict H,
+                                int32_t* __restrict S, int32_t* __restrict V, int n) {
     for (int i = 0; i < n; ++i) {
         const int r = R[i], g = G[i], b = B[i];
-        const int mx = std::max(std::max(r, g), b), mn = std::min(std::min(r, g), b);
+        const int mx = ownMax(ownMax(r, g), b), mn = ownMin(ownMin(r, g), b);
         const int delta = mx - mn;
-        const float s = float(delta * 255) / float(std::max(mx, 1));
+        const float s = float(delta * 255) / float(ownMax(mx, 1));
         const bool isR = r == mx, isG = g == mx;
         const int diff = isR ? g - b : isG ? b - r : r - g;
         const int off = isR ? (diff < 0 ? 360 : 0) : isG ? 120 : 240;
         // delta 0 gives diff 0 and so hue 0.
-        const float h = float(60 * diff + off * delta) / float(std::max(delta, 1));
-        H[i] = uint8_t(int(h) >> 1);
-        S[i] = uint8_t(int(s));
-        V[i] = uint8_t(mx);
+        const float h = float(60 * diff + off * delta) / float(ownMax(delta, 1));
+        H[i] = int(h) >> 1;
+        S[i] = int(s);
+        V[i] = mx;
     }
 }
 
-OWN_INLINE void ownRGB2HLSBlock(const uint8_t* __restrict R, const uint8_t* __restrict G,
-                                const uint8_t* __restrict B, uint8_t* __restrict H,
-                                uint8_t* __restrict L, uint8_t* __restrict S, int n) {
+OWN_INLINE void ownRGB2HLSBlock(const int32_t* __restrict R, const int32_t* __restrict G,
+                                const int32_t* __restrict B, int32_t* __restrict H,
+                                int32_t* __restrict L, int32_t* __restrict S, int n) {
     for (int i = 0; i < n; ++i) {
         const int r = R[i], g = G[i], b = B[i];
-        const int mx = std::max(std::max(r, g), b), mn = std::min(std::min(r, g), b);
+        const int mx = ownMax(ownMax(r, g), b), mn = ownMin(ownMin(r, g), b);
         const int delta = mx - mn, sum = mx + mn;
         const int den = sum <= 255 ? sum : 510 - sum;
-        const float s = float(delta * 255) / float(std::max(den, 1));
+        const float s = float(delta * 255) / float(ownMax(den, 1));
         const bool isR = r == mx, isG = g == mx;
         const int diff = isR ? g - b : isG ? b - r : r - g;
         const int off = isR ? (diff < 0 ? 360 : 0) : isG ? 120 : 240;
-        const float h = float(60 * diff + off * delta) / float(std::max(delta, 1));
-        H[i] = uint8_t(int(h) >> 1);
-        L[i] = uint8_t(sum >> 1);
-        S[i] = uint8_t(int(s));
+        const float h = float(60 * diff + off * delta) / float(ownMax(delta, 1));
+        H[i] = int(h) >> 1;
+        L[i] = sum >> 1;
+        S[i] = int(s);
     }
 }
 
+// b where the mask is all ones, a where it is 0.
+OWN_INLINE int ownPick(int a, int b, int mask) { return (a & ~mask) | (b & mask); }
+
 // S = 0 needs no case of its own: sv, and with it every correction, is 0.
-OWN_INLINE void ownHSV2RGBBlock(const uint8_t* __restrict H, const uint8_t* __restrict S,
-                                const uint8_t* __restrict V, uint8_t* __restrict R,
-                                uint8_t* __restrict G, uint8_t* __restrict B, int n) {
+OWN_INLINE void ownHSV2RGBBlock(const int32_t* __restrict H, const int32_t* __restrict S,
+                                const int32_t* __restrict V, int32_t* __restrict R,
+                                int32_t* __restrict G, int32_t* __restrict B, int n) {
     for (int i = 0; i < n; ++i) {
         const int h2 = 2 * H[i], v = V[i];
         const int sec = (h2 * 1093) >> 16;  // h2 / 60 for h2 <= 510
         const int f = h2 - 60 * sec;
         const int sv = (S[i] * v) >> 8;
         const int p = v - sv, q = v - ((f * sv * 34) >> 11), t = v - (((60 - f) * sv * 34) >> 11);
-        R[i] = uint8_t(sec == 0 || sec >= 5 ? v : sec == 1 ? q : sec <= 3 ? p : t);
-        G[i] = uint8_t(sec == 0 ? t : sec <= 2 ? v : sec == 3 ? q : p);
-        B[i] = uint8_t(sec <= 1 ? p : sec == 2 ? t : sec <= 4 ? v : q);
+        // The sector picks (R, G, B) by masks, so the loop has no branches.
+        const int m1 = -int(sec >= 1), m2 = -int(sec >= 2), m3 = -int(sec >= 3);
+        const int m4 = -int(sec >= 4), m5 = -int(sec >= 5);
+        const int r = ownPick(ownPick(ownPick(ownPick(v, q, m1), p, m2), t, m4), v, m5);
+        const int g = ownPick(ownPick(ownPick(t, v, m1), q, m3), p, m4);
+        const int b = ownPick(ownPick(ownPick(p, t, m2), v, m3), q, m5);
+        R[i] = r & 255;
+        G[i] = g & 255;
+        B[i] = b & 255;
     }
 }
 
@@ -182,17 +195,17 @@ OWN_INLINE int ownHlsValueV(int m1, int dm, int h) {
 }
 
 // S = 0 gives k = 0 and m1 = m2 = L, so every channel is L.
-OWN_INLINE void ownHLS2RGBBlock(const uint8_t* __restrict H, const uint8_t* __restrict L,
-                                const uint8_t* __restrict S, uint8_t* __restrict R,
-                                uint8_t* __restrict G, uint8_t* __restrict B, int n) {
+OWN_INLINE void ownHLS2RGBBlock(const int32_t* __restrict H, const int32_t* __restrict L,
+                                const int32_t* __restrict S, int32_t* __restrict R,
+                                int32_t* __restrict G, int32_t* __restrict B, int n) {
     for (int i = 0; i < n; ++i) {
         const int l = L[i], s = S[i], hh = 2 * H[i];
         const int k = (l * s * 258) >> 16;
         const int m2 = l < 128 ? l + k : l + s - k, m1 = 2 * l - m2, dm = m2 - m1;
         const int hr = hh <= 240 ? hh + 120 : hh - 240, hb = hh < 120 ? hh + 240 : hh - 120;
-        R[i] = uint8_t(ownHlsValueV(m1, dm, hr));
-        G[i] = uint8_t(ownHlsValueV(m1, dm, hh));
-        B[i] = uint8_t(ownHlsValueV(m1, dm, hb));
+        R[i] = ownHlsValueV(m1, dm, hr) & 255;
+        G[i] = ownHlsValueV(m1, dm, hh) & 255;
+        B[i] = ownHlsValueV(m1, dm, hb) & 255;
     }
 }
 
@@ -217,93 +230,89 @@ OWN_INLINE const T* ownPacked(const T* const p[3], int order[3]) {
     return base;
 }
 
-template <int ST, class T>
-OWN_INLINE void ownSplit(const T* __restrict base, T* __restrict e0, T* __restrict e1,
-                         T* __restrict e2, int n) {
+template <int ST>
+OWN_INLINE void ownSplitW(const uint8_t* __restrict base, int32_t* __restrict e0, int32_t* __restrict e1,
+                          int32_t* __restrict e2, int n) {
     for (int i = 0; i < n; ++i) {
         e0[i] = base[ST * i];
         e1[i] = base[ST * i + 1];
         e2[i] = base[ST * i + 2];
     }
 }
-template <int ST, class T>
-OWN_INLINE void ownJoin(T* __restrict base, const T* __restrict e0, const T* __restrict e1,
-                        const T* __restrict e2, int n) {
+template <int ST>
+OWN_INLINE void ownJoinW(uint8_t* __restrict base, const int32_t* __restrict e0,
+                         const int32_t* __restrict e1, const int32_t* __restrict e2, int n) {
     for (int i = 0; i < n; ++i) {
-        base[ST * i] = e0[i];
-        base[ST * i + 1] = e1[i];
-        base[ST * i + 2] = e2[i];
+        base[ST * i] = uint8_t(e0[i]);
+        base[ST * i + 1] = uint8_t(e1[i]);
+        base[ST * i + 2] = uint8_t(e2[i]);
     }
 }
 
-// Loads n pixels from (src, stride) into the three planes of `buf`; returns
-// pointers to the component planes.
-OWN_INLINE void ownGather8(const uint8_t* const src[3], int stride, int64_t at, int n,
-                           uint8_t (*buf)[kBlock], const uint8_t* out[3]) {
-    if (stride == 1) {
-        for (int k = 0; k < 3; ++k) out[k] = src[k] + at;
-        return;
-    }
+// Loads n pixels from (src, stride) into three planes of 32-bit values, one
+// per component.
+OWN_INLINE void ownGatherW(const uint8_t* const src[3], int stride, int64_t at, int n, int32_t (*w)[kBlock]) {
     int order[3];
-    const uint8_t* base = ownPacked(src, order);
-    if (base && (stride == 3 || stride == 4)) {
+    const uint8_t* base = stride == 3 || stride == 4 ? ownPacked(src, order) : nullptr;
+    if (base) {
+        int32_t* e[3];
+        for (int k = 0; k < 3; ++k) e[order[k]] = w[k];
         base += at * stride;
         if (stride == 3)
-            ownSplit<3>(base, buf[0], buf[1], buf[2], n);
+            ownSplitW<3>(base, e[0], e[1], e[2], n);
         else
-            ownSplit<4>(base, buf[0], buf[1], buf[2], n);
-        for (int k = 0; k < 3; ++k) out[k] = buf[order[k]];
+            ownSplitW<4>(base, e[0], e[1], e[2], n);
         return;
     }
     for (int k = 0; k < 3; ++k) {
-        const uint8_t* p = src[k] + at * stride;
-        for (int i = 0; i < n; ++i) buf[k][i] = p[int64_t(i) * stride];
-        out[k] = buf[k];
+        const uint8_t* __restrict p = src[k] + at * stride;
+        int32_t* __restrict d = w[k];
+        if (stride == 1)
+            for (int i = 0; i < n; ++i) d[i] = p[i];
+        else
+            for (int i = 0; i < n; ++i) d[i] = p[int64_t(i) * stride];
     }
 }
 
-OWN_INLINE void ownTargets8(void* const dst[3], int stride, int64_t at, uint8_t (*buf)[kBlock],
-                            uint8_t* out[3]) {
-    for (int k = 0; k < 3; ++k) out[k] = stride == 1 ? static_cast<uint8_t*>(dst[k]) + at : buf[k];
-}
-
-OWN_INLINE void ownScatter8(void* const dst[3], int stride, int64_t at, int n,
-                            uint8_t (*buf)[kBlock]) {
-    if (stride == 1) return;
+// Stores three planes of 32-bit values (low bytes) as n pixels at (dst, stride).
+OWN_INLINE void ownScatterW(void* const dst[3], int stride, int64_t at, int n, int32_t (*w)[kBlock]) {
     uint8_t* const* d = reinterpret_cast<uint8_t* const*>(dst);
     int order[3];
-    uint8_t* base = const_cast<uint8_t*>(ownPacked(reinterpret_cast<const uint8_t* const*>(d), order));
-    if (base && (stride == 3 || stride == 4)) {
-        const uint8_t* e[3];
-        for (int k = 0; k < 3; ++k) e[order[k]] = buf[k];
+    uint8_t* base = stride == 3 || stride == 4
+                        ? const_cast<uint8_t*>(ownPacked(reinterpret_cast<const uint8_t* const*>(d), order))
+                        : nullptr;
+    if (base) {
+        const int32_t* e[3];
+        for (int k = 0; k < 3; ++k) e[order[k]] = w[k];
         base += at * stride;
         if (stride == 3)
-            ownJoin<3>(base, e[0], e[1], e[2], n);
+            ownJoinW<3>(base, e[0], e[1], e[2], n);
         else
-            ownJoin<4>(base, e[0], e[1], e[2], n);
+            ownJoinW<4>(base, e[0], e[1], e[2], n);
         return;
     }
     for (int k = 0; k < 3; ++k) {
-        uint8_t* p = d[k] + at * stride;
-        for (int i = 0; i < n; ++i) p[int64_t(i) * stride] = buf[k][i];
+        uint8_t* __restrict p = d[k] + at * stride;
+        const int32_t* __restrict v = w[k];
+        if (stride == 1)
+            for (int i = 0; i < n; ++i) p[i] = uint8_t(v[i]);
+        else
+            for (int i = 0; i < n; ++i) p[int64_t(i) * stride] = uint8_t(v[i]);
     }
 }
 
-// One 8U model row through a block kernel.
+// One 8U model row through a block kernel: components gathered into planes
+// of 32-bit values, converted, and scattered back as bytes.
 #define OWN_MODEL_ROW8(name, block)                                                          \
     OWN_CLONES void name(const void* const src[3], int sStride, void* const dst[3],           \
                          int dStride, int n) {                                                 \
         const uint8_t* const* s = reinterpret_cast<const uint8_t* const*>(src);                \
-        alignas(32) uint8_t in[3][kBlock];                                                     \
-        alignas(32) uint8_t out[3][kBlock];                                                    \
+        alignas(32) int32_t w[6][kBlock];                                                      \
         for (int64_t at = 0; at < n; at += kBlock) {                                           \
             const int m = int(std::min<int64_t>(kBlock, n - at));                              \
-            const uint8_t* a[3];                                                               \
-            uint8_t* o[3];                                                                     \
-            ownGather8(s, sStride, at, m, in, a);                                              \
-            ownTargets8(dst, dStride, at, out, o);                                             \
-            block(a[0], a[1], a[2], o[0], o[1], o[2], m);                                      \
-            ownScatter8(dst, dStride, at, m, out);                                             \
+            ownGatherW(s, sStride, at, m, w);                                                  \
+            block(w[0], w[1], w[2], w[3], w[4], w[5], m);                                      \
+            ownScatterW(dst, dStride, at, m, w + 3);                                           \
         }                                                                                      \
     }
 
