@@ -193,7 +193,8 @@ template <class T>
 bool ownDiffuse(char* first, int64_t step, int inc, int rows, int cols, const OwnDiffusion& w,
                 int gridStep, int maxValue) {
     const int64_t width = int64_t(cols) + 4;
-    int* err = static_cast<int*>(vexMalloc(int(std::min<int64_t>(INT32_MAX / 16, width * 3 * 4))));
+    if (width * 3 * 4 > INT32_MAX - 64) return false;
+    int* err = static_cast<int*>(vexMalloc(int(width * 3 * 4)));
     if (!err) return false;
     std::memset(err, 0, size_t(width * 3 * 4));
     int* rowErr[3] = {err + 2, err + width + 2, err + 2 * width + 2};
