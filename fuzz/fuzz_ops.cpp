@@ -158,6 +158,36 @@ const Op kOps[] = {
      }},
 
     // (ops: color)
+    // Colour models: the source's model is set from the input so that the
+    // conversions run as often as they refuse.
+    {2, [](VexImage** h, int32_t v, const int* t, Input& in) {
+         static const char* const kModels[] = {"RGB", "HSV", "HLS", "GRA"};
+         if (h[0]) std::memcpy(h[0]->colorSpace, kModels[in.byte() % 4], 3);
+         if (h[0] && in.byte() & 1) std::memcpy(h[0]->channelSeq, in.byte() & 1 ? "RGB" : "HLS", 3);
+         const VexMapping m{t ? t[0] : 0, t ? t[1] : 0};
+         const VexMapping* mp = t ? &m : nullptr;
+         switch (unsigned(v) % 6) {
+             case 0: vexColorToGray(h[0], h[1], mp); break;
+             case 1: vexGrayToColor(h[0], h[1], float(in.small(-2, 4)) / 2, float(in.small(0, 2)), 0.25f, mp); break;
+             case 2: vexRGB2HSV(h[0], h[1], mp); break;
+             case 3: vexHSV2RGB(h[0], h[1], mp); break;
+             case 4: vexRGB2HLS(h[0], h[1], mp); break;
+             default: vexHLS2RGB(h[0], h[1], mp); break;
+         }
+     }},
+    {2, [](VexImage** h, int32_t v, const int* t, Input& in) {
+         static const int kDither[] = {1, 2, 4, 8, 16, 3};
+         const VexMapping m{t ? t[0] : 0, t ? t[1] : 0};
+         vexReduceBits(h[0], h[1], in.small(-1, 9), kDither[in.byte() % 6], v % 24 - 4, t ? &m : nullptr);
+     }},
+    {2, [](VexImage** h, int32_t v, const int* t, Input& in) {
+         int data[16];
+         for (int& d : data) d = in.word() >> in.small(0, 31);
+         VexColorTwist* tw = vexCreateColorTwist(data, in.small(-1, 32));
+         const VexMapping m{t ? t[0] * 8 + in.small(0, 7) : 0, t ? t[1] * 8 : 0};
+         vexApplyColorTwist(h[0], h[1], in.byte() % 8 ? tw : nullptr, v, t ? &m : nullptr);
+         vexDeleteColorTwist(tw);
+     }},
 
     // (ops: alpha)
 

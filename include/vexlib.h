@@ -290,6 +290,49 @@ VEXAPI void vexBitonalToGray(VexImage* srcImage, VexImage* dstImage, int ZeroSca
 /* ------------------------------------------------------------------ */
 /* (family: color) */
 
+/* Bit reduction (32S to 16U or 8U, 16U to 8U, 8U to 1U) with optional jitter
+ * (jitterType 0..8, in destination steps) and dithering (ditherType 1 none,
+ * 2 Floyd-Steinberg, 4 Jarvis-Judice-Ninke, 8 Stucki, 16 ordered 4x4) onto a
+ * grid of step (destination maximum >> quantShift). The jitter draws on
+ * process-wide tables refilled from rand() by every call with a non-zero
+ * jitterType: its results depend on the process's rand() state (the library
+ * never seeds it), and two such calls must not run at the same time.
+ * mapping (or null) names one destination tile by column and row. */
+VEXAPI void vexReduceBits(VexImage* srcImage, VexImage* dstImage, int jitterType, int ditherType,
+                          int quantShift, const VexMapping* mapping);
+
+/* RGB (or BGR) to one gray channel: 8U, 16U or 32S to 1U, 8U or 16U.
+ * Whole images; mapping (or null) names one destination tile. */
+VEXAPI void vexColorToGray(VexImage* srcImage, VexImage* dstImage, const VexMapping* mapping);
+/* One gray channel to RGB with per-channel weights (all 0: the defaults). */
+VEXAPI void vexGrayToColor(VexImage* srcImage, VexImage* dstImage, float redWeight,
+                           float greenWeight, float blueWeight, const VexMapping* mapping);
+/* RGB to HSV and back; 8U hue in half degrees, 16U/32S in degrees. */
+VEXAPI void vexRGB2HSV(VexImage* srcImage, VexImage* dstImage, const VexMapping* mapping);
+VEXAPI void vexHSV2RGB(VexImage* srcImage, VexImage* dstImage, const VexMapping* mapping);
+/* RGB to HLS and back. */
+VEXAPI void vexRGB2HLS(VexImage* srcImage, VexImage* dstImage, const VexMapping* mapping);
+VEXAPI void vexHLS2RGB(VexImage* srcImage, VexImage* dstImage, const VexMapping* mapping);
+
+/* Colour twist: a fixed-point 3x4 matrix (rows of four: coefficients of
+ * channels 0, 1, 2 and an additive term; the fourth row is kept, unused);
+ * every value stands for value / 2^scalingValue (0..31). */
+typedef struct VexColorTwist {
+    int data[16];
+    int scalingValue;
+} VexColorTwist;
+
+/* A new twist record (vexMalloc'ed), or null on a bad argument or no memory. */
+VEXAPI VexColorTwist* vexCreateColorTwist(const int* data, int scalingValue);
+VEXAPI void vexSetColorTwist(VexColorTwist* cTwist, const int* data, int scalingValue);
+/* Releases a twist record; null is ignored. */
+VEXAPI void vexDeleteColorTwist(VexColorTwist* cTwist);
+/* Applies the twist to the first three channels of each pixel of the
+ * regions (8U or 16U, three or more channels), adds offset and saturates.
+ * mapping (or null) names the destination pixel whose tile is computed. */
+VEXAPI void vexApplyColorTwist(VexImage* srcImage, VexImage* dstImage, const VexColorTwist* cTwist,
+                               int offset, const VexMapping* mapping);
+
 /* ------------------------------------------------------------------ */
 /* Scaled multiplication, premultiplied alpha, compositing             */
 /* ------------------------------------------------------------------ */

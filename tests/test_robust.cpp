@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cstring>
 #include <iterator>
 #include <memory>
 #include <random>
@@ -50,6 +51,36 @@ const Op kOps[] = {
      }},
 
     // (ops: color)
+    {"vexColorToGray", 2, [](VexImage** i, int, const int* t) {
+         const VexMapping m{t ? t[0] : 0, t ? t[1] : 0};
+         vexColorToGray(i[0], i[1], t ? &m : nullptr);
+     }},
+    {"vexGrayToColor", 2, [](VexImage** i, int v, const int* t) {
+         const VexMapping m{t ? t[0] : 0, t ? t[1] : 0};
+         vexGrayToColor(i[0], i[1], float(v % 7) / 3, 0.5f, float(v & 3), t ? &m : nullptr);
+     }},
+    {"vexRGB2HSV", 2, [](VexImage** i, int, const int* t) {
+         const VexMapping m{t ? t[0] : 0, t ? t[1] : 0};
+         vexRGB2HSV(i[0], i[1], t ? &m : nullptr);
+     }},
+    {"vexHLS2RGB", 2, [](VexImage** i, int, const int* t) {
+         if (i[0]) std::memcpy(i[0]->colorSpace, "HLS", 3);
+         const VexMapping m{t ? t[0] : 0, t ? t[1] : 0};
+         vexHLS2RGB(i[0], i[1], t ? &m : nullptr);
+     }},
+    {"vexReduceBits", 2, [](VexImage** i, int v, const int* t) {
+         static const int kDither[] = {1, 2, 4, 8, 16, 5};
+         const VexMapping m{t ? t[0] : 0, t ? t[1] : 0};
+         vexReduceBits(i[0], i[1], (v & 15) % 10 - 1, kDither[unsigned(v >> 4) % 6], (v >> 8) % 24 - 4,
+                       t ? &m : nullptr);
+     }},
+    {"vexApplyColorTwist", 2, [](VexImage** i, int v, const int* t) {
+         const int data[16] = {v >> 8, 3 << 10, -(1 << 9), v, 1 << 10, 0, 0, -v, 0, 7, 1 << 12, 1000};
+         VexColorTwist* tw = vexCreateColorTwist(data, 10);
+         const VexMapping m{t ? t[0] * 8 : 0, t ? t[1] * 8 : 0};
+         vexApplyColorTwist(i[0], i[1], tw, v % 512, t ? &m : nullptr);
+         vexDeleteColorTwist(tw);
+     }},
 
     // (ops: alpha)
 

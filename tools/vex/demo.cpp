@@ -448,6 +448,56 @@ int runDemo(const std::string& outDir, int height, int width) {
           [&] { vexBitonalToGray(bits.get(), tones.get(), 40, 220, nullptr); });
 
     // ---- (demo: color)
+    {
+        // Colour models: HSV and HLS there and back, gray and colour from gray.
+        ImagePtr hsv = fresh(0), hsvBack = fresh(0), hls = fresh(0), hlsBack = fresh(0);
+        d.run("color", "vexRGB2HSV: H (half degrees), S, V shown as R, G, B", {{hsv.get(), "color-hsv"}},
+              [&] { vexRGB2HSV(src, hsv.get(), nullptr); });
+        d.run("color", "vexHSV2RGB: the HSV image back to RGB", {{hsvBack.get(), "color-hsv-back"}},
+              [&] { vexHSV2RGB(hsv.get(), hsvBack.get(), nullptr); });
+        d.run("color", "vexRGB2HLS: H, L, S shown as R, G, B", {{hls.get(), "color-hls"}},
+              [&] { vexRGB2HLS(src, hls.get(), nullptr); });
+        d.run("color", "vexHLS2RGB: the HLS image back to RGB", {{hlsBack.get(), "color-hls-back"}},
+              [&] { vexHLS2RGB(hls.get(), hlsBack.get(), nullptr); });
+        ImagePtr luma = makeImage(H, W, 1, VEX_DEPTH_8U, 0);
+        d.run("color", "vexColorToGray: (54R + 183G + 18B) >> 8", {{luma.get(), "color-gray"}},
+              [&] { vexColorToGray(src, luma.get(), nullptr); });
+        ImagePtr tinted = fresh(0);
+        d.run("color", "vexGrayToColor: gray x (1.0, 0.8, 0.55), a warm tint", {{tinted.get(), "color-from-gray"}},
+              [&] { vexGrayToColor(luma.get(), tinted.get(), 1.0f, 0.8f, 0.55f, nullptr); });
+
+        // Bit reduction: gray 16U to two levels by Floyd-Steinberg, then to
+        // one bit per pixel (shown expanded to black and white).
+        ImagePtr two = makeImage(H, W, 1, VEX_DEPTH_8U, 0);
+        d.run("color", "vexReduceBits: gray 16U -> 8U, Floyd-Steinberg, 2 levels", {{two.get(), "reduce-fs-2levels"}},
+              [&] { vexReduceBits(gray16.get(), two.get(), 0, 2, 0, nullptr); });
+        ImagePtr bits(vexCreateImageHeader(1, 0, VEX_DEPTH_1U, "GRAY", "GRAY", VEX_DATA_ORDER_PIXEL, VEX_ORIGIN_TL,
+                                           4, H, W, nullptr, nullptr, nullptr));
+        if (!bits) throw ToolError(kExitIO, "out of memory for a 1-bit image");
+        vexAllocateImage(bits.get(), 0);
+        ImagePtr shown = fresh(0);
+        d.run("color", "vexReduceBits: 8U -> 1U (> 127), shown via vexGrayToColor", {{shown.get(), "reduce-fs-1bit"}},
+              [&] {
+                  vexReduceBits(two.get(), bits.get(), 0, 1, 0, nullptr);
+                  vexGrayToColor(bits.get(), shown.get(), 1.0f, 1.0f, 1.0f, nullptr);
+              });
+        ImagePtr ordered = makeImage(H, W, 1, VEX_DEPTH_8U, 0), jjn = makeImage(H, W, 1, VEX_DEPTH_8U, 0),
+                 jitter = makeImage(H, W, 1, VEX_DEPTH_8U, 0);
+        d.run("color", "vexReduceBits: ordered 4x4 dither, 4 levels (quantShift 2)", {{ordered.get(), "reduce-ordered"}},
+              [&] { vexReduceBits(gray16.get(), ordered.get(), 0, 16, 2, nullptr); });
+        d.run("color", "vexReduceBits: Jarvis-Judice-Ninke, 4 levels", {{jjn.get(), "reduce-jjn"}},
+              [&] { vexReduceBits(gray16.get(), jjn.get(), 0, 4, 2, nullptr); });
+        d.run("color", "vexReduceBits: jitter 4 steps, no dithering", {{jitter.get(), "reduce-jitter4"}},
+              [&] { vexReduceBits(gray16.get(), jitter.get(), 4, 1, 0, nullptr); });
+
+        // Colour twist: sepia in 1/1024 units.
+        const int sepia[16] = {402, 787, 194, 0, 357, 702, 172, 0, 279, 547, 134, 0, 0, 0, 0, 0};
+        VexColorTwist* twist = vexCreateColorTwist(sepia, 10);
+        ImagePtr toned = fresh(0);
+        d.run("color", "vexApplyColorTwist: sepia matrix (scalingValue 10)", {{toned.get(), "twist-sepia"}},
+              [&] { vexApplyColorTwist(src, toned.get(), twist, 0, nullptr); });
+        vexDeleteColorTwist(twist);
+    }
 
     // ---- (demo: alpha)
 

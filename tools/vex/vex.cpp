@@ -7,6 +7,9 @@
 // Every command is one entry of kCommands below (name, summary, arguments,
 // function); adding an operation means adding one entry.
 #include <cctype>
+#include <cmath>
+#include <cstdint>
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -366,6 +369,137 @@ const std::vector<Command> kCommands = {
      }},
 
     // (commands: color)
+    {"gray", nullptr, "vexColorToGray", "RGB to one gray channel, (54R + 183G + 18B) >> 8 on 8-bit samples",
+     Shape::Derived,
+     {{"depth", nullptr, Kind::Depth, "8U", "depth of the gray result: 8U or 16U"}},
+     [](Call& c) {
+         VexImage* s = c.src[0];
+         VexImage* d = c.newDst(makeImage(s->height, s->width, 1, parseDepth(c.args->values.at("depth")), 0));
+         vexColorToGray(s, d, nullptr);
+     }},
+    {"color", nullptr, "vexGrayToColor",
+     "one gray channel to RGB, each channel gray x its weight (all weights 0: 0.21, 0.71, 0.07)", Shape::Derived,
+     {{"red", nullptr, Kind::Text, "0", "red weight (a decimal number)"},
+      {"green", nullptr, Kind::Text, "0", "green weight"},
+      {"blue", nullptr, Kind::Text, "0", "blue weight"}},
+     [](Call& c) {
+         auto weight = [&](const char* name) {
+             const std::string& t = c.args->values.at(name);
+             char* end = nullptr;
+             const float v = std::strtof(t.c_str(), &end);
+             if (end == t.c_str() || *end != '\0')
+                 throw ToolError(kExitUsage, std::string("color: --") + name + " expects a number, got '" + t + "'");
+             return v;
+         };
+         const float r = weight("red"), g = weight("green"), b = weight("blue");
+         VexImage* s = c.src[0];
+         VexImage* d = c.newDst(makeImage(s->height, s->width, 3, s->depth, 0));
+         vexGrayToColor(s, d, r, g, b, nullptr);
+     }},
+    {"hsv", nullptr, "vexRGB2HSV", "RGB to HSV (8-bit hue in half degrees); H, S, V are written as R, G, B",
+     Shape::Unary, {}, [](Call& c) { vexRGB2HSV(c.src[0], c.dst[0], nullptr); }},
+    {"hsv2rgb", nullptr, "vexHSV2RGB", "HSV (as written by vex hsv) back to RGB", Shape::Unary, {},
+     [](Call& c) {
+         std::memcpy(c.src[0]->colorSpace, "HSV", 3);
+         std::memcpy(c.src[0]->channelSeq, "HSV", 3);
+         vexHSV2RGB(c.src[0], c.dst[0], nullptr);
+     }},
+    {"hls", nullptr, "vexRGB2HLS", "RGB to HLS; H, L, S are written as R, G, B", Shape::Unary, {},
+     [](Call& c) { vexRGB2HLS(c.src[0], c.dst[0], nullptr); }},
+    {"hls2rgb", nullptr, "vexHLS2RGB", "HLS (as written by vex hls) back to RGB", Shape::Unary, {},
+     [](Call& c) {
+         std::memcpy(c.src[0]->colorSpace, "HLS", 3);
+         std::memcpy(c.src[0]->channelSeq, "HLS", 3);
+         vexHLS2RGB(c.src[0], c.dst[0], nullptr);
+     }},
+    {"reduce", nullptr, "vexReduceBits",
+     "reduce 16-bit samples to 8 bits on a grid of step 255 >> quantShift, with dithering or jitter "
+     "(8-bit inputs are first widened to 16 bits, v x 257)",
+     Shape::Derived,
+     {{"dither", nullptr, Kind::Text, "none", "none, fs (Floyd-Steinberg), jjn (Jarvis-Judice-Ninke), stucki, "
+                                              "ordered (4x4 matrix) or jitter (random jitter, no dithering)"},
+      {"quantShift", "quant", Kind::Int, "0", "grid step = 255 >> quantShift (0: two levels, 0 and 255)"},
+      {"jitterType", "jitter", Kind::Int, "", "jitter amplitude 0..8 in grid steps of the reduction "
+                                              "(default 4 with --dither jitter, else 0)"}},
+     [](Call& c) {
+         const std::string& name = c.args->values.at("dither");
+         int dither = 0;
+         if (name == "none") dither = 1;
+         else if (name == "fs") dither = 2;
+         else if (name == "jjn") dither = 4;
+         else if (name == "stucki") dither = 8;
+         else if (name == "ordered") dither = 16;
+         else if (name == "jitter") dither = 1;
+         else throw ToolError(kExitUsage, "reduce: --dither expects none, fs, jjn, stucki, ordered or jitter, got '" + name + "'");
+         int jitter = name == "jitter" ? 4 : 0;
+         if (c.args->values.count("jitterType")) jitter = c.i("jitterType");
+         VexImage* s = c.src[0];
+         ImagePtr wide;
+         if (s->depth == VEX_DEPTH_8U) {
+             wide = makeImage(s->height, s->width, s->nChannels, VEX_DEPTH_16U, 0);
+             for (int y = 0; y < s->height; ++y) {
+                 const uint8_t* in = reinterpret_cast<const uint8_t*>(s->imageData) + size_t(y) * s->widthStep;
+                 uint16_t* out = reinterpret_cast<uint16_t*>(wide->imageData + size_t(y) * wide->widthStep);
+                 for (int x = 0; x < s->width * s->nChannels; ++x) out[x] = uint16_t(in[x] * 257);
+             }
+             std::memcpy(wide->colorSpace, s->colorSpace, 4);
+             std::memcpy(wide->channelSeq, s->channelSeq, 4);
+             s = wide.get();
+         }
+         VexImage* d = c.newDst(makeImage(s->height, s->width, s->nChannels, VEX_DEPTH_8U, 0));
+         std::memcpy(d->channelSeq, s->channelSeq, 4);
+         vexReduceBits(s, d, jitter, dither, c.i("quantShift"), nullptr);
+     }},
+    {"twist", nullptr, "vexApplyColorTwist",
+     "3x4 colour matrix on the first three channels: out_r = m[r][0] c0 + m[r][1] c1 + m[r][2] c2 + m[r][3], "
+     "then + offset, saturated",
+     Shape::Unary,
+     {{"matrix", nullptr, Kind::Text, "", "twelve numbers a,b,c,d,e,f,g,h,i,j,k,l (three rows of four)"},
+      {"preset", nullptr, Kind::Text, "", "sepia, gray, swaprb (exchange channels 0 and 2) or invert"},
+      {"scalingValue", "scale", Kind::Int, "10", "fixed-point bits of the matrix (0..31)"},
+      {"offset", nullptr, Kind::Int, "0", "added to every result before saturation"}},
+     [](Call& c) {
+         const bool hasMatrix = c.args->values.count("matrix") != 0, hasPreset = c.args->values.count("preset") != 0;
+         if (hasMatrix == hasPreset) throw ToolError(kExitUsage, "twist: give exactly one of --matrix and --preset");
+         double m[12] = {};
+         if (hasPreset) {
+             static const struct { const char* name; double m[12]; } kPresets[] = {
+                 {"sepia", {0.393, 0.769, 0.189, 0, 0.349, 0.686, 0.168, 0, 0.272, 0.534, 0.131, 0}},
+                 {"gray", {0.2126, 0.7152, 0.0722, 0, 0.2126, 0.7152, 0.0722, 0, 0.2126, 0.7152, 0.0722, 0}},
+                 {"swaprb", {0, 0, 1, 0, 0, 1, 0, 0, 1, 0, 0, 0}},
+                 {"invert", {-1, 0, 0, 0, 0, -1, 0, 0, 0, 0, -1, 0}},
+             };
+             const std::string& name = c.args->values.at("preset");
+             bool found = false;
+             for (const auto& p : kPresets)
+                 if (name == p.name) std::memcpy(m, p.m, sizeof m), found = true;
+             if (!found) throw ToolError(kExitUsage, "twist: unknown preset '" + name + "' (sepia, gray, swaprb, invert)");
+             if (name == "invert")  // max - c: the additive term is the depth's maximum
+                 m[3] = m[7] = m[11] = c.src[0]->depth == VEX_DEPTH_16U ? 65535 : 255;
+         } else {
+             const std::string& t = c.args->values.at("matrix");
+             const char* p = t.c_str();
+             for (int k = 0; k < 12; ++k) {
+                 char* end = nullptr;
+                 m[k] = std::strtod(p, &end);
+                 if (end == p || (k < 11 && *end != ',') || (k == 11 && *end != '\0'))
+                     throw ToolError(kExitUsage, "twist: --matrix expects twelve comma-separated numbers");
+                 p = end + 1;
+             }
+         }
+         const int scaling = c.i("scalingValue");
+         int data[16] = {};
+         for (int k = 0; k < 12; ++k) {
+             const double v = std::ldexp(m[k], scaling >= 0 && scaling <= 31 ? scaling : 0);
+             if (!(v > -2147483648.0 && v < 2147483647.0))
+                 throw ToolError(kExitUsage, "twist: a matrix value does not fit the fixed-point range");
+             data[k] = int(std::lround(v));
+         }
+         VexColorTwist* twist = vexCreateColorTwist(data, scaling);
+         if (!twist) return;  // the library has reported why
+         vexApplyColorTwist(c.src[0], c.dst[0], twist, c.i("offset"), nullptr);
+         vexDeleteColorTwist(twist);
+     }},
 
     // (commands: alpha)
 

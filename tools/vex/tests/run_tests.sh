@@ -158,6 +158,18 @@ convert-16u-to-8u-truncate 1 8
 convert-16s-planes-back-to-rgb 3 8
 bitonal-40-220 1 8
 # (demo files: color)
+color-hsv 3 8
+color-hsv-back 3 8
+color-hls 3 8
+color-hls-back 3 8
+color-gray 1 8
+color-from-gray 3 8
+reduce-fs-2levels 1 8
+reduce-fs-1bit 3 8
+reduce-ordered 1 8
+reduce-jjn 1 8
+reduce-jitter4 1 8
+twist-sepia 3 8
 # (demo files: alpha)
 # (demo files: stats)
 # (demo files: filter)
@@ -252,6 +264,21 @@ if [ "$group" = ops ]; then
   op "threshold" threshold g.png o.png --threshold 128 -- threshold g.png o.png threshold=128 changed=1
   op "threshold coi" threshold a.png o.png --threshold 100 --coi 2 -- threshold a.png o.png threshold=100 coi=2 changed=1
   op "threshold 16U" threshold g16.pgm o3.png --threshold 30000 -- threshold g16.pgm o3.png threshold=30000 changed=1
+  # colour
+  op "gray" gray a.png o.png -- gray a.png o.png
+  t "gray shape" "$check" size o.png 47 63 1 8
+  op "hsv" hsv a.png o.png -- hsv a.png o.png changed=1
+  op "hsv rgba" hsv rgba.png o.png -- hsv rgba.png o.png changed=1
+  op "hsv2rgb" hsv2rgb a.png o.png -- hsv2rgb a.png o.png changed=1
+  op "hls" hls a.png o.png -- hls a.png o.png changed=1
+  op "hls2rgb" hls2rgb rgba.png o.png -- hls2rgb rgba.png o.png changed=1
+  t "hsv round trip" "$vex" hsv a.png h.png && t "hsv back" "$vex" hsv2rgb h.png hb.png && t "back shape" "$check" size hb.png 47 63 3 8
+  t "color" "$vex" color g.png o.png --red 1 --green 0.5 --blue 0.25 && t "color shape" "$check" size o.png 47 63 3 8
+  t "reduce fs" "$vex" reduce g16.pgm o.png --dither fs --quantShift 6 && t "reduce shape" "$check" size o.png 47 63 1 8
+  t "reduce 8-bit ordered" "$vex" reduce a.png o.png --dither ordered && t "reduce rgb shape" "$check" size o.png 47 63 3 8
+  t "reduce jitter" "$vex" reduce g16.pgm o.png --dither jitter --jitter 2
+  t "twist identity" "$vex" twist a.png o.png --matrix 1,0,0,0,0,1,0,0,0,0,1,0 --scale 4 && t "twist identity same" "$check" same a.png o.png
+  t "twist sepia" "$vex" twist rgba.png o.png --preset sepia && t "twist shape" "$check" size o.png 47 63 4 8
   # timing flag and info
   t "time flag" "$vex" not a.png o.png --time && { grep -qE '^vexNot: [0-9.]+ ms$' out.txt && pass || fail "--time output: $(cat out.txt)"; }
   t "info" "$vex" info a.png g16.pgm
@@ -336,9 +363,17 @@ if [ "$group" = errors ]; then
   done
   t "convert help" "$vex" convert --help && { grep -q -- "--mode, --ConvertMode" out.txt && grep -q "vexConvert" out.txt && pass || fail "convert --help: $(cat out.txt)"; }
   t "bitonal help" "$vex" bitonal --help && { grep -q -- "--zero, --ZeroScale" out.txt && pass || fail "bitonal --help: $(cat out.txt)"; }
+  e "gray of gray" 1 "vexColorToGray: Bad argument: incomatibleimages" "$vex" gray g.png o.png
+  e "hsv2rgb of gray" 1 "vexHSV2RGB: Bad argument: incomatibleimages" "$vex" hsv2rgb g.png o.png
+  e "reduce dither name" 2 "--dither expects none, fs, jjn, stucki, ordered or jitter" "$vex" reduce g16.pgm o.png --dither floyd
+  e "reduce jitter range" 1 "vexReduceBits: Bad argument: (0>jitterType)||(jitterType>8)" "$vex" reduce g16.pgm o.png --jitter 9
+  e "twist one source" 2 "give exactly one of --matrix and --preset" "$vex" twist a.png o.png
+  e "twist matrix" 2 "--matrix expects twelve comma-separated numbers" "$vex" twist a.png o.png --matrix 1,2,3
+  e "twist scaling" 1 "vexCreateColorTwist: Bad argument: bad_argument" "$vex" twist a.png o.png --preset sepia --scale 40
+  e "twist channels" 1 "vexApplyColorTwist: Bad argument: (srcImage->nChannels < 3)" "$vex" twist g.png o.png --preset gray
   # help (0)
   t "help" "$vex" --help
-  for c in copy set exchange mirror add adds sub subs mul muls square abs and or xor ands ors xors not lshift rshift threshold demo info; do
+  for c in copy set exchange mirror add adds sub subs mul muls square abs and or xor ands ors xors not lshift rshift threshold gray color hsv hsv2rgb hls hls2rgb reduce twist demo info; do
     grep -qE "^  $c( |\()" out.txt && pass || fail "--help does not list $c"
   done
   grep -q "3  I/O error" out.txt && pass || fail "--help lacks the exit codes"
@@ -346,6 +381,10 @@ if [ "$group" = errors ]; then
   grep -q -- "--swapOperands" out.txt && grep -q "vexSubtractS" out.txt && pass || fail "subs --help: $(cat out.txt)"
   t "mirror help" "$vex" mirror --help
   grep -q -- "--flipAxis, --axis" out.txt && pass || fail "mirror --help lacks the alias"
+  t "reduce help" "$vex" reduce --help
+  grep -q -- "--dither" out.txt && grep -q "vexReduceBits" out.txt && pass || fail "reduce --help: $(cat out.txt)"
+  t "twist help" "$vex" twist --help
+  grep -q -- "--preset" out.txt && grep -q -- "--matrix" out.txt && pass || fail "twist --help: $(cat out.txt)"
   finish
 fi
 

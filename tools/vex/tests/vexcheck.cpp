@@ -198,6 +198,7 @@ const OpInfo kOps[] = {
     // (ops: convert)
 
     // (ops: color)
+    {"gray", 1, 1},  {"hsv", 1, 1},   {"hsv2rgb", 1, 1},  {"hls", 1, 1},    {"hls2rgb", 1, 1},
 
     // (ops: alpha)
 
@@ -284,6 +285,19 @@ int cmdExpect(int argc, char** argv) {
     else if (op == "lshift") vexLShiftS(a, d, shift, nullptr);
     else if (op == "rshift") vexRShiftS(a, d, shift, nullptr);
     else if (op == "threshold") vexThreshold(a, d, static_cast<int>(o.num("threshold")), nullptr);
+    else if (op == "gray") {
+        dst[0] = create(a->height, a->width, 1, 8);
+        d = dst[0].get();
+        vexColorToGray(a, d, nullptr);
+    } else if (op == "hsv") vexRGB2HSV(a, d, nullptr);
+    else if (op == "hls") vexRGB2HLS(a, d, nullptr);
+    else if (op == "hsv2rgb" || op == "hls2rgb") {
+        const char* model = op == "hsv2rgb" ? "HSV" : "HLS";
+        std::memcpy(a->colorSpace, model, 3);
+        std::memcpy(a->channelSeq, model, 3);
+        if (op == "hsv2rgb") vexHSV2RGB(a, d, nullptr);
+        else vexHLS2RGB(a, d, nullptr);
+    }
     if (vexGetErrStatus() < 0 || reportCount) fail("the library reported an error for " + op);
 
     for (int k = 0; k < opInfo->nOut; ++k) {
