@@ -206,8 +206,9 @@ using OwnOpacityRun = void (*)(const void* a, const void* b, void* d, int id, in
 extern const OwnOpacityRun kOpacityRun[2][6][2];
 // Whole pixels of four 8U channels with the opacities in channel 4 of A and
 // B and the result opacity into channel 4 of d (integer form), or channel 4
-// of d kept: [compositeType][premulAlpha][keep].
-using OwnCompositeRGBA8 = void (*)(const uint8_t* A, const uint8_t* B, uint8_t* d, int n);
+// of d kept: [compositeType][premulAlpha][keep]. With `stream` the results
+// bypass the cache.
+using OwnCompositeRGBA8 = void (*)(const uint8_t* A, const uint8_t* B, uint8_t* d, int n, bool stream);
 extern const OwnCompositeRGBA8 kCompositeRGBA8[6][2][2];
 
 // The rounding of the floating form: to the nearest integer, ties to even,

@@ -2,9 +2,11 @@
 // so that the contiguous loops vectorise (OWN_CLONES compiles them for AVX2
 // and for the baseline); the strided loops serve mixed data orders and
 // channels of interest. Every path computes the same integers.
+#include <algorithm>
 #include <cstring>
 
 #include "alpha/ownalpha.h"
+#include "arith/ownpixel.h"
 #include "image/ownsimd.h"
 
 namespace vex {
@@ -193,23 +195,48 @@ inline uint32_t ownOperator2(uint32_t pa, uint32_t pb, uint32_t a, uint32_t b) {
 }
 
 template <int Op, bool Premul, bool Keep>
-OWN_CLONES void ownCompositeRGBA8T(const uint8_t* A, const uint8_t* B, uint8_t* d, int n) {
-    for (int i = 0; i < n; ++i) {
-        const uint32_t pA = ownLoad32(A + 4 * int64_t(i)), pB = ownLoad32(B + 4 * int64_t(i));
-        const uint32_t a = pA >> 24, b = pB >> 24;
-        uint32_t ae = pA & kLanes, ao = (pA >> 8) & kLanes;
-        uint32_t be = pB & kLanes, bo = (pB >> 8) & kLanes;
-        if (!Premul) {
-            ae = ownScale2(ae, a);
-            ao = (ownScale2(ao, a) & 0xFFu) | (a << 16);
-            be = ownScale2(be, b);
-            bo = (ownScale2(bo, b) & 0xFFu) | (b << 16);
-        }
-        const uint32_t re = ownOperator2<Op>(ae, be, a, b), ro = ownOperator2<Op>(ao, bo, a, b);
-        uint32_t out = re | (ro << 8);
-        if (Keep) out = (out & 0x00FFFFFFu) | (ownLoad32(d + 4 * int64_t(i)) & 0xFF000000u);
-        ownStore32(d + 4 * int64_t(i), out);
+inline uint32_t ownCompositePixel(const uint8_t* A, const uint8_t* B, const uint8_t* d) {
+    const uint32_t pA = ownLoad32(A), pB = ownLoad32(B);
+    const uint32_t a = pA >> 24, b = pB >> 24;
+    uint32_t ae = pA & kLanes, ao = (pA >> 8) & kLanes;
+    uint32_t be = pB & kLanes, bo = (pB >> 8) & kLanes;
+    if (!Premul) {
+        ae = ownScale2(ae, a);
+        ao = (ownScale2(ao, a) & 0xFFu) | (a << 16);
+        be = ownScale2(be, b);
+        bo = (ownScale2(bo, b) & 0xFFu) | (b << 16);
     }
+    const uint32_t re = ownOperator2<Op>(ae, be, a, b), ro = ownOperator2<Op>(ao, bo, a, b);
+    const uint32_t out = re | (ro << 8);
+    return Keep ? (out & 0x00FFFFFFu) | (ownLoad32(d) & 0xFF000000u) : out;
+}
+
+template <int Op, bool Premul, bool Keep>
+OWN_CLONES void ownCompositeRGBA8T(const uint8_t* A, const uint8_t* B, uint8_t* d, int n, bool stream) {
+    int i = 0;
+#if defined(__SSE2__)
+    // Destinations too large to stay cached are written past the cache, a
+    // line at a time from a temporary, so their lines are never read first.
+    const uintptr_t address = reinterpret_cast<uintptr_t>(d);
+    if (stream && address % 4 == 0) {
+        constexpr int kPixels = kStreamChunk / 4;
+        const int head = std::min<int>(n, int((64 - address % 64) % 64 / 4));
+        for (; i < head; ++i)
+            ownStore32(d + 4 * int64_t(i), ownCompositePixel<Op, Premul, Keep>(A + 4 * int64_t(i), B + 4 * int64_t(i),
+                                                                            d + 4 * int64_t(i)));
+        for (; i + kPixels <= n; i += kPixels) {
+            alignas(64) uint32_t chunk[kPixels];
+            const int64_t at = 4 * int64_t(i);
+            for (int k = 0; k < kPixels; ++k)
+                chunk[k] = ownCompositePixel<Op, Premul, Keep>(A + at + 4 * k, B + at + 4 * k, d + at + 4 * k);
+            ownStreamChunk(d + at, chunk, kStreamChunk);
+        }
+        _mm_sfence();
+    }
+#endif
+    for (; i < n; ++i)
+        ownStore32(d + 4 * int64_t(i),
+                   ownCompositePixel<Op, Premul, Keep>(A + 4 * int64_t(i), B + 4 * int64_t(i), d + 4 * int64_t(i)));
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "alpha/ownalpha.h"
+#include "arith/ownpixel.h"
 
 using namespace vex;
 
@@ -56,8 +57,11 @@ void ownCompositeBlockT(const OwnAlphaBlock& block, const OwnCompositeCtx& c) {
     const OwnChannels &D = ch[kDst], &A = ch[kSrcA], &B = ch[kSrcB];
     if (c.rgba8) {
         const OwnCompositeRGBA8 run = kCompositeRGBA8[c.type][c.premul][c.keepAlpha];
+        // A destination block larger than the streaming threshold would not
+        // stay cached for the next call anyway.
+        const bool stream = int64_t(block.width) * block.height * 4 >= kStreamBytes;
         for (int y = 0; y < block.height; ++y)
-            run(A.at<uint8_t>(y, 1), B.at<uint8_t>(y, 1), D.at<uint8_t>(y, 1), block.width);
+            run(A.at<uint8_t>(y, 1), B.at<uint8_t>(y, 1), D.at<uint8_t>(y, 1), block.width, stream);
         return;
     }
     const OwnCompositeRun run = kCompositeRun[c.depth][c.type][c.premul][c.divide];
