@@ -190,6 +190,36 @@ const Op kOps[] = {
      }},
 
     // (ops: alpha)
+    {3, [](VexImage** h, int32_t v, const int* t, Input&) {
+         const VexMapping m{v & 63, (v >> 6) & 63};
+         vexMultiplyScale(h[0], h[1], h[2], t ? &m : nullptr);
+     }},
+    {2, [](VexImage** h, int32_t v, const int* t, Input&) {
+         const VexMapping m{v & 63, (v >> 6) & 63};
+         vexMultiplySScale(h[0], h[1], unsigned(v), t ? &m : nullptr);
+     }},
+    {1, [](VexImage** h, int32_t v, const int* t, Input& in) {
+         if (h[0] && (in.byte() & 1)) h[0]->alphaChannel = h[0]->nChannels;
+         const VexMapping m{in.small(-8, 70), in.small(-8, 70)};
+         vexPreMultiplyAlpha(h[0], v % 70000, t ? &m : nullptr);
+     }},
+    {5, [](VexImage** h, int32_t v, const int* t, Input& in) {
+         const int flags = in.byte();
+         for (int k : {0, 1, 4})
+             if (h[k] && (flags >> k & 1)) h[k]->alphaChannel = h[k]->nChannels;
+         VexImage* alphaDst = (flags & 8) && h[3] != h[4] ? h[3] : nullptr;
+         const VexMapping m{in.small(-8, 70), in.small(-8, 70)};
+         vexAlphaComposite(h[0], h[1], h[4], in.small(-1, 6), (flags & 4) ? h[2] : nullptr,
+                           (flags & 16) ? h[3] : nullptr, alphaDst, in.small(0, 2), in.small(0, 2), t ? &m : nullptr);
+         (void)v;
+     }},
+    {3, [](VexImage** h, int32_t v, const int* t, Input& in) {
+         for (int k = 0; k < 3; ++k)
+             if (h[k] && (v >> k & 1)) h[k]->alphaChannel = h[k]->nChannels;
+         const VexMapping m{in.small(-8, 70), in.small(-8, 70)};
+         vexAlphaCompositeC(h[0], h[1], h[2], in.small(0, 6), in.small(-2, 300), in.small(-2, 300), in.small(0, 1),
+                            in.small(0, 1), t ? &m : nullptr);
+     }},
 
     // (ops: stats)
 

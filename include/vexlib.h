@@ -337,6 +337,43 @@ VEXAPI void vexApplyColorTwist(VexImage* srcImage, VexImage* dstImage, const Vex
 /* Scaled multiplication, premultiplied alpha, compositing             */
 /* ------------------------------------------------------------------ */
 /* (family: alpha) */
+/* Samples of 8U and 16U images stand for fractions of the depth's maximum M
+   (255 or 65535). Scale(t) is t / M rounded to the nearest integer. The
+   trailing mapping (may be NULL) names a destination pixel: with a tiled
+   destination only the block of its tile is computed. */
+
+/* Compositing operators (compositeType). */
+#define VEX_COMPOSITE_OVER 0
+#define VEX_COMPOSITE_IN   1
+#define VEX_COMPOSITE_OUT  2
+#define VEX_COMPOSITE_ATOP 3
+#define VEX_COMPOSITE_XOR  4
+#define VEX_COMPOSITE_PLUS 5
+
+/* dst = Scale(A x B). */
+VEXAPI void vexMultiplyScale(VexImage* srcImageA, VexImage* srcImageB, VexImage* dstImage,
+                             const VexMapping* mapping);
+/* dst = Scale(src x value); value above M (a negative int passed among them) acts as M. */
+VEXAPI void vexMultiplySScale(VexImage* srcImage, VexImage* dstImage, unsigned int value,
+                              const VexMapping* mapping);
+/* In place: the colour channels times the pixel's alpha (alphaValue < 0) or,
+   for alphaValue >= 0, times min(alphaValue, M), the alpha samples then set to it. */
+VEXAPI void vexPreMultiplyAlpha(VexImage* image, int alphaValue, const VexMapping* mapping);
+/* dst = A op B (compositeType 0..5: over, in, out, atop, xor, plus). Opacities
+   from alphaImageA / alphaImageB when given (their alphaChannel, or channel 1),
+   else from the sources' alpha channels; with only alphaImageA, b = M - a. The
+   result opacity goes to alphaImageDst's alpha channel, else to the
+   destination's own. premulAlpha 1: the colours are already premultiplied.
+   divideMode 1: the colour is divided by the result opacity (floating point). */
+VEXAPI void vexAlphaComposite(VexImage* srcImageA, VexImage* srcImageB, VexImage* dstImage,
+                              int compositeType, VexImage* alphaImageA, VexImage* alphaImageB,
+                              VexImage* alphaImageDst, int premulAlpha, int divideMode,
+                              const VexMapping* mapping);
+/* The same with constant opacities alphaA, alphaB (above M: M; negative: the
+   image's own alpha channel). No result opacity is stored. */
+VEXAPI void vexAlphaCompositeC(VexImage* srcImageA, VexImage* srcImageB, VexImage* dstImage,
+                               int compositeType, int alphaA, int alphaB, int premulAlpha,
+                               int divideMode, const VexMapping* mapping);
 
 /* ------------------------------------------------------------------ */
 /* Histograms, lookup tables, norms                                    */

@@ -83,6 +83,35 @@ const Op kOps[] = {
      }},
 
     // (ops: alpha)
+    // The scalar picks the alpha channels, the alpha images, the modes and a
+    // mapping pixel; sources take alpha channels as their last channel.
+    {"vexMultiplyScale", 3, [](VexImage** i, int v, const int* t) {
+         const VexMapping m{v & 63, (v >> 6) & 63};
+         vexMultiplyScale(i[0], i[1], i[2], t ? &m : nullptr);
+     }},
+    {"vexMultiplySScale", 2, [](VexImage** i, int v, const int* t) {
+         const VexMapping m{v & 63, (v >> 6) & 63};
+         vexMultiplySScale(i[0], i[1], unsigned(v), t ? &m : nullptr);
+     }},
+    {"vexPreMultiplyAlpha", 1, [](VexImage** i, int v, const int* t) {
+         if (i[0] && (v & 1)) i[0]->alphaChannel = i[0]->nChannels;
+         const VexMapping m{(v >> 1) & 63, (v >> 7) & 63};
+         vexPreMultiplyAlpha(i[0], v % 70000, t ? &m : nullptr);
+     }},
+    {"vexAlphaComposite", 5, [](VexImage** i, int v, const int* t) {
+         for (int k : {0, 1, 4})
+             if (i[k] && (v >> k & 1)) i[k]->alphaChannel = i[k]->nChannels;
+         const VexMapping m{(v >> 12) & 63, (v >> 18) & 63};
+         vexAlphaComposite(i[0], i[1], i[4], (v >> 5) % 7, (v & 4) ? i[2] : nullptr, (v & 8) ? i[3] : nullptr,
+                           nullptr, (v >> 8) & 1, (v >> 9) & 1, t ? &m : nullptr);
+     }},
+    {"vexAlphaCompositeC", 3, [](VexImage** i, int v, const int* t) {
+         for (int k = 0; k < 3; ++k)
+             if (i[k] && (v >> k & 1)) i[k]->alphaChannel = i[k]->nChannels;
+         vexAlphaCompositeC(i[0], i[1], i[2], (v >> 3) % 6, (v >> 6) % 400 - 100, (v >> 15) % 400 - 100,
+                            (v >> 24) & 1, (v >> 25) & 1, nullptr);
+         (void)t;
+     }},
 
     // (ops: stats)
 

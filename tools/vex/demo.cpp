@@ -500,6 +500,59 @@ int runDemo(const std::string& outDir, int height, int width) {
     }
 
     // ---- (demo: alpha)
+    {
+        // A sprite of half the pattern's size: colour rings inside a disc whose
+        // opacity falls off towards its rim, transparent outside.
+        const int sh = H / 2, sw = W / 2;
+        ImagePtr sprite = makeImage(sh, sw, 4, VEX_DEPTH_8U, 0);
+        const double scx = sw / 2.0, scy = sh / 2.0, sr = std::min(sw, sh) * 0.48;
+        for (int y = 0; y < sh; ++y)
+            for (int x = 0; x < sw; ++x) {
+                const double r = std::sqrt((x - scx) * (x - scx) + (y - scy) * (y - scy)) / sr;
+                uint8_t* px = pixelAt(sprite.get(), x, y);
+                const int ring = static_cast<int>(r * 6);
+                px[0] = ring % 3 == 0 ? 255 : 40;
+                px[1] = ring % 3 == 1 ? 255 : 60;
+                px[2] = ring % 3 == 2 ? 255 : 30;
+                px[3] = r >= 1 ? 0 : clamp8(static_cast<int>(255 * std::min(1.0, 1.6 * (1 - r))));
+            }
+        // The background: the pattern with an opacity that is full on the
+        // left half and falls to a quarter on the right.
+        ImagePtr background = makeImage(H, W, 4, VEX_DEPTH_8U, 0);
+        for (int y = 0; y < H; ++y)
+            for (int x = 0; x < W; ++x) {
+                uint8_t* px = pixelAt(background.get(), x, y);
+                std::memcpy(px, pixelAt(src, x, y), 3);
+                px[3] = x < W / 2 ? 255 : clamp8(255 - (x - W / 2) * 191 / std::max(1, W - W / 2 - 1));
+            }
+        d.input("RGBA sprite and the pattern as RGBA background (alpha falling to the right)",
+                {{sprite.get(), "alpha-sprite-rgba"}, {background.get(), "alpha-background-rgba"}});
+        static const char* const kOperators[] = {"over", "in", "out", "atop", "xor", "plus"};
+        for (int type = 0; type < 6; ++type) {
+            ImagePtr o = same(background.get());
+            std::snprintf(what, sizeof what, "vexAlphaComposite: sprite %s pattern at (%d,%d), plain result",
+                          kOperators[type], W / 4, H / 4);
+            char name[64];
+            std::snprintf(name, sizeof name, "composite-%s", kOperators[type]);
+            RoiScope r0(background.get(), 0, W / 4, H / 4, sw, sh);
+            RoiScope r1(o.get(), 0, W / 4, H / 4, sw, sh);
+            d.run("alpha", what, {{o.get(), name}}, [&] {
+                vexAlphaComposite(sprite.get(), background.get(), o.get(), type, nullptr, nullptr, nullptr, 0, 1,
+                                  nullptr);
+            });
+        }
+        ImagePtr premul = same(sprite.get());
+        d.run("alpha", "vexPreMultiplyAlpha: the sprite's colours times its alpha", {{premul.get(), "premultiply-sprite"}},
+              [&] { vexPreMultiplyAlpha(premul.get(), -1, nullptr); });
+        ImagePtr half = fresh(0);
+        d.run("alpha", "vexMultiplySScale: pattern x 128/255 (half brightness)", {{half.get(), "mulscale-half"}},
+              [&] { vexMultiplySScale(src, half.get(), 128, nullptr); });
+        ImagePtr ramp = fresh(0), shaded = fresh(0);
+        for (int y = 0; y < H; ++y)
+            for (int x = 0; x < W; ++x) std::memset(pixelAt(ramp.get(), x, y), clamp8(y * 255 / std::max(1, H - 1)), 3);
+        d.run("alpha", "vexMultiplyScale: pattern x a vertical ramp (255 keeps)", {{shaded.get(), "mulscale-ramp"}},
+              [&] { vexMultiplyScale(src, ramp.get(), shaded.get(), nullptr); });
+    }
 
     // ---- (demo: stats)
 

@@ -502,6 +502,43 @@ const std::vector<Command> kCommands = {
      }},
 
     // (commands: alpha)
+    {"composite", nullptr, "vexAlphaComposite",
+     "composite A onto B by an operator, the opacities from their alpha channels (or constants)", Shape::Binary,
+     {{"op", "operator", Kind::Text, "over", "operator: over, in, out, atop, xor or plus"},
+      {"premulAlpha", nullptr, Kind::Int, "0", "1: the colours are already premultiplied by their alpha"},
+      {"divideMode", nullptr, Kind::Int, "0", "1: the colour divided by the result opacity (floating point)"},
+      {"alphaA", nullptr, Kind::Int, "", "constant opacity of A (runs vexAlphaCompositeC; negative: A's alpha)"},
+      {"alphaB", nullptr, Kind::Int, "", "constant opacity of B (with --alphaA; negative: B's alpha)"}},
+     [](Call& c) {
+         static const char* const kNames[] = {"over", "in", "out", "atop", "xor", "plus"};
+         const std::string& name = c.args->values.at("op");
+         int type = -1;
+         for (int k = 0; k < 6; ++k)
+             if (name == kNames[k]) type = k;
+         if (type < 0)
+             throw ToolError(kExitUsage, "composite: unknown operator '" + name +
+                                             "' (over, in, out, atop, xor or plus)");
+         const bool constant = c.args->values.count("alphaA") || c.args->values.count("alphaB");
+         if (constant)
+             vexAlphaCompositeC(c.src[0], c.src[1], c.dst[0], type,
+                                c.args->values.count("alphaA") ? c.i("alphaA") : -1,
+                                c.args->values.count("alphaB") ? c.i("alphaB") : -1, c.i("premulAlpha"),
+                                c.i("divideMode"), nullptr);
+         else
+             vexAlphaComposite(c.src[0], c.src[1], c.dst[0], type, nullptr, nullptr, nullptr, c.i("premulAlpha"),
+                               c.i("divideMode"), nullptr);
+     }},
+    {"premultiply", "premul", "vexPreMultiplyAlpha",
+     "multiply the colour channels by the alpha channel, or by a constant alpha that then fills it",
+     Shape::Unary,
+     {{"alphaValue", "alpha", Kind::Int, "-1", "negative: each pixel's own alpha; else a constant (above M: M)"}},
+     [](Call& c) { vexPreMultiplyAlpha(c.dst[0], c.i("alphaValue"), nullptr); }},
+    {"mulscale", nullptr, "vexMultiplyScale", "A x B with samples as fractions of the maximum (255 x 255 = 255)",
+     Shape::Binary, {}, [](Call& c) { vexMultiplyScale(c.src[0], c.src[1], c.dst[0], nullptr); }},
+    {"mulscales", nullptr, "vexMultiplySScale", "src x value with samples as fractions of the maximum",
+     Shape::Unary,
+     {{"value", nullptr, Kind::UInt, nullptr, "factor as a sample value (above the maximum acts as the maximum)"}},
+     [](Call& c) { vexMultiplySScale(c.src[0], c.dst[0], c.u("value"), nullptr); }},
 
     // (commands: stats)
 

@@ -309,6 +309,20 @@ if [ "$group" = ops ]; then
     t "1U green" "$vex" convert t1.png t1g.png --depth 1U --src-coi 2 && t "1U equals threshold" "$check" same b1.png t1g.png
   t "bitonal" "$vex" bitonal g.png bt.png && t "threshold 1" "$vex" threshold g.png tg.png --threshold 1 && t "bitonal 0/255" "$check" same bt.png tg.png
   t "bitonal 16U 3 channels" "$vex" bitonal g.png bt16.png --depth 16U --channels 3 --zero 7 --one 65535 && t "bitonal shape" "$check" size bt16.png 47 63 3 16
+  # alpha: compositing by operator name, premultiplied alpha, scaled products
+  "$check" gen rgbb.png 47 63 4 8 0x7777 || fail "cannot make rgbb.png"
+  for o in over in out atop xor plus; do
+    op "composite $o" composite rgba.png rgbb.png o.png --op $o -- composite rgba.png rgbb.png o.png op=$o changed=1
+  done
+  op "composite divide premul roi" composite rgba.png rgbb.png o.png --operator atop --divideMode 1 --premulAlpha 1 \
+    --roi 5,6,40,30 -- composite rgba.png rgbb.png o.png op=atop divideMode=1 premulAlpha=1 roi=5,6,40,30 changed=1
+  op "composite constants" composite a.png b.png o.png --op over --alphaA 100 --alphaB 300 -- \
+    composite a.png b.png o.png op=over alphaA=100 alphaB=300 changed=1
+  op "premultiply" premultiply rgba.png o.png -- premultiply rgba.png o.png changed=1
+  op "premultiply constant coi" premul rgba.png o.png --alpha 77 --coi 2 -- premultiply rgba.png o.png alphaValue=77 coi=2 changed=1
+  op "mulscale" mulscale a.png b.png o.png -- mulscale a.png b.png o.png changed=1
+  op "mulscale 16U" mulscale g16.pgm h16.pgm o.png -- mulscale g16.pgm h16.pgm o.png changed=1
+  op "mulscales" mulscales ga.png o.png --value 200 -- mulscales ga.png o.png value=200 changed=1
   finish
 fi
 
@@ -385,6 +399,20 @@ if [ "$group" = errors ]; then
   grep -q -- "--dither" out.txt && grep -q "vexReduceBits" out.txt && pass || fail "reduce --help: $(cat out.txt)"
   t "twist help" "$vex" twist --help
   grep -q -- "--preset" out.txt && grep -q -- "--matrix" out.txt && pass || fail "twist --help: $(cat out.txt)"
+  # alpha
+  e "composite operator" 2 "composite: unknown operator 'under'" "$vex" composite rgba.png rgba.png o.png --op under
+  e "composite without alpha" 1 "vexAlphaComposite: Bad argument: srcImageA->alphaChannel < 1" \
+    "$vex" composite a.png b.png o.png
+  e "composite type depth" 1 "vexAlphaComposite: Bad argument: srcImageB->depth != dstImage->depth" \
+    "$vex" composite rgba.png g16.pgm o.png
+  e "premultiply no alpha" 1 "vexPreMultiplyAlpha: Bad argument: image->alphaChannel < 1" "$vex" premultiply a.png o.png
+  e "mulscale channels" 1 "vexMultiplyScale: Bad argument: srcImageB->nChannels != dstImage->nChannels" \
+    "$vex" mulscale a.png g.png o.png
+  for c in composite premultiply mulscale mulscales; do
+    t "$c help" "$vex" $c --help
+    grep -q "^Usage: vex $c" out.txt && pass || fail "$c --help: $(cat out.txt)"
+  done
+  grep -q -- "--value" out.txt && grep -q vexMultiplySScale out.txt && pass || fail "mulscales --help lacks --value"
   finish
 fi
 

@@ -201,6 +201,7 @@ const OpInfo kOps[] = {
     {"gray", 1, 1},  {"hsv", 1, 1},   {"hsv2rgb", 1, 1},  {"hls", 1, 1},    {"hls2rgb", 1, 1},
 
     // (ops: alpha)
+    {"composite", 2, 1}, {"premultiply", 1, 1}, {"mulscale", 2, 1}, {"mulscales", 1, 1},
 
     // (ops: stats)
 
@@ -298,6 +299,20 @@ int cmdExpect(int argc, char** argv) {
         if (op == "hsv2rgb") vexHSV2RGB(a, d, nullptr);
         else vexHLS2RGB(a, d, nullptr);
     }
+    else if (op == "composite") {
+        static const char* const names[] = {"over", "in", "out", "atop", "xor", "plus"};
+        int type = 0;
+        for (int k = 0; k < 6; ++k)
+            if (o.has("op") && o.kv.at("op") == names[k]) type = k;
+        if (o.has("alphaA") || o.has("alphaB"))
+            vexAlphaCompositeC(a, b, d, type, static_cast<int>(o.num("alphaA", -1)), static_cast<int>(o.num("alphaB", -1)),
+                               static_cast<int>(o.num("premulAlpha")), static_cast<int>(o.num("divideMode")), nullptr);
+        else
+            vexAlphaComposite(a, b, d, type, nullptr, nullptr, nullptr, static_cast<int>(o.num("premulAlpha")),
+                              static_cast<int>(o.num("divideMode")), nullptr);
+    } else if (op == "premultiply") vexPreMultiplyAlpha(d, static_cast<int>(o.num("alphaValue", -1)), nullptr);
+    else if (op == "mulscale") vexMultiplyScale(a, b, d, nullptr);
+    else if (op == "mulscales") vexMultiplySScale(a, d, uvalue, nullptr);
     if (vexGetErrStatus() < 0 || reportCount) fail("the library reported an error for " + op);
 
     for (int k = 0; k < opInfo->nOut; ++k) {
