@@ -141,7 +141,18 @@ if [ "$group" = demo ]; then
 35-threshold-coi1-red 3 8
 36-gray16-rshift-4 1 16
 37-gray16-adds-20000 1 16
-38-gray16-threshold-32768 1 16"
+38-gray16-threshold-32768 1 16
+39-gray-dark 1 8
+40-histogram-dark 3 8
+41-equalized 1 8
+41-histogram-equalized 3 8
+42-stretch-dark 1 8
+44-gray-specks 1 8
+45-erode 1 8
+46-dilate 1 8
+47-open 1 8
+48-close 1 8
+49-open-close 1 8"
   n=0
   while read -r name ch bits; do
     n=$((n + 1))
@@ -155,9 +166,9 @@ $expected
 EOF
   written=$(ls out | grep -c '\.png$')
   [ "$written" -eq "$n" ] && pass || fail "demo wrote $written PNG files, expected $n"
-  # One line per step (00 to 38) and no failed step.
+  # One line per step (00 to 49) and no failed step.
   steps=$(grep -cE '^[0-9][0-9] ' demo-stdout.txt)
-  [ "$steps" -eq 39 ] && pass || fail "demo printed $steps step lines, expected 39"
+  [ "$steps" -eq 50 ] && pass || fail "demo printed $steps step lines, expected 50"
   grep -q FAILED demo-stdout.txt && fail "a demo step failed" || pass
   grep -qE '^01 .*vexCopy.* ms ' demo-stdout.txt && pass || fail "step lines lack the operation and time"
   # A few results checked against direct library calls.
@@ -168,6 +179,8 @@ EOF
   t "not" "$check" expect not out/00-pattern-rgb.png out/26-not.png changed=1
   t "threshold gray" "$check" expect threshold out/00-pattern-gray.png out/33-threshold-gray-128.png threshold=128
   t "16U rshift" "$check" expect rshift out/00-pattern-gray16.png out/36-gray16-rshift-4.png shift=4
+  t "equalize dark" "$check" expect equalize out/39-gray-dark.png out/41-equalized.png changed=1
+  t "open specks" "$check" expect open out/44-gray-specks.png out/47-open.png changed=1
   # Small size and default directory.
   mkdir small && cd small || exit 1
   t "demo --size" "$vex" demo --size 32x48 && {
