@@ -245,47 +245,58 @@ bool ownFetchRing(const VexImage* src, int x, int y, int W, int H, int c0, int p
 
 // One pass: out = Pair(in) over W x H pixels of px samples each, with the
 // saved ring as the neighbourhood of the edge pixels.
+// One input row as a pass sees it: its pixels and its two ring samples.
+template <class T>
+struct OwnRowView {
+    const T* mid;    // pixel 0 (px samples per pixel)
+    const T* left;   // the pixel left of it
+    const T* right;  // the pixel right of pixel W - 1
+};
+
+// One pass: out = Pair(in) over W x H pixels of px samples each, with the
+// saved ring as the neighbourhood of the edge pixels. When the input is a
+// run of samples that the output cannot overlap (a first pass into another
+// image), rows are read where they lie; otherwise (in place, and every
+// further pass) each input row is copied into the engine's buffers before
+// the output row that overlaps it is written.
 template <class T, class Pair>
 void ownMorphPass(const OwnMorphLane& in, const OwnMorphLane& out, int W, int H, int px,
                   OwnMorphBuffers<T>& b) {
     const int n = W * px;  // samples of one row without the ring
-    auto load = [&](T* row, int yy) {
-        if (yy < 0) {
-            std::memcpy(row, b.ring.top, size_t(n + 2 * px) * sizeof(T));
-        } else if (yy >= H) {
-            std::memcpy(row, b.ring.bottom, size_t(n + 2 * px) * sizeof(T));
-        } else {
-            std::memcpy(row, b.ring.left + int64_t(yy) * px, size_t(px) * sizeof(T));
-            ownLoadRow(in, yy, row + px, n);
-            std::memcpy(row + px + n, b.ring.right + int64_t(yy) * px, size_t(px) * sizeof(T));
-        }
+    const bool direct = in.bit < 0 && in.stride == 1 && in.base != out.base;
+    const bool outDirect = out.bit < 0 && out.stride == 1;
+    auto ringRow = [&](const T* r) { return OwnRowView<T>{r + px, r, r + int64_t(W + 1) * px}; };
+    auto view = [&](T* buffer, int yy) {
+        if (yy < 0) return ringRow(b.ring.top);
+        if (yy >= H) return ringRow(b.ring.bottom);
+        const T* left = b.ring.left + int64_t(yy) * px;
+        const T* right = b.ring.right + int64_t(yy) * px;
+        if (direct) return OwnRowView<T>{reinterpret_cast<const T*>(in.base + in.step * yy), left, right};
+        ownLoadRow(in, yy, buffer, n);
+        return OwnRowView<T>{buffer, left, right};
     };
-    T* above = b.rows[0];
-    T* mid = b.rows[1];
-    T* below = b.rows[2];
-    load(above, -1);
-    load(mid, 0);
-    load(below, 1);
+    T* buffers[3] = {b.rows[0], b.rows[1], b.rows[2]};
+    OwnRowView<T> rows[3] = {view(buffers[0], -1), view(buffers[1], 0), view(buffers[2], 1)};
     T nine[9];
-    auto edgePixel = [&](int x) {  // output pixel x from its nine samples
-        for (int k = 0; k < px; ++k) {
-            int i = 0;
-            for (const T* r : {above, mid, below})
-                for (int dx = 0; dx < 3; ++dx) nine[i++] = r[int64_t(x + dx) * px + k];
-            b.out[int64_t(x) * px + k] = Pair::pixel(nine);
-        }
-    };
     for (int y = 0; y < H; ++y) {
-        // Row buffers hold pixel x at index (x + 1) * px.
-        if (W > 2) Pair::run(above + px, mid + px, below + px, b.scratch, b.out, n, px);
-        edgePixel(0);
-        if (W > 1) edgePixel(W - 1);
-        ownStoreRow(out, y, b.out, n);
-        T* t = above;
-        above = mid;
-        mid = below;
-        below = t;
-        load(below, y + 2);
+        T* o = outDirect ? reinterpret_cast<T*>(out.base + out.step * y) : b.out;
+        if (W > 2) Pair::run(rows[0].mid, rows[1].mid, rows[2].mid, b.scratch, o, n, px);
+        // The first and last pixels from their nine samples.
+        for (int x : {0, W - 1}) {
+            for (int k = 0; k < px; ++k) {
+                int i = 0;
+                for (const OwnRowView<T>& r : rows)
+                    for (int col = x - 1; col <= x + 1; ++col)
+                        nine[i++] = col < 0 ? r.left[k] : col >= W ? r.right[k] : r.mid[int64_t(col) * px + k];
+                o[int64_t(x) * px + k] = Pair::pixel(nine);
+            }
+            if (W == 1) break;
+        }
+        if (!outDirect) ownStoreRow(out, y, b.out, n);
+        T* t = buffers[0];
+        buffers[0] = buffers[1], buffers[1] = buffers[2], buffers[2] = t;
+        rows[0] = rows[1], rows[1] = rows[2];
+        rows[2] = view(buffers[2], y + 2);
     }
 }
 

@@ -65,11 +65,17 @@ OwnChannelRun ownChannelRun(const OwnRegion& r, unsigned depth, int k) {
 // repeated values do not wait on each other's stores.
 void ownCount8(const uint8_t* s, int n, uint32_t* h) {
     int i = 0;
-    for (; i + 4 <= n; i += 4) {
-        ++h[s[i]];
-        ++h[256 + s[i + 1]];
-        ++h[512 + s[i + 2]];
-        ++h[768 + s[i + 3]];
+    for (; i + 8 <= n; i += 8) {  // one word read per eight samples
+        uint64_t w;
+        std::memcpy(&w, s + i, 8);
+        ++h[w & 0xFF];
+        ++h[256 + ((w >> 8) & 0xFF)];
+        ++h[512 + ((w >> 16) & 0xFF)];
+        ++h[768 + ((w >> 24) & 0xFF)];
+        ++h[(w >> 32) & 0xFF];
+        ++h[256 + ((w >> 40) & 0xFF)];
+        ++h[512 + ((w >> 48) & 0xFF)];
+        ++h[768 + (w >> 56)];
     }
     for (; i < n; ++i) ++h[s[i]];
 }
@@ -178,7 +184,19 @@ inline void ownMapRun1T(const T* __restrict s, T* __restrict d, int n, const T* 
     }
     for (; i < n; ++i) d[i] = tab[s[i]];
 }
-void ownMapRun1(const uint8_t* s, uint8_t* d, int n, const uint8_t* tab) { ownMapRun1T(s, d, n, tab); }
+// 8-bit rows: eight samples are read as one word, looked up one by one and
+// stored as one word.
+void ownMapRun1(const uint8_t* s, uint8_t* d, int n, const uint8_t* tab) {
+    int i = 0;
+    for (; i + 8 <= n; i += 8) {
+        uint64_t in;
+        std::memcpy(&in, s + i, 8);
+        uint64_t out = 0;
+        for (int k = 0; k < 8; ++k) out |= uint64_t(tab[(in >> (8 * k)) & 0xFF]) << (8 * k);
+        std::memcpy(d + i, &out, 8);
+    }
+    ownMapRun1T(s + i, d + i, n - i, tab);
+}
 void ownMapRun1(const uint16_t* s, uint16_t* d, int n, const uint16_t* tab) {
     ownMapRun1T(s, d, n, tab);
 }
