@@ -258,6 +258,28 @@ TEST(Histo, StretchMatchesReference) {
     }
 }
 
+// Long rows of every level through a random table, in place too.
+TEST(Histo, StretchLongRows) {
+    std::mt19937 rng(74);
+    for (int width : {31, 32, 33, 64, 95, 517, 4099}) {
+        vt::Image src(VEX_DEPTH_8U, 1, 3, width), dst(VEX_DEPTH_8U, 1, 3, width);
+        for (int y = 0; y < 3; ++y)
+            for (int x = 0; x < width; ++x) src.setSample(x, y, 1, (x * 7 + y * 101 + x / 256) & 255);
+        std::vector<int> keys(257), values(257);
+        for (int v = 0; v <= 256; ++v) keys[size_t(v)] = v, values[size_t(v)] = uniform(rng, 0, 255);
+        Lut l(keys, values);
+        VexLUT* p = &l.rec;
+        vt::Image inPlace = src.clone();
+        vexContrastStretch(src.get(), dst.get(), &p, nullptr);
+        vexContrastStretch(inPlace.get(), inPlace.get(), &p, nullptr);
+        for (int y = 0; y < 3; ++y)
+            for (int x = 0; x < width; ++x) {
+                ASSERT_EQ(dst.sample(x, y, 1), values[size_t(src.sample(x, y, 1))]) << width << " " << x;
+                ASSERT_EQ(inPlace.sample(x, y, 1), dst.sample(x, y, 1));
+            }
+    }
+}
+
 TEST(Histo, StretchWorkedSegments) {
     vt::Image src(VEX_DEPTH_8U, 1, 1, 256), dst(VEX_DEPTH_8U, 1, 1, 256);
     for (int x = 0; x < 256; ++x) src.setSample(x, 0, 1, x);

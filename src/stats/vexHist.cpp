@@ -11,6 +11,11 @@
 #include "image/ownrect.h"
 #include "image/ownsimd.h"
 
+#if defined(__x86_64__) && !defined(VEXLIB_PORTABLE)
+#include <immintrin.h>
+#define OWN_MAP_SHUFFLE 1
+#endif
+
 namespace vex {
 namespace {
 
@@ -186,7 +191,7 @@ inline void ownMapRun1T(const T* __restrict s, T* __restrict d, int n, const T* 
 }
 // 8-bit rows: eight samples are read as one word, looked up one by one and
 // stored as one word.
-void ownMapRun1(const uint8_t* s, uint8_t* d, int n, const uint8_t* tab) {
+void ownMapRun1Words(const uint8_t* s, uint8_t* d, int n, const uint8_t* tab) {
     int i = 0;
     for (; i + 8 <= n; i += 8) {
         uint64_t in;
@@ -197,6 +202,40 @@ void ownMapRun1(const uint8_t* s, uint8_t* d, int n, const uint8_t* tab) {
     }
     ownMapRun1T(s + i, d + i, n - i, tab);
 }
+#if OWN_MAP_SHUFFLE
+// 8-bit rows, 32 samples per step: the table as sixteen 16-entry pieces, one
+// per high nibble. For piece h the index v - 16h, raised by 0x70 with
+// saturation, keeps bit 7 clear exactly when v's high nibble is h, so the
+// byte shuffle looks the sample up in that piece and yields 0 for the rest;
+// the sixteen results are or-ed together.
+__attribute__((target("avx2"))) void ownMapRun1Shuffle(const uint8_t* s, uint8_t* d, int n,
+                                                       const uint8_t* tab) {
+    __m256i pieces[16];
+    for (int h = 0; h < 16; ++h)
+        pieces[h] = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(tab + 16 * h)));
+    const __m256i sixteen = _mm256_set1_epi8(16), raise = _mm256_set1_epi8(0x70);
+    int i = 0;
+    for (; i + 32 <= n; i += 32) {
+        __m256i idx = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + i));
+        __m256i out = _mm256_setzero_si256();
+        for (int h = 0; h < 16; ++h) {
+            out = _mm256_or_si256(out, _mm256_shuffle_epi8(pieces[h], _mm256_adds_epu8(idx, raise)));
+            idx = _mm256_sub_epi8(idx, sixteen);
+        }
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(d + i), out);
+    }
+    ownMapRun1Words(s + i, d + i, n - i, tab);
+}
+using OwnMap8Fn = void (*)(const uint8_t*, uint8_t*, int, const uint8_t*);
+// Chosen once, when the library is loaded.
+const OwnMap8Fn kMap8 = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") ? ownMapRun1Shuffle : ownMapRun1Words;
+}();
+void ownMapRun1(const uint8_t* s, uint8_t* d, int n, const uint8_t* tab) { kMap8(s, d, n, tab); }
+#else
+void ownMapRun1(const uint8_t* s, uint8_t* d, int n, const uint8_t* tab) { ownMapRun1Words(s, d, n, tab); }
+#endif
 void ownMapRun1(const uint16_t* s, uint16_t* d, int n, const uint16_t* tab) {
     ownMapRun1T(s, d, n, tab);
 }
