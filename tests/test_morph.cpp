@@ -338,9 +338,10 @@ TEST(Morph, OverlappingRegionsOfOneBuffer) {
     expect.setRoi(0, 3, 2, 12, 12);
     reference(copy.get(), expect.get(), kDilate, 2);
     vexDilate(&other, &target, 2, nullptr);
+    VexROI* roi = expect.get()->roi;
     expect.get()->roi = nullptr;
     EXPECT_EQ(vt::diffSamples(base.get(), expect.get()), "");
-    vexDeleteROI(expect.get()->roi);
+    vexDeleteROI(roi);
 }
 
 TEST(Morph, TiledEqualsUntiled) {
@@ -365,7 +366,6 @@ TEST(Morph, TiledEqualsUntiled) {
         const int kind = uniform(rng, 0, 3);
         kFns[kind](a.get(), ad.get(), 2, nullptr);
         kFns[kind](t.get(), td.get(), 2, nullptr);
-        a.get()->roi->width = td.get()->roi->width = 0;  // compare whole images
         ASSERT_EQ(vt::diffSamples(ad.get(), td.get()), "") << "case " << iter;
         EXPECT_EQ(td.outstanding(), 0);
         EXPECT_EQ(t.outstanding(), 0);
