@@ -341,6 +341,21 @@ void ownStretchTable(const VexLUT* l, T* tab, int M) {
 }  // namespace
 }  // namespace vex
 
+namespace vex {
+
+// Test hook (not exported): 8-bit table look-up by one named path, 0 the
+// word-wise loop, 1 the byte shuffles (AVX2); a path this build or machine
+// lacks runs the word-wise loop. Every path must give the same bytes.
+void ownMap8Path(const uint8_t* s, uint8_t* d, int n, const uint8_t* tab, int path) {
+#if OWN_MAP_SHUFFLE
+    if (path == 1 && __builtin_cpu_supports("avx2")) return ownMapRun1Shuffle(s, d, n, tab);
+#endif
+    (void)path;
+    ownMapRun1Words(s, d, n, tab);
+}
+
+}  // namespace vex
+
 using namespace vex;
 
 extern "C" {

@@ -394,6 +394,24 @@ double ownNorm(VexImage* srcImageA, VexImage* srcImageB, int normType) {
 }  // namespace
 }  // namespace vex
 
+namespace vex {
+
+// Test hook (not exported): the 8-bit L1 sum by one named path, 0 the plain
+// loop, 1 SSE2, 2 AVX2; a path this build or machine lacks runs the plain
+// loop. Every path must give the same sum.
+uint64_t ownSad8Path(const uint8_t* a, const uint8_t* b, int64_t n, int path) {
+#if OWN_NORM_SAD
+    if (path == 1) return ownSad8Sse2(a, b, n);
+    if (path == 2 && __builtin_cpu_supports("avx2")) return ownSad8Avx2(a, b, n);
+#endif
+    (void)path;
+    OwnNormSums s;
+    ownNormRun8uPlain(a, b, n, kL1, b != nullptr, false, &s);
+    return s.l1D;
+}
+
+}  // namespace vex
+
 extern "C" VEXAPI double vexNorm(VexImage* srcImageA, VexImage* srcImageB, int normType) {
     return vex::ownNorm(srcImageA, srcImageB, normType);
 }
