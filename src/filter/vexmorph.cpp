@@ -15,10 +15,12 @@
 // second pass of an ROI inside a larger image still reads the untouched
 // source pixels around it.
 //
-// Each pass holds three input rows (above, the row, below) in its own
-// buffers, each with the ring samples at both ends; an input row is copied in
-// before the output row that overlaps it is written, so the destination may
-// be the source image.
+// Each pass sees three input rows (above, the row, below), each with the
+// ring samples at both ends. Where the output may overlap the input (in
+// place, and every pass after the first) an input row is copied into the
+// engine's buffers before the output row that overlaps it is written, so the
+// destination may be the source image; a first pass into another image reads
+// the rows where they lie.
 #include <algorithm>
 #include <cstring>
 #include <type_traits>
