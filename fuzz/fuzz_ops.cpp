@@ -222,10 +222,35 @@ const Op kOps[] = {
      }},
 
     // (ops: stats)
+    // Records drawn from the input: key count, keys (sorted or not, some
+    // beyond the histogram), values, slopes, interpolation; sometimes null.
+#define FZ_LUTS                                                                   \
+    int keys[8][6], values[8][6], factors[6];                                     \
+    VexLUT rec[8];                                                                \
+    VexLUT* luts[8];                                                              \
+    for (int k = 0; k < 8; ++k) {                                                 \
+        const int num = in.small(-1, 6);                                          \
+        for (int j = 0; j < 6; ++j)                                               \
+            keys[k][j] = in.small(0, 3) == 0 ? in.word() : in.small(0, 255) * 257 / (in.small(0, 1) ? 257 : 1); \
+        for (int j = 0; j < 6; ++j) values[k][j] = in.word(), factors[j] = in.small(-9, 9); \
+        rec[k] = VexLUT{num, keys[k], values[k], factors, in.small(0, 1)};        \
+        luts[k] = in.small(0, 15) == 0 ? nullptr : &rec[k];                       \
+    }
+    {1, [](VexImage** h, int32_t, const int* t, Input& in) { FZ_LUTS vexComputeHisto(h[0], luts, t); }},
+    {2, [](VexImage** h, int32_t, const int* t, Input& in) { FZ_LUTS vexContrastStretch(h[0], h[1], luts, t); }},
+    {2, [](VexImage** h, int32_t, const int* t, Input& in) { FZ_LUTS vexHistoEqualize(h[0], h[1], luts, t); }},
+    {2, [](VexImage** h, int32_t v, const int*, Input&) { (void)vexNorm(h[0], (v & 16) ? nullptr : h[1], v & 15); }},
+#undef FZ_LUTS
 
     // (ops: filter)
 
     // (ops: morph)
+#define FZ_MORPH(f) {2, [](VexImage** h, int32_t v, const int*, Input&) { \
+        const VexMapping m{0, 0};                                         \
+        f(h[0], h[1], (v & 3) - 1, (v & 4) ? &m : nullptr);               \
+    }}
+    FZ_MORPH(vexErode), FZ_MORPH(vexDilate), FZ_MORPH(vexOpen), FZ_MORPH(vexClose),
+#undef FZ_MORPH
 
     // (ops: geom)
 

@@ -379,6 +379,35 @@ VEXAPI void vexAlphaCompositeC(VexImage* srcImageA, VexImage* srcImageB, VexImag
 /* Histograms, lookup tables, norms                                    */
 /* ------------------------------------------------------------------ */
 /* (family: stats) */
+/* One record per channel: a binned histogram (bin i covers key[i] <= v <
+   key[i+1], its count in value[i]) or a piecewise mapping (segment i starts
+   at key[i] with value[i], slope factor[i] when interpolate is non-zero). */
+typedef struct VexLUT {
+    int  num;          /* number of keys, at least 2 */
+    int* key;          /* num non-decreasing bin boundaries */
+    int* value;        /* num counts or segment start values */
+    int* factor;       /* num slopes, read only when interpolate is non-zero */
+    int  interpolate;  /* non-zero: linear segments; zero: constant segments */
+} VexLUT;
+
+/* Counts the source region's samples into the bins of lut[channel]. */
+VEXAPI void vexComputeHisto(VexImage* srcImage, VexLUT** lut, const int* tile);
+/* dst = the piecewise mapping of lut[channel] applied to src (8U, 16U). */
+VEXAPI void vexContrastStretch(VexImage* srcImage, VexImage* dstImage, VexLUT** lut,
+                               const int* tile);
+/* Equalises src into dst from the histogram held in lut, then stores the
+   equalised histogram into the records' values (8U, 16U). */
+VEXAPI void vexHistoEqualize(VexImage* srcImage, VexImage* dstImage, VexLUT** lut,
+                             const int* tile);
+
+/* Norm types (normType of vexNorm); the relative forms are the absolute
+   ones plus VEX_NORM_RELATIVE and divide by the norm of srcImageB. */
+#define VEX_NORM_INF      1  /* maximum of |a| or |a - b| */
+#define VEX_NORM_L1       2  /* sum of |a| or |a - b| */
+#define VEX_NORM_L2       4  /* square root of the sum of squares */
+#define VEX_NORM_RELATIVE 8
+/* The norm of srcImageA, or of srcImageA - srcImageB when srcImageB is given. */
+VEXAPI double vexNorm(VexImage* srcImageA, VexImage* srcImageB, int normType);
 
 /* ------------------------------------------------------------------ */
 /* Convolution, blur, rank filters, morphology                         */
@@ -386,6 +415,17 @@ VEXAPI void vexAlphaCompositeC(VexImage* srcImageA, VexImage* srcImageB, VexImag
 /* (family: filter) */
 
 /* (family: morph) */
+/* Morphology with the 3x3 square structuring element, repeated nIterations
+   (>= 1) times; mapping must be NULL. 1U (one channel), 8U and 16U images;
+   other depths are left untouched. A successful call leaves the status 0. */
+VEXAPI void vexErode(VexImage* srcImage, VexImage* dstImage, int nIterations,
+                     const VexMapping* mapping);  /* minimum of the 3x3 neighbourhood */
+VEXAPI void vexDilate(VexImage* srcImage, VexImage* dstImage, int nIterations,
+                      const VexMapping* mapping); /* maximum of the 3x3 neighbourhood */
+VEXAPI void vexOpen(VexImage* srcImage, VexImage* dstImage, int nIterations,
+                    const VexMapping* mapping);   /* erosion then dilation, per iteration */
+VEXAPI void vexClose(VexImage* srcImage, VexImage* dstImage, int nIterations,
+                     const VexMapping* mapping);  /* dilation then erosion, per iteration */
 
 /* ------------------------------------------------------------------ */
 /* Zoom, decimation, rotation                                          */

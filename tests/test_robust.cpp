@@ -114,10 +114,34 @@ const Op kOps[] = {
      }},
 
     // (ops: stats)
+#define VT_LUTS(v)                                                                              \
+    static int keys[3][4] = {{0, 1, 2, 2}, {0, 100, 255, 256}, {0, 300, 65535, 65536}};         \
+    static int values[8][4], factors[4] = {1, -2, 3, 0};                                        \
+    VexLUT rec[8];                                                                              \
+    VexLUT* luts[8];                                                                            \
+    for (int k = 0; k < 8; ++k)                                                                 \
+        rec[k] = VexLUT{(v & 1) ? 4 : 3, keys[unsigned(v >> 1) % 3], values[k], factors, (v >> 3) & 1}, \
+        luts[k] = (v & 0x70) == 0x70 && k == 1 ? nullptr : &rec[k];
+    {"vexComputeHisto", 1, [](VexImage** i, int v, const int* t) { VT_LUTS(v) vexComputeHisto(i[0], luts, t); }},
+    {"vexContrastStretch", 2, [](VexImage** i, int v, const int* t) { VT_LUTS(v) vexContrastStretch(i[0], i[1], luts, t); }},
+    {"vexHistoEqualize", 2, [](VexImage** i, int v, const int* t) {
+         VT_LUTS(v)
+         vexComputeHisto(i[0], luts, nullptr);
+         vexSetErrStatus(VEX_StsOk);
+         vexHistoEqualize(i[0], i[1], luts, t);
+     }},
+    {"vexNorm", 2, [](VexImage** i, int v, const int*) { (void)vexNorm(i[0], (v & 16) ? nullptr : i[1], v & 15); }},
+#undef VT_LUTS
 
     // (ops: filter)
 
     // (ops: morph)
+#define VT_MORPH(f) {#f, 2, [](VexImage** i, int v, const int*) { \
+        const VexMapping m{0, 0};                                 \
+        f(i[0], i[1], (v & 3) - 1, (v & 4) ? &m : nullptr);       \
+    }}
+    VT_MORPH(vexErode), VT_MORPH(vexDilate), VT_MORPH(vexOpen), VT_MORPH(vexClose),
+#undef VT_MORPH
 
     // (ops: geom)
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "imageio.h"
+#include "vexplot.h"
 #include "vexcli.h"
 #include "vexlib.h"
 
@@ -555,10 +556,86 @@ int runDemo(const std::string& outDir, int height, int width) {
     }
 
     // ---- (demo: stats)
+    // A dark version of the luma (levels 0..63), its histogram, equalised
+    // and stretched back to the full range, with before/after histograms.
+    {
+        ImagePtr dark = makeImage(H, W, 1, VEX_DEPTH_8U, 0);
+        d.run("stats", "vexRShiftS: gray >> 2, a dark image (levels 0..63)", {{dark.get(), "gray-dark"}},
+              [&] { vexRShiftS(gray.get(), dark.get(), 2u, nullptr); });
+        std::vector<int> keys(257);
+        for (int v = 0; v <= 256; ++v) keys[static_cast<size_t>(v)] = v;
+        std::vector<int> counts(257, 0);
+        VexLUT rec{257, keys.data(), counts.data(), nullptr, 0};
+        VexLUT* lut = &rec;
+        // Draws the records' current counts into `chart`.
+        auto drawCounts = [&](VexImage* chart) {
+            const ImagePtr p = plotHistogram({{counts.begin(), counts.end() - 1}}, H, W);
+            std::memcpy(chart->imageData, p->imageData, static_cast<size_t>(p->dataSize));
+        };
+        ImagePtr plotBefore = makeImage(H, W, 3, VEX_DEPTH_8U, 0);
+        d.run("stats", "vexComputeHisto: 256 bins of the dark image, drawn as a chart",
+              {{plotBefore.get(), "histogram-dark"}}, [&] {
+                  vexComputeHisto(dark.get(), &lut, nullptr);
+                  drawCounts(plotBefore.get());
+              });
+        ImagePtr equalized = makeImage(H, W, 1, VEX_DEPTH_8U, 0);
+        ImagePtr plotAfter = makeImage(H, W, 3, VEX_DEPTH_8U, 0);
+        d.run("stats", "vexHistoEqualize: the dark image; the records get the new histogram",
+              {{equalized.get(), "equalized"}, {plotAfter.get(), "histogram-equalized"}}, [&] {
+                  vexHistoEqualize(dark.get(), equalized.get(), &lut, nullptr);
+                  drawCounts(plotAfter.get());
+              });
+        ImagePtr stretched = makeImage(H, W, 1, VEX_DEPTH_8U, 0);
+        std::vector<int> sKeys = {0, 64, 256}, sValues = {0, 255, 0}, sFactors = {4, 0, 0};
+        VexLUT stretchRec{3, sKeys.data(), sValues.data(), sFactors.data(), 1};
+        VexLUT* stretchLut = &stretchRec;
+        d.run("stats", "vexContrastStretch: 0..63 -> 0..252 (slope 4), 64.. -> 255",
+              {{stretched.get(), "stretch-dark"}},
+              [&] { vexContrastStretch(dark.get(), stretched.get(), &stretchLut, nullptr); });
+        double l2 = 0;
+        d.run("stats", "vexNorm: relative L2 of equalized against stretched", {}, [&] {
+            l2 = vexNorm(equalized.get(), stretched.get(), VEX_NORM_RELATIVE | VEX_NORM_L2);
+        });
+        std::printf("    relative L2 norm: %.6f\n", l2);
+    }
 
     // ---- (demo: filter)
 
     // ---- (demo: morph)
+    // The luma sprinkled with bright and dark specks: opening removes the
+    // bright ones, closing the dark ones; larger shapes keep their outline.
+    {
+        ImagePtr specks = cloneImage(gray.get());
+        Rng rng;
+        for (int k = 0; k < H * W / 150; ++k) {
+            const int x = static_cast<int>(rng.next() % static_cast<uint32_t>(W));
+            const int y = static_cast<int>(rng.next() % static_cast<uint32_t>(H));
+            specks->imageData[static_cast<size_t>(y) * specks->widthStep + x] = static_cast<char>(k % 2 ? 255 : 0);
+        }
+        d.input("gray with single-pixel bright and dark specks", {{specks.get(), "gray-specks"}});
+        struct Step {
+            void (*fn)(VexImage*, VexImage*, int, const VexMapping*);
+            const char* what;
+            const char* name;
+        };
+        const Step steps[] = {
+            {vexErode, "vexErode: 3x3 minimum (bright specks vanish, dark ones grow)", "erode"},
+            {vexDilate, "vexDilate: 3x3 maximum (dark specks vanish, bright ones grow)", "dilate"},
+            {vexOpen, "vexOpen: erosion then dilation, removes the bright specks", "open"},
+            {vexClose, "vexClose: dilation then erosion, removes the dark specks", "close"},
+        };
+        for (const Step& st : steps) {
+            ImagePtr out = makeImage(H, W, 1, VEX_DEPTH_8U, 0);
+            d.run("morph", st.what, {{out.get(), st.name}}, [&] { st.fn(specks.get(), out.get(), 1, nullptr); });
+        }
+        ImagePtr both = makeImage(H, W, 1, VEX_DEPTH_8U, 0);
+        vexSetBorderMode(specks.get(), VEX_BORDER_REPLICATE, VEX_SIDE_ALL, 0);
+        d.run("morph", "vexOpen then vexClose (replicated border): both kinds removed", {{both.get(), "open-close"}},
+              [&] {
+                  vexOpen(specks.get(), both.get(), 1, nullptr);
+                  vexClose(both.get(), both.get(), 1, nullptr);
+              });
+    }
 
     // ---- (demo: geom)
 

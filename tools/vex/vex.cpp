@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "imageio.h"
+#include "vexplot.h"
 #include "vexcli.h"
 #include "vexlib.h"
 
@@ -145,6 +146,7 @@ enum class Shape {
     // (shapes: alpha)
 
     // (shapes: stats)
+    Measure,   // IN [B]: the operation prints what it measures; no output file
 
     // (shapes: filter)
 
@@ -541,10 +543,134 @@ const std::vector<Command> kCommands = {
      [](Call& c) { vexMultiplySScale(c.src[0], c.dst[0], c.u("value"), nullptr); }},
 
     // (commands: stats)
+    {"histogram", "histo", "vexComputeHisto",
+     "print the histogram of the region per channel, in equal bins over the depth's range", Shape::Measure,
+     {{"bins", nullptr, Kind::Count, "16", "number of equal bins (1 to 256 for 8U, to 65536 for 16U)"},
+      {"plot", nullptr, Kind::Text, "", "also draw the histogram as a bar chart into this PNG file"}},
+     [](Call& c) {
+         if (c.src.size() != 1) throw ToolError(kExitUsage, "histogram: expected one input file (see vex histogram --help)");
+         VexImage* s = c.src[0];
+         const long long M = s->depth == VEX_DEPTH_16U ? 65536 : 256;
+         const long long bins = c.number("bins");
+         if (bins < 1 || bins > M)
+             throw ToolError(kExitUsage, "histogram: --bins must lie between 1 and " + std::to_string(M));
+         std::vector<int> keys(static_cast<size_t>(bins + 1));
+         for (long long i = 0; i <= bins; ++i) keys[static_cast<size_t>(i)] = static_cast<int>(i * M / bins);
+         const int nch = s->nChannels;
+         std::vector<std::vector<int>> values(static_cast<size_t>(nch), std::vector<int>(keys.size(), 0));
+         std::vector<VexLUT> recs(static_cast<size_t>(nch));
+         std::vector<VexLUT*> ptrs;
+         for (int k = 0; k < nch; ++k) {
+             recs[static_cast<size_t>(k)] = VexLUT{static_cast<int>(keys.size()), keys.data(),
+                                                   values[static_cast<size_t>(k)].data(), nullptr, 0};
+             ptrs.push_back(&recs[static_cast<size_t>(k)]);
+         }
+         vexComputeHisto(s, ptrs.data(), nullptr);
+         checkLibraryStatus();
+         const int coi = s->roi ? s->roi->coi : 0;
+         std::vector<std::vector<long long>> plotted;
+         for (int k = 0; k < nch; ++k) {
+             if (coi && k != coi - 1) continue;
+             std::printf("channel %d\n", k + 1);
+             plotted.emplace_back();
+             for (long long i = 0; i < bins; ++i) {
+                 const int count = values[static_cast<size_t>(k)][static_cast<size_t>(i)];
+                 std::printf("  %5d..%-5d %d\n", keys[static_cast<size_t>(i)], keys[static_cast<size_t>(i + 1)] - 1, count);
+                 plotted.back().push_back(count);
+             }
+         }
+         if (c.args->values.count("plot"))
+             saveImage(plotHistogram(plotted, 160 * static_cast<int>(plotted.size()), 512).get(), c.args->values.at("plot"));
+     }},
+    {"stretch", nullptr, "vexContrastStretch",
+     "map [low, high] linearly onto the depth's full range; below low becomes 0, above high the maximum",
+     Shape::Unary,
+     {{"low", nullptr, Kind::Int, nullptr, "input level that becomes 0"},
+      {"high", nullptr, Kind::Int, nullptr, "input level that becomes the maximum (255 or 65535)"}},
+     [](Call& c) {
+         VexImage* s = c.src[0];
+         const long long M = s->depth == VEX_DEPTH_16U ? 65536 : 256;
+         const long long lo = c.number("low"), hi = c.number("high");
+         if (lo < 0 || hi >= M || lo >= hi)
+             throw ToolError(kExitUsage, "stretch: need 0 <= --low < --high <= " + std::to_string(M - 1));
+         // One constant segment per level: the record holds the whole table.
+         std::vector<int> keys(static_cast<size_t>(M + 1)), values(static_cast<size_t>(M + 1), 0);
+         for (long long v = 0; v <= M; ++v) {
+             keys[static_cast<size_t>(v)] = static_cast<int>(v);
+             const long long out = v <= lo ? 0 : v >= hi ? M - 1 : ((v - lo) * (M - 1) + (hi - lo) / 2) / (hi - lo);
+             values[static_cast<size_t>(v)] = static_cast<int>(out);
+         }
+         VexLUT rec{static_cast<int>(M + 1), keys.data(), values.data(), nullptr, 0};
+         std::vector<VexLUT*> ptrs(static_cast<size_t>(s->nChannels), &rec);
+         vexContrastStretch(s, c.dst[0], ptrs.data(), nullptr);
+     }},
+    {"equalize", "equalise", "vexHistoEqualize",
+     "equalise each channel from its own histogram (counted with vexComputeHisto)", Shape::Unary, {},
+     [](Call& c) {
+         VexImage* s = c.src[0];
+         const int M = s->depth == VEX_DEPTH_16U ? 65536 : 256;
+         std::vector<int> keys(static_cast<size_t>(M + 1));
+         for (int v = 0; v <= M; ++v) keys[static_cast<size_t>(v)] = v;
+         const size_t nch = static_cast<size_t>(std::max(s->nChannels, c.dst[0]->nChannels));
+         std::vector<std::vector<int>> values(nch, std::vector<int>(keys.size(), 0));
+         std::vector<VexLUT> recs(nch);
+         std::vector<VexLUT*> ptrs;
+         for (size_t k = 0; k < nch; ++k) {
+             recs[k] = VexLUT{M + 1, keys.data(), values[k].data(), nullptr, 0};
+             ptrs.push_back(&recs[k]);
+         }
+         vexComputeHisto(s, ptrs.data(), nullptr);
+         checkLibraryStatus();
+         vexHistoEqualize(s, c.dst[0], ptrs.data(), nullptr);
+     }},
+    {"norm", nullptr, "vexNorm",
+     "print the norm of IN, or of IN - B; the relative types divide by the norm of B", Shape::Measure,
+     {{"type", nullptr, Kind::Int, "4",
+       "1 maximum, 2 L1, 4 L2; 9, 10, 12 the same relative to B"}},
+     [](Call& c) {
+         const int type = c.i("type");
+         if ((type & 8) && c.src.size() < 2)
+             throw ToolError(kExitUsage, "norm: the relative types need a second image B");
+         const double v = vexNorm(c.src[0], c.src.size() > 1 ? c.src[1] : nullptr, type);
+         checkLibraryStatus();
+         std::printf("%.17g\n", v);
+     }},
 
     // (commands: filter)
 
     // (commands: morph)
+    {"erode", nullptr, "vexErode", "minimum of each 3x3 neighbourhood, repeated --iterations times", Shape::Unary,
+     {{"iterations", nullptr, Kind::Count, "1", "number of passes (at least 1)"},
+      {"border", nullptr, Kind::Int, "0", "border mode of the source, every side: 0 constant, 1 replicate, 2 reflect, 3 wrap"},
+      {"border-value", nullptr, Kind::Int, "0", "constant of the constant border mode"}},
+     [](Call& c) {
+         vexSetBorderMode(c.src[0], c.i("border"), VEX_SIDE_ALL, c.i("border-value"));
+         vexErode(c.src[0], c.dst[0], c.i("iterations"), nullptr);
+     }},
+    {"dilate", nullptr, "vexDilate", "maximum of each 3x3 neighbourhood, repeated --iterations times", Shape::Unary,
+     {{"iterations", nullptr, Kind::Count, "1", "number of passes (at least 1)"},
+      {"border", nullptr, Kind::Int, "0", "border mode of the source, every side: 0 constant, 1 replicate, 2 reflect, 3 wrap"},
+      {"border-value", nullptr, Kind::Int, "0", "constant of the constant border mode"}},
+     [](Call& c) {
+         vexSetBorderMode(c.src[0], c.i("border"), VEX_SIDE_ALL, c.i("border-value"));
+         vexDilate(c.src[0], c.dst[0], c.i("iterations"), nullptr);
+     }},
+    {"open", nullptr, "vexOpen", "erosion then dilation (removes bright specks), repeated --iterations times", Shape::Unary,
+     {{"iterations", nullptr, Kind::Count, "1", "number of passes (at least 1)"},
+      {"border", nullptr, Kind::Int, "0", "border mode of the source, every side: 0 constant, 1 replicate, 2 reflect, 3 wrap"},
+      {"border-value", nullptr, Kind::Int, "0", "constant of the constant border mode"}},
+     [](Call& c) {
+         vexSetBorderMode(c.src[0], c.i("border"), VEX_SIDE_ALL, c.i("border-value"));
+         vexOpen(c.src[0], c.dst[0], c.i("iterations"), nullptr);
+     }},
+    {"close", nullptr, "vexClose", "dilation then erosion (fills dark specks), repeated --iterations times", Shape::Unary,
+     {{"iterations", nullptr, Kind::Count, "1", "number of passes (at least 1)"},
+      {"border", nullptr, Kind::Int, "0", "border mode of the source, every side: 0 constant, 1 replicate, 2 reflect, 3 wrap"},
+      {"border-value", nullptr, Kind::Int, "0", "constant of the constant border mode"}},
+     [](Call& c) {
+         vexSetBorderMode(c.src[0], c.i("border"), VEX_SIDE_ALL, c.i("border-value"));
+         vexClose(c.src[0], c.dst[0], c.i("iterations"), nullptr);
+     }},
 
     // (commands: geom)
 
@@ -575,6 +701,7 @@ const char* positionalText(Shape s) {
         case Shape::Derived: return "IN OUT";
         case Shape::Demo: return "[OUTDIR]";
         case Shape::Info: return "FILE...";
+        case Shape::Measure: return "IN [B]";
     }
     return "";
 }
@@ -919,6 +1046,11 @@ int runOperation(const Command& cmd, const Args& a) {
         // (run shapes: alpha)
 
         // (run shapes: stats)
+        case Shape::Measure:
+            expectFiles(cmd, a, 1, 2);
+            if (has(a, "base")) usage(cmd.name, std::string("--base does not apply to ") + cmd.name);
+            for (const std::string& f : a.files) call.src.push_back(load(f));
+            break;
 
         // (run shapes: filter)
 

@@ -172,6 +172,17 @@ reduce-jitter4 1 8
 twist-sepia 3 8
 # (demo files: alpha)
 # (demo files: stats)
+gray-dark 1 8
+histogram-dark 3 8
+equalized 1 8
+histogram-equalized 3 8
+stretch-dark 1 8
+gray-specks 1 8
+erode 1 8
+dilate 1 8
+open 1 8
+close 1 8
+open-close 1 8
 # (demo files: filter)
 # (demo files: morph)
 # (demo files: geom)
@@ -323,6 +334,33 @@ if [ "$group" = ops ]; then
   op "mulscale" mulscale a.png b.png o.png -- mulscale a.png b.png o.png changed=1
   op "mulscale 16U" mulscale g16.pgm h16.pgm o.png -- mulscale g16.pgm h16.pgm o.png changed=1
   op "mulscales" mulscales ga.png o.png --value 200 -- mulscales ga.png o.png value=200 changed=1
+  # morphology
+  op "erode" erode a.png o.png -- erode a.png o.png changed=1
+  op "dilate reflect x2" dilate g.png o.png --iterations 2 --border 2 -- dilate g.png o.png iterations=2 border=2 changed=1
+  op "open wrap roi" open a.png o.png --roi 5,5,30,20 --border 3 -- open a.png o.png roi=5,5,30,20 border=3 changed=1
+  op "close 16U constant" close g16.pgm o.png --border-value 65535 -- close g16.pgm o.png border-value=65535 changed=1
+  op "close coi" close rgba.png o.png --coi 2 --iterations 3 --border 1 -- close rgba.png o.png coi=2 iterations=3 border=1 changed=1
+  # histograms, lookup mapping, norms
+  op "stretch" stretch g.png o.png --low 40 --high 200 -- stretch g.png o.png low=40 high=200 changed=1
+  op "stretch 16U" stretch g16.pgm o.png --low 1000 --high 50000 -- stretch g16.pgm o.png low=1000 high=50000 changed=1
+  op "stretch coi roi" stretch a.png o.png --low 0 --high 127 --coi 3 --roi 2,2,40,30 -- \
+    stretch a.png o.png low=0 high=127 coi=3 roi=2,2,40,30 changed=1
+  op "equalize" equalize a.png o.png -- equalize a.png o.png changed=1
+  op "equalise 16U" equalise g16.pgm o.png -- equalize g16.pgm o.png changed=1
+  t "histogram" "$vex" histogram g.png --bins 4 --plot h.png
+  [ "$(awk 'NR > 1 { s += $2 } END { print s }' out.txt)" = 2961 ] && pass || fail "histogram counts: $(cat out.txt)"
+  t "histogram plot" "$check" size h.png 160 512 3 8
+  t "histogram coi" "$vex" histo a.png --coi 2 --bins 8
+  [ "$(grep -c '^channel' out.txt)" = 1 ] && grep -q '^channel 2' out.txt && pass || fail "histogram coi: $(cat out.txt)"
+  # The L1 norm of an image is the sum of level x count over its histogram.
+  t "histogram 256" "$vex" histogram g.png --bins 256
+  l1=$(awk 'NR > 1 { split($1, r, "[.][.]"); s += r[1] * $2 } END { print s }' out.txt)
+  t "norm L1" "$vex" norm g.png --type 2
+  [ "$(cat out.txt)" = "$l1" ] && pass || fail "norm L1 $(cat out.txt), histogram says $l1"
+  t "norm of a difference with itself" "$vex" norm a.png a.png --type 4
+  [ "$(cat out.txt)" = 0 ] && pass || fail "norm a - a: $(cat out.txt)"
+  t "relative norm" "$vex" norm a.png b.png --type 9
+  awk '{ exit !($1 > 0 && $1 < 300) }' out.txt && pass || fail "relative maximum: $(cat out.txt)"
   finish
 fi
 
@@ -388,6 +426,17 @@ if [ "$group" = errors ]; then
   # help (0)
   t "help" "$vex" --help
   for c in copy set exchange mirror add adds sub subs mul muls square abs and or xor ands ors xors not lshift rshift threshold gray color hsv hsv2rgb hls hls2rgb reduce twist demo info; do
+  e "iterations" 1 "vexErode: Bad argument: Illegal number of of iterations" "$vex" erode a.png o.png --iterations 0
+  e "norm type" 1 "vexNorm: Bad argument: normType unknown" "$vex" norm a.png --type 3
+  e "norm channels" 1 "vexNorm: Bad argument: (srcImageA->nChannels!=srcImageB->nChannels)" "$vex" norm a.png g.png
+  e "relative norm of one image" 2 "norm: the relative types need a second image B" "$vex" norm a.png --type 10
+  e "stretch range" 2 "stretch: need 0 <= --low < --high <= 255" "$vex" stretch a.png o.png --low 9 --high 9
+  e "histogram bins" 2 "histogram: --bins must lie between 1 and 256" "$vex" histogram a.png --bins 0
+  e "histogram files" 2 "histogram: expected one input file" "$vex" histogram a.png b.png
+  # help (0)
+  t "help" "$vex" --help
+  for c in copy set exchange mirror add adds sub subs mul muls square abs and or xor ands ors xors not lshift rshift threshold demo info \
+    erode dilate open close histogram stretch equalize norm; do
     grep -qE "^  $c( |\()" out.txt && pass || fail "--help does not list $c"
   done
   grep -q "3  I/O error" out.txt && pass || fail "--help lacks the exit codes"

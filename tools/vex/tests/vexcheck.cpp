@@ -204,10 +204,12 @@ const OpInfo kOps[] = {
     {"composite", 2, 1}, {"premultiply", 1, 1}, {"mulscale", 2, 1}, {"mulscales", 1, 1},
 
     // (ops: stats)
+    {"stretch", 1, 1}, {"equalize", 1, 1},
 
     // (ops: filter)
 
     // (ops: morph)
+    {"erode", 1, 1}, {"dilate", 1, 1}, {"open", 1, 1}, {"close", 1, 1},
 
     // (ops: geom)
 
@@ -313,6 +315,38 @@ int cmdExpect(int argc, char** argv) {
     } else if (op == "premultiply") vexPreMultiplyAlpha(d, static_cast<int>(o.num("alphaValue", -1)), nullptr);
     else if (op == "mulscale") vexMultiplyScale(a, b, d, nullptr);
     else if (op == "mulscales") vexMultiplySScale(a, d, uvalue, nullptr);
+    else if (op == "erode" || op == "dilate" || op == "open" || op == "close") {
+        vexSetBorderMode(a, static_cast<int>(o.num("border")), VEX_SIDE_ALL, static_cast<int>(o.num("border-value")));
+        const int n = static_cast<int>(o.num("iterations", 1));
+        if (op == "erode") vexErode(a, d, n, nullptr);
+        if (op == "dilate") vexDilate(a, d, n, nullptr);
+        if (op == "open") vexOpen(a, d, n, nullptr);
+        if (op == "close") vexClose(a, d, n, nullptr);
+    } else if (op == "stretch" || op == "equalize") {
+        // One key per level: the records hold the whole table (stretch) or
+        // the whole histogram (equalize).
+        const int M = a->depth == VEX_DEPTH_16U ? 65536 : 256;
+        const long long lo = o.num("low"), hi = o.num("high");
+        std::vector<int> keys(size_t(M) + 1);
+        std::vector<std::vector<int>> values(4, std::vector<int>(size_t(M) + 1, 0));
+        VexLUT recs[4];
+        VexLUT* ptrs[4];
+        for (int v = 0; v <= M; ++v) {
+            keys[size_t(v)] = v;
+            if (op == "stretch")
+                values[0][size_t(v)] = int(v <= lo ? 0 : v >= hi ? M - 1 : ((v - lo) * (M - 1) + (hi - lo) / 2) / (hi - lo));
+        }
+        for (int k = 0; k < 4; ++k) {
+            recs[k] = VexLUT{M + 1, keys.data(), values[op == "stretch" ? 0 : size_t(k)].data(), nullptr, 0};
+            ptrs[k] = &recs[k];
+        }
+        if (op == "stretch") {
+            vexContrastStretch(a, d, ptrs, nullptr);
+        } else {
+            vexComputeHisto(a, ptrs, nullptr);
+            vexHistoEqualize(a, d, ptrs, nullptr);
+        }
+    }
     if (vexGetErrStatus() < 0 || reportCount) fail("the library reported an error for " + op);
 
     for (int k = 0; k < opInfo->nOut; ++k) {

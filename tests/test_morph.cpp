@@ -1,0 +1,487 @@
+// Erosion, dilation, opening and closing against a plain reference over
+// depths, orders, channels, ROIs, tiles and the border modes and constants of
+// every side; the checks in their order; in-place runs; 1U against 8U.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "vextest.h"
+
+namespace {
+
+using MorphFn = void (*)(VexImage*, VexImage*, int, const VexMapping*);
+enum Kind { kErode, kDilate, kOpen, kClose };
+const MorphFn kFns[] = {vexErode, vexDilate, vexOpen, vexClose};
+const char* const kNames[] = {"vexErode", "vexDilate", "vexOpen", "vexClose"};
+
+int uniform(std::mt19937& rng, int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); }
+
+// ---------------------------------------------------------------- reference
+
+// The border rule, point by point: inside the image the pixel; beyond one
+// side that side's mode; beyond a corner the top/bottom side's mode for both
+// coordinates.
+int mapCoord(int p, int n, int mode) {
+    switch (mode) {
+        case VEX_BORDER_REPLICATE: return std::clamp(p, 0, n - 1);
+        case VEX_BORDER_REFLECT:
+            if (p < 0)
+                while (p < -n) p += 2 * n;
+            else
+                while (p >= n) p -= 2 * n;
+            return p < 0 ? -p - 1 : p;
+        default:  // wrap
+            while (p < 0) p += n;
+            while (p >= n) p -= n;
+            return p;
+    }
+}
+
+int64_t borderSample(const VexImage* im, int x, int y, int c) {
+    const bool top = y < 0, bottom = y >= im->height, left = x < 0, right = x >= im->width;
+    if (!top && !bottom && !left && !right) return vt::sample(im, x, y, c);
+    const int slot = top ? 0 : bottom ? 1 : left ? 2 : 3;
+    const int mode = im->borderMode[slot];
+    if (mode == VEX_BORDER_CONSTANT) {
+        const int v = im->borderValue[slot];
+        switch (vt::depthBits(im->depth)) {
+            case 1: return v & 1;
+            case 8: return v & 0xFF;
+            default: return v & 0xFFFF;
+        }
+    }
+    if (top || bottom) y = mapCoord(y, im->height, mode);
+    if (left || right) x = mapCoord(x, im->width, mode);
+    return vt::sample(im, x, y, c);
+}
+
+struct Clip {
+    int x = 0, y = 0, w = 0, h = 0;
+};
+Clip clipOf(const VexImage* im) {
+    Clip r{0, 0, im->width, im->height};
+    if (const VexROI* roi = im->roi) {
+        r.x = roi->xOffset, r.y = roi->yOffset;
+        r.w = std::max(0, std::min(roi->width, im->width - r.x));
+        r.h = std::max(0, std::min(roi->height, im->height - r.y));
+    }
+    return r;
+}
+std::vector<int> channelsOf(const VexImage* im) {
+    if (im->roi && im->roi->coi > 0) return {im->roi->coi};
+    std::vector<int> all;
+    for (int c = 1; c <= im->nChannels; ++c) all.push_back(c);
+    return all;
+}
+
+// Writes into `expect` what the operation does to the destination, reading
+// the source `src` (the destination's twin before the call when in place).
+void reference(const VexImage* src, VexImage* expect, Kind kind, int iterations) {
+    const Clip s = clipOf(src), d = clipOf(expect);
+    const int W = std::min(s.w, d.w), H = std::min(s.h, d.h);
+    if (W <= 0 || H <= 0) return;
+    const std::vector<int> cs = channelsOf(src), cd = channelsOf(expect);
+    const unsigned depth = src->depth;
+    if (depth != VEX_DEPTH_8U && depth != VEX_DEPTH_16U && !(depth == VEX_DEPTH_1U && cs.size() == 1)) return;
+    std::vector<bool> erodes;
+    for (int k = 0; k < iterations; ++k) {
+        if (kind == kErode) erodes.push_back(true);
+        if (kind == kDilate) erodes.push_back(false);
+        if (kind == kOpen) erodes.push_back(true), erodes.push_back(false);
+        if (kind == kClose) erodes.push_back(false), erodes.push_back(true);
+    }
+    for (size_t g = 0; g < cs.size(); ++g) {
+        std::vector<int64_t> cur(size_t(W) * H), next(cur.size());
+        for (int y = 0; y < H; ++y)
+            for (int x = 0; x < W; ++x) cur[size_t(y) * W + x] = vt::sample(src, s.x + x, s.y + y, cs[g]);
+        for (bool erode : erodes) {
+            for (int y = 0; y < H; ++y)
+                for (int x = 0; x < W; ++x) {
+                    int64_t r = erode ? INT64_MAX : INT64_MIN;
+                    for (int dy = -1; dy <= 1; ++dy)
+                        for (int dx = -1; dx <= 1; ++dx) {
+                            const int xx = x + dx, yy = y + dy;
+                            const int64_t v = xx >= 0 && xx < W && yy >= 0 && yy < H
+                                                  ? cur[size_t(yy) * W + xx]
+                                                  : borderSample(src, s.x + xx, s.y + yy, cs[g]);
+                            r = erode ? std::min(r, v) : std::max(r, v);
+                        }
+                    next[size_t(y) * W + x] = r;
+                }
+            std::swap(cur, next);
+        }
+        for (int y = 0; y < H; ++y)
+            for (int x = 0; x < W; ++x) vt::setSample(expect, d.x + x, d.y + y, cd[g], cur[size_t(y) * W + x]);
+    }
+}
+
+void randomBorders(std::mt19937& rng, VexImage* im) {
+    for (int side = 0; side < 4; ++side)
+        vexSetBorderMode(im, uniform(rng, 0, 3), 1 << side, uniform(rng, -70000, 70000));
+}
+
+// ------------------------------------------------------------------ matrix
+
+TEST(Morph, MatchesReferenceOverLayoutsAndBorders) {
+    std::mt19937 rng(20261207);
+    vt::LayoutLimits lim;
+    lim.depths = {VEX_DEPTH_1U, VEX_DEPTH_8U, VEX_DEPTH_8U, VEX_DEPTH_16U, VEX_DEPTH_16U, VEX_DEPTH_8S};
+    lim.maxChannels = 3;
+    lim.maxSize = 34;
+    lim.roiOutside = true;
+    int ran = 0, tiled = 0, inPlace = 0;
+    for (int iter = 0; iter < 700; ++iter) {
+        vt::Layout ls = vt::randomLayout(rng, lim);
+        vt::Layout ld = vt::randomLayout(rng, lim);
+        ld.depth = ls.depth, ld.nChannels = ls.nChannels, ld.order = ls.order, ld.origin = ls.origin;
+        const int sc = ls.hasRoi && ls.roi.coi > 0 ? 1 : ls.nChannels;
+        if (sc == 1 && ls.nChannels > 1) {
+            ld.hasRoi = true;
+            if (ld.roi.width == 0) ld.roi = {0, 0, 0, ld.height, ld.width};
+            ld.roi.coi = uniform(rng, 1, ld.nChannels);
+        } else if (ld.hasRoi) {
+            ld.roi.coi = 0;
+        }
+        const bool self = uniform(rng, 0, 4) == 0;
+        const Kind kind = Kind(uniform(rng, 0, 3));
+        const int iterations = uniform(rng, 1, 3);
+        SCOPED_TRACE("case " + std::to_string(iter) + ": " + kNames[kind] + " x" + std::to_string(iterations) +
+                     (self ? " in place " : " ") + vt::describe(ls) + " -> " + vt::describe(ld));
+        auto src = vt::makeImage(ls, 11u + iter);
+        randomBorders(rng, src->get());
+        std::unique_ptr<vt::ImageBase> dst, expect;
+        if (self) {
+            expect = vt::makeImage(ls, 11u + iter);  // the twin the reference reads
+            auto twin = vt::makeImage(ls, 11u + iter);
+            std::copy(src->get()->borderMode, src->get()->borderMode + 4, twin->get()->borderMode);
+            std::copy(src->get()->borderValue, src->get()->borderValue + 4, twin->get()->borderValue);
+            reference(twin->get(), expect->get(), kind, iterations);
+        } else {
+            dst = vt::makeImage(ld, 900u + iter);
+            expect = vt::makeImage(ld, 900u + iter);
+            reference(src->get(), expect->get(), kind, iterations);
+        }
+        VexImage* target = self ? src->get() : dst->get();
+        vt::ReportLog log;
+        vexSetErrStatus(VEX_StsBadArg);  // a success resets the status
+        kFns[kind](src->get(), target, iterations, nullptr);
+        EXPECT_EQ(log.size(), 0u);
+        EXPECT_EQ(vexGetErrStatus(), VEX_StsOk);
+        const vt::ImageBase& got = self ? *src : *dst;
+        ASSERT_EQ(got.bytes(), expect->bytes()) << vt::diffSamples(got.get(), expect->get());
+        ++ran;
+        tiled += ls.tiled || ld.tiled;
+        inPlace += self;
+    }
+    EXPECT_GT(tiled, 100);
+    EXPECT_GT(inPlace, 50);
+    EXPECT_EQ(ran, 700);
+}
+
+// Every border mode on every side, with its constant, alone: a flat image of
+// value 100 whose only non-flat neighbours come from one side.
+TEST(Morph, EachSideAndModeSeenThroughErodeAndDilate) {
+    for (unsigned depth : {VEX_DEPTH_8U, VEX_DEPTH_16U})
+        for (int side = 0; side < 4; ++side)
+            for (int mode = 0; mode < 4; ++mode)
+                for (int kind : {kErode, kDilate}) {
+                    SCOPED_TRACE(std::string(vt::depthName(depth)) + " side " + std::to_string(side) + " mode " +
+                                 std::to_string(mode) + " " + kNames[kind]);
+                    vt::Image src(depth, 1, 6, 7), dst(depth, 1, 6, 7);
+                    src.fillPattern(5 + side * 4 + mode);
+                    vexSetBorderMode(src.get(), VEX_BORDER_REPLICATE, VEX_SIDE_ALL, 0);
+                    vexSetBorderMode(src.get(), mode, 1 << side, kind == kErode ? 3 : 60000);
+                    vt::Image expect = dst.clone();
+                    reference(src.get(), expect.get(), Kind(kind), 1);
+                    kFns[kind](src.get(), dst.get(), 1, nullptr);
+                    EXPECT_EQ(dst.bytes(), expect.bytes()) << vt::diffSamples(dst.get(), expect.get());
+                }
+}
+
+// ------------------------------------------------------------- worked cases
+
+vt::Image flat(unsigned depth, int h, int w, int64_t v) {
+    vt::Image im(depth, 1, h, w);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) im.setSample(x, y, 1, v);
+    return im;
+}
+
+TEST(Morph, SinglePixelRemovedAndGrown) {
+    vt::Image src = flat(VEX_DEPTH_8U, 9, 9, 0), dst = flat(VEX_DEPTH_8U, 9, 9, 77);
+    src.setSample(4, 4, 1, 255);
+    vexErode(src.get(), dst.get(), 1, nullptr);
+    for (int y = 0; y < 9; ++y)
+        for (int x = 0; x < 9; ++x) ASSERT_EQ(dst.sample(x, y, 1), 0) << x << "," << y;
+    vexDilate(src.get(), dst.get(), 1, nullptr);
+    for (int y = 0; y < 9; ++y)
+        for (int x = 0; x < 9; ++x)
+            ASSERT_EQ(dst.sample(x, y, 1), std::abs(x - 4) <= 1 && std::abs(y - 4) <= 1 ? 255 : 0) << x << "," << y;
+}
+
+TEST(Morph, OpenKeepsSquareRemovesSpecks) {
+    vt::Image src = flat(VEX_DEPTH_8U, 12, 12, 10), dst = flat(VEX_DEPTH_8U, 12, 12, 0);
+    for (int y = 4; y < 7; ++y)
+        for (int x = 5; x < 8; ++x) src.setSample(x, y, 1, 200);
+    src.setSample(1, 1, 1, 250);
+    src.setSample(10, 9, 1, 250);
+    vexOpen(src.get(), dst.get(), 1, nullptr);
+    for (int y = 0; y < 12; ++y)
+        for (int x = 0; x < 12; ++x)
+            ASSERT_EQ(dst.sample(x, y, 1), x >= 5 && x < 8 && y >= 4 && y < 7 ? 200 : 10) << x << "," << y;
+}
+
+TEST(Morph, TwoIterationsEqualOneTwice) {
+    std::mt19937 rng(5);
+    for (int kind : {kOpen, kClose, kErode, kDilate}) {
+        vt::Image src(VEX_DEPTH_8U, 2, 20, 23);
+        src.fillPattern(31 + kind);
+        randomBorders(rng, src.get());
+        src.setRoi(0, 3, 2, 14, 15);
+        vt::Image a = src.clone(), b = src.clone();
+        kFns[kind](src.get(), a.get(), 2, nullptr);
+        kFns[kind](src.get(), b.get(), 1, nullptr);
+        // The second single run reads b as its own source: its ring comes from
+        // b, which outside the ROI still holds the source's pixels.
+        kFns[kind](b.get(), b.get(), 1, nullptr);
+        EXPECT_EQ(a.bytes(), b.bytes()) << kNames[kind];
+    }
+}
+
+// The second pass of an ROI inside a larger image still sees the source's
+// pixels around the ROI, not what the first pass wrote into the destination.
+TEST(Morph, RingComesFromTheSource) {
+    vt::Image src = flat(VEX_DEPTH_8U, 10, 10, 200), dst = flat(VEX_DEPTH_8U, 10, 10, 0);
+    src.setRoi(0, 3, 3, 4, 4);
+    dst.setRoi(0, 3, 3, 4, 4);
+    vexErode(src.get(), dst.get(), 2, nullptr);
+    for (int y = 0; y < 10; ++y)
+        for (int x = 0; x < 10; ++x) {
+            const bool in = x >= 3 && x < 7 && y >= 3 && y < 7;
+            ASSERT_EQ(dst.sample(x, y, 1), in ? 200 : 0) << x << "," << y;
+        }
+}
+
+TEST(Morph, TopLeftCornerWithDefaultBorderErodesToZero) {
+    vt::Image src = flat(VEX_DEPTH_8U, 5, 5, 90), dst = flat(VEX_DEPTH_8U, 5, 5, 1);
+    vexErode(src.get(), dst.get(), 1, nullptr);
+    EXPECT_EQ(dst.sample(0, 0, 1), 0);
+    EXPECT_EQ(dst.sample(2, 2, 1), 90);
+}
+
+TEST(Morph, OneBitEqualsEightBitOnBlackAndWhite) {
+    std::mt19937 rng(77);
+    for (int iter = 0; iter < 120; ++iter) {
+        const int h = uniform(rng, 1, 30), w = uniform(rng, 1, 40);
+        vt::Image b1(VEX_DEPTH_1U, 1, h, w), b8(VEX_DEPTH_8U, 1, h, w);
+        vt::Image o1 = flat(VEX_DEPTH_1U, h, w, 0), o8 = flat(VEX_DEPTH_8U, h, w, 0);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                const int v = uniform(rng, 0, 3) != 0;
+                b1.setSample(x, y, 1, v);
+                b8.setSample(x, y, 1, v * 255);
+            }
+        for (int side = 0; side < 4; ++side) {
+            const int mode = uniform(rng, 0, 3), v = uniform(rng, 0, 1);
+            vexSetBorderMode(b1.get(), mode, 1 << side, v);
+            vexSetBorderMode(b8.get(), mode, 1 << side, v * 255);
+        }
+        if (uniform(rng, 0, 1)) {
+            const int x = uniform(rng, 0, w - 1), y = uniform(rng, 0, h - 1);
+            b1.setRoi(0, x, y, h - y, w - x);
+            b8.setRoi(0, x, y, h - y, w - x);
+            o1.setRoi(0, x, y, h - y, w - x);
+            o8.setRoi(0, x, y, h - y, w - x);
+        }
+        const int kind = uniform(rng, 0, 3), it = uniform(rng, 1, 2);
+        kFns[kind](b1.get(), o1.get(), it, nullptr);
+        kFns[kind](b8.get(), o8.get(), it, nullptr);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                ASSERT_EQ(o1.sample(x, y, 1) * 255, o8.sample(x, y, 1))
+                    << "case " << iter << " " << kNames[kind] << " at " << x << "," << y;
+    }
+}
+
+TEST(Morph, InPlaceEqualsSeparateDestination) {
+    std::mt19937 rng(9);
+    for (unsigned depth : {VEX_DEPTH_1U, VEX_DEPTH_8U, VEX_DEPTH_16U})
+        for (int kind = 0; kind < 4; ++kind) {
+            const int nch = depth == VEX_DEPTH_1U ? 1 : 3;
+            vt::Image src(depth, nch, 17, 19);
+            src.fillPattern(3 + kind);
+            randomBorders(rng, src.get());
+            src.setRoi(0, 2, 1, 13, 15);
+            vt::Image separate = src.clone(), inPlace = src.clone();
+            kFns[kind](src.get(), separate.get(), 2, nullptr);
+            kFns[kind](inPlace.get(), inPlace.get(), 2, nullptr);
+            EXPECT_EQ(separate.bytes(), inPlace.bytes()) << kNames[kind] << " " << vt::depthName(depth);
+        }
+}
+
+// Two headers over one buffer whose regions are shifted against each other.
+TEST(Morph, OverlappingRegionsOfOneBuffer) {
+    vt::Image base(VEX_DEPTH_8U, 1, 16, 16);
+    base.fillPattern(4);
+    vt::Image copy = base.clone();
+    VexImage other = *base.get();
+    VexROI srcRoi{0, 1, 0, 12, 12}, dstRoi{0, 3, 2, 12, 12};
+    other.roi = &srcRoi;
+    VexImage target = *base.get();
+    target.roi = &dstRoi;
+    copy.setRoi(0, 1, 0, 12, 12);
+    vt::Image expect = base.clone();
+    expect.setRoi(0, 3, 2, 12, 12);
+    reference(copy.get(), expect.get(), kDilate, 2);
+    vexDilate(&other, &target, 2, nullptr);
+    VexROI* roi = expect.get()->roi;
+    expect.get()->roi = nullptr;
+    EXPECT_EQ(vt::diffSamples(base.get(), expect.get()), "");
+    vexDeleteROI(roi);
+}
+
+TEST(Morph, TiledEqualsUntiled) {
+    std::mt19937 rng(12);
+    for (int iter = 0; iter < 40; ++iter) {
+        const unsigned depth = iter % 3 == 0 ? VEX_DEPTH_1U : iter % 3 == 1 ? VEX_DEPTH_8U : VEX_DEPTH_16U;
+        const int nch = depth == VEX_DEPTH_1U ? 1 : uniform(rng, 1, 3);
+        const int h = uniform(rng, 5, 40), w = uniform(rng, 5, 40), tw = 8 * uniform(rng, 1, 3), th = 8 * uniform(rng, 1, 3);
+        const int order = uniform(rng, 0, 1);
+        vt::Image a(depth, nch, h, w, order), ad(depth, nch, h, w, order);
+        vt::TiledImage t(depth, nch, h, w, tw, th, order), td(depth, nch, h, w, tw, th, order);
+        a.fillPattern(iter), t.fillPattern(iter), ad.fillPattern(100 + iter), td.fillPattern(100 + iter);
+        for (int side = 0; side < 4; ++side) {
+            const int m = uniform(rng, 0, 3), v = uniform(rng, 0, 65535);
+            vexSetBorderMode(a.get(), m, 1 << side, v);
+            vexSetBorderMode(t.get(), m, 1 << side, v);
+        }
+        const int x = uniform(rng, 0, w - 2), y = uniform(rng, 0, h - 2);
+        for (vt::ImageBase* im : {static_cast<vt::ImageBase*>(&a), static_cast<vt::ImageBase*>(&t),
+                                  static_cast<vt::ImageBase*>(&ad), static_cast<vt::ImageBase*>(&td)})
+            im->setRoi(0, x, y, h - y, w - x);
+        const int kind = uniform(rng, 0, 3);
+        kFns[kind](a.get(), ad.get(), 2, nullptr);
+        kFns[kind](t.get(), td.get(), 2, nullptr);
+        ASSERT_EQ(vt::diffSamples(ad.get(), td.get()), "") << "case " << iter;
+        EXPECT_EQ(td.outstanding(), 0);
+        EXPECT_EQ(t.outstanding(), 0);
+        EXPECT_EQ(td.releaseMismatches(), 0);
+    }
+}
+
+// ------------------------------------------------------------------ checks
+
+void noTile(const VexImage*, int, int, int) {}
+
+// Fault k is tested with every later fault present as well, so each text
+// proves its place in the order.
+TEST(Morph, ChecksInOrder) {
+    const char* const texts[] = {
+        "Null SRC image header",
+        "Null DST image header",
+        "Specify exactly SRC image mode (non-tile/tile)",
+        "Specify exactly DST image mode (non-tile/tile)",
+        "Illegal SRC tile info contents",
+        "Illegal DST tile info contents",
+        "Illegal number of of iterations",
+        "Mapping must be NULL",
+        "Illegal SRC image header contents",
+        "Illegal DST image header contents",
+        "SRC and DST depth are not compatible",
+        "SRC and DST order are not compatible",
+        "SRC and DST orign are not compatible",
+        "SRC and DST number of channels are not compatible",
+    };
+    const int n = int(sizeof texts / sizeof texts[0]);
+    for (int kind = 0; kind < 4; ++kind)
+        for (int k = 0; k < n; ++k) {
+            auto on = [&](int j) { return j >= k; };
+            SCOPED_TRACE(std::string(kNames[kind]) + ": " + texts[k]);
+            vt::Image src(VEX_DEPTH_8U, 1, 8, 8);
+            vt::Image dst(on(10) ? VEX_DEPTH_16U : VEX_DEPTH_8U, on(13) ? 3 : 1, 8, 8,
+                          on(11) ? VEX_DATA_ORDER_PLANE : VEX_DATA_ORDER_PIXEL, 4,
+                          on(12) ? VEX_ORIGIN_BL : VEX_ORIGIN_TL);
+            dst.fillPattern(2);
+            const auto before = dst.bytes();
+            VexTileInfo srcTiles{noTile, 0, nullptr, 8, 8}, dstTiles{noTile, 0, nullptr, 8, 8};
+            VexImage* s = src.get();
+            VexImage* d = dst.get();
+            char* sData = s->imageData;
+            char* dData = d->imageData;
+            if (on(4)) s->tileInfo = &srcTiles, s->imageData = nullptr, srcTiles.callBack = nullptr;
+            if (on(2)) s->tileInfo = &srcTiles, s->imageData = sData;
+            if (on(5)) d->tileInfo = &dstTiles, d->imageData = nullptr, dstTiles.height = 0;
+            if (on(3)) d->tileInfo = &dstTiles, d->imageData = dData;
+            if (on(8)) s->align = 5;
+            if (on(9)) d->width = 0;
+            const int iterations = on(6) ? 0 : 1;
+            const VexMapping mapping{0, 0};
+            {
+                vt::ReportLog log;
+                kFns[kind](on(0) ? nullptr : s, on(1) ? nullptr : d, iterations, on(7) ? &mapping : nullptr);
+                ASSERT_EQ(log.size(), 1u);
+                EXPECT_EQ(log[0].context, texts[k]);
+                EXPECT_EQ(log[0].status, VEX_StsBadArg);
+                EXPECT_EQ(log[0].funcName, kNames[kind]);
+                EXPECT_EQ(log[0].file, kNames[kind]);
+            }
+            s->tileInfo = nullptr, s->imageData = sData, s->align = 4;
+            d->tileInfo = nullptr, d->imageData = dData, d->width = 8;
+            EXPECT_EQ(dst.bytes(), before);
+            vexSetErrStatus(VEX_StsOk);
+        }
+}
+
+TEST(Morph, UnsupportedDepthsAndEmptyRegionsDoNothingAndLeaveStatusZero) {
+    for (unsigned depth : {VEX_DEPTH_8S, VEX_DEPTH_16S, VEX_DEPTH_32S}) {
+        vt::Image src(depth, 1, 6, 6), dst(depth, 1, 6, 6);
+        src.fillPattern(1), dst.fillPattern(2);
+        const auto before = dst.bytes();
+        vt::ReportLog log;
+        vexSetErrStatus(VEX_StsError);
+        vexDilate(src.get(), dst.get(), 1, nullptr);
+        EXPECT_EQ(log.size(), 0u);
+        EXPECT_EQ(vexGetErrStatus(), VEX_StsOk);
+        EXPECT_EQ(dst.bytes(), before);
+    }
+    vt::Image src(VEX_DEPTH_8U, 1, 6, 6), dst(VEX_DEPTH_8U, 1, 6, 6);
+    dst.fillPattern(3);
+    const auto before = dst.bytes();
+    src.setRoi(0, 7, 0, 2, 2);  // starts past the image: empty
+    vt::ReportLog log;
+    vexSetErrStatus(VEX_StsError);
+    vexErode(src.get(), dst.get(), 1, nullptr);
+    EXPECT_EQ(log.size(), 0u);
+    EXPECT_EQ(vexGetErrStatus(), VEX_StsOk);
+    EXPECT_EQ(dst.bytes(), before);
+}
+
+TEST(Morph, UndeliveredTilesAreReported) {
+    for (int which = 0; which < 2; ++which) {
+        vt::TiledImage src(VEX_DEPTH_8U, 1, 16, 16, 8, 8), dst(VEX_DEPTH_8U, 1, 16, 16, 8, 8);
+        src.fillPattern(1), dst.fillPattern(2);
+        const auto before = dst.bytes();
+        if (which == 0)
+            src.refuse(1, 1, VEX_TILE_GET_READ);
+        else
+            dst.refuse(1, 0, VEX_TILE_GET_WRITE);
+        vt::ReportLog log;
+        vexErode(src.get(), dst.get(), 1, nullptr);
+        ASSERT_GE(log.size(), 1u);
+        EXPECT_EQ(log[0].status, VEX_StsError);
+        EXPECT_EQ(log[0].context, which == 0 ? "Error get tile to read" : "Error get tile to write");
+        EXPECT_EQ(log[0].funcName, "vexErode");
+        if (which == 0) {
+            EXPECT_EQ(dst.bytes(), before);
+        }
+        EXPECT_EQ(src.outstanding(), 0);
+        EXPECT_EQ(dst.outstanding(), 0);
+        vexSetErrStatus(VEX_StsOk);
+    }
+}
+
+}  // namespace
