@@ -154,10 +154,11 @@ if [ "$group" = demo ]; then
 $expected
 EOF
   written=$(ls out | grep -c '\.png$')
-  [ "$written" -eq "$n" ] && pass || fail "demo wrote $written PNG files, expected $n"
-  # One line per step (00 to 38) and no failed step.
+  # (At least: the families' own steps follow and are checked below.)
+  [ "$written" -ge "$n" ] && pass || fail "demo wrote $written PNG files, expected $n or more"
+  # One line per step (00 to 38 at least) and no failed step.
   steps=$(grep -cE '^[0-9][0-9] ' demo-stdout.txt)
-  [ "$steps" -eq 39 ] && pass || fail "demo printed $steps step lines, expected 39"
+  [ "$steps" -ge 39 ] && pass || fail "demo printed $steps step lines, expected 39 or more"
   grep -q FAILED demo-stdout.txt && fail "a demo step failed" || pass
   grep -qE '^01 .*vexCopy.* ms ' demo-stdout.txt && pass || fail "step lines lack the operation and time"
   # A few results checked against direct library calls.
@@ -168,6 +169,14 @@ EOF
   t "not" "$check" expect not out/00-pattern-rgb.png out/26-not.png changed=1
   t "threshold gray" "$check" expect threshold out/00-pattern-gray.png out/33-threshold-gray-128.png threshold=128
   t "16U rshift" "$check" expect rshift out/00-pattern-gray16.png out/36-gray16-rshift-4.png shift=4
+  # geometric transforms: the zoom panels, the rotations and the decimations
+  t "demo zoom panels" "$check" size out/*-zoom-x3-nn-linear-cubic.png 192 773 3 8
+  t "demo rotate 30" "$check" expect rotate out/00-pattern-rgb.png out/*-rotate-30-linear.png angle=3000 interp=1 \
+    xShift=255 yShift=191 changed=1
+  t "demo rotate 90" "$check" expect rotate out/00-pattern-rgb.png out/*-rotate-90-exact.png angle=9000 interp=0 \
+    xShift=255 yShift=191 changed=1
+  t "demo decimate" "$check" expect decimate out/00-pattern-rgb.png out/*-decimate-2-3-linear.png factor=2/3 interp=1
+  t "demo decimate cubic" "$check" size out/*-decimate-2-3-cubic.png 256 341 3 8
   # Small size and default directory.
   mkdir small && cd small || exit 1
   t "demo --size" "$vex" demo --size 32x48 && {
@@ -226,6 +235,24 @@ if [ "$group" = ops ]; then
   op "threshold" threshold g.png o.png --threshold 128 -- threshold g.png o.png threshold=128 changed=1
   op "threshold coi" threshold a.png o.png --threshold 100 --coi 2 -- threshold a.png o.png threshold=100 coi=2 changed=1
   op "threshold 16U" threshold g16.pgm o3.png --threshold 30000 -- threshold g16.pgm o3.png threshold=30000 changed=1
+  # zoom, decimation, rotation
+  op "zoom x3 nn" zoom a.png o.png --factor 3/1 --interp nn -- zoom a.png o.png factor=3/1 interp=0
+  t "zoom x3 shape" "$check" size o.png 141 189 3 8
+  op "zoom 5/2 3/2 linear roi" zoom ga.png o.png --factor 5/2 --yfactor 3/2 --src-roi 3,4,21,17 -- \
+    zoom ga.png o.png factor=5/2 yfactor=3/2 src-roi=3,4,21,17
+  op "zoom cubic 16U" zoom g16.pgm o.png --factor 2/1 --interp cubic -- zoom g16.pgm o.png factor=2/1 interp=2
+  op "zoom coi" zoom a.png o.png --factor 2/1 --coi 2 -- zoom a.png o.png factor=2/1 coi=2
+  op "decimate 2/3" decimate a.png o.png --factor 2/3 -- decimate a.png o.png factor=2/3 interp=1
+  t "decimate 2/3 shape" "$check" size o.png 31 42 3 8
+  op "decimate cubic 16U" decimate g16.pgm o.png --factor 3/4 --yfactor 1/2 --interp cubic -- \
+    decimate g16.pgm o.png factor=3/4 yfactor=1/2 interp=2
+  op "decimate nn" decimate a.png o.png --factor 1/3 --interp 0 -- decimate a.png o.png factor=1/3 interp=0
+  op "rotate 30" rotate a.png o.png --angle 30 -- rotate a.png o.png angle=3000 interp=1 changed=1
+  op "rotate hundredths cubic" rotate a.png o.png --angle -4550 --hundredths --interp cubic --cx 5 --cy 7 -- \
+    rotate a.png o.png angle=-4550 interp=2 xShift=5 yShift=7 changed=1
+  op "rotate 90 16U" rotate g16.pgm o.png --angle 90 --interp nn --size 70x50 -- rotate g16.pgm o.png angle=9000 interp=0 changed=1
+  op "rotate 0 copies" rotate a.png o.png --angle 360 -- rotate a.png o.png angle=36000
+  t "rotate 0 equals input" "$check" same a.png o.png
   # timing flag and info
   t "time flag" "$vex" not a.png o.png --time && { grep -qE '^vexNot: [0-9.]+ ms$' out.txt && pass || fail "--time output: $(cat out.txt)"; }
   t "info" "$vex" info a.png g16.pgm
@@ -287,9 +314,19 @@ if [ "$group" = errors ]; then
     "$vex" threshold a.png o.png --threshold 1 --base z16.ppm
   e "threshold channels" 1 "vexThreshold: Bad argument: The mismath of number channels" \
     "$vex" threshold a.png o.png --threshold 1 --base g.png
+  e "zoom shrink" 1 "vexZoom: Bad argument: xU < xL || yU < yL" "$vex" zoom a.png o.png --factor 1/2
+  e "zoom interp" 1 "vexZoom: Bad argument: interpolate != VEX_INTER_NN && interpolate != VEX_INTER_LINEAR && interpolate != VEX_INTER_CUBIC" \
+    "$vex" zoom a.png o.png --factor 2/1 --interp 7
+  e "zoom factor text" 2 "bad value '2:1' for --factor" "$vex" zoom a.png o.png --factor 2:1
+  e "zoom interp name" 2 "bad value 'bilinear' for --interp" "$vex" zoom a.png o.png --factor 2/1 --interp bilinear
+  e "decimate grow" 1 "vexDecimate: Bad argument: xU > xL" "$vex" decimate a.png o.png --factor 3/2 --yfactor 1/2
+  e "decimate zero" 1 "vexDecimate: Bad argument: xU <= 0" "$vex" decimate a.png o.png --factor 0/2 --yfactor 1/2
+  e "rotate angle" 2 "bad value '30deg' for --angle" "$vex" rotate a.png o.png --angle 30deg
+  e "rotate hundredths" 2 "expected an integer with --hundredths" "$vex" rotate a.png o.png --angle 30.5 --hundredths
+  e "rotate interp" 1 "vexRotate: Bad argument: interpolate != VEX_INTER_NN" "$vex" rotate a.png o.png --angle 10 --interp 3
   # help (0)
   t "help" "$vex" --help
-  for c in copy set exchange mirror add adds sub subs mul muls square abs and or xor ands ors xors not lshift rshift threshold demo info; do
+  for c in copy set exchange mirror add adds sub subs mul muls square abs and or xor ands ors xors not lshift rshift threshold zoom decimate rotate demo info; do
     grep -qE "^  $c( |\()" out.txt && pass || fail "--help does not list $c"
   done
   grep -q "3  I/O error" out.txt && pass || fail "--help lacks the exit codes"
@@ -297,6 +334,8 @@ if [ "$group" = errors ]; then
   grep -q -- "--swapOperands" out.txt && grep -q "vexSubtractS" out.txt && pass || fail "subs --help: $(cat out.txt)"
   t "mirror help" "$vex" mirror --help
   grep -q -- "--flipAxis, --axis" out.txt && pass || fail "mirror --help lacks the alias"
+  t "rotate help" "$vex" rotate --help
+  grep -q -- "--hundredths" out.txt && grep -q "vexRotate" out.txt && pass || fail "rotate --help: $(cat out.txt)"
   finish
 fi
 
