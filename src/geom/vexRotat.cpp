@@ -13,6 +13,18 @@ namespace {
 
 const OwnSite kRotate{"vexRotate", "vexRotat"};
 
+// Row buffers of the linear routine: per column and per element.
+struct RotRowBuffers {
+    double* ix;  // -1 outside the image
+    double* iy;
+    double* fx;
+    double* fy;
+    float *g00, *g01, *g10, *g11;
+    double* ex;
+    double* ey;
+    int* out;
+};
+
 struct RotPlan {
     int imgW, imgH;  // source image
     int rx, ry;      // source region corner: destination (j, i) is at (rx + j, ry + i)
@@ -21,6 +33,9 @@ struct RotPlan {
     double c, s, tx, ty;
     double* cx;  // c * x per destination column
     double* sx;  // s * x per destination column
+    double* px;  // source positions of one row of a piece
+    double* py;
+    RotRowBuffers rows;
 };
 
 // Puts the origin fields back when the work ends.
@@ -42,26 +57,46 @@ inline void ownRotPos(const RotPlan& r, int j, int i, double* px, double* py) {
     *py = r.sx[j] + r.c * y + r.ty;
 }
 
+// The positions of destination columns [j0, j0 + n) of row i, in the same
+// order of operations as ownRotPos.
+OWN_CLONES void ownRotRow(const double* __restrict cx, const double* __restrict sx, double sy,
+                          double cy, double tx, double ty, double* __restrict px,
+                          double* __restrict py, int n) {
+    for (int k = 0; k < n; ++k) {
+        px[k] = cx[k] - sy + tx;
+        py[k] = sx[k] + cy + ty;
+    }
+}
+
 template <class T>
 inline const T* ownAt(const OwnPix& s, int x, int y) {
     return s.row<T>(y) + int64_t(x - s.x0) * s.ps;
 }
 
+// Round half to even of a value known to be small (|v| < 2^51).
+inline int ownRne(double v) {
+    const double k = 6755399441055744.0;
+    return static_cast<int>((v + k) - k);
+}
+
 // Nearest neighbour: index = round-half-even(v + 0.00001 - 0.5) above
-// -0.00001, else -1 (0.5 already folded into tx, ty).
-inline int ownRotNearestIndex(double v) {
-    return v > -0.00001 ? ownIdx(v) : -1;
+// -0.00001, else -1 (0.5 already folded into tx, ty); -1 also far outside.
+inline int ownRotNearestIndex(double v, int size) {
+    if (!(v > -0.00001) || !(v < size + 1.0)) return -1;
+    return ownRne(v + 0.00001 - 0.5);
 }
 
 template <class T>
 void ownRotNearest(const RotPlan& r, const OwnPix& s, const OwnPix& d, const OwnRect& pc, int nc) {
+    double* px = r.px;
+    double* py = r.py;
     for (int i = pc.y; i < pc.y + pc.h; ++i) {
+        const double y = r.ry + i;
+        ownRotRow(r.cx + pc.x, r.sx + pc.x, r.s * y, r.c * y, r.tx, r.ty, px, py, pc.w);
         T* out = d.rowW<T>(i);
-        for (int j = pc.x; j < pc.x + pc.w; ++j) {
-            double px, py;
-            ownRotPos(r, j, i, &px, &py);
-            const int X = ownRotNearestIndex(px), Y = ownRotNearestIndex(py);
-            T* o = out + int64_t(j - pc.x) * d.ps;
+        for (int j = 0; j < pc.w; ++j) {
+            const int X = ownRotNearestIndex(px[j], r.imgW), Y = ownRotNearestIndex(py[j], r.imgH);
+            T* o = out + int64_t(j) * d.ps;
             if (X >= 0 && X < r.imgW && Y >= 0 && Y < r.imgH) {
                 const T* q = ownAt<T>(s, X, Y);
                 for (int c = 0; c < nc; ++c) o[c] = q[c];
@@ -73,44 +108,109 @@ void ownRotNearest(const RotPlan& r, const OwnPix& s, const OwnPix& d, const Own
 }
 
 // Result rounding of linear and cubic: nearest integer to v + 0.00001
-// (ties to even), clamped to the depth.
+// (ties to even), clamped to the depth (clamping first gives the same).
 template <class T>
 inline T ownRotStore(double v, double maxv) {
-    double q = ownRoundEven(v + 0.00001);
+    double q = v + 0.00001;
     q = q < 0.0 ? 0.0 : q > maxv ? maxv : q;
-    return static_cast<T>(static_cast<int>(q));
+    return static_cast<T>(ownRne(q));
 }
 
 inline bool ownRotInside(double px, double py, int w, int h) {
     return px > -0.00001 && px <= w - 1 && py > -0.00001 && py <= h - 1;
 }
 
+// Linear, in three passes per row so that the arithmetic vectorises: the
+// indices and fractions of every column (positions outside the image get
+// index 0 and a flag), the four samples of every element gathered (zeros
+// outside, which give 0), then the blend and the rounding.
+OWN_CLONES void ownLinearIndex(const double* __restrict px, const double* __restrict py, int w,
+                               int h, double* __restrict ix, double* __restrict iy,
+                               double* __restrict fx, double* __restrict fy, int n) {
+    const double k = 6755399441055744.0;
+    for (int j = 0; j < n; ++j) {
+        const double x = px[j], y = py[j];
+        const double m = ((x > -0.00001) & (x <= w - 1) & (y > -0.00001) & (y <= h - 1)) ? 1.0 : 0.0;
+        const double xc = std::min(std::max(x, 0.0), double(w - 1));
+        const double yc = std::min(std::max(y, 0.0), double(h - 1));
+        // Index = round-half-even(v + 0.00001 - 0.5), lowered at the last column.
+        const double cx = std::min(((xc + 0.00001 - 0.5) + k) - k, double(w - 2));
+        const double cy = std::min(((yc + 0.00001 - 0.5) + k) - k, double(h - 2));
+        // Outside (m = 0): column index -1 and fractions 0; times 1 keeps
+        // the inside values exact.
+        ix[j] = cx * m - (1.0 - m);
+        iy[j] = cy * m;
+        fx[j] = (x - cx) * m;
+        fy[j] = (y - cy) * m;
+    }
+}
+OWN_CLONES void ownLinearBlend(const float* __restrict g00, const float* __restrict g01,
+                               const float* __restrict g10, const float* __restrict g11,
+                               const double* __restrict fx, const double* __restrict fy,
+                               int* __restrict out, double maxv, int n) {
+    const double k = 6755399441055744.0;
+    for (int e = 0; e < n; ++e) {
+        const double p00 = g00[e], p01 = g01[e], p10 = g10[e], p11 = g11[e];
+        const double top = p00 + (p01 - p00) * fx[e];
+        const double bottom = p10 + (p11 - p10) * fx[e];
+        const double q = std::min(std::max(top + (bottom - top) * fy[e] + 0.00001, 0.0), maxv);
+        out[e] = static_cast<int>((q + k) - k);
+    }
+}
+
 template <class T>
 void ownRotLinear(const RotPlan& r, const OwnPix& s, const OwnPix& d, const OwnRect& pc, int nc,
                   double maxv) {
     const int64_t ps = s.ps;
+    const int64_t step = s.step / int64_t(sizeof(T));
+    const RotRowBuffers& b = r.rows;
     for (int i = pc.y; i < pc.y + pc.h; ++i) {
-        T* out = d.rowW<T>(i);
-        for (int j = pc.x; j < pc.x + pc.w; ++j) {
-            double px, py;
-            ownRotPos(r, j, i, &px, &py);
-            T* o = out + int64_t(j - pc.x) * d.ps;
-            if (!ownRotInside(px, py, r.imgW, r.imgH)) {
-                for (int c = 0; c < nc; ++c) o[c] = 0;
+        const double y = r.ry + i;
+        ownRotRow(r.cx + pc.x, r.sx + pc.x, r.s * y, r.c * y, r.tx, r.ty, r.px, r.py, pc.w);
+        ownLinearIndex(r.px, r.py, r.imgW, r.imgH, b.ix, b.iy, b.fx, b.fy, pc.w);
+        if (nc == 1) {
+            // One channel: the fractions per column are those per element.
+            for (int j = 0; j < pc.w; ++j) {
+                const int X = static_cast<int>(b.ix[j]);
+                if (X < 0) {
+                    b.g00[j] = b.g01[j] = b.g10[j] = b.g11[j] = 0.0f;
+                    continue;
+                }
+                const T* a = ownAt<T>(s, X, static_cast<int>(b.iy[j]));
+                b.g00[j] = a[0];
+                b.g01[j] = a[ps];
+                b.g10[j] = a[step];
+                b.g11[j] = a[step + ps];
+            }
+        }
+        for (int j = 0; j < pc.w && nc > 1; ++j) {
+            const int e0 = j * nc;
+            const int X = static_cast<int>(b.ix[j]);
+            if (X < 0) {
+                for (int c = 0; c < nc; ++c) {
+                    b.g00[e0 + c] = b.g01[e0 + c] = b.g10[e0 + c] = b.g11[e0 + c] = 0.0f;
+                    b.ex[e0 + c] = b.ey[e0 + c] = 0.0;
+                }
                 continue;
             }
-            int ix = ownIdx(px), iy = ownIdx(py);
-            if (ix == r.imgW - 1) --ix;
-            if (iy == r.imgH - 1) --iy;
-            const double fx = px - ix, fy = py - iy;
-            const T* a = ownAt<T>(s, ix, iy);
-            const T* b = ownAt<T>(s, ix, iy + 1);
+            const T* a = ownAt<T>(s, X, static_cast<int>(b.iy[j]));
             for (int c = 0; c < nc; ++c) {
-                const double p00 = a[c], p01 = a[ps + c], p10 = b[c], p11 = b[ps + c];
-                const double top = p00 + (p01 - p00) * fx;
-                const double bottom = p10 + (p11 - p10) * fx;
-                o[c] = ownRotStore<T>(top + (bottom - top) * fy, maxv);
+                b.g00[e0 + c] = a[c];
+                b.g01[e0 + c] = a[ps + c];
+                b.g10[e0 + c] = a[step + c];
+                b.g11[e0 + c] = a[step + ps + c];
+                b.ex[e0 + c] = b.fx[j];
+                b.ey[e0 + c] = b.fy[j];
             }
+        }
+        const int n = pc.w * nc;
+        ownLinearBlend(b.g00, b.g01, b.g10, b.g11, nc == 1 ? b.fx : b.ex, nc == 1 ? b.fy : b.ey, b.out, maxv, n);
+        T* out = d.rowW<T>(i);
+        if (d.ps == nc) {
+            for (int e = 0; e < n; ++e) out[e] = static_cast<T>(b.out[e]);
+        } else {
+            for (int j = 0; j < pc.w; ++j)
+                for (int c = 0; c < nc; ++c) out[int64_t(j) * d.ps + c] = static_cast<T>(b.out[j * nc + c]);
         }
     }
 }
@@ -128,26 +228,31 @@ template <class T>
 void ownRotCubic(const RotPlan& r, const OwnPix& s, const OwnPix& d, const OwnRect& pc, int nc,
                  double maxv) {
     const int64_t ps = s.ps;
+    const int64_t step = s.step / int64_t(sizeof(T));
+    double* px = r.px;
+    double* py = r.py;
     for (int i = pc.y; i < pc.y + pc.h; ++i) {
+        const double y = r.ry + i;
+        ownRotRow(r.cx + pc.x, r.sx + pc.x, r.s * y, r.c * y, r.tx, r.ty, px, py, pc.w);
         T* out = d.rowW<T>(i);
-        for (int j = pc.x; j < pc.x + pc.w; ++j) {
-            double px, py;
-            ownRotPos(r, j, i, &px, &py);
-            T* o = out + int64_t(j - pc.x) * d.ps;
-            if (!ownRotInside(px, py, r.imgW, r.imgH)) {
+        for (int j = 0; j < pc.w; ++j) {
+            const double x0 = px[j], y0 = py[j];
+            T* o = out + int64_t(j) * d.ps;
+            if (!ownRotInside(x0, y0, r.imgW, r.imgH)) {
                 for (int c = 0; c < nc; ++c) o[c] = 0;
                 continue;
             }
             // The window ix-1..ix+2 kept inside the image, d measured from its centre.
-            const int ix = std::clamp(ownIdx(px), 1, r.imgW - 3);
-            const int iy = std::clamp(ownIdx(py), 1, r.imgH - 3);
+            const int ix = std::clamp(ownRne(x0 + 0.00001 - 0.5), 1, r.imgW - 3);
+            const int iy = std::clamp(ownRne(y0 + 0.00001 - 0.5), 1, r.imgH - 3);
             double wx[4], wy[4];
-            ownCubicWeights(px - ix, wx);
-            ownCubicWeights(py - iy, wy);
+            ownCubicWeights(x0 - ix, wx);
+            ownCubicWeights(y0 - iy, wy);
+            const T* a = ownAt<T>(s, ix - 1, iy - 1);
             for (int c = 0; c < nc; ++c) {
                 double v = 0.0;
                 for (int k = 0; k < 4; ++k) {
-                    const T* q = ownAt<T>(s, ix - 1, iy - 1 + k) + c;
+                    const T* q = a + step * k + c;
                     v += wy[k] * (wx[0] * q[0] + wx[1] * q[ps] + wx[2] * q[2 * ps] + wx[3] * q[3 * ps]);
                 }
                 o[c] = ownRotStore<T>(v, maxv);
@@ -162,7 +267,7 @@ void ownRotBits(const RotPlan& r, const OwnPix& s, const OwnPix& d, const OwnRec
         for (int j = pc.x; j < pc.x + pc.w; ++j) {
             double px, py;
             ownRotPos(r, j, i, &px, &py);
-            const int X = ownRotNearestIndex(px), Y = ownRotNearestIndex(py);
+            const int X = ownRotNearestIndex(px, r.imgW), Y = ownRotNearestIndex(py, r.imgH);
             int v = 0;
             if (X >= 0 && X < r.imgW && Y >= 0 && Y < r.imgH)
                 v = ownGetBit(s.data + s.step * (Y - s.y0), s.bit + (X - s.x0));
@@ -413,7 +518,26 @@ extern "C" VEXAPI void vexRotate(VexImage* srcImage, VexImage* dstImage, int ang
     OwnTemp temp;
     r.cx = temp.get<double>(r.W);
     r.sx = temp.get<double>(r.W);
-    if (!r.cx || !r.sx) {
+    r.px = temp.get<double>(r.W);
+    r.py = temp.get<double>(r.W);
+    bool ok = r.cx && r.sx && r.px && r.py;
+    if (interp == VEX_INTER_LINEAR && depth != VEX_DEPTH_1U) {
+        const int64_t n = int64_t(r.W) * std::max(1, dstImage->nChannels);
+        RotRowBuffers& b = r.rows;
+        b.ix = temp.get<double>(r.W);
+        b.iy = temp.get<double>(r.W);
+        b.fx = temp.get<double>(r.W);
+        b.fy = temp.get<double>(r.W);
+        b.g00 = temp.get<float>(4 * n);
+        b.ex = temp.get<double>(2 * n);
+        b.out = temp.get<int>(n);
+        ok = ok && b.ix && b.iy && b.fx && b.fy && b.g00 && b.ex && b.out;
+        if (ok) {
+            b.g01 = b.g00 + n, b.g10 = b.g01 + n, b.g11 = b.g10 + n;
+            b.ey = b.ex + n;
+        }
+    }
+    if (!ok) {
         ownGeoNoMem(kRotate, __LINE__);
         return;
     }

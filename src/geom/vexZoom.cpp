@@ -28,6 +28,13 @@ struct ZoomPlan {
     float* colF;   // linear
     double* colD;  // cubic
     double* rowD;  // linear and cubic
+    // The same per element of a destination row (pixel j, channel c at
+    // j * nc + c): the tap's element index in the source row.
+    int nc, ps;
+    int* elemAt;
+    float* elemF;
+    double* elemD;
+    float* frow;  // one source row in float
 };
 
 // Extent rule: the whole destination when its last pixel still maps inside
@@ -78,6 +85,13 @@ void ownZoomTables(ZoomPlan& z, double stepX, double stepY) {
         z.rowIx[i] = tap(sy, z.sH);
         z.rowD[i] = sy - z.rowIx[i];
     }
+    for (int j = 0; j < z.W; ++j)
+        for (int c = 0; c < z.nc; ++c) {
+            const int k = j * z.nc + c;
+            z.elemAt[k] = z.colIx[j] * z.ps + c;
+            if (cubic) z.elemD[k] = z.colD[j];
+            else z.elemF[k] = z.colF[j];
+        }
 }
 
 // The four-point cubic through p0..p3 (at -1, 0, 1, 2) evaluated at d, in
@@ -113,6 +127,13 @@ OWN_CLONES void ownLerpRow(const float* a, const float* b, double fy, uint16_t* 
     ownLerpRowT(a, b, fy, out, n, 65535.0);
 }
 
+OWN_CLONES void ownStoreRow(const float* a, uint8_t* out, int n) {
+    for (int k = 0; k < n; ++k) out[k] = ownZoomStore<uint8_t>(a[k], 255.0);
+}
+OWN_CLONES void ownStoreRow(const float* a, uint16_t* out, int n) {
+    for (int k = 0; k < n; ++k) out[k] = ownZoomStore<uint16_t>(a[k], 65535.0);
+}
+
 template <class T>
 inline void ownCubicRowT(const float* __restrict r0, const float* __restrict r1,
                          const float* __restrict r2, const float* __restrict r3, double d,
@@ -129,30 +150,47 @@ OWN_CLONES void ownCubicRow(const float* r0, const float* r1, const float* r2, c
     ownCubicRowT(r0, r1, r2, r3, d, out, n, 65535.0);
 }
 
-// Horizontal pass of source row `y` over destination columns [j0, j0 + w).
+// Horizontal passes over elements k of a destination row (pixel j, channel
+// c at k = j * nc + c): `at[k]` is the element of the left (linear) or
+// centre (cubic) tap in the float copy `r` of the source row, `ps` the
+// distance between neighbouring pixels. Written for gathers.
+OWN_CLONES void ownLerpH(const float* __restrict r, const int* __restrict at, int off,
+                         const float* __restrict f, int ps, float* __restrict h, int n) {
+    for (int k = 0; k < n; ++k) {
+        const int i = at[k] - off;
+        const float a = r[i], b = r[i + ps];
+        h[k] = (b - a) * f[k] + a;
+    }
+}
+OWN_CLONES void ownCubicH(const float* __restrict r, const int* __restrict at, int off,
+                          const double* __restrict d, int ps, float* __restrict h, int n) {
+    for (int k = 0; k < n; ++k) {
+        const int i = at[k] - off;
+        h[k] = static_cast<float>(ownNewton(r[i - ps], r[i], r[i + ps], r[i + 2 * ps], d[k]));
+    }
+}
 template <class T>
-void ownZoomHorizontal(const ZoomPlan& z, const OwnPix& s, int y, int j0, int w, int nc,
-                       float* __restrict h) {
-    const T* p = s.row<T>(y);
-    const int ps = s.ps;
-    if (z.interp == VEX_INTER_LINEAR) {
-        for (int j = 0; j < w; ++j) {
-            const T* q = p + int64_t(z.colIx[j0 + j] - s.x0) * ps;
-            const float f = z.colF[j0 + j];
-            for (int c = 0; c < nc; ++c) {
-                const float a = q[c], b = q[ps + c];
-                h[j * nc + c] = (b - a) * f + a;
-            }
-        }
-        return;
-    }
-    for (int j = 0; j < w; ++j) {
-        const T* q = p + int64_t(z.colIx[j0 + j] - 1 - s.x0) * ps;
-        const double d = z.colD[j0 + j];
-        for (int c = 0; c < nc; ++c)
-            h[j * nc + c] = static_cast<float>(
-                ownNewton(q[c], q[ps + c], q[2 * ps + c], q[3 * ps + c], d));
-    }
+inline void ownToFloat(const T* __restrict p, float* __restrict r, int n) {
+    for (int k = 0; k < n; ++k) r[k] = p[k];
+}
+OWN_CLONES void ownToFloat8(const uint8_t* p, float* r, int n) { ownToFloat(p, r, n); }
+OWN_CLONES void ownToFloat16(const uint16_t* p, float* r, int n) { ownToFloat(p, r, n); }
+
+// Horizontal pass of source row `y` over destination columns [j0, j0 + w):
+// the samples the piece reads are converted to float once, then
+// interpolated through the element tables.
+template <class T>
+void ownZoomHorizontal(const ZoomPlan& z, const OwnPix& s, int y, int j0, int w, float* __restrict h) {
+    const int lo = z.interp == VEX_INTER_CUBIC ? 1 : 0, hi = z.interp == VEX_INTER_CUBIC ? 2 : 1;
+    const int first = z.colIx[j0] - lo, last = z.colIx[j0 + w - 1] + hi;
+    const T* p = s.row<T>(y) + int64_t(first - s.x0) * z.ps;
+    const int count = (last - first) * z.ps + z.nc;
+    if (sizeof(T) == 1) ownToFloat8(reinterpret_cast<const uint8_t*>(p), z.frow, count);
+    else ownToFloat16(reinterpret_cast<const uint16_t*>(p), z.frow, count);
+    // The tables count elements from the region's column 0.
+    const int off = first * z.ps, k0 = j0 * z.nc, n = w * z.nc;
+    if (z.interp == VEX_INTER_LINEAR) ownLerpH(z.frow, z.elemAt + k0, off, z.elemF + k0, z.ps, h, n);
+    else ownCubicH(z.frow, z.elemAt + k0, off, z.elemD + k0, z.ps, h, n);
 }
 
 // Linear and cubic for one piece: `rows` holds room for four float rows of
@@ -183,14 +221,15 @@ void ownZoomInterp(const ZoomPlan& z, const OwnPix& s0, const OwnPix& d0, const 
                 int b = 0;
                 while (used[b] || (tag[b] >= first && tag[b] < first + taps)) ++b;
                 float* h = rows + int64_t(b) * n;
-                ownZoomHorizontal<T>(z, s, first + k, pc.x, pc.w, L.nc, h);
+                ownZoomHorizontal<T>(z, s, first + k, pc.x, pc.w, h);
                 tag[b] = first + k;
                 used[b] = true;
                 r[k] = h;
             }
             T* out = d.rowW<T>(i);
             T* o = d.ps == L.nc ? out : tmp;
-            if (taps == 2) ownLerpRow(r[0], r[1], z.rowD[i], o, n);
+            if (taps == 2 && z.rowD[i] == 0.0) ownStoreRow(r[0], o, n);  // v = h exactly
+            else if (taps == 2) ownLerpRow(r[0], r[1], z.rowD[i], o, n);
             else ownCubicRow(r[0], r[1], r[2], r[3], z.rowD[i], o, n);
             if (o == tmp)
                 for (int j = 0; j < pc.w; ++j)
@@ -293,7 +332,13 @@ extern "C" VEXAPI void vexZoom(VexImage* srcImage, VexImage* dstImage, int xU, i
     if (z.W <= 0 || z.H <= 0) return;
 
     OwnTemp temp;
-    const int nc = dstImage->dataOrder == VEX_DATA_ORDER_PLANE ? 1 : dstImage->nChannels;
+    // Channels worked on: the smaller count (an image with a channel of
+    // interest counts 1), interleaved in pixel order, plane by plane else.
+    const bool plane = dstImage->dataOrder == VEX_DATA_ORDER_PLANE;
+    const int nc = plane ? 1 : std::min(ownCoi(srcImage) ? 1 : srcImage->nChannels,
+                                        ownCoi(dstImage) ? 1 : dstImage->nChannels);
+    z.nc = nc;
+    z.ps = plane ? 1 : srcImage->nChannels;
     z.colIx = temp.get<int>(z.W);
     z.rowIx = temp.get<int>(z.H);
     bool ok = z.colIx && z.rowIx;
@@ -305,7 +350,11 @@ extern "C" VEXAPI void vexZoom(VexImage* srcImage, VexImage* dstImage, int xU, i
         else z.colD = temp.get<double>(z.W);
         rows = temp.get<float>(int64_t(4) * z.W * nc);
         tmp = temp.get<uint16_t>(int64_t(z.W) * nc);
-        ok = ok && z.rowD && (z.colF || z.colD) && rows && tmp;
+        z.elemAt = temp.get<int>(int64_t(z.W) * nc);
+        if (interp == VEX_INTER_LINEAR) z.elemF = temp.get<float>(int64_t(z.W) * nc);
+        else z.elemD = temp.get<double>(int64_t(z.W) * nc);
+        z.frow = temp.get<float>((int64_t(z.sW) + 4) * z.ps);
+        ok = ok && z.rowD && (z.colF || z.colD) && rows && tmp && z.elemAt && (z.elemF || z.elemD) && z.frow;
     }
     if (!ok) {
         ownGeoNoMem(kZoom, __LINE__);
