@@ -35,6 +35,14 @@ void ownDecimTables(OwnDecimPlan& p, int xU, int xL, int yU, int yL) {
     };
     fill(p.colTap, p.colF, p.W, stepX, p.xFrac, p.sW);
     fill(p.rowTap, p.rowF, p.H, stepY, p.yFrac, p.sH);
+    if (p.interp != VEX_INTER_LINEAR || !p.elemAt0) return;
+    for (int j = 0; j < p.W; ++j)
+        for (int c = 0; c < p.nc; ++c) {
+            const int e = j * p.nc + c;
+            p.elemAt0[e] = p.colTap[0][j] * p.ps + c;
+            p.elemAt1[e] = p.colTap[1][j] * p.ps + c;
+            p.elemF[e] = p.colF[j];
+        }
 }
 
 namespace {
@@ -64,32 +72,67 @@ void ownDecimNearest(const OwnDecimPlan& p, const OwnPix& s, const OwnPix& d, co
     }
 }
 
+// Linear in two vectorised passes: each source row once into
+// (256 - fx) * p0 + fx * p1 per element (from an int copy of the row, so
+// that the taps are gathers), then per destination row
+// ((top * (256 - fy) + bottom * fy) >> 15) + 1) >> 1.
+OWN_CLONES void ownDecimH(const int32_t* __restrict r, const int* __restrict at0,
+                          const int* __restrict at1, const int* __restrict f, int off,
+                          uint32_t* __restrict h, int n) {
+    for (int e = 0; e < n; ++e) {
+        const uint32_t fx = static_cast<uint32_t>(f[e]);
+        h[e] = (256u - fx) * static_cast<uint32_t>(r[at0[e] - off]) + fx * static_cast<uint32_t>(r[at1[e] - off]);
+    }
+}
+OWN_CLONES void ownDecimV(const uint32_t* __restrict a, const uint32_t* __restrict b, uint32_t fy,
+                          uint32_t* __restrict out, int n) {
+    for (int e = 0; e < n; ++e) out[e] = (((a[e] * (256u - fy) + b[e] * fy) >> 15) + 1) >> 1;
+}
+template <class T>
+inline void ownToInt(const T* __restrict p, int32_t* __restrict r, int n) {
+    for (int k = 0; k < n; ++k) r[k] = p[k];
+}
+OWN_CLONES void ownToInt8(const uint8_t* p, int32_t* r, int n) { ownToInt(p, r, n); }
+OWN_CLONES void ownToInt16(const uint16_t* p, int32_t* r, int n) { ownToInt(p, r, n); }
+
 template <class T>
 void ownDecimLinear(const OwnDecimPlan& p, const OwnPix& s, const OwnPix& d, const OwnRect& pc,
                     int nc) {
-    const int* c0 = p.colTap[0] + pc.x;
-    const int* c1 = p.colTap[1] + pc.x;
-    const int* cf = p.colF + pc.x;
+    const int first = p.colTap[0][pc.x], last = p.colTap[1][pc.x + pc.w - 1];
+    const int count = (last - first) * p.ps + nc, off = first * p.ps;
+    const int k0 = pc.x * nc, n = pc.w * nc;
+    int tag[2] = {-1, -1};
+    uint32_t* rows[2] = {p.hrows, p.hrows + int64_t(p.W) * p.nc};
+    auto horizontal = [&](int y, uint32_t* h) {
+        const T* q = s.row<T>(y) + int64_t(first - s.x0) * s.ps;
+        if (sizeof(T) == 1) ownToInt8(reinterpret_cast<const uint8_t*>(q), p.irow, count);
+        else ownToInt16(reinterpret_cast<const uint16_t*>(q), p.irow, count);
+        ownDecimH(p.irow, p.elemAt0 + k0, p.elemAt1 + k0, p.elemF + k0, off, h, n);
+    };
     for (int i = pc.y; i < pc.y + pc.h; ++i) {
-        const T* a = s.row<T>(p.rowTap[0][i]);
-        const T* b = s.row<T>(p.rowTap[1][i]);
-        const uint32_t fy = static_cast<uint32_t>(p.rowF[i]);
+        const int y0 = p.rowTap[0][i], y1 = p.rowTap[1][i];
+        // The cached rows, reused while the source rows stay.
+        const uint32_t* r[2] = {nullptr, nullptr};
+        bool used[2] = {false, false};
+        const int want[2] = {y0, y1};
+        for (int k = 0; k < 2; ++k)
+            for (int b = 0; b < 2; ++b)
+                if (!r[k] && !used[b] && tag[b] == want[k]) r[k] = rows[b], used[b] = true;
+        for (int k = 0; k < 2; ++k) {
+            if (r[k]) continue;
+            const int b = used[0] ? 1 : 0;
+            horizontal(want[k], rows[b]);
+            tag[b] = want[k];
+            used[b] = true;
+            r[k] = rows[b];
+        }
+        ownDecimV(r[0], r[1], static_cast<uint32_t>(p.rowF[i]), p.out, n);
         T* out = d.rowW<T>(i);
-        for (int j = 0; j < pc.w; ++j) {
-            const int64_t x0 = int64_t(c0[j] - s.x0) * s.ps, x1 = int64_t(c1[j] - s.x0) * s.ps;
-            const uint32_t fx = static_cast<uint32_t>(cf[j]);
-            for (int c = 0; c < nc; ++c) {
-                uint32_t top, bottom;
-                if (p.xFrac) {
-                    top = (256 - fx) * a[x0 + c] + fx * a[x1 + c];
-                    bottom = (256 - fx) * b[x0 + c] + fx * b[x1 + c];
-                } else {
-                    top = 256u * a[x0 + c];
-                    bottom = 256u * b[x0 + c];
-                }
-                const uint32_t sum = p.yFrac ? top * (256 - fy) + bottom * fy : top * 256u;
-                out[int64_t(j) * d.ps + c] = static_cast<T>(((sum >> 15) + 1) >> 1);
-            }
+        if (d.ps == nc) {
+            for (int e = 0; e < n; ++e) out[e] = static_cast<T>(p.out[e]);
+        } else {
+            for (int j = 0; j < pc.w; ++j)
+                for (int c = 0; c < nc; ++c) out[int64_t(j) * d.ps + c] = static_cast<T>(p.out[j * nc + c]);
         }
     }
 }

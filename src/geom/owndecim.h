@@ -18,6 +18,16 @@ struct OwnDecimPlan {
     int* rowTap[4];
     int* colF;
     int* rowF;
+    // Linear: per element of a destination row (pixel j, channel c at
+    // j * nc + c) the two taps' element indices and the fraction; room for
+    // one source row in int and two horizontally interpolated rows.
+    int nc, ps;
+    int* elemAt0;
+    int* elemAt1;
+    int* elemF;
+    int32_t* irow;
+    uint32_t* hrows;
+    uint32_t* out;
 };
 
 // Fills the tables: coordinates start at the region's edge (plus half a

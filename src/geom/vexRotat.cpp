@@ -338,11 +338,13 @@ void ownRightCopy(const RightMap& m, const OwnPix& s, const OwnPix& d, int j0, i
         return s.data + (Y - s.y0) * s.step + (X - s.x0) * sp * int64_t(sizeof(T));
     };
     // Blocks keep the source rows a transposition walks across in cache.
-    const int B = m.xj != 0 ? 1 << 30 : 64;
-    for (int ib = i0; ib < i1; ib += B) {
-        const int ie = std::min(i1, ib + B);
-        for (int jb = j0; jb < j1; jb += B) {
-            const int je = std::min(j1, jb + B);
+    // Few source rows per block: rows a power-of-two stride apart share
+    // cache sets.
+    const int Bi = m.xj != 0 ? 1 << 30 : 256, Bj = m.xj != 0 ? 1 << 30 : 8;
+    for (int ib = i0; ib < i1; ib += Bi) {
+        const int ie = std::min(i1, ib + Bi);
+        for (int jb = j0; jb < j1; jb += Bj) {
+            const int je = std::min(j1, jb + Bj);
             for (int i = ib; i < ie; ++i) {
                 const char* q = srcAt(jb, i);
                 T* o = d.rowW<T>(i) + int64_t(jb - d.x0) * dp;

@@ -66,6 +66,22 @@ extern "C" VEXAPI void vexDecimate(VexImage* srcImage, VexImage* dstImage, int x
         p.rowF = temp.get<int>(p.H);
         ok = ok && p.colF && p.rowF;
     }
+    // Channels worked on: the smaller count (a channel of interest counts 1),
+    // interleaved in pixel order, plane by plane else.
+    const bool plane = dstImage->dataOrder == VEX_DATA_ORDER_PLANE;
+    p.nc = plane ? 1 : std::min(ownCoi(srcImage) ? 1 : srcImage->nChannels,
+                                ownCoi(dstImage) ? 1 : dstImage->nChannels);
+    p.ps = plane ? 1 : srcImage->nChannels;
+    if (p.interp == VEX_INTER_LINEAR) {
+        const int64_t n = int64_t(p.W) * p.nc;
+        p.elemAt0 = temp.get<int>(n);
+        p.elemAt1 = temp.get<int>(n);
+        p.elemF = temp.get<int>(n);
+        p.irow = temp.get<int32_t>((int64_t(p.sW) + 2) * p.ps);
+        p.hrows = temp.get<uint32_t>(2 * n);
+        p.out = temp.get<uint32_t>(n);
+        ok = ok && p.elemAt0 && p.elemAt1 && p.elemF && p.irow && p.hrows && p.out;
+    }
     if (!ok) {
         ownGeoNoMem(kDecimate, __LINE__);
         return;
