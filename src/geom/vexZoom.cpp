@@ -104,12 +104,13 @@ inline double ownNewton(double p0, double p1, double p2, double p3, double d) {
 }
 
 // Rounded and clamped output of one row: idx(v), v from the float rows.
+// Clamping before the rounding gives the same result and keeps the loop
+// free of branches.
 template <class T>
 inline T ownZoomStore(double v, double maxv) {
     const double k = 6755399441055744.0;
-    double r = ((v + 0.00001 - 0.5) + k) - k;
-    r = r < 0.0 ? 0.0 : r > maxv ? maxv : r;
-    return static_cast<T>(static_cast<int>(r));
+    const double t = std::min(std::max(v + 0.00001 - 0.5, 0.0), maxv);
+    return static_cast<T>(static_cast<int>((t + k) - k));
 }
 
 template <class T>
