@@ -104,51 +104,51 @@ inline double ownNewton(double p0, double p1, double p2, double p3, double d) {
 }
 
 // Rounded and clamped output of one row: idx(v), v from the float rows.
-// Clamping before the rounding gives the same result and keeps the loop
-// free of branches.
+// Rounded, then clamped to the depth (in integers: the values are small).
 template <class T>
-inline T ownZoomStore(double v, double maxv) {
+inline T ownZoomStore(double v, int maxv) {
     const double k = 6755399441055744.0;
-    const double t = std::min(std::max(v + 0.00001 - 0.5, 0.0), maxv);
-    return static_cast<T>(static_cast<int>((t + k) - k));
+    int q = static_cast<int>(((v + 0.00001 - 0.5) + k) - k);
+    q = q < 0 ? 0 : q > maxv ? maxv : q;
+    return static_cast<T>(q);
 }
 
 template <class T>
 inline void ownLerpRowT(const float* __restrict a, const float* __restrict b, double fy,
-                        T* __restrict out, int n, double maxv) {
+                        T* __restrict out, int n, int maxv) {
     for (int k = 0; k < n; ++k) {
         const double va = a[k], vb = b[k];
         out[k] = ownZoomStore<T>(va + (vb - va) * fy, maxv);
     }
 }
 OWN_CLONES void ownLerpRow(const float* a, const float* b, double fy, uint8_t* out, int n) {
-    ownLerpRowT(a, b, fy, out, n, 255.0);
+    ownLerpRowT(a, b, fy, out, n, 255);
 }
 OWN_CLONES void ownLerpRow(const float* a, const float* b, double fy, uint16_t* out, int n) {
-    ownLerpRowT(a, b, fy, out, n, 65535.0);
+    ownLerpRowT(a, b, fy, out, n, 65535);
 }
 
 OWN_CLONES void ownStoreRow(const float* a, uint8_t* out, int n) {
-    for (int k = 0; k < n; ++k) out[k] = ownZoomStore<uint8_t>(a[k], 255.0);
+    for (int k = 0; k < n; ++k) out[k] = ownZoomStore<uint8_t>(a[k], 255);
 }
 OWN_CLONES void ownStoreRow(const float* a, uint16_t* out, int n) {
-    for (int k = 0; k < n; ++k) out[k] = ownZoomStore<uint16_t>(a[k], 65535.0);
+    for (int k = 0; k < n; ++k) out[k] = ownZoomStore<uint16_t>(a[k], 65535);
 }
 
 template <class T>
 inline void ownCubicRowT(const float* __restrict r0, const float* __restrict r1,
                          const float* __restrict r2, const float* __restrict r3, double d,
-                         T* __restrict out, int n, double maxv) {
+                         T* __restrict out, int n, int maxv) {
     for (int k = 0; k < n; ++k)
         out[k] = ownZoomStore<T>(ownNewton(r0[k], r1[k], r2[k], r3[k], d), maxv);
 }
 OWN_CLONES void ownCubicRow(const float* r0, const float* r1, const float* r2, const float* r3,
                             double d, uint8_t* out, int n) {
-    ownCubicRowT(r0, r1, r2, r3, d, out, n, 255.0);
+    ownCubicRowT(r0, r1, r2, r3, d, out, n, 255);
 }
 OWN_CLONES void ownCubicRow(const float* r0, const float* r1, const float* r2, const float* r3,
                             double d, uint16_t* out, int n) {
-    ownCubicRowT(r0, r1, r2, r3, d, out, n, 65535.0);
+    ownCubicRowT(r0, r1, r2, r3, d, out, n, 65535);
 }
 
 // Horizontal passes over elements k of a destination row (pixel j, channel
