@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <functional>
 #include <memory>
@@ -548,6 +549,20 @@ TEST(Rotate, BottomLeftEqualsMirroredCentreTopLeft) {
         EXPECT_EQ(db.get()->origin, VEX_ORIGIN_BL);
         EXPECT_EQ(sb.get()->origin, VEX_ORIGIN_BL);
     }
+}
+
+TEST(Rotate, FarCentresGiveBlackImages) {
+    StatusReset reset;
+    const int far[][2] = {{INT_MAX - 5, INT_MAX - 7}, {INT_MIN + 5, INT_MIN + 7}, {INT_MAX, INT_MIN}};
+    for (int angle : {9000, 18000, 27000, 4500})
+        for (const auto& c : far) {
+            vt::Image s(VEX_DEPTH_8U, 1, 9, 9), d(VEX_DEPTH_8U, 1, 9, 9);
+            s.fillPattern(3), d.fillPattern(4);
+            vexRotate(s.get(), d.get(), angle, c[0], c[1], VEX_INTER_LINEAR, nullptr);
+            for (int y = 0; y < 9; ++y)
+                for (int x = 0; x < 9; ++x) ASSERT_EQ(d.sample(x, y, 1), 0) << angle << " " << c[0] << "," << c[1];
+        }
+    EXPECT_EQ(vexGetErrStatus(), VEX_StsOk);
 }
 
 TEST(Rotate, TwoRowsHighCubicRunsLinear) {

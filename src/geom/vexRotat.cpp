@@ -304,8 +304,9 @@ void ownCoverRange(int64_t a, int b, int size, int n, int* lo, int* hi) {
     } else if (a < 0 || a >= size) {
         h = 0;
     }
+    l = std::min<int64_t>(l, n);  // far centres give ranges far outside
     *lo = static_cast<int>(l);
-    *hi = static_cast<int>(std::max(l, h));
+    *hi = static_cast<int>(std::clamp<int64_t>(h, l, n));
 }
 
 // The covered rectangle of the working rectangle: columns [j0, j1), rows [i0, i1).
