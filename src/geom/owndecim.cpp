@@ -55,13 +55,29 @@ inline I ownCubic6(I p0, I p1, I p2, I p3, int t) {
            (((3 * p0 - 6 * p1 + 3 * p2) * t2) >> 8) + (((-p0 + 3 * p1 - 3 * p2 + p3) * t3) >> 8);
 }
 
+// One-channel rows sampled every `k` columns (an integer ratio): constant
+// strides the vectoriser turns into shuffles.
+template <class T, int K>
+inline void ownEvery(const T* __restrict q, T* __restrict out, int w) {
+    for (int j = 0; j < w; ++j) out[j] = q[j * K];
+}
+OWN_CLONES void ownEvery2(const uint8_t* q, uint8_t* out, int w) { ownEvery<uint8_t, 2>(q, out, w); }
+OWN_CLONES void ownEvery2(const uint16_t* q, uint16_t* out, int w) { ownEvery<uint16_t, 2>(q, out, w); }
+
 template <class T>
 void ownDecimNearest(const OwnDecimPlan& p, const OwnPix& s, const OwnPix& d, const OwnRect& pc,
                      int nc) {
     const int* col = p.colTap[0] + pc.x;
+    // Every second column: the table is not needed.
+    bool halves = nc == 1 && s.ps == 1 && d.ps == 1 && pc.w > 1;
+    for (int j = 1; j < pc.w && halves; ++j) halves = col[j] == col[0] + 2 * j;
     for (int i = pc.y; i < pc.y + pc.h; ++i) {
         const T* __restrict q = s.row<T>(p.rowTap[0][i]);
         T* __restrict out = d.rowW<T>(i);
+        if (halves) {
+            ownEvery2(q + (col[0] - s.x0), out, pc.w);
+            continue;
+        }
         if (nc == 1 && s.ps == 1 && d.ps == 1) {
             for (int j = 0; j < pc.w; ++j) out[j] = q[col[j] - s.x0];
             continue;
