@@ -253,6 +253,19 @@ const Op kOps[] = {
 #undef FZ_MORPH
 
     // (ops: geom)
+    {2, [](VexImage** h, int32_t v, const int* t, Input& in) {
+         const int xU = in.small(-1, 6), xL = in.small(-1, 4), yU = in.small(-1, 6), yL = in.small(-1, 4);
+         vexZoom(h[0], h[1], xU, xL, yU, yL, v % 4, reinterpret_cast<const VexMapping*>(t));
+     }},
+    {2, [](VexImage** h, int32_t v, const int* t, Input& in) {
+         const int xU = in.small(-1, 4), xL = in.small(-1, 9), yU = in.small(-1, 4), yL = in.small(-1, 9);
+         vexDecimate(h[0], h[1], xU, xL, yU, yL, v % 4, reinterpret_cast<const VexMapping*>(t));
+     }},
+    {2, [](VexImage** h, int32_t v, const int* t, Input& in) {
+         const int angle = v & 1 ? 9000 * in.small(-4, 4) : v;
+         const int xS = in.small(-30, 30), yS = in.small(-30, 30);
+         vexRotate(h[0], h[1], angle, xS, yS, in.small(-1, 3), reinterpret_cast<const VexMapping*>(t));
+     }},
 
     // (ops: transform)
 };

@@ -431,6 +431,27 @@ VEXAPI void vexClose(VexImage* srcImage, VexImage* dstImage, int nIterations,
 /* Zoom, decimation, rotation                                          */
 /* ------------------------------------------------------------------ */
 /* (family: geom) */
+/* Interpolation codes of zoom, decimation and rotation. */
+#define VEX_INTER_NN     0
+#define VEX_INTER_LINEAR 1
+#define VEX_INTER_CUBIC  2
+
+/* Enlarges the source region by xU/xL horizontally and yU/yL vertically (each
+   factor at least 1) into the destination region, in floating point. 8S, 16S
+   and 32S images are passed over. With a tiled destination and a mapping, only
+   the tile holding pixel (xDst, yDst) is computed. */
+VEXAPI void vexZoom(VexImage* srcImage, VexImage* dstImage, int xU, int xL, int yU, int yL,
+                    int interpolate, const VexMapping* mapping);
+/* Shrinks the source region by xU/xL and yU/yL (each factor at most 1) into the
+   destination region, in 8-bit fixed point; 1U, 8U and 16U. */
+VEXAPI void vexDecimate(VexImage* srcImage, VexImage* dstImage, int xU, int xL, int yU, int yL,
+                        int interpolate, const VexMapping* mapping);
+/* Rotates the source image about (xShift, yShift) by angle hundredths of a degree
+   into the destination region; positions outside the source give 0. Right angles
+   are exact; 0 is a copy (the mapping then selects a destination tile by its
+   column and row). */
+VEXAPI void vexRotate(VexImage* srcImage, VexImage* dstImage, int angle, int xShift, int yShift,
+                      int interpolate, const VexMapping* mapping);
 
 /* ------------------------------------------------------------------ */
 /* Two-dimensional FFT and DCT                                         */

@@ -144,6 +144,16 @@ const Op kOps[] = {
 #undef VT_MORPH
 
     // (ops: geom)
+    {"vexZoom", 2, [](VexImage** i, int v, const int* t) {
+         vexZoom(i[0], i[1], 1 + (v & 7), 1 + (v >> 3 & 3), 2 + (v >> 5 & 1), 1, v % 4, reinterpret_cast<const VexMapping*>(t));
+     }},
+    {"vexDecimate", 2, [](VexImage** i, int v, const int* t) {
+         vexDecimate(i[0], i[1], 1 + (v & 1), 2 + (v >> 1 & 7), 1, 1 + (v >> 4 & 3), v % 4, reinterpret_cast<const VexMapping*>(t));
+     }},
+    {"vexRotate", 2, [](VexImage** i, int v, const int* t) {
+         vexRotate(i[0], i[1], v & 1 ? 9000 * (v >> 1 & 3) : int(unsigned(v) * 37u), v % 29, v % 31, v % 4,
+                   reinterpret_cast<const VexMapping*>(t));
+     }},
 
     // (ops: transform)
 };

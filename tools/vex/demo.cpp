@@ -638,6 +638,40 @@ int runDemo(const std::string& outDir, int height, int width) {
     }
 
     // ---- (demo: geom)
+    {
+        // A detail around the text and the checkerboard edge, zoomed x3 with
+        // each interpolation into three panels of one image.
+        const int dw = std::max(4, W / 6), dh = std::max(4, H / 6), dx = W / 4 - dw / 4, dy = H / 4;
+        ImagePtr panels = makeImage(3 * dh, 9 * dw + 2 * 4, 3, VEX_DEPTH_8U, 255);
+        RoiScope r0(src, 0, dx, dy, dw, dh);
+        static const char* kNames[] = {"nearest neighbour", "linear", "cubic"};
+        for (int k = 0; k < 3; ++k) {
+            RoiScope r1(panels.get(), 0, k * (3 * dw + 4), 0, 3 * dw, 3 * dh);
+            std::snprintf(what, sizeof what, "vexZoom: x3 of a %dx%d detail, %s (panel %d of 3)", dh, dw,
+                          kNames[k], k + 1);
+            // The image is written once, with its three panels.
+            std::vector<Output> outs;
+            if (k == 2) outs.push_back({panels.get(), "zoom-x3-nn-linear-cubic"});
+            d.run("geom", what, outs, [&] { vexZoom(src, panels.get(), 3, 1, 3, 1, k, nullptr); });
+        }
+    }
+    {
+        ImagePtr rotated = fresh(0);
+        d.run("geom", "vexRotate: 30 degrees about the centre, linear (corners black)",
+              {{rotated.get(), "rotate-30-linear"}},
+              [&] { vexRotate(src, rotated.get(), 3000, (W - 1) / 2, (H - 1) / 2, VEX_INTER_LINEAR, nullptr); });
+        ImagePtr quarter = fresh(0);
+        d.run("geom", "vexRotate: 90 degrees about the centre, exact (uncovered parts black)",
+              {{quarter.get(), "rotate-90-exact"}},
+              [&] { vexRotate(src, quarter.get(), 9000, (W - 1) / 2, (H - 1) / 2, VEX_INTER_NN, nullptr); });
+        ImagePtr small = makeImage(H * 2 / 3, W * 2 / 3, 3, VEX_DEPTH_8U, 0);
+        d.run("geom", "vexDecimate: 2/3 in both directions, linear (the zone plate aliases)",
+              {{small.get(), "decimate-2-3-linear"}},
+              [&] { vexDecimate(src, small.get(), 2, 3, 2, 3, VEX_INTER_LINEAR, nullptr); });
+        ImagePtr smallCubic = makeImage(H * 2 / 3, W * 2 / 3, 3, VEX_DEPTH_8U, 0);
+        d.run("geom", "vexDecimate: 2/3 in both directions, cubic", {{smallCubic.get(), "decimate-2-3-cubic"}},
+              [&] { vexDecimate(src, smallCubic.get(), 2, 3, 2, 3, VEX_INTER_CUBIC, nullptr); });
+    }
 
     // ---- (demo: transform)
 

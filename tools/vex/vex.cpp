@@ -673,6 +673,109 @@ const std::vector<Command> kCommands = {
      }},
 
     // (commands: geom)
+    {"zoom", nullptr, "vexZoom",
+     "enlarge the source region by the factor U/L (U >= L) into a new image (floating point)", Shape::Derived,
+     {{"factor", nullptr, Kind::Text, nullptr, "U/L for both directions, e.g. 3/1 or 5/2 (give it as text U/L)"},
+      {"yfactor", nullptr, Kind::Text, "", "vertical U/L when it differs from --factor"},
+      {"interp", nullptr, Kind::Text, "linear", "nn, linear or cubic (or the code 0, 1, 2)"},
+      {"size", nullptr, Kind::Size, "", "destination HxW (default: the source region times the factor)"}},
+     [](Call& c) {
+         // Factors "U/L" and the interpolation by name; a bad value is a usage error.
+         auto ratio = [&](const char* name, int* u, int* l) {
+             const std::string& t = c.args->values.at(name);
+             char tail;
+             if (std::sscanf(t.c_str(), "%d/%d%c", u, l, &tail) != 2)
+                 throw ToolError(kExitUsage, "zoom: bad value '" + t + "' for --" + name + ": expected U/L, e.g. 3/2");
+         };
+         int xU, xL, yU, yL, interp = -1;
+         ratio("factor", &xU, &xL);
+         yU = xU, yL = xL;
+         if (c.args->values.count("yfactor")) ratio("yfactor", &yU, &yL);
+         const std::string in = c.args->values.at("interp");
+         interp = in == "nn" ? 0 : in == "linear" ? 1 : in == "cubic" ? 2 : -1;
+         char more;
+         if (interp < 0 && std::sscanf(in.c_str(), "%d%c", &interp, &more) != 1) throw ToolError(kExitUsage, "zoom: bad value '" + in + "' for --interp: expected nn, linear or cubic");
+         const VexImage* s = c.src[0];
+         const VexROI* r = s->roi;
+         const long long w = r && r->width < s->width - r->xOffset ? r->width : s->width - (r ? r->xOffset : 0);
+         const long long h = r && r->height < s->height - r->yOffset ? r->height : s->height - (r ? r->yOffset : 0);
+         // The default size is kept between 1 and 32768 so that bad factors
+         // still reach the library's own checks.
+         auto limit = [](long long v) { return static_cast<int>(v < 1 ? 1 : v > 32768 ? 32768 : v); };
+         int dh = limit(yL > 0 ? h * yU / yL : h), dw = limit(xL > 0 ? w * xU / xL : w);
+         if (c.args->values.count("size")) std::sscanf(c.args->values.at("size").c_str(), "%dx%d", &dh, &dw);
+         c.newDst(makeImage(dh, dw, s->nChannels, s->depth, 0));
+         vexZoom(c.src[0], c.dst[0], xU, xL, yU, yL, interp, nullptr);
+     }},
+    {"decimate", nullptr, "vexDecimate",
+     "shrink the source region by the factor U/L (U <= L) into a new image (8-bit fixed point)", Shape::Derived,
+     {{"factor", nullptr, Kind::Text, nullptr, "U/L for both directions, e.g. 2/3 or 1/2 (give it as text U/L)"},
+      {"yfactor", nullptr, Kind::Text, "", "vertical U/L when it differs from --factor"},
+      {"interp", nullptr, Kind::Text, "linear", "nn, linear or cubic (or the code 0, 1, 2)"},
+      {"size", nullptr, Kind::Size, "", "destination HxW (default: the source region times the factor)"}},
+     [](Call& c) {
+         auto ratio = [&](const char* name, int* u, int* l) {
+             const std::string& t = c.args->values.at(name);
+             char tail;
+             if (std::sscanf(t.c_str(), "%d/%d%c", u, l, &tail) != 2)
+                 throw ToolError(kExitUsage, "decimate: bad value '" + t + "' for --" + name + ": expected U/L, e.g. 2/3");
+         };
+         int xU, xL, yU, yL, interp = -1;
+         ratio("factor", &xU, &xL);
+         yU = xU, yL = xL;
+         if (c.args->values.count("yfactor")) ratio("yfactor", &yU, &yL);
+         const std::string in = c.args->values.at("interp");
+         interp = in == "nn" ? 0 : in == "linear" ? 1 : in == "cubic" ? 2 : -1;
+         char more;
+         if (interp < 0 && std::sscanf(in.c_str(), "%d%c", &interp, &more) != 1) throw ToolError(kExitUsage, "decimate: bad value '" + in + "' for --interp: expected nn, linear or cubic");
+         const VexImage* s = c.src[0];
+         const VexROI* r = s->roi;
+         const long long w = r && r->width < s->width - r->xOffset ? r->width : s->width - (r ? r->xOffset : 0);
+         const long long h = r && r->height < s->height - r->yOffset ? r->height : s->height - (r ? r->yOffset : 0);
+         // The default size is kept between 1 and 32768 so that bad factors
+         // still reach the library's own checks.
+         auto limit = [](long long v) { return static_cast<int>(v < 1 ? 1 : v > 32768 ? 32768 : v); };
+         int dh = limit(yL > 0 ? h * yU / yL : h), dw = limit(xL > 0 ? w * xU / xL : w);
+         if (c.args->values.count("size")) std::sscanf(c.args->values.at("size").c_str(), "%dx%d", &dh, &dw);
+         c.newDst(makeImage(dh, dw, s->nChannels, s->depth, 0));
+         vexDecimate(c.src[0], c.dst[0], xU, xL, yU, yL, interp, nullptr);
+     }},
+    {"rotate", nullptr, "vexRotate",
+     "rotate the image about a centre (positive angles turn the picture counter-clockwise); outside is black",
+     Shape::Derived,
+     {{"angle", nullptr, Kind::Text, nullptr, "degrees, e.g. 30 or -12.5 (hundredths of a degree with --hundredths)"},
+      {"hundredths", nullptr, Kind::Flag, "", "read --angle as an integer in hundredths of a degree"},
+      {"interp", nullptr, Kind::Text, "linear", "nn, linear or cubic (or the code 0, 1, 2)"},
+      {"xShift", "cx", Kind::Int, "", "centre column in the source image (default: the middle column)"},
+      {"yShift", "cy", Kind::Int, "", "centre row in the source image (default: the middle row)"},
+      {"size", nullptr, Kind::Size, "", "destination HxW (default: the source's size)"}},
+     [](Call& c) {
+         const std::string at = c.args->values.at("angle");
+         long long hundredths = 0;
+         char* end = nullptr;
+         errno = 0;
+         if (c.args->values.count("hundredths")) {
+             hundredths = std::strtoll(at.c_str(), &end, 10);
+             if (at.empty() || *end != '\0' || errno || hundredths < INT_MIN || hundredths > INT_MAX)
+                 throw ToolError(kExitUsage, "rotate: bad value '" + at + "' for --angle: expected an integer with --hundredths");
+         } else {
+             const double deg = std::strtod(at.c_str(), &end);
+             if (at.empty() || *end != '\0' || !(deg > -2e7 && deg < 2e7))
+                 throw ToolError(kExitUsage, "rotate: bad value '" + at + "' for --angle: expected degrees, e.g. 30 or 12.5");
+             hundredths = static_cast<long long>(deg * 100.0 + (deg < 0 ? -0.5 : 0.5));
+         }
+         const std::string in = c.args->values.at("interp");
+         int interp = in == "nn" ? 0 : in == "linear" ? 1 : in == "cubic" ? 2 : -1;
+         char more;
+         if (interp < 0 && std::sscanf(in.c_str(), "%d%c", &interp, &more) != 1) throw ToolError(kExitUsage, "rotate: bad value '" + in + "' for --interp: expected nn, linear or cubic");
+         const VexImage* s = c.src[0];
+         const int xS = c.args->values.count("xShift") ? c.i("xShift") : (s->width - 1) / 2;
+         const int yS = c.args->values.count("yShift") ? c.i("yShift") : (s->height - 1) / 2;
+         int dh = s->height, dw = s->width;
+         if (c.args->values.count("size")) std::sscanf(c.args->values.at("size").c_str(), "%dx%d", &dh, &dw);
+         c.newDst(makeImage(dh, dw, s->nChannels, s->depth, 0));
+         vexRotate(c.src[0], c.dst[0], static_cast<int>(hundredths), xS, yS, interp, nullptr);
+     }},
 
     // (commands: transform)
 };

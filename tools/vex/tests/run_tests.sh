@@ -290,6 +290,24 @@ if [ "$group" = ops ]; then
   t "reduce jitter" "$vex" reduce g16.pgm o.png --dither jitter --jitter 2
   t "twist identity" "$vex" twist a.png o.png --matrix 1,0,0,0,0,1,0,0,0,0,1,0 --scale 4 && t "twist identity same" "$check" same a.png o.png
   t "twist sepia" "$vex" twist rgba.png o.png --preset sepia && t "twist shape" "$check" size o.png 47 63 4 8
+  # zoom, decimation, rotation
+  op "zoom x3 nn" zoom a.png o.png --factor 3/1 --interp nn -- zoom a.png o.png factor=3/1 interp=0
+  t "zoom x3 shape" "$check" size o.png 141 189 3 8
+  op "zoom 5/2 3/2 linear roi" zoom ga.png o.png --factor 5/2 --yfactor 3/2 --src-roi 3,4,21,17 -- \
+    zoom ga.png o.png factor=5/2 yfactor=3/2 src-roi=3,4,21,17
+  op "zoom cubic 16U" zoom g16.pgm o.png --factor 2/1 --interp cubic -- zoom g16.pgm o.png factor=2/1 interp=2
+  op "zoom coi" zoom a.png o.png --factor 2/1 --coi 2 -- zoom a.png o.png factor=2/1 coi=2
+  op "decimate 2/3" decimate a.png o.png --factor 2/3 -- decimate a.png o.png factor=2/3 interp=1
+  t "decimate 2/3 shape" "$check" size o.png 31 42 3 8
+  op "decimate cubic 16U" decimate g16.pgm o.png --factor 3/4 --yfactor 1/2 --interp cubic -- \
+    decimate g16.pgm o.png factor=3/4 yfactor=1/2 interp=2
+  op "decimate nn" decimate a.png o.png --factor 1/3 --interp 0 -- decimate a.png o.png factor=1/3 interp=0
+  op "rotate 30" rotate a.png o.png --angle 30 -- rotate a.png o.png angle=3000 interp=1 changed=1
+  op "rotate hundredths cubic" rotate a.png o.png --angle -4550 --hundredths --interp cubic --cx 5 --cy 7 -- \
+    rotate a.png o.png angle=-4550 interp=2 xShift=5 yShift=7 changed=1
+  op "rotate 90 16U" rotate g16.pgm o.png --angle 90 --interp nn --size 70x50 -- rotate g16.pgm o.png angle=9000 interp=0 changed=1
+  op "rotate 0 copies" rotate a.png o.png --angle 360 -- rotate a.png o.png angle=36000
+  t "rotate 0 equals input" "$check" same a.png o.png
   # timing flag and info
   t "time flag" "$vex" not a.png o.png --time && { grep -qE '^vexNot: [0-9.]+ ms$' out.txt && pass || fail "--time output: $(cat out.txt)"; }
   t "info" "$vex" info a.png g16.pgm
@@ -437,6 +455,19 @@ if [ "$group" = errors ]; then
   t "help" "$vex" --help
   for c in copy set exchange mirror add adds sub subs mul muls square abs and or xor ands ors xors not lshift rshift threshold demo info \
     erode dilate open close histogram stretch equalize norm; do
+  e "zoom shrink" 1 "vexZoom: Bad argument: xU < xL || yU < yL" "$vex" zoom a.png o.png --factor 1/2
+  e "zoom interp" 1 "vexZoom: Bad argument: interpolate != VEX_INTER_NN && interpolate != VEX_INTER_LINEAR && interpolate != VEX_INTER_CUBIC" \
+    "$vex" zoom a.png o.png --factor 2/1 --interp 7
+  e "zoom factor text" 2 "bad value '2:1' for --factor" "$vex" zoom a.png o.png --factor 2:1
+  e "zoom interp name" 2 "bad value 'bilinear' for --interp" "$vex" zoom a.png o.png --factor 2/1 --interp bilinear
+  e "decimate grow" 1 "vexDecimate: Bad argument: xU > xL" "$vex" decimate a.png o.png --factor 3/2 --yfactor 1/2
+  e "decimate zero" 1 "vexDecimate: Bad argument: xU <= 0" "$vex" decimate a.png o.png --factor 0/2 --yfactor 1/2
+  e "rotate angle" 2 "bad value '30deg' for --angle" "$vex" rotate a.png o.png --angle 30deg
+  e "rotate hundredths" 2 "expected an integer with --hundredths" "$vex" rotate a.png o.png --angle 30.5 --hundredths
+  e "rotate interp" 1 "vexRotate: Bad argument: interpolate != VEX_INTER_NN" "$vex" rotate a.png o.png --angle 10 --interp 3
+  # help (0)
+  t "help" "$vex" --help
+  for c in copy set exchange mirror add adds sub subs mul muls square abs and or xor ands ors xors not lshift rshift threshold zoom decimate rotate demo info; do
     grep -qE "^  $c( |\()" out.txt && pass || fail "--help does not list $c"
   done
   grep -q "3  I/O error" out.txt && pass || fail "--help lacks the exit codes"
@@ -462,6 +493,8 @@ if [ "$group" = errors ]; then
     grep -q "^Usage: vex $c" out.txt && pass || fail "$c --help: $(cat out.txt)"
   done
   grep -q -- "--value" out.txt && grep -q vexMultiplySScale out.txt && pass || fail "mulscales --help lacks --value"
+  t "rotate help" "$vex" rotate --help
+  grep -q -- "--hundredths" out.txt && grep -q "vexRotate" out.txt && pass || fail "rotate --help: $(cat out.txt)"
   finish
 fi
 

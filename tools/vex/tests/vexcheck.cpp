@@ -212,6 +212,7 @@ const OpInfo kOps[] = {
     {"erode", 1, 1}, {"dilate", 1, 1}, {"open", 1, 1}, {"close", 1, 1},
 
     // (ops: geom)
+    {"zoom", 1, 1},  {"decimate", 1, 1}, {"rotate", 1, 1},
 
     // (ops: transform)
 };
@@ -263,6 +264,20 @@ int cmdExpect(int argc, char** argv) {
     const int swap = static_cast<int>(o.num("swapOperands"));
     const unsigned shift = static_cast<unsigned>(o.num("shift"));
 
+    // Geometric transforms make their destination: zeros of the shape of the
+    // output file. Factors are U/L, the interpolation a code, the angle in
+    // hundredths, the centre defaults to the middle pixel.
+    int gU = 1, gL = 1, gyU = 1, gyL = 1;
+    if (op == "zoom" || op == "decimate" || op == "rotate") {
+        Image shapeOf = decode(files[1]);
+        Image made = create(shapeOf->height, shapeOf->width, a->nChannels, a->depth == VEX_DEPTH_16U ? 16 : 8);
+        attachRoi(made.get(), o, "dst");
+        dst[0] = std::move(made);
+        d = dst[0].get();
+        if (o.has("factor") && std::sscanf(o.kv.at("factor").c_str(), "%d/%d", &gU, &gL) != 2) fail("bad factor");
+        gyU = gU, gyL = gL;
+        if (o.has("yfactor") && std::sscanf(o.kv.at("yfactor").c_str(), "%d/%d", &gyU, &gyL) != 2) fail("bad yfactor");
+    }
     vexSetErrMode(VEX_ErrModeParent);
     vexRedirectError(countingReport);
     vexSetErrStatus(VEX_StsOk);
@@ -347,6 +362,11 @@ int cmdExpect(int argc, char** argv) {
             vexHistoEqualize(a, d, ptrs, nullptr);
         }
     }
+    else if (op == "zoom") vexZoom(a, d, gU, gL, gyU, gyL, static_cast<int>(o.num("interp", 1)), nullptr);
+    else if (op == "decimate") vexDecimate(a, d, gU, gL, gyU, gyL, static_cast<int>(o.num("interp", 1)), nullptr);
+    else if (op == "rotate")
+        vexRotate(a, d, static_cast<int>(o.num("angle")), static_cast<int>(o.num("xShift", (a->width - 1) / 2)),
+                  static_cast<int>(o.num("yShift", (a->height - 1) / 2)), static_cast<int>(o.num("interp", 1)), nullptr);
     if (vexGetErrStatus() < 0 || reportCount) fail("the library reported an error for " + op);
 
     for (int k = 0; k < opInfo->nOut; ++k) {
