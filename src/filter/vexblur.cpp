@@ -1,0 +1,129 @@
+// Box blur: the mean of an nRows x nCols window by running sums. Every
+// column keeps the sum of its nRows window samples (one add and one
+// subtract per sample and row); along a row the window sum gains the
+// entering column sum and loses the leaving one. The cost per sample does
+// not depend on the window size.
+//
+// The mean is the window sum times the single-precision weight
+// 1/(nRows*nCols), cut off towards zero (a float-to-integer conversion
+// truncates in C++, whatever the rounding mode), then limited to the
+// depth's range.
+//
+// Decisions of this library:
+//  - nRows or nCols 0 pass the checks; such a window has no mean, so the
+//    call writes nothing and reports nothing.
+//  - Depths 8U, 8S, 16U, 16S and 32S are blurred; signed data gets signed
+//    sums. Sums are 32-bit where the window cannot overflow them, else
+//    64-bit.
+//  - Channels follow the separable convolution: the smaller channel count,
+//    or the one channel of interest (each side's own, or one side's on both).
+//  - The working parameters live in the call, not in process-wide
+//    variables, so calls on different threads do not disturb each other.
+#include "filter/ownfilter.h"
+#include "image/ownsimd.h"
+
+using namespace vex;
+
+namespace {
+
+const OwnSite kBlurSite{"vexBlur", "vexBlur"};
+
+template <class S, class T>
+OWN_CLONES void ownColumnAdd(S* __restrict sum, const T* __restrict s, int64_t n) {
+    for (int64_t i = 0; i < n; ++i) sum[i] = S(sum[i] + S(s[i]));
+}
+template <class S, class T>
+OWN_CLONES void ownColumnSub(S* __restrict sum, const T* __restrict s, int64_t n) {
+    for (int64_t i = 0; i < n; ++i) sum[i] = S(sum[i] - S(s[i]));
+}
+
+template <int DK>
+inline typename OwnDepthT<DK>::T ownTruncate(float f) {
+    using T = typename OwnDepthT<DK>::T;
+    if (f >= float(OwnDepthT<DK>::hi)) return T(OwnDepthT<DK>::hi);
+    if (f <= float(OwnDepthT<DK>::lo)) return T(OwnDepthT<DK>::lo);
+    return T(static_cast<int64_t>(f));
+}
+
+// Window sums along one row of column sums, one lane at a time.
+template <int DK, class S, class H>
+OWN_CLONES void ownBlurRow(typename OwnDepthT<DK>::T* __restrict o, const S* __restrict sum, int width,
+                           int lanes, int nCols, float w) {
+    for (int l = 0; l < lanes; ++l) {
+        H acc = 0;
+        for (int c = 0; c < nCols; ++c) acc += H(sum[int64_t(c) * lanes + l]);
+        o[l] = ownTruncate<DK>(float(acc) * w);
+        const S* in = sum + int64_t(nCols) * lanes + l;
+        const S* out = sum + l;
+        for (int x = 1; x < width; ++x) {
+            acc += H(in[int64_t(x - 1) * lanes]) - H(out[int64_t(x - 1) * lanes]);
+            o[int64_t(x) * lanes + l] = ownTruncate<DK>(float(acc) * w);
+        }
+    }
+}
+
+template <int DK, class S, class H>
+void ownBlurRun(VexImage* src, VexImage* dst, int nRows, int nCols, const OwnWindow& win,
+                const OwnChannels& ch, float w) {
+    using T = typename OwnDepthT<DK>::T;
+    ownFilterRun<T, T>(kBlurSite, src, dst, win, ch, nullptr, [&](OwnRows<T>& in, OwnOut<T>& out) {
+        const int64_t n = in.samples();
+        OwnBlock sb;
+        S* sum = sb.alloc<S>(n);
+        if (!sum || !in.reserve(std::min(nRows + 1, 64))) {
+            vexError(VEX_StsNoMem, kBlurSite.func, kFilterNoMem, kBlurSite.file, __LINE__);
+            return false;
+        }
+        std::fill(sum, sum + n, S(0));
+        for (int j = 0; j < nRows; ++j) ownColumnAdd(sum, in.get(j), n);
+        for (int r = 0; r < out.rows(); ++r) {
+            if (r > 0) {
+                ownColumnAdd(sum, in.get(int64_t(r) + nRows - 1), n);
+                ownColumnSub(sum, in.get(int64_t(r) - 1), n);
+            }
+            ownBlurRow<DK, S, H>(out.row(r), sum, out.width(), in.lanes(), nCols, w);
+            out.commit(r);
+        }
+        return true;
+    });
+}
+
+template <int DK>
+void ownBlurDepth(VexImage* src, VexImage* dst, int nRows, int nCols, const OwnWindow& win,
+                  const OwnChannels& ch, float w) {
+    const int64_t m = ownMaxAbs(DK);
+    const bool col32 = m * nRows <= INT32_MAX;
+    const bool acc32 = m * nRows * int64_t(nCols) <= INT32_MAX;
+    if (col32 && acc32) ownBlurRun<DK, int32_t, int32_t>(src, dst, nRows, nCols, win, ch, w);
+    else if (col32) ownBlurRun<DK, int32_t, int64_t>(src, dst, nRows, nCols, win, ch, w);
+    else ownBlurRun<DK, int64_t, int64_t>(src, dst, nRows, nCols, win, ch, w);
+}
+
+}  // namespace
+
+extern "C" VEXAPI void vexBlur(VexImage* srcImage, VexImage* dstImage, int nRows, int nCols, int anchorX,
+                               int anchorY) {
+    const OwnSite& site = kBlurSite;
+    OWN_CHECK_HEADER(site, srcImage);
+    OWN_CHECK_HEADER(site, dstImage);
+    OWN_CHECK(site, srcImage->depth != dstImage->depth, "(srcImage->depth!=dstImage->depth)");
+    OWN_CHECK(site, srcImage->depth == VEX_DEPTH_1U, "(srcImage->depth==1)");
+    OWN_CHECK(site, nRows < 0 || nCols < 0, "(nRows<0||nCols<0)");
+    OWN_CHECK(site, anchorX < 0 || anchorY < 0, "(anchorX<0||anchorY<0)");
+    if (nRows == 0 || nCols == 0) return;  // no window, no mean: nothing written
+
+    const float w = 1.0f / float(int64_t(nRows) * nCols);
+    const int sc = ownCoi(srcImage), dc = ownCoi(dstImage);
+    OwnChannels ch{std::min(srcImage->nChannels, dstImage->nChannels), 0, 0};
+    if (sc || dc) ch = OwnChannels{1, (sc ? sc : dc) - 1, (dc ? dc : sc) - 1};
+    if (ch.src0 >= srcImage->nChannels || ch.dst0 >= dstImage->nChannels) return;
+    const OwnWindow win{-int64_t(anchorX), -int64_t(anchorY), nCols, nRows};
+    switch (ownDepthIndex(dstImage->depth)) {
+        case kD8U: ownBlurDepth<kD8U>(srcImage, dstImage, nRows, nCols, win, ch, w); break;
+        case kD8S: ownBlurDepth<kD8S>(srcImage, dstImage, nRows, nCols, win, ch, w); break;
+        case kD16U: ownBlurDepth<kD16U>(srcImage, dstImage, nRows, nCols, win, ch, w); break;
+        case kD16S: ownBlurDepth<kD16S>(srcImage, dstImage, nRows, nCols, win, ch, w); break;
+        case kD32S: ownBlurDepth<kD32S>(srcImage, dstImage, nRows, nCols, win, ch, w); break;
+        default: break;
+    }
+}

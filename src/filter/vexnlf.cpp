@@ -1,0 +1,317 @@
+// Rank filters: maximum, minimum and median of an nRows x nCols window.
+// The three fronts share one engine, which takes the operation as a mode
+// (0 maximum, 1 minimum, 2 median) and picks the routine for the depth
+// from a table indexed by the mode.
+//
+// Maximum and minimum are separable. Across a row the window extreme comes
+// from doubling: extremes over 2, 4, 8, ... samples, then two of the
+// largest power-of-two span cover any window, so a row costs about
+// log2(nCols) passes. Down the columns, short windows combine their rows
+// directly; from five rows on, the rows are taken in blocks of nRows
+// (van Herk / Gil-Werman): a block's suffix extremes and a running prefix
+// extreme of the next block give every window in three passes per row.
+//
+// The 8-bit median (and the 1-bit one, on samples 0 and 1) keeps a
+// histogram per column of the window rows; moving down a row adds one
+// sample to each column histogram and removes one. Along a row the window
+// histogram gains the entering column's histogram and loses the leaving
+// one, and the median is found by counting up a 16-bin coarse histogram,
+// then the 16 fine bins of the chosen coarse bin. The cost per pixel does
+// not depend on the window size.
+//
+// The 16- and 32-bit medians keep the window's samples sorted; moving one
+// pixel merges the entering column into the sorted samples and drops the
+// leaving one: linear in the window's sample count per pixel.
+//
+// The median is the sample of rank floor(n/2)+1 of the n window samples.
+#include "filter/ownfilter.h"
+#include "image/ownsimd.h"
+
+using namespace vex;
+
+namespace {
+
+const OwnSite kMaxSite{"vexMaxFilter", "vexnlf"};
+const OwnSite kMinSite{"vexMinFilter", "vexnlf"};
+const OwnSite kMedianSite{"vexMedianFilter", "vexnlf"};
+
+struct RankArgs {
+    const OwnSite* site;
+    int nRows, nCols;
+    OwnWindow win;
+    OwnChannels ch;
+    const int* tile;
+};
+
+template <class T, bool kMax>
+OWN_CLONES void ownExtremeInto(T* __restrict a, const T* __restrict b, int64_t n) {
+    for (int64_t i = 0; i < n; ++i) a[i] = kMax ? std::max(a[i], b[i]) : std::min(a[i], b[i]);
+}
+template <class T, bool kMax>
+OWN_CLONES void ownExtremeOf(T* __restrict o, const T* __restrict a, const T* __restrict b, int64_t n) {
+    for (int64_t i = 0; i < n; ++i) o[i] = kMax ? std::max(a[i], b[i]) : std::min(a[i], b[i]);
+}
+
+// Horizontal window extremes of one bordered row into h[0, m).
+template <class T, bool kMax>
+void ownExtremeRow(T* h, T* tmp, const T* row, int64_t n, int64_t m, int nCols, int L) {
+    if (nCols == 1) {
+        std::memcpy(h, row, size_t(m) * sizeof(T));
+        return;
+    }
+    std::memcpy(tmp, row, size_t(n) * sizeof(T));
+    int64_t p = 1, valid = n;
+    while (2 * p <= nCols) {
+        valid -= p * L;
+        ownExtremeInto<T, kMax>(tmp, tmp + p * L, valid);
+        p *= 2;
+    }
+    ownExtremeOf<T, kMax>(h, tmp, tmp + (nCols - p) * L, m);
+}
+
+template <class T, bool kMax>
+bool ownExtremeRows(const RankArgs& a, OwnRows<T>& in, OwnOut<T>& out) {
+    const int L = in.lanes(), k = a.nRows;
+    const int64_t n = in.samples(), m = int64_t(out.width()) * L;
+    const bool blocks = k >= 5;
+    const int slots = blocks ? 2 * k : k;
+    OwnBlock hb, tb, sb, pb, tagb;
+    T* hring = hb.alloc<T>(m * slots);
+    T* tmp = tb.alloc<T>(n);
+    T* suffix = blocks ? sb.alloc<T>(m * k) : nullptr;
+    T* prefix = blocks ? pb.alloc<T>(m) : nullptr;
+    int64_t* tags = tagb.alloc<int64_t>(slots);
+    if (!hring || !tmp || !tags || (blocks && (!suffix || !prefix)) || !in.reserve(1)) {
+        vexError(VEX_StsNoMem, a.site->func, kFilterNoMem, a.site->file, __LINE__);
+        return false;
+    }
+    for (int i = 0; i < slots; ++i) tags[i] = -1;
+    auto h = [&](int64_t i) -> const T* {
+        const int slot = static_cast<int>(i % slots);
+        T* p = hring + m * slot;
+        if (tags[slot] != i) {
+            ownExtremeRow<T, kMax>(p, tmp, in.get(i), n, m, a.nCols, L);
+            tags[slot] = i;
+        }
+        return p;
+    };
+    const int H = out.rows();
+    if (!blocks) {
+        for (int r = 0; r < H; ++r) {
+            T* o = out.row(r);
+            std::memcpy(o, h(r), size_t(m) * sizeof(T));
+            for (int j = 1; j < k; ++j) ownExtremeInto<T, kMax>(o, h(int64_t(r) + j), m);
+            out.commit(r);
+        }
+        return true;
+    }
+    for (int r0 = 0; r0 < H; r0 += k) {
+        // suffix[j] = extreme of rows r0+j .. r0+k-1
+        std::memcpy(suffix + m * (k - 1), h(int64_t(r0) + k - 1), size_t(m) * sizeof(T));
+        for (int j = k - 2; j >= 0; --j) ownExtremeOf<T, kMax>(suffix + m * j, h(int64_t(r0) + j), suffix + m * (j + 1), m);
+        T* o = out.row(r0);
+        std::memcpy(o, suffix, size_t(m) * sizeof(T));
+        out.commit(r0);
+        for (int j = 1; j < k && r0 + j < H; ++j) {
+            // prefix = extreme of rows r0+k .. r0+k+j-1
+            if (j == 1) std::memcpy(prefix, h(int64_t(r0) + k), size_t(m) * sizeof(T));
+            else ownExtremeInto<T, kMax>(prefix, h(int64_t(r0) + k + j - 1), m);
+            ownExtremeOf<T, kMax>(out.row(r0 + j), suffix + m * j, prefix, m);
+            out.commit(r0 + j);
+        }
+    }
+    return true;
+}
+
+// ---- 8-bit (and 1-bit) median by column histograms.
+template <class T>
+inline int ownBin(T v) {
+    return std::is_signed_v<T> ? (int(uint8_t(v)) ^ 0x80) : int(uint8_t(v));
+}
+
+OWN_CLONES void ownHistAdd(uint16_t* __restrict h, const uint16_t* __restrict in, const uint16_t* __restrict out,
+                           int bins) {
+    for (int b = 0; b < bins; ++b) h[b] = uint16_t(h[b] + in[b] - out[b]);
+}
+
+template <class T>
+bool ownMedian8Rows(const RankArgs& a, OwnRows<T>& in, OwnOut<T>& out) {
+    const int L = in.lanes();
+    const int64_t n = in.samples();
+    const int nR = a.nRows, nC = a.nCols;
+    const int64_t count = int64_t(nR) * nC;
+    const int64_t rank = count / 2 + 1;
+    OwnBlock fb, cb, kb;
+    uint16_t* fine = fb.alloc<uint16_t>(n * 256);
+    uint16_t* coarse = cb.alloc<uint16_t>(n * 16);
+    uint16_t* kern = kb.alloc<uint16_t>(256 + 16);
+    if (!fine || !coarse || !kern || !in.reserve(2)) {
+        vexError(VEX_StsNoMem, a.site->func, kFilterNoMem, a.site->file, __LINE__);
+        return false;
+    }
+    std::memset(fine, 0, size_t(n) * 256 * sizeof(uint16_t));
+    std::memset(coarse, 0, size_t(n) * 16 * sizeof(uint16_t));
+    auto addRow = [&](const T* row, int d) {
+        for (int64_t e = 0; e < n; ++e) {
+            const int b = ownBin(row[e]);
+            fine[e * 256 + b] = uint16_t(fine[e * 256 + b] + d);
+            coarse[e * 16 + (b >> 4)] = uint16_t(coarse[e * 16 + (b >> 4)] + d);
+        }
+    };
+    uint16_t* kc = kern + 256;
+    for (int j = 0; j < nR; ++j) addRow(in.get(j), 1);
+    for (int r = 0; r < out.rows(); ++r) {
+        if (r > 0) {
+            addRow(in.get(int64_t(r) + nR - 1), 1);
+            addRow(in.get(int64_t(r) - 1), -1);
+        }
+        T* o = out.row(r);
+        for (int l = 0; l < L; ++l) {
+            std::memset(kern, 0, (256 + 16) * sizeof(uint16_t));
+            for (int c = 0; c < nC; ++c) {
+                const int64_t e = int64_t(c) * L + l;
+                for (int b = 0; b < 256; ++b) kern[b] = uint16_t(kern[b] + fine[e * 256 + b]);
+                for (int b = 0; b < 16; ++b) kc[b] = uint16_t(kc[b] + coarse[e * 16 + b]);
+            }
+            for (int x = 0; x < out.width(); ++x) {
+                if (x > 0) {
+                    const int64_t ein = (int64_t(x) + nC - 1) * L + l, eout = (int64_t(x) - 1) * L + l;
+                    ownHistAdd(kern, fine + ein * 256, fine + eout * 256, 256);
+                    ownHistAdd(kc, coarse + ein * 16, coarse + eout * 16, 16);
+                }
+                int64_t cum = 0;
+                int cbin = 0;
+                while (cum + kc[cbin] < rank) cum += kc[cbin++];
+                int v = cbin * 16;
+                while (cum + kern[v] < rank) cum += kern[v++];
+                o[int64_t(x) * L + l] = std::is_signed_v<T> ? T(int8_t(uint8_t(v ^ 0x80))) : T(v);
+            }
+        }
+        out.commit(r);
+    }
+    return true;
+}
+
+// ---- 16- and 32-bit median by a sorted window.
+template <class T>
+bool ownMedianSortRows(const RankArgs& a, OwnRows<T>& in, OwnOut<T>& out) {
+    const int L = in.lanes();
+    const int64_t n = in.samples();
+    const int nR = a.nRows, nC = a.nCols;
+    const int64_t count = int64_t(nR) * nC;
+    const int64_t rank = count / 2 + 1;
+    OwnBlock rb, sb, tb, cb;
+    T* rows = rb.alloc<T>(n * nR);        // the window rows of the current output row
+    T* sorted = sb.alloc<T>(count);
+    T* merged = tb.alloc<T>(count);
+    T* cols = cb.alloc<T>(2 * int64_t(nR));  // leaving and entering columns
+    if (!rows || !sorted || !merged || !cols || !in.reserve(1)) {
+        vexError(VEX_StsNoMem, a.site->func, kFilterNoMem, a.site->file, __LINE__);
+        return false;
+    }
+    for (int r = 0; r < out.rows(); ++r) {
+        // Row r + j of the window lives in slot (r + j) % nR.
+        if (r == 0)
+            for (int j = 0; j < nR; ++j) std::memcpy(rows + n * j, in.get(j), size_t(n) * sizeof(T));
+        else
+            std::memcpy(rows + n * ((r + nR - 1) % nR), in.get(int64_t(r) + nR - 1), size_t(n) * sizeof(T));
+        T* o = out.row(r);
+        for (int l = 0; l < L; ++l) {
+            int64_t q = 0;
+            for (int j = 0; j < nR; ++j)
+                for (int c = 0; c < nC; ++c) sorted[q++] = rows[n * j + int64_t(c) * L + l];
+            std::sort(sorted, sorted + count);
+            o[l] = sorted[rank - 1];
+            for (int x = 1; x < out.width(); ++x) {
+                T* leave = cols;
+                T* enter = cols + nR;
+                for (int j = 0; j < nR; ++j) {
+                    leave[j] = rows[n * j + int64_t(x - 1) * L + l];
+                    enter[j] = rows[n * j + (int64_t(x) + nC - 1) * L + l];
+                }
+                std::sort(leave, leave + nR);
+                std::sort(enter, enter + nR);
+                // merged = sorted minus leave, plus enter
+                int64_t i = 0, li = 0, ei = 0, w = 0;
+                while (i < count || ei < nR) {
+                    if (i < count && li < nR && sorted[i] == leave[li]) {
+                        ++i, ++li;
+                        continue;
+                    }
+                    if (ei < nR && (i >= count || enter[ei] < sorted[i])) merged[w++] = enter[ei++];
+                    else merged[w++] = sorted[i++];
+                }
+                std::swap(sorted, merged);
+                o[int64_t(x) * L + l] = sorted[rank - 1];
+            }
+        }
+        out.commit(r);
+    }
+    return true;
+}
+
+template <int DK>
+void ownRankDepth(int mode, const RankArgs& a, VexImage* src, VexImage* dst) {
+    using T = typename OwnDepthT<DK>::T;
+    using Body = bool (*)(const RankArgs&, OwnRows<T>&, OwnOut<T>&);
+    Body median = ownMedianSortRows<T>;
+    if constexpr (sizeof(T) == 1)
+        if (int64_t(a.nRows) * a.nCols <= 65535) median = ownMedian8Rows<T>;
+    // The routine of each mode: 0 maximum, 1 minimum, 2 median.
+    const Body table[3] = {ownExtremeRows<T, true>, ownExtremeRows<T, false>, median};
+    const Body body = table[mode];
+    ownFilterRun<T, T>(*a.site, src, dst, a.win, a.ch, a.tile,
+                       [&](OwnRows<T>& in, OwnOut<T>& out) { return body(a, in, out); });
+}
+
+void ownRankFilter(int mode, VexImage* srcImage, VexImage* dstImage, int nRows, int nCols, int anchorX,
+                   int anchorY, const VexMapping* mapping) {
+    static const OwnSite* const kSites[3] = {&kMaxSite, &kMinSite, &kMedianSite};
+    const OwnSite& site = *kSites[mode];
+    OWN_CHECK_HEADER(site, srcImage);
+    OWN_CHECK_HEADER(site, dstImage);
+    OWN_CHECK(site, anchorX >= nCols || anchorX < 0, "(anchorX>=nCols)||(anchorX<0)");
+    OWN_CHECK(site, anchorY >= nRows || anchorY < 0, "(anchorY>=nRows)||(anchorY<0)");
+    OWN_CHECK(site, srcImage->depth != dstImage->depth, "srcImage->depth!=dstImage->depth");
+    OWN_CHECK(site, srcImage->dataOrder != dstImage->dataOrder, "srcImage->dataOrder!=dstImage->dataOrder");
+    const int sc = ownCoi(srcImage), dc = ownCoi(dstImage);
+    ownFail(site, sc > srcImage->nChannels, "Interst Channel of input Image more number of channels.",
+            __LINE__);
+    ownFail(site, dc > dstImage->nChannels, "Interst Channel of output Image more number of channels.",
+            __LINE__);
+    const int ns = sc ? 1 : srcImage->nChannels, nd = dc ? 1 : dstImage->nChannels;
+    ownFail(site, ns != nd, "Number of interset channel input and output Image is not equal.", __LINE__);
+    if (vexGetErrStatus() < 0) return;
+
+    int tileSel[2];
+    RankArgs a{&site, nRows, nCols,
+               OwnWindow{-int64_t(anchorX), -int64_t(anchorY), nCols, nRows},
+               OwnChannels{ns, sc ? sc - 1 : 0, dc ? dc - 1 : 0},
+               ownMappingTile(dstImage, mapping, true, tileSel)};
+    switch (ownDepthIndex(srcImage->depth)) {
+        case kD1U: ownRankDepth<kD1U>(mode, a, srcImage, dstImage); break;
+        case kD8U: ownRankDepth<kD8U>(mode, a, srcImage, dstImage); break;
+        case kD8S: ownRankDepth<kD8S>(mode, a, srcImage, dstImage); break;
+        case kD16U: ownRankDepth<kD16U>(mode, a, srcImage, dstImage); break;
+        case kD16S: ownRankDepth<kD16S>(mode, a, srcImage, dstImage); break;
+        case kD32S: ownRankDepth<kD32S>(mode, a, srcImage, dstImage); break;
+        default: break;
+    }
+}
+
+}  // namespace
+
+extern "C" VEXAPI void vexMaxFilter(VexImage* srcImage, VexImage* dstImage, int nRows, int nCols,
+                                    int anchorX, int anchorY, const VexMapping* mapping) {
+    ownRankFilter(0, srcImage, dstImage, nRows, nCols, anchorX, anchorY, mapping);
+}
+
+extern "C" VEXAPI void vexMinFilter(VexImage* srcImage, VexImage* dstImage, int nRows, int nCols,
+                                    int anchorX, int anchorY, const VexMapping* mapping) {
+    ownRankFilter(1, srcImage, dstImage, nRows, nCols, anchorX, anchorY, mapping);
+}
+
+extern "C" VEXAPI void vexMedianFilter(VexImage* srcImage, VexImage* dstImage, int nRows, int nCols,
+                                       int anchorX, int anchorY, const VexMapping* mapping) {
+    ownRankFilter(2, srcImage, dstImage, nRows, nCols, anchorX, anchorY, mapping);
+}
