@@ -154,10 +154,11 @@ if [ "$group" = demo ]; then
 $expected
 EOF
   written=$(ls out | grep -c '\.png$')
-  [ "$written" -eq "$n" ] && pass || fail "demo wrote $written PNG files, expected $n"
-  # One line per step (00 to 38) and no failed step.
+  # The families' own steps follow the listed ones, numbered by their place.
+  [ "$written" -ge "$n" ] && pass || fail "demo wrote $written PNG files, expected at least $n"
+  # One line per step (00 to 38, then the families' steps) and no failed step.
   steps=$(grep -cE '^[0-9][0-9] ' demo-stdout.txt)
-  [ "$steps" -eq 39 ] && pass || fail "demo printed $steps step lines, expected 39"
+  [ "$steps" -ge 39 ] && pass || fail "demo printed $steps step lines, expected at least 39"
   grep -q FAILED demo-stdout.txt && fail "a demo step failed" || pass
   grep -qE '^01 .*vexCopy.* ms ' demo-stdout.txt && pass || fail "step lines lack the operation and time"
   # A few results checked against direct library calls.
@@ -168,6 +169,15 @@ EOF
   t "not" "$check" expect not out/00-pattern-rgb.png out/26-not.png changed=1
   t "threshold gray" "$check" expect threshold out/00-pattern-gray.png out/33-threshold-gray-128.png threshold=128
   t "16U rshift" "$check" expect rshift out/00-pattern-gray16.png out/36-gray16-rshift-4.png shift=4
+  # Neighbourhood filters: the steps exist, and the edge magnitude and the median agree with direct calls.
+  for name in conv-sobel-magnitude:1 sepconv-121:3 noisy-salt-pepper:3 median-3x3-denoised:3 median-5x5-denoised:3 \
+      blur-3x3:3 blur-9x9:3 blur-25x25:3 max-7x7:1 min-7x7:1; do
+    f=$(ls out | grep -E "^[0-9]+-${name%%:*}\.png$")
+    [ -n "$f" ] && t "decode $f" "$check" size "out/$f" 384 512 "${name##*:}" 8 || fail "demo did not write ${name%%:*}"
+  done
+  noisy=out/$(ls out | grep -E '^[0-9]+-noisy-salt-pepper\.png$')
+  t "median denoise" "$check" expect median "$noisy" out/$(ls out | grep -E '^[0-9]+-median-3x3-denoised\.png$') \
+    rows=3 cols=3 border=1 changed=1
   # Small size and default directory.
   mkdir small && cd small || exit 1
   t "demo --size" "$vex" demo --size 32x48 && {
@@ -244,6 +254,23 @@ if [ "$group" = ops ]; then
   t "jpeg info" "$vex" info j.jpg
   grep -q "j.jpg: JPEG, 16x24 (height x width), 3 channels, 8U" out.txt && pass || fail "jpeg info: $(cat out.txt)"
   op "jpeg in" not j.jpg o.png -- not j.jpg o.png changed=1
+  # neighbourhood filters
+  op "convolve sobel magnitude" convolve g.png o.png --kernel sobel-x+sobel-y --method 2 -- \
+    convolve g.png o.png kernel=sobel-x+sobel-y method=2 changed=1
+  op "convolve inline roi" conv a.png o.png --kernel 3x5:1,0,-1,2,1,0,0,1,0,0,-1,2,1,1,1/2 --roi 5,4,30,20 -- \
+    convolve a.png o.png kernel=3x5:1,0,-1,2,1,0,0,1,0,0,-1,2,1,1,1/2 roi=5,4,30,20 changed=1
+  op "convolve gauss5 16U" convolve g16.pgm o.png --kernel gauss5 -- convolve g16.pgm o.png kernel=gauss5 changed=1
+  op "convolve coi" convolve a.png o.png --kernel sharpen --coi 2 -- convolve a.png o.png kernel=sharpen coi=2 changed=1
+  op "sepconv" sepconv a.png o.png --xkernel 1,2,1 --ykernel 1,4,6,4,1 --xshift 2 --yshift 4 -- \
+    sepconv a.png o.png xkernel=1,2,1 ykernel=1,4,6,4,1 xshift=2 yshift=4 changed=1
+  op "blur 5x9" blur a.png o.png --rows 5 --cols 9 -- blur a.png o.png rows=5 cols=9 changed=1
+  op "blur anchor 16U" blur g16.pgm o.png --rows 4 --cols 4 --anchorX 0 --anchorY 3 -- \
+    blur g16.pgm o.png rows=4 cols=4 anchorX=0 anchorY=3 changed=1
+  op "max" max a.png o.png --rows 3 --cols 5 -- max a.png o.png rows=3 cols=5 changed=1
+  op "min alias" minfilter g.png o.png --rows 7 --cols 7 -- min g.png o.png rows=7 cols=7 changed=1
+  op "median" median a.png o.png --rows 5 --cols 5 -- median a.png o.png rows=5 cols=5 changed=1
+  op "median 16U roi" median g16.pgm o.png --rows 3 --cols 3 --roi 2,2,20,20 -- \
+    median g16.pgm o.png rows=3 cols=3 roi=2,2,20,20 changed=1
   finish
 fi
 
@@ -287,9 +314,17 @@ if [ "$group" = errors ]; then
     "$vex" threshold a.png o.png --threshold 1 --base z16.ppm
   e "threshold channels" 1 "vexThreshold: Bad argument: The mismath of number channels" \
     "$vex" threshold a.png o.png --threshold 1 --base g.png
+  e "convolve bad kernel" 2 "bad kernel '3x3:1,2'" "$vex" convolve a.png o.png --kernel 3x3:1,2
+  e "convolve method" 1 "vexConvolve2D: Bad argument: ( combineMethod != 0" "$vex" convolve a.png o.png --kernel laplace --method 7
+  e "convolve channels" 1 "vexConvolve2D: Bad argument: Uncompatible images" "$vex" convolve a.png o.png --kernel laplace --base g.png
+  e "sepconv depth" 1 "vexConvolveSep2D: Bad argument: srcImage->depth != dstImage->depth" \
+    "$vex" sepconv a.png o.png --xkernel 1 --ykernel 1 --base z16.ppm
+  e "blur rows" 1 "vexBlur: Bad argument: (nRows<0||nCols<0)" "$vex" blur a.png o.png --rows -2 --anchorY 0
+  e "median anchor" 1 "vexMedianFilter: Bad argument: (anchorX>=nCols)||(anchorX<0)" "$vex" median a.png o.png --cols 3 --anchorX 3
+  e "max depth" 1 "vexMaxFilter: Bad argument: srcImage->depth!=dstImage->depth" "$vex" max a.png o.png --base z16.ppm
   # help (0)
   t "help" "$vex" --help
-  for c in copy set exchange mirror add adds sub subs mul muls square abs and or xor ands ors xors not lshift rshift threshold demo info; do
+  for c in copy set exchange mirror add adds sub subs mul muls square abs and or xor ands ors xors not lshift rshift threshold convolve sepconv blur max min median demo info; do
     grep -qE "^  $c( |\()" out.txt && pass || fail "--help does not list $c"
   done
   grep -q "3  I/O error" out.txt && pass || fail "--help lacks the exit codes"
