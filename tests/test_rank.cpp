@@ -24,7 +24,7 @@ int64_t refRank(int mode, const VexImage* src, int nR, int nC, int ax, int ay, i
 
 const unsigned kD[6] = {VEX_DEPTH_1U, VEX_DEPTH_8U, VEX_DEPTH_8S, VEX_DEPTH_16U, VEX_DEPTH_16S, VEX_DEPTH_32S};
 
-void runMatrix(int mode, uint32_t seed, int iterations, int maxSide) {
+void runMatrix(int mode, uint32_t seed, int iterations, int maxSide, bool exactSide = false) {
     std::mt19937 rng(seed);
     for (int iter = 0; iter < iterations; ++iter) {
         const unsigned depth = kD[pick(rng, 0, 5)];
@@ -42,7 +42,7 @@ void runMatrix(int mode, uint32_t seed, int iterations, int maxSide) {
         auto dst = vt::makeImage(ld, rng());
         VexImage *s = src->get(), *d = dst->get();
         fref::randomBorders(rng, s);
-        const int nR = pick(rng, 1, maxSide), nC = pick(rng, 1, maxSide);
+        const int nR = exactSide ? maxSide : pick(rng, 1, maxSide), nC = exactSide ? maxSide : pick(rng, 1, maxSide);
         const int ax = pick(rng, 0, nC - 1), ay = pick(rng, 0, nR - 1);
         SCOPED_TRACE(std::string(kNames[mode]) + " src " + vt::describe(ls) + " / dst " + vt::describe(ld) + " window " +
                      std::to_string(nR) + "x" + std::to_string(nC) + " anchor " + std::to_string(ax) + "," +
@@ -70,6 +70,9 @@ TEST(RankFilters, MedianMatchesSortedWindows) { runMatrix(2, 13, 400, 7); }
 TEST(RankFilters, LargeWindowsMatchSortedWindows) {
     for (int mode = 0; mode < 3; ++mode) runMatrix(mode, 20 + mode, 25, 19);
 }
+
+// The 3x3 median has a routine of its own for every depth.
+TEST(RankFilters, Median3x3MatchesSortedWindows) { runMatrix(2, 14, 200, 3, true); }
 
 TEST(RankFilters, MedianRankAndIsolatedPixel) {
     vexSetErrStatus(VEX_StsOk);

@@ -37,29 +37,38 @@ OWN_CLONES void ownColumnSub(S* __restrict sum, const T* __restrict s, int64_t n
     for (int64_t i = 0; i < n; ++i) sum[i] = S(sum[i] - S(s[i]));
 }
 
-template <int DK>
-inline typename OwnDepthT<DK>::T ownTruncate(float f) {
+// Window sums along one row of column sums: d[e] = entering - leaving
+// column sum, then a running sum per lane (the only serial step), then the
+// conversion of all sums at once.
+template <class S, class H>
+OWN_CLONES void ownBlurDiff(H* __restrict d, const S* __restrict in, const S* __restrict out, int64_t n) {
+    for (int64_t i = 0; i < n; ++i) d[i] = H(in[i]) - H(out[i]);
+}
+template <int DK, class H>
+OWN_CLONES void ownBlurConvert(typename OwnDepthT<DK>::T* __restrict o, const H* __restrict ws, int64_t n, float w) {
     using T = typename OwnDepthT<DK>::T;
-    if (f >= float(OwnDepthT<DK>::hi)) return T(OwnDepthT<DK>::hi);
-    if (f <= float(OwnDepthT<DK>::lo)) return T(OwnDepthT<DK>::lo);
-    return T(static_cast<int64_t>(f));
+    for (int64_t i = 0; i < n; ++i) {
+        float f = float(ws[i]) * w;
+        f = std::min(std::max(f, float(OwnDepthT<DK>::lo)), float(OwnDepthT<DK>::hi));
+        if constexpr (DK == kD32S)
+            o[i] = f >= 2147483647.0f ? T(INT32_MAX) : T(static_cast<int64_t>(f));
+        else
+            o[i] = T(static_cast<int32_t>(f));
+    }
 }
 
-// Window sums along one row of column sums, one lane at a time.
 template <int DK, class S, class H>
-OWN_CLONES void ownBlurRow(typename OwnDepthT<DK>::T* __restrict o, const S* __restrict sum, int width,
-                           int lanes, int nCols, float w) {
+void ownBlurRow(typename OwnDepthT<DK>::T* o, const S* sum, H* ws, int width, int lanes, int nCols, float w) {
+    const int64_t m = int64_t(width) * lanes;
     for (int l = 0; l < lanes; ++l) {
         H acc = 0;
         for (int c = 0; c < nCols; ++c) acc += H(sum[int64_t(c) * lanes + l]);
-        o[l] = ownTruncate<DK>(float(acc) * w);
-        const S* in = sum + int64_t(nCols) * lanes + l;
-        const S* out = sum + l;
-        for (int x = 1; x < width; ++x) {
-            acc += H(in[int64_t(x - 1) * lanes]) - H(out[int64_t(x - 1) * lanes]);
-            o[int64_t(x) * lanes + l] = ownTruncate<DK>(float(acc) * w);
-        }
+        ws[l] = acc;
     }
+    // ws[e] (e >= lanes) first holds the difference, then the running sum.
+    ownBlurDiff<S, H>(ws + lanes, sum + int64_t(nCols) * lanes, sum, m - lanes);
+    for (int64_t e = lanes; e < m; ++e) ws[e] += ws[e - lanes];
+    ownBlurConvert<DK, H>(o, ws, m, w);
 }
 
 template <int DK, class S, class H>
@@ -68,9 +77,10 @@ void ownBlurRun(VexImage* src, VexImage* dst, int nRows, int nCols, const OwnWin
     using T = typename OwnDepthT<DK>::T;
     ownFilterRun<T, T>(kBlurSite, src, dst, win, ch, nullptr, [&](OwnRows<T>& in, OwnOut<T>& out) {
         const int64_t n = in.samples();
-        OwnBlock sb;
+        OwnBlock sb, wb;
         S* sum = sb.alloc<S>(n);
-        if (!sum || !in.reserve(std::min(nRows + 1, 64))) {
+        H* ws = wb.alloc<H>(int64_t(out.width()) * in.lanes());
+        if (!sum || !ws || !in.reserve(std::min(nRows + 1, 64))) {
             vexError(VEX_StsNoMem, kBlurSite.func, kFilterNoMem, kBlurSite.file, __LINE__);
             return false;
         }
@@ -81,7 +91,7 @@ void ownBlurRun(VexImage* src, VexImage* dst, int nRows, int nCols, const OwnWin
                 ownColumnAdd(sum, in.get(int64_t(r) + nRows - 1), n);
                 ownColumnSub(sum, in.get(int64_t(r) - 1), n);
             }
-            ownBlurRow<DK, S, H>(out.row(r), sum, out.width(), in.lanes(), nCols, w);
+            ownBlurRow<DK, S, H>(out.row(r), sum, ws, out.width(), in.lanes(), nCols, w);
             out.commit(r);
         }
         return true;
@@ -94,7 +104,9 @@ void ownBlurDepth(VexImage* src, VexImage* dst, int nRows, int nCols, const OwnW
     const int64_t m = ownMaxAbs(DK);
     const bool col32 = m * nRows <= INT32_MAX;
     const bool acc32 = m * nRows * int64_t(nCols) <= INT32_MAX;
-    if (col32 && acc32) ownBlurRun<DK, int32_t, int32_t>(src, dst, nRows, nCols, win, ch, w);
+    if (DK == kD8U && m * nRows <= 65535 && acc32) ownBlurRun<DK, uint16_t, int32_t>(src, dst, nRows, nCols, win, ch, w);
+    else if (DK == kD8S && m * nRows <= 32767 && acc32) ownBlurRun<DK, int16_t, int32_t>(src, dst, nRows, nCols, win, ch, w);
+    else if (col32 && acc32) ownBlurRun<DK, int32_t, int32_t>(src, dst, nRows, nCols, win, ch, w);
     else if (col32) ownBlurRun<DK, int32_t, int64_t>(src, dst, nRows, nCols, win, ch, w);
     else ownBlurRun<DK, int64_t, int64_t>(src, dst, nRows, nCols, win, ch, w);
 }

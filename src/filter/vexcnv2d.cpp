@@ -84,6 +84,23 @@ inline int64_t ownShiftInt(int64_t s, int shift) {
     return i >> shift;
 }
 
+// Integer sums straight to the destination: shifted, then limited to the
+// depth's range (a sum that fits 32 bits needs no rounding or saturation
+// before the shift).
+template <int DK, class A>
+OWN_CLONES void ownConvStoreInt(typename OwnDepthT<DK>::T* __restrict o, const A* __restrict acc, int n, int shift) {
+    using D = typename OwnDepthT<DK>::T;
+    if constexpr (sizeof(A) <= 4) {
+        for (int i = 0; i < n; ++i) {
+            const int32_t v = int32_t(acc[i]) >> shift;
+            if constexpr (DK == kD1U) o[i] = D(v >= 1);
+            else o[i] = D(std::min<int32_t>(std::max<int32_t>(v, int32_t(OwnDepthT<DK>::lo)), int32_t(OwnDepthT<DK>::hi)));
+        }
+    } else {
+        for (int i = 0; i < n; ++i) o[i] = ownStoreInt<DK>(shift ? ownShiftInt(int64_t(acc[i]), shift) : int64_t(acc[i]));
+    }
+}
+
 // acc[0, n) = sum of entries * samples of one kernel for a chunk of a row.
 template <class T, class A>
 OWN_CLONES void ownConvAccumulate(A* __restrict acc, int n, const ConvEntry* e, int count,
@@ -142,9 +159,7 @@ bool ownConvRows(const ConvPlan& p, OwnRows<T>& in, OwnOut<typename OwnDepthT<DK
                     ownConvAccumulate<T, A>(acc, n, e, kp.count, rows);
                 }
                 if (fast) {
-                    for (int i = 0; i < n; ++i)
-                        o[c0 + i] = ownStoreInt<DK>(kp.shift ? ownShiftInt(int64_t(acc[i]), kp.shift)
-                                                             : int64_t(acc[i]));
+                    if constexpr (!std::is_floating_point_v<A>) ownConvStoreInt<DK, A>(o + c0, acc, n, kp.shift);
                     continue;
                 }
                 const bool first = k == p.nk - 1;

@@ -59,8 +59,10 @@ void ownExtremeRow(T* h, T* tmp, const T* row, int64_t n, int64_t m, int nCols, 
         std::memcpy(h, row, size_t(m) * sizeof(T));
         return;
     }
-    std::memcpy(tmp, row, size_t(n) * sizeof(T));
-    int64_t p = 1, valid = n;
+    // The first doubling reads the row itself.
+    int64_t valid = n - L;
+    ownExtremeOf<T, kMax>(tmp, row, row + L, valid);
+    int64_t p = 2;
     while (2 * p <= nCols) {
         valid -= p * L;
         ownExtremeInto<T, kMax>(tmp, tmp + p * L, valid);
@@ -129,36 +131,45 @@ inline int ownBin(T v) {
     return std::is_signed_v<T> ? (int(uint8_t(v)) ^ 0x80) : int(uint8_t(v));
 }
 
-OWN_CLONES void ownHistAdd(uint16_t* __restrict h, const uint16_t* __restrict in, const uint16_t* __restrict out,
-                           int bins) {
-    for (int b = 0; b < bins; ++b) h[b] = uint16_t(h[b] + in[b] - out[b]);
+// Column histograms (counters of type C) of the window rows: 256 fine and
+// 16 coarse bins per bordered sample. The window's coarse histogram follows
+// every step; a coarse bin's 16 fine counters are brought up to date only
+// when the median falls into that bin (from the columns passed since their
+// last use, or afresh from the window's columns when that is shorter).
+template <class C>
+OWN_CLONES void ownCoarseStep(uint16_t* __restrict kc, const C* __restrict in, const C* __restrict out) {
+    for (int b = 0; b < 16; ++b) kc[b] = uint16_t(kc[b] + in[b] - out[b]);
+}
+template <class C>
+OWN_CLONES void ownFineAdd(uint16_t* __restrict kf, const C* __restrict in) {
+    for (int b = 0; b < 16; ++b) kf[b] = uint16_t(kf[b] + in[b]);
 }
 
-template <class T>
-bool ownMedian8Rows(const RankArgs& a, OwnRows<T>& in, OwnOut<T>& out) {
+template <class T, class C>
+bool ownMedianHistRows(const RankArgs& a, OwnRows<T>& in, OwnOut<T>& out) {
     const int L = in.lanes();
     const int64_t n = in.samples();
-    const int nR = a.nRows, nC = a.nCols;
-    const int64_t count = int64_t(nR) * nC;
-    const int64_t rank = count / 2 + 1;
-    OwnBlock fb, cb, kb;
-    uint16_t* fine = fb.alloc<uint16_t>(n * 256);
-    uint16_t* coarse = cb.alloc<uint16_t>(n * 16);
-    uint16_t* kern = kb.alloc<uint16_t>(256 + 16);
-    if (!fine || !coarse || !kern || !in.reserve(2)) {
+    const int nR = a.nRows, nC = a.nCols, W = out.width();
+    const int64_t rank = int64_t(nR) * nC / 2 + 1;
+    OwnBlock fb, cb;
+    C* fine = fb.alloc<C>(n * 256);
+    C* coarse = cb.alloc<C>(n * 16);
+    if (!fine || !coarse || !in.reserve(2)) {
         vexError(VEX_StsNoMem, a.site->func, kFilterNoMem, a.site->file, __LINE__);
         return false;
     }
-    std::memset(fine, 0, size_t(n) * 256 * sizeof(uint16_t));
-    std::memset(coarse, 0, size_t(n) * 16 * sizeof(uint16_t));
+    std::memset(fine, 0, size_t(n) * 256 * sizeof(C));
+    std::memset(coarse, 0, size_t(n) * 16 * sizeof(C));
     auto addRow = [&](const T* row, int d) {
         for (int64_t e = 0; e < n; ++e) {
             const int b = ownBin(row[e]);
-            fine[e * 256 + b] = uint16_t(fine[e * 256 + b] + d);
-            coarse[e * 16 + (b >> 4)] = uint16_t(coarse[e * 16 + (b >> 4)] + d);
+            fine[e * 256 + b] = C(fine[e * 256 + b] + d);
+            coarse[e * 16 + (b >> 4)] = C(coarse[e * 16 + (b >> 4)] + d);
         }
     };
-    uint16_t* kc = kern + 256;
+    alignas(32) uint16_t kc[16];
+    alignas(32) uint16_t kf[16][16];
+    int64_t stamp[16];
     for (int j = 0; j < nR; ++j) addRow(in.get(j), 1);
     for (int r = 0; r < out.rows(); ++r) {
         if (r > 0) {
@@ -167,26 +178,89 @@ bool ownMedian8Rows(const RankArgs& a, OwnRows<T>& in, OwnOut<T>& out) {
         }
         T* o = out.row(r);
         for (int l = 0; l < L; ++l) {
-            std::memset(kern, 0, (256 + 16) * sizeof(uint16_t));
-            for (int c = 0; c < nC; ++c) {
-                const int64_t e = int64_t(c) * L + l;
-                for (int b = 0; b < 256; ++b) kern[b] = uint16_t(kern[b] + fine[e * 256 + b]);
-                for (int b = 0; b < 16; ++b) kc[b] = uint16_t(kc[b] + coarse[e * 16 + b]);
-            }
-            for (int x = 0; x < out.width(); ++x) {
-                if (x > 0) {
-                    const int64_t ein = (int64_t(x) + nC - 1) * L + l, eout = (int64_t(x) - 1) * L + l;
-                    ownHistAdd(kern, fine + ein * 256, fine + eout * 256, 256);
-                    ownHistAdd(kc, coarse + ein * 16, coarse + eout * 16, 16);
-                }
+            const C* cf = fine + int64_t(l) * 256;
+            const C* cc = coarse + int64_t(l) * 16;
+            const int64_t fs = int64_t(L) * 256, cs = int64_t(L) * 16;  // strides between columns
+            std::fill(kc, kc + 16, uint16_t(0));
+            for (int c = 0; c < nC; ++c)
+                for (int b = 0; b < 16; ++b) kc[b] = uint16_t(kc[b] + cc[c * cs + b]);
+            for (int b = 0; b < 16; ++b) stamp[b] = INT64_MIN;
+            for (int x = 0; x < W; ++x) {
+                if (x > 0) ownCoarseStep<C>(kc, cc + (int64_t(x) + nC - 1) * cs, cc + (int64_t(x) - 1) * cs);
                 int64_t cum = 0;
-                int cbin = 0;
-                while (cum + kc[cbin] < rank) cum += kc[cbin++];
-                int v = cbin * 16;
-                while (cum + kern[v] < rank) cum += kern[v++];
+                int b = 0;
+                while (cum + kc[b] < rank) cum += kc[b++];
+                uint16_t* f = kf[b];
+                if (stamp[b] < int64_t(x) - nC) {
+                    std::fill(f, f + 16, uint16_t(0));
+                    for (int c = 0; c < nC; ++c) ownFineAdd<C>(f, cf + (int64_t(x) + c) * fs + b * 16);
+                } else {
+                    for (int64_t t = stamp[b] + 1; t <= x; ++t) {
+                        const C* pin = cf + (t + nC - 1) * fs + b * 16;
+                        const C* pout = cf + (t - 1) * fs + b * 16;
+                        for (int k = 0; k < 16; ++k) f[k] = uint16_t(f[k] + pin[k] - pout[k]);
+                    }
+                }
+                stamp[b] = x;
+                int v = 0;
+                while (cum + f[v] < rank) cum += f[v++];
+                v += b * 16;
                 o[int64_t(x) * L + l] = std::is_signed_v<T> ? T(int8_t(uint8_t(v ^ 0x80))) : T(v);
             }
         }
+        out.commit(r);
+    }
+    return true;
+}
+
+template <class T>
+bool ownMedian8Rows(const RankArgs& a, OwnRows<T>& in, OwnOut<T>& out) {
+    if (a.nRows <= 255) return ownMedianHistRows<T, uint8_t>(a, in, out);
+    return ownMedianHistRows<T, uint16_t>(a, in, out);
+}
+
+// ---- 3x3 median of any depth: each column's three samples sorted, then
+// the median of the largest low, the median middle and the smallest high
+// of three neighbouring columns. Branch-free min/max across whole rows.
+template <class T>
+inline T ownMed3(T a, T b, T c) {
+    return std::max(std::min(a, b), std::min(std::max(a, b), c));
+}
+template <class T>
+OWN_CLONES void ownSort3Columns(T* __restrict lo, T* __restrict mid, T* __restrict hi, const T* __restrict a,
+                                const T* __restrict b, const T* __restrict c, int64_t n) {
+    for (int64_t i = 0; i < n; ++i) {
+        const T mn = std::min(a[i], b[i]), mx = std::max(a[i], b[i]);
+        const T t = std::max(mn, c[i]);
+        lo[i] = std::min(mn, c[i]);
+        mid[i] = std::min(mx, t);
+        hi[i] = std::max(mx, t);
+    }
+}
+template <class T>
+OWN_CLONES void ownMedian3Combine(T* __restrict o, const T* __restrict lo, const T* __restrict mid,
+                                  const T* __restrict hi, int64_t m, int L) {
+    for (int64_t i = 0; i < m; ++i) {
+        const T maxLo = std::max(std::max(lo[i], lo[i + L]), lo[i + 2 * L]);
+        const T minHi = std::min(std::min(hi[i], hi[i + L]), hi[i + 2 * L]);
+        o[i] = ownMed3(maxLo, ownMed3(mid[i], mid[i + L], mid[i + 2 * L]), minHi);
+    }
+}
+template <class T>
+bool ownMedian3x3Rows(const RankArgs& a, OwnRows<T>& in, OwnOut<T>& out) {
+    const int L = in.lanes();
+    const int64_t n = in.samples(), m = int64_t(out.width()) * L;
+    OwnBlock b;
+    T* lo = b.alloc<T>(3 * n);
+    if (!lo || !in.reserve(4)) {
+        vexError(VEX_StsNoMem, a.site->func, kFilterNoMem, a.site->file, __LINE__);
+        return false;
+    }
+    T* mid = lo + n;
+    T* hi = mid + n;
+    for (int r = 0; r < out.rows(); ++r) {
+        ownSort3Columns<T>(lo, mid, hi, in.get(r), in.get(int64_t(r) + 1), in.get(int64_t(r) + 2), n);
+        ownMedian3Combine<T>(out.row(r), lo, mid, hi, m, L);
         out.commit(r);
     }
     return true;
@@ -257,6 +331,7 @@ void ownRankDepth(int mode, const RankArgs& a, VexImage* src, VexImage* dst) {
     Body median = ownMedianSortRows<T>;
     if constexpr (sizeof(T) == 1)
         if (int64_t(a.nRows) * a.nCols <= 65535) median = ownMedian8Rows<T>;
+    if (a.nRows == 3 && a.nCols == 3) median = ownMedian3x3Rows<T>;
     // The routine of each mode: 0 maximum, 1 minimum, 2 median.
     const Body table[3] = {ownExtremeRows<T, true>, ownExtremeRows<T, false>, median};
     const Body body = table[mode];
