@@ -67,7 +67,24 @@ void ownBlurRow(typename OwnDepthT<DK>::T* o, const S* sum, H* ws, int width, in
     }
     // ws[e] (e >= lanes) first holds the difference, then the running sum.
     ownBlurDiff<S, H>(ws + lanes, sum + int64_t(nCols) * lanes, sum, m - lanes);
-    for (int64_t e = lanes; e < m; ++e) ws[e] += ws[e - lanes];
+    // The running sums stay in registers (a loop through memory would wait
+    // on every store).
+    auto scan = [&](auto lanesTag) {
+        constexpr int K = decltype(lanesTag)::value;
+        H acc[K];
+        for (int l = 0; l < K; ++l) acc[l] = ws[l];
+        for (int64_t e = K; e < m; e += K)
+            for (int l = 0; l < K; ++l) ws[e + l] = acc[l] = acc[l] + ws[e + l];
+    };
+    switch (lanes) {
+        case 1: scan(std::integral_constant<int, 1>()); break;
+        case 2: scan(std::integral_constant<int, 2>()); break;
+        case 3: scan(std::integral_constant<int, 3>()); break;
+        case 4: scan(std::integral_constant<int, 4>()); break;
+        default:
+            for (int64_t e = lanes; e < m; ++e) ws[e] += ws[e - lanes];
+            break;
+    }
     ownBlurConvert<DK, H>(o, ws, m, w);
 }
 

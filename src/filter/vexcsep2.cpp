@@ -38,12 +38,12 @@ OWN_CLONES void ownSepVertical(A* __restrict v, int64_t n, const T* __restrict s
         for (int64_t i = 0; i < n; ++i) v[i] = ownWrapMulAdd(v[i], w, A(s[i]));
 }
 
-template <class A>
-OWN_CLONES void ownSepHorizontal(A* __restrict acc, int64_t n, const A* __restrict v, int w, bool first) {
+template <class AV, class A>
+OWN_CLONES void ownSepHorizontal(A* __restrict acc, int64_t n, const AV* __restrict v, int w, bool first) {
     if (first)
-        for (int64_t i = 0; i < n; ++i) acc[i] = ownWrapMulAdd(A(0), w, v[i]);
+        for (int64_t i = 0; i < n; ++i) acc[i] = ownWrapMulAdd(A(0), w, A(v[i]));
     else
-        for (int64_t i = 0; i < n; ++i) acc[i] = ownWrapMulAdd(acc[i], w, v[i]);
+        for (int64_t i = 0; i < n; ++i) acc[i] = ownWrapMulAdd(acc[i], w, A(v[i]));
 }
 
 template <int DK, class A>
@@ -64,14 +64,14 @@ struct SepPlan {
     int shift;
 };
 
-template <int DK, class A>
+template <int DK, class AV, class A>
 void ownSepRun(const SepPlan& p, VexImage* src, VexImage* dst, const OwnWindow& win, const OwnChannels& ch) {
     using T = typename OwnDepthT<DK>::T;
     ownFilterRun<T, T>(kSep, src, dst, win, ch, nullptr, [&](OwnRows<T>& in, OwnOut<T>& out) {
         const int L = in.lanes();
         const int64_t n = in.samples(), m = int64_t(out.width()) * L;
         OwnBlock vb, ab;
-        A* v = vb.alloc<A>(n);
+        AV* v = vb.alloc<AV>(n);
         A* acc = ab.alloc<A>(m);
         if (!v || !acc || !in.reserve(1)) {
             vexError(VEX_StsNoMem, kSep.func, kFilterNoMem, kSep.file, __LINE__);
@@ -81,14 +81,14 @@ void ownSepRun(const SepPlan& p, VexImage* src, VexImage* dst, const OwnWindow& 
             bool first = true;
             for (int j = 0; j < p.ny; ++j) {
                 if (p.y[j] == 0) continue;
-                ownSepVertical<T, A>(v, n, in.get(int64_t(r) + j), p.y[j], first);
+                ownSepVertical<T, AV>(v, n, in.get(int64_t(r) + j), p.y[j], first);
                 first = false;
             }
-            if (first) std::fill(v, v + n, A(0));
+            if (first) std::fill(v, v + n, AV(0));
             first = true;
             for (int c = 0; c < p.nx; ++c) {
                 if (p.x[c] == 0) continue;
-                ownSepHorizontal<A>(acc, m, v + int64_t(c) * L, p.x[c], first);
+                ownSepHorizontal<AV, A>(acc, m, v + int64_t(c) * L, p.x[c], first);
                 first = false;
             }
             if (first) std::fill(acc, acc + m, A(0));
@@ -104,10 +104,14 @@ void ownSepDepth(const SepPlan& p, VexImage* src, VexImage* dst, const OwnWindow
     int64_t sy = 0, sx = 0;
     for (int j = 0; j < p.ny; ++j) sy += p.y[j] < 0 ? -p.y[j] : p.y[j];
     for (int c = 0; c < p.nx; ++c) sx += p.x[c] < 0 ? -p.x[c] : p.x[c];
-    if (DK <= kD8S && ownMaxAbs(DK) * sy * sx <= 32767 && ownMaxAbs(DK) * sy <= 32767)
-        ownSepRun<DK, int16_t>(p, src, dst, win, ch);
+    // 16-bit lanes wherever the pass's largest sum fits them.
+    const bool v16 = DK <= kD8S && ownMaxAbs(DK) * sy <= 32767;
+    if (v16 && ownMaxAbs(DK) * sy * sx <= 32767)
+        ownSepRun<DK, int16_t, int16_t>(p, src, dst, win, ch);
+    else if (v16)
+        ownSepRun<DK, int16_t, int32_t>(p, src, dst, win, ch);
     else
-        ownSepRun<DK, int32_t>(p, src, dst, win, ch);
+        ownSepRun<DK, int32_t, int32_t>(p, src, dst, win, ch);
 }
 
 }  // namespace

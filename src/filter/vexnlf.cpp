@@ -27,6 +27,10 @@
 #include "filter/ownfilter.h"
 #include "image/ownsimd.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 using namespace vex;
 
 namespace {
@@ -131,6 +135,52 @@ inline int ownBin(T v) {
     return std::is_signed_v<T> ? (int(uint8_t(v)) ^ 0x80) : int(uint8_t(v));
 }
 
+// The first of 16 counters at which the running count reaches `rank`;
+// *below receives the count before it. The counters' total must reach rank.
+inline int ownFindRank(const uint16_t* h, int64_t rank, int64_t* below) {
+    int64_t cum = 0;
+    int b = 0;
+    while (cum + h[b] < rank) cum += h[b++];
+    *below = cum;
+    return b;
+}
+
+#if defined(__SSE2__)
+// The same on 16 counters held in two registers (totals below 2^15): the
+// running counts are formed and compared in the registers, without a
+// branch per counter.
+inline int ownFindRank(__m128i lo, __m128i hi, int rank, int* below) {
+    lo = _mm_add_epi16(lo, _mm_slli_si128(lo, 2));
+    hi = _mm_add_epi16(hi, _mm_slli_si128(hi, 2));
+    lo = _mm_add_epi16(lo, _mm_slli_si128(lo, 4));
+    hi = _mm_add_epi16(hi, _mm_slli_si128(hi, 4));
+    lo = _mm_add_epi16(lo, _mm_slli_si128(lo, 8));
+    hi = _mm_add_epi16(hi, _mm_slli_si128(hi, 8));
+    const __m128i top = _mm_shufflehi_epi16(lo, 0xFF);
+    hi = _mm_add_epi16(hi, _mm_unpackhi_epi64(top, top));
+    const __m128i r = _mm_set1_epi16(static_cast<short>(rank));
+    const unsigned mask =
+        static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(_mm_cmplt_epi16(lo, r), _mm_cmplt_epi16(hi, r))));
+    const int b = __builtin_ctz(~mask);  // the running counts below rank come first
+    alignas(16) uint16_t prefix[16];
+    _mm_store_si128(reinterpret_cast<__m128i*>(prefix), lo);
+    _mm_store_si128(reinterpret_cast<__m128i*>(prefix + 8), hi);
+    *below = b > 0 ? prefix[b - 1] : 0;
+    return b;
+}
+// Adds (d = 1) or subtracts 16 byte counters to two registers of 16-bit counters.
+inline void ownCounts(__m128i& lo, __m128i& hi, const uint8_t* p) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), z = _mm_setzero_si128();
+    lo = _mm_add_epi16(lo, _mm_unpacklo_epi8(v, z));
+    hi = _mm_add_epi16(hi, _mm_unpackhi_epi8(v, z));
+}
+inline void ownUncounts(__m128i& lo, __m128i& hi, const uint8_t* p) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), z = _mm_setzero_si128();
+    lo = _mm_sub_epi16(lo, _mm_unpacklo_epi8(v, z));
+    hi = _mm_sub_epi16(hi, _mm_unpackhi_epi8(v, z));
+}
+#endif
+
 // Column histograms (counters of type C) of the window rows: 256 fine and
 // 16 coarse bins per bordered sample. The window's coarse histogram follows
 // every step; a coarse bin's 16 fine counters are brought up to date only
@@ -145,12 +195,57 @@ OWN_CLONES void ownFineAdd(uint16_t* __restrict kf, const C* __restrict in) {
     for (int b = 0; b < 16; ++b) kf[b] = uint16_t(kf[b] + in[b]);
 }
 
+#if defined(__SSE2__)
+// One output row of the histogram median from byte column counters, the
+// window's coarse and fine counters in registers.
+template <class T>
+void ownMedianHistLanes(T* o, const uint8_t* fine, const uint8_t* coarse, int L, int W, int nC, int rank) {
+    alignas(16) uint16_t kf[16][16];
+    int64_t stamp[16];
+    const int64_t fs = int64_t(L) * 256, cs = int64_t(L) * 16;
+    for (int l = 0; l < L; ++l) {
+        const uint8_t* cf = fine + int64_t(l) * 256;
+        const uint8_t* cc = coarse + int64_t(l) * 16;
+        __m128i cLo = _mm_setzero_si128(), cHi = _mm_setzero_si128();
+        for (int c = 0; c < nC; ++c) ownCounts(cLo, cHi, cc + c * cs);
+        for (int b = 0; b < 16; ++b) stamp[b] = INT64_MIN;
+        for (int x = 0; x < W; ++x) {
+            if (x > 0) {
+                ownCounts(cLo, cHi, cc + (int64_t(x) + nC - 1) * cs);
+                ownUncounts(cLo, cHi, cc + (int64_t(x) - 1) * cs);
+            }
+            int cum = 0;
+            const int b = ownFindRank(cLo, cHi, rank, &cum);
+            __m128i fLo, fHi;
+            if (stamp[b] < int64_t(x) - nC) {
+                fLo = fHi = _mm_setzero_si128();
+                for (int c = 0; c < nC; ++c) ownCounts(fLo, fHi, cf + (int64_t(x) + c) * fs + b * 16);
+            } else {
+                fLo = _mm_load_si128(reinterpret_cast<const __m128i*>(kf[b]));
+                fHi = _mm_load_si128(reinterpret_cast<const __m128i*>(kf[b] + 8));
+                for (int64_t t = stamp[b] + 1; t <= x; ++t) {
+                    ownCounts(fLo, fHi, cf + (t + nC - 1) * fs + b * 16);
+                    ownUncounts(fLo, fHi, cf + (t - 1) * fs + b * 16);
+                }
+            }
+            _mm_store_si128(reinterpret_cast<__m128i*>(kf[b]), fLo);
+            _mm_store_si128(reinterpret_cast<__m128i*>(kf[b] + 8), fHi);
+            stamp[b] = x;
+            int finer = 0;
+            const int v = ownFindRank(fLo, fHi, rank - cum, &finer) + b * 16;
+            o[int64_t(x) * L + l] = std::is_signed_v<T> ? T(int8_t(uint8_t(v ^ 0x80))) : T(v);
+        }
+    }
+}
+#endif
+
 template <class T, class C>
 bool ownMedianHistRows(const RankArgs& a, OwnRows<T>& in, OwnOut<T>& out) {
     const int L = in.lanes();
     const int64_t n = in.samples();
     const int nR = a.nRows, nC = a.nCols, W = out.width();
     const int64_t rank = int64_t(nR) * nC / 2 + 1;
+    const bool small = int64_t(nR) * nC < 32768;
     OwnBlock fb, cb;
     C* fine = fb.alloc<C>(n * 256);
     C* coarse = cb.alloc<C>(n * 16);
@@ -177,6 +272,15 @@ bool ownMedianHistRows(const RankArgs& a, OwnRows<T>& in, OwnOut<T>& out) {
             addRow(in.get(int64_t(r) - 1), -1);
         }
         T* o = out.row(r);
+#if defined(__SSE2__)
+        if constexpr (std::is_same_v<C, uint8_t>) {
+            if (small) {
+                ownMedianHistLanes(o, fine, coarse, L, W, nC, int(rank));
+                out.commit(r);
+                continue;
+            }
+        }
+#endif
         for (int l = 0; l < L; ++l) {
             const C* cf = fine + int64_t(l) * 256;
             const C* cc = coarse + int64_t(l) * 16;
@@ -188,8 +292,7 @@ bool ownMedianHistRows(const RankArgs& a, OwnRows<T>& in, OwnOut<T>& out) {
             for (int x = 0; x < W; ++x) {
                 if (x > 0) ownCoarseStep<C>(kc, cc + (int64_t(x) + nC - 1) * cs, cc + (int64_t(x) - 1) * cs);
                 int64_t cum = 0;
-                int b = 0;
-                while (cum + kc[b] < rank) cum += kc[b++];
+                const int b = ownFindRank(kc, rank, &cum);
                 uint16_t* f = kf[b];
                 if (stamp[b] < int64_t(x) - nC) {
                     std::fill(f, f + 16, uint16_t(0));
@@ -202,9 +305,8 @@ bool ownMedianHistRows(const RankArgs& a, OwnRows<T>& in, OwnOut<T>& out) {
                     }
                 }
                 stamp[b] = x;
-                int v = 0;
-                while (cum + f[v] < rank) cum += f[v++];
-                v += b * 16;
+                int64_t finer = 0;
+                const int v = ownFindRank(f, rank - cum, &finer) + b * 16;
                 o[int64_t(x) * L + l] = std::is_signed_v<T> ? T(int8_t(uint8_t(v ^ 0x80))) : T(v);
             }
         }
