@@ -57,9 +57,25 @@ OWN_CLONES void ownBlurConvert(typename OwnDepthT<DK>::T* __restrict o, const H*
     }
 }
 
+// Narrow windows: each window sum added up directly from its column sums,
+// all columns at once (no serial step).
+template <class S, class H>
+OWN_CLONES void ownBlurDirect(H* __restrict ws, const S* __restrict sum, int64_t m, int lanes, int nCols) {
+    for (int64_t i = 0; i < m; ++i) ws[i] = H(sum[i]);
+    for (int c = 1; c < nCols; ++c) {
+        const S* __restrict s = sum + int64_t(c) * lanes;
+        for (int64_t i = 0; i < m; ++i) ws[i] = H(ws[i] + H(s[i]));
+    }
+}
+
 template <int DK, class S, class H>
 void ownBlurRow(typename OwnDepthT<DK>::T* o, const S* sum, H* ws, int width, int lanes, int nCols, float w) {
     const int64_t m = int64_t(width) * lanes;
+    if (nCols <= 8) {
+        ownBlurDirect<S, H>(ws, sum, m, lanes, nCols);
+        ownBlurConvert<DK, H>(o, ws, m, w);
+        return;
+    }
     for (int l = 0; l < lanes; ++l) {
         H acc = 0;
         for (int c = 0; c < nCols; ++c) acc += H(sum[int64_t(c) * lanes + l]);

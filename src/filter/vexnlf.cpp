@@ -13,11 +13,14 @@
 //
 // The 8-bit median (and the 1-bit one, on samples 0 and 1) keeps a
 // histogram per column of the window rows; moving down a row adds one
-// sample to each column histogram and removes one. Along a row the window
-// histogram gains the entering column's histogram and loses the leaving
-// one, and the median is found by counting up a 16-bin coarse histogram,
-// then the 16 fine bins of the chosen coarse bin. The cost per pixel does
-// not depend on the window size.
+// sample to each column histogram and removes one. Along a row the window's
+// 16-bin coarse histogram gains the entering column's and loses the leaving
+// one; the median's coarse bin is found by counting up, and only that bin's
+// 16 fine counters are brought up to date (from the columns passed since
+// their last use) and counted up. The cost per pixel does not depend on
+// the window size. A 3x3 window of any depth takes a shorter road: each
+// column's three samples sorted, then the median of the largest low, the
+// middle median and the smallest high of three neighbouring columns.
 //
 // The 16- and 32-bit medians keep the window's samples sorted; moving one
 // pixel merges the entering column into the sorted samples and drops the
