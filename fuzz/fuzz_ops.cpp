@@ -243,6 +243,41 @@ const Op kOps[] = {
 #undef FZ_LUTS
 
     // (ops: filter)
+    {2, [](VexImage** h, int32_t v, const int*, Input& in) {
+         // One to three kernels with sizes, anchors and shifts from the input
+         // (some refused at creation, then passed on as null).
+         VexConvKernel* k[3] = {};
+         const int n = in.small(1, 3);
+         for (int i = 0; i < n; ++i) {
+             signed char e[25];
+             for (signed char& x : e) x = static_cast<signed char>(in.byte());
+             const int rows = in.small(0, 5), cols = in.small(0, 5);
+             k[i] = vexCreateConvKernel(rows, cols, in.small(-1, cols), in.small(-1, rows), e, in.small(-2, 40));
+         }
+         const VexMapping map{in.small(-2, 40), in.small(-2, 40)};
+         vexConvolve2D(h[0], h[1], k, n, in.small(-1, 5), v & 1 ? &map : nullptr);
+         for (VexConvKernel* x : k)
+             if (x) vexDeleteConvKernel(x);
+     }},
+    {2, [](VexImage** h, int32_t, const int*, Input& in) {
+         // Hand-made records: anchors and shifts unchecked by the operation.
+         signed char e[2][25];
+         for (auto& row : e)
+             for (signed char& x : row) x = static_cast<signed char>(in.byte());
+         VexConvKernel kx{in.small(-1, 5), in.small(-1, 5), in.small(-8, 8), in.small(-8, 8), in.small(-40, 40), e[0]};
+         VexConvKernel ky{in.small(-1, 5), in.small(-1, 5), in.small(-8, 8), in.small(-8, 8), in.small(-40, 40), e[1]};
+         vexConvolveSep2D(h[0], h[1], in.small(0, 7) ? &kx : nullptr, in.small(0, 7) ? &ky : nullptr);
+     }},
+    {2, [](VexImage** h, int32_t, const int*, Input& in) {
+         vexBlur(h[0], h[1], in.small(-1, 7), in.small(-1, 7), in.small(-1, 9), in.small(-1, 9));
+     }},
+    {2, [](VexImage** h, int32_t v, const int*, Input& in) {
+         const VexMapping map{in.small(-2, 40), in.small(-2, 40)};
+         using Rank = void (*)(VexImage*, VexImage*, int, int, int, int, const VexMapping*);
+         static const Rank kRank[3] = {vexMaxFilter, vexMinFilter, vexMedianFilter};
+         kRank[unsigned(v) % 3](h[0], h[1], in.small(-1, 7), in.small(-1, 7), in.small(-1, 7), in.small(-1, 7),
+                                v & 4 ? &map : nullptr);
+     }},
 
     // (ops: morph)
 #define FZ_MORPH(f) {2, [](VexImage** h, int32_t v, const int*, Input&) { \

@@ -413,6 +413,48 @@ VEXAPI double vexNorm(VexImage* srcImageA, VexImage* srcImageB, int normType);
 /* Convolution, blur, rank filters, morphology                         */
 /* ------------------------------------------------------------------ */
 /* (family: filter) */
+/* Integer convolution kernel: nRows x nCols signed 8-bit entries, row by
+   row; the entry at (anchorX, anchorY) lies over the output pixel; the
+   rounded sum is shifted right by nShiftR. The record owns its entries. */
+typedef struct VexConvKernel {
+    int          nRows;
+    int          nCols;
+    int          anchorX;
+    int          anchorY;
+    int          nShiftR;
+    signed char* values;
+} VexConvKernel;
+
+/* A new kernel holding a copy of nRows*nCols entries; null on failure. */
+VEXAPI VexConvKernel* vexCreateConvKernel(int nRows, int nCols, int anchorX, int anchorY,
+                                          const signed char* values, int nShiftR);
+/* Reads a kernel's fields; the entries are copied into *values. */
+VEXAPI void vexGetConvKernel(const VexConvKernel* kernel, int* nRows, int* nCols, int* anchorX,
+                             int* anchorY, signed char** values, int* nShiftR);
+/* Releases a kernel and its entries. */
+VEXAPI void vexDeleteConvKernel(VexConvKernel* kernel);
+/* Convolves with 1 to 100 kernels merged by combineMethod (0 sum, 1 sum of
+   squares, 2 root of the sum of squares, 3 maximum, 4 minimum); out-of-image
+   samples come from the source's border modes. mapping (or null) selects
+   the destination tile holding pixel (xDst, yDst) of a tiled destination. */
+VEXAPI void vexConvolve2D(VexImage* srcImage, VexImage* dstImage, VexConvKernel** kernel,
+                          int nKernels, int combineMethod, const VexMapping* mapping);
+/* Separable convolution in 32-bit integers: Xkernel's first row across,
+   Ykernel's first nRows entries down, one arithmetic shift by the sum of
+   both nShiftR at the end, then clamped to the destination depth. */
+VEXAPI void vexConvolveSep2D(VexImage* srcImage, VexImage* dstImage, const VexConvKernel* Xkernel,
+                             const VexConvKernel* Ykernel);
+/* Mean of an nRows x nCols window (running sums), fraction cut off. */
+VEXAPI void vexBlur(VexImage* srcImage, VexImage* dstImage, int nRows, int nCols, int anchorX,
+                    int anchorY);
+/* Largest, smallest and median (rank floor(n/2)+1) sample of an
+   nRows x nCols window; mapping as for vexConvolve2D. */
+VEXAPI void vexMaxFilter(VexImage* srcImage, VexImage* dstImage, int nRows, int nCols, int anchorX,
+                         int anchorY, const VexMapping* mapping);
+VEXAPI void vexMinFilter(VexImage* srcImage, VexImage* dstImage, int nRows, int nCols, int anchorX,
+                         int anchorY, const VexMapping* mapping);
+VEXAPI void vexMedianFilter(VexImage* srcImage, VexImage* dstImage, int nRows, int nCols,
+                            int anchorX, int anchorY, const VexMapping* mapping);
 
 /* (family: morph) */
 /* Morphology with the 3x3 square structuring element, repeated nIterations

@@ -134,6 +134,29 @@ const Op kOps[] = {
 #undef VT_LUTS
 
     // (ops: filter)
+    {"vexConvolve2D", 2, [](VexImage** i, int v, const int*) {
+         const signed char e[15] = {1, -1, 0, 2, -128, 127, 1, 1, 1, 3, 0, -2, 5, 1, 1};
+         VexConvKernel* k[2] = {vexCreateConvKernel(3, 5, 4, 1, e, 1), vexCreateConvKernel(1, 3, 0, 0, e, 0)};
+         const VexMapping map{v & 15, (v >> 4) & 15};
+         vexConvolve2D(i[0], i[1], k, 1 + (v & 1), (v >> 1) % 5, v & 8 ? &map : nullptr);
+         vexDeleteConvKernel(k[0]);
+         vexDeleteConvKernel(k[1]);
+     }},
+    {"vexConvolveSep2D", 2, [](VexImage** i, int v, const int*) {
+         const signed char e[5] = {1, 4, 6, 4, 1};
+         VexConvKernel* kx = vexCreateConvKernel(1, 5, 2 + (v & 3), 0, e, 4);
+         VexConvKernel* ky = vexCreateConvKernel(5, 1, 0, 4, e, 4);
+         vexConvolveSep2D(i[0], i[1], kx, ky);
+         if (kx) vexDeleteConvKernel(kx);
+         if (ky) vexDeleteConvKernel(ky);
+     }},
+    {"vexBlur", 2, [](VexImage** i, int v, const int*) { vexBlur(i[0], i[1], 1 + (v & 3), 5, v & 7, 2); }},
+    {"vexMaxFilter", 2, [](VexImage** i, int v, const int*) { vexMaxFilter(i[0], i[1], 5, 3, 1, v & 3, nullptr); }},
+    {"vexMinFilter", 2, [](VexImage** i, int v, const int*) { vexMinFilter(i[0], i[1], 2, 6, v & 3, 1, nullptr); }},
+    {"vexMedianFilter", 2, [](VexImage** i, int v, const int*) {
+         const VexMapping map{v & 31, 3};
+         vexMedianFilter(i[0], i[1], 3, 3, 1, 1, v & 1 ? &map : nullptr);
+     }},
 
     // (ops: morph)
 #define VT_MORPH(f) {#f, 2, [](VexImage** i, int v, const int*) { \

@@ -600,6 +600,59 @@ int runDemo(const std::string& outDir, int height, int width) {
     }
 
     // ---- (demo: filter)
+    {
+        // Edge magnitude: Sobel x and y merged as the root of the sum of squares.
+        const signed char sx[9] = {-1, 0, 1, -2, 0, 2, -1, 0, 1}, sy[9] = {-1, -2, -1, 0, 0, 0, 1, 2, 1};
+        VexConvKernel* sobel[2] = {vexCreateConvKernel(3, 3, 1, 1, sx, 0), vexCreateConvKernel(3, 3, 1, 1, sy, 0)};
+        ImagePtr edges = same(gray.get());
+        vexSetBorderMode(gray.get(), VEX_BORDER_REPLICATE, 15, 0);
+        d.run("filter", "vexConvolve2D: Sobel x and y, combine 2 (edge magnitude)", {{edges.get(), "conv-sobel-magnitude"}},
+              [&] { vexConvolve2D(gray.get(), edges.get(), sobel, 2, 2, nullptr); });
+        vexDeleteConvKernel(sobel[0]);
+        vexDeleteConvKernel(sobel[1]);
+        const signed char g[3] = {1, 2, 1};
+        VexConvKernel* gx = vexCreateConvKernel(1, 3, 1, 0, g, 2);
+        VexConvKernel* gy = vexCreateConvKernel(3, 1, 0, 1, g, 2);
+        ImagePtr smooth = same(src);
+        vexSetBorderMode(src, VEX_BORDER_REFLECT, 15, 0);
+        d.run("filter", "vexConvolveSep2D: 1 2 1 across and down, shift 4", {{smooth.get(), "sepconv-121"}},
+              [&] { vexConvolveSep2D(src, smooth.get(), gx, gy); });
+        vexDeleteConvKernel(gx);
+        vexDeleteConvKernel(gy);
+
+        // Salt and pepper on 6% of the pixels, then medians.
+        ImagePtr noisy = same(src);
+        uint32_t state = 12345u;
+        for (int y = 0; y < H; ++y)
+            for (int x = 0; x < W; ++x) {
+                state = state * 1664525u + 1013904223u;
+                const uint32_t r = state >> 24;
+                if (r < 8) std::memset(pixelAt(noisy.get(), x, y), r < 4 ? 0 : 255, 3);
+            }
+        vexSetBorderMode(noisy.get(), VEX_BORDER_REPLICATE, 15, 0);
+        d.input("the RGB pattern with salt-and-pepper noise on 6% of the pixels", {{noisy.get(), "noisy-salt-pepper"}});
+        ImagePtr med3 = same(src), med5 = same(src);
+        d.run("filter", "vexMedianFilter: 3x3 of the noisy pattern", {{med3.get(), "median-3x3-denoised"}},
+              [&] { vexMedianFilter(noisy.get(), med3.get(), 3, 3, 1, 1, nullptr); });
+        d.run("filter", "vexMedianFilter: 5x5 of the noisy pattern", {{med5.get(), "median-5x5-denoised"}},
+              [&] { vexMedianFilter(noisy.get(), med5.get(), 5, 5, 2, 2, nullptr); });
+
+        // Box blur at three window sizes.
+        for (int k : {3, 9, 25}) {
+            ImagePtr blurred = same(src);
+            std::snprintf(what, sizeof what, "vexBlur: %dx%d window, reflected border", k, k);
+            const std::string name = "blur-" + std::to_string(k) + "x" + std::to_string(k);
+            d.run("filter", what, {{blurred.get(), name.c_str()}},
+                  [&] { vexBlur(src, blurred.get(), k, k, k / 2, k / 2); });
+        }
+        ImagePtr dil = same(gray.get()), ero = same(gray.get());
+        d.run("filter", "vexMaxFilter: 7x7 of the gray image", {{dil.get(), "max-7x7"}},
+              [&] { vexMaxFilter(gray.get(), dil.get(), 7, 7, 3, 3, nullptr); });
+        d.run("filter", "vexMinFilter: 7x7 of the gray image", {{ero.get(), "min-7x7"}},
+              [&] { vexMinFilter(gray.get(), ero.get(), 7, 7, 3, 3, nullptr); });
+        vexSetBorderMode(src, VEX_BORDER_CONSTANT, 15, 0);
+        vexSetBorderMode(gray.get(), VEX_BORDER_CONSTANT, 15, 0);
+    }
 
     // ---- (demo: morph)
     // The luma sprinkled with bright and dark specks: opening removes the

@@ -637,6 +637,173 @@ const std::vector<Command> kCommands = {
      }},
 
     // (commands: filter)
+    {"convolve", "conv", "vexConvolve2D",
+     "convolve with integer kernels, several merged by --method", Shape::Unary,
+     {{"kernel", nullptr, Kind::Text, nullptr,
+       "a preset (sobel-x, sobel-y, laplace, sharpen, gauss3, gauss5) or RxC:v,v,...[/shift] "
+       "(anchor at the centre); several joined by +, e.g. sobel-x+sobel-y"},
+      {"method", "combineMethod", Kind::Int, "0",
+       "0 sum, 1 sum of squares, 2 root of the sum of squares, 3 maximum, 4 minimum"}},
+     [](Call& c) {
+         // Comma-separated integers in [-128, 127] (this command's own parser).
+         auto numbers = [](const std::string& text, std::vector<long long>* out) {
+             out->clear();
+             const char* p = text.c_str();
+             while (true) {
+                 char* end = nullptr;
+                 errno = 0;
+                 const long long v = std::strtoll(p, &end, 0);
+                 if (end == p || errno != 0 || v < -128 || v > 127) return false;
+                 out->push_back(v);
+                 if (*end == '\0') return true;
+                 if (*end != ',') return false;
+                 p = end + 1;
+             }
+         };
+         auto bad = [](const std::string& cmd, const std::string& msg) { throw ToolError(kExitUsage, cmd + ": " + msg); };
+         // Kernels as text: presets or rows x columns of entries, row by row.
+         struct Spec {
+             int rows, cols, shift;
+             std::vector<signed char> v;
+         };
+         auto preset = [](const std::string& name, Spec* k) {
+             static const std::map<std::string, Spec> kPresets = {
+                 {"sobel-x", {3, 3, 0, {-1, 0, 1, -2, 0, 2, -1, 0, 1}}},
+                 {"sobel-y", {3, 3, 0, {-1, -2, -1, 0, 0, 0, 1, 2, 1}}},
+                 {"laplace", {3, 3, 0, {0, 1, 0, 1, -4, 1, 0, 1, 0}}},
+                 {"sharpen", {3, 3, 0, {0, -1, 0, -1, 5, -1, 0, -1, 0}}},
+                 {"gauss3", {3, 3, 4, {1, 2, 1, 2, 4, 2, 1, 2, 1}}},
+                 {"gauss5", {5, 5, 8, {1, 4, 6, 4, 1, 4, 16, 24, 16, 4, 6, 24, 36, 24, 6,
+                                      4, 16, 24, 16, 4, 1, 4, 6, 4, 1}}},
+             };
+             auto it = kPresets.find(name);
+             if (it == kPresets.end()) return false;
+             *k = it->second;
+             return true;
+         };
+         std::vector<Spec> specs;
+         const std::string text = c.args->values.at("kernel");
+         for (size_t start = 0; start <= text.size();) {
+             size_t plus = text.find('+', start);
+             if (plus == std::string::npos) plus = text.size();
+             const std::string one = text.substr(start, plus - start);
+             start = plus + 1;
+             Spec k{};
+             if (!preset(one, &k)) {
+                 int rows = 0, cols = 0, used = 0;
+                 if (std::sscanf(one.c_str(), "%dx%d:%n", &rows, &cols, &used) != 2 || used == 0 || rows < 1 ||
+                     cols < 1 || rows > 64 || cols > 64)
+                     bad("convolve", "bad kernel '" + one + "': expected a preset or RxC:v,v,...[/shift]");
+                 k.rows = rows, k.cols = cols, k.shift = 0;
+                 std::string body = one.substr(size_t(used));
+                 const size_t slash = body.find('/');
+                 std::vector<long long> vals;
+                 if (slash != std::string::npos) {
+                     if (!numbers(body.substr(slash + 1), &vals) || vals.size() != 1 || vals[0] < 0 || vals[0] > 31)
+                         bad("convolve", "bad kernel shift in '" + one + "': expected 0 to 31");
+                     k.shift = int(vals[0]);
+                     body.resize(slash);
+                 }
+                 if (!numbers(body, &vals) || vals.size() != size_t(rows) * size_t(cols))
+                     bad("convolve", "bad kernel '" + one + "': expected " + std::to_string(rows * cols) +
+                                         " entries from -128 to 127");
+                 for (long long v : vals) k.v.push_back(static_cast<signed char>(v));
+             }
+             specs.push_back(k);
+         }
+         if (specs.size() > 100) bad("convolve", "at most 100 kernels");
+         std::vector<VexConvKernel*> kernels;
+         for (const Spec& k : specs)
+             kernels.push_back(vexCreateConvKernel(k.rows, k.cols, (k.cols - 1) / 2, (k.rows - 1) / 2, k.v.data(), k.shift));
+         vexConvolve2D(c.src[0], c.dst[0], kernels.data(), int(kernels.size()), c.i("method"), nullptr);
+         for (VexConvKernel* k : kernels) vexDeleteConvKernel(k);
+     }},
+    {"sepconv", nullptr, "vexConvolveSep2D",
+     "separable integer convolution: a row kernel across, a column kernel down, one shift at the end",
+     Shape::Unary,
+     {{"xkernel", nullptr, Kind::Text, nullptr, "row kernel entries, e.g. 1,2,1"},
+      {"ykernel", nullptr, Kind::Text, nullptr, "column kernel entries, e.g. 1,2,1"},
+      {"xanchor", nullptr, Kind::Int, "-1", "anchor column (-1: the centre)"},
+      {"yanchor", nullptr, Kind::Int, "-1", "anchor row (-1: the centre)"},
+      {"xshift", nullptr, Kind::Int, "0", "right shift counted for the row kernel"},
+      {"yshift", nullptr, Kind::Int, "0", "right shift counted for the column kernel"}},
+     [](Call& c) {
+         // Comma-separated integers in [-128, 127] (this command's own parser).
+         auto numbers = [](const std::string& text, std::vector<long long>* out) {
+             out->clear();
+             const char* p = text.c_str();
+             while (true) {
+                 char* end = nullptr;
+                 errno = 0;
+                 const long long v = std::strtoll(p, &end, 0);
+                 if (end == p || errno != 0 || v < -128 || v > 127) return false;
+                 out->push_back(v);
+                 if (*end == '\0') return true;
+                 if (*end != ',') return false;
+                 p = end + 1;
+             }
+         };
+         auto bad = [](const std::string& cmd, const std::string& msg) { throw ToolError(kExitUsage, cmd + ": " + msg); };
+         auto entries = [&](const std::string& name, const std::string& text) {
+             std::vector<signed char> v;
+             std::vector<long long> vals;
+             if (!numbers(text, &vals) || vals.size() > 255)
+                 bad("sepconv", "bad --" + name + " '" + text + "': expected entries from -128 to 127 like 1,2,1");
+             for (long long x : vals) v.push_back(static_cast<signed char>(x));
+             return v;
+         };
+         const std::vector<signed char> xv = entries("xkernel", c.args->values.at("xkernel"));
+         const std::vector<signed char> yv = entries("ykernel", c.args->values.at("ykernel"));
+         const int nx = int(xv.size()), ny = int(yv.size());
+         const int ax = c.i("xanchor") < 0 ? (nx - 1) / 2 : c.i("xanchor");
+         const int ay = c.i("yanchor") < 0 ? (ny - 1) / 2 : c.i("yanchor");
+         if (ax >= nx || ay >= ny) bad("sepconv", "an anchor lies inside its kernel");
+         VexConvKernel* kx = vexCreateConvKernel(1, nx, ax, 0, xv.data(), c.i("xshift"));
+         VexConvKernel* ky = vexCreateConvKernel(ny, 1, 0, ay, yv.data(), c.i("yshift"));
+         vexConvolveSep2D(c.src[0], c.dst[0], kx, ky);
+         vexDeleteConvKernel(kx);
+         vexDeleteConvKernel(ky);
+     }},
+    {"blur", nullptr, "vexBlur", "mean of a rows x cols window (fraction cut off)", Shape::Unary,
+     {{"rows", "nRows", Kind::Int, "3", "window rows"},
+      {"cols", "nCols", Kind::Int, "3", "window columns"},
+      {"anchorX", nullptr, Kind::Int, "-1", "anchor column (-1: the centre)"},
+      {"anchorY", nullptr, Kind::Int, "-1", "anchor row (-1: the centre)"}},
+     [](Call& c) {
+         const int r = c.i("rows"), w = c.i("cols");
+         vexBlur(c.src[0], c.dst[0], r, w, c.i("anchorX") < 0 && w > 0 ? (w - 1) / 2 : c.i("anchorX"),
+                 c.i("anchorY") < 0 && r > 0 ? (r - 1) / 2 : c.i("anchorY"));
+     }},
+    {"max", "maxfilter", "vexMaxFilter", "largest sample of a rows x cols window", Shape::Unary,
+     {{"rows", "nRows", Kind::Int, "3", "window rows"},
+      {"cols", "nCols", Kind::Int, "3", "window columns"},
+      {"anchorX", nullptr, Kind::Int, "-1", "anchor column (-1: the centre)"},
+      {"anchorY", nullptr, Kind::Int, "-1", "anchor row (-1: the centre)"}},
+     [](Call& c) {
+         const int r = c.i("rows"), w = c.i("cols");
+         vexMaxFilter(c.src[0], c.dst[0], r, w, c.i("anchorX") < 0 && w > 0 ? (w - 1) / 2 : c.i("anchorX"),
+                      c.i("anchorY") < 0 && r > 0 ? (r - 1) / 2 : c.i("anchorY"), nullptr);
+     }},
+    {"min", "minfilter", "vexMinFilter", "smallest sample of a rows x cols window", Shape::Unary,
+     {{"rows", "nRows", Kind::Int, "3", "window rows"},
+      {"cols", "nCols", Kind::Int, "3", "window columns"},
+      {"anchorX", nullptr, Kind::Int, "-1", "anchor column (-1: the centre)"},
+      {"anchorY", nullptr, Kind::Int, "-1", "anchor row (-1: the centre)"}},
+     [](Call& c) {
+         const int r = c.i("rows"), w = c.i("cols");
+         vexMinFilter(c.src[0], c.dst[0], r, w, c.i("anchorX") < 0 && w > 0 ? (w - 1) / 2 : c.i("anchorX"),
+                      c.i("anchorY") < 0 && r > 0 ? (r - 1) / 2 : c.i("anchorY"), nullptr);
+     }},
+    {"median", nullptr, "vexMedianFilter", "median (rank n/2+1) of a rows x cols window", Shape::Unary,
+     {{"rows", "nRows", Kind::Int, "3", "window rows"},
+      {"cols", "nCols", Kind::Int, "3", "window columns"},
+      {"anchorX", nullptr, Kind::Int, "-1", "anchor column (-1: the centre)"},
+      {"anchorY", nullptr, Kind::Int, "-1", "anchor row (-1: the centre)"}},
+     [](Call& c) {
+         const int r = c.i("rows"), w = c.i("cols");
+         vexMedianFilter(c.src[0], c.dst[0], r, w, c.i("anchorX") < 0 && w > 0 ? (w - 1) / 2 : c.i("anchorX"),
+                         c.i("anchorY") < 0 && r > 0 ? (r - 1) / 2 : c.i("anchorY"), nullptr);
+     }},
 
     // (commands: morph)
     {"erode", nullptr, "vexErode", "minimum of each 3x3 neighbourhood, repeated --iterations times", Shape::Unary,

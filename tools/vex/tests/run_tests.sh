@@ -379,6 +379,23 @@ if [ "$group" = ops ]; then
   [ "$(cat out.txt)" = 0 ] && pass || fail "norm a - a: $(cat out.txt)"
   t "relative norm" "$vex" norm a.png b.png --type 9
   awk '{ exit !($1 > 0 && $1 < 300) }' out.txt && pass || fail "relative maximum: $(cat out.txt)"
+  # neighbourhood filters
+  op "convolve sobel magnitude" convolve g.png o.png --kernel sobel-x+sobel-y --method 2 -- \
+    convolve g.png o.png kernel=sobel-x+sobel-y method=2 changed=1
+  op "convolve inline roi" conv a.png o.png --kernel 3x5:1,0,-1,2,1,0,0,1,0,0,-1,2,1,1,1/2 --roi 5,4,30,20 -- \
+    convolve a.png o.png kernel=3x5:1,0,-1,2,1,0,0,1,0,0,-1,2,1,1,1/2 roi=5,4,30,20 changed=1
+  op "convolve gauss5 16U" convolve g16.pgm o.png --kernel gauss5 -- convolve g16.pgm o.png kernel=gauss5 changed=1
+  op "convolve coi" convolve a.png o.png --kernel sharpen --coi 2 -- convolve a.png o.png kernel=sharpen coi=2 changed=1
+  op "sepconv" sepconv a.png o.png --xkernel 1,2,1 --ykernel 1,4,6,4,1 --xshift 2 --yshift 4 -- \
+    sepconv a.png o.png xkernel=1,2,1 ykernel=1,4,6,4,1 xshift=2 yshift=4 changed=1
+  op "blur 5x9" blur a.png o.png --rows 5 --cols 9 -- blur a.png o.png rows=5 cols=9 changed=1
+  op "blur anchor 16U" blur g16.pgm o.png --rows 4 --cols 4 --anchorX 0 --anchorY 3 -- \
+    blur g16.pgm o.png rows=4 cols=4 anchorX=0 anchorY=3 changed=1
+  op "max" max a.png o.png --rows 3 --cols 5 -- max a.png o.png rows=3 cols=5 changed=1
+  op "min alias" minfilter g.png o.png --rows 7 --cols 7 -- min g.png o.png rows=7 cols=7 changed=1
+  op "median" median a.png o.png --rows 5 --cols 5 -- median a.png o.png rows=5 cols=5 changed=1
+  op "median 16U roi" median g16.pgm o.png --rows 3 --cols 3 --roi 2,2,20,20 -- \
+    median g16.pgm o.png rows=3 cols=3 roi=2,2,20,20 changed=1
   finish
 fi
 
@@ -468,6 +485,17 @@ if [ "$group" = errors ]; then
   # help (0)
   t "help" "$vex" --help
   for c in copy set exchange mirror add adds sub subs mul muls square abs and or xor ands ors xors not lshift rshift threshold zoom decimate rotate demo info; do
+  e "convolve bad kernel" 2 "bad kernel '3x3:1,2'" "$vex" convolve a.png o.png --kernel 3x3:1,2
+  e "convolve method" 1 "vexConvolve2D: Bad argument: ( combineMethod != 0" "$vex" convolve a.png o.png --kernel laplace --method 7
+  e "convolve channels" 1 "vexConvolve2D: Bad argument: Uncompatible images" "$vex" convolve a.png o.png --kernel laplace --base g.png
+  e "sepconv depth" 1 "vexConvolveSep2D: Bad argument: srcImage->depth != dstImage->depth" \
+    "$vex" sepconv a.png o.png --xkernel 1 --ykernel 1 --base z16.ppm
+  e "blur rows" 1 "vexBlur: Bad argument: (nRows<0||nCols<0)" "$vex" blur a.png o.png --rows -2 --anchorY 0
+  e "median anchor" 1 "vexMedianFilter: Bad argument: (anchorX>=nCols)||(anchorX<0)" "$vex" median a.png o.png --cols 3 --anchorX 3
+  e "max depth" 1 "vexMaxFilter: Bad argument: srcImage->depth!=dstImage->depth" "$vex" max a.png o.png --base z16.ppm
+  # help (0)
+  t "help" "$vex" --help
+  for c in copy set exchange mirror add adds sub subs mul muls square abs and or xor ands ors xors not lshift rshift threshold convolve sepconv blur max min median demo info; do
     grep -qE "^  $c( |\()" out.txt && pass || fail "--help does not list $c"
   done
   grep -q "3  I/O error" out.txt && pass || fail "--help lacks the exit codes"

@@ -207,6 +207,7 @@ const OpInfo kOps[] = {
     {"stretch", 1, 1}, {"equalize", 1, 1},
 
     // (ops: filter)
+    {"convolve", 1, 1}, {"sepconv", 1, 1}, {"blur", 1, 1}, {"max", 1, 1}, {"min", 1, 1}, {"median", 1, 1},
 
     // (ops: morph)
     {"erode", 1, 1}, {"dilate", 1, 1}, {"open", 1, 1}, {"close", 1, 1},
@@ -367,6 +368,55 @@ int cmdExpect(int argc, char** argv) {
     else if (op == "rotate")
         vexRotate(a, d, static_cast<int>(o.num("angle")), static_cast<int>(o.num("xShift", (a->width - 1) / 2)),
                   static_cast<int>(o.num("yShift", (a->height - 1) / 2)), static_cast<int>(o.num("interp", 1)), nullptr);
+    // Neighbourhood filters: kernels written out here independently of the program.
+    else if (op == "convolve" || op == "sepconv") {
+        auto entries = [](const std::string& text) {
+            std::vector<signed char> v;
+            for (const char* p = text.c_str(); *p;) {
+                char* end = nullptr;
+                v.push_back(static_cast<signed char>(std::strtol(p, &end, 10)));
+                p = *end ? end + 1 : end;
+            }
+            return v;
+        };
+        std::vector<VexConvKernel*> ks;
+        if (op == "convolve") {
+            const std::map<std::string, std::string> presets = {
+                {"sobel-x", "3x3:-1,0,1,-2,0,2,-1,0,1"}, {"sobel-y", "3x3:-1,-2,-1,0,0,0,1,2,1"},
+                {"laplace", "3x3:0,1,0,1,-4,1,0,1,0"},   {"sharpen", "3x3:0,-1,0,-1,5,-1,0,-1,0"},
+                {"gauss3", "3x3:1,2,1,2,4,2,1,2,1/4"},
+                {"gauss5", "5x5:1,4,6,4,1,4,16,24,16,4,6,24,36,24,6,4,16,24,16,4,1,4,6,4,1/8"}};
+            std::string all = o.kv.at("kernel") + "+";
+            for (size_t at = 0, plus; (plus = all.find('+', at)) != std::string::npos; at = plus + 1) {
+                std::string one = all.substr(at, plus - at);
+                if (presets.count(one)) one = presets.at(one);
+                int rows = 0, cols = 0, shift = 0;
+                std::sscanf(one.c_str(), "%dx%d", &rows, &cols);
+                const size_t slash = one.find('/');
+                if (slash != std::string::npos) shift = std::atoi(one.c_str() + slash + 1);
+                const std::string body = one.substr(one.find(':') + 1, slash == std::string::npos ? std::string::npos : slash - one.find(':') - 1);
+                ks.push_back(vexCreateConvKernel(rows, cols, (cols - 1) / 2, (rows - 1) / 2, entries(body).data(), shift));
+            }
+            vexConvolve2D(a, d, ks.data(), static_cast<int>(ks.size()), static_cast<int>(o.num("method")), nullptr);
+        } else {
+            const std::vector<signed char> x = entries(o.kv.at("xkernel")), y = entries(o.kv.at("ykernel"));
+            const int nx = static_cast<int>(x.size()), ny = static_cast<int>(y.size());
+            ks.push_back(vexCreateConvKernel(1, nx, static_cast<int>(o.num("xanchor", (nx - 1) / 2)), 0, x.data(),
+                                             static_cast<int>(o.num("xshift"))));
+            ks.push_back(vexCreateConvKernel(ny, 1, 0, static_cast<int>(o.num("yanchor", (ny - 1) / 2)), y.data(),
+                                             static_cast<int>(o.num("yshift"))));
+            vexConvolveSep2D(a, d, ks[0], ks[1]);
+        }
+        for (VexConvKernel* k : ks) vexDeleteConvKernel(k);
+    } else if (op == "blur" || op == "max" || op == "min" || op == "median") {
+        if (o.has("border")) vexSetBorderMode(a, static_cast<int>(o.num("border")), 15, 0);
+        const int r = static_cast<int>(o.num("rows", 3)), c = static_cast<int>(o.num("cols", 3));
+        const int ax = static_cast<int>(o.num("anchorX", (c - 1) / 2)), ay = static_cast<int>(o.num("anchorY", (r - 1) / 2));
+        if (op == "blur") vexBlur(a, d, r, c, ax, ay);
+        else if (op == "max") vexMaxFilter(a, d, r, c, ax, ay, nullptr);
+        else if (op == "min") vexMinFilter(a, d, r, c, ax, ay, nullptr);
+        else vexMedianFilter(a, d, r, c, ax, ay, nullptr);
+    }
     if (vexGetErrStatus() < 0 || reportCount) fail("the library reported an error for " + op);
 
     for (int k = 0; k < opInfo->nOut; ++k) {

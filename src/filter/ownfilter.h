@@ -1,0 +1,369 @@
+// The neighbourhood-filter engine shared by the convolutions, the blur and
+// the rank filters.
+//
+// An operation describes its window (the source columns and rows one output
+// pixel reads, relative to that pixel) and supplies a row body. The engine
+//  - clips and pairs the regions (smaller width and height of the two),
+//  - prepares the source: the image itself, or, for a tiled source or an
+//    in-place call, a compact copy of just the pixels the window can reach
+//    (the region plus the strips the border modes map to; each source tile
+//    is requested once per call),
+//  - hands the body bordered source rows (OwnRows): samples of one working
+//    channel, or of all channels interleaved, for the output columns plus
+//    the window margins, the out-of-image samples already synthesised by the
+//    border modes. Rows lying inside the image with no margin to synthesise
+//    are handed out in place, without a copy,
+//  - takes output rows from the body (OwnOut) straight into the destination
+//    where its layout allows, else through a row buffer (channel of
+//    interest, 1-bit packing),
+//  - walks the destination's tiles (mode 2, then 4), or only the one a
+//    mapping selects.
+#pragma once
+
+#include <algorithm>
+#include <climits>
+#include <cstdint>
+#include <cstring>
+#include <type_traits>
+
+#include "image/ownrect.h"
+
+namespace vex {
+
+extern const char kFilterNoMem[];  // "Allocation failure"
+
+// A vexMalloc block released on scope exit.
+class OwnBlock {
+ public:
+    OwnBlock() = default;
+    ~OwnBlock() { vexFree(p_); }
+    OwnBlock(const OwnBlock&) = delete;
+    OwnBlock& operator=(const OwnBlock&) = delete;
+    // Allocates `count` elements of T (at least one); false when it cannot.
+    template <class T>
+    T* alloc(int64_t count) {
+        vexFree(p_);
+        p_ = nullptr;
+        const int64_t bytes = std::max<int64_t>(count, 1) * int64_t(sizeof(T)) + 32;
+        if (count < 0 || count > (int64_t(INT32_MAX) - 64) / int64_t(sizeof(T)) || bytes > INT32_MAX - 64)
+            return nullptr;
+        p_ = vexMalloc(static_cast<int>(bytes));
+        return static_cast<T*>(p_);
+    }
+
+ private:
+    void* p_ = nullptr;
+};
+
+// Coordinate p beyond [0, size) mapped by a border mode (not constant);
+// O(1) for any distance.
+int64_t ownFilterCoord(int64_t p, int64_t size, int mode);
+
+// The source as the engine reads it.
+struct OwnFilterSrc {
+    const VexImage* image = nullptr;  // the caller's header: size, border modes
+    VexImage data{};                  // untiled pixels: the image or the gathered copy
+    const int* mapX = nullptr;        // image column -> column of `data` (null: same)
+    const int* mapY = nullptr;
+    int64_t step = 0, planeSize = 0;
+    OwnBlock pixels, maps;
+};
+
+// Prepares `s` for reading image columns [x0, x1) and rows [y0, y1) (the
+// bounds may lie outside the image). With `gather` the pixels those
+// coordinates reach are copied out of the image (through the tile callback
+// for a tiled image). False after a reported failure.
+bool ownFilterSource(const OwnSite& site, const VexImage* image, int64_t x0, int64_t y0,
+                     int64_t x1, int64_t y1, bool gather, OwnFilterSrc* s);
+
+// Per depth: the engine's sample type, the depth's range, and the largest
+// magnitude of a sample.
+template <int K>
+struct OwnDepthT;
+template <>
+struct OwnDepthT<kD1U> {
+    using T = uint8_t;
+    static constexpr int64_t lo = 0, hi = 1;
+};
+template <>
+struct OwnDepthT<kD8U> {
+    using T = uint8_t;
+    static constexpr int64_t lo = 0, hi = 255;
+};
+template <>
+struct OwnDepthT<kD8S> {
+    using T = int8_t;
+    static constexpr int64_t lo = -128, hi = 127;
+};
+template <>
+struct OwnDepthT<kD16U> {
+    using T = uint16_t;
+    static constexpr int64_t lo = 0, hi = 65535;
+};
+template <>
+struct OwnDepthT<kD16S> {
+    using T = int16_t;
+    static constexpr int64_t lo = -32768, hi = 32767;
+};
+template <>
+struct OwnDepthT<kD32S> {
+    using T = int32_t;
+    static constexpr int64_t lo = INT32_MIN, hi = INT32_MAX;
+};
+inline int64_t ownMaxAbs(int k) {
+    static const int64_t m[kDepthCount] = {1, 255, 128, 65535, 32768, int64_t(1) << 31};
+    return m[k];
+}
+
+// A border constant as a sample of type T: the low bits of the value.
+template <class T>
+inline T ownBorderSample(int v, bool bits) {
+    if (bits) return T(v & 1);
+    if constexpr (sizeof(T) == 1) return T(uint8_t(uint32_t(v)));
+    else if constexpr (sizeof(T) == 2) return T(uint16_t(uint32_t(v)));
+    else return T(v);
+}
+
+// Geometry of the bordered rows of one pass.
+struct OwnRowGeom {
+    int64_t x0;  // image column of the first sample of a row
+    int64_t y0;  // image row of window row 0
+    int len;     // pixels per bordered row
+    int lanes;   // samples per pixel: the channels processed together, or 1
+    int ch;      // absolute channel (0-based) of lane 0
+};
+
+template <class T>
+class OwnRows {
+ public:
+    OwnRows(const OwnFilterSrc& s, const OwnRowGeom& g) : s_(s), g_(g) {}
+    int len() const { return g_.len; }
+    int lanes() const { return g_.lanes; }
+    int64_t samples() const { return int64_t(g_.len) * g_.lanes; }
+    // Room for `k` rows kept at once (the most recent ones are reused).
+    bool reserve(int k) {
+        k_ = std::max(1, k);
+        buf_ = bufBlock_.alloc<T>(samples() * k_);
+        tags_ = tagBlock_.alloc<int64_t>(k_);
+        ptrs_ = ptrBlock_.alloc<const T*>(k_);
+        if (!buf_ || !tags_ || !ptrs_) return false;
+        for (int i = 0; i < k_; ++i) tags_[i] = INT64_MIN;
+        return true;
+    }
+    // Window row i (image row y0 + i), valid until k further distinct rows
+    // were asked for.
+    const T* get(int64_t i) {
+        const int slot = static_cast<int>(((i % k_) + k_) % k_);
+        if (tags_[slot] != i) {
+            ptrs_[slot] = fetch(g_.y0 + i, buf_ + samples() * slot);
+            tags_[slot] = i;
+        }
+        return ptrs_[slot];
+    }
+
+ private:
+    const T* fetch(int64_t yy, T* buf) const;
+    const OwnFilterSrc& s_;
+    OwnRowGeom g_;
+    int k_ = 0;
+    T* buf_ = nullptr;
+    int64_t* tags_ = nullptr;
+    const T** ptrs_ = nullptr;
+    OwnBlock bufBlock_, tagBlock_, ptrBlock_;
+};
+
+template <class T>
+const T* OwnRows<T>::fetch(int64_t yy, T* buf) const {
+    const VexImage* im = s_.image;
+    const int64_t W = im->width, H = im->height;
+    const bool bits = im->depth == VEX_DEPTH_1U;
+    const int L = g_.lanes;
+    const int64_t n = samples();
+    int lm, rm, lv, rv;
+    int64_t sy;
+    if (yy < 0 || yy >= H) {
+        const int side = yy < 0 ? 0 : 1;
+        const int m = im->borderMode[side] & 3;
+        if (m == VEX_BORDER_CONSTANT) {
+            std::fill(buf, buf + n, ownBorderSample<T>(im->borderValue[side], bits));
+            return buf;
+        }
+        sy = ownFilterCoord(yy, H, m);
+        lm = rm = m;
+        lv = rv = im->borderValue[side];
+    } else {
+        sy = yy;
+        lm = im->borderMode[2] & 3;
+        rm = im->borderMode[3] & 3;
+        lv = im->borderValue[2];
+        rv = im->borderValue[3];
+    }
+    const VexImage& d = s_.data;
+    const int nch = d.nChannels;
+    const bool plane = d.dataOrder == VEX_DATA_ORDER_PLANE;
+    const int64_t ry = s_.mapY ? s_.mapY[sy] : sy;
+    const char* row = d.imageData + ry * s_.step + (plane ? s_.planeSize * g_.ch : 0);
+    const int pix = plane ? 1 : nch;            // elements between pixels
+    const int chOff = plane ? 0 : g_.ch;        // element of lane 0 within a pixel
+    auto mapX = [&](int64_t x) -> int64_t { return s_.mapX ? s_.mapX[x] : x; };
+    const int64_t x0 = g_.x0, x1 = g_.x0 + g_.len;
+    const int64_t a = std::max<int64_t>(x0, 0), b = std::min<int64_t>(x1, W);
+    if (!bits && a == x0 && b == x1 && (L == pix || pix == 1))
+        return reinterpret_cast<const T*>(row) + mapX(a) * pix + chOff;
+    auto readPix = [&](int64_t cx, T* out) {
+        if (bits) {
+            const auto* p = reinterpret_cast<const uint8_t*>(row);
+            for (int l = 0; l < L; ++l) {
+                const int64_t bit = cx * pix + chOff + l;
+                out[l] = T((p[bit >> 3] >> (7 - (bit & 7))) & 1);
+            }
+        } else {
+            const T* p = reinterpret_cast<const T*>(row) + cx * pix + chOff;
+            for (int l = 0; l < L; ++l) out[l] = p[l];
+        }
+    };
+    T* o = buf;
+    auto side = [&](int64_t lo, int64_t hi, int m, int v) {
+        if (m == VEX_BORDER_CONSTANT) {
+            const T c = ownBorderSample<T>(v, bits);
+            for (int64_t x = lo; x < hi; ++x, o += L) std::fill(o, o + L, c);
+        } else {
+            for (int64_t x = lo; x < hi; ++x, o += L) readPix(mapX(ownFilterCoord(x, W, m)), o);
+        }
+    };
+    side(x0, std::min<int64_t>(x1, 0), lm, lv);
+    if (b > a) {
+        const int64_t c0 = mapX(a);
+        if (!bits && L == pix) {
+            std::memcpy(o, reinterpret_cast<const T*>(row) + c0 * pix + chOff,
+                        size_t((b - a) * L) * sizeof(T));
+            o += (b - a) * L;
+        } else if (!bits && L == 1) {
+            const T* p = reinterpret_cast<const T*>(row) + c0 * pix + chOff;
+            for (int64_t x = 0; x < b - a; ++x) o[x] = p[x * pix];
+            o += b - a;
+        } else {
+            for (int64_t x = 0; x < b - a; ++x, o += L) readPix(c0 + x, o);
+        }
+    }
+    side(std::max<int64_t>(x0, W), x1, rm, rv);
+    return buf;
+}
+
+// Output rows of one pass into the destination region.
+template <class D>
+class OwnOut {
+ public:
+    OwnOut(VexImage* dst, int width, int rows, int lanes, int ch) : w_(width), h_(rows), lanes_(lanes) {
+        OwnRegion r;
+        ownGetRegion(dst, &r);
+        bits_ = dst->depth == VEX_DEPTH_1U;
+        step_ = r.step;
+        plane_ = r.plane;
+        const int c0 = r.coi > 0 ? r.coi - 1 : 0;
+        pix_ = plane_ ? 1 : r.nChannels;
+        if (bits_) {
+            first_ = r.first;
+            bit0_ = r.bitOffset + (plane_ ? 0 : (ch - c0));
+        } else {
+            first_ = r.first + (plane_ ? r.planeSize * (ch - c0) : int64_t(ch - c0) * int64_t(sizeof(D)));
+        }
+        direct_ = !bits_ && (lanes_ == pix_ || pix_ == 1);
+    }
+    bool init() { return direct_ || (buf_ = block_.alloc<D>(int64_t(w_) * lanes_)) != nullptr; }
+    int width() const { return w_; }
+    int rows() const { return h_; }
+    // Buffer for output row r: width * lanes samples.
+    D* row(int r) { return direct_ ? reinterpret_cast<D*>(first_ + step_ * r) : buf_; }
+    void commit(int r) {
+        if (direct_) return;
+        char* row = first_ + step_ * r;
+        if (bits_) {
+            auto* p = reinterpret_cast<uint8_t*>(row);
+            for (int64_t x = 0; x < int64_t(w_) * lanes_; ++x) {
+                const int64_t px = x / lanes_, l = x % lanes_;
+                const int64_t bit = bit0_ + px * pix_ + l;
+                const uint8_t m = uint8_t(0x80u >> (bit & 7));
+                if (buf_[x]) p[bit >> 3] |= m;
+                else p[bit >> 3] &= uint8_t(~m);
+            }
+            return;
+        }
+        D* p = reinterpret_cast<D*>(row);
+        for (int x = 0; x < w_; ++x)
+            for (int l = 0; l < lanes_; ++l) p[int64_t(x) * pix_ + l] = buf_[int64_t(x) * lanes_ + l];
+    }
+
+ private:
+    int w_, h_, lanes_;
+    bool bits_ = false, plane_ = false, direct_ = false;
+    char* first_ = nullptr;
+    int64_t step_ = 0, bit0_ = 0;
+    int pix_ = 1;
+    D* buf_ = nullptr;
+    OwnBlock block_;
+};
+
+// The window: output pixel (x, y) reads columns x + dx0 .. x + dx0 + spanX - 1
+// and rows y + dy0 .. y + dy0 + spanY - 1.
+struct OwnWindow {
+    int64_t dx0, dy0, spanX, spanY;
+};
+// Working channels: channel k (0-based) of n reads source channel src0 + k
+// and writes destination channel dst0 + k.
+struct OwnChannels {
+    int n, src0, dst0;
+};
+
+// Runs `body(OwnRows<T>&, OwnOut<D>&)` over the paired regions (or the one
+// destination tile `tile` names). The body reports its own failures and
+// returns false to stop.
+template <class T, class D, class Body>
+void ownFilterRun(const OwnSite& site, VexImage* src, VexImage* dst, const OwnWindow& win,
+                  const OwnChannels& ch, const int* tile, Body&& body) {
+    int sx, sy, sw, sh, dx, dy, dw, dh;
+    ownClipRegion(src, &sx, &sy, &sw, &sh);
+    ownClipRegion(dst, &dx, &dy, &dw, &dh);
+    const int W = std::min(sw, dw), H = std::min(sh, dh);
+    if (W <= 0 || H <= 0 || ch.n <= 0) return;
+    if (win.spanX < 1 || win.spanY < 1 || int64_t(W) + win.spanX > INT32_MAX / 8) {
+        vexError(VEX_StsNoMem, site.func, kFilterNoMem, site.file, __LINE__);
+        return;
+    }
+    OwnFilterSrc s;
+    if (!ownFilterSource(site, src, sx + win.dx0, sy + win.dy0, sx + win.dx0 + W - 1 + win.spanX,
+                         sy + win.dy0 + H - 1 + win.spanY, src->tileInfo || src == dst, &s))
+        return;
+    const bool together = ch.n > 1 && src->depth != VEX_DEPTH_1U && dst->depth != VEX_DEPTH_1U &&
+                          src->dataOrder == VEX_DATA_ORDER_PIXEL &&
+                          dst->dataOrder == VEX_DATA_ORDER_PIXEL && ch.n == src->nChannels &&
+                          ch.n == dst->nChannels;
+    auto piece = [&](VexImage* d, int ox, int oy, int pw, int ph) -> bool {
+        const int passes = together ? 1 : ch.n;
+        for (int k = 0; k < passes; ++k) {
+            OwnRowGeom g{sx + ox + win.dx0, sy + oy + win.dy0, static_cast<int>(pw + win.spanX - 1),
+                         together ? ch.n : 1, ch.src0 + k};
+            OwnRows<T> in(s, g);
+            OwnOut<D> out(d, pw, ph, g.lanes, ch.dst0 + k);
+            if (!out.init()) {
+                vexError(VEX_StsNoMem, site.func, kFilterNoMem, site.file, __LINE__);
+                return false;
+            }
+            if (!body(in, out)) return false;
+        }
+        return true;
+    };
+    if (!dst->tileInfo) {
+        piece(dst, 0, 0, W, H);
+        return;
+    }
+    OwnTileRange t;
+    if (!ownPairTileRange(src, dst, &t)) return;
+    ownForTiles(t, tile, [&](int j, int i) {
+        const OwnTilePiece p = ownTilePiece(t, j, i);
+        return ownOnTile(site, dst, p, VEX_TILE_GET_WRITE, kErrTileWrite, ownCoi(dst),
+                         [&](VexImage& view) { return piece(&view, p.rx, p.ry, p.w, p.h); });
+    });
+}
+
+}  // namespace vex

@@ -1,0 +1,658 @@
+// Convolution kernels, vexConvolve2D, vexConvolveSep2D and vexBlur against
+// references written plainly here (the border rule sample by sample, sums in
+// the order and precision the operations define), over random layouts,
+// depth pairs, kernels, anchors, border modes, ROIs and tilings; in-place
+// calls; tile requests; the worked numbers; every check text.
+#include <cmath>
+#include <map>
+#include <set>
+#include <tuple>
+
+#include "filterref.h"
+
+namespace {
+
+using fref::pick;
+
+struct KSpec {
+    int nRows = 1, nCols = 1, ax = 0, ay = 0, shift = 0;
+    std::vector<signed char> v;
+};
+
+struct Kernels {
+    std::vector<VexConvKernel*> k;
+    explicit Kernels(const std::vector<KSpec>& specs) {
+        for (const KSpec& s : specs) k.push_back(vexCreateConvKernel(s.nRows, s.nCols, s.ax, s.ay, s.v.data(), s.shift));
+    }
+    ~Kernels() {
+        for (VexConvKernel* p : k) vexDeleteConvKernel(p);
+    }
+};
+
+KSpec randomKernel(std::mt19937& rng, int maxSide) {
+    KSpec s;
+    s.nRows = pick(rng, 1, maxSide);
+    s.nCols = pick(rng, 1, maxSide);
+    s.ax = pick(rng, 0, s.nCols - 1);
+    s.ay = pick(rng, 0, s.nRows - 1);
+    s.shift = pick(rng, 0, 4) == 0 ? pick(rng, 0, 40) : 0;
+    for (int i = 0; i < s.nRows * s.nCols; ++i) {
+        const int kind = pick(rng, 0, 5);
+        s.v.push_back(static_cast<signed char>(kind == 0 ? 0 : kind == 1 ? 1 : kind == 2 ? -1 : pick(rng, -128, 127)));
+    }
+    return s;
+}
+
+// A source sample as the convolution reads it: as wide as the destination's
+// samples, it takes the destination's signedness.
+int64_t convRead(const VexImage* src, unsigned dstDepth, int64_t x, int64_t y, int c) {
+    int64_t v = fref::borderSample(src, x, y, c);
+    if (src->depth != VEX_DEPTH_1U && vt::depthBits(src->depth) == vt::depthBits(dstDepth)) {
+        if (vt::depthBits(dstDepth) == 8) v = vt::depthSigned(dstDepth) ? int64_t(int8_t(uint8_t(v))) : (v & 0xFF);
+        if (vt::depthBits(dstDepth) == 16) v = vt::depthSigned(dstDepth) ? int64_t(int16_t(uint16_t(v))) : (v & 0xFFFF);
+    }
+    return v;
+}
+
+template <class F>
+int64_t refConv(const VexImage* src, unsigned dstDepth, const std::vector<KSpec>& ks, int method, int64_t x,
+                int64_t y, int c) {
+    F R = 0;
+    for (int k = int(ks.size()) - 1; k >= 0; --k) {
+        const KSpec& s = ks[size_t(k)];
+        F S = 0;
+        for (int r = 0; r < s.nRows; ++r)
+            for (int cc = 0; cc < s.nCols; ++cc) {
+                const int v = s.v[size_t(r * s.nCols + cc)];
+                if (v != 0) S = S + F(v) * F(convRead(src, dstDepth, x - s.ax + cc, y - s.ay + r, c));
+            }
+        if (s.shift & 31) {
+            const F n = std::nearbyint(S);
+            const int32_t i = n >= F(2147483647.0) ? INT32_MAX : n < F(-2147483648.0) ? INT32_MIN : int32_t(n);
+            S = F(i >> (s.shift & 31));
+        }
+        const bool first = k == int(ks.size()) - 1;
+        switch (method) {
+            case 0: R = first ? S : R + S; break;
+            case 1:
+            case 2: R = first ? S * S : R + S * S; break;
+            case 3: R = first || R <= S ? S : R; break;
+            default: R = first || R >= S ? S : R; break;
+        }
+    }
+    if (method == 2) R = std::sqrt(R);
+    if (dstDepth == VEX_DEPTH_1U) return R >= F(0.5) ? 1 : 0;
+    const int64_t lo = vt::depthMin(dstDepth), hi = vt::depthMax(dstDepth);
+    if (R < F(lo)) return lo;
+    if (R >= F(hi)) return hi;
+    return int64_t(std::nearbyint(R));
+}
+
+int convChannels(const VexImage* im) {
+    return im->roi && im->roi->coi ? 1 : im->nChannels - (im->alphaChannel ? 1 : 0);
+}
+
+// Expected destination after a convolution-like call: the snapshot `before`
+// with the paired working rectangle replaced by fn(sourceX, sourceY, sourceC).
+std::vector<int64_t> expected(const VexImage* src, const VexImage* dst, std::vector<int64_t> before, int n,
+                              int sc0, int dc0, const std::function<int64_t(int, int, int)>& fn) {
+    const fref::Rect s = fref::clipped(src), d = fref::clipped(dst);
+    const int W = std::min(s.w, d.w), H = std::min(s.h, d.h);
+    for (int k = 0; k < n; ++k)
+        for (int j = 0; j < H; ++j)
+            for (int i = 0; i < W; ++i)
+                before[fref::indexOf(dst, d.x + i, d.y + j, dc0 + k + 1)] = fn(s.x + i, s.y + j, sc0 + k + 1);
+    return before;
+}
+
+const unsigned kD[6] = {VEX_DEPTH_1U, VEX_DEPTH_8U, VEX_DEPTH_8S, VEX_DEPTH_16U, VEX_DEPTH_16S, VEX_DEPTH_32S};
+
+// A random source/destination pair for a convolution-like call; `sameDepth`
+// and `sameOrder` as the operation requires.
+struct Pair {
+    std::unique_ptr<vt::ImageBase> src, dst;
+    std::string text;
+};
+Pair randomPair(std::mt19937& rng, unsigned sd, unsigned dd, bool sameOrder, bool coi) {
+    const int ch = (sd == VEX_DEPTH_1U || dd == VEX_DEPTH_1U) ? 1 : pick(rng, 1, 3);
+    vt::Layout ls = fref::layoutWith(rng, sd, ch), ld = fref::layoutWith(rng, dd, ch);
+    if (sameOrder) ld.order = ls.order, ld.origin = ls.origin;
+    if (coi && ch > 1) {
+        ls.hasRoi = ld.hasRoi = true;
+        if (ls.roi.width == 0) ls.roi = VexROI{0, 0, 0, ls.height, ls.width};
+        if (ld.roi.width == 0) ld.roi = VexROI{0, 0, 0, ld.height, ld.width};
+        ls.roi.coi = pick(rng, 1, ch);
+        ld.roi.coi = pick(rng, 1, ch);
+    }
+    Pair p;
+    p.src = vt::makeImage(ls, rng());
+    p.dst = vt::makeImage(ld, rng());
+    fref::randomBorders(rng, p.src->get());
+    p.text = "src " + vt::describe(ls) + " / dst " + vt::describe(ld);
+    return p;
+}
+
+TEST(Convolve2D, MatchesReferenceOverLayoutsKernelsAndBorders) {
+    std::mt19937 rng(2024);
+    for (int iter = 0; iter < 700; ++iter) {
+        const int si = pick(rng, 0, 5), di = pick(rng, si, 5);
+        Pair p = randomPair(rng, kD[si], kD[di], false, pick(rng, 0, 3) == 0);
+        VexImage *s = p.src->get(), *d = p.dst->get();
+        if (s->nChannels > 1 && !s->roi && pick(rng, 0, 3) == 0) s->alphaChannel = d->alphaChannel = s->nChannels;
+        std::vector<KSpec> ks;
+        const int nk = pick(rng, 0, 2) ? 1 : pick(rng, 2, 3);
+        const int side = pick(rng, 0, 20) == 0 ? 25 : 5;
+        for (int k = 0; k < nk; ++k) {
+            ks.push_back(randomKernel(rng, side));
+            if (side == 25) std::fill(ks.back().v.begin(), ks.back().v.end(), static_cast<signed char>(127));
+        }
+        const int method = pick(rng, 0, 4);
+        Kernels kern(ks);
+        SCOPED_TRACE(p.text + " kernels " + std::to_string(nk) + " method " + std::to_string(method) + " iter " +
+                     std::to_string(iter));
+        const auto before = fref::samples(d);
+        const int n = convChannels(s);
+        const int sc = s->roi && s->roi->coi ? s->roi->coi - 1 : 0, dc = d->roi && d->roi->coi ? d->roi->coi - 1 : 0;
+        const bool floatWork = d->depth == VEX_DEPTH_1U || vt::depthBits(d->depth) == 8;
+        const auto want = expected(s, d, before, n, sc, dc, [&](int x, int y, int c) {
+            return floatWork ? refConv<float>(s, d->depth, ks, method, x, y, c)
+                             : refConv<double>(s, d->depth, ks, method, x, y, c);
+        });
+        vt::ReportLog log;
+        vexConvolve2D(s, d, kern.k.data(), nk, method, nullptr);
+        ASSERT_EQ(log.size(), 0u) << log[0].context;
+        ASSERT_EQ(fref::firstDiff(d, fref::samples(d), want), "");
+    }
+}
+
+TEST(Convolve2D, InPlaceEqualsSeparateDestination) {
+    std::mt19937 rng(77);
+    for (int iter = 0; iter < 120; ++iter) {
+        const unsigned depth = kD[pick(rng, 1, 5)];
+        Pair p = randomPair(rng, depth, depth, true, false);
+        // The in-place image: a copy of the source with its layout, ROI and borders.
+        VexImage* s = p.src->get();
+        std::vector<KSpec> ks{randomKernel(rng, 5)};
+        Kernels kern(ks);
+        // Separate destination: a clone of the source's samples.
+        vt::Layout same;
+        same.depth = depth, same.nChannels = s->nChannels, same.order = s->dataOrder, same.align = s->align;
+        same.height = s->height, same.width = s->width;
+        auto sep = vt::makeImage(same, 1);
+        for (int y = 0; y < s->height; ++y)
+            for (int x = 0; x < s->width; ++x)
+                for (int c = 1; c <= s->nChannels; ++c) sep->setSample(x, y, c, vt::sample(s, x, y, c));
+        if (s->roi) sep->setRoi(s->roi->coi, s->roi->xOffset, s->roi->yOffset, s->roi->height, s->roi->width);
+        vexConvolve2D(s, sep->get(), kern.k.data(), 1, 0, nullptr);
+        vexConvolve2D(s, s, kern.k.data(), 1, 0, nullptr);
+        ASSERT_EQ(vexGetErrStatus(), VEX_StsOk);
+        ASSERT_EQ(fref::firstDiff(s, fref::samples(s), fref::samples(sep->get())), "") << p.text;
+    }
+}
+
+// Tiled and untiled copies of the same images give the same destination,
+// whatever the tile sizes and border modes; each source tile is requested
+// at most once, and only tiles holding needed pixels.
+TEST(Convolve2D, TiledEqualsUntiledAndFetchesEachTileOnce) {
+    std::mt19937 rng(5);
+    for (int iter = 0; iter < 60; ++iter) {
+        const unsigned depth = kD[pick(rng, 0, 5)];
+        const int H = pick(rng, 20, 60), W = pick(rng, 20, 60);
+        const int tw = 8 * pick(rng, 1, 5), th = 8 * pick(rng, 1, 5);
+        vt::TiledImage ts(depth, 1, H, W, tw, th), td(depth, 1, H, W, 8 * pick(rng, 1, 3), 8 * pick(rng, 1, 3));
+        vt::Image us(depth, 1, H, W), ud(depth, 1, H, W);
+        ts.fillPattern(9);
+        us.fillPattern(9);
+        td.fillPattern(4);
+        ud.fillPattern(4);
+        for (int side = 0; side < 4; ++side) {
+            const int mode = pick(rng, 0, 3), value = pick(rng, -5, 300);
+            vexSetBorderMode(ts.get(), mode, 1 << side, value);
+            vexSetBorderMode(us.get(), mode, 1 << side, value);
+        }
+        const int rx = pick(rng, 0, W - 4), ry = pick(rng, 0, H - 4);
+        const int rw = pick(rng, 1, W - rx), rh = pick(rng, 1, H - ry);
+        for (vt::ImageBase* im : {static_cast<vt::ImageBase*>(&ts), static_cast<vt::ImageBase*>(&us)}) im->setRoi(0, rx, ry, rh, rw);
+        std::vector<KSpec> ks{randomKernel(rng, 7)};
+        Kernels kern(ks);
+        ts.clearCalls();
+        vexConvolve2D(ts.get(), td.get(), kern.k.data(), 1, 0, nullptr);
+        vexConvolve2D(us.get(), ud.get(), kern.k.data(), 1, 0, nullptr);
+        ASSERT_EQ(vexGetErrStatus(), VEX_StsOk);
+        ASSERT_EQ(fref::firstDiff(ud.get(), fref::samples(td.get()), fref::samples(ud.get())), "") << iter;
+        std::map<std::pair<int, int>, int> reads;
+        for (const vt::TileCall& c : ts.calls())
+            if (c.mode == VEX_TILE_GET_READ) ++reads[{c.xIndex, c.yIndex}];
+        for (const auto& [tileIndex, count] : reads) EXPECT_EQ(count, 1);
+        EXPECT_EQ(ts.outstanding(), 0);
+        EXPECT_EQ(td.outstanding(), 0);
+    }
+}
+
+// A wrap border reaches the opposite edge: only the strips it needs are read.
+TEST(Convolve2D, WrapBorderOfTiledSourceReadsOnlyTheStripsItNeeds) {
+    vt::TiledImage src(VEX_DEPTH_8U, 1, 64, 64, 8, 8);
+    vt::Image dst(VEX_DEPTH_8U, 1, 64, 64);
+    src.fillPattern(3);
+    vexSetBorderMode(src.get(), VEX_BORDER_WRAP, 15, 0);
+    src.setRoi(0, 0, 0, 8, 8);  // the top-left tile; the 3x3 window wraps left and up
+    std::vector<KSpec> ks{KSpec{3, 3, 1, 1, 0, std::vector<signed char>(9, 1)}};
+    Kernels kern(ks);
+    src.clearCalls();
+    vexConvolve2D(src.get(), dst.get(), kern.k.data(), 1, 0, nullptr);
+    std::set<std::pair<int, int>> read;
+    for (const vt::TileCall& c : src.calls())
+        if (c.mode == VEX_TILE_GET_READ) read.insert({c.xIndex, c.yIndex});
+    const std::set<std::pair<int, int>> want{{0, 0}, {1, 0}, {7, 0}, {0, 1}, {1, 1}, {7, 1}, {0, 7}, {1, 7}, {7, 7}};
+    EXPECT_EQ(read, want);
+    // The mapping reads as a destination pixel: only the tile holding it is computed.
+    src.setRoi(0, 0, 0, 64, 64);
+    vt::TiledImage tdst(VEX_DEPTH_8U, 1, 64, 64, 16, 16);
+    tdst.fillPattern(1);
+    const VexMapping m{20, 40};
+    vexConvolve2D(src.get(), tdst.get(), kern.k.data(), 1, 0, &m);
+    std::vector<vt::TileCall> writes;
+    for (const vt::TileCall& c : tdst.calls())
+        if (c.mode != VEX_TILE_GET_READ) writes.push_back(c);
+    EXPECT_EQ(writes, (std::vector<vt::TileCall>{{1, 2, 2}, {1, 2, 4}}));
+}
+
+// One pixel of an 8U source through one kernel; returns the destination sample.
+int64_t convOne(unsigned sd, unsigned dd, std::vector<int> samples, std::vector<KSpec> ks, int method) {
+    vt::Image s(sd, 1, 1, int(samples.size())), d(dd, 1, 1, int(samples.size()));
+    d.fillPattern(3);
+    for (size_t i = 0; i < samples.size(); ++i) s.setSample(int(i), 0, 1, samples[i]);
+    s.setRoi(0, 0, 0, 1, 1);
+    d.setRoi(0, 0, 0, 1, 1);
+    Kernels kern(ks);
+    vexConvolve2D(s.get(), d.get(), kern.k.data(), int(ks.size()), method, nullptr);
+    return d.sample(0, 0, 1);
+}
+KSpec row(std::vector<signed char> v, int shift = 0) {
+    KSpec k;
+    k.nCols = int(v.size());
+    k.v = v;
+    k.shift = shift;
+    return k;
+}
+
+TEST(Convolve2D, WorkedNumbers) {
+    // -5 rounded, shifted right by 2 (towards minus infinity): -2.
+    EXPECT_EQ(convOne(VEX_DEPTH_8S, VEX_DEPTH_8S, {-5}, {row({1}, 2)}, 0), -2);
+    // sqrt(127^2 + 12^2) = 127.56...: 127 in 8S; -128 - 0.4 gives -128.
+    EXPECT_EQ(convOne(VEX_DEPTH_8S, VEX_DEPTH_8S, {127, 12}, {row({1}), row({0, 1})}, 2), 127);
+    EXPECT_EQ(convOne(VEX_DEPTH_8S, VEX_DEPTH_8S, {-128}, {row({1})}, 0), -128);
+    // 1U: R of 1 gives 1, 0 and negative give 0.
+    EXPECT_EQ(convOne(VEX_DEPTH_1U, VEX_DEPTH_1U, {1, 1}, {row({1, -1}), row({1})}, 0), 1);
+    EXPECT_EQ(convOne(VEX_DEPTH_1U, VEX_DEPTH_1U, {1, 1}, {row({1, -1})}, 0), 0);
+    EXPECT_EQ(convOne(VEX_DEPTH_8U, VEX_DEPTH_1U, {0, 1}, {row({0, -1})}, 0), 0);
+    // sqrt(65535^2 + 162^2) = 65535.2: 65535.
+    EXPECT_EQ(convOne(VEX_DEPTH_16U, VEX_DEPTH_16U, {65535, 162}, {row({1}), row({0, 1})}, 2), 65535);
+    // Maximum of -3 and -7: -3, stored as 0 in 8U and -3 in 8S.
+    EXPECT_EQ(convOne(VEX_DEPTH_8S, VEX_DEPTH_8S, {1}, {row({-3}), row({-7})}, 3), -3);
+    EXPECT_EQ(convOne(VEX_DEPTH_8S, VEX_DEPTH_16S, {1}, {row({-3}), row({-7})}, 3), -3);
+    EXPECT_EQ(convOne(VEX_DEPTH_8U, VEX_DEPTH_8U, {1}, {row({-3}), row({-7})}, 3), 0);
+    EXPECT_EQ(convOne(VEX_DEPTH_8U, VEX_DEPTH_8U, {1}, {row({-3}), row({-7})}, 4), 0);
+    // Methods 1 and 2 square even one kernel's sum.
+    EXPECT_EQ(convOne(VEX_DEPTH_8U, VEX_DEPTH_16U, {9}, {row({-1})}, 1), 81);
+    EXPECT_EQ(convOne(VEX_DEPTH_8U, VEX_DEPTH_16U, {9}, {row({-1})}, 2), 9);
+    // A gradient pair and the same pair with both signs flipped.
+    EXPECT_EQ(convOne(VEX_DEPTH_8U, VEX_DEPTH_8U, {10, 40}, {row({-1, 1}), row({1, 0})}, 2),
+              convOne(VEX_DEPTH_8U, VEX_DEPTH_8U, {10, 40}, {row({1, -1}), row({-1, 0})}, 2));
+    // 8U read as 8S for an 8S destination: 200 is -56.
+    EXPECT_EQ(convOne(VEX_DEPTH_8U, VEX_DEPTH_8S, {200}, {row({1})}, 0), -56);
+    // Entries -128 and 127 are accepted.
+    EXPECT_EQ(convOne(VEX_DEPTH_8U, VEX_DEPTH_32S, {2, 3}, {row({-128, 127})}, 0), -256 + 381);
+}
+
+TEST(Convolve2D, EdgeOutputsSumTheConstantBorder) {
+    vt::Image s(VEX_DEPTH_8U, 1, 4, 4), d(VEX_DEPTH_8U, 1, 4, 4);
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 4; ++x) s.setSample(x, y, 1, 10);
+    Kernels kern({KSpec{3, 3, 1, 1, 0, std::vector<signed char>(9, 1)}});
+    vexConvolve2D(s.get(), d.get(), kern.k.data(), 1, 0, nullptr);
+    EXPECT_EQ(d.sample(0, 0, 1), 40);
+    EXPECT_EQ(d.sample(1, 0, 1), 60);
+    EXPECT_EQ(d.sample(1, 1, 1), 90);
+}
+
+TEST(Convolve2D, UnsupportedDepthPairWritesNothingAndSaysNothing) {
+    vt::Image s(VEX_DEPTH_16U, 1, 4, 4), d(VEX_DEPTH_8U, 1, 4, 4);
+    s.fillPattern(1);
+    d.fillPattern(2);
+    const auto before = d.bytes();
+    Kernels kern({row({1})});
+    vt::ReportLog log;
+    vexConvolve2D(s.get(), d.get(), kern.k.data(), 1, 0, nullptr);
+    EXPECT_EQ(log.size(), 0u);
+    EXPECT_EQ(d.bytes(), before);
+    EXPECT_EQ(vexGetErrStatus(), VEX_StsOk);
+}
+
+struct Expect {
+    const char* text;
+    int status;
+};
+void expectReports(const vt::ReportLog& log, const char* func, const char* file, std::vector<Expect> want) {
+    ASSERT_EQ(log.size(), want.size());
+    for (size_t i = 0; i < want.size(); ++i) {
+        EXPECT_EQ(log[i].context, want[i].text);
+        EXPECT_EQ(log[i].status, want[i].status);
+        EXPECT_EQ(log[i].funcName, func);
+        EXPECT_EQ(log[i].file, file);
+    }
+}
+
+TEST(ConvKernel, CreateGetDeleteAndTheirTexts) {
+    const signed char v[6] = {-128, 127, 0, 1, -1, 5};
+    {
+        vt::ReportLog log;
+        EXPECT_EQ(vexCreateConvKernel(2, 3, 0, 0, nullptr, 0), nullptr);
+        EXPECT_EQ(vexCreateConvKernel(0, 3, 0, 0, v, 0), nullptr);
+        EXPECT_EQ(vexCreateConvKernel(2, -1, 0, 0, v, 0), nullptr);
+        EXPECT_EQ(vexCreateConvKernel(2, 3, 3, 0, v, 0), nullptr);
+        EXPECT_EQ(vexCreateConvKernel(2, 3, 0, 2, v, 0), nullptr);
+        EXPECT_EQ(vexCreateConvKernel(2, 3, -1, 0, v, 0), nullptr);
+        const Expect a{"(anchorX<0 ||anchorY<0 ||nRows<=anchorY || nCols<=anchorX)", VEX_StsBadArg};
+        expectReports(log, "vexCreateConvKernel", "vexcnv2d",
+                      {{"(values == 0)", VEX_StsBadArg}, {"(nRows<=0 || nCols<=0)", VEX_StsBadArg},
+                       {"(nRows<=0 || nCols<=0)", VEX_StsBadArg}, a, a, a});
+    }
+    vexSetErrStatus(VEX_StsOk);
+    VexConvKernel* k = vexCreateConvKernel(2, 3, 2, 1, v, 7);
+    ASSERT_NE(k, nullptr);
+    int r = 0, c = 0, ax = 0, ay = 0, sh = 0;
+    signed char got[6] = {};
+    signed char* gp = got;
+    vexGetConvKernel(k, &r, &c, &ax, &ay, &gp, &sh);
+    EXPECT_EQ(std::make_tuple(r, c, ax, ay, sh), std::make_tuple(2, 3, 2, 1, 7));
+    EXPECT_EQ(std::vector<signed char>(got, got + 6), std::vector<signed char>(v, v + 6));
+    EXPECT_EQ(gp, got);
+    {
+        vt::ReportLog log;
+        vexGetConvKernel(nullptr, &r, &c, &ax, &ay, &gp, &sh);
+        expectReports(log, "vexGetConvKernel", "vexcnv2d", {{"kernel==0", VEX_StsBadArg}});
+        vexSetErrStatus(VEX_StsOk);
+        log.clear();
+        VexConvKernel bad = *k;
+        bad.anchorY = 2;
+        vexGetConvKernel(&bad, &r, &c, &ax, &ay, &gp, &sh);
+        expectReports(log, "vexGetConvKernel", "vexcnv2d", {{"ownBadKernel(kernel)", VEX_StsBadArg}});
+        vexSetErrStatus(VEX_StsOk);
+        log.clear();
+        vexGetConvKernel(k, nullptr, nullptr, nullptr, nullptr, &gp, &sh);
+        expectReports(log, "vexGetConvKernel", "vexcnv2d", {{"nRows==0", VEX_StsBadArg}, {"nCols==0", VEX_StsBadArg}});
+        vexSetErrStatus(VEX_StsOk);
+        log.clear();
+        vexGetConvKernel(k, &r, &c, nullptr, nullptr, &gp, &sh);
+        expectReports(log, "vexGetConvKernel", "vexcnv2d", {{"anchorX==0", VEX_StsBadArg}, {"anchorY==0", VEX_StsBadArg}});
+        vexSetErrStatus(VEX_StsOk);
+        log.clear();
+        vexGetConvKernel(k, &r, &c, &ax, &ay, nullptr, &sh);
+        vexSetErrStatus(VEX_StsOk);
+        vexGetConvKernel(k, &r, &c, &ax, &ay, &gp, nullptr);
+        expectReports(log, "vexGetConvKernel", "vexcnv2d", {{"values==0", VEX_StsBadArg}, {"nShiftR==0", VEX_StsBadArg}});
+        vexSetErrStatus(VEX_StsOk);
+        log.clear();
+        vexDeleteConvKernel(nullptr);
+        vexSetErrStatus(VEX_StsOk);
+        signed char* saved = k->values;
+        k->values = nullptr;
+        vexDeleteConvKernel(k);
+        k->values = saved;
+        expectReports(log, "vexDeleteConvKernel", "vexcnv2d",
+                      {{"kernel==0", VEX_StsBadArg}, {"kernel->values==0", VEX_StsBadArg}});
+    }
+    vexSetErrStatus(VEX_StsOk);
+    vexDeleteConvKernel(k);
+    EXPECT_EQ(vexGetErrStatus(), VEX_StsOk);
+}
+
+TEST(Convolve2D, ChecksInOrderLeaveTheDestinationAlone) {
+    vt::Image s(VEX_DEPTH_8U, 3, 4, 8), d(VEX_DEPTH_8U, 3, 4, 8), one(VEX_DEPTH_8U, 1, 4, 8);
+    d.fillPattern(5);
+    const auto before = d.bytes();
+    Kernels good({row({1, 2, 1})});
+    std::vector<VexConvKernel*> many(101, good.k[0]);
+    VexConvKernel bad = *good.k[0];
+    bad.anchorX = 3;
+    VexConvKernel* withBad[2] = {good.k[0], &bad};
+    VexConvKernel* withNull[2] = {good.k[0], nullptr};
+    const VexMapping outside{8, 0};
+    const char* kMethodText =
+        "( combineMethod != 0 && combineMethod != 1 && combineMethod != 2 && combineMethod != 3 && combineMethod != 4)";
+    const char* kMapText =
+        "( mapping->xDst < 0 || mapping->xDst > dstImage->width-1 || mapping->yDst < 0 || mapping->yDst > dstImage->height-1)";
+    struct Step {
+        std::function<void()> call;
+        std::vector<Expect> want;
+    };
+    const std::vector<Step> steps = {
+        {[&] { vexConvolve2D(nullptr, nullptr, good.k.data(), 1, 0, nullptr); },
+         {{"srcImage==0", VEX_StsBadArg}, {"dstImage==0", VEX_StsBadArg}}},
+        {[&] { vexConvolve2D(s.get(), d.get(), nullptr, 1, 0, nullptr); }, {{"kernel==0", VEX_StsBadArg}}},
+        {[&] { vexConvolve2D(s.get(), d.get(), good.k.data(), 0, 0, nullptr); },
+         {{"(nKernels<=0 || nKernels>100)", VEX_StsBadArg}}},
+        {[&] { vexConvolve2D(s.get(), d.get(), many.data(), 101, 0, nullptr); },
+         {{"(nKernels<=0 || nKernels>100)", VEX_StsBadArg}}},
+        {[&] { vexConvolve2D(s.get(), d.get(), good.k.data(), 1, 5, nullptr); }, {{kMethodText, VEX_StsBadArg}}},
+        {[&] { vexConvolve2D(s.get(), d.get(), withNull, 2, 0, nullptr); }, {{"kernel[i]==0", VEX_StsBadArg}}},
+        {[&] { vexConvolve2D(s.get(), d.get(), withBad, 2, 0, nullptr); }, {{"ownBadKernel(kernel[i])", VEX_StsBadArg}}},
+        {[&] { vexConvolve2D(s.get(), d.get(), good.k.data(), 1, 0, &outside); }, {{kMapText, VEX_StsBadArg}}},
+        {[&] { vexConvolve2D(s.get(), one.get(), good.k.data(), 1, 0, nullptr); }, {{"Uncompatible images", VEX_StsBadArg}}},
+    };
+    for (size_t i = 0; i < steps.size(); ++i) {
+        SCOPED_TRACE(i);
+        vt::ReportLog log;
+        steps[i].call();
+        expectReports(log, "vexConvolve2D", "vexcnv2d", steps[i].want);
+        EXPECT_EQ(d.bytes(), before);
+        vexSetErrStatus(VEX_StsOk);
+    }
+    // A bad header is reported with its message.
+    s.get()->align = 5;
+    vt::ReportLog log;
+    vexConvolve2D(s.get(), d.get(), good.k.data(), 1, 0, nullptr);
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0].context.rfind("Image align is invalid", 0), 0u);
+    s.get()->align = 4;
+    vexSetErrStatus(VEX_StsOk);
+    // 100 kernels are accepted.
+    log.clear();
+    std::vector<VexConvKernel*> hundred(100, good.k[0]);
+    vexConvolve2D(s.get(), d.get(), hundred.data(), 100, 0, nullptr);
+    EXPECT_EQ(log.size(), 0u);
+    EXPECT_NE(d.bytes(), before);
+}
+
+// ---------------------------------------------------------------- separable
+
+int64_t refSep(const VexImage* src, const KSpec& X, const KSpec& Y, int x, int y, int c) {
+    uint32_t S = 0;
+    for (int cc = 0; cc < X.nCols; ++cc) {
+        uint32_t V = 0;
+        for (int r = 0; r < Y.nRows; ++r)
+            V += uint32_t(int32_t(Y.v[size_t(r)])) *
+                 uint32_t(int32_t(fref::borderSample(src, int64_t(x) - X.ax + cc, int64_t(y) - Y.ay + r, c)));
+        S += uint32_t(int32_t(X.v[size_t(cc)])) * V;
+    }
+    const int shift = std::min(31, (X.shift & 31) + (Y.shift & 31));
+    return fref::clampTo(int32_t(S) >> shift, src->depth);
+}
+
+TEST(ConvolveSep2D, MatchesReference) {
+    std::mt19937 rng(99);
+    for (int iter = 0; iter < 500; ++iter) {
+        const unsigned depth = kD[pick(rng, 0, 5)];
+        Pair p = randomPair(rng, depth, depth, true, pick(rng, 0, 3) == 0);
+        VexImage *s = p.src->get(), *d = p.dst->get();
+        KSpec X = randomKernel(rng, 9), Y = randomKernel(rng, 9);
+        if (pick(rng, 0, 2) == 0) X.v.assign(X.v.size(), static_cast<signed char>(pick(rng, -128, 127)));
+        Kernels kern({X, Y});
+        SCOPED_TRACE(p.text + " iter " + std::to_string(iter));
+        const auto before = fref::samples(d);
+        const int sc = s->roi && s->roi->coi ? s->roi->coi : 0, dc = d->roi && d->roi->coi ? d->roi->coi : 0;
+        const int n = sc || dc ? 1 : std::min(s->nChannels, d->nChannels);
+        const int s0 = sc ? sc - 1 : dc ? dc - 1 : 0, d0 = dc ? dc - 1 : sc ? sc - 1 : 0;
+        const auto want = expected(s, d, before, n, s0, d0, [&](int x, int y, int c) { return refSep(s, X, Y, x, y, c); });
+        vt::ReportLog log;
+        vexConvolveSep2D(s, d, kern.k[0], kern.k[1]);
+        ASSERT_EQ(log.size(), 0u) << log[0].context;
+        ASSERT_EQ(fref::firstDiff(d, fref::samples(d), want), "");
+    }
+}
+
+TEST(ConvolveSep2D, WorkedNumbersAndChecks) {
+    vexSetErrStatus(VEX_StsOk);
+    vt::Image s(VEX_DEPTH_8U, 1, 5, 5), d(VEX_DEPTH_8U, 1, 5, 5);
+    for (int y = 0; y < 5; ++y)
+        for (int x = 0; x < 5; ++x) s.setSample(x, y, 1, 100);
+    vexSetBorderMode(s.get(), VEX_BORDER_REPLICATE, 15, 0);
+    KSpec k121 = row({1, 2, 1}, 2);
+    k121.ax = 1;
+    KSpec col = k121;
+    col.nRows = 3, col.nCols = 1, col.ax = 0, col.ay = 1;
+    Kernels kern({k121, col});
+    vexConvolveSep2D(s.get(), d.get(), kern.k[0], kern.k[1]);
+    EXPECT_EQ(fref::samples(d.get()), std::vector<int64_t>(25, 100));  // 1600 >> 4
+    // -5 >> 1 = -3, clamped to 0 in 8U; -3 in 8S; above 255 gives 255.
+    vt::Image s8(VEX_DEPTH_8S, 1, 1, 1), d8(VEX_DEPTH_8S, 1, 1, 1);
+    s8.setSample(0, 0, 1, -5);
+    Kernels half({row({1}, 1), row({1})});
+    vexConvolveSep2D(s8.get(), d8.get(), half.k[0], half.k[1]);
+    EXPECT_EQ(d8.sample(0, 0, 1), -3);
+    vt::Image u(VEX_DEPTH_8U, 1, 1, 1), ud(VEX_DEPTH_8U, 1, 1, 1);
+    u.setSample(0, 0, 1, 200);
+    Kernels neg({row({-1}, 1), row({1})}), big({row({2}), row({1})});
+    vexConvolveSep2D(u.get(), ud.get(), neg.k[0], neg.k[1]);
+    EXPECT_EQ(ud.sample(0, 0, 1), 0);
+    vexConvolveSep2D(u.get(), ud.get(), big.k[0], big.k[1]);
+    EXPECT_EQ(ud.sample(0, 0, 1), 255);
+    ASSERT_EQ(vexGetErrStatus(), VEX_StsOk);
+
+    // Checks: both null kernels; then the cumulative checks in their order.
+    vt::Image s3(VEX_DEPTH_16S, 3, 4, 4), d1(VEX_DEPTH_8U, 1, 4, 4);
+    d1.get()->origin = VEX_ORIGIN_BL;
+    d1.get()->dataOrder = VEX_DATA_ORDER_PLANE;
+    const auto before = d1.bytes();
+    {
+        vt::ReportLog log;
+        vexConvolveSep2D(s3.get(), d1.get(), nullptr, nullptr);
+        expectReports(log, "vexConvolveSep2D", "vexcsep2", {{"Xkernel==0", VEX_StsBadArg}, {"Ykernel==0", VEX_StsBadArg}});
+    }
+    vexSetErrStatus(VEX_StsOk);
+    VexConvKernel x0 = *kern.k[0], y0 = *kern.k[1];
+    x0.nCols = 0;
+    y0.nRows = 0;
+    {
+        vt::ReportLog log;
+        vexConvolveSep2D(s3.get(), d1.get(), &x0, &y0);
+        expectReports(log, "vexConvolveSep2D", "vexcsep2",
+                      {{"srcImage->depth != dstImage->depth", VEX_StsBadArg},
+                       {"srcImage->origin != dstImage->origin", VEX_StsBadArg},
+                       {"srcImage->dataOrder != dstImage->dataOrder", VEX_StsBadArg},
+                       {"srcImage->nChannels != dstImage->nChannels", VEX_StsBadArg},
+                       {"Xkernel->nCols <= 0", VEX_StsBadArg},
+                       {"Ykernel->nRows <= 0", VEX_StsBadArg}});
+    }
+    vexSetErrStatus(VEX_StsOk);
+    vt::Image a3(VEX_DEPTH_8U, 3, 4, 4), b3(VEX_DEPTH_8U, 3, 4, 4);
+    a3.setRoi(2, 0, 0, 4, 4);
+    {
+        vt::ReportLog log;
+        vexConvolveSep2D(a3.get(), b3.get(), kern.k[0], kern.k[1]);
+        expectReports(log, "vexConvolveSep2D", "vexcsep2",
+                      {{"nChannels in srcImage ROI != nChannels in dstImage ROI", VEX_StsBadArg}});
+    }
+    vexSetErrStatus(VEX_StsOk);
+    EXPECT_EQ(d1.bytes(), before);
+}
+
+// ---------------------------------------------------------------- blur
+
+int64_t refBlur(const VexImage* src, int nR, int nC, int ax, int ay, int x, int y, int c) {
+    int64_t sum = 0;
+    for (int r = 0; r < nR; ++r)
+        for (int cc = 0; cc < nC; ++cc) sum += fref::borderSample(src, int64_t(x) - ax + cc, int64_t(y) - ay + r, c);
+    const float w = 1.0f / float(nR * nC);
+    const float f = float(sum) * w;
+    const int64_t lo = vt::depthMin(src->depth), hi = vt::depthMax(src->depth);
+    if (f >= float(hi)) return hi;
+    if (f <= float(lo)) return lo;
+    return int64_t(f);
+}
+
+TEST(Blur, MatchesReference) {
+    std::mt19937 rng(31);
+    for (int iter = 0; iter < 500; ++iter) {
+        const unsigned depth = kD[pick(rng, 1, 5)];
+        Pair p = randomPair(rng, depth, depth, pick(rng, 0, 1), pick(rng, 0, 3) == 0);
+        VexImage *s = p.src->get(), *d = p.dst->get();
+        const int nR = pick(rng, 1, 9), nC = pick(rng, 1, 9);
+        const int ax = pick(rng, 0, 11), ay = pick(rng, 0, 11);
+        SCOPED_TRACE(p.text + " window " + std::to_string(nR) + "x" + std::to_string(nC) + " iter " + std::to_string(iter));
+        const auto before = fref::samples(d);
+        const int sc = s->roi && s->roi->coi ? s->roi->coi : 0, dc = d->roi && d->roi->coi ? d->roi->coi : 0;
+        const int n = sc || dc ? 1 : std::min(s->nChannels, d->nChannels);
+        const int s0 = sc ? sc - 1 : dc ? dc - 1 : 0, d0 = dc ? dc - 1 : sc ? sc - 1 : 0;
+        const auto want =
+            expected(s, d, before, n, s0, d0, [&](int x, int y, int c) { return refBlur(s, nR, nC, ax, ay, x, y, c); });
+        vt::ReportLog log;
+        vexBlur(s, d, nR, nC, ax, ay);
+        ASSERT_EQ(log.size(), 0u) << log[0].context;
+        ASSERT_EQ(fref::firstDiff(d, fref::samples(d), want), "");
+    }
+}
+
+TEST(Blur, TruncationZeroSizesAndChecks) {
+    vexSetErrStatus(VEX_StsOk);
+    vt::Image s(VEX_DEPTH_8U, 1, 6, 6), d(VEX_DEPTH_8U, 1, 6, 6);
+    for (int y = 0; y < 6; ++y)
+        for (int x = 0; x < 6; ++x) s.setSample(x, y, 1, 10);
+    vexSetBorderMode(s.get(), VEX_BORDER_REFLECT, 15, 0);
+    vexBlur(s.get(), d.get(), 3, 3, 1, 1);
+    EXPECT_EQ(fref::samples(d.get()), std::vector<int64_t>(36, 10));  // 90 * 0.111111119 = 10.0000007
+    // 7 * (1/3) in single precision is 2.3333335: 2.
+    vt::Image s2(VEX_DEPTH_8U, 1, 1, 3), d2(VEX_DEPTH_8U, 1, 1, 3);
+    s2.setSample(0, 0, 1, 1), s2.setSample(1, 0, 1, 2), s2.setSample(2, 0, 1, 4);
+    s2.setRoi(0, 0, 0, 1, 1), d2.setRoi(0, 0, 0, 1, 1);
+    vexBlur(s2.get(), d2.get(), 1, 3, 0, 0);
+    EXPECT_EQ(d2.sample(0, 0, 1), 2);
+    // Signed data truncates towards zero: (-1 - 2 - 4) / 3 gives -2.
+    vt::Image s3(VEX_DEPTH_8S, 1, 1, 3), d3(VEX_DEPTH_8S, 1, 1, 3);
+    s3.setSample(0, 0, 1, -1), s3.setSample(1, 0, 1, -2), s3.setSample(2, 0, 1, -4);
+    s3.setRoi(0, 0, 0, 1, 1), d3.setRoi(0, 0, 0, 1, 1);
+    vexBlur(s3.get(), d3.get(), 1, 3, 0, 0);
+    EXPECT_EQ(d3.sample(0, 0, 1), -2);
+    ASSERT_EQ(vexGetErrStatus(), VEX_StsOk);
+
+    d.fillPattern(8);
+    const auto before = d.bytes();
+    vt::Image bits(VEX_DEPTH_1U, 1, 6, 6), bitsD(VEX_DEPTH_1U, 1, 6, 6), s16(VEX_DEPTH_16U, 1, 6, 6);
+    struct Step {
+        std::function<void()> call;
+        const char* text;
+    };
+    const std::vector<Step> steps = {
+        {[&] { vexBlur(s16.get(), d.get(), 3, 3, 1, 1); }, "(srcImage->depth!=dstImage->depth)"},
+        {[&] { vexBlur(bits.get(), bitsD.get(), 3, 3, 1, 1); }, "(srcImage->depth==1)"},
+        {[&] { vexBlur(s.get(), d.get(), -1, 3, 1, 1); }, "(nRows<0||nCols<0)"},
+        {[&] { vexBlur(s.get(), d.get(), 3, -3, 1, 1); }, "(nRows<0||nCols<0)"},
+        {[&] { vexBlur(s.get(), d.get(), 3, 3, -1, 1); }, "(anchorX<0||anchorY<0)"},
+        {[&] { vexBlur(s.get(), d.get(), 3, 3, 1, -1); }, "(anchorX<0||anchorY<0)"},
+    };
+    for (const Step& st : steps) {
+        vt::ReportLog log;
+        st.call();
+        expectReports(log, "vexBlur", "vexBlur", {{st.text, VEX_StsBadArg}});
+        vexSetErrStatus(VEX_StsOk);
+    }
+    // Zero sizes pass the checks and write nothing.
+    vt::ReportLog log;
+    vexBlur(s.get(), d.get(), 0, 3, 0, 0);
+    vexBlur(s.get(), d.get(), 3, 0, 0, 0);
+    EXPECT_EQ(log.size(), 0u);
+    EXPECT_EQ(d.bytes(), before);
+}
+
+}  // namespace

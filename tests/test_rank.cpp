@@ -1,0 +1,202 @@
+// vexMaxFilter, vexMinFilter and vexMedianFilter against a sort of every
+// window (samples by the border rule), over random layouts, windows,
+// anchors, border modes, ROIs, channels of interest and tilings; the median
+// rank; in-place calls; the mapping; every check text.
+#include "filterref.h"
+
+namespace {
+
+using fref::pick;
+
+using RankFn = void (*)(VexImage*, VexImage*, int, int, int, int, const VexMapping*);
+const RankFn kFns[3] = {vexMaxFilter, vexMinFilter, vexMedianFilter};
+const char* const kNames[3] = {"vexMaxFilter", "vexMinFilter", "vexMedianFilter"};
+
+int64_t refRank(int mode, const VexImage* src, int nR, int nC, int ax, int ay, int x, int y, int c) {
+    std::vector<int64_t> w;
+    for (int r = 0; r < nR; ++r)
+        for (int cc = 0; cc < nC; ++cc) w.push_back(fref::borderSample(src, int64_t(x) - ax + cc, int64_t(y) - ay + r, c));
+    std::sort(w.begin(), w.end());
+    if (mode == 0) return w.back();
+    if (mode == 1) return w.front();
+    return w[w.size() / 2];  // rank floor(n/2) + 1, 1-based
+}
+
+const unsigned kD[6] = {VEX_DEPTH_1U, VEX_DEPTH_8U, VEX_DEPTH_8S, VEX_DEPTH_16U, VEX_DEPTH_16S, VEX_DEPTH_32S};
+
+void runMatrix(int mode, uint32_t seed, int iterations, int maxSide, bool exactSide = false) {
+    std::mt19937 rng(seed);
+    for (int iter = 0; iter < iterations; ++iter) {
+        const unsigned depth = kD[pick(rng, 0, 5)];
+        const int ch = depth == VEX_DEPTH_1U ? 1 : pick(rng, 1, 3);
+        vt::Layout ls = fref::layoutWith(rng, depth, ch), ld = fref::layoutWith(rng, depth, ch);
+        ld.order = ls.order;
+        const bool coi = ch > 1 && pick(rng, 0, 2) == 0;
+        if (coi) {
+            ls.hasRoi = ld.hasRoi = true;
+            if (ls.roi.width == 0) ls.roi = VexROI{0, 0, 0, ls.height, ls.width};
+            if (ld.roi.width == 0) ld.roi = VexROI{0, 0, 0, ld.height, ld.width};
+            ls.roi.coi = pick(rng, 1, ch), ld.roi.coi = pick(rng, 1, ch);
+        }
+        auto src = vt::makeImage(ls, rng());
+        auto dst = vt::makeImage(ld, rng());
+        VexImage *s = src->get(), *d = dst->get();
+        fref::randomBorders(rng, s);
+        const int nR = exactSide ? maxSide : pick(rng, 1, maxSide), nC = exactSide ? maxSide : pick(rng, 1, maxSide);
+        const int ax = pick(rng, 0, nC - 1), ay = pick(rng, 0, nR - 1);
+        SCOPED_TRACE(std::string(kNames[mode]) + " src " + vt::describe(ls) + " / dst " + vt::describe(ld) + " window " +
+                     std::to_string(nR) + "x" + std::to_string(nC) + " anchor " + std::to_string(ax) + "," +
+                     std::to_string(ay) + " iter " + std::to_string(iter));
+        std::vector<int64_t> want = fref::samples(d);
+        const fref::Rect sr = fref::clipped(s), dr = fref::clipped(d);
+        const int W = std::min(sr.w, dr.w), H = std::min(sr.h, dr.h);
+        const int n = coi ? 1 : ch;
+        const int s0 = coi ? ls.roi.coi - 1 : 0, d0 = coi ? ld.roi.coi - 1 : 0;
+        for (int k = 0; k < n; ++k)
+            for (int j = 0; j < H; ++j)
+                for (int i = 0; i < W; ++i)
+                    want[fref::indexOf(d, dr.x + i, dr.y + j, d0 + k + 1)] =
+                        refRank(mode, s, nR, nC, ax, ay, sr.x + i, sr.y + j, s0 + k + 1);
+        vt::ReportLog log;
+        kFns[mode](s, d, nR, nC, ax, ay, nullptr);
+        ASSERT_EQ(log.size(), 0u) << log[0].context;
+        ASSERT_EQ(fref::firstDiff(d, fref::samples(d), want), "");
+    }
+}
+
+TEST(RankFilters, MaxMatchesSortedWindows) { runMatrix(0, 11, 300, 9); }
+TEST(RankFilters, MinMatchesSortedWindows) { runMatrix(1, 12, 300, 9); }
+TEST(RankFilters, MedianMatchesSortedWindows) { runMatrix(2, 13, 400, 7); }
+TEST(RankFilters, LargeWindowsMatchSortedWindows) {
+    for (int mode = 0; mode < 3; ++mode) runMatrix(mode, 20 + mode, 25, 19);
+}
+
+// The 3x3 median has a routine of its own for every depth.
+TEST(RankFilters, Median3x3MatchesSortedWindows) { runMatrix(2, 14, 200, 3, true); }
+
+TEST(RankFilters, MedianRankAndIsolatedPixel) {
+    vexSetErrStatus(VEX_StsOk);
+    // 2x2 window of 1, 2, 3, 4: rank 3 gives 3.
+    vt::Image s(VEX_DEPTH_8U, 1, 2, 2), d(VEX_DEPTH_8U, 1, 2, 2);
+    s.setSample(0, 0, 1, 1), s.setSample(1, 0, 1, 2), s.setSample(0, 1, 1, 3), s.setSample(1, 1, 1, 4);
+    d.setRoi(0, 0, 0, 1, 1);
+    s.setRoi(0, 0, 0, 1, 1);
+    vexMedianFilter(s.get(), d.get(), 2, 2, 0, 0, nullptr);
+    EXPECT_EQ(d.sample(0, 0, 1), 3);
+    // An isolated bright pixel is removed by a 3x3 median.
+    vt::Image a(VEX_DEPTH_8U, 1, 5, 5), b(VEX_DEPTH_8U, 1, 5, 5);
+    for (int y = 0; y < 5; ++y)
+        for (int x = 0; x < 5; ++x) a.setSample(x, y, 1, 20);
+    a.setSample(2, 2, 1, 255);
+    vexSetBorderMode(a.get(), VEX_BORDER_REPLICATE, 15, 0);
+    vexMedianFilter(a.get(), b.get(), 3, 3, 1, 1, nullptr);
+    EXPECT_EQ(fref::samples(b.get()), std::vector<int64_t>(25, 20));
+    // A 1x1 window copies; the maximum next to a constant-0 border of an 8S image of -5 is 0.
+    vt::Image m(VEX_DEPTH_8S, 1, 3, 3), md(VEX_DEPTH_8S, 1, 3, 3);
+    for (int y = 0; y < 3; ++y)
+        for (int x = 0; x < 3; ++x) m.setSample(x, y, 1, -5);
+    vexMaxFilter(m.get(), md.get(), 1, 1, 0, 0, nullptr);
+    EXPECT_EQ(fref::samples(md.get()), std::vector<int64_t>(9, -5));
+    vexSetBorderMode(m.get(), VEX_BORDER_REPLICATE, VEX_SIDE_TOP | VEX_SIDE_BOTTOM | VEX_SIDE_RIGHT, 0);
+    vexMaxFilter(m.get(), md.get(), 1, 3, 1, 0, nullptr);
+    EXPECT_EQ(md.sample(0, 1, 1), 0);
+    EXPECT_EQ(md.sample(1, 1, 1), -5);
+    EXPECT_EQ(vexGetErrStatus(), VEX_StsOk);
+}
+
+// In place equals a separate destination; tiled equals untiled; the
+// mapping computes only the tile holding its pixel.
+TEST(RankFilters, InPlaceTiledAndMapping) {
+    vexSetErrStatus(VEX_StsOk);
+    std::mt19937 rng(8);
+    for (int iter = 0; iter < 60; ++iter) {
+        const int mode = iter % 3;
+        const unsigned depth = kD[pick(rng, 0, 5)];
+        const int H = pick(rng, 9, 40), W = pick(rng, 9, 40);
+        vt::Image a(depth, 1, H, W), b(depth, 1, H, W), sep(depth, 1, H, W);
+        vt::TiledImage ts(depth, 1, H, W, 8 * pick(rng, 1, 3), 8 * pick(rng, 1, 3));
+        vt::TiledImage td(depth, 1, H, W, 8 * pick(rng, 1, 3), 8 * pick(rng, 1, 3));
+        for (vt::ImageBase* im : std::initializer_list<vt::ImageBase*>{&a, &b, &ts}) {
+            im->fillPattern(17);
+            for (int side = 0; side < 4; ++side) vexSetBorderMode(im->get(), (iter + side) % 4, 1 << side, 77);
+        }
+        sep.fillPattern(3);
+        td.fillPattern(3);
+        const int nR = pick(rng, 1, 6), nC = pick(rng, 1, 6);
+        const int ax = pick(rng, 0, nC - 1), ay = pick(rng, 0, nR - 1);
+        kFns[mode](a.get(), sep.get(), nR, nC, ax, ay, nullptr);
+        kFns[mode](b.get(), b.get(), nR, nC, ax, ay, nullptr);
+        kFns[mode](ts.get(), td.get(), nR, nC, ax, ay, nullptr);
+        ASSERT_EQ(vexGetErrStatus(), VEX_StsOk);
+        ASSERT_EQ(fref::firstDiff(b.get(), fref::samples(b.get()), fref::samples(sep.get())), "") << iter;
+        ASSERT_EQ(fref::firstDiff(td.get(), fref::samples(td.get()), fref::samples(sep.get())), "") << iter;
+        EXPECT_EQ(ts.outstanding(), 0);
+        EXPECT_EQ(td.outstanding(), 0);
+        // Mapping: only the tile holding (x, y) changes.
+        vt::TiledImage tm(depth, 1, H, W, 8, 8);
+        tm.fillPattern(3);
+        const int mx = pick(rng, 0, W - 1), my = pick(rng, 0, H - 1);
+        const VexMapping map{mx, my};
+        const auto before = fref::samples(tm.get());
+        kFns[mode](a.get(), tm.get(), nR, nC, ax, ay, &map);
+        const auto after = fref::samples(tm.get()), full = fref::samples(sep.get());
+        for (int y = 0; y < H; ++y)
+            for (int x = 0; x < W; ++x) {
+                const bool in = x / 8 == mx / 8 && y / 8 == my / 8;
+                const size_t i = fref::indexOf(tm.get(), x, y, 1);
+                ASSERT_EQ(after[i], in ? full[i] : before[i]) << x << "," << y;
+            }
+    }
+}
+
+TEST(RankFilters, ChecksInOrder) {
+    vexSetErrStatus(VEX_StsOk);
+    for (int mode = 0; mode < 3; ++mode) {
+        vt::Image s(VEX_DEPTH_8U, 3, 4, 4), d(VEX_DEPTH_8U, 3, 4, 4), s16(VEX_DEPTH_16U, 3, 4, 4);
+        vt::Image plane(VEX_DEPTH_8U, 3, 4, 4, VEX_DATA_ORDER_PLANE), one(VEX_DEPTH_8U, 1, 4, 4);
+        d.fillPattern(4);
+        const auto before = d.bytes();
+        struct Step {
+            std::function<void()> call;
+            std::vector<std::string> texts;
+        };
+        const RankFn f = kFns[mode];
+        const std::vector<Step> steps = {
+            {[&] { f(s.get(), d.get(), 3, 3, 3, 1, nullptr); }, {"(anchorX>=nCols)||(anchorX<0)"}},
+            {[&] { f(s.get(), d.get(), 3, 3, -1, 1, nullptr); }, {"(anchorX>=nCols)||(anchorX<0)"}},
+            {[&] { f(s.get(), d.get(), 3, 0, 0, 1, nullptr); }, {"(anchorX>=nCols)||(anchorX<0)"}},
+            {[&] { f(s.get(), d.get(), 3, 3, 1, 3, nullptr); }, {"(anchorY>=nRows)||(anchorY<0)"}},
+            {[&] { f(s.get(), d.get(), 3, 3, 1, -2, nullptr); }, {"(anchorY>=nRows)||(anchorY<0)"}},
+            {[&] { f(s16.get(), d.get(), 3, 3, 1, 1, nullptr); }, {"srcImage->depth!=dstImage->depth"}},
+            {[&] { f(plane.get(), d.get(), 3, 3, 1, 1, nullptr); }, {"srcImage->dataOrder!=dstImage->dataOrder"}},
+            {[&] { f(s.get(), one.get(), 3, 3, 1, 1, nullptr); },
+             {"Number of interset channel input and output Image is not equal."}},
+        };
+        for (size_t i = 0; i < steps.size(); ++i) {
+            SCOPED_TRACE(std::string(kNames[mode]) + " step " + std::to_string(i));
+            vt::ReportLog log;
+            steps[i].call();
+            ASSERT_EQ(log.size(), steps[i].texts.size());
+            for (size_t j = 0; j < log.size(); ++j) {
+                EXPECT_EQ(log[j].context, steps[i].texts[j]);
+                EXPECT_EQ(log[j].status, VEX_StsBadArg);
+                EXPECT_EQ(log[j].funcName, kNames[mode]);
+                EXPECT_EQ(log[j].file, "vexnlf");
+            }
+            EXPECT_EQ(d.bytes(), before);
+            vexSetErrStatus(VEX_StsOk);
+        }
+        // A channel of interest beyond the channels: the header check, which
+        // runs first, already refuses it with its own message.
+        s.setRoi(4, 0, 0, 4, 4);
+        vt::ReportLog log;
+        f(s.get(), d.get(), 3, 3, 1, 1, nullptr);
+        ASSERT_EQ(log.size(), 1u);
+        EXPECT_EQ(log[0].context.rfind("COI is less zero or is more image channel's number", 0), 0u);
+        EXPECT_EQ(log[0].funcName, kNames[mode]);
+        EXPECT_EQ(d.bytes(), before);
+        vexSetErrStatus(VEX_StsOk);
+    }
+}
+
+}  // namespace
