@@ -1,0 +1,440 @@
+// vexRealFft2D and vexCcsFft2D: the two-dimensional discrete Fourier
+// transform of a real image into the packed complex-conjugate-symmetric
+// (CCS) layout, and back.
+//
+// Per channel, the working rectangle is read into a working array (single
+// precision for the floating-point engine, 32-bit integers for the integer
+// engine), transformed along rows and along columns with the lane-batched
+// kernels of ownfft, optionally scaled, and written through a truncating,
+// saturating row writer.
+//
+// Decisions:
+// - The cached tables and the remembered setup (flag 0x40) are kept per
+//   thread, not per process. Two threads may transform at the same time with
+//   any lengths and get the results they would get alone; the library still
+//   takes no lock. Flag 0x80 frees the calling thread's tables, and 0x40
+//   reuses the setup of the calling thread's previous call; a thread without
+//   one gets "Error in input data".
+// - The integer engine keeps its working rows in 32-bit integers: each
+//   one-dimensional transform is computed in double precision and its result
+//   rounded to the nearest integer (saturated to the 32-bit range) when it is
+//   stored back. Scaling and the final conversion truncate, as in the
+//   floating-point engine.
+// - The channel of interest is 1-based; 0 selects every channel.
+// - Tiled images are refused in the setup ("Error in input data").
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <initializer_list>
+#include <type_traits>
+
+#include "image/ownimage.h"
+#include "transform/ownfft.h"
+#include "vexlib.h"
+
+using namespace vex;
+
+namespace {
+
+constexpr int L = kFftLanes;
+const char kFile[] = "vexfft2d";
+const char kBadInput[] = "Error in input data";
+const char kNothing[] = "No calculations! Looking input data!";
+
+// Where one image's samples are.
+struct Geometry {
+    char* data = nullptr;
+    int height = 0, width = 0, step = 0, nChannels = 0, order = 0, alpha = 0;
+    unsigned depth = 0;
+    // Address of sample (x, y) of channel c (0-based) and the byte distance
+    // to the next sample of the row.
+    char* at(int x, int y, int c) const {
+        const int es = ownElemSize(depth);
+        if (order == VEX_DATA_ORDER_PIXEL)
+            return data + static_cast<int64_t>(y) * step + (static_cast<int64_t>(x) * nChannels + c) * es;
+        return data + (static_cast<int64_t>(c) * height + y) * step + static_cast<int64_t>(x) * es;
+    }
+    int sampleStride() const { return order == VEX_DATA_ORDER_PIXEL ? nChannels : 1; }
+};
+
+using ReadFloat = void (*)(const char* p, int stride, int count, float* out);
+using ReadInt = void (*)(const char* p, int stride, int count, int32_t* out);
+using WriteFloat = void (*)(const float* in, double scale, bool scaled, char* p, int stride, int count);
+using WriteInt = void (*)(const int32_t* in, double scale, bool scaled, char* p, int stride, int count);
+
+template <class S, class W>
+void readRow(const char* p, int stride, int count, W* out) {
+    const S* s = reinterpret_cast<const S*>(p);
+    for (int i = 0; i < count; ++i) out[i] = static_cast<W>(s[static_cast<int64_t>(i) * stride]);
+}
+
+// Truncation towards zero with the depth's saturation.
+template <class D> struct Range;
+template <> struct Range<uint8_t> { static constexpr double lo = 0, hi = 255.0; };
+template <> struct Range<int8_t> { static constexpr double lo = -128.0, hi = 127.0; };
+template <> struct Range<uint16_t> { static constexpr double lo = 0, hi = 65535.0; };
+template <> struct Range<int16_t> { static constexpr double lo = -32768.0, hi = 32767.0; };
+template <> struct Range<int32_t> { static constexpr double lo = -2147483648.0, hi = 2147483648.0; };
+
+template <class D>
+inline D convert(double r) {
+    if (r != r) return 0;
+    if (r <= Range<D>::lo) return static_cast<D>(Range<D>::lo);
+    if (r >= Range<D>::hi) return static_cast<D>(Range<D>::hi - (sizeof(D) == 4 ? 1.0 : 0.0));
+    return static_cast<D>(static_cast<int64_t>(r));  // cuts the fraction off
+}
+
+template <class D, class W>
+void writeRow(const W* in, double scale, bool scaled, char* p, int stride, int count) {
+    D* d = reinterpret_cast<D*>(p);
+    for (int i = 0; i < count; ++i) {
+        const double r = scaled ? static_cast<double>(in[i]) * scale : static_cast<double>(in[i]);
+        d[static_cast<int64_t>(i) * stride] = convert<D>(r);
+    }
+}
+
+template <class W>
+struct Converters {
+    using Read = void (*)(const char*, int, int, W*);
+    using Write = void (*)(const W*, double, bool, char*, int, int);
+    static Read reader(int depthIndex) {
+        switch (depthIndex) {
+            case kD8U: return readRow<uint8_t, W>;
+            case kD8S: return readRow<int8_t, W>;
+            case kD16U: return readRow<uint16_t, W>;
+            case kD16S: return readRow<int16_t, W>;
+            case kD32S: return readRow<int32_t, W>;
+            default: return nullptr;
+        }
+    }
+    static Write writer(int depthIndex) {
+        switch (depthIndex) {
+            case kD8U: return writeRow<uint8_t, W>;
+            case kD8S: return writeRow<int8_t, W>;
+            case kD16U: return writeRow<uint16_t, W>;
+            case kD16S: return writeRow<int16_t, W>;
+            case kD32S: return writeRow<int32_t, W>;
+            default: return nullptr;
+        }
+    }
+};
+
+// The setup of the calling thread's last call (flag 0x40 reuses it).
+struct Setup {
+    bool valid = false;
+    bool integer = false;  // engine
+    int sign = -1;
+    bool scaled = false;
+    double scale = 1.0;    // set per call from the rectangle
+    Geometry src, dst;
+    ReadFloat readF = nullptr;
+    WriteFloat writeF = nullptr;
+    ReadInt readI = nullptr;
+    WriteInt writeI = nullptr;
+};
+thread_local Setup t_setup;
+
+struct Rect {
+    int x = 0, y = 0, w = 0, h = 0;
+};
+
+// The image's region (or the whole image); false when it leaves the image.
+bool regionOf(const VexImage* image, int height, int width, Rect* r, int* coi) {
+    const VexROI* roi = image->roi;
+    if (!roi) {
+        *r = {0, 0, width, height};
+        *coi = 0;
+        return true;
+    }
+    *r = {roi->xOffset, roi->yOffset, roi->width, roi->height};
+    *coi = roi->coi;
+    return roi->xOffset >= 0 && roi->yOffset >= 0 && roi->width >= 0 && roi->height >= 0 &&
+           static_cast<int64_t>(roi->xOffset) + roi->width <= width &&
+           static_cast<int64_t>(roi->yOffset) + roi->height <= height;
+}
+
+Rect intersect(const Rect& a, const Rect& b) {
+    Rect r;
+    r.x = a.x > b.x ? a.x : b.x;
+    r.y = a.y > b.y ? a.y : b.y;
+    const int64_t xe = std::min<int64_t>(static_cast<int64_t>(a.x) + a.w, static_cast<int64_t>(b.x) + b.w);
+    const int64_t ye = std::min<int64_t>(static_cast<int64_t>(a.y) + a.h, static_cast<int64_t>(b.y) + b.h);
+    r.w = xe > r.x ? static_cast<int>(xe - r.x) : 0;
+    r.h = ye > r.y ? static_cast<int>(ye - r.y) : 0;
+    return r;
+}
+
+// Geometry of a validated header.
+Geometry geometryOf(const VexImage* image) {
+    Geometry g;
+    g.data = image->imageData;
+    g.height = image->height;
+    g.width = image->width;
+    g.step = ownImageStep(image);
+    g.nChannels = image->nChannels;
+    g.order = image->dataOrder;
+    g.alpha = image->alphaChannel;
+    g.depth = image->depth;
+    return g;
+}
+
+// ---------------------------------------------------------------------------
+// Working storage of one call: the rectangle of one channel and the lane
+// batches of the one-dimensional kernels.
+template <class W, class C>
+struct Work {
+    W* data = nullptr;
+    C* lanes = nullptr;  // in, out, scratch (2x): 4 * maxLen * L
+    int w = 0, h = 0, maxLen = 0;
+    bool allocate(int width, int height) {
+        w = width;
+        h = height;
+        maxLen = w > h ? w : h;
+        const int64_t cells = static_cast<int64_t>(w) * h;
+        const int64_t laneCells = static_cast<int64_t>(4) * maxLen * L;
+        if (cells * static_cast<int64_t>(sizeof(W)) > 0x7FFFFFF0 ||
+            laneCells * static_cast<int64_t>(sizeof(C)) > 0x7FFFFFF0)
+            return false;
+        data = static_cast<W*>(vexMalloc(static_cast<int>(cells * sizeof(W))));
+        lanes = static_cast<C*>(vexMalloc(static_cast<int>(laneCells * sizeof(C))));
+        return data && lanes;
+    }
+    ~Work() {
+        vexFree(data);
+        vexFree(lanes);
+    }
+    C* in() { return lanes; }
+    C* out() { return lanes + static_cast<size_t>(maxLen) * L; }
+    C* scratch() { return lanes + static_cast<size_t>(2) * maxLen * L; }
+};
+
+template <class W, class C> inline C toCompute(W v) { return static_cast<C>(v); }
+template <class W, class C> inline W toWork(C v);
+template <> inline float toWork<float, float>(float v) { return v; }
+template <> inline int32_t toWork<int32_t, double>(double v) {
+    if (!(v > -2147483648.5)) return v != v ? 0 : INT32_MIN;
+    if (v >= 2147483647.5) return INT32_MAX;
+    return static_cast<int32_t>(std::nearbyint(v));
+}
+
+// Gathers up to L sequences of length n (sequence l starts at base[l], its
+// elements `stride` apart) into a lane batch; missing lanes are zero.
+template <class W, class C>
+void gather(C* batch, W* const* base, int count, int n, int64_t stride) {
+    for (int j = 0; j < n; ++j) {
+        C* b = batch + static_cast<size_t>(j) * L;
+        for (int l = 0; l < count; ++l) b[l] = toCompute<W, C>(base[l][j * stride]);
+        for (int l = count; l < L; ++l) b[l] = C(0);
+    }
+}
+template <class W, class C>
+void scatter(const C* batch, W* const* base, int count, int n, int64_t stride) {
+    for (int j = 0; j < n; ++j) {
+        const C* b = batch + static_cast<size_t>(j) * L;
+        for (int l = 0; l < count; ++l) base[l][j * stride] = toWork<W, C>(b[l]);
+    }
+}
+
+enum class Pass { RealForward, RealInverse };
+
+// Real transforms of the rows of the rectangle.
+template <class W, class C>
+bool rowPass(Work<W, C>& wk, Pass pass, int sign) {
+    if (wk.w == 1) return true;
+    W* base[L];
+    for (int y0 = 0; y0 < wk.h; y0 += L) {
+        const int count = wk.h - y0 < L ? wk.h - y0 : L;
+        for (int l = 0; l < count; ++l) base[l] = wk.data + static_cast<int64_t>(y0 + l) * wk.w;
+        gather(wk.in(), base, count, wk.w, 1);
+        const bool ok = pass == Pass::RealForward
+                            ? ownRealForward<C>(wk.in(), wk.out(), wk.scratch(), wk.w, sign)
+                            : ownRealInverse<C>(wk.in(), wk.out(), wk.scratch(), wk.w, sign);
+        if (!ok) return false;
+        scatter(wk.out(), base, count, wk.w, 1);
+    }
+    return true;
+}
+
+// Column transforms of a row-transformed rectangle: the real columns (0 and,
+// for even widths, the last) and the complex column pairs (2k-1, 2k).
+template <class W, class C>
+bool columnPass(Work<W, C>& wk, Pass pass, int sign) {
+    if (wk.h == 1) return true;
+    W* base[L];
+    W* baseIm[L];
+    int count = 0;
+    base[count++] = wk.data;
+    if (wk.w % 2 == 0 && wk.w > 1) base[count++] = wk.data + (wk.w - 1);
+    gather(wk.in(), base, count, wk.h, wk.w);
+    const bool ok = pass == Pass::RealForward
+                        ? ownRealForward<C>(wk.in(), wk.out(), wk.scratch(), wk.h, sign)
+                        : ownRealInverse<C>(wk.in(), wk.out(), wk.scratch(), wk.h, sign);
+    if (!ok) return false;
+    scatter(wk.out(), base, count, wk.h, wk.w);
+    const int pairs = (wk.w + 1) / 2 - 1;
+    for (int k0 = 1; k0 <= pairs; k0 += L) {
+        count = pairs - k0 + 1 < L ? pairs - k0 + 1 : L;
+        for (int l = 0; l < count; ++l) {
+            base[l] = wk.data + (2 * (k0 + l) - 1);
+            baseIm[l] = base[l] + 1;
+        }
+        gather(wk.in(), base, count, wk.h, wk.w);
+        gather(wk.out(), baseIm, count, wk.h, wk.w);
+        if (!ownComplex<C>(wk.in(), wk.out(), wk.scratch(), wk.h, sign)) return false;
+        scatter(wk.in(), base, count, wk.h, wk.w);
+        scatter(wk.out(), baseIm, count, wk.h, wk.w);
+    }
+    return true;
+}
+
+struct Plan {
+    Rect rect;
+    bool forward2D;  // true: real -> CCS; false: CCS -> real
+    bool channels[64 + 1];
+    int nChannels;
+};
+
+template <class W, class C>
+bool runEngine(const Setup& s, const Plan& p, typename Converters<W>::Read read,
+               typename Converters<W>::Write write) {
+    Work<W, C> wk;
+    if (!wk.allocate(p.rect.w, p.rect.h)) return false;
+    const double scale = 1.0 / (static_cast<double>(p.rect.w) * p.rect.h);
+    const int srcStride = s.src.sampleStride(), dstStride = s.dst.sampleStride();
+    for (int c = 0; c < p.nChannels; ++c) {
+        if (!p.channels[c]) continue;
+        for (int y = 0; y < p.rect.h; ++y)
+            read(s.src.at(p.rect.x, p.rect.y + y, c), srcStride, p.rect.w,
+                 wk.data + static_cast<int64_t>(y) * p.rect.w);
+        if (p.forward2D) {
+            if (!rowPass(wk, Pass::RealForward, s.sign)) return false;
+            if (!columnPass(wk, Pass::RealForward, s.sign)) return false;
+        } else {
+            if (!columnPass(wk, Pass::RealInverse, s.sign)) return false;
+            if (!rowPass(wk, Pass::RealInverse, s.sign)) return false;
+        }
+        for (int y = 0; y < p.rect.h; ++y)
+            write(wk.data + static_cast<int64_t>(y) * p.rect.w, scale, s.scaled,
+                  s.dst.at(p.rect.x, p.rect.y + y, c), dstStride, p.rect.w);
+    }
+    return true;
+}
+
+bool runTransform(const Setup& s, const Plan& p) {
+    if (s.integer) return runEngine<int32_t, double>(s, p, s.readI, s.writeI);
+    return runEngine<float, float>(s, p, s.readF, s.writeF);
+}
+
+bool validDepth(unsigned depth) {
+    const int d = ownDepthIndex(depth);
+    return d > kD1U;
+}
+
+// The setup step; false when the headers or flags are refused.
+bool makeSetup(const VexImage* src, const VexImage* dst, int flags, Setup* s) {
+    if (vexBadImageHeader(src) != 0 || vexBadImageHeader(dst) != 0) return false;
+    if (src->tileInfo || dst->tileInfo) return false;
+    const bool fwd = flags & 0x1, inv = flags & 0x2;
+    if (fwd == inv) return false;
+    if ((flags & 0x10) && (flags & 0x20)) return false;
+    if (src->nChannels != dst->nChannels || src->nChannels < 1) return false;
+    if (src->alphaChannel != dst->alphaChannel || src->alphaChannel > src->nChannels ||
+        src->alphaChannel < 0)
+        return false;
+    if (!validDepth(src->depth) || !validDepth(dst->depth)) return false;
+    for (const VexImage* im : {src, dst})
+        if (im->dataOrder != VEX_DATA_ORDER_PIXEL && im->dataOrder != VEX_DATA_ORDER_PLANE) return false;
+    Setup n;
+    n.src = geometryOf(src);
+    n.dst = geometryOf(dst);
+    n.sign = fwd ? -1 : +1;
+    n.scaled = inv && !(flags & 0x4);
+    if (flags & 0x10) {
+        n.integer = true;
+    } else if (flags & 0x20) {
+        n.integer = false;
+    } else {
+        Rect a, b;
+        int ca, cb;
+        regionOf(src, src->height, src->width, &a, &ca);
+        regionOf(dst, dst->height, dst->width, &b, &cb);
+        const Rect r = intersect(a, b);
+        n.integer = static_cast<int64_t>(r.w) * r.h < 129;
+    }
+    n.readF = Converters<float>::reader(ownDepthIndex(src->depth));
+    n.writeF = Converters<float>::writer(ownDepthIndex(dst->depth));
+    n.readI = Converters<int32_t>::reader(ownDepthIndex(src->depth));
+    n.writeI = Converters<int32_t>::writer(ownDepthIndex(dst->depth));
+    n.valid = true;
+    *s = n;
+    return true;
+}
+
+void fft2D(const char* func, bool forward2D, VexImage* srcImage, VexImage* dstImage, int flags,
+           const void* map) {
+    const OwnSite site{func, kFile};
+    if (flags & 0x80) {
+        ownFftFreeTables();
+        return;
+    }
+    // Unless kept, the tables go at the end of the call, whatever happened.
+    struct Release {
+        bool keep;
+        ~Release() {
+            if (!keep) ownFftFreeTables();
+        }
+    } release{(flags & 0x100) != 0};
+    ownFail(site, srcImage == nullptr, "srcImage==0", __LINE__);
+    ownFail(site, dstImage == nullptr, "dstImage==0", __LINE__);
+    if (vexGetErrStatus() < 0) return;
+    ownFail(site, srcImage->imageData == nullptr, "srcImage->imageData==0", __LINE__);
+    ownFail(site, dstImage->imageData == nullptr, "dstImage->imageData==0", __LINE__);
+    if (vexGetErrStatus() < 0) return;
+    OWN_CHECK(site, map != nullptr, "(map!=((void*)(0)))");
+
+    if (!(flags & 0x40)) {
+        Setup s;
+        OWN_CHECK(site, !makeSetup(srcImage, dstImage, flags, &s), kBadInput);
+        t_setup = s;
+    } else {
+        OWN_CHECK(site, !t_setup.valid, kBadInput);
+    }
+    Setup& s = t_setup;
+
+    // The region: both regions inside their images, equal channels of
+    // interest; the rectangle is their intersection.
+    Rect a, b;
+    int coiA = 0, coiB = 0;
+    const bool inA = regionOf(srcImage, s.src.height, s.src.width, &a, &coiA);
+    const bool inB = regionOf(dstImage, s.dst.height, s.dst.width, &b, &coiB);
+    OWN_CHECK(site, !inA || !inB || coiA != coiB || coiA < 0 || coiA > s.src.nChannels, kBadInput);
+    Plan p;
+    p.rect = intersect(a, b);
+    p.forward2D = forward2D;
+    p.nChannels = s.src.nChannels;
+    int selected = 0;
+    for (int c = 0; c < p.nChannels && c <= 64; ++c) {
+        const bool alpha = s.src.alpha == c + 1 && !(flags & 0x8);
+        p.channels[c] = (coiA == 0 || coiA == c + 1) && !alpha;
+        selected += p.channels[c];
+    }
+    OWN_CHECK(site, p.nChannels > 64, kBadInput);
+    OWN_CHECK(site, p.rect.w == 0 || p.rect.h == 0 || selected == 0 || (p.rect.w < 2 && p.rect.h < 2),
+              kNothing);
+
+    if (!runTransform(s, p)) {
+        // Once more with freshly built tables.
+        ownFftFreeTables();
+        OWN_CHECK(site, !runTransform(s, p), kBadInput);
+    }
+}
+
+}  // namespace
+
+extern "C" VEXAPI void vexRealFft2D(VexImage* srcImage, VexImage* dstImage, int flags, const void* map) {
+    fft2D("vexRealFft2D", true, srcImage, dstImage, flags, map);
+}
+
+extern "C" VEXAPI void vexCcsFft2D(VexImage* srcImage, VexImage* dstImage, int flags, const void* map) {
+    fft2D("vexCcsFft2D", false, srcImage, dstImage, flags, map);
+}
