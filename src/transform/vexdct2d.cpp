@@ -337,8 +337,8 @@ inline void aanInverse(float* p, int s) {
     p[6 * s] = b1 - c6;
     p[2 * s] = b2 + c5;
     p[5 * s] = b2 - c5;
-    p[3 * s] = b3 - c4;
-    p[4 * s] = b3 + c4;
+    p[3 * s] = b3 + c4;
+    p[4 * s] = b3 - c4;
 }
 
 // The per-index factors of the two passes, measured on the exact cosines,
