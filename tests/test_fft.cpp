@@ -385,12 +385,13 @@ TEST(Fft, ReuseTakesThePreviousSetup) {
     src.setRoi(0, 0, 0, 16, 16);
     vexRealFft2D(src.get(), dst.get(), 0x21, nullptr);
     // Another region, the same images: only the region is read again from
-    // the headers given; the other header's other fields are not looked at.
+    // the headers; the depth and engine come from the setup.
     dst.fillSentinel();
-    src.setRoi(0, 4, 4, 8, 8);
-    vt::Image other(VEX_DEPTH_16U, 1, 16, 16);
-    other.setRoi(0, 4, 4, 8, 8);
-    vexRealFft2D(src.get(), other.get(), 0x40, nullptr);
+    src.setRoi(0, 4, 4, 8, 8), dst.setRoi(0, 4, 4, 8, 8);
+    dst.get()->depth = VEX_DEPTH_16U;
+    vexRealFft2D(src.get(), dst.get(), 0x40 | 0x10, nullptr);
+    dst.get()->depth = VEX_DEPTH_32S;
+    EXPECT_EQ(vexGetErrStatus(), VEX_StsOk);
     EXPECT_EQ(vt::diffSamples(dst.get(), ref.get()), "");
     // A thread without a previous call has nothing to reuse.
     std::thread([&] {
@@ -400,6 +401,12 @@ TEST(Fft, ReuseTakesThePreviousSetup) {
         EXPECT_EQ(log[0].context, "Error in input data");
         vexSetErrStatus(VEX_StsOk);
     }).join();
+    // Headers that no longer describe the recorded images are refused.
+    vt::Image other(VEX_DEPTH_32S, 1, 16, 16);
+    vt::ReportLog log;
+    vexRealFft2D(src.get(), other.get(), 0x40, nullptr);
+    EXPECT_EQ(log.contexts(), std::vector<std::string>{"Error in input data"});
+    vexSetErrStatus(VEX_StsOk);
 }
 
 TEST(Fft, TablesKeptFreedAndRebuilt) {

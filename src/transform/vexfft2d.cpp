@@ -14,7 +14,8 @@
 //   any lengths and get the results they would get alone; the library still
 //   takes no lock. Flag 0x80 frees the calling thread's tables, and 0x40
 //   reuses the setup of the calling thread's previous call; a thread without
-//   one gets "Error in input data".
+//   one gets "Error in input data", and so does a call whose headers no
+//   longer point at the recorded pixel buffers or sizes.
 // - The integer engine keeps its working rows in 32-bit integers: each
 //   one-dimensional transform is computed in double precision and its result
 //   rounded to the nearest integer (saturated to the 32-bit range) when it is
@@ -397,7 +398,15 @@ void fft2D(const char* func, bool forward2D, VexImage* srcImage, VexImage* dstIm
         OWN_CHECK(site, !makeSetup(srcImage, dstImage, flags, &s), kBadInput);
         t_setup = s;
     } else {
-        OWN_CHECK(site, !t_setup.valid, kBadInput);
+        // The headers given must still describe the recorded images: the
+        // same pixel buffers and sizes (a stale setup is never followed into
+        // memory that is no longer the caller's images).
+        const Setup& r = t_setup;
+        OWN_CHECK(site,
+                  !r.valid || srcImage->imageData != r.src.data || dstImage->imageData != r.dst.data ||
+                      srcImage->width != r.src.width || srcImage->height != r.src.height ||
+                      dstImage->width != r.dst.width || dstImage->height != r.dst.height,
+                  kBadInput);
     }
     Setup& s = t_setup;
 

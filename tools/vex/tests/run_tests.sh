@@ -141,7 +141,12 @@ if [ "$group" = demo ]; then
 35-threshold-coi1-red 3 8
 36-gray16-rshift-4 1 16
 37-gray16-adds-20000 1 16
-38-gray16-threshold-32768 1 16"
+38-gray16-threshold-32768 1 16
+40-fft-spectrum 1 8
+41-fft-spectrum-lowpass 1 8
+42-fft-lowpass 1 8
+44-dct-coefficients 1 8
+45-dct-lowpass 1 8"
   n=0
   while read -r name ch bits; do
     n=$((n + 1))
@@ -155,9 +160,9 @@ $expected
 EOF
   written=$(ls out | grep -c '\.png$')
   [ "$written" -eq "$n" ] && pass || fail "demo wrote $written PNG files, expected $n"
-  # One line per step (00 to 38) and no failed step.
+  # One line per step (00 to 45) and no failed step.
   steps=$(grep -cE '^[0-9][0-9] ' demo-stdout.txt)
-  [ "$steps" -eq 39 ] && pass || fail "demo printed $steps step lines, expected 39"
+  [ "$steps" -eq 46 ] && pass || fail "demo printed $steps step lines, expected 46"
   grep -q FAILED demo-stdout.txt && fail "a demo step failed" || pass
   grep -qE '^01 .*vexCopy.* ms ' demo-stdout.txt && pass || fail "step lines lack the operation and time"
   # A few results checked against direct library calls.
@@ -168,6 +173,7 @@ EOF
   t "not" "$check" expect not out/00-pattern-rgb.png out/26-not.png changed=1
   t "threshold gray" "$check" expect threshold out/00-pattern-gray.png out/33-threshold-gray-128.png threshold=128
   t "16U rshift" "$check" expect rshift out/00-pattern-gray16.png out/36-gray16-rshift-4.png shift=4
+  t "fft low-pass differs" sh -c "! '$check' same out/00-pattern-gray.png out/42-fft-lowpass.png 2>/dev/null"
   # Small size and default directory.
   mkdir small && cd small || exit 1
   t "demo --size" "$vex" demo --size 32x48 && {
@@ -244,6 +250,13 @@ if [ "$group" = ops ]; then
   t "jpeg info" "$vex" info j.jpg
   grep -q "j.jpg: JPEG, 16x24 (height x width), 3 channels, 8U" out.txt && pass || fail "jpeg info: $(cat out.txt)"
   op "jpeg in" not j.jpg o.png -- not j.jpg o.png changed=1
+  # transforms
+  op "fft" fft g.png f.png -- fft g.png f.png
+  op "fft rgb flags" fft a.png f3.png --flags 0x26 -- fft a.png f3.png flags=0x26
+  op "fft inverse" fft f.png fb.png --inverse -- fft f.png fb.png inverse=1
+  t "fft spectrum" "$vex" fft a.png f4.png --spectrum s.png && t "spectrum shape" "$check" size s.png 47 63 3 8
+  op "dct" dct g.png c.png -- dct g.png c.png
+  op "dct inverse" dct c.png cb.png --inverse -- dct c.png cb.png inverse=1
   finish
 fi
 
@@ -287,9 +300,12 @@ if [ "$group" = errors ]; then
     "$vex" threshold a.png o.png --threshold 1 --base z16.ppm
   e "threshold channels" 1 "vexThreshold: Bad argument: The mismath of number channels" \
     "$vex" threshold a.png o.png --threshold 1 --base g.png
+  e "fft flags" 1 "vexRealFft2D: Bad argument: Error in input data" "$vex" fft a.png o.png --flags 0x3
+  e "fft no overlap" 1 "vexRealFft2D: Bad argument: No calculations! Looking input data!" \
+    "$vex" fft a.png o.png --src-roi 0,0,10,10 --dst-roi 20,20,10,10
   # help (0)
   t "help" "$vex" --help
-  for c in copy set exchange mirror add adds sub subs mul muls square abs and or xor ands ors xors not lshift rshift threshold demo info; do
+  for c in copy set exchange mirror add adds sub subs mul muls square abs and or xor ands ors xors not lshift rshift threshold fft dct demo info; do
     grep -qE "^  $c( |\()" out.txt && pass || fail "--help does not list $c"
   done
   grep -q "3  I/O error" out.txt && pass || fail "--help lacks the exit codes"
