@@ -90,10 +90,21 @@ template <> const double* tabSin<double>(const OwnFftTable* t) { return t->sinD;
 // ---------------------------------------------------------------------------
 // Complex power-of-two transform on bit-reversed input, natural-order output.
 // Stages are fused in pairs (radix-4 passes of two radix-2 levels), with a
-// lone radix-2 pass first when log2(n) is odd.
+// lone radix-2 pass first when log2(n) is odd. One batch element (kFftLanes
+// values) is handled as whole 32-byte vectors; builds without AVX2 lower
+// them to pairs of 16-byte operations.
+template <class T>
+struct Lanes {
+    typedef T V __attribute__((vector_size(32), aligned(alignof(T))));
+    static constexpr int kVecs = L * static_cast<int>(sizeof(T)) / 32;
+};
+
 template <class T>
 __attribute__((always_inline)) inline void butterflies(T* __restrict re, T* __restrict im, int n,
                                                        const T* tc, const T* ts, int sign) {
+    using V = typename Lanes<T>::V;
+    constexpr int kV = Lanes<T>::kVecs;
+    constexpr int kW = 32 / static_cast<int>(sizeof(T));  // values per vector
     const T sg = sign < 0 ? T(1) : T(-1);      // applied to the table's -sin
     const T sigma = sign < 0 ? T(-1) : T(1);   // the quarter turn is (0, sigma)
     int h = 1;
@@ -101,50 +112,52 @@ __attribute__((always_inline)) inline void butterflies(T* __restrict re, T* __re
     while ((1 << logn) < n) ++logn;
     if (logn & 1) {
         for (int s = 0; s < n; s += 2) {
-            T* __restrict r0 = re + s * L;
-            T* __restrict i0 = im + s * L;
-            for (int l = 0; l < L; ++l) {
-                const T ar = r0[l], ai = i0[l], br = r0[L + l], bi = i0[L + l];
-                r0[l] = ar + br;
-                i0[l] = ai + bi;
-                r0[L + l] = ar - br;
-                i0[L + l] = ai - bi;
+            V* r0 = reinterpret_cast<V*>(re + s * L);
+            V* i0 = reinterpret_cast<V*>(im + s * L);
+            for (int v = 0; v < kV; ++v) {
+                const V ar = r0[v], ai = i0[v], br = r0[kV + v], bi = i0[kV + v];
+                r0[v] = ar + br;
+                i0[v] = ai + bi;
+                r0[kV + v] = ar - br;
+                i0[kV + v] = ai - bi;
             }
         }
         h = 2;
     }
+    (void)kW;
     for (; h < n; h *= 4) {
         const int st1 = n / (2 * h), st2 = n / (4 * h);
         for (int s = 0; s < n; s += 4 * h) {
             for (int j = 0; j < h; ++j) {
                 const T w1r = tc[j * st1], w1i = sg * ts[j * st1];
                 const T w2r = tc[j * st2], w2i = sg * ts[j * st2];
-                T* __restrict r0 = re + (s + j) * L;
-                T* __restrict i0 = im + (s + j) * L;
-                T* __restrict r1 = r0 + h * L;
-                T* __restrict i1 = i0 + h * L;
-                T* __restrict r2 = r0 + 2 * h * L;
-                T* __restrict i2 = i0 + 2 * h * L;
-                T* __restrict r3 = r0 + 3 * h * L;
-                T* __restrict i3 = i0 + 3 * h * L;
-                for (int l = 0; l < L; ++l) {
-                    const T x1r = r1[l] * w1r - i1[l] * w1i, x1i = r1[l] * w1i + i1[l] * w1r;
-                    const T x3r = r3[l] * w1r - i3[l] * w1i, x3i = r3[l] * w1i + i3[l] * w1r;
-                    const T a0r = r0[l] + x1r, a0i = i0[l] + x1i;
-                    const T a1r = r0[l] - x1r, a1i = i0[l] - x1i;
-                    const T a2r = r2[l] + x3r, a2i = i2[l] + x3i;
-                    const T a3r = r2[l] - x3r, a3i = i2[l] - x3i;
-                    const T b2r = a2r * w2r - a2i * w2i, b2i = a2r * w2i + a2i * w2r;
-                    const T c3r = a3r * w2r - a3i * w2i, c3i = a3r * w2i + a3i * w2r;
-                    const T b3r = -sigma * c3i, b3i = sigma * c3r;
-                    r0[l] = a0r + b2r;
-                    i0[l] = a0i + b2i;
-                    r2[l] = a0r - b2r;
-                    i2[l] = a0i - b2i;
-                    r1[l] = a1r + b3r;
-                    i1[l] = a1i + b3i;
-                    r3[l] = a1r - b3r;
-                    i3[l] = a1i - b3i;
+                V* r0 = reinterpret_cast<V*>(re + (s + j) * L);
+                V* i0 = reinterpret_cast<V*>(im + (s + j) * L);
+                V* r1 = r0 + h * kV;
+                V* i1 = i0 + h * kV;
+                V* r2 = r0 + 2 * h * kV;
+                V* i2 = i0 + 2 * h * kV;
+                V* r3 = r0 + 3 * h * kV;
+                V* i3 = i0 + 3 * h * kV;
+                for (int v = 0; v < kV; ++v) {
+                    const V x1r = r1[v] * w1r - i1[v] * w1i, x1i = r1[v] * w1i + i1[v] * w1r;
+                    const V x3r = r3[v] * w1r - i3[v] * w1i, x3i = r3[v] * w1i + i3[v] * w1r;
+                    const V p0r = r0[v], p0i = i0[v], p2r = r2[v], p2i = i2[v];
+                    const V a0r = p0r + x1r, a0i = p0i + x1i;
+                    const V a1r = p0r - x1r, a1i = p0i - x1i;
+                    const V a2r = p2r + x3r, a2i = p2i + x3i;
+                    const V a3r = p2r - x3r, a3i = p2i - x3i;
+                    const V b2r = a2r * w2r - a2i * w2i, b2i = a2r * w2i + a2i * w2r;
+                    const V c3r = a3r * w2r - a3i * w2i, c3i = a3r * w2i + a3i * w2r;
+                    const V b3r = c3i * -sigma, b3i = c3r * sigma;
+                    r0[v] = a0r + b2r;
+                    i0[v] = a0i + b2i;
+                    r2[v] = a0r - b2r;
+                    i2[v] = a0i - b2i;
+                    r1[v] = a1r + b3r;
+                    i1[v] = a1i + b3i;
+                    r3[v] = a1r - b3r;
+                    i3[v] = a1i - b3i;
                 }
             }
         }
@@ -362,33 +375,20 @@ bool ownComplex(T* re, T* im, T* scratch, int n, int sign) {
 }
 
 template <class T>
-bool ownRealForward(const T* in, T* out, T* scratch, int n, int sign) {
-    if (n == 1) {
-        copyLane(out, in);
-        return true;
-    }
-    if (!ownIsPow2(n)) {
-        const OwnFftTable* t = ownFftTable(n);
-        if (!t) return false;
-        runDirectRealForward(in, out, n, t, sign);
-        return true;
-    }
+bool ownComplexPermuted(T* re, T* im, int n, int sign) {
+    if (n == 1) return true;
+    const OwnFftTable* t = ownFftTable(n);
+    if (!t || !t->pow2) return false;
+    runButterflies(re, im, n, t, sign);
+    return true;
+}
+
+template <class T>
+bool ownRealForwardPermuted(T* zr, T* zi, T* out, int n, int sign) {
     const int N = n / 2;
     const OwnFftTable* tn = ownFftTable(n);
     const OwnFftTable* th = ownFftTable(N);
-    if (!tn || !th) return false;
-    T* __restrict zr = scratch;
-    T* __restrict zi = scratch + static_cast<size_t>(N) * L;
-    // Even samples as real parts, odd samples as imaginary parts.
-    for (int m = 0; m < N; ++m) {
-        T* __restrict dr = zr + th->rev[m] * L;
-        T* __restrict di = zi + th->rev[m] * L;
-        const T* __restrict x = in + 2 * m * L;
-        for (int l = 0; l < L; ++l) {
-            dr[l] = x[l];
-            di[l] = x[L + l];
-        }
-    }
+    if (!tn || !th || !tn->pow2 || n < 2) return false;
     runButterflies(zr, zi, N, th, -1);
     // Split the half-length spectrum into the real spectrum.
     const T* tc = tabCos<T>(tn);
@@ -416,6 +416,36 @@ bool ownRealForward(const T* in, T* out, T* scratch, int n, int sign) {
         }
     }
     return true;
+}
+
+template <class T>
+bool ownRealForward(const T* in, T* out, T* scratch, int n, int sign) {
+    if (n == 1) {
+        copyLane(out, in);
+        return true;
+    }
+    if (!ownIsPow2(n)) {
+        const OwnFftTable* t = ownFftTable(n);
+        if (!t) return false;
+        runDirectRealForward(in, out, n, t, sign);
+        return true;
+    }
+    const int N = n / 2;
+    const OwnFftTable* th = ownFftTable(N);
+    if (!th) return false;
+    T* __restrict zr = scratch;
+    T* __restrict zi = scratch + static_cast<size_t>(N) * L;
+    // Even samples as real parts, odd samples as imaginary parts.
+    for (int m = 0; m < N; ++m) {
+        T* __restrict dr = zr + th->rev[m] * L;
+        T* __restrict di = zi + th->rev[m] * L;
+        const T* __restrict x = in + 2 * m * L;
+        for (int l = 0; l < L; ++l) {
+            dr[l] = x[l];
+            di[l] = x[L + l];
+        }
+    }
+    return ownRealForwardPermuted<T>(zr, zi, out, n, sign);
 }
 
 template <class T>
@@ -473,5 +503,9 @@ template bool ownRealForward<float>(const float*, float*, float*, int, int);
 template bool ownRealForward<double>(const double*, double*, double*, int, int);
 template bool ownRealInverse<float>(const float*, float*, float*, int, int);
 template bool ownRealInverse<double>(const double*, double*, double*, int, int);
+template bool ownComplexPermuted<float>(float*, float*, int, int);
+template bool ownComplexPermuted<double>(double*, double*, int, int);
+template bool ownRealForwardPermuted<float>(float*, float*, float*, int, int);
+template bool ownRealForwardPermuted<double>(double*, double*, double*, int, int);
 
 }  // namespace vex

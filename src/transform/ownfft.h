@@ -58,4 +58,14 @@ bool ownRealInverse(const T* in, T* out, T* scratch, int n, int sign);
 template <class T>
 bool ownComplex(T* re, T* im, T* scratch, int n, int sign);
 
+// The same transforms on input already placed at bit-reversed positions
+// (power-of-two n only), for callers that gather straight into place.
+// Real: z_m = x(2m) + i x(2m+1) sits at re/im[rev(n/2)[m]], m < n/2; the
+// packed spectrum goes to `out`. Complex: element j at rev(n)[j], in place.
+// The bit reversal of a length: ownFftTable(n)->rev.
+template <class T>
+bool ownRealForwardPermuted(T* zr, T* zi, T* out, int n, int sign);
+template <class T>
+bool ownComplexPermuted(T* re, T* im, int n, int sign);
+
 }  // namespace vex

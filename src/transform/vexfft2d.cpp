@@ -180,11 +180,12 @@ Geometry geometryOf(const VexImage* image) {
 }
 
 // ---------------------------------------------------------------------------
-// Working storage of one call: the rectangle of one channel and the lane
-// batches of the one-dimensional kernels.
+// Working storage of one call: the rectangle of one channel, one row, and
+// the lane batches of the one-dimensional kernels.
 template <class W, class C>
 struct Work {
     W* data = nullptr;
+    W* row = nullptr;
     C* lanes = nullptr;  // in, out, scratch (2x): 4 * maxLen * L
     int w = 0, h = 0, maxLen = 0;
     bool allocate(int width, int height) {
@@ -197,13 +198,16 @@ struct Work {
             laneCells * static_cast<int64_t>(sizeof(C)) > 0x7FFFFFF0)
             return false;
         data = static_cast<W*>(vexMalloc(static_cast<int>(cells * sizeof(W))));
+        row = static_cast<W*>(vexMalloc(static_cast<int>(w * sizeof(W))));
         lanes = static_cast<C*>(vexMalloc(static_cast<int>(laneCells * sizeof(C))));
-        return data && lanes;
+        return data && row && lanes;
     }
     ~Work() {
         vexFree(data);
+        vexFree(row);
         vexFree(lanes);
     }
+    W* rowOf(int y) { return data + static_cast<int64_t>(y) * w; }
     C* in() { return lanes; }
     C* out() { return lanes + static_cast<size_t>(maxLen) * L; }
     C* scratch() { return lanes + static_cast<size_t>(2) * maxLen * L; }
@@ -218,12 +222,13 @@ template <> inline int32_t toWork<int32_t, double>(double v) {
     return static_cast<int32_t>(std::nearbyint(v));
 }
 
-// Gathers up to L sequences of length n (sequence l starts at base[l], its
-// elements `stride` apart) into a lane batch; missing lanes are zero.
+// Sequences of length n, sequence l starting at base[l] with its elements
+// `stride` apart, to and from a lane batch (natural order when rev is null,
+// else element j at rev[j]); lanes from count on are zero.
 template <class W, class C>
-void gather(C* batch, W* const* base, int count, int n, int64_t stride) {
+void gather(C* batch, W* const* base, int count, int n, int64_t stride, const int* rev = nullptr) {
     for (int j = 0; j < n; ++j) {
-        C* b = batch + static_cast<size_t>(j) * L;
+        C* b = batch + static_cast<size_t>(rev ? rev[j] : j) * L;
         for (int l = 0; l < count; ++l) b[l] = toCompute<W, C>(base[l][j * stride]);
         for (int l = count; l < L; ++l) b[l] = C(0);
     }
@@ -236,56 +241,14 @@ void scatter(const C* batch, W* const* base, int count, int n, int64_t stride) {
     }
 }
 
-enum class Pass { RealForward, RealInverse };
-
-// Real transforms of the rows of the rectangle.
+// Lane l of a batch to and from one contiguous row.
 template <class W, class C>
-bool rowPass(Work<W, C>& wk, Pass pass, int sign) {
-    if (wk.w == 1) return true;
-    W* base[L];
-    for (int y0 = 0; y0 < wk.h; y0 += L) {
-        const int count = wk.h - y0 < L ? wk.h - y0 : L;
-        for (int l = 0; l < count; ++l) base[l] = wk.data + static_cast<int64_t>(y0 + l) * wk.w;
-        gather(wk.in(), base, count, wk.w, 1);
-        const bool ok = pass == Pass::RealForward
-                            ? ownRealForward<C>(wk.in(), wk.out(), wk.scratch(), wk.w, sign)
-                            : ownRealInverse<C>(wk.in(), wk.out(), wk.scratch(), wk.w, sign);
-        if (!ok) return false;
-        scatter(wk.out(), base, count, wk.w, 1);
-    }
-    return true;
+void laneFromRow(C* batch, const W* row, int l, int n) {
+    for (int j = 0; j < n; ++j) batch[static_cast<size_t>(j) * L + l] = toCompute<W, C>(row[j]);
 }
-
-// Column transforms of a row-transformed rectangle: the real columns (0 and,
-// for even widths, the last) and the complex column pairs (2k-1, 2k).
 template <class W, class C>
-bool columnPass(Work<W, C>& wk, Pass pass, int sign) {
-    if (wk.h == 1) return true;
-    W* base[L];
-    W* baseIm[L];
-    int count = 0;
-    base[count++] = wk.data;
-    if (wk.w % 2 == 0 && wk.w > 1) base[count++] = wk.data + (wk.w - 1);
-    gather(wk.in(), base, count, wk.h, wk.w);
-    const bool ok = pass == Pass::RealForward
-                        ? ownRealForward<C>(wk.in(), wk.out(), wk.scratch(), wk.h, sign)
-                        : ownRealInverse<C>(wk.in(), wk.out(), wk.scratch(), wk.h, sign);
-    if (!ok) return false;
-    scatter(wk.out(), base, count, wk.h, wk.w);
-    const int pairs = (wk.w + 1) / 2 - 1;
-    for (int k0 = 1; k0 <= pairs; k0 += L) {
-        count = pairs - k0 + 1 < L ? pairs - k0 + 1 : L;
-        for (int l = 0; l < count; ++l) {
-            base[l] = wk.data + (2 * (k0 + l) - 1);
-            baseIm[l] = base[l] + 1;
-        }
-        gather(wk.in(), base, count, wk.h, wk.w);
-        gather(wk.out(), baseIm, count, wk.h, wk.w);
-        if (!ownComplex<C>(wk.in(), wk.out(), wk.scratch(), wk.h, sign)) return false;
-        scatter(wk.in(), base, count, wk.h, wk.w);
-        scatter(wk.out(), baseIm, count, wk.h, wk.w);
-    }
-    return true;
+void laneToRow(W* row, const C* batch, int l, int n) {
+    for (int j = 0; j < n; ++j) row[j] = toWork<W, C>(batch[static_cast<size_t>(j) * L + l]);
 }
 
 struct Plan {
@@ -295,28 +258,162 @@ struct Plan {
     int nChannels;
 };
 
+// Forward rows: source rows of channel c straight into the lanes (even and
+// odd samples at their bit-reversed places for a power-of-two width), the
+// packed spectra into the working rows.
+template <class W, class C>
+bool rowsForward(Work<W, C>& wk, const Setup& s, const Plan& p, int c,
+                 typename Converters<W>::Read read) {
+    const int srcStride = s.src.sampleStride();
+    if (wk.w == 1) {
+        for (int y = 0; y < wk.h; ++y) read(s.src.at(p.rect.x, p.rect.y + y, c), srcStride, 1, wk.rowOf(y));
+        return true;
+    }
+    const bool fast = ownIsPow2(wk.w);
+    const int half = wk.w / 2;
+    const OwnFftTable* th = fast ? ownFftTable(half) : nullptr;
+    if (fast && !th) return false;
+    C* zr = wk.scratch();
+    C* zi = zr + static_cast<size_t>(half) * L;
+    for (int y0 = 0; y0 < wk.h; y0 += L) {
+        const int count = wk.h - y0 < L ? wk.h - y0 : L;
+        if (count < L) std::memset(static_cast<void*>(fast ? zr : wk.in()), 0, sizeof(C) * wk.w * L);
+        for (int l = 0; l < count; ++l) {
+            read(s.src.at(p.rect.x, p.rect.y + y0 + l, c), srcStride, wk.w, wk.row);
+            if (fast) {
+                const W* x = wk.row;
+                for (int m = 0; m < half; ++m) {
+                    const size_t at = static_cast<size_t>(th->rev[m]) * L + l;
+                    zr[at] = toCompute<W, C>(x[2 * m]);
+                    zi[at] = toCompute<W, C>(x[2 * m + 1]);
+                }
+            } else {
+                laneFromRow(wk.in(), wk.row, l, wk.w);
+            }
+        }
+        const bool ok = fast ? ownRealForwardPermuted<C>(zr, zi, wk.out(), wk.w, s.sign)
+                             : ownRealForward<C>(wk.in(), wk.out(), wk.scratch(), wk.w, s.sign);
+        if (!ok) return false;
+        for (int l = 0; l < count; ++l) laneToRow(wk.rowOf(y0 + l), wk.out(), l, wk.w);
+    }
+    return true;
+}
+
+// Inverse rows: packed working rows to real rows, written to the
+// destination (scaled, truncated, saturated) as each block is done.
+template <class W, class C>
+bool rowsInverse(Work<W, C>& wk, const Setup& s, const Plan& p, int c,
+                 typename Converters<W>::Write write, double scale) {
+    const int dstStride = s.dst.sampleStride();
+    if (wk.w == 1) {
+        for (int y = 0; y < wk.h; ++y)
+            write(wk.rowOf(y), scale, s.scaled, s.dst.at(p.rect.x, p.rect.y + y, c), dstStride, 1);
+        return true;
+    }
+    W* base[L];
+    for (int y0 = 0; y0 < wk.h; y0 += L) {
+        const int count = wk.h - y0 < L ? wk.h - y0 : L;
+        for (int l = 0; l < count; ++l) base[l] = wk.rowOf(y0 + l);
+        gather(wk.in(), base, count, wk.w, 1);
+        if (!ownRealInverse<C>(wk.in(), wk.out(), wk.scratch(), wk.w, s.sign)) return false;
+        for (int l = 0; l < count; ++l) {
+            laneToRow(wk.row, wk.out(), l, wk.w);
+            write(wk.row, scale, s.scaled, s.dst.at(p.rect.x, p.rect.y + y0 + l, c), dstStride, wk.w);
+        }
+    }
+    return true;
+}
+
+// Column transforms of the rectangle: the real columns (0 and, for even
+// widths, the last) and the complex column pairs (2k-1, 2k), the pairs
+// kFftLanes at a time so that the pass streams through a narrow strip.
+template <class W, class C>
+bool columnPass(Work<W, C>& wk, bool forward, int sign) {
+    if (wk.h == 1) return true;
+    W* base[L];
+    int count = 0;
+    base[count++] = wk.data;
+    if (wk.w % 2 == 0 && wk.w > 1) base[count++] = wk.data + (wk.w - 1);
+    gather(wk.in(), base, count, wk.h, wk.w);
+    const bool ok = forward ? ownRealForward<C>(wk.in(), wk.out(), wk.scratch(), wk.h, sign)
+                            : ownRealInverse<C>(wk.in(), wk.out(), wk.scratch(), wk.h, sign);
+    if (!ok) return false;
+    scatter(wk.out(), base, count, wk.h, wk.w);
+    const int pairs = (wk.w + 1) / 2 - 1;
+    const bool fast = ownIsPow2(wk.h);
+    const OwnFftTable* t = fast ? ownFftTable(wk.h) : nullptr;
+    if (fast && !t) return false;
+    C* re = wk.in();
+    C* im = wk.out();
+    for (int k0 = 1; k0 <= pairs; k0 += L) {
+        count = pairs - k0 + 1 < L ? pairs - k0 + 1 : L;
+        // Re and Im of pair k0 + l are the samples 2l and 2l + 1 from
+        // column 2 k0 - 1 on.
+        for (int j = 0; j < wk.h; ++j) {
+            const W* src = wk.rowOf(j) + (2 * k0 - 1);
+            const size_t at = static_cast<size_t>(fast ? t->rev[j] : j) * L;
+            C* dr = re + at;
+            C* di = im + at;
+            if (count == L) {
+                for (int l = 0; l < L; ++l) {
+                    dr[l] = toCompute<W, C>(src[2 * l]);
+                    di[l] = toCompute<W, C>(src[2 * l + 1]);
+                }
+            } else {
+                for (int l = 0; l < count; ++l) {
+                    dr[l] = toCompute<W, C>(src[2 * l]);
+                    di[l] = toCompute<W, C>(src[2 * l + 1]);
+                }
+                for (int l = count; l < L; ++l) dr[l] = di[l] = C(0);
+            }
+        }
+        const bool done = fast ? ownComplexPermuted<C>(re, im, wk.h, sign)
+                               : ownComplex<C>(re, im, wk.scratch(), wk.h, sign);
+        if (!done) return false;
+        for (int j = 0; j < wk.h; ++j) {
+            W* dst = wk.rowOf(j) + (2 * k0 - 1);
+            const C* sr = re + static_cast<size_t>(j) * L;
+            const C* si = im + static_cast<size_t>(j) * L;
+            for (int l = 0; l < count; ++l) {
+                dst[2 * l] = toWork<W, C>(sr[l]);
+                dst[2 * l + 1] = toWork<W, C>(si[l]);
+            }
+        }
+    }
+    return true;
+}
+
+// Builds every table the transform of a w x h rectangle needs, so that a
+// shortage shows before anything is written.
+bool tablesFor(int w, int h) {
+    for (int n : {w, h}) {
+        if (n < 2) continue;
+        if (!ownFftTable(n)) return false;
+        if (ownIsPow2(n) && !ownFftTable(n / 2)) return false;
+    }
+    return true;
+}
+
 template <class W, class C>
 bool runEngine(const Setup& s, const Plan& p, typename Converters<W>::Read read,
                typename Converters<W>::Write write) {
     Work<W, C> wk;
-    if (!wk.allocate(p.rect.w, p.rect.h)) return false;
+    if (!wk.allocate(p.rect.w, p.rect.h) || !tablesFor(p.rect.w, p.rect.h)) return false;
     const double scale = 1.0 / (static_cast<double>(p.rect.w) * p.rect.h);
     const int srcStride = s.src.sampleStride(), dstStride = s.dst.sampleStride();
     for (int c = 0; c < p.nChannels; ++c) {
         if (!p.channels[c]) continue;
-        for (int y = 0; y < p.rect.h; ++y)
-            read(s.src.at(p.rect.x, p.rect.y + y, c), srcStride, p.rect.w,
-                 wk.data + static_cast<int64_t>(y) * p.rect.w);
         if (p.forward2D) {
-            if (!rowPass(wk, Pass::RealForward, s.sign)) return false;
-            if (!columnPass(wk, Pass::RealForward, s.sign)) return false;
+            if (!rowsForward(wk, s, p, c, read)) return false;
+            if (!columnPass(wk, true, s.sign)) return false;
+            for (int y = 0; y < p.rect.h; ++y)
+                write(wk.rowOf(y), scale, s.scaled, s.dst.at(p.rect.x, p.rect.y + y, c), dstStride, p.rect.w);
         } else {
-            if (!columnPass(wk, Pass::RealInverse, s.sign)) return false;
-            if (!rowPass(wk, Pass::RealInverse, s.sign)) return false;
+            for (int y = 0; y < p.rect.h; ++y)
+                read(s.src.at(p.rect.x, p.rect.y + y, c), srcStride, p.rect.w, wk.rowOf(y));
+            if (!columnPass(wk, false, s.sign)) return false;
+            if (!rowsInverse(wk, s, p, c, write, scale)) return false;
         }
-        for (int y = 0; y < p.rect.h; ++y)
-            write(wk.data + static_cast<int64_t>(y) * p.rect.w, scale, s.scaled,
-                  s.dst.at(p.rect.x, p.rect.y + y, c), dstStride, p.rect.w);
     }
     return true;
 }
