@@ -131,6 +131,7 @@ __attribute__((always_inline)) inline void butterflies(T* __restrict re, T* __re
             for (int j = 0; j < h; ++j) {
                 const T w1r = tc[j * st1], w1i = sg * ts[j * st1];
                 const T w2r = tc[j * st2], w2i = sg * ts[j * st2];
+                const T w3r = w1r * w2r - w1i * w2i, w3i = w1r * w2i + w1i * w2r;  // w1 w2
                 V* r0 = reinterpret_cast<V*>(re + (s + j) * L);
                 V* i0 = reinterpret_cast<V*>(im + (s + j) * L);
                 V* r1 = r0 + h * kV;
@@ -139,16 +140,17 @@ __attribute__((always_inline)) inline void butterflies(T* __restrict re, T* __re
                 V* i2 = i0 + 2 * h * kV;
                 V* r3 = r0 + 3 * h * kV;
                 V* i3 = i0 + 3 * h * kV;
+                // x2 and x3 are turned by w2 and w1 w2 first, so that the
+                // second level needs no further product: 3 complex products.
                 for (int v = 0; v < kV; ++v) {
                     const V x1r = r1[v] * w1r - i1[v] * w1i, x1i = r1[v] * w1i + i1[v] * w1r;
-                    const V x3r = r3[v] * w1r - i3[v] * w1i, x3i = r3[v] * w1i + i3[v] * w1r;
-                    const V p0r = r0[v], p0i = i0[v], p2r = r2[v], p2i = i2[v];
+                    const V x2r = r2[v] * w2r - i2[v] * w2i, x2i = r2[v] * w2i + i2[v] * w2r;
+                    const V x3r = r3[v] * w3r - i3[v] * w3i, x3i = r3[v] * w3i + i3[v] * w3r;
+                    const V p0r = r0[v], p0i = i0[v];
                     const V a0r = p0r + x1r, a0i = p0i + x1i;
                     const V a1r = p0r - x1r, a1i = p0i - x1i;
-                    const V a2r = p2r + x3r, a2i = p2i + x3i;
-                    const V a3r = p2r - x3r, a3i = p2i - x3i;
-                    const V b2r = a2r * w2r - a2i * w2i, b2i = a2r * w2i + a2i * w2r;
-                    const V c3r = a3r * w2r - a3i * w2i, c3i = a3r * w2i + a3i * w2r;
+                    const V b2r = x2r + x3r, b2i = x2i + x3i;
+                    const V c3r = x2r - x3r, c3i = x2i - x3i;
                     const V b3r = c3i * -sigma, b3i = c3r * sigma;
                     r0[v] = a0r + b2r;
                     i0[v] = a0i + b2i;

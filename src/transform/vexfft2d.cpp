@@ -30,6 +30,7 @@
 #include <type_traits>
 
 #include "image/ownimage.h"
+#include "image/ownsimd.h"
 #include "transform/ownfft.h"
 #include "vexlib.h"
 
@@ -66,33 +67,61 @@ using WriteInt = void (*)(const int32_t* in, double scale, bool scaled, char* p,
 template <class S, class W>
 void readRow(const char* p, int stride, int count, W* out) {
     const S* s = reinterpret_cast<const S*>(p);
+    if (stride == 1) {
+        for (int i = 0; i < count; ++i) out[i] = static_cast<W>(s[i]);
+        return;
+    }
     for (int i = 0; i < count; ++i) out[i] = static_cast<W>(s[static_cast<int64_t>(i) * stride]);
 }
 
 // Truncation towards zero with the depth's saturation.
 template <class D> struct Range;
-template <> struct Range<uint8_t> { static constexpr double lo = 0, hi = 255.0; };
-template <> struct Range<int8_t> { static constexpr double lo = -128.0, hi = 127.0; };
-template <> struct Range<uint16_t> { static constexpr double lo = 0, hi = 65535.0; };
-template <> struct Range<int16_t> { static constexpr double lo = -32768.0, hi = 32767.0; };
-template <> struct Range<int32_t> { static constexpr double lo = -2147483648.0, hi = 2147483648.0; };
+// lo: the minimum (R <= lo gives it); top: the largest value written (for
+// 32S, R >= 2147483648.0 gives 2147483647, as every R in between does).
+template <> struct Range<uint8_t> { static constexpr double lo = 0, top = 255.0; };
+template <> struct Range<int8_t> { static constexpr double lo = -128.0, top = 127.0; };
+template <> struct Range<uint16_t> { static constexpr double lo = 0, top = 65535.0; };
+template <> struct Range<int16_t> { static constexpr double lo = -32768.0, top = 32767.0; };
+template <> struct Range<int32_t> { static constexpr double lo = -2147483648.0, top = 2147483647.0; };
 
+// Cuts the fraction off after saturating; every clamped value fits an
+// int32_t, so the conversion vectorises.
 template <class D>
 inline D convert(double r) {
-    if (r != r) return 0;
-    if (r <= Range<D>::lo) return static_cast<D>(Range<D>::lo);
-    if (r >= Range<D>::hi) return static_cast<D>(Range<D>::hi - (sizeof(D) == 4 ? 1.0 : 0.0));
-    return static_cast<D>(static_cast<int64_t>(r));  // cuts the fraction off
+    r = r != r ? 0.0 : r;
+    r = r < Range<D>::lo ? Range<D>::lo : r;
+    r = r > Range<D>::top ? Range<D>::top : r;
+    return static_cast<D>(static_cast<int32_t>(r));
+}
+
+template <class D, class W>
+__attribute__((always_inline)) inline void writeRowBody(const W* in, double scale, bool scaled, char* p,
+                                                        int stride, int count) {
+    D* d = reinterpret_cast<D*>(p);
+    const double f = scaled ? scale : 1.0;
+    if (stride == 1) {
+        for (int i = 0; i < count; ++i) d[i] = convert<D>(static_cast<double>(in[i]) * f);
+        return;
+    }
+    for (int i = 0; i < count; ++i) d[static_cast<int64_t>(i) * stride] = convert<D>(static_cast<double>(in[i]) * f);
 }
 
 template <class D, class W>
 void writeRow(const W* in, double scale, bool scaled, char* p, int stride, int count) {
-    D* d = reinterpret_cast<D*>(p);
-    for (int i = 0; i < count; ++i) {
-        const double r = scaled ? static_cast<double>(in[i]) * scale : static_cast<double>(in[i]);
-        d[static_cast<int64_t>(i) * stride] = convert<D>(r);
-    }
+    writeRowBody<D, W>(in, scale, scaled, p, stride, count);
 }
+// The floating-point engine's writers, compiled for AVX2 as well.
+#define OWN_FLOAT_WRITER(name, D)                                                           \
+    OWN_CLONES void name(const float* in, double scale, bool scaled, char* p, int stride, \
+                         int count) {                                                     \
+        writeRowBody<D, float>(in, scale, scaled, p, stride, count);                      \
+    }
+OWN_FLOAT_WRITER(writeFloat8U, uint8_t)
+OWN_FLOAT_WRITER(writeFloat8S, int8_t)
+OWN_FLOAT_WRITER(writeFloat16U, uint16_t)
+OWN_FLOAT_WRITER(writeFloat16S, int16_t)
+OWN_FLOAT_WRITER(writeFloat32S, int32_t)
+#undef OWN_FLOAT_WRITER
 
 template <class W>
 struct Converters {
@@ -185,20 +214,24 @@ Geometry geometryOf(const VexImage* image) {
 template <class W, class C>
 struct Work {
     W* data = nullptr;
-    W* row = nullptr;
+    W* row = nullptr;    // kFftLanes rows of the rectangle's width
     C* lanes = nullptr;  // in, out, scratch (2x): 4 * maxLen * L
     int w = 0, h = 0, maxLen = 0;
+    int ws = 0;  // row stride in elements: the width plus one cache line, so
+                 // that rows a power of two apart do not share cache sets
     bool allocate(int width, int height) {
         w = width;
         h = height;
+        ws = w + 64 / static_cast<int>(sizeof(W));
         maxLen = w > h ? w : h;
-        const int64_t cells = static_cast<int64_t>(w) * h;
+        const int64_t cells = static_cast<int64_t>(ws) * h;
         const int64_t laneCells = static_cast<int64_t>(4) * maxLen * L;
         if (cells * static_cast<int64_t>(sizeof(W)) > 0x7FFFFFF0 ||
+            static_cast<int64_t>(L) * ws * static_cast<int64_t>(sizeof(W)) > 0x7FFFFFF0 ||
             laneCells * static_cast<int64_t>(sizeof(C)) > 0x7FFFFFF0)
             return false;
         data = static_cast<W*>(vexMalloc(static_cast<int>(cells * sizeof(W))));
-        row = static_cast<W*>(vexMalloc(static_cast<int>(w * sizeof(W))));
+        row = static_cast<W*>(vexMalloc(static_cast<int>(static_cast<int64_t>(L) * ws * sizeof(W))));
         lanes = static_cast<C*>(vexMalloc(static_cast<int>(laneCells * sizeof(C))));
         return data && row && lanes;
     }
@@ -207,7 +240,8 @@ struct Work {
         vexFree(row);
         vexFree(lanes);
     }
-    W* rowOf(int y) { return data + static_cast<int64_t>(y) * w; }
+    W* rowOf(int y) { return data + static_cast<int64_t>(y) * ws; }
+    W* bufRow(int l) { return row + static_cast<int64_t>(l) * ws; }
     C* in() { return lanes; }
     C* out() { return lanes + static_cast<size_t>(maxLen) * L; }
     C* scratch() { return lanes + static_cast<size_t>(2) * maxLen * L; }
@@ -241,16 +275,6 @@ void scatter(const C* batch, W* const* base, int count, int n, int64_t stride) {
     }
 }
 
-// Lane l of a batch to and from one contiguous row.
-template <class W, class C>
-void laneFromRow(C* batch, const W* row, int l, int n) {
-    for (int j = 0; j < n; ++j) batch[static_cast<size_t>(j) * L + l] = toCompute<W, C>(row[j]);
-}
-template <class W, class C>
-void laneToRow(W* row, const C* batch, int l, int n) {
-    for (int j = 0; j < n; ++j) row[j] = toWork<W, C>(batch[static_cast<size_t>(j) * L + l]);
-}
-
 struct Plan {
     Rect rect;
     bool forward2D;  // true: real -> CCS; false: CCS -> real
@@ -275,26 +299,35 @@ bool rowsForward(Work<W, C>& wk, const Setup& s, const Plan& p, int c,
     if (fast && !th) return false;
     C* zr = wk.scratch();
     C* zi = zr + static_cast<size_t>(half) * L;
+    const W* rows[L];
+    for (int l = 0; l < L; ++l) rows[l] = wk.bufRow(l);
     for (int y0 = 0; y0 < wk.h; y0 += L) {
         const int count = wk.h - y0 < L ? wk.h - y0 : L;
         if (count < L) std::memset(static_cast<void*>(fast ? zr : wk.in()), 0, sizeof(C) * wk.w * L);
-        for (int l = 0; l < count; ++l) {
-            read(s.src.at(p.rect.x, p.rect.y + y0 + l, c), srcStride, wk.w, wk.row);
-            if (fast) {
-                const W* x = wk.row;
-                for (int m = 0; m < half; ++m) {
-                    const size_t at = static_cast<size_t>(th->rev[m]) * L + l;
-                    zr[at] = toCompute<W, C>(x[2 * m]);
-                    zi[at] = toCompute<W, C>(x[2 * m + 1]);
+        for (int l = 0; l < count; ++l)
+            read(s.src.at(p.rect.x, p.rect.y + y0 + l, c), srcStride, wk.w, wk.bufRow(l));
+        // One batch element (all lanes) at a time: whole cache lines written.
+        if (fast) {
+            for (int m = 0; m < half; ++m) {
+                C* dr = zr + static_cast<size_t>(th->rev[m]) * L;
+                C* di = zi + static_cast<size_t>(th->rev[m]) * L;
+                for (int l = 0; l < count; ++l) {
+                    dr[l] = toCompute<W, C>(rows[l][2 * m]);
+                    di[l] = toCompute<W, C>(rows[l][2 * m + 1]);
                 }
-            } else {
-                laneFromRow(wk.in(), wk.row, l, wk.w);
+            }
+        } else {
+            for (int j = 0; j < wk.w; ++j) {
+                C* b = wk.in() + static_cast<size_t>(j) * L;
+                for (int l = 0; l < count; ++l) b[l] = toCompute<W, C>(rows[l][j]);
             }
         }
         const bool ok = fast ? ownRealForwardPermuted<C>(zr, zi, wk.out(), wk.w, s.sign)
                              : ownRealForward<C>(wk.in(), wk.out(), wk.scratch(), wk.w, s.sign);
         if (!ok) return false;
-        for (int l = 0; l < count; ++l) laneToRow(wk.rowOf(y0 + l), wk.out(), l, wk.w);
+        W* base[L];
+        for (int l = 0; l < count; ++l) base[l] = wk.rowOf(y0 + l);
+        scatter(wk.out(), base, count, wk.w, 1);
     }
     return true;
 }
@@ -316,10 +349,11 @@ bool rowsInverse(Work<W, C>& wk, const Setup& s, const Plan& p, int c,
         for (int l = 0; l < count; ++l) base[l] = wk.rowOf(y0 + l);
         gather(wk.in(), base, count, wk.w, 1);
         if (!ownRealInverse<C>(wk.in(), wk.out(), wk.scratch(), wk.w, s.sign)) return false;
-        for (int l = 0; l < count; ++l) {
-            laneToRow(wk.row, wk.out(), l, wk.w);
-            write(wk.row, scale, s.scaled, s.dst.at(p.rect.x, p.rect.y + y0 + l, c), dstStride, wk.w);
-        }
+        W* rows[L];
+        for (int l = 0; l < count; ++l) rows[l] = wk.bufRow(l);
+        scatter(wk.out(), rows, count, wk.w, 1);
+        for (int l = 0; l < count; ++l)
+            write(rows[l], scale, s.scaled, s.dst.at(p.rect.x, p.rect.y + y0 + l, c), dstStride, wk.w);
     }
     return true;
 }
@@ -334,11 +368,11 @@ bool columnPass(Work<W, C>& wk, bool forward, int sign) {
     int count = 0;
     base[count++] = wk.data;
     if (wk.w % 2 == 0 && wk.w > 1) base[count++] = wk.data + (wk.w - 1);
-    gather(wk.in(), base, count, wk.h, wk.w);
+    gather(wk.in(), base, count, wk.h, wk.ws);
     const bool ok = forward ? ownRealForward<C>(wk.in(), wk.out(), wk.scratch(), wk.h, sign)
                             : ownRealInverse<C>(wk.in(), wk.out(), wk.scratch(), wk.h, sign);
     if (!ok) return false;
-    scatter(wk.out(), base, count, wk.h, wk.w);
+    scatter(wk.out(), base, count, wk.h, wk.ws);
     const int pairs = (wk.w + 1) / 2 - 1;
     const bool fast = ownIsPow2(wk.h);
     const OwnFftTable* t = fast ? ownFftTable(wk.h) : nullptr;
@@ -460,7 +494,13 @@ bool makeSetup(const VexImage* src, const VexImage* dst, int flags, Setup* s) {
         n.integer = static_cast<int64_t>(r.w) * r.h < 129;
     }
     n.readF = Converters<float>::reader(ownDepthIndex(src->depth));
-    n.writeF = Converters<float>::writer(ownDepthIndex(dst->depth));
+    switch (ownDepthIndex(dst->depth)) {
+        case kD8U: n.writeF = writeFloat8U; break;
+        case kD8S: n.writeF = writeFloat8S; break;
+        case kD16U: n.writeF = writeFloat16U; break;
+        case kD16S: n.writeF = writeFloat16S; break;
+        default: n.writeF = writeFloat32S; break;
+    }
     n.readI = Converters<int32_t>::reader(ownDepthIndex(src->depth));
     n.writeI = Converters<int32_t>::writer(ownDepthIndex(dst->depth));
     n.valid = true;
