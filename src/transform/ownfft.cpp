@@ -259,31 +259,39 @@ __attribute__((always_inline)) inline void directRealInverse(const T* __restrict
     }
 }
 
-// Complex sequences by direct sums; (sr, si) hold the input.
+// Complex sequences by direct sums; (sr, si) hold the input. Frequencies k
+// and n - k share their cosine and sine sums, so both come from one pass.
 template <class T>
 __attribute__((always_inline)) inline void directComplex(const T* __restrict sr, const T* __restrict si,
                                                          T* __restrict re, T* __restrict im, int n,
                                                          const T* tc, const T* ts, int sign) {
     const T sg = sign < 0 ? T(1) : T(-1);
-    for (int k = 0; k < n; ++k) {
-        T accR[L], accI[L];
-        for (int l = 0; l < L; ++l) accR[l] = accI[l] = 0;
+    for (int k = 0; 2 * k <= n; ++k) {
+        T ar[L], ai[L], br[L], bi[L];
+        for (int l = 0; l < L; ++l) ar[l] = ai[l] = br[l] = bi[l] = 0;
         int m = 0;
         for (int j = 0; j < n; ++j) {
             const T c = tc[m], s = sg * ts[m];
             const T* __restrict xr = sr + j * L;
             const T* __restrict xi = si + j * L;
             for (int l = 0; l < L; ++l) {
-                accR[l] += xr[l] * c - xi[l] * s;
-                accI[l] += xr[l] * s + xi[l] * c;
+                ar[l] += xr[l] * c;
+                ai[l] += xi[l] * c;
+                br[l] += xr[l] * s;
+                bi[l] += xi[l] * s;
             }
             m += k;
             if (m >= n) m -= n;
         }
         for (int l = 0; l < L; ++l) {
-            re[k * L + l] = accR[l];
-            im[k * L + l] = accI[l];
+            re[k * L + l] = ar[l] - bi[l];
+            im[k * L + l] = ai[l] + br[l];
         }
+        if (k > 0 && 2 * k < n)
+            for (int l = 0; l < L; ++l) {
+                re[(n - k) * L + l] = ar[l] + bi[l];
+                im[(n - k) * L + l] = ai[l] - br[l];
+            }
     }
 }
 
