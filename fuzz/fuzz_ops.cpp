@@ -303,6 +303,9 @@ const Op kOps[] = {
      }},
 
     // (ops: transform)
+    {2, [](VexImage** h, int32_t v, const int*, Input&) { vexRealFft2D(h[0], h[1], v & 0x1FF, nullptr); }},
+    {2, [](VexImage** h, int32_t v, const int*, Input&) { vexCcsFft2D(h[0], h[1], v & 0x1FF, nullptr); }},
+    {2, [](VexImage** h, int32_t v, const int*, Input&) { vexDCT2D(h[0], h[1], v & 0xF); }},
 };
 constexpr int kOpCount = int(sizeof kOps / sizeof kOps[0]);
 

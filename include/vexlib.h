@@ -499,6 +499,33 @@ VEXAPI void vexRotate(VexImage* srcImage, VexImage* dstImage, int angle, int xSh
 /* Two-dimensional FFT and DCT                                         */
 /* ------------------------------------------------------------------ */
 /* (family: transform) */
+/* Flags of the two-dimensional FFT (bits combine). */
+#define VEX_FFT_FORWARD   0x1   /* exponent e^(-2 pi i jk/n), no scaling */
+#define VEX_FFT_INVERSE   0x2   /* exponent e^(+2 pi i jk/n), result times 1/(W*H) */
+#define VEX_FFT_NOSCALE   0x4   /* with VEX_FFT_INVERSE: no 1/(W*H) factor */
+#define VEX_FFT_ALPHA     0x8   /* transform the alpha channel too */
+#define VEX_FFT_INTEGER   0x10  /* integer engine (32-bit integer working rows) */
+#define VEX_FFT_FLOAT     0x20  /* floating-point engine (single-precision working rows) */
+#define VEX_FFT_REUSE     0x40  /* reuse the calling thread's previous setup */
+#define VEX_FFT_FREE      0x80  /* free the calling thread's tables and return */
+#define VEX_FFT_KEEP      0x100 /* keep the tables after the call */
+
+/* Real image -> packed complex-conjugate-symmetric (CCS) spectrum, per
+   channel over the intersection of the two regions. map must be null. */
+VEXAPI void vexRealFft2D(VexImage* srcImage, VexImage* dstImage, int flags, const void* map);
+/* CCS spectrum -> real image (same flags and rules as vexRealFft2D). */
+VEXAPI void vexCcsFft2D(VexImage* srcImage, VexImage* dstImage, int flags, const void* map);
+
+/* Flags of the two-dimensional DCT. */
+#define VEX_DCT_FORWARD       1
+#define VEX_DCT_INVERSE       2
+#define VEX_DCT_PROCESS_ALPHA 4
+#define VEX_DCT_FREE          8
+
+/* Orthonormal two-dimensional DCT-II (forward) or DCT-III (inverse) of each
+   channel, rounded to nearest (ties to even) and saturated to the
+   destination depth. VEX_DCT_FREE releases the cached tables. */
+VEXAPI void vexDCT2D(VexImage* srcImage, VexImage* dstImage, int flags);
 
 #ifdef __cplusplus
 }

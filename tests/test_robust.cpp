@@ -179,6 +179,9 @@ const Op kOps[] = {
      }},
 
     // (ops: transform)
+    {"vexRealFft2D", 2, [](VexImage** i, int v, const int*) { vexRealFft2D(i[0], i[1], v & 0x1FF, nullptr); }},
+    {"vexCcsFft2D", 2, [](VexImage** i, int v, const int*) { vexCcsFft2D(i[0], i[1], v & 0x1FF, nullptr); }},
+    {"vexDCT2D", 2, [](VexImage** i, int v, const int*) { vexDCT2D(i[0], i[1], v & 0xF); }},
 };
 
 int pick(std::mt19937& rng, int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); }

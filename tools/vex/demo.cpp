@@ -727,6 +727,97 @@ int runDemo(const std::string& outDir, int height, int width) {
     }
 
     // ---- (demo: transform)
+    {
+        // Work images of signed depths for spectra and coefficients.
+        auto work = [&](unsigned depth) {
+            ImagePtr img(vexCreateImageHeader(1, 0, int(depth), "GRAY", "G", VEX_DATA_ORDER_PIXEL, VEX_ORIGIN_TL, 4, H,
+                                              W, nullptr, nullptr, nullptr));
+            if (!img) throw ToolError(kExitIO, "cannot create a work image");
+            vexAllocateImage(img.get(), 0);
+            if (!img->imageData) throw ToolError(kExitIO, "out of memory for a work image");
+            return img;
+        };
+        auto s32 = [](VexImage* img, int x, int y) -> int32_t& {
+            return reinterpret_cast<int32_t*>(img->imageData + size_t(y) * img->widthStep)[x];
+        };
+        auto s16 = [](VexImage* img, int x, int y) -> int16_t& {
+            return reinterpret_cast<int16_t*>(img->imageData + size_t(y) * img->widthStep)[x];
+        };
+        // Frequencies (u, v) held at CCS position (x, y).
+        auto freq = [&](int x, int y, int* u, int* v) {
+            const bool realColumn = x == 0 || (W % 2 == 0 && x == W - 1);
+            *u = x == 0 ? 0 : (realColumn ? W / 2 : (x + 1) / 2);
+            *v = realColumn ? (y + 1) / 2 : std::min(y, H - y);
+        };
+        // Centred log-magnitude view of a 32S CCS spectrum.
+        auto spectrumView = [&](VexImage* ccs) {
+            auto packed = [&](int x, int k, double* re, double* im) {
+                int sign = 1;
+                if (2 * k > H) k = H - k, sign = -1;
+                if (k == 0) *re = s32(ccs, x, 0), *im = 0;
+                else if (2 * k == H) *re = s32(ccs, x, H - 1), *im = 0;
+                else *re = s32(ccs, x, 2 * k - 1), *im = sign * s32(ccs, x, 2 * k);
+            };
+            std::vector<double> mag(size_t(W) * H);
+            double top = 0;
+            for (int v = 0; v < H; ++v)
+                for (int u = 0; u < W; ++u) {
+                    int uu = u, vv = v;
+                    double sign = 1, re = 0, im = 0;
+                    if (2 * u > W) uu = W - u, vv = (H - v) % H, sign = -1;
+                    if (uu == 0) packed(0, vv, &re, &im);
+                    else if (2 * uu == W) packed(W - 1, vv, &re, &im);
+                    else re = s32(ccs, 2 * uu - 1, vv), im = s32(ccs, 2 * uu, vv);
+                    im *= sign;
+                    mag[size_t(v) * W + u] = std::log1p(std::sqrt(re * re + im * im));
+                    top = std::max(top, mag[size_t(v) * W + u]);
+                }
+            ImagePtr view = makeImage(H, W, 1, VEX_DEPTH_8U, 0);
+            for (int y = 0; y < H; ++y)
+                for (int x = 0; x < W; ++x) {
+                    const int u = (x + W - W / 2) % W, v = (y + H - H / 2) % H;
+                    pixelAt(view.get(), x, y)[0] = clamp8(int(std::lround(255.0 * mag[size_t(v) * W + u] / top)));
+                }
+            return view;
+        };
+        ImagePtr ccs = work(VEX_DEPTH_32S);
+        ImagePtr specView, lowView;
+        d.run("transform", "vexRealFft2D: spectrum of the gray pattern (centred log magnitude)",
+              {}, [&] { vexRealFft2D(gray.get(), ccs.get(), 0x21, nullptr); });
+        specView = spectrumView(ccs.get());
+        d.input("the spectrum, centred, log magnitude", {{specView.get(), "fft-spectrum"}});
+        // Low-pass: coefficients beyond an eighth of the band are zeroed.
+        for (int y = 0; y < H; ++y)
+            for (int x = 0; x < W; ++x) {
+                int u, v;
+                freq(x, y, &u, &v);
+                const double r = double(u) * u / (double(W) * W) + double(v) * v / (double(H) * H);
+                if (r > 1.0 / 64) s32(ccs.get(), x, y) = 0;
+            }
+        lowView = spectrumView(ccs.get());
+        d.input("the spectrum with frequencies beyond 1/8 zeroed", {{lowView.get(), "fft-spectrum-lowpass"}});
+        ImagePtr low = makeImage(H, W, 1, VEX_DEPTH_8U, 0);
+        d.run("transform", "vexCcsFft2D: inverse of the zeroed spectrum (low-pass)", {{low.get(), "fft-lowpass"}},
+              [&] { vexCcsFft2D(ccs.get(), low.get(), 0x22, nullptr); });
+        // DCT: coefficients, then only the lowest quarter in each direction kept.
+        ImagePtr coef = work(VEX_DEPTH_16S);
+        ImagePtr coefView = makeImage(H, W, 1, VEX_DEPTH_8U, 0);
+        d.run("transform", "vexDCT2D: forward DCT of the gray pattern", {},
+              [&] { vexDCT2D(gray.get(), coef.get(), VEX_DCT_FORWARD); });
+        double top = 0;
+        for (int y = 0; y < H; ++y)
+            for (int x = 0; x < W; ++x) top = std::max(top, std::log1p(std::abs(double(s16(coef.get(), x, y)))));
+        for (int y = 0; y < H; ++y)
+            for (int x = 0; x < W; ++x) {
+                pixelAt(coefView.get(), x, y)[0] =
+                    clamp8(int(std::lround(255.0 * std::log1p(std::abs(double(s16(coef.get(), x, y)))) / top)));
+                if (x >= W / 4 || y >= H / 4) s16(coef.get(), x, y) = 0;
+            }
+        d.input("DCT coefficients, log magnitude (low frequencies top left)", {{coefView.get(), "dct-coefficients"}});
+        ImagePtr dctLow = makeImage(H, W, 1, VEX_DEPTH_8U, 0);
+        d.run("transform", "vexDCT2D: inverse of the lowest quarter of the coefficients", {{dctLow.get(), "dct-lowpass"}},
+              [&] { vexDCT2D(coef.get(), dctLow.get(), VEX_DCT_INVERSE); });
+    }
 
     if (d.failures()) {
         std::fprintf(stderr, "vex: demo: %d step(s) failed\n", d.failures());

@@ -945,6 +945,132 @@ const std::vector<Command> kCommands = {
      }},
 
     // (commands: transform)
+    // Spectra travel in 16-bit PNG files: a signed sample s is stored as
+    // s + 32768. The transforms themselves run on 16S / 32S images.
+    {"fft", nullptr, "vexRealFft2D",
+     "two-dimensional FFT: IN becomes its packed CCS spectrum (16S, stored +32768 in a 16-bit PNG); with "
+     "--inverse, IN is such a spectrum and OUT the real image (vexCcsFft2D); --spectrum also writes the "
+     "centred log-magnitude spectrum of the whole image as a viewable 8-bit image",
+     Shape::Derived,
+     {{"flags", nullptr, Kind::Int, "0", "library flags; 0: 0x21 (forward), 0x22 with --inverse"},
+      {"inverse", nullptr, Kind::Flag, "", "CCS spectrum in, real image out"},
+      {"depth", nullptr, Kind::Depth, "8U", "depth of the real image written by --inverse"},
+      {"spectrum", nullptr, Kind::Text, "", "also write the centred log-magnitude spectrum to this file"}},
+     [](Call& c) {
+         VexImage* s = c.src[0];
+         const int H = s->height, W = s->width, C = s->nChannels;
+         const bool inverse = c.args->values.count("inverse") != 0;
+         const int flags = c.i("flags") ? c.i("flags") : (inverse ? 0x22 : 0x21);
+         auto signedImage = [&](unsigned depth, const VexROI* roi) {
+             ImagePtr img(vexCreateImageHeader(C, s->alphaChannel, int(depth), "", "", VEX_DATA_ORDER_PIXEL,
+                                               VEX_ORIGIN_TL, 4, H, W, nullptr, nullptr, nullptr));
+             if (!img) throw ToolError(kExitIO, "cannot create a work image");
+             vexAllocateImage(img.get(), 0);
+             if (!img->imageData) throw ToolError(kExitIO, "out of memory for a work image");
+             if (roi) setRoi(img.get(), roi->coi, roi->xOffset, roi->yOffset, roi->width, roi->height);
+             return img;
+         };
+         auto row = [](VexImage* img, int y) { return img->imageData + size_t(y) * img->widthStep; };
+         if (inverse) {
+             ImagePtr ccs = signedImage(VEX_DEPTH_16S, s->roi);
+             for (int y = 0; y < H; ++y)
+                 for (int i = 0; i < W * C; ++i)
+                     reinterpret_cast<int16_t*>(row(ccs.get(), y))[i] =
+                         int16_t(int(reinterpret_cast<uint16_t*>(row(s, y))[i]) - 32768);
+             const unsigned depth = parseDepth(c.args->values.at("depth"));
+             VexImage* d = c.newDst(makeImage(H, W, C, depth, 0));
+             vexCcsFft2D(ccs.get(), d, flags, nullptr);
+             return;
+         }
+         VexImage* d = c.newDst(makeImage(H, W, C, VEX_DEPTH_16U, 32768));
+         ImagePtr ccs = signedImage(VEX_DEPTH_16S, d->roi);
+         vexRealFft2D(s, ccs.get(), flags, nullptr);
+         if (vexGetErrStatus() < 0) return;
+         for (int y = 0; y < H; ++y)
+             for (int i = 0; i < W * C; ++i)
+                 reinterpret_cast<uint16_t*>(row(d, y))[i] =
+                     uint16_t(reinterpret_cast<int16_t*>(row(ccs.get(), y))[i] + 32768);
+         if (!c.args->values.count("spectrum")) return;
+         // The centred log-magnitude spectrum of the whole image, from a 32S CCS.
+         ImagePtr wide = signedImage(VEX_DEPTH_32S, nullptr);
+         VexROI* keep = s->roi;
+         s->roi = nullptr;
+         vexRealFft2D(s, wide.get(), flags, nullptr);
+         s->roi = keep;
+         if (vexGetErrStatus() < 0) return;
+         ImagePtr view = makeImage(H, W, C, VEX_DEPTH_8U, 255);
+         for (int ch = 0; ch < C; ++ch) {
+             if (ch + 1 == s->alphaChannel) continue;
+             auto at = [&](int x, int y) { return double(reinterpret_cast<int32_t*>(row(wide.get(), y))[x * C + ch]); };
+             // Packed real spectrum of column x, frequency k (conjugate half by symmetry).
+             auto packed = [&](int x, int k, double* re, double* im) {
+                 int sign = 1;
+                 if (2 * k > H) k = H - k, sign = -1;
+                 if (k == 0) *re = at(x, 0), *im = 0;
+                 else if (2 * k == H) *re = at(x, H - 1), *im = 0;
+                 else *re = at(x, 2 * k - 1), *im = sign * at(x, 2 * k);
+             };
+             std::vector<double> mag(size_t(W) * H);
+             double top = 0;
+             for (int v = 0; v < H; ++v)
+                 for (int u = 0; u < W; ++u) {
+                     int uu = u, vv = v;
+                     double sign = 1, re = 0, im = 0;
+                     if (2 * u > W) uu = W - u, vv = (H - v) % H, sign = -1;
+                     if (uu == 0) packed(0, vv, &re, &im);
+                     else if (2 * uu == W) packed(W - 1, vv, &re, &im);
+                     else re = at(2 * uu - 1, vv), im = at(2 * uu, vv);
+                     im *= sign;
+                     const double m = __builtin_log(1.0 + __builtin_sqrt(re * re + im * im));
+                     mag[size_t(v) * W + u] = m;
+                     if (m > top) top = m;
+                 }
+             for (int y = 0; y < H; ++y)
+                 for (int x = 0; x < W; ++x) {
+                     const int u = (x + W - W / 2) % W, v = (y + H - H / 2) % H;
+                     const double m = top > 0 ? mag[size_t(v) * W + u] / top : 0;
+                     reinterpret_cast<uint8_t*>(row(view.get(), y))[x * C + ch] = uint8_t(int(m * 255.0 + 0.5));
+                 }
+         }
+         saveImage(view.get(), c.args->values.at("spectrum"));
+     }},
+    {"dct", nullptr, "vexDCT2D",
+     "orthonormal two-dimensional DCT of each channel: OUT holds the coefficients (16S, stored +32768 in a "
+     "16-bit PNG); with --inverse, IN holds such coefficients and OUT the image",
+     Shape::Derived,
+     {{"inverse", nullptr, Kind::Flag, "", "coefficients in, image out"},
+      {"alpha", nullptr, Kind::Flag, "", "transform the alpha channel too"},
+      {"depth", nullptr, Kind::Depth, "8U", "depth of the image written by --inverse"}},
+     [](Call& c) {
+         VexImage* s = c.src[0];
+         const int H = s->height, W = s->width, C = s->nChannels;
+         const bool inverse = c.args->values.count("inverse") != 0;
+         const int flags = (inverse ? VEX_DCT_INVERSE : VEX_DCT_FORWARD) |
+                           (c.args->values.count("alpha") ? VEX_DCT_PROCESS_ALPHA : 0);
+         auto row = [](VexImage* img, int y) { return img->imageData + size_t(y) * img->widthStep; };
+         ImagePtr coef(vexCreateImageHeader(C, s->alphaChannel, int(VEX_DEPTH_16S), "", "", VEX_DATA_ORDER_PIXEL,
+                                            VEX_ORIGIN_TL, 4, H, W, nullptr, nullptr, nullptr));
+         if (!coef) throw ToolError(kExitIO, "cannot create a work image");
+         vexAllocateImage(coef.get(), 0);
+         if (!coef->imageData) throw ToolError(kExitIO, "out of memory for a work image");
+         if (inverse) {
+             for (int y = 0; y < H; ++y)
+                 for (int i = 0; i < W * C; ++i)
+                     reinterpret_cast<int16_t*>(row(coef.get(), y))[i] =
+                         int16_t(int(reinterpret_cast<uint16_t*>(row(s, y))[i]) - 32768);
+             if (s->roi) setRoi(coef.get(), s->roi->coi, s->roi->xOffset, s->roi->yOffset, s->roi->width, s->roi->height);
+             VexImage* d = c.newDst(makeImage(H, W, C, parseDepth(c.args->values.at("depth")), 0));
+             vexDCT2D(coef.get(), d, flags);
+             return;
+         }
+         VexImage* d = c.newDst(makeImage(H, W, C, VEX_DEPTH_16U, 32768));
+         if (d->roi) setRoi(coef.get(), d->roi->coi, d->roi->xOffset, d->roi->yOffset, d->roi->width, d->roi->height);
+         vexDCT2D(s, coef.get(), flags);
+         for (int y = 0; y < H; ++y)
+             for (int i = 0; i < W * C; ++i)
+                 reinterpret_cast<uint16_t*>(row(d, y))[i] =
+                     uint16_t(reinterpret_cast<int16_t*>(row(coef.get(), y))[i] + 32768);
+     }},
 };
 
 bool isOperation(const Command& cmd) { return cmd.op != nullptr; }

@@ -186,7 +186,12 @@ open-close 1 8
 # (demo files: filter)
 # (demo files: morph)
 # (demo files: geom)
-# (demo files: transform)"
+# (demo files: transform)
+fft-spectrum 1 8
+fft-spectrum-lowpass 1 8
+fft-lowpass 1 8
+dct-coefficients 1 8
+dct-lowpass 1 8"
   n=0
   while read -r name ch bits; do
     case $name in "#"* | "") continue ;; esac
@@ -396,6 +401,13 @@ if [ "$group" = ops ]; then
   op "median" median a.png o.png --rows 5 --cols 5 -- median a.png o.png rows=5 cols=5 changed=1
   op "median 16U roi" median g16.pgm o.png --rows 3 --cols 3 --roi 2,2,20,20 -- \
     median g16.pgm o.png rows=3 cols=3 roi=2,2,20,20 changed=1
+  # transforms
+  op "fft" fft g.png f.png -- fft g.png f.png
+  op "fft rgb flags" fft a.png f3.png --flags 0x26 -- fft a.png f3.png flags=0x26
+  op "fft inverse" fft f.png fb.png --inverse -- fft f.png fb.png inverse=1
+  t "fft spectrum" "$vex" fft a.png f4.png --spectrum s.png && t "spectrum shape" "$check" size s.png 47 63 3 8
+  op "dct" dct g.png c.png -- dct g.png c.png
+  op "dct inverse" dct c.png cb.png --inverse -- dct c.png cb.png inverse=1
   finish
 fi
 
@@ -496,6 +508,12 @@ if [ "$group" = errors ]; then
   # help (0)
   t "help" "$vex" --help
   for c in copy set exchange mirror add adds sub subs mul muls square abs and or xor ands ors xors not lshift rshift threshold convolve sepconv blur max min median demo info; do
+  e "fft flags" 1 "vexRealFft2D: Bad argument: Error in input data" "$vex" fft a.png o.png --flags 0x3
+  e "fft no overlap" 1 "vexRealFft2D: Bad argument: No calculations! Looking input data!" \
+    "$vex" fft a.png o.png --src-roi 0,0,10,10 --dst-roi 20,20,10,10
+  # help (0)
+  t "help" "$vex" --help
+  for c in copy set exchange mirror add adds sub subs mul muls square abs and or xor ands ors xors not lshift rshift threshold fft dct demo info; do
     grep -qE "^  $c( |\()" out.txt && pass || fail "--help does not list $c"
   done
   grep -q "3  I/O error" out.txt && pass || fail "--help lacks the exit codes"

@@ -216,6 +216,7 @@ const OpInfo kOps[] = {
     {"zoom", 1, 1},  {"decimate", 1, 1}, {"rotate", 1, 1},
 
     // (ops: transform)
+    {"fft", 1, 1}, {"dct", 1, 1},
 };
 
 int reportCount = 0;
@@ -416,6 +417,29 @@ int cmdExpect(int argc, char** argv) {
         else if (op == "max") vexMaxFilter(a, d, r, c, ax, ay, nullptr);
         else if (op == "min") vexMinFilter(a, d, r, c, ax, ay, nullptr);
         else vexMedianFilter(a, d, r, c, ax, ay, nullptr);
+    }
+    else if (op == "fft" || op == "dct") {
+        // Spectra and coefficients live in 16S images; files hold them + 32768.
+        const bool inv = o.num("inverse") != 0;
+        const int h = a->height, w = a->width, c = a->nChannels;
+        Image work(vexCreateImageHeader(c, a->alphaChannel, static_cast<int>(VEX_DEPTH_16S), "", "",
+                                        VEX_DATA_ORDER_PIXEL, VEX_ORIGIN_TL, 4, h, w, nullptr, nullptr, nullptr));
+        vexAllocateImage(work.get(), 0);
+        auto s16 = [&](VexImage* im, int y) { return reinterpret_cast<int16_t*>(im->imageData + size_t(y) * im->widthStep); };
+        auto u16 = [&](VexImage* im, int y) { return reinterpret_cast<uint16_t*>(im->imageData + size_t(y) * im->widthStep); };
+        if (inv) {
+            for (int y = 0; y < h; ++y)
+                for (int i = 0; i < w * c; ++i) s16(work.get(), y)[i] = static_cast<int16_t>(u16(a, y)[i] - 32768);
+            dst[0] = create(h, w, c, 8);
+            if (op == "fft") vexCcsFft2D(work.get(), dst[0].get(), 0x22, nullptr);
+            else vexDCT2D(work.get(), dst[0].get(), VEX_DCT_INVERSE);
+        } else {
+            if (op == "fft") vexRealFft2D(a, work.get(), o.has("flags") ? static_cast<int>(o.num("flags")) : 0x21, nullptr);
+            else vexDCT2D(a, work.get(), VEX_DCT_FORWARD);
+            dst[0] = create(h, w, c, 16);
+            for (int y = 0; y < h; ++y)
+                for (int i = 0; i < w * c; ++i) u16(dst[0].get(), y)[i] = static_cast<uint16_t>(s16(work.get(), y)[i] + 32768);
+        }
     }
     if (vexGetErrStatus() < 0 || reportCount) fail("the library reported an error for " + op);
 
