@@ -106,9 +106,9 @@ demofile() {
 if [ "$group" = demo ]; then
   t "demo runs" "$vex" demo out || finish
   cp out.txt demo-stdout.txt
-  # name channels bits of every file the demo writes; the file is
-  # NN-name.png, NN its step number. Each family lists its files after its
-  # marker line.
+  # name channels bits [height width] of every file the demo writes (the
+  # size is the pattern's unless given); the file is NN-name.png, NN its step
+  # number. Each family lists its files after its marker line.
   expected="pattern-rgb 3 8
 pattern-gray 1 8
 pattern-gray16 1 16
@@ -171,6 +171,17 @@ reduce-jjn 1 8
 reduce-jitter4 1 8
 twist-sepia 3 8
 # (demo files: alpha)
+alpha-background-rgba 4 8
+alpha-sprite-rgba 4 8 192 256
+composite-over 4 8
+composite-in 4 8
+composite-out 4 8
+composite-atop 4 8
+composite-xor 4 8
+composite-plus 4 8
+premultiply-sprite 4 8 192 256
+mulscale-half 3 8
+mulscale-ramp 3 8
 # (demo files: stats)
 gray-dark 1 8
 histogram-dark 3 8
@@ -184,8 +195,23 @@ open 1 8
 close 1 8
 open-close 1 8
 # (demo files: filter)
+conv-sobel-magnitude 1 8
+sepconv-121 3 8
+noisy-salt-pepper 3 8
+median-3x3-denoised 3 8
+median-5x5-denoised 3 8
+blur-3x3 3 8
+blur-9x9 3 8
+blur-25x25 3 8
+max-7x7 1 8
+min-7x7 1 8
 # (demo files: morph)
 # (demo files: geom)
+zoom-x3-nn-linear-cubic 3 8 192 773
+rotate-30-linear 3 8
+rotate-90-exact 3 8
+decimate-2-3-linear 3 8 256 341
+decimate-2-3-cubic 3 8 256 341
 # (demo files: transform)
 fft-spectrum 1 8
 fft-spectrum-lowpass 1 8
@@ -193,12 +219,12 @@ fft-lowpass 1 8
 dct-coefficients 1 8
 dct-lowpass 1 8"
   n=0
-  while read -r name ch bits; do
+  while read -r name ch bits height width; do
     case $name in "#"* | "") continue ;; esac
     n=$((n + 1))
     file=$(demofile out "$name")
     if [ -n "$file" ]; then
-      t "decode $name" "$check" size "$file" 384 512 "$ch" "$bits"
+      t "decode $name" "$check" size "$file" "${height:-384}" "${width:-512}" "$ch" "$bits"
     else
       fail "demo did not write NN-$name.png"
     fi
@@ -470,9 +496,6 @@ if [ "$group" = errors ]; then
   e "twist matrix" 2 "--matrix expects twelve comma-separated numbers" "$vex" twist a.png o.png --matrix 1,2,3
   e "twist scaling" 1 "vexCreateColorTwist: Bad argument: bad_argument" "$vex" twist a.png o.png --preset sepia --scale 40
   e "twist channels" 1 "vexApplyColorTwist: Bad argument: (srcImage->nChannels < 3)" "$vex" twist g.png o.png --preset gray
-  # help (0)
-  t "help" "$vex" --help
-  for c in copy set exchange mirror add adds sub subs mul muls square abs and or xor ands ors xors not lshift rshift threshold gray color hsv hsv2rgb hls hls2rgb reduce twist demo info; do
   e "iterations" 1 "vexErode: Bad argument: Illegal number of of iterations" "$vex" erode a.png o.png --iterations 0
   e "norm type" 1 "vexNorm: Bad argument: normType unknown" "$vex" norm a.png --type 3
   e "norm channels" 1 "vexNorm: Bad argument: (srcImageA->nChannels!=srcImageB->nChannels)" "$vex" norm a.png g.png
@@ -480,10 +503,6 @@ if [ "$group" = errors ]; then
   e "stretch range" 2 "stretch: need 0 <= --low < --high <= 255" "$vex" stretch a.png o.png --low 9 --high 9
   e "histogram bins" 2 "histogram: --bins must lie between 1 and 256" "$vex" histogram a.png --bins 0
   e "histogram files" 2 "histogram: expected one input file" "$vex" histogram a.png b.png
-  # help (0)
-  t "help" "$vex" --help
-  for c in copy set exchange mirror add adds sub subs mul muls square abs and or xor ands ors xors not lshift rshift threshold demo info \
-    erode dilate open close histogram stretch equalize norm; do
   e "zoom shrink" 1 "vexZoom: Bad argument: xU < xL || yU < yL" "$vex" zoom a.png o.png --factor 1/2
   e "zoom interp" 1 "vexZoom: Bad argument: interpolate != VEX_INTER_NN && interpolate != VEX_INTER_LINEAR && interpolate != VEX_INTER_CUBIC" \
     "$vex" zoom a.png o.png --factor 2/1 --interp 7
@@ -494,9 +513,6 @@ if [ "$group" = errors ]; then
   e "rotate angle" 2 "bad value '30deg' for --angle" "$vex" rotate a.png o.png --angle 30deg
   e "rotate hundredths" 2 "expected an integer with --hundredths" "$vex" rotate a.png o.png --angle 30.5 --hundredths
   e "rotate interp" 1 "vexRotate: Bad argument: interpolate != VEX_INTER_NN" "$vex" rotate a.png o.png --angle 10 --interp 3
-  # help (0)
-  t "help" "$vex" --help
-  for c in copy set exchange mirror add adds sub subs mul muls square abs and or xor ands ors xors not lshift rshift threshold zoom decimate rotate demo info; do
   e "convolve bad kernel" 2 "bad kernel '3x3:1,2'" "$vex" convolve a.png o.png --kernel 3x3:1,2
   e "convolve method" 1 "vexConvolve2D: Bad argument: ( combineMethod != 0" "$vex" convolve a.png o.png --kernel laplace --method 7
   e "convolve channels" 1 "vexConvolve2D: Bad argument: Uncompatible images" "$vex" convolve a.png o.png --kernel laplace --base g.png
@@ -505,15 +521,14 @@ if [ "$group" = errors ]; then
   e "blur rows" 1 "vexBlur: Bad argument: (nRows<0||nCols<0)" "$vex" blur a.png o.png --rows -2 --anchorY 0
   e "median anchor" 1 "vexMedianFilter: Bad argument: (anchorX>=nCols)||(anchorX<0)" "$vex" median a.png o.png --cols 3 --anchorX 3
   e "max depth" 1 "vexMaxFilter: Bad argument: srcImage->depth!=dstImage->depth" "$vex" max a.png o.png --base z16.ppm
-  # help (0)
-  t "help" "$vex" --help
-  for c in copy set exchange mirror add adds sub subs mul muls square abs and or xor ands ors xors not lshift rshift threshold convolve sepconv blur max min median demo info; do
   e "fft flags" 1 "vexRealFft2D: Bad argument: Error in input data" "$vex" fft a.png o.png --flags 0x3
   e "fft no overlap" 1 "vexRealFft2D: Bad argument: No calculations! Looking input data!" \
     "$vex" fft a.png o.png --src-roi 0,0,10,10 --dst-roi 20,20,10,10
   # help (0)
   t "help" "$vex" --help
-  for c in copy set exchange mirror add adds sub subs mul muls square abs and or xor ands ors xors not lshift rshift threshold fft dct demo info; do
+  for c in copy set exchange mirror add adds sub subs mul muls square abs and or xor ands ors xors not lshift \
+    rshift threshold gray color hsv hsv2rgb hls hls2rgb reduce twist erode dilate open close histogram \
+    stretch equalize norm zoom decimate rotate convolve sepconv blur max min median fft dct demo info; do
     grep -qE "^  $c( |\()" out.txt && pass || fail "--help does not list $c"
   done
   grep -q "3  I/O error" out.txt && pass || fail "--help lacks the exit codes"
