@@ -279,8 +279,8 @@ Scene randomScene(std::mt19937& rng, Fn fn) {
     return sc;
 }
 
-// Runs a scene on fresh images against the reference; returns the images'
-// tile call logs through `tiled` for further checks.
+// Runs a scene on fresh images against the reference; *sawTiles is set
+// when an image was tiled (its tile calls are checked too).
 void runScene(const Scene& sc, uint32_t key, bool* sawTiles = nullptr) {
     std::vector<ImagePtr> im(6);
     VexImage* h[6] = {};
