@@ -54,9 +54,13 @@ OWN_CLONES void ownScaleSInPlaceT(void* d0, int id, uint32_t v, int n) {
 }
 
 template <class T>
-void ownScaleByRunT(void* d0, int id, const void* al0, int ial, int n) {
+OWN_CLONES void ownScaleByRunT(void* d0, int id, const void* al0, int ial, int n) {
     T* d = static_cast<T*>(d0);
     const T* al = static_cast<const T*>(al0);
+    if (id == 1 && ial == 1) {  // planes
+        for (int i = 0; i < n; ++i) d[i] = T(ownScale<T>(uint32_t(d[i]) * al[i]));
+        return;
+    }
     for (int i = 0; i < n; ++i)
         d[int64_t(i) * id] = T(ownScale<T>(uint32_t(d[int64_t(i) * id]) * al[int64_t(i) * ial]));
 }
@@ -179,6 +183,10 @@ OWN_CLONES void ownOpacityRunT(const void* a0, const void* b0, void* d0, int id,
     const T* a = static_cast<const T*>(a0);
     const T* b = static_cast<const T*>(b0);
     T* d = static_cast<T*>(d0);
+    if (id == 1 && !Float) {
+        for (int i = 0; i < n; ++i) d[i] = ownCompositeInt<T, Op, true>(a[i], b[i], a[i], b[i]);
+        return;
+    }
     for (int i = 0; i < n; ++i) {
         if constexpr (Float)
             d[int64_t(i) * id] = ownOpacityFloat<T, Op>(a[i], b[i]);
