@@ -181,7 +181,7 @@ struct OwnMapCtx {
 };
 
 template <class T>
-inline void ownMapRun1T(const T* __restrict s, T* __restrict d, int n, const T* __restrict tab) {
+inline void ownMapRun1T(const T* s, T* d, int n, const T* tab) {  // s may be d
     int i = 0;
     for (; i + 4 <= n; i += 4) {  // four values per step
         const T a = tab[s[i]], b = tab[s[i + 1]], c = tab[s[i + 2]], e = tab[s[i + 3]];
