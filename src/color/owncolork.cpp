@@ -13,9 +13,14 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 #include "color/owncolor.h"
 #include "image/ownsimd.h"
+
+#if defined(__x86_64__) && !defined(VEXLIB_PORTABLE)
+#include <immintrin.h>
+#endif
 
 #define OWN_INLINE inline __attribute__((always_inline))
 
@@ -301,14 +306,238 @@ OWN_INLINE void ownScatterW(void* const dst[3], int stride, int64_t at, int n, i
     }
 }
 
+// ---------------------------------------------------------------------------
+// Packed three-byte pixels (pixel order, three channels, both sides) with
+// AVX2 written out: sixteen pixels per step, deinterleaved and interleaved by
+// byte shuffles, the rule computed on eight 32-bit lanes at a time exactly
+// as in the block kernels above. Used when the processor has AVX2; the
+// block kernels do the rest of a row and every other layout.
+
+enum OwnFastOp { kFastRGB2HSV, kFastRGB2HLS, kFastHSV2RGB, kFastHLS2RGB };
+
+#if defined(__x86_64__) && !defined(VEXLIB_PORTABLE)
+
+struct OwnShuffle3 {
+    alignas(16) uint8_t split[3][3][16];  // [channel][input vector][lane]
+    alignas(16) uint8_t join[3][3][16];   // [output vector][channel][lane]
+    OwnShuffle3() {
+        for (int k = 0; k < 3; ++k)
+            for (int v = 0; v < 3; ++v)
+                for (int i = 0; i < 16; ++i) {
+                    const int p = 3 * i + k;
+                    split[k][v][i] = uint8_t(p / 16 == v ? p % 16 : 0x80);
+                }
+        for (int v = 0; v < 3; ++v)
+            for (int k = 0; k < 3; ++k)
+                for (int j = 0; j < 16; ++j) {
+                    const int P = 16 * v + j;
+                    join[v][k][j] = uint8_t(P % 3 == k ? P / 3 : 0x80);
+                }
+    }
+};
+const OwnShuffle3 kShuffle3;
+
+#define OWN_AVX2 __attribute__((target("avx2")))
+
+OWN_AVX2 inline __m256i ownPickV(__m256i a, __m256i b, __m256i mask) { return _mm256_blendv_epi8(a, b, mask); }
+
+// floor(n / d) for the quotients of the 8U rules (n < 2^17, 1 <= d <= 510,
+// quotient below 512): the reciprocal estimate refined by one Newton step is
+// within 4e-7 of 1/d relatively, so n * r lies within 2e-4 of n / d, while a
+// quotient that is not an integer lies at least 1/510 above the integer
+// below it. Adding 1/1024 before truncating therefore gives floor(n / d) in
+// every case; the tests confirm it over every input triple.
+OWN_AVX2 inline __m256i ownDivV(__m256i n, __m256i d) {
+    const __m256 df = _mm256_cvtepi32_ps(d);
+    const __m256 r0 = _mm256_rcp_ps(df);
+    const __m256 r1 = _mm256_mul_ps(r0, _mm256_sub_ps(_mm256_set1_ps(2.0f), _mm256_mul_ps(df, r0)));
+    const __m256 q = _mm256_add_ps(_mm256_mul_ps(_mm256_cvtepi32_ps(n), r1), _mm256_set1_ps(1.0f / 1024));
+    return _mm256_cvttps_epi32(q);
+}
+
+// Sixteen 16-bit lanes (values 0..255) as sixteen bytes.
+OWN_AVX2 inline __m128i ownBytesV(__m256i x) {
+    return _mm_packus_epi16(_mm256_castsi256_si128(x), _mm256_extracti128_si256(x, 1));
+}
+
+// HSV to RGB on sixteen 16-bit lanes: every product of the rule fits 16
+// bits, the divisions by 60 and 2048 become high halves of products
+// ((h2 * 1093) >> 16 = h2 / 60 for h2 <= 510; (x * 1088) >> 16 =
+// (x * 34) >> 11).
+OWN_AVX2 inline void ownHSV2RGB16(const __m128i ch[3], __m128i out[3]) {
+    const __m256i H = _mm256_cvtepu8_epi16(ch[0]), S = _mm256_cvtepu8_epi16(ch[1]), V = _mm256_cvtepu8_epi16(ch[2]);
+    const __m256i h2 = _mm256_add_epi16(H, H);
+    const __m256i sec = _mm256_mulhi_epu16(h2, _mm256_set1_epi16(1093));
+    const __m256i f = _mm256_sub_epi16(h2, _mm256_mullo_epi16(sec, _mm256_set1_epi16(60)));
+    const __m256i sv = _mm256_srli_epi16(_mm256_mullo_epi16(S, V), 8);
+    const __m256i k1088 = _mm256_set1_epi16(1088);
+    const __m256i p = _mm256_sub_epi16(V, sv);
+    const __m256i q = _mm256_sub_epi16(V, _mm256_mulhi_epu16(_mm256_mullo_epi16(f, sv), k1088));
+    const __m256i t = _mm256_sub_epi16(
+        V, _mm256_mulhi_epu16(_mm256_mullo_epi16(_mm256_sub_epi16(_mm256_set1_epi16(60), f), sv), k1088));
+    const __m256i m1 = _mm256_cmpgt_epi16(sec, _mm256_set1_epi16(0));
+    const __m256i m2 = _mm256_cmpgt_epi16(sec, _mm256_set1_epi16(1));
+    const __m256i m3 = _mm256_cmpgt_epi16(sec, _mm256_set1_epi16(2));
+    const __m256i m4 = _mm256_cmpgt_epi16(sec, _mm256_set1_epi16(3));
+    const __m256i m5 = _mm256_cmpgt_epi16(sec, _mm256_set1_epi16(4));
+    const __m256i r = ownPickV(ownPickV(ownPickV(ownPickV(V, q, m1), p, m2), t, m4), V, m5);
+    const __m256i g = ownPickV(ownPickV(ownPickV(t, V, m1), q, m3), p, m4);
+    const __m256i b = ownPickV(ownPickV(ownPickV(p, t, m2), V, m3), q, m5);
+    const __m256i rgb[3] = {r, g, b};
+    for (int k = 0; k < 3; ++k)
+        out[k] = ownBytesV(rgb[k]);
+}
+
+// HLS to RGB on sixteen 16-bit lanes: k = (L * S * 258) >> 16 is the high
+// half of (L * S) * 258, and the 32-bit products (m2 - m1) * 137 * h are
+// formed from their low and high halves before the shift by 13.
+OWN_AVX2 inline __m256i ownMulShift13(__m256i a, __m256i b) {
+    const __m256i lo = _mm256_mullo_epi16(a, b), hi = _mm256_mulhi_epi16(a, b);
+    return _mm256_or_si256(_mm256_slli_epi16(hi, 3), _mm256_srli_epi16(lo, 13));
+}
+OWN_AVX2 inline __m256i ownHlsValue16(__m256i m1, __m256i m2, __m256i dm, __m256i h) {
+    const __m256i k137 = _mm256_set1_epi16(137);
+    const __m256i up = _mm256_add_epi16(m1, ownMulShift13(dm, _mm256_mullo_epi16(k137, h)));
+    const __m256i down = _mm256_add_epi16(
+        m1, ownMulShift13(dm, _mm256_mullo_epi16(k137, _mm256_sub_epi16(_mm256_set1_epi16(240), h))));
+    const __m256i lt60 = _mm256_cmpgt_epi16(_mm256_set1_epi16(60), h);
+    const __m256i lt180 = _mm256_cmpgt_epi16(_mm256_set1_epi16(180), h);
+    const __m256i lt240 = _mm256_cmpgt_epi16(_mm256_set1_epi16(240), h);
+    return ownPickV(m1, ownPickV(down, ownPickV(m2, up, lt60), lt180), lt240);
+}
+OWN_AVX2 inline void ownHLS2RGB16(const __m128i ch[3], __m128i out[3]) {
+    const __m256i H = _mm256_cvtepu8_epi16(ch[0]), L = _mm256_cvtepu8_epi16(ch[1]), S = _mm256_cvtepu8_epi16(ch[2]);
+    const __m256i k = _mm256_mulhi_epu16(_mm256_mullo_epi16(L, S), _mm256_set1_epi16(258));
+    const __m256i low = _mm256_cmpgt_epi16(_mm256_set1_epi16(128), L);
+    const __m256i m2 = ownPickV(_mm256_sub_epi16(_mm256_add_epi16(L, S), k), _mm256_add_epi16(L, k), low);
+    const __m256i m1 = _mm256_sub_epi16(_mm256_add_epi16(L, L), m2), dm = _mm256_sub_epi16(m2, m1);
+    const __m256i h = _mm256_add_epi16(H, H);
+    const __m256i hr = ownPickV(_mm256_sub_epi16(h, _mm256_set1_epi16(240)), _mm256_add_epi16(h, _mm256_set1_epi16(120)),
+                                _mm256_cmpgt_epi16(_mm256_set1_epi16(241), h));
+    const __m256i hb = ownPickV(_mm256_sub_epi16(h, _mm256_set1_epi16(120)), _mm256_add_epi16(h, _mm256_set1_epi16(240)),
+                                _mm256_cmpgt_epi16(_mm256_set1_epi16(120), h));
+    const __m256i mask = _mm256_set1_epi16(255);
+    out[0] = ownBytesV(_mm256_and_si256(ownHlsValue16(m1, m2, dm, hr), mask));
+    out[1] = ownBytesV(_mm256_and_si256(ownHlsValue16(m1, m2, dm, h), mask));
+    out[2] = ownBytesV(_mm256_and_si256(ownHlsValue16(m1, m2, dm, hb), mask));
+}
+
+// RGB to HSV or HLS on sixteen 16-bit lanes. The hue numerator 60 * diff +
+// off * delta (up to 107100) comes from pairs of 16-bit values multiplied
+// and added into 32 bits; the two divisions run on 32-bit lanes, and packing
+// their halves back restores the pixel order within each 128-bit lane.
+OWN_AVX2 inline __m256i ownDiv16(__m256i n, __m256i d) {
+    const __m256i zero = _mm256_setzero_si256();
+    return _mm256_packus_epi32(ownDivV(_mm256_unpacklo_epi16(n, zero), _mm256_unpacklo_epi16(d, zero)),
+                               ownDivV(_mm256_unpackhi_epi16(n, zero), _mm256_unpackhi_epi16(d, zero)));
+}
+
+OWN_AVX2 inline void ownForward16(int op, const __m128i ch[3], __m128i out[3]) {
+    const __m256i zero = _mm256_setzero_si256(), one = _mm256_set1_epi16(1);
+    const __m256i R = _mm256_cvtepu8_epi16(ch[0]), G = _mm256_cvtepu8_epi16(ch[1]), B = _mm256_cvtepu8_epi16(ch[2]);
+    const __m256i mx = _mm256_max_epu16(_mm256_max_epu16(R, G), B);
+    const __m256i mn = _mm256_min_epu16(_mm256_min_epu16(R, G), B);
+    const __m256i delta = _mm256_sub_epi16(mx, mn);
+    const __m256i isR = _mm256_cmpeq_epi16(R, mx), isG = _mm256_cmpeq_epi16(G, mx);
+    const __m256i dR = _mm256_sub_epi16(G, B), dG = _mm256_sub_epi16(B, R), dB = _mm256_sub_epi16(R, G);
+    const __m256i diff = ownPickV(ownPickV(dB, dG, isG), dR, isR);
+    const __m256i offR = _mm256_and_si256(_mm256_cmpgt_epi16(zero, dR), _mm256_set1_epi16(360));
+    const __m256i off = ownPickV(ownPickV(_mm256_set1_epi16(240), _mm256_set1_epi16(120), isG), offR, isR);
+    const __m256i k60 = _mm256_set1_epi16(60);
+    const __m256i numLo = _mm256_madd_epi16(_mm256_unpacklo_epi16(diff, delta), _mm256_unpacklo_epi16(k60, off));
+    const __m256i numHi = _mm256_madd_epi16(_mm256_unpackhi_epi16(diff, delta), _mm256_unpackhi_epi16(k60, off));
+    const __m256i dd = _mm256_max_epi16(delta, one);
+    const __m256i hLo = _mm256_srai_epi32(ownDivV(numLo, _mm256_unpacklo_epi16(dd, zero)), 1);
+    const __m256i hHi = _mm256_srai_epi32(ownDivV(numHi, _mm256_unpackhi_epi16(dd, zero)), 1);
+    out[0] = ownBytesV(_mm256_packus_epi32(hLo, hHi));
+    const __m256i nS = _mm256_mullo_epi16(delta, _mm256_set1_epi16(255));
+    if (op == kFastRGB2HLS) {
+        const __m256i sum = _mm256_add_epi16(mx, mn);
+        const __m256i den = ownPickV(sum, _mm256_sub_epi16(_mm256_set1_epi16(510), sum),
+                                     _mm256_cmpgt_epi16(sum, _mm256_set1_epi16(255)));
+        out[1] = ownBytesV(_mm256_srli_epi16(sum, 1));
+        out[2] = ownBytesV(ownDiv16(nS, _mm256_max_epi16(den, one)));
+    } else {
+        out[1] = ownBytesV(ownDiv16(nS, _mm256_max_epi16(mx, one)));
+        out[2] = ownBytesV(mx);
+    }
+}
+
+// Converts the first n - n % 16 pixels; channel 0 of the source is the
+// rule's first input unless sSwap (then channel 2), and likewise for the
+// destination. Returns the pixels done.
+OWN_AVX2 int64_t ownPacked3Avx2(int op, const uint8_t* src, bool sSwap, uint8_t* dst, bool dSwap, int64_t n) {
+    const __m128i* sm = reinterpret_cast<const __m128i*>(kShuffle3.split);
+    const __m128i* jm = reinterpret_cast<const __m128i*>(kShuffle3.join);
+    int64_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+        const __m128i v0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 3 * i));
+        const __m128i v1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 3 * i + 16));
+        const __m128i v2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 3 * i + 32));
+        __m128i ch[3];
+        for (int k = 0; k < 3; ++k)
+            ch[k] = _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(v0, _mm_load_si128(sm + 3 * k)),
+                                              _mm_shuffle_epi8(v1, _mm_load_si128(sm + 3 * k + 1))),
+                                 _mm_shuffle_epi8(v2, _mm_load_si128(sm + 3 * k + 2)));
+        if (sSwap) std::swap(ch[0], ch[2]);
+        __m128i out[3];
+        if (op == kFastHSV2RGB) {
+            ownHSV2RGB16(ch, out);
+        } else if (op == kFastHLS2RGB) {
+            ownHLS2RGB16(ch, out);
+        } else {
+            ownForward16(op, ch, out);
+        }
+        if (dSwap) std::swap(out[0], out[2]);
+        for (int v = 0; v < 3; ++v) {
+            const __m128i r = _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(out[0], _mm_load_si128(jm + 3 * v)),
+                                                        _mm_shuffle_epi8(out[1], _mm_load_si128(jm + 3 * v + 1))),
+                                           _mm_shuffle_epi8(out[2], _mm_load_si128(jm + 3 * v + 2)));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 3 * i + 16 * v), r);
+        }
+    }
+    return i;
+}
+
+bool ownDetectAvx2() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2");
+}
+const bool kHaveAvx2 = ownDetectAvx2();
+
+#endif
+
+// The pixels a row hands to the written-out AVX2 path (0 when it does not apply).
+inline int64_t ownPacked3Fast(int op, const void* const src[3], int sStride, void* const dst[3], int dStride,
+                              int64_t n) {
+#if defined(__x86_64__) && !defined(VEXLIB_PORTABLE)
+    if (op < 0 || !kHaveAvx2 || sStride != 3 || dStride != 3) return 0;
+    const uint8_t* const* s = reinterpret_cast<const uint8_t* const*>(src);
+    const uint8_t* const* d = reinterpret_cast<const uint8_t* const*>(dst);
+    int so[3], dord[3];
+    const uint8_t* sb = ownPacked(s, so);
+    const uint8_t* db = ownPacked(d, dord);
+    if (!sb || !db || so[1] != 1 || dord[1] != 1) return 0;
+    // Source and destination may be one buffer: each step reads its 48
+    // bytes before it writes them, and the steps go forwards, so the rows
+    // must start at the same pixel or not overlap.
+    if (sb != db && sb < db + 3 * n && db < sb + 3 * n) return 0;
+    return ownPacked3Avx2(op, sb, so[0] == 2, const_cast<uint8_t*>(db), dord[0] == 2, n);
+#else
+    (void)op, (void)src, (void)sStride, (void)dst, (void)dStride, (void)n;
+    return 0;
+#endif
+}
+
 // One 8U model row through a block kernel: components gathered into planes
 // of 32-bit values, converted, and scattered back as bytes.
-#define OWN_MODEL_ROW8(name, block)                                                          \
+#define OWN_MODEL_ROW8(name, block, fast)                                                    \
     OWN_CLONES void name(const void* const src[3], int sStride, void* const dst[3],           \
                          int dStride, int n) {                                                 \
         const uint8_t* const* s = reinterpret_cast<const uint8_t* const*>(src);                \
         alignas(32) int32_t w[6][kBlock];                                                      \
-        for (int64_t at = 0; at < n; at += kBlock) {                                           \
+        int64_t done = ownPacked3Fast(fast, src, sStride, dst, dStride, n);                    \
+        for (int64_t at = done; at < n; at += kBlock) {                                        \
             const int m = int(std::min<int64_t>(kBlock, n - at));                              \
             ownGatherW(s, sStride, at, m, w);                                                  \
             block(w[0], w[1], w[2], w[3], w[4], w[5], m);                                      \
@@ -316,10 +545,10 @@ OWN_INLINE void ownScatterW(void* const dst[3], int stride, int64_t at, int n, i
         }                                                                                      \
     }
 
-OWN_MODEL_ROW8(ownRGB2HSV8u, ownRGB2HSVBlock)
-OWN_MODEL_ROW8(ownRGB2HLS8u, ownRGB2HLSBlock)
-OWN_MODEL_ROW8(ownHSV2RGB8u, ownHSV2RGBBlock)
-OWN_MODEL_ROW8(ownHLS2RGB8u, ownHLS2RGBBlock)
+OWN_MODEL_ROW8(ownRGB2HSV8u, ownRGB2HSVBlock, kFastRGB2HSV)
+OWN_MODEL_ROW8(ownRGB2HLS8u, ownRGB2HLSBlock, kFastRGB2HLS)
+OWN_MODEL_ROW8(ownHSV2RGB8u, ownHSV2RGBBlock, kFastHSV2RGB)
+OWN_MODEL_ROW8(ownHLS2RGB8u, ownHLS2RGBBlock, kFastHLS2RGB)
 
 // ---------------------------------------------------------------------------
 // 16U and 32S model conversions in doubles. 32S inputs below 0 count as 0;
