@@ -102,9 +102,14 @@ DctTable* buildDct(int n) {
     return t;
 }
 
+// At most kMaxTables lengths are kept: a thread that meets more starts its
+// set again (a call needs two at most, and looks each up per batch).
+constexpr int kMaxTables = 8;
+
 const DctTable* dctTable(int n) {
     for (DctTable* t = t_dct.head; t; t = t->next)
         if (t->n == n) return t;
+    if (t_dct.count >= kMaxTables) t_dct.clear();
     DctTable* t = buildDct(n);
     if (!t) return nullptr;
     t->next = t_dct.head;
