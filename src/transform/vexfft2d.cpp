@@ -94,10 +94,28 @@ inline D convert(double r) {
     return static_cast<D>(static_cast<int32_t>(r));
 }
 
+// The same for an unscaled single-precision value, in single precision: the
+// depth limits are exact floats except 2147483647, and every float from
+// 2^31 up gives 2147483647 as the rule asks.
+template <class D>
+inline D convertFloat(float r) {
+    r = r != r ? 0.0f : r;
+    const float lo = static_cast<float>(Range<D>::lo);
+    const float top = sizeof(D) == 4 ? 2147483520.0f : static_cast<float>(Range<D>::top);
+    const float c = r < lo ? lo : (r > top ? top : r);
+    int32_t v = static_cast<int32_t>(c);
+    if (sizeof(D) == 4) v = r >= 2147483648.0f ? INT32_MAX : v;
+    return static_cast<D>(v);
+}
+
 template <class D, class W>
 __attribute__((always_inline)) inline void writeRowBody(const W* in, double scale, bool scaled, char* p,
                                                         int stride, int count) {
     D* d = reinterpret_cast<D*>(p);
+    if (std::is_same<W, float>::value && !scaled && stride == 1) {
+        for (int i = 0; i < count; ++i) d[i] = convertFloat<D>(static_cast<float>(in[i]));
+        return;
+    }
     const double f = scaled ? scale : 1.0;
     if (stride == 1) {
         for (int i = 0; i < count; ++i) d[i] = convert<D>(static_cast<double>(in[i]) * f);
