@@ -376,6 +376,49 @@ bool rowsInverse(Work<W, C>& wk, const Setup& s, const Plan& p, int c,
     return true;
 }
 
+// Sixteen complex column pairs of single-precision working rows to split
+// re/im lanes (row j to lane element rev[j], or j) and back, 32 values per
+// row through vector shuffles.
+typedef float OwnV8f __attribute__((vector_size(32), aligned(4)));
+typedef int OwnV8i __attribute__((vector_size(32)));
+#if defined(__clang__)
+#define OWN_EVEN(a, b) __builtin_shufflevector(a, b, 0, 2, 4, 6, 8, 10, 12, 14)
+#define OWN_ODD(a, b) __builtin_shufflevector(a, b, 1, 3, 5, 7, 9, 11, 13, 15)
+#define OWN_LOW(a, b) __builtin_shufflevector(a, b, 0, 8, 1, 9, 2, 10, 3, 11)
+#define OWN_HIGH(a, b) __builtin_shufflevector(a, b, 4, 12, 5, 13, 6, 14, 7, 15)
+#else
+#define OWN_EVEN(a, b) __builtin_shuffle(a, b, OwnV8i{0, 2, 4, 6, 8, 10, 12, 14})
+#define OWN_ODD(a, b) __builtin_shuffle(a, b, OwnV8i{1, 3, 5, 7, 9, 11, 13, 15})
+#define OWN_LOW(a, b) __builtin_shuffle(a, b, OwnV8i{0, 8, 1, 9, 2, 10, 3, 11})
+#define OWN_HIGH(a, b) __builtin_shuffle(a, b, OwnV8i{4, 12, 5, 13, 6, 14, 7, 15})
+#endif
+static_assert(L == 16, "the pair shuffles move sixteen lanes");
+
+OWN_CLONES void gatherPairs16(const float* base, int64_t step, int h, const int* rev, float* re, float* im) {
+    for (int j = 0; j < h; ++j) {
+        const OwnV8f* src = reinterpret_cast<const OwnV8f*>(base + j * step);
+        const size_t at = static_cast<size_t>(rev ? rev[j] : j) * L;
+        OwnV8f* dr = reinterpret_cast<OwnV8f*>(re + at);
+        OwnV8f* di = reinterpret_cast<OwnV8f*>(im + at);
+        const OwnV8f a = src[0], b = src[1], c = src[2], d = src[3];
+        dr[0] = OWN_EVEN(a, b);
+        dr[1] = OWN_EVEN(c, d);
+        di[0] = OWN_ODD(a, b);
+        di[1] = OWN_ODD(c, d);
+    }
+}
+OWN_CLONES void scatterPairs16(float* base, int64_t step, int h, const float* re, const float* im) {
+    for (int j = 0; j < h; ++j) {
+        OwnV8f* dst = reinterpret_cast<OwnV8f*>(base + j * step);
+        const OwnV8f* sr = reinterpret_cast<const OwnV8f*>(re + static_cast<size_t>(j) * L);
+        const OwnV8f* si = reinterpret_cast<const OwnV8f*>(im + static_cast<size_t>(j) * L);
+        dst[0] = OWN_LOW(sr[0], si[0]);
+        dst[1] = OWN_HIGH(sr[0], si[0]);
+        dst[2] = OWN_LOW(sr[1], si[1]);
+        dst[3] = OWN_HIGH(sr[1], si[1]);
+    }
+}
+
 // Column transforms of the rectangle: the real columns (0 and, for even
 // widths, the last) and the complex column pairs (2k-1, 2k), the pairs
 // kFftLanes at a time so that the pass streams through a narrow strip.
@@ -401,6 +444,11 @@ bool columnPass(Work<W, C>& wk, bool forward, int sign) {
         count = pairs - k0 + 1 < L ? pairs - k0 + 1 : L;
         // Re and Im of pair k0 + l are the samples 2l and 2l + 1 from
         // column 2 k0 - 1 on.
+        constexpr bool kShuffle = std::is_same<W, float>::value && std::is_same<C, float>::value;
+        if (kShuffle && count == L)
+            gatherPairs16(reinterpret_cast<const float*>(wk.rowOf(0) + (2 * k0 - 1)), wk.ws, wk.h,
+                          fast ? t->rev : nullptr, reinterpret_cast<float*>(re), reinterpret_cast<float*>(im));
+        else
         for (int j = 0; j < wk.h; ++j) {
             const W* src = wk.rowOf(j) + (2 * k0 - 1);
             const size_t at = static_cast<size_t>(fast ? t->rev[j] : j) * L;
@@ -422,6 +470,11 @@ bool columnPass(Work<W, C>& wk, bool forward, int sign) {
         const bool done = fast ? ownComplexPermuted<C>(re, im, wk.h, sign)
                                : ownComplex<C>(re, im, wk.scratch(), wk.h, sign);
         if (!done) return false;
+        if (kShuffle && count == L) {
+            scatterPairs16(reinterpret_cast<float*>(wk.rowOf(0) + (2 * k0 - 1)), wk.ws, wk.h,
+                           reinterpret_cast<const float*>(re), reinterpret_cast<const float*>(im));
+            continue;
+        }
         for (int j = 0; j < wk.h; ++j) {
             W* dst = wk.rowOf(j) + (2 * k0 - 1);
             const C* sr = re + static_cast<size_t>(j) * L;
