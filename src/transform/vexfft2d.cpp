@@ -343,33 +343,40 @@ OWN_CLONES void scatterPairs16(float* base, int64_t step, int h, const float* re
     }
 }
 
-// Sixteen single-precision rows of a power-of-two width w >= 8 into the
-// lanes of a real transform: sample 2m of row l to zr[rev[m]], lane l, and
-// sample 2m + 1 to zi. Eight rows by eight samples are transposed at a time.
-OWN_CLONES void rowsToLanes16(const float* const* rows, int w, const int* rev, float* zr, float* zi) {
 #if defined(__clang__)
 #define OWN_S(a, b, ...) __builtin_shufflevector(a, b, __VA_ARGS__)
 #else
 #define OWN_S(a, b, ...) __builtin_shuffle(a, b, OwnV8i{__VA_ARGS__})
 #endif
+// c[k][i] = r[i][k]: an 8x8 transpose in three rounds of shuffles.
+__attribute__((always_inline)) inline void transpose8(const OwnV8f* r, OwnV8f* c) {
+    OwnV8f a[8], b[8];
+    for (int i = 0; i < 8; i += 2) {
+        a[i] = OWN_S(r[i], r[i + 1], 0, 8, 1, 9, 4, 12, 5, 13);
+        a[i + 1] = OWN_S(r[i], r[i + 1], 2, 10, 3, 11, 6, 14, 7, 15);
+    }
+    for (int i = 0; i < 8; i += 4) {
+        b[i] = OWN_S(a[i], a[i + 2], 0, 1, 8, 9, 4, 5, 12, 13);
+        b[i + 1] = OWN_S(a[i], a[i + 2], 2, 3, 10, 11, 6, 7, 14, 15);
+        b[i + 2] = OWN_S(a[i + 1], a[i + 3], 0, 1, 8, 9, 4, 5, 12, 13);
+        b[i + 3] = OWN_S(a[i + 1], a[i + 3], 2, 3, 10, 11, 6, 7, 14, 15);
+    }
+    for (int k = 0; k < 4; ++k) {
+        c[k] = OWN_S(b[k], b[k + 4], 0, 1, 2, 3, 8, 9, 10, 11);
+        c[k + 4] = OWN_S(b[k], b[k + 4], 4, 5, 6, 7, 12, 13, 14, 15);
+    }
+}
+#undef OWN_S
+
+// Sixteen single-precision rows of a power-of-two width w >= 8 into the
+// lanes of a real transform: sample 2m of row l to zr[rev[m]], lane l, and
+// sample 2m + 1 to zi. Eight rows by eight samples are transposed at a time.
+OWN_CLONES void rowsToLanes16(const float* const* rows, int w, const int* rev, float* zr, float* zi) {
     for (int l0 = 0; l0 < L; l0 += 8) {
         for (int j0 = 0; j0 < w; j0 += 8) {
-            OwnV8f r[8], a[8], b[8], c[8];
+            OwnV8f r[8], c[8];
             for (int i = 0; i < 8; ++i) r[i] = *reinterpret_cast<const OwnV8f*>(rows[l0 + i] + j0);
-            for (int i = 0; i < 8; i += 2) {
-                a[i] = OWN_S(r[i], r[i + 1], 0, 8, 1, 9, 4, 12, 5, 13);
-                a[i + 1] = OWN_S(r[i], r[i + 1], 2, 10, 3, 11, 6, 14, 7, 15);
-            }
-            for (int i = 0; i < 8; i += 4) {
-                b[i] = OWN_S(a[i], a[i + 2], 0, 1, 8, 9, 4, 5, 12, 13);
-                b[i + 1] = OWN_S(a[i], a[i + 2], 2, 3, 10, 11, 6, 7, 14, 15);
-                b[i + 2] = OWN_S(a[i + 1], a[i + 3], 0, 1, 8, 9, 4, 5, 12, 13);
-                b[i + 3] = OWN_S(a[i + 1], a[i + 3], 2, 3, 10, 11, 6, 7, 14, 15);
-            }
-            for (int k = 0; k < 4; ++k) {
-                c[k] = OWN_S(b[k], b[k + 4], 0, 1, 2, 3, 8, 9, 10, 11);
-                c[k + 4] = OWN_S(b[k], b[k + 4], 4, 5, 6, 7, 12, 13, 14, 15);
-            }
+            transpose8(r, c);
             // c[k]: sample j0 + k of rows l0 .. l0 + 7.
             for (int k = 0; k < 8; k += 2) {
                 const size_t at = static_cast<size_t>(rev[(j0 + k) / 2]) * L + l0;
@@ -378,7 +385,20 @@ OWN_CLONES void rowsToLanes16(const float* const* rows, int w, const int* rev, f
             }
         }
     }
-#undef OWN_S
+}
+
+// A natural-order lane batch of length n (a multiple of 8) out to sixteen
+// single-precision rows.
+OWN_CLONES void lanesToRows16(const float* batch, int n, float* const* rows) {
+    for (int l0 = 0; l0 < L; l0 += 8) {
+        for (int j0 = 0; j0 < n; j0 += 8) {
+            OwnV8f r[8], c[8];
+            for (int k = 0; k < 8; ++k)
+                r[k] = *reinterpret_cast<const OwnV8f*>(batch + static_cast<size_t>(j0 + k) * L + l0);
+            transpose8(r, c);
+            for (int i = 0; i < 8; ++i) *reinterpret_cast<OwnV8f*>(rows[l0 + i] + j0) = c[i];
+        }
+    }
 }
 
 // Forward rows: source rows of channel c straight into the lanes (even and
@@ -429,7 +449,10 @@ bool rowsForward(Work<W, C>& wk, const Setup& s, const Plan& p, int c,
         if (!ok) return false;
         W* base[L];
         for (int l = 0; l < count; ++l) base[l] = wk.rowOf(y0 + l);
-        scatter(wk.out(), base, count, wk.w, 1);
+        if (std::is_same<W, float>::value && std::is_same<C, float>::value && count == L && wk.w % 8 == 0)
+            lanesToRows16(reinterpret_cast<const float*>(wk.out()), wk.w, reinterpret_cast<float* const*>(base));
+        else
+            scatter(wk.out(), base, count, wk.w, 1);
     }
     return true;
 }
