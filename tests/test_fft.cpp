@@ -460,68 +460,50 @@ TEST(Fft, ChecksAndTexts) {
     dst.fillPattern(4);
     const auto before = dst.bytes();
     VexMapping map{0, 0};
+    VexImage* s = src.get();
+    VexImage* d = dst.get();
     struct Step {
         std::function<void()> call;
         std::vector<std::string> texts;
     };
-    VexImage* s = src.get();
-    VexImage* d = dst.get();
-    auto real = [](VexImage* a, VexImage* b, int f, const void* m = nullptr) { vexRealFft2D(a, b, f, m); };
+    // A call with one field changed for its duration.
+    auto with = [](auto* field, auto value, std::function<void()> call) {
+        return [=] {
+            const auto keep = *field;
+            *field = value;
+            call();
+            *field = keep;
+        };
+    };
+    auto real = [&](int f, VexImage* a, VexImage* b, const void* m = nullptr) {
+        return [=] { vexRealFft2D(a, b, f, m); };
+    };
+    auto rois = [&](VexROI r0, VexROI r1, std::function<void()> call) {
+        return [=, &src, &dst] {
+            src.setRoi(r0.coi, r0.xOffset, r0.yOffset, r0.height, r0.width);
+            dst.setRoi(r1.coi, r1.xOffset, r1.yOffset, r1.height, r1.width);
+            call();
+        };
+    };
+    const std::string bad = "Error in input data", none = "No calculations! Looking input data!";
     const std::vector<Step> steps = {
-        {[&] { real(nullptr, nullptr, 0x21); }, {"srcImage==0", "dstImage==0"}},
-        {[&] { real(s, nullptr, 0x21); }, {"dstImage==0"}},
-        {[&] { real(nullptr, nullptr, 0x80); }, {}},
-        {[&] {
-             char* keep = s->imageData;
-             s->imageData = nullptr;
-             real(s, d, 0x21);
-             s->imageData = keep;
-         },
-         {"srcImage->imageData==0"}},
-        {[&] { real(s, d, 0x21, &map); }, {"(map!=((void*)(0)))"}},
-        {[&] { real(s, d, 0x3); }, {"Error in input data"}},
-        {[&] { real(s, d, 0x0); }, {"Error in input data"}},
-        {[&] { real(s, d, 0x31); }, {"Error in input data"}},
-        {[&] {
-             d->depth = VEX_DEPTH_1U;
-             real(s, d, 0x21);
-             d->depth = VEX_DEPTH_16S;
-         },
-         {"Error in input data"}},
-        {[&] {
-             s->alphaChannel = 1;
-             real(s, d, 0x21);
-             s->alphaChannel = 0;
-         },
-         {"Error in input data"}},
-        {[&] {
-             s->align = 5;
-             real(s, d, 0x21);
-             s->align = 4;
-         },
-         {"Error in input data"}},
-        {[&] {
-             src.setRoi(0, 0, 0, 4, 4), dst.setRoi(0, 4, 4, 4, 4);
-             real(s, d, 0x21);
-         },
-         {"No calculations! Looking input data!"}},
-        {[&] {
-             src.setRoi(1, 0, 0, 4, 4), dst.setRoi(0, 0, 0, 4, 4);
-             real(s, d, 0x21);
-         },
-         {"Error in input data"}},
-        {[&] {
-             src.setRoi(0, 3, 3, 1, 1), dst.setRoi(0, 0, 0, 8, 8);
-             real(s, d, 0x21);
-         },
-         {"No calculations! Looking input data!"}},
-        {[&] {
-             src.setRoi(0, 0, 0, 8, 8);
-             s->alphaChannel = d->alphaChannel = 1;
-             real(s, d, 0x21);
-             s->alphaChannel = d->alphaChannel = 0;
-         },
-         {"No calculations! Looking input data!"}},
+        {real(0x21, nullptr, nullptr), {"srcImage==0", "dstImage==0"}},
+        {real(0x21, s, nullptr), {"dstImage==0"}},
+        {real(0x80, nullptr, nullptr), {}},
+        {with(&s->imageData, (char*)nullptr, real(0x21, s, d)), {"srcImage->imageData==0"}},
+        {real(0x21, s, d, &map), {"(map!=((void*)(0)))"}},
+        {real(0x3, s, d), {bad}},
+        {real(0x0, s, d), {bad}},
+        {real(0x31, s, d), {bad}},
+        {with(&d->depth, VEX_DEPTH_1U, real(0x21, s, d)), {bad}},
+        {with(&s->alphaChannel, 1, real(0x21, s, d)), {bad}},
+        {with(&s->align, 5, real(0x21, s, d)), {bad}},
+        {rois({0, 0, 0, 4, 4}, {0, 4, 4, 4, 4}, real(0x21, s, d)), {none}},
+        {rois({1, 0, 0, 4, 4}, {0, 0, 0, 4, 4}, real(0x21, s, d)), {bad}},
+        {rois({0, 3, 3, 1, 1}, {0, 0, 0, 8, 8}, real(0x21, s, d)), {none}},
+        {rois({0, 0, 0, 8, 8}, {0, 0, 0, 8, 8},
+              with(&s->alphaChannel, 1, with(&d->alphaChannel, 1, real(0x21, s, d)))),
+         {none}},
     };
     for (size_t i = 0; i < steps.size(); ++i) {
         SCOPED_TRACE(i);
