@@ -297,12 +297,12 @@ vt::Image filled(unsigned depth, int h, int w, int64_t v) {
 }
 
 TEST(Fft, ConstantFourByFourAndBack) {
-    vt::Image src = filled(VEX_DEPTH_8U, 4, 4, 10), spec(VEX_DEPTH_16S, 1, 4, 4), back(VEX_DEPTH_8U, 1, 4, 4);
+    vt::Image src = filled(VEX_DEPTH_8U, 4, 4, 10), ccs(VEX_DEPTH_16S, 1, 4, 4), back(VEX_DEPTH_8U, 1, 4, 4);
     vt::ReportLog log;
-    vexRealFft2D(src.get(), spec.get(), 0x21, nullptr);
+    vexRealFft2D(src.get(), ccs.get(), 0x21, nullptr);
     for (int y = 0; y < 4; ++y)
-        for (int x = 0; x < 4; ++x) EXPECT_EQ(spec.sample(x, y, 1), x == 0 && y == 0 ? 160 : 0);
-    vexCcsFft2D(spec.get(), back.get(), 0x22, nullptr);
+        for (int x = 0; x < 4; ++x) EXPECT_EQ(ccs.sample(x, y, 1), x == 0 && y == 0 ? 160 : 0);
+    vexCcsFft2D(ccs.get(), back.get(), 0x22, nullptr);
     EXPECT_EQ(vt::diffSamples(src.get(), back.get()), "");
     EXPECT_EQ(log.size(), 0u);
 }
@@ -353,11 +353,11 @@ TEST(Fft, WritersTruncate) {
 
 TEST(Fft, RoundTripReturnsTheImage) {
     for (auto [h, w] : {std::pair{16, 16}, {12, 20}, {7, 9}, {64, 32}, {5, 8}}) {
-        vt::Image src(VEX_DEPTH_8U, 3, h, w), spec(VEX_DEPTH_32S, 3, h, w), back(VEX_DEPTH_8U, 3, h, w);
+        vt::Image src(VEX_DEPTH_8U, 3, h, w), ccs(VEX_DEPTH_32S, 3, h, w), back(VEX_DEPTH_8U, 3, h, w);
         src.fillPattern(h * 100 + w);
         // Scaling on the way in keeps the spectrum small; no scaling back.
-        vexRealFft2D(src.get(), spec.get(), 0x21, nullptr);
-        vexCcsFft2D(spec.get(), back.get(), 0x22, nullptr);
+        vexRealFft2D(src.get(), ccs.get(), 0x21, nullptr);
+        vexCcsFft2D(ccs.get(), back.get(), 0x22, nullptr);
         int worst = 0, exact = 0;
         for (int c = 1; c <= 3; ++c)
             for (int y = 0; y < h; ++y)
