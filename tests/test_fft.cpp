@@ -297,12 +297,12 @@ vt::Image filled(unsigned depth, int h, int w, int64_t v) {
 }
 
 TEST(Fft, ConstantFourByFourAndBack) {
-    vt::Image src = filled(VEX_DEPTH_8U, 4, 4, 10), spec(VEX_DEPTH_16S, 1, 4, 4), back(VEX_DEPTH_8U, 1, 4, 4);
+    vt::Image src = filled(VEX_DEPTH_8U, 4, 4, 10), ccs(VEX_DEPTH_16S, 1, 4, 4), back(VEX_DEPTH_8U, 1, 4, 4);
     vt::ReportLog log;
-    vexRealFft2D(src.get(), spec.get(), 0x21, nullptr);
+    vexRealFft2D(src.get(), ccs.get(), 0x21, nullptr);
     for (int y = 0; y < 4; ++y)
-        for (int x = 0; x < 4; ++x) EXPECT_EQ(spec.sample(x, y, 1), x == 0 && y == 0 ? 160 : 0);
-    vexCcsFft2D(spec.get(), back.get(), 0x22, nullptr);
+        for (int x = 0; x < 4; ++x) EXPECT_EQ(ccs.sample(x, y, 1), x == 0 && y == 0 ? 160 : 0);
+    vexCcsFft2D(ccs.get(), back.get(), 0x22, nullptr);
     EXPECT_EQ(vt::diffSamples(src.get(), back.get()), "");
     EXPECT_EQ(log.size(), 0u);
 }
@@ -353,11 +353,11 @@ TEST(Fft, WritersTruncate) {
 
 TEST(Fft, RoundTripReturnsTheImage) {
     for (auto [h, w] : {std::pair{16, 16}, {12, 20}, {7, 9}, {64, 32}, {5, 8}}) {
-        vt::Image src(VEX_DEPTH_8U, 3, h, w), spec(VEX_DEPTH_32S, 3, h, w), back(VEX_DEPTH_8U, 3, h, w);
+        vt::Image src(VEX_DEPTH_8U, 3, h, w), ccs(VEX_DEPTH_32S, 3, h, w), back(VEX_DEPTH_8U, 3, h, w);
         src.fillPattern(h * 100 + w);
         // Scaling on the way in keeps the spectrum small; no scaling back.
-        vexRealFft2D(src.get(), spec.get(), 0x21, nullptr);
-        vexCcsFft2D(spec.get(), back.get(), 0x22, nullptr);
+        vexRealFft2D(src.get(), ccs.get(), 0x21, nullptr);
+        vexCcsFft2D(ccs.get(), back.get(), 0x22, nullptr);
         int worst = 0, exact = 0;
         for (int c = 1; c <= 3; ++c)
             for (int y = 0; y < h; ++y)
@@ -460,68 +460,50 @@ TEST(Fft, ChecksAndTexts) {
     dst.fillPattern(4);
     const auto before = dst.bytes();
     VexMapping map{0, 0};
+    VexImage* s = src.get();
+    VexImage* d = dst.get();
     struct Step {
         std::function<void()> call;
         std::vector<std::string> texts;
     };
-    VexImage* s = src.get();
-    VexImage* d = dst.get();
-    auto real = [](VexImage* a, VexImage* b, int f, const void* m = nullptr) { vexRealFft2D(a, b, f, m); };
+    // A call with one field changed for its duration.
+    auto with = [](auto* field, auto value, std::function<void()> call) {
+        return [=] {
+            const auto keep = *field;
+            *field = value;
+            call();
+            *field = keep;
+        };
+    };
+    auto real = [&](int f, VexImage* a, VexImage* b, const void* m = nullptr) {
+        return [=] { vexRealFft2D(a, b, f, m); };
+    };
+    auto rois = [&](VexROI r0, VexROI r1, std::function<void()> call) {
+        return [=, &src, &dst] {
+            src.setRoi(r0.coi, r0.xOffset, r0.yOffset, r0.height, r0.width);
+            dst.setRoi(r1.coi, r1.xOffset, r1.yOffset, r1.height, r1.width);
+            call();
+        };
+    };
+    const std::string bad = "Error in input data", none = "No calculations! Looking input data!";
     const std::vector<Step> steps = {
-        {[&] { real(nullptr, nullptr, 0x21); }, {"srcImage==0", "dstImage==0"}},
-        {[&] { real(s, nullptr, 0x21); }, {"dstImage==0"}},
-        {[&] { real(nullptr, nullptr, 0x80); }, {}},
-        {[&] {
-             char* keep = s->imageData;
-             s->imageData = nullptr;
-             real(s, d, 0x21);
-             s->imageData = keep;
-         },
-         {"srcImage->imageData==0"}},
-        {[&] { real(s, d, 0x21, &map); }, {"(map!=((void*)(0)))"}},
-        {[&] { real(s, d, 0x3); }, {"Error in input data"}},
-        {[&] { real(s, d, 0x0); }, {"Error in input data"}},
-        {[&] { real(s, d, 0x31); }, {"Error in input data"}},
-        {[&] {
-             d->depth = VEX_DEPTH_1U;
-             real(s, d, 0x21);
-             d->depth = VEX_DEPTH_16S;
-         },
-         {"Error in input data"}},
-        {[&] {
-             s->alphaChannel = 1;
-             real(s, d, 0x21);
-             s->alphaChannel = 0;
-         },
-         {"Error in input data"}},
-        {[&] {
-             s->align = 5;
-             real(s, d, 0x21);
-             s->align = 4;
-         },
-         {"Error in input data"}},
-        {[&] {
-             src.setRoi(0, 0, 0, 4, 4), dst.setRoi(0, 4, 4, 4, 4);
-             real(s, d, 0x21);
-         },
-         {"No calculations! Looking input data!"}},
-        {[&] {
-             src.setRoi(1, 0, 0, 4, 4), dst.setRoi(0, 0, 0, 4, 4);
-             real(s, d, 0x21);
-         },
-         {"Error in input data"}},
-        {[&] {
-             src.setRoi(0, 3, 3, 1, 1), dst.setRoi(0, 0, 0, 8, 8);
-             real(s, d, 0x21);
-         },
-         {"No calculations! Looking input data!"}},
-        {[&] {
-             src.setRoi(0, 0, 0, 8, 8);
-             s->alphaChannel = d->alphaChannel = 1;
-             real(s, d, 0x21);
-             s->alphaChannel = d->alphaChannel = 0;
-         },
-         {"No calculations! Looking input data!"}},
+        {real(0x21, nullptr, nullptr), {"srcImage==0", "dstImage==0"}},
+        {real(0x21, s, nullptr), {"dstImage==0"}},
+        {real(0x80, nullptr, nullptr), {}},
+        {with(&s->imageData, (char*)nullptr, real(0x21, s, d)), {"srcImage->imageData==0"}},
+        {real(0x21, s, d, &map), {"(map!=((void*)(0)))"}},
+        {real(0x3, s, d), {bad}},
+        {real(0x0, s, d), {bad}},
+        {real(0x31, s, d), {bad}},
+        {with(&d->depth, VEX_DEPTH_1U, real(0x21, s, d)), {bad}},
+        {with(&s->alphaChannel, 1, real(0x21, s, d)), {bad}},
+        {with(&s->align, 5, real(0x21, s, d)), {bad}},
+        {rois({0, 0, 0, 4, 4}, {0, 4, 4, 4, 4}, real(0x21, s, d)), {none}},
+        {rois({1, 0, 0, 4, 4}, {0, 0, 0, 4, 4}, real(0x21, s, d)), {bad}},
+        {rois({0, 3, 3, 1, 1}, {0, 0, 0, 8, 8}, real(0x21, s, d)), {none}},
+        {rois({0, 0, 0, 8, 8}, {0, 0, 0, 8, 8},
+              with(&s->alphaChannel, 1, with(&d->alphaChannel, 1, real(0x21, s, d)))),
+         {none}},
     };
     for (size_t i = 0; i < steps.size(); ++i) {
         SCOPED_TRACE(i);

@@ -340,6 +340,48 @@ inline void runDirectComplex(const double* sr, const double* si, double* re, dou
     directComplexD(sr, si, re, im, n, t->cosD, t->sinD, sign);
 }
 
+// The split step of the real transform: X(k) for k = 1 .. N-1 from the
+// half-length spectrum Z, with twiddles (c, s) of length 2N.
+template <class T>
+__attribute__((always_inline)) inline void split(const T* zr, const T* zi, T* out, int N, const T* tc,
+                                                 const T* ts, T sgOut) {
+    using V = typename Lanes<T>::V;
+    constexpr int kV = Lanes<T>::kVecs;
+    for (int k = 1; k < N; ++k) {
+        const T c = tc[k], s = ts[k];
+        const V* ar = reinterpret_cast<const V*>(zr + k * L);
+        const V* ai = reinterpret_cast<const V*>(zi + k * L);
+        const V* br = reinterpret_cast<const V*>(zr + (N - k) * L);
+        const V* bi = reinterpret_cast<const V*>(zi + (N - k) * L);
+        V* xr = reinterpret_cast<V*>(out + (2 * k - 1) * L);
+        V* xi = reinterpret_cast<V*>(out + 2 * k * L);
+        for (int v = 0; v < kV; ++v) {
+            // B = conj(Z[N-k]); E = (A + B) / 2; O = -i (A - B) / 2.
+            const V er = (ar[v] + br[v]) * T(0.5), ei = (ai[v] - bi[v]) * T(0.5);
+            const V dr = (ar[v] - br[v]) * T(0.5), di = (ai[v] + bi[v]) * T(0.5);
+            const V orr = di, oi = -dr;
+            xr[v] = er + (orr * c - oi * s);
+            xi[v] = (ei + (oi * c + orr * s)) * sgOut;
+        }
+    }
+}
+OWN_CLONES void splitF(const float* zr, const float* zi, float* out, int N, const float* tc, const float* ts,
+                       float sgOut) {
+    split<float>(zr, zi, out, N, tc, ts, sgOut);
+}
+OWN_CLONES void splitD(const double* zr, const double* zi, double* out, int N, const double* tc,
+                       const double* ts, double sgOut) {
+    split<double>(zr, zi, out, N, tc, ts, sgOut);
+}
+inline void runSplit(const float* zr, const float* zi, float* out, int N, const float* tc, const float* ts,
+                     float sgOut) {
+    splitF(zr, zi, out, N, tc, ts, sgOut);
+}
+inline void runSplit(const double* zr, const double* zi, double* out, int N, const double* tc,
+                     const double* ts, double sgOut) {
+    splitD(zr, zi, out, N, tc, ts, sgOut);
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -408,23 +450,7 @@ bool ownRealForwardPermuted(T* zr, T* zi, T* out, int n, int sign) {
         out[l] = zr[l] + zi[l];
         out[(n - 1) * L + l] = zr[l] - zi[l];
     }
-    for (int k = 1; k < N; ++k) {
-        const T c = tc[k], s = ts[k];
-        const T* __restrict ar = zr + k * L;
-        const T* __restrict ai = zi + k * L;
-        const T* __restrict br = zr + (N - k) * L;
-        const T* __restrict bi = zi + (N - k) * L;
-        T* __restrict xr = out + (2 * k - 1) * L;
-        T* __restrict xi = out + 2 * k * L;
-        for (int l = 0; l < L; ++l) {
-            // B = conj(Z[N-k]); E = (A + B) / 2; O = -i (A - B) / 2.
-            const T er = T(0.5) * (ar[l] + br[l]), ei = T(0.5) * (ai[l] - bi[l]);
-            const T dr = T(0.5) * (ar[l] - br[l]), di = T(0.5) * (ai[l] + bi[l]);
-            const T orr = di, oi = -dr;
-            xr[l] = er + (c * orr - s * oi);
-            xi[l] = sgOut * (ei + (c * oi + s * orr));
-        }
-    }
+    runSplit(zr, zi, out, N, tc, ts, sgOut);
     return true;
 }
 

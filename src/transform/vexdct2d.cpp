@@ -102,9 +102,14 @@ DctTable* buildDct(int n) {
     return t;
 }
 
+// At most kMaxTables lengths are kept: a thread that meets more starts its
+// set again (a call needs two at most, and looks each up per batch).
+constexpr int kMaxTables = 8;
+
 const DctTable* dctTable(int n) {
     for (DctTable* t = t_dct.head; t; t = t->next)
         if (t->n == n) return t;
+    if (t_dct.count >= kMaxTables) t_dct.clear();
     DctTable* t = buildDct(n);
     if (!t) return nullptr;
     t->next = t_dct.head;
@@ -449,13 +454,14 @@ void writeRow(const Plane& p, int y, int n, const float* in) {
 // ---------------------------------------------------------------------------
 // The general two-dimensional transform of an M x N array in place.
 
-bool passes(float* a, int m, int n, bool forward, float* batch, float* tmp) {
+// Rows of `a` are `as` floats apart.
+bool passes(float* a, int m, int n, int64_t as, bool forward, float* batch, float* tmp) {
     // Rows (length n), 16 at a time, then columns (length m).
     for (int pass = 0; pass < 2; ++pass) {
         const int len = pass == 0 ? n : m;       // transform length
         const int count = pass == 0 ? m : n;     // number of sequences
-        const int64_t along = pass == 0 ? 1 : n; // element step
-        const int64_t across = pass == 0 ? n : 1;
+        const int64_t along = pass == 0 ? 1 : as; // element step
+        const int64_t across = pass == 0 ? as : 1;
         if (len == 1) continue;
         for (int s0 = 0; s0 < count; s0 += L) {
             const int lanes = count - s0 < L ? count - s0 : L;
@@ -478,12 +484,12 @@ bool passes(float* a, int m, int n, bool forward, float* batch, float* tmp) {
 
 // The orthonormal factors: (0,0) 1/sqrt(MN), the rest of row 0 and column 0
 // sqrt2/sqrt(MN), every other term 2/sqrt(MN).
-void normalise(float* a, int m, int n) {
+void normalise(float* a, int m, int n, int64_t as) {
     const double r = 1.0 / std::sqrt(static_cast<double>(m) * n);
     const float f0 = static_cast<float>(r), f1 = static_cast<float>(std::sqrt(2.0) * r),
                 f2 = static_cast<float>(2.0 * r);
     for (int y = 0; y < m; ++y) {
-        float* row = a + static_cast<int64_t>(y) * n;
+        float* row = a + static_cast<int64_t>(y) * as;
         row[0] *= y == 0 ? f0 : f1;
         const float f = y == 0 ? f1 : f2;
         for (int x = 1; x < n; ++x) row[x] *= f;
@@ -558,7 +564,10 @@ extern "C" VEXAPI void vexDCT2D(VexImage* srcImage, VexImage* dstImage, int flag
         return;
     }
 
-    const int64_t cells = static_cast<int64_t>(m) * n;
+    // One cache line more than a row between rows, so that rows a power of
+    // two apart do not compete for the same cache sets.
+    const int64_t as = static_cast<int64_t>(n) + 16;
+    const int64_t cells = as * m;
     const int len = m > n ? m : n;
     if (cells > 0x1FFFFFF0 / 4 || static_cast<int64_t>(len) * L > 0x1FFFFFF0 / 8) return;
     float* a = vexsMalloc(static_cast<int>(cells));
@@ -578,15 +587,15 @@ extern "C" VEXAPI void vexDCT2D(VexImage* srcImage, VexImage* dstImage, int flag
     for (int c = 0; c < nCh; ++c) {
         if ((coi && c + 1 != coi) || c + 1 == alpha) continue;
         const Plane sp = planeOf(srcImage, sx, sy, c), dp = planeOf(dstImage, dx, dy, c);
-        for (int y = 0; y < m; ++y) readRow(sp, y, n, a + static_cast<int64_t>(y) * n);
+        for (int y = 0; y < m; ++y) readRow(sp, y, n, a + static_cast<int64_t>(y) * as);
         if (m == 1 && n == 1) {
             // A single sample is its own transform.
         } else {
-            if (inverse) normalise(a, m, n);
-            if (!passes(a, m, n, forward, batch, tmp)) break;
-            if (forward) normalise(a, m, n);
+            if (inverse) normalise(a, m, n, as);
+            if (!passes(a, m, n, as, forward, batch, tmp)) break;
+            if (forward) normalise(a, m, n, as);
         }
-        for (int y = 0; y < outM; ++y) writeRow(dp, y, outN, a + static_cast<int64_t>(y) * n);
+        for (int y = 0; y < outM; ++y) writeRow(dp, y, outN, a + static_cast<int64_t>(y) * as);
     }
     vexFree(a);
     vexFree(batch);

@@ -94,10 +94,28 @@ inline D convert(double r) {
     return static_cast<D>(static_cast<int32_t>(r));
 }
 
+// The same for an unscaled single-precision value, in single precision: the
+// depth limits are exact floats except 2147483647, and every float from
+// 2^31 up gives 2147483647 as the rule asks.
+template <class D>
+inline D convertFloat(float r) {
+    r = r != r ? 0.0f : r;
+    const float lo = static_cast<float>(Range<D>::lo);
+    const float top = sizeof(D) == 4 ? 2147483520.0f : static_cast<float>(Range<D>::top);
+    const float c = r < lo ? lo : (r > top ? top : r);
+    int32_t v = static_cast<int32_t>(c);
+    if (sizeof(D) == 4) v = r >= 2147483648.0f ? INT32_MAX : v;
+    return static_cast<D>(v);
+}
+
 template <class D, class W>
 __attribute__((always_inline)) inline void writeRowBody(const W* in, double scale, bool scaled, char* p,
                                                         int stride, int count) {
     D* d = reinterpret_cast<D*>(p);
+    if (std::is_same<W, float>::value && !scaled && stride == 1) {
+        for (int i = 0; i < count; ++i) d[i] = convertFloat<D>(static_cast<float>(in[i]));
+        return;
+    }
     const double f = scaled ? scale : 1.0;
     if (stride == 1) {
         for (int i = 0; i < count; ++i) d[i] = convert<D>(static_cast<double>(in[i]) * f);
@@ -282,6 +300,107 @@ struct Plan {
     int nChannels;
 };
 
+// Sixteen complex column pairs of single-precision working rows to split
+// re/im lanes (row j to lane element rev[j], or j) and back, 32 values per
+// row through vector shuffles.
+typedef float OwnV8f __attribute__((vector_size(32), aligned(4)));
+typedef int OwnV8i __attribute__((vector_size(32)));
+#if defined(__clang__)
+#define OWN_EVEN(a, b) __builtin_shufflevector(a, b, 0, 2, 4, 6, 8, 10, 12, 14)
+#define OWN_ODD(a, b) __builtin_shufflevector(a, b, 1, 3, 5, 7, 9, 11, 13, 15)
+#define OWN_LOW(a, b) __builtin_shufflevector(a, b, 0, 8, 1, 9, 2, 10, 3, 11)
+#define OWN_HIGH(a, b) __builtin_shufflevector(a, b, 4, 12, 5, 13, 6, 14, 7, 15)
+#else
+#define OWN_EVEN(a, b) __builtin_shuffle(a, b, OwnV8i{0, 2, 4, 6, 8, 10, 12, 14})
+#define OWN_ODD(a, b) __builtin_shuffle(a, b, OwnV8i{1, 3, 5, 7, 9, 11, 13, 15})
+#define OWN_LOW(a, b) __builtin_shuffle(a, b, OwnV8i{0, 8, 1, 9, 2, 10, 3, 11})
+#define OWN_HIGH(a, b) __builtin_shuffle(a, b, OwnV8i{4, 12, 5, 13, 6, 14, 7, 15})
+#endif
+static_assert(L == 16, "the pair shuffles move sixteen lanes");
+
+OWN_CLONES void gatherPairs16(const float* base, int64_t step, int h, const int* rev, float* re, float* im) {
+    for (int j = 0; j < h; ++j) {
+        const OwnV8f* src = reinterpret_cast<const OwnV8f*>(base + j * step);
+        const size_t at = static_cast<size_t>(rev ? rev[j] : j) * L;
+        OwnV8f* dr = reinterpret_cast<OwnV8f*>(re + at);
+        OwnV8f* di = reinterpret_cast<OwnV8f*>(im + at);
+        const OwnV8f a = src[0], b = src[1], c = src[2], d = src[3];
+        dr[0] = OWN_EVEN(a, b);
+        dr[1] = OWN_EVEN(c, d);
+        di[0] = OWN_ODD(a, b);
+        di[1] = OWN_ODD(c, d);
+    }
+}
+OWN_CLONES void scatterPairs16(float* base, int64_t step, int h, const float* re, const float* im) {
+    for (int j = 0; j < h; ++j) {
+        OwnV8f* dst = reinterpret_cast<OwnV8f*>(base + j * step);
+        const OwnV8f* sr = reinterpret_cast<const OwnV8f*>(re + static_cast<size_t>(j) * L);
+        const OwnV8f* si = reinterpret_cast<const OwnV8f*>(im + static_cast<size_t>(j) * L);
+        dst[0] = OWN_LOW(sr[0], si[0]);
+        dst[1] = OWN_HIGH(sr[0], si[0]);
+        dst[2] = OWN_LOW(sr[1], si[1]);
+        dst[3] = OWN_HIGH(sr[1], si[1]);
+    }
+}
+
+#if defined(__clang__)
+#define OWN_S(a, b, ...) __builtin_shufflevector(a, b, __VA_ARGS__)
+#else
+#define OWN_S(a, b, ...) __builtin_shuffle(a, b, OwnV8i{__VA_ARGS__})
+#endif
+// c[k][i] = r[i][k]: an 8x8 transpose in three rounds of shuffles.
+__attribute__((always_inline)) inline void transpose8(const OwnV8f* r, OwnV8f* c) {
+    OwnV8f a[8], b[8];
+    for (int i = 0; i < 8; i += 2) {
+        a[i] = OWN_S(r[i], r[i + 1], 0, 8, 1, 9, 4, 12, 5, 13);
+        a[i + 1] = OWN_S(r[i], r[i + 1], 2, 10, 3, 11, 6, 14, 7, 15);
+    }
+    for (int i = 0; i < 8; i += 4) {
+        b[i] = OWN_S(a[i], a[i + 2], 0, 1, 8, 9, 4, 5, 12, 13);
+        b[i + 1] = OWN_S(a[i], a[i + 2], 2, 3, 10, 11, 6, 7, 14, 15);
+        b[i + 2] = OWN_S(a[i + 1], a[i + 3], 0, 1, 8, 9, 4, 5, 12, 13);
+        b[i + 3] = OWN_S(a[i + 1], a[i + 3], 2, 3, 10, 11, 6, 7, 14, 15);
+    }
+    for (int k = 0; k < 4; ++k) {
+        c[k] = OWN_S(b[k], b[k + 4], 0, 1, 2, 3, 8, 9, 10, 11);
+        c[k + 4] = OWN_S(b[k], b[k + 4], 4, 5, 6, 7, 12, 13, 14, 15);
+    }
+}
+#undef OWN_S
+
+// Sixteen single-precision rows of a power-of-two width w >= 8 into the
+// lanes of a real transform: sample 2m of row l to zr[rev[m]], lane l, and
+// sample 2m + 1 to zi. Eight rows by eight samples are transposed at a time.
+OWN_CLONES void rowsToLanes16(const float* const* rows, int w, const int* rev, float* zr, float* zi) {
+    for (int l0 = 0; l0 < L; l0 += 8) {
+        for (int j0 = 0; j0 < w; j0 += 8) {
+            OwnV8f r[8], c[8];
+            for (int i = 0; i < 8; ++i) r[i] = *reinterpret_cast<const OwnV8f*>(rows[l0 + i] + j0);
+            transpose8(r, c);
+            // c[k]: sample j0 + k of rows l0 .. l0 + 7.
+            for (int k = 0; k < 8; k += 2) {
+                const size_t at = static_cast<size_t>(rev[(j0 + k) / 2]) * L + l0;
+                *reinterpret_cast<OwnV8f*>(zr + at) = c[k];
+                *reinterpret_cast<OwnV8f*>(zi + at) = c[k + 1];
+            }
+        }
+    }
+}
+
+// A natural-order lane batch of length n (a multiple of 8) out to sixteen
+// single-precision rows.
+OWN_CLONES void lanesToRows16(const float* batch, int n, float* const* rows) {
+    for (int l0 = 0; l0 < L; l0 += 8) {
+        for (int j0 = 0; j0 < n; j0 += 8) {
+            OwnV8f r[8], c[8];
+            for (int k = 0; k < 8; ++k)
+                r[k] = *reinterpret_cast<const OwnV8f*>(batch + static_cast<size_t>(j0 + k) * L + l0);
+            transpose8(r, c);
+            for (int i = 0; i < 8; ++i) *reinterpret_cast<OwnV8f*>(rows[l0 + i] + j0) = c[i];
+        }
+    }
+}
+
 // Forward rows: source rows of channel c straight into the lanes (even and
 // odd samples at their bit-reversed places for a power-of-two width), the
 // packed spectra into the working rows.
@@ -307,7 +426,10 @@ bool rowsForward(Work<W, C>& wk, const Setup& s, const Plan& p, int c,
         for (int l = 0; l < count; ++l)
             read(s.src.at(p.rect.x, p.rect.y + y0 + l, c), srcStride, wk.w, wk.bufRow(l));
         // One batch element (all lanes) at a time: whole cache lines written.
-        if (fast) {
+        if (fast && std::is_same<W, float>::value && std::is_same<C, float>::value && count == L && wk.w >= 8) {
+            rowsToLanes16(reinterpret_cast<const float* const*>(rows), wk.w, th->rev, reinterpret_cast<float*>(zr),
+                          reinterpret_cast<float*>(zi));
+        } else if (fast) {
             for (int m = 0; m < half; ++m) {
                 C* dr = zr + static_cast<size_t>(th->rev[m]) * L;
                 C* di = zi + static_cast<size_t>(th->rev[m]) * L;
@@ -327,7 +449,10 @@ bool rowsForward(Work<W, C>& wk, const Setup& s, const Plan& p, int c,
         if (!ok) return false;
         W* base[L];
         for (int l = 0; l < count; ++l) base[l] = wk.rowOf(y0 + l);
-        scatter(wk.out(), base, count, wk.w, 1);
+        if (std::is_same<W, float>::value && std::is_same<C, float>::value && count == L && wk.w % 8 == 0)
+            lanesToRows16(reinterpret_cast<const float*>(wk.out()), wk.w, reinterpret_cast<float* const*>(base));
+        else
+            scatter(wk.out(), base, count, wk.w, 1);
     }
     return true;
 }
@@ -383,6 +508,11 @@ bool columnPass(Work<W, C>& wk, bool forward, int sign) {
         count = pairs - k0 + 1 < L ? pairs - k0 + 1 : L;
         // Re and Im of pair k0 + l are the samples 2l and 2l + 1 from
         // column 2 k0 - 1 on.
+        constexpr bool kShuffle = std::is_same<W, float>::value && std::is_same<C, float>::value;
+        if (kShuffle && count == L)
+            gatherPairs16(reinterpret_cast<const float*>(wk.rowOf(0) + (2 * k0 - 1)), wk.ws, wk.h,
+                          fast ? t->rev : nullptr, reinterpret_cast<float*>(re), reinterpret_cast<float*>(im));
+        else
         for (int j = 0; j < wk.h; ++j) {
             const W* src = wk.rowOf(j) + (2 * k0 - 1);
             const size_t at = static_cast<size_t>(fast ? t->rev[j] : j) * L;
@@ -404,6 +534,11 @@ bool columnPass(Work<W, C>& wk, bool forward, int sign) {
         const bool done = fast ? ownComplexPermuted<C>(re, im, wk.h, sign)
                                : ownComplex<C>(re, im, wk.scratch(), wk.h, sign);
         if (!done) return false;
+        if (kShuffle && count == L) {
+            scatterPairs16(reinterpret_cast<float*>(wk.rowOf(0) + (2 * k0 - 1)), wk.ws, wk.h,
+                           reinterpret_cast<const float*>(re), reinterpret_cast<const float*>(im));
+            continue;
+        }
         for (int j = 0; j < wk.h; ++j) {
             W* dst = wk.rowOf(j) + (2 * k0 - 1);
             const C* sr = re + static_cast<size_t>(j) * L;
