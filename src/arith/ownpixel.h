@@ -40,8 +40,9 @@ struct OwnRun {
     int64_t n;
     // Destination bytes the whole call writes, when it is cut into many runs
     // (a tile walk); 0 otherwise. Runs of a call that writes at least
-    // kStreamBytes are streamed like one long run.
-    int64_t callBytes;
+    // kStreamBytes are streamed like one long run; the walk then fences the
+    // stores itself (ownStoreFence) before it hands a tile back.
+    int64_t callBytes = 0;
 };
 
 using OwnRowFn = void (*)(const OwnRun& run, const OwnPixelArgs& args);

@@ -566,6 +566,76 @@ void ownRunRow(const OwnColRuns& map, const OwnRectSource& src, int lane, char* 
     }
 }
 
+// Copies the image pixels [x0, x1) x [y0, y1) out of a buffer whose first
+// pixel is image pixel (bx, by), rows `step` and planes `plane` apart, to
+// the rectangle at (x, y) in `out`.
+void ownCopyInside(const char* buffer, int bx, int by, int64_t step, int64_t plane, int x0, int x1,
+                   int y0, int y1, int x, int y, const OwnPixelShape& s, char* out, int outBit,
+                   int64_t outStep, int64_t outPlane) {
+    const int64_t n = int64_t(x1 - x0) * s.pixel;  // bytes (bits for 1U) per row
+    for (int lane = 0; lane < s.lanes; ++lane)
+        for (int yy = y0; yy < y1; ++yy) {
+            const char* from = buffer + plane * lane + step * (yy - by);
+            char* to = out + outPlane * lane + outStep * (yy - y);
+            if (s.bits)
+                ownCopyBits(reinterpret_cast<const unsigned char*>(from), (x0 - bx) * s.pixel,
+                            reinterpret_cast<unsigned char*>(to), outBit + (x0 - x) * s.pixel, n);
+            else
+                std::memcpy(to + int64_t(x0 - x) * s.pixel, from + int64_t(x0 - bx) * s.pixel,
+                            size_t(n));
+        }
+}
+
+// A rectangle that lies inside the image: plain row copies, from the image
+// or tile row by tile row from its tiles (requested as ownGatherRect
+// requests them).
+bool ownGatherInside(const OwnSite& site, const VexImage* image, int x, int y, int width,
+                     int height, const OwnPixelShape& s, char* out, int outBit, int64_t outStep,
+                     int64_t outPlane) {
+    if (!image->tileInfo) {
+        const int64_t step = ownImageStep(image);
+        ownCopyInside(image->imageData, 0, 0, step, step * image->height, x, x + width, y,
+                      y + height, x, y, s, out, outBit, outStep, outPlane);
+        return true;
+    }
+    const int tw = image->tileInfo->width, th = image->tileInfo->height;
+    const int tx0 = x / tw, tx1 = (x + width - 1) / tw;
+    const int ty0 = y / th, ty1 = (y + height - 1) / th;
+    const int n = tx1 - tx0 + 1;
+    char* stackTiles[64];
+    char** tiles = n <= 64 ? stackTiles : static_cast<char**>(vexMalloc(int(sizeof(char*)) * n));
+    if (!tiles) {
+        vexError(VEX_StsNoMem, site.func, "Out of memory", site.file, __LINE__);
+        return false;
+    }
+    const int64_t tstep = ownRowStep(tw, image->depth, image->nChannels, image->dataOrder,
+                                     image->align);
+    bool ok = true;
+    for (int ty = ty0; ty <= ty1 && ok; ++ty) {
+        int got = 0;
+        for (int tx = tx0; tx <= tx1; ++tx, ++got) {
+            tiles[got] = ownRequestTile(site, image, tx, ty, VEX_TILE_GET_READ, kErrTileRead,
+                                        __LINE__);
+            if (!tiles[got]) {
+                ok = false;
+                break;
+            }
+        }
+        if (ok) {
+            const int y0 = std::max(y, ty * th), y1 = std::min(y + height, (ty + 1) * th);
+            for (int k = 0; k < n; ++k) {
+                const int tx = tx0 + k;
+                ownCopyInside(tiles[k], tx * tw, ty * th, tstep, tstep * th,
+                              std::max(x, tx * tw), std::min(x + width, (tx + 1) * tw), y0, y1, x,
+                              y, s, out, outBit, outStep, outPlane);
+            }
+        }
+        for (int k = got - 1; k >= 0; --k) ownReleaseTile(image, tx0 + k, ty, tiles[k]);
+    }
+    if (tiles != stackTiles) vexFree(tiles);
+    return ok;
+}
+
 }  // namespace
 
 bool ownGatherRect(const OwnSite& site, const VexImage* image, int x, int y, int width,
@@ -614,6 +684,11 @@ bool ownGatherRect(const OwnSite& site, const VexImage* image, int x, int y, int
         }
     }
 
+    const OwnPixelShape shape = ownPixelShape(image);
+    if (x >= 0 && y >= 0 && int64_t(x) + width <= W && int64_t(y) + height <= H)
+        return ownGatherInside(site, image, x, y, width, height, shape, out, outBit, outStep,
+                               outPlane);
+
     // Column runs: [0] for the rows inside, [m] for outside rows of mode m.
     OwnColRuns maps[4];
     const int64_t perMap = int64_t(width) + 2;
@@ -640,7 +715,6 @@ bool ownGatherRect(const OwnSite& site, const VexImage* image, int x, int y, int
             }
     }
 
-    const OwnPixelShape shape = ownPixelShape(image);
     // Source row and column rule of rectangle row r; false for a constant row.
     auto rowSource = [&](int r, int* sy, const OwnColRuns** map) {
         const int yy = y + r;
