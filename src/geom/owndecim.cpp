@@ -122,12 +122,76 @@ void ownDecimH(const uint32_t* v, const int* at0, const int* at1, const int* f, 
     ownDecimHT(v, at0, at1, f, off, out, n);
 }
 
+// Columns shrunk by 2/3 on one-channel rows: every pair of destination
+// columns reads three source columns, the first at fraction 0 (the whole
+// weight on its left tap) and the second at fraction 128 (half on each of
+// the next two). Both blends in one pass, the sums as the two-pass kernel
+// forms them.
+template <class T>
+inline void ownDecim23T(const T* __restrict a, const T* __restrict b, uint32_t fy,
+                        T* __restrict out, int pairs) {
+    const uint32_t gy = 256u - fy;
+    for (int m = 0; m < pairs; ++m) {
+        const uint32_t v0 = gy * a[3 * m] + fy * b[3 * m];
+        const uint32_t v1 = gy * a[3 * m + 1] + fy * b[3 * m + 1];
+        const uint32_t v2 = gy * a[3 * m + 2] + fy * b[3 * m + 2];
+        out[2 * m] = static_cast<T>((((256u * v0) >> 15) + 1) >> 1);
+        out[2 * m + 1] = static_cast<T>((((128u * v1 + 128u * v2) >> 15) + 1) >> 1);
+    }
+}
+OWN_CLONES void ownDecim23(const uint8_t* a, const uint8_t* b, uint32_t fy, uint8_t* out, int pairs) {
+    ownDecim23T(a, b, fy, out, pairs);
+}
+OWN_CLONES void ownDecim23(const uint16_t* a, const uint16_t* b, uint32_t fy, uint16_t* out,
+                           int pairs) {
+    ownDecim23T(a, b, fy, out, pairs);
+}
+
+// One element of a one-channel row, straight from the two source rows.
+template <class T>
+inline T ownDecimOne(const T* a, const T* b, uint32_t fy, int r0, int r1, uint32_t fx) {
+    const uint32_t v0 = (256u - fy) * a[r0] + fy * b[r0];
+    const uint32_t v1 = (256u - fy) * a[r1] + fy * b[r1];
+    return static_cast<T>(((((256u - fx) * v0 + fx * v1) >> 15) + 1) >> 1);
+}
+
 template <class T>
 void ownDecimLinear(const OwnDecimPlan& p, const OwnPix& s, const OwnPix& d, const OwnRect& pc,
                     int nc) {
     const int first = p.colTap[0][pc.x], last = p.colTap[1][pc.x + pc.w - 1];
     const int count = (last - first) * p.ps + nc, off = first * p.ps;
     const int k0 = pc.x * nc, n = pc.w * nc;
+    if (nc == 1 && p.ps == 1 && d.ps == 1) {
+        // The run of column pairs of the 2/3 pattern, from the first
+        // column at fraction 0; the columns around it one by one.
+        const int* at0 = p.elemAt0 + k0;
+        const int* at1 = p.elemAt1 + k0;
+        const int* f = p.elemF + k0;
+        const int e0 = n > 0 && f[0] != 0 ? 1 : 0;
+        const int r0 = e0 < n ? at0[e0] - off : 0;
+        int pairs = 0;
+        while (e0 + 2 * pairs + 1 < n) {
+            const int e = e0 + 2 * pairs, r = r0 + 3 * pairs;
+            if (f[e] != 0 || at0[e] - off != r || f[e + 1] != 128 || at0[e + 1] - off != r + 1 ||
+                at1[e + 1] - off != r + 2)
+                break;
+            ++pairs;
+        }
+        if (pairs > 0) {
+            for (int i = pc.y; i < pc.y + pc.h; ++i) {
+                const T* a = s.row<T>(p.rowTap[0][i]) + int64_t(first - s.x0);
+                const T* b = s.row<T>(p.rowTap[1][i]) + int64_t(first - s.x0);
+                const uint32_t fy = static_cast<uint32_t>(p.rowF[i]);
+                T* out = d.rowW<T>(i);
+                for (int e = 0; e < e0; ++e)
+                    out[e] = ownDecimOne(a, b, fy, at0[e] - off, at1[e] - off, uint32_t(f[e]));
+                ownDecim23(a + r0, b + r0, fy, out + e0, pairs);
+                for (int e = e0 + 2 * pairs; e < n; ++e)
+                    out[e] = ownDecimOne(a, b, fy, at0[e] - off, at1[e] - off, uint32_t(f[e]));
+            }
+            return;
+        }
+    }
     T* tmp = reinterpret_cast<T*>(p.out);
     for (int i = pc.y; i < pc.y + pc.h; ++i) {
         const T* a = s.row<T>(p.rowTap[0][i]) + int64_t(first - s.x0) * s.ps;
