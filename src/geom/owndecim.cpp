@@ -88,28 +88,72 @@ void ownDecimNearest(const OwnDecimPlan& p, const OwnPix& s, const OwnPix& d, co
     }
 }
 
-// Linear in two vectorised passes: each source row once into
-// (256 - fx) * p0 + fx * p1 per element (from an int copy of the row, so
-// that the taps are gathers), then per destination row
-// ((top * (256 - fy) + bottom * fy) >> 15) + 1) >> 1.
-OWN_CLONES void ownDecimH(const int32_t* __restrict r, const int* __restrict at0,
-                          const int* __restrict at1, const int* __restrict f, int off,
-                          uint32_t* __restrict h, int n) {
-    for (int e = 0; e < n; ++e) {
-        const uint32_t fx = static_cast<uint32_t>(f[e]);
-        h[e] = (256u - fx) * static_cast<uint32_t>(r[at0[e] - off]) + fx * static_cast<uint32_t>(r[at1[e] - off]);
-    }
+// Linear in two passes per destination row: the two source rows blended
+// vertically, (256 - fy) * p0 + fy * p1 (contiguous, vectorised), then the
+// horizontal taps of that row, ((((256 - fx) * v0 + fx * v1) >> 15) + 1) >> 1.
+// In integers the order of the two blends does not change the sum.
+template <class T>
+inline void ownDecimVT(const T* __restrict a, const T* __restrict b, uint32_t fy,
+                       uint32_t* __restrict v, int n) {
+    for (int k = 0; k < n; ++k) v[k] = (256u - fy) * a[k] + fy * b[k];
 }
-OWN_CLONES void ownDecimV(const uint32_t* __restrict a, const uint32_t* __restrict b, uint32_t fy,
-                          uint32_t* __restrict out, int n) {
-    for (int e = 0; e < n; ++e) out[e] = (((a[e] * (256u - fy) + b[e] * fy) >> 15) + 1) >> 1;
+OWN_CLONES void ownDecimV(const uint8_t* a, const uint8_t* b, uint32_t fy, uint32_t* v, int n) {
+    ownDecimVT(a, b, fy, v, n);
+}
+OWN_CLONES void ownDecimV(const uint16_t* a, const uint16_t* b, uint32_t fy, uint32_t* v, int n) {
+    ownDecimVT(a, b, fy, v, n);
 }
 template <class T>
-inline void ownToInt(const T* __restrict p, int32_t* __restrict r, int n) {
-    for (int k = 0; k < n; ++k) r[k] = p[k];
+inline void ownDecimHT(const uint32_t* __restrict v, const int* __restrict at0,
+                       const int* __restrict at1, const int* __restrict f, int off,
+                       T* __restrict out, int n) {
+    for (int e = 0; e < n; ++e) {
+        const uint32_t fx = static_cast<uint32_t>(f[e]);
+        const uint32_t sum = (256u - fx) * v[at0[e] - off] + fx * v[at1[e] - off];
+        out[e] = static_cast<T>(((sum >> 15) + 1) >> 1);
+    }
 }
-OWN_CLONES void ownToInt8(const uint8_t* p, int32_t* r, int n) { ownToInt(p, r, n); }
-OWN_CLONES void ownToInt16(const uint16_t* p, int32_t* r, int n) { ownToInt(p, r, n); }
+void ownDecimH(const uint32_t* v, const int* at0, const int* at1, const int* f, int off,
+               uint8_t* out, int n) {
+    ownDecimHT(v, at0, at1, f, off, out, n);
+}
+void ownDecimH(const uint32_t* v, const int* at0, const int* at1, const int* f, int off,
+               uint16_t* out, int n) {
+    ownDecimHT(v, at0, at1, f, off, out, n);
+}
+
+// Columns shrunk by 2/3 on one-channel rows: every pair of destination
+// columns reads three source columns, the first at fraction 0 (the whole
+// weight on its left tap) and the second at fraction 128 (half on each of
+// the next two). Both blends in one pass, the sums as the two-pass kernel
+// forms them.
+template <class T>
+inline void ownDecim23T(const T* __restrict a, const T* __restrict b, uint32_t fy,
+                        T* __restrict out, int pairs) {
+    const uint32_t gy = 256u - fy;
+    for (int m = 0; m < pairs; ++m) {
+        const uint32_t v0 = gy * a[3 * m] + fy * b[3 * m];
+        const uint32_t v1 = gy * a[3 * m + 1] + fy * b[3 * m + 1];
+        const uint32_t v2 = gy * a[3 * m + 2] + fy * b[3 * m + 2];
+        out[2 * m] = static_cast<T>((((256u * v0) >> 15) + 1) >> 1);
+        out[2 * m + 1] = static_cast<T>((((128u * v1 + 128u * v2) >> 15) + 1) >> 1);
+    }
+}
+OWN_CLONES void ownDecim23(const uint8_t* a, const uint8_t* b, uint32_t fy, uint8_t* out, int pairs) {
+    ownDecim23T(a, b, fy, out, pairs);
+}
+OWN_CLONES void ownDecim23(const uint16_t* a, const uint16_t* b, uint32_t fy, uint16_t* out,
+                           int pairs) {
+    ownDecim23T(a, b, fy, out, pairs);
+}
+
+// One element of a one-channel row, straight from the two source rows.
+template <class T>
+inline T ownDecimOne(const T* a, const T* b, uint32_t fy, int r0, int r1, uint32_t fx) {
+    const uint32_t v0 = (256u - fy) * a[r0] + fy * b[r0];
+    const uint32_t v1 = (256u - fy) * a[r1] + fy * b[r1];
+    return static_cast<T>(((((256u - fx) * v0 + fx * v1) >> 15) + 1) >> 1);
+}
 
 template <class T>
 void ownDecimLinear(const OwnDecimPlan& p, const OwnPix& s, const OwnPix& d, const OwnRect& pc,
@@ -117,39 +161,48 @@ void ownDecimLinear(const OwnDecimPlan& p, const OwnPix& s, const OwnPix& d, con
     const int first = p.colTap[0][pc.x], last = p.colTap[1][pc.x + pc.w - 1];
     const int count = (last - first) * p.ps + nc, off = first * p.ps;
     const int k0 = pc.x * nc, n = pc.w * nc;
-    int tag[2] = {-1, -1};
-    uint32_t* rows[2] = {p.hrows, p.hrows + int64_t(p.W) * p.nc};
-    auto horizontal = [&](int y, uint32_t* h) {
-        const T* q = s.row<T>(y) + int64_t(first - s.x0) * s.ps;
-        if (sizeof(T) == 1) ownToInt8(reinterpret_cast<const uint8_t*>(q), p.irow, count);
-        else ownToInt16(reinterpret_cast<const uint16_t*>(q), p.irow, count);
-        ownDecimH(p.irow, p.elemAt0 + k0, p.elemAt1 + k0, p.elemF + k0, off, h, n);
-    };
+    if (nc == 1 && p.ps == 1 && d.ps == 1) {
+        // The run of column pairs of the 2/3 pattern, from the first
+        // column at fraction 0; the columns around it one by one.
+        const int* at0 = p.elemAt0 + k0;
+        const int* at1 = p.elemAt1 + k0;
+        const int* f = p.elemF + k0;
+        const int e0 = n > 0 && f[0] != 0 ? 1 : 0;
+        const int r0 = e0 < n ? at0[e0] - off : 0;
+        int pairs = 0;
+        while (e0 + 2 * pairs + 1 < n) {
+            const int e = e0 + 2 * pairs, r = r0 + 3 * pairs;
+            if (f[e] != 0 || at0[e] - off != r || f[e + 1] != 128 || at0[e + 1] - off != r + 1 ||
+                at1[e + 1] - off != r + 2)
+                break;
+            ++pairs;
+        }
+        if (pairs > 0) {
+            for (int i = pc.y; i < pc.y + pc.h; ++i) {
+                const T* a = s.row<T>(p.rowTap[0][i]) + int64_t(first - s.x0);
+                const T* b = s.row<T>(p.rowTap[1][i]) + int64_t(first - s.x0);
+                const uint32_t fy = static_cast<uint32_t>(p.rowF[i]);
+                T* out = d.rowW<T>(i);
+                for (int e = 0; e < e0; ++e)
+                    out[e] = ownDecimOne(a, b, fy, at0[e] - off, at1[e] - off, uint32_t(f[e]));
+                ownDecim23(a + r0, b + r0, fy, out + e0, pairs);
+                for (int e = e0 + 2 * pairs; e < n; ++e)
+                    out[e] = ownDecimOne(a, b, fy, at0[e] - off, at1[e] - off, uint32_t(f[e]));
+            }
+            return;
+        }
+    }
+    T* tmp = reinterpret_cast<T*>(p.out);
     for (int i = pc.y; i < pc.y + pc.h; ++i) {
-        const int y0 = p.rowTap[0][i], y1 = p.rowTap[1][i];
-        // The cached rows, reused while the source rows stay.
-        const uint32_t* r[2] = {nullptr, nullptr};
-        bool used[2] = {false, false};
-        const int want[2] = {y0, y1};
-        for (int k = 0; k < 2; ++k)
-            for (int b = 0; b < 2; ++b)
-                if (!r[k] && !used[b] && tag[b] == want[k]) r[k] = rows[b], used[b] = true;
-        for (int k = 0; k < 2; ++k) {
-            if (r[k]) continue;
-            const int b = used[0] ? 1 : 0;
-            horizontal(want[k], rows[b]);
-            tag[b] = want[k];
-            used[b] = true;
-            r[k] = rows[b];
-        }
-        ownDecimV(r[0], r[1], static_cast<uint32_t>(p.rowF[i]), p.out, n);
+        const T* a = s.row<T>(p.rowTap[0][i]) + int64_t(first - s.x0) * s.ps;
+        const T* b = s.row<T>(p.rowTap[1][i]) + int64_t(first - s.x0) * s.ps;
+        ownDecimV(a, b, static_cast<uint32_t>(p.rowF[i]), p.irow, count);
         T* out = d.rowW<T>(i);
-        if (d.ps == nc) {
-            for (int e = 0; e < n; ++e) out[e] = static_cast<T>(p.out[e]);
-        } else {
+        T* o = d.ps == nc ? out : tmp;
+        ownDecimH(p.irow, p.elemAt0 + k0, p.elemAt1 + k0, p.elemF + k0, off, o, n);
+        if (o == tmp)
             for (int j = 0; j < pc.w; ++j)
-                for (int c = 0; c < nc; ++c) out[int64_t(j) * d.ps + c] = static_cast<T>(p.out[j * nc + c]);
-        }
+                for (int c = 0; c < nc; ++c) out[int64_t(j) * d.ps + c] = tmp[j * nc + c];
     }
 }
 

@@ -20,13 +20,12 @@ struct OwnDecimPlan {
     int* rowF;
     // Linear: per element of a destination row (pixel j, channel c at
     // j * nc + c) the two taps' element indices and the fraction; room for
-    // one source row in int and two horizontally interpolated rows.
+    // one vertically blended source row and one destination row.
     int nc, ps;
     int* elemAt0;
     int* elemAt1;
     int* elemF;
-    int32_t* irow;
-    uint32_t* hrows;
+    uint32_t* irow;
     uint32_t* out;
 };
 

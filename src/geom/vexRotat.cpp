@@ -13,6 +13,9 @@ namespace {
 
 const OwnSite kRotate{"vexRotate", "vexRotat"};
 
+// Destination columns per strip of the interpolating rotations.
+constexpr int kRotStrip = 256;
+
 // Row buffers of the linear routine: per column and per element.
 struct RotRowBuffers {
     double* ix;  // -1 outside the image
@@ -575,24 +578,33 @@ extern "C" VEXAPI void vexRotate(VexImage* srcImage, VexImage* dstImage, int ang
             ownRotBits(r, s, d, pc);
             return;
         }
-        for (int lane = 0; lane < L.lanes; ++lane) {
-            OwnPix sl = s, dl = d;
-            sl.data += s.plane * lane;
-            dl.data += d.plane * lane;
-            const bool b8 = depth == VEX_DEPTH_8U;
-            switch (interp) {
-                case VEX_INTER_NN:
-                    if (b8) ownRotNearest<uint8_t>(r, sl, dl, pc, L.nc);
-                    else ownRotNearest<uint16_t>(r, sl, dl, pc, L.nc);
-                    break;
-                case VEX_INTER_LINEAR:
-                    if (b8) ownRotLinear<uint8_t>(r, sl, dl, pc, L.nc, 255.0);
-                    else ownRotLinear<uint16_t>(r, sl, dl, pc, L.nc, 65535.0);
-                    break;
-                default:
-                    if (b8) ownRotCubic<uint8_t>(r, sl, dl, pc, L.nc, 255.0);
-                    else ownRotCubic<uint16_t>(r, sl, dl, pc, L.nc, 65535.0);
-                    break;
+        // Column strips: along a destination row the source positions cross
+        // one source row every couple of pixels, so a whole row touches
+        // thousands of source rows (and pages); a strip keeps what
+        // consecutive rows read in cache. Every pixel is computed the same
+        // way whatever the strip.
+        const int bytes = depth == VEX_DEPTH_8U ? 1 : 2;
+        for (int jb = 0; jb < pc.w; jb += kRotStrip) {
+            const OwnRect sp{pc.x + jb, pc.y, std::min(kRotStrip, pc.w - jb), pc.h};
+            for (int lane = 0; lane < L.lanes; ++lane) {
+                OwnPix sl = s, dl = d;
+                sl.data += s.plane * lane;
+                dl.data += d.plane * lane + int64_t(jb) * d.ps * bytes;
+                const bool b8 = depth == VEX_DEPTH_8U;
+                switch (interp) {
+                    case VEX_INTER_NN:
+                        if (b8) ownRotNearest<uint8_t>(r, sl, dl, sp, L.nc);
+                        else ownRotNearest<uint16_t>(r, sl, dl, sp, L.nc);
+                        break;
+                    case VEX_INTER_LINEAR:
+                        if (b8) ownRotLinear<uint8_t>(r, sl, dl, sp, L.nc, 255.0);
+                        else ownRotLinear<uint16_t>(r, sl, dl, sp, L.nc, 65535.0);
+                        break;
+                    default:
+                        if (b8) ownRotCubic<uint8_t>(r, sl, dl, sp, L.nc, 255.0);
+                        else ownRotCubic<uint16_t>(r, sl, dl, sp, L.nc, 65535.0);
+                        break;
+                }
             }
         }
     });

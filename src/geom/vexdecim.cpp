@@ -77,10 +77,9 @@ extern "C" VEXAPI void vexDecimate(VexImage* srcImage, VexImage* dstImage, int x
         p.elemAt0 = temp.get<int>(n);
         p.elemAt1 = temp.get<int>(n);
         p.elemF = temp.get<int>(n);
-        p.irow = temp.get<int32_t>((int64_t(p.sW) + 2) * p.ps);
-        p.hrows = temp.get<uint32_t>(2 * n);
+        p.irow = temp.get<uint32_t>((int64_t(p.sW) + 2) * p.ps);
         p.out = temp.get<uint32_t>(n);
-        ok = ok && p.elemAt0 && p.elemAt1 && p.elemF && p.irow && p.hrows && p.out;
+        ok = ok && p.elemAt0 && p.elemAt1 && p.elemF && p.irow && p.out;
     }
     if (!ok) {
         ownGeoNoMem(kDecimate, __LINE__);
