@@ -74,6 +74,26 @@ TEST(RankFilters, LargeWindowsMatchSortedWindows) {
 // The 3x3 median has a routine of its own for every depth.
 TEST(RankFilters, Median3x3MatchesSortedWindows) { runMatrix(2, 14, 200, 3, true); }
 
+// Windows of more than 2^15 samples (counted without the register search)
+// and more than 255 rows (16-bit column counters).
+TEST(RankFilters, MedianOfVeryLargeWindows) {
+    vexSetErrStatus(VEX_StsOk);
+    const int sizes[2][2] = {{200, 170}, {300, 120}};
+    for (const auto& sz : sizes) {
+        for (unsigned depth : {VEX_DEPTH_8U, VEX_DEPTH_8S}) {
+            vt::Image s(depth, 1, 5, 6), d(depth, 1, 5, 6);
+            s.fillPattern(41);
+            for (int side = 0; side < 4; ++side) vexSetBorderMode(s.get(), side, 1 << side, 19 * side);
+            const int nR = sz[0], nC = sz[1], ax = nC / 3, ay = nR / 2;
+            vexMedianFilter(s.get(), d.get(), nR, nC, ax, ay, nullptr);
+            ASSERT_EQ(vexGetErrStatus(), VEX_StsOk);
+            for (int y = 0; y < 5; ++y)
+                for (int x = 0; x < 6; ++x)
+                    ASSERT_EQ(d.sample(x, y, 1), refRank(2, s.get(), nR, nC, ax, ay, x, y, 1)) << nR << "x" << nC;
+        }
+    }
+}
+
 TEST(RankFilters, MedianRankAndIsolatedPixel) {
     vexSetErrStatus(VEX_StsOk);
     // 2x2 window of 1, 2, 3, 4: rank 3 gives 3.
