@@ -81,16 +81,16 @@ void ownBlurRow(typename OwnDepthT<DK>::T* o, const S* sum, H* ws, int width, in
         for (int c = 0; c < nCols; ++c) acc += H(sum[int64_t(c) * lanes + l]);
         ws[l] = acc;
     }
-    // ws[e] (e >= lanes) first holds the difference, then the running sum.
-    ownBlurDiff<S, H>(ws + lanes, sum + int64_t(nCols) * lanes, sum, m - lanes);
     // The running sums stay in registers (a loop through memory would wait
-    // on every store).
+    // on every store): each step adds the entering column sum and takes
+    // off the leaving one.
+    const S* enter = sum + int64_t(nCols) * lanes;
     auto scan = [&](auto lanesTag) {
         constexpr int K = decltype(lanesTag)::value;
         H acc[K];
         for (int l = 0; l < K; ++l) acc[l] = ws[l];
         for (int64_t e = K; e < m; e += K)
-            for (int l = 0; l < K; ++l) ws[e + l] = acc[l] = acc[l] + ws[e + l];
+            for (int l = 0; l < K; ++l) ws[e + l] = acc[l] = acc[l] + H(enter[e + l - K]) - H(sum[e + l - K]);
     };
     switch (lanes) {
         case 1: scan(std::integral_constant<int, 1>()); break;
@@ -98,6 +98,8 @@ void ownBlurRow(typename OwnDepthT<DK>::T* o, const S* sum, H* ws, int width, in
         case 3: scan(std::integral_constant<int, 3>()); break;
         case 4: scan(std::integral_constant<int, 4>()); break;
         default:
+            // ws[e] (e >= lanes) first holds the difference, then the running sum.
+            ownBlurDiff<S, H>(ws + lanes, enter, sum, m - lanes);
             for (int64_t e = lanes; e < m; ++e) ws[e] += ws[e - lanes];
             break;
     }
