@@ -137,6 +137,10 @@ template <class T>
 class OwnRows {
  public:
     OwnRows(const OwnFilterSrc& s, const OwnRowGeom& g) : s_(s), g_(g) {}
+    // Pixels [offset, offset + len) of the rows of `whole` (a vertical
+    // strip), with its own row store.
+    OwnRows(const OwnRows& whole, int64_t offset, int len)
+        : s_(whole.s_), g_{whole.g_.x0 + offset, whole.g_.y0, len, whole.g_.lanes, whole.g_.ch} {}
     int len() const { return g_.len; }
     int lanes() const { return g_.lanes; }
     int64_t samples() const { return int64_t(g_.len) * g_.lanes; }
@@ -273,6 +277,9 @@ class OwnOut {
     bool init() { return direct_ || (buf_ = block_.alloc<D>(int64_t(w_) * lanes_)) != nullptr; }
     int width() const { return w_; }
     int rows() const { return h_; }
+    // Rows go straight into the destination: any part of a row may be
+    // written at any time, and commit() does nothing.
+    bool direct() const { return direct_; }
     // Buffer for output row r: width * lanes samples.
     D* row(int r) { return direct_ ? reinterpret_cast<D*>(first_ + step_ * r) : buf_; }
     void commit(int r) {

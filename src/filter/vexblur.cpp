@@ -22,6 +22,10 @@
 #include "filter/ownfilter.h"
 #include "image/ownsimd.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 using namespace vex;
 
 namespace {
@@ -68,29 +72,73 @@ OWN_CLONES void ownBlurDirect(H* __restrict ws, const S* __restrict sum, int64_t
     }
 }
 
+// Single-channel rows of 32-bit window sums: q[i] = column sums 0 .. i-1
+// added up, four at a time in a register (in-register running sum plus the
+// carry of the previous four), wrapping modulo 2^32; a window sum is then
+// q[x + nCols] - q[x], exact because it fits in 32 bits.
+template <class S>
+void ownBlurPrefix(uint32_t* q, const S* s, int64_t n) {
+    int64_t i = 0;
+    uint32_t c = 0;
+    q[0] = 0;
+#if defined(__SSE2__)
+    const __m128i z = _mm_setzero_si128();
+    __m128i carry = z;
+    for (; i + 4 <= n; i += 4) {
+        __m128i v;
+        if constexpr (sizeof(S) == 2) {
+            v = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(s + i));
+            v = std::is_signed_v<S> ? _mm_srai_epi32(_mm_unpacklo_epi16(v, v), 16) : _mm_unpacklo_epi16(v, z);
+        } else {
+            v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+        }
+        v = _mm_add_epi32(v, _mm_slli_si128(v, 4));
+        v = _mm_add_epi32(v, _mm_slli_si128(v, 8));
+        v = _mm_add_epi32(v, carry);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(q + i + 1), v);
+        carry = _mm_shuffle_epi32(v, 0xFF);
+    }
+    c = q[i];
+#endif
+    for (; i < n; ++i) q[i + 1] = c = c + uint32_t(int32_t(s[i]));
+}
+template <class H>
+OWN_CLONES void ownBlurWindows(H* __restrict ws, const uint32_t* __restrict q, int64_t m, int nCols) {
+    for (int64_t i = 0; i < m; ++i) ws[i] = H(int32_t(q[i + nCols] - q[i]));
+}
+
 template <int DK, class S, class H>
-void ownBlurRow(typename OwnDepthT<DK>::T* o, const S* sum, H* ws, int width, int lanes, int nCols, float w) {
+void ownBlurRow(typename OwnDepthT<DK>::T* o, const S* sum, H* ws, uint32_t* q, int width, int lanes, int nCols,
+                float w) {
     const int64_t m = int64_t(width) * lanes;
     if (nCols <= 8) {
         ownBlurDirect<S, H>(ws, sum, m, lanes, nCols);
         ownBlurConvert<DK, H>(o, ws, m, w);
         return;
     }
+    if constexpr (sizeof(H) == 4 && sizeof(S) <= 4) {
+        if (lanes == 1) {
+            ownBlurPrefix<S>(q, sum, m + nCols - 1);
+            ownBlurWindows<H>(ws, q, m, nCols);
+            ownBlurConvert<DK, H>(o, ws, m, w);
+            return;
+        }
+    }
     for (int l = 0; l < lanes; ++l) {
         H acc = 0;
         for (int c = 0; c < nCols; ++c) acc += H(sum[int64_t(c) * lanes + l]);
         ws[l] = acc;
     }
-    // ws[e] (e >= lanes) first holds the difference, then the running sum.
-    ownBlurDiff<S, H>(ws + lanes, sum + int64_t(nCols) * lanes, sum, m - lanes);
     // The running sums stay in registers (a loop through memory would wait
-    // on every store).
+    // on every store): each step adds the entering column sum and takes
+    // off the leaving one.
+    const S* enter = sum + int64_t(nCols) * lanes;
     auto scan = [&](auto lanesTag) {
         constexpr int K = decltype(lanesTag)::value;
         H acc[K];
         for (int l = 0; l < K; ++l) acc[l] = ws[l];
         for (int64_t e = K; e < m; e += K)
-            for (int l = 0; l < K; ++l) ws[e + l] = acc[l] = acc[l] + ws[e + l];
+            for (int l = 0; l < K; ++l) ws[e + l] = acc[l] = acc[l] + H(enter[e + l - K]) - H(sum[e + l - K]);
     };
     switch (lanes) {
         case 1: scan(std::integral_constant<int, 1>()); break;
@@ -98,6 +146,8 @@ void ownBlurRow(typename OwnDepthT<DK>::T* o, const S* sum, H* ws, int width, in
         case 3: scan(std::integral_constant<int, 3>()); break;
         case 4: scan(std::integral_constant<int, 4>()); break;
         default:
+            // ws[e] (e >= lanes) first holds the difference, then the running sum.
+            ownBlurDiff<S, H>(ws + lanes, enter, sum, m - lanes);
             for (int64_t e = lanes; e < m; ++e) ws[e] += ws[e - lanes];
             break;
     }
@@ -110,10 +160,11 @@ void ownBlurRun(VexImage* src, VexImage* dst, int nRows, int nCols, const OwnWin
     using T = typename OwnDepthT<DK>::T;
     ownFilterRun<T, T>(kBlurSite, src, dst, win, ch, nullptr, [&](OwnRows<T>& in, OwnOut<T>& out) {
         const int64_t n = in.samples();
-        OwnBlock sb, wb;
+        OwnBlock sb, wb, qb;
         S* sum = sb.alloc<S>(n);
         H* ws = wb.alloc<H>(int64_t(out.width()) * in.lanes());
-        if (!sum || !ws || !in.reserve(std::min(nRows + 1, 64))) {
+        uint32_t* q = qb.alloc<uint32_t>(in.lanes() == 1 && nCols > 8 ? n + 1 : 1);
+        if (!sum || !ws || !q || !in.reserve(std::min(nRows + 1, 64))) {
             vexError(VEX_StsNoMem, kBlurSite.func, kFilterNoMem, kBlurSite.file, __LINE__);
             return false;
         }
@@ -124,7 +175,7 @@ void ownBlurRun(VexImage* src, VexImage* dst, int nRows, int nCols, const OwnWin
                 ownColumnAdd(sum, in.get(int64_t(r) + nRows - 1), n);
                 ownColumnSub(sum, in.get(int64_t(r) - 1), n);
             }
-            ownBlurRow<DK, S, H>(out.row(r), sum, ws, out.width(), in.lanes(), nCols, w);
+            ownBlurRow<DK, S, H>(out.row(r), sum, ws, q, out.width(), in.lanes(), nCols, w);
             out.commit(r);
         }
         return true;

@@ -242,44 +242,58 @@ void ownMedianHistLanes(T* o, const uint8_t* fine, const uint8_t* coarse, int L,
 }
 #endif
 
-template <class T, class C>
-bool ownMedianHistRows(const RankArgs& a, OwnRows<T>& in, OwnOut<T>& out) {
+// The histograms of one vertical strip of the window rows (`in`, output
+// columns [0, W) written from o + 0 on in each row `row(r)` returns).
+template <class T, class C, class RowOf, class Commit>
+bool ownMedianHistStrip(const RankArgs& a, OwnRows<T>& in, int W, int H, C* fine, C* coarse, RowOf rowOf,
+                        Commit commit) {
     const int L = in.lanes();
     const int64_t n = in.samples();
-    const int nR = a.nRows, nC = a.nCols, W = out.width();
+    const int nR = a.nRows, nC = a.nCols;
     const int64_t rank = int64_t(nR) * nC / 2 + 1;
     const bool small = int64_t(nR) * nC < 32768;
-    OwnBlock fb, cb;
-    C* fine = fb.alloc<C>(n * 256);
-    C* coarse = cb.alloc<C>(n * 16);
-    if (!fine || !coarse || !in.reserve(2)) {
+    // The entering and the leaving row are held at once: their distance
+    // nR must not be a multiple of the row store's size.
+    int keep = 2;
+    while (nR % keep == 0) ++keep;
+    if (!in.reserve(keep)) {
         vexError(VEX_StsNoMem, a.site->func, kFilterNoMem, a.site->file, __LINE__);
         return false;
     }
     std::memset(fine, 0, size_t(n) * 256 * sizeof(C));
     std::memset(coarse, 0, size_t(n) * 16 * sizeof(C));
-    auto addRow = [&](const T* row, int d) {
+    auto addRow = [&](const T* row) {
         for (int64_t e = 0; e < n; ++e) {
             const int b = ownBin(row[e]);
-            fine[e * 256 + b] = C(fine[e * 256 + b] + d);
-            coarse[e * 16 + (b >> 4)] = C(coarse[e * 16 + (b >> 4)] + d);
+            fine[e * 256 + b] = C(fine[e * 256 + b] + 1);
+            coarse[e * 16 + (b >> 4)] = C(coarse[e * 16 + (b >> 4)] + 1);
+        }
+    };
+    // One row enters and one leaves, in one sweep over the columns.
+    auto moveRow = [&](const T* enter, const T* leave) {
+        for (int64_t e = 0; e < n; ++e) {
+            const int b = ownBin(enter[e]), c = ownBin(leave[e]);
+            fine[e * 256 + b] = C(fine[e * 256 + b] + 1);
+            coarse[e * 16 + (b >> 4)] = C(coarse[e * 16 + (b >> 4)] + 1);
+            fine[e * 256 + c] = C(fine[e * 256 + c] - 1);
+            coarse[e * 16 + (c >> 4)] = C(coarse[e * 16 + (c >> 4)] - 1);
         }
     };
     alignas(32) uint16_t kc[16];
     alignas(32) uint16_t kf[16][16];
     int64_t stamp[16];
-    for (int j = 0; j < nR; ++j) addRow(in.get(j), 1);
-    for (int r = 0; r < out.rows(); ++r) {
+    for (int j = 0; j < nR; ++j) addRow(in.get(j));
+    for (int r = 0; r < H; ++r) {
         if (r > 0) {
-            addRow(in.get(int64_t(r) + nR - 1), 1);
-            addRow(in.get(int64_t(r) - 1), -1);
+            const T* enter = in.get(int64_t(r) + nR - 1);
+            moveRow(enter, in.get(int64_t(r) - 1));
         }
-        T* o = out.row(r);
+        T* o = rowOf(r);
 #if defined(__SSE2__)
         if constexpr (std::is_same_v<C, uint8_t>) {
             if (small) {
                 ownMedianHistLanes(o, fine, coarse, L, W, nC, int(rank));
-                out.commit(r);
+                commit(r);
                 continue;
             }
         }
@@ -313,7 +327,41 @@ bool ownMedianHistRows(const RankArgs& a, OwnRows<T>& in, OwnOut<T>& out) {
                 o[int64_t(x) * L + l] = std::is_signed_v<T> ? T(int8_t(uint8_t(v ^ 0x80))) : T(v);
             }
         }
-        out.commit(r);
+        commit(r);
+    }
+    return true;
+}
+
+// The column histograms of a whole row would leave the cache (256 counters
+// per sample), so a destination written in place is worked in vertical
+// strips whose histograms stay within about 256 KiB; every strip walks
+// all rows. Outputs do not depend on the strip width.
+template <class T, class C>
+bool ownMedianHistRows(const RankArgs& a, OwnRows<T>& in, OwnOut<T>& out) {
+    const int L = in.lanes(), nC = a.nCols, W = out.width(), H = out.rows();
+    const int64_t perPixel = int64_t(L) * 272 * int64_t(sizeof(C));
+    int strip = W;
+    if (out.direct()) {
+        const int64_t fit = (int64_t(256) << 10) / perPixel - (nC - 1);
+        strip = static_cast<int>(std::min<int64_t>(W, std::max<int64_t>(fit, 256)));
+    }
+    OwnBlock fb, cb;
+    const int64_t n = (int64_t(strip) + nC - 1) * L;
+    C* fine = fb.alloc<C>(n * 256);
+    C* coarse = cb.alloc<C>(n * 16);
+    if (!fine || !coarse) {
+        vexError(VEX_StsNoMem, a.site->func, kFilterNoMem, a.site->file, __LINE__);
+        return false;
+    }
+    if (strip == W)
+        return ownMedianHistStrip<T, C>(a, in, W, H, fine, coarse, [&](int r) { return out.row(r); },
+                                        [&](int r) { out.commit(r); });
+    for (int x0 = 0; x0 < W; x0 += strip) {
+        const int w = std::min(strip, W - x0);
+        OwnRows<T> part(in, x0, w + nC - 1);
+        if (!ownMedianHistStrip<T, C>(a, part, w, H, fine, coarse,
+                                      [&](int r) { return out.row(r) + int64_t(x0) * L; }, [](int) {}))
+            return false;
     }
     return true;
 }

@@ -662,12 +662,12 @@ const std::vector<Command> kCommands = {
          };
          auto bad = [](const std::string& cmd, const std::string& msg) { throw ToolError(kExitUsage, cmd + ": " + msg); };
          // Kernels as text: presets or rows x columns of entries, row by row.
-         struct Spec {
+         struct KernelText {
              int rows, cols, shift;
              std::vector<signed char> v;
          };
-         auto preset = [](const std::string& name, Spec* k) {
-             static const std::map<std::string, Spec> kPresets = {
+         auto preset = [](const std::string& name, KernelText* k) {
+             static const std::map<std::string, KernelText> kPresets = {
                  {"sobel-x", {3, 3, 0, {-1, 0, 1, -2, 0, 2, -1, 0, 1}}},
                  {"sobel-y", {3, 3, 0, {-1, -2, -1, 0, 0, 0, 1, 2, 1}}},
                  {"laplace", {3, 3, 0, {0, 1, 0, 1, -4, 1, 0, 1, 0}}},
@@ -681,14 +681,14 @@ const std::vector<Command> kCommands = {
              *k = it->second;
              return true;
          };
-         std::vector<Spec> specs;
+         std::vector<KernelText> texts;
          const std::string text = c.args->values.at("kernel");
          for (size_t start = 0; start <= text.size();) {
              size_t plus = text.find('+', start);
              if (plus == std::string::npos) plus = text.size();
              const std::string one = text.substr(start, plus - start);
              start = plus + 1;
-             Spec k{};
+             KernelText k{};
              if (!preset(one, &k)) {
                  int rows = 0, cols = 0, used = 0;
                  if (std::sscanf(one.c_str(), "%dx%d:%n", &rows, &cols, &used) != 2 || used == 0 || rows < 1 ||
@@ -709,11 +709,11 @@ const std::vector<Command> kCommands = {
                                          " entries from -128 to 127");
                  for (long long v : vals) k.v.push_back(static_cast<signed char>(v));
              }
-             specs.push_back(k);
+             texts.push_back(k);
          }
-         if (specs.size() > 100) bad("convolve", "at most 100 kernels");
+         if (texts.size() > 100) bad("convolve", "at most 100 kernels");
          std::vector<VexConvKernel*> kernels;
-         for (const Spec& k : specs)
+         for (const KernelText& k : texts)
              kernels.push_back(vexCreateConvKernel(k.rows, k.cols, (k.cols - 1) / 2, (k.rows - 1) / 2, k.v.data(), k.shift));
          vexConvolve2D(c.src[0], c.dst[0], kernels.data(), int(kernels.size()), c.i("method"), nullptr);
          for (VexConvKernel* k : kernels) vexDeleteConvKernel(k);
