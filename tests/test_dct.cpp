@@ -147,20 +147,27 @@ TEST(Dct, MatchesTheReference) {
         Case c{};
         c.flags = (pick(2) ? 1 : 2) | (pick(2) ? 4 : 0);
         c.srcDepth = kIntDepths[pick(5)], c.dstDepth = kIntDepths[pick(5)];
-        c.nChannels = 1 + pick(4), c.order = pick(2);
+        c.nChannels = 1 + pick(4);
         c.alpha = pick(2) ? pick(c.nChannels + 1) : 0;
+        c.order = pick(2);
         c.height = kSizes[pick(9)] + (pick(2) ? 0 : pick(4));
         c.width = kSizes[pick(9)] + (pick(2) ? 0 : pick(4));
         c.range = pick(4) == 0 ? 2000000000 : (pick(2) ? 300 : 40000);
         c.roi = pick(3) != 0;
         if (c.roi) {
             VexROI& r = c.srcRoi;
-            const bool eight = pick(3) == 0 && c.height >= 8 && c.width >= 8;
-            r.height = eight ? 8 : 1 + pick(c.height), r.width = eight ? 8 : 1 + pick(c.width);
-            r.xOffset = pick(c.width - r.width + 1), r.yOffset = pick(c.height - r.height + 1);
+            auto roi = [&](int h, int w) {
+                r.height = 1 + pick(h), r.width = 1 + pick(w);
+                r.xOffset = pick(c.width - r.width + 1), r.yOffset = pick(c.height - r.height + 1);
+            };
+            roi(c.height, c.width);
+            // Often an 8x8 region, which takes the dedicated path.
+            if (pick(3) == 0 && c.height >= 8 && c.width >= 8)
+                roi(1, 1), r.height = r.width = 8, r.xOffset = pick(c.width - 7), r.yOffset = pick(c.height - 7);
             // The destination region: as large, or smaller (clipped), anywhere.
             VexROI& d = c.dstRoi;
-            d.height = pick(3) ? r.height : 1 + pick(r.height), d.width = pick(3) ? r.width : 1 + pick(r.width);
+            d.height = pick(3) ? r.height : 1 + pick(r.height);
+            d.width = pick(3) ? r.width : 1 + pick(r.width);
             d.xOffset = pick(c.width - d.width + 1), d.yOffset = pick(c.height - d.height + 1);
             r.coi = d.coi = pick(2) ? 1 + pick(c.nChannels) : 0;
         }

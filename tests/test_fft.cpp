@@ -230,8 +230,9 @@ TEST(Fft, MatchesTheReference) {
         c.toCcs = pick(2);
         c.flags = dir[pick(3)] | eng[pick(3)] | (pick(3) == 0 ? 0x8 : 0) | (pick(4) == 0 ? 0x100 : 0);
         c.srcDepth = kIntDepths[pick(5)], c.dstDepth = kIntDepths[pick(5)];
-        c.nChannels = 1 + pick(4), c.order = pick(2);
+        c.nChannels = 1 + pick(4);
         c.alpha = pick(2) ? pick(c.nChannels + 1) : 0;
+        c.order = pick(2);
         c.height = kSizes[pick(10)], c.width = kSizes[pick(10)];
         c.valueRange = pick(3) == 0 ? 2000000000 : (pick(2) ? 100 : 30000);
         // The integer engine saturates its 32-bit working rows; keep its sums in range.
