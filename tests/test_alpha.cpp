@@ -1,13 +1,12 @@
-// The alpha family: scaled multiplication, premultiplied alpha and
-// compositing against plain reference formulas over random layouts (depths,
-// channel counts, data-order mixtures, ROI, COI, tiles, alpha images, images
-// in two roles), Scale over every 8U product, the worked numbers, the block
-// tiling's tile calls, mapping and failures, and every check text.
+// The alpha family against plain reference formulas: one matrix of random
+// scenes per operation (depths, channel counts, data-order mixtures, ROI,
+// COI, tiles of every size, alpha images, images in two roles, whole-pixel
+// RGBA rows and a streamed one), the reference's worked numbers, the block
+// tiling's tile calls, mapping and refused tiles, and one table of check texts.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <functional>
 #include <random>
 #include <string>
@@ -24,15 +23,10 @@ using ImagePtr = std::unique_ptr<vt::ImageBase>;
 
 int64_t maxOf(unsigned depth) { return depth == VEX_DEPTH_8U ? 255 : 65535; }
 // Scale: t / M by shift and add, 8 or 16 bits after the depth.
-int64_t scaleRef(int64_t t, int64_t M) {
-    const int bits = M == 255 ? 8 : 16;
-    return (t + (t >> bits) + 1) >> bits;
-}
+int64_t scaleRef(int64_t t, int64_t M) { return (t + (t >> (M == 255 ? 8 : 16)) + 1) >> (M == 255 ? 8 : 16); }
 
 // Colour and result opacity of one pixel, as the operator table states them.
-struct Pixel {
-    int64_t colour, opacity;
-};
+struct Pixel { int64_t colour, opacity; };
 Pixel compositeInt(int64_t M, int type, bool premul, int64_t A, int64_t B, int64_t a, int64_t b) {
     auto S = [M](int64_t x, int64_t y) { return scaleRef(x * y, M); };
     const int64_t pa = premul ? A : S(A, a), pb = premul ? B : S(B, b);
@@ -48,10 +42,7 @@ Pixel compositeInt(int64_t M, int type, bool premul, int64_t A, int64_t B, int64
     return {std::min(c, M), std::min(r, M)};
 }
 // Nearest integer, ties to even, through a float of magnitude 2^23.
-int64_t roundEven(double v) {
-    const float f = float(v + 8388608.0);
-    return int64_t(f) - 8388608;
-}
+int64_t roundEven(double v) { return int64_t(float(v + 8388608.0)) - 8388608; }
 Pixel compositeFloat(int64_t M, int type, bool premul, int64_t A, int64_t B, int64_t a, int64_t b) {
     const double al = double(a) / double(M), be = double(b) / double(M);
     const double pa = premul ? double(A) : A * al, pb = premul ? double(B) : B * be;
@@ -70,14 +61,10 @@ Pixel compositeFloat(int64_t M, int type, bool premul, int64_t A, int64_t B, int
 
 // ------------------------------------------------------------ images
 
-struct Rect {
-    int x, y, w, h, coi;
-};
+struct Rect { int x, y, w, h, coi; };
 Rect rectOf(const VexImage* im) {
-    if (!im->roi) return {0, 0, im->width, im->height, 0};
-    const VexROI& r = *im->roi;
-    return {r.xOffset, r.yOffset, std::min(r.width, im->width - r.xOffset),
-            std::min(r.height, im->height - r.yOffset), r.coi};
+    const VexROI r = im->roi ? *im->roi : VexROI{0, 0, 0, im->height, im->width};
+    return {r.xOffset, r.yOffset, std::min(r.width, im->width - r.xOffset), std::min(r.height, im->height - r.yOffset), r.coi};
 }
 ImagePtr cloneOf(const vt::ImageBase& im) {
     if (auto* t = dynamic_cast<const vt::TiledImage*>(&im)) return std::make_unique<vt::TiledImage>(t->clone());
@@ -94,7 +81,6 @@ ImagePtr make(const vt::Layout& l, uint32_t key, int alphaChannel = 0) {
 struct Params {
     int type = 0, premul = 0, divide = 0, a = -1, b = -1;
     int64_t value = 0;
-    const VexMapping* mapping = nullptr;
 };
 enum Fn { kMulScale, kMulSScale, kPreMul, kComposite, kCompositeC, kFnCount };
 const char* const kFnName[] = {"vexMultiplyScale", "vexMultiplySScale", "vexPreMultiplyAlpha",
@@ -102,13 +88,11 @@ const char* const kFnName[] = {"vexMultiplyScale", "vexMultiplySScale", "vexPreM
 
 void call(Fn f, VexImage* const* im, const Params& p) {
     switch (f) {
-        case kMulScale: vexMultiplyScale(im[1], im[2], im[0], p.mapping); break;
-        case kMulSScale: vexMultiplySScale(im[1], im[0], unsigned(p.value), p.mapping); break;
-        case kPreMul: vexPreMultiplyAlpha(im[0], int(p.value), p.mapping); break;
-        case kComposite:
-            vexAlphaComposite(im[1], im[2], im[0], p.type, im[3], im[4], im[5], p.premul, p.divide, p.mapping);
-            break;
-        case kCompositeC: vexAlphaCompositeC(im[1], im[2], im[0], p.type, p.a, p.b, p.premul, p.divide, p.mapping); break;
+        case kMulScale: vexMultiplyScale(im[1], im[2], im[0], nullptr); break;
+        case kMulSScale: vexMultiplySScale(im[1], im[0], unsigned(p.value), nullptr); break;
+        case kPreMul: vexPreMultiplyAlpha(im[0], int(p.value), nullptr); break;
+        case kComposite: vexAlphaComposite(im[1], im[2], im[0], p.type, im[3], im[4], im[5], p.premul, p.divide, nullptr); break;
+        case kCompositeC: vexAlphaCompositeC(im[1], im[2], im[0], p.type, p.a, p.b, p.premul, p.divide, nullptr); break;
         case kFnCount: break;
     }
 }
@@ -182,8 +166,7 @@ struct Scene {
 };
 
 std::string describe(const Scene& sc) {
-    std::string d = kFnName[sc.fn];
-    d += " type " + std::to_string(sc.p.type) + " premul " + std::to_string(sc.p.premul) + " divide " +
+    std::string d = std::string(kFnName[sc.fn]) + " type " + std::to_string(sc.p.type) + " premul " + std::to_string(sc.p.premul) + " divide " +
          std::to_string(sc.p.divide) + " a " + std::to_string(sc.p.a) + " b " + std::to_string(sc.p.b) +
          " value " + std::to_string(sc.p.value) + (sc.inPlace ? " in place" : "");
     for (int i = 0; i < 6; ++i)
@@ -202,8 +185,7 @@ Scene randomScene(std::mt19937& rng, Fn fn) {
     sc.layouts.assign(6, vt::Layout{});
     for (auto& l : sc.layouts) l.nChannels = 0;
     vt::LayoutLimits lim;
-    lim.depths = {VEX_DEPTH_8U, VEX_DEPTH_16U};
-    lim.roiOutside = true;
+    lim.depths = {VEX_DEPTH_8U, VEX_DEPTH_16U}, lim.roiOutside = true;
     vt::Layout d = vt::randomLayout(rng, lim);
     auto source = [&](int nChannels) {
         vt::LayoutLimits sl = lim;
@@ -219,10 +201,8 @@ Scene randomScene(std::mt19937& rng, Fn fn) {
         }
         return l;
     };
-    if ((fn == kComposite || fn == kCompositeC) && pick(rng, 0, 3) == 0) {  // the whole-pixel RGBA case
-        d.nChannels = 4, d.order = VEX_DATA_ORDER_PIXEL, d.hasRoi = d.hasRoi && pick(rng, 0, 1);
-        d.roi.coi = 0;
-    }
+    if ((fn == kComposite || fn == kCompositeC) && pick(rng, 0, 3) == 0)  // the whole-pixel RGBA case
+        d.nChannels = 4, d.order = VEX_DATA_ORDER_PIXEL, d.hasRoi = d.hasRoi && pick(rng, 0, 1), d.roi.coi = 0;
     const bool one = d.hasRoi && d.roi.coi;
     if (fn == kComposite || fn == kCompositeC) {
         sc.alpha[0] = d.nChannels > 1 && pick(rng, 0, 2) ? d.nChannels : 0;
@@ -283,20 +263,12 @@ void runScene(const Scene& sc, uint32_t key, bool* sawTiles = nullptr) {
     std::vector<ImagePtr> im(6);
     VexImage* h[6] = {};
     for (int i = 0; i < 6; ++i)
-        if (sc.layouts[i].nChannels && !(sc.inPlace && i == 1)) {
-            im[i] = make(sc.layouts[i], key + 17 * i, sc.alpha[i]);
-            h[i] = im[i]->get();
-        }
+        if (sc.layouts[i].nChannels && !(sc.inPlace && i == 1)) im[i] = make(sc.layouts[i], key + 17 * i, sc.alpha[i]), h[i] = im[i]->get();
     if (sc.inPlace) h[1] = h[0];
     ImagePtr before[6], expect[6];
     VexImage *in[6] = {}, *out[6] = {};
     for (int i = 0; i < 6; ++i)
-        if (im[i]) {
-            before[i] = cloneOf(*im[i]);
-            expect[i] = cloneOf(*im[i]);
-            in[i] = before[i]->get();
-            out[i] = expect[i]->get();
-        }
+        if (im[i]) before[i] = cloneOf(*im[i]), expect[i] = cloneOf(*im[i]), in[i] = before[i]->get(), out[i] = expect[i]->get();
     if (sc.inPlace) in[1] = in[0];
     reference(sc.fn, in, out, sc.p);
     ReportLog log;
@@ -308,9 +280,7 @@ void runScene(const Scene& sc, uint32_t key, bool* sawTiles = nullptr) {
         EXPECT_EQ(vt::diffSamples(h[i], out[i]), "") << "image " << i;
         if (auto* t = dynamic_cast<vt::TiledImage*>(im[i].get())) {
             if (sawTiles) *sawTiles = true;
-            EXPECT_EQ(t->outstanding(), 0);
-            EXPECT_EQ(t->releaseMismatches(), 0);
-            EXPECT_EQ(t->badCalls(), 0);
+            EXPECT_TRUE(t->outstanding() == 0 && t->releaseMismatches() == 0 && t->badCalls() == 0) << "image " << i;
             // Read images are never got for writing.
             const bool written = i == 0 || (i == 5 && sc.fn == kComposite) || (sc.inPlace && i == 1);
             for (const vt::TileCall& c : t->calls())
@@ -334,220 +304,60 @@ TEST_P(Matrix, MatchesTheReference) {
         if (HasFatalFailure()) return;
     }
     EXPECT_TRUE(sawTiles);
+    // A destination of 16 MiB and more takes the streaming path of the
+    // whole-pixel rows; a ROI at column 1 leaves each row's head unaligned.
+    if (fn != kComposite) return;
+    Scene big;
+    big.fn = fn, big.p.type = 3;
+    big.layouts.assign(6, vt::Layout{});
+    for (int i = 0; i < 6; ++i) {
+        vt::Layout& l = big.layouts[i];
+        l.nChannels = i < 3 ? 4 : 0, l.height = 1030, l.width = 4100, l.hasRoi = true, l.roi = {0, 1, 0, 1030, 4099};
+        big.alpha[i] = i < 3 ? 4 : 0;
+    }
+    runScene(big, 77);
 }
 INSTANTIATE_TEST_SUITE_P(Alpha, Matrix, ::testing::Range(0, int(kFnCount)),
                          [](const ::testing::TestParamInfo<int>& i) { return std::string(kFnName[i.param]); });
 
-// ------------------------------------------------------------ exact values
-
-// Every 8U product (A holds the column, B the row) is the shift-and-add
-// rule exactly. Against t / M rounded to the nearest integer the rule is
-// exact at the multiples of M (so at 0 and at M x M) and otherwise equal to
-// it or one below it: it never exceeds M.
-TEST(Scale, EveryEightBitProduct) {
-    vt::Image A(VEX_DEPTH_8U, 1, 256, 256), B(VEX_DEPTH_8U, 1, 256, 256), D(VEX_DEPTH_8U, 1, 256, 256);
-    for (int y = 0; y < 256; ++y)
-        for (int x = 0; x < 256; ++x) A.setSample(x, y, 1, x), B.setSample(x, y, 1, y);
-    ReportLog log;
-    vexMultiplyScale(A.get(), B.get(), D.get(), nullptr);
-    ASSERT_EQ(log.size(), 0u);
-    int below = 0;
-    for (int y = 0; y < 256; ++y)
-        for (int x = 0; x < 256; ++x) {
-            const uint32_t t = uint32_t(x * y);
-            const int64_t got = D.sample(x, y, 1), round = std::lround(t / 255.0);
-            ASSERT_EQ(got, (t + (t >> 8) + 1) >> 8) << x << " x " << y;
-            ASSERT_TRUE(got == round || (got == round - 1 && t % 255 != 0)) << x << " x " << y;
-            below += got != round;
-        }
-    EXPECT_EQ(below, 31770);  // products whose rule result lies one below the rounded quotient
-}
-
-// One pixel of four channels through an operation; returns its samples.
-std::vector<int64_t> onePixel(unsigned depth, const std::function<void(VexImage*, VexImage*, VexImage*)>& f,
-                              std::vector<int64_t> a, std::vector<int64_t> b, int alphaA = 4, int alphaB = 4,
-                              int channels = 4) {
-    vt::Image A(depth, 4, 1, 1), B(depth, 4, 1, 1), D(depth, channels, 1, 1);
-    A.get()->alphaChannel = alphaA, B.get()->alphaChannel = alphaB, D.get()->alphaChannel = channels == 4 ? 4 : 0;
-    for (int c = 1; c <= 4; ++c) A.setSample(0, 0, c, a[c - 1]), B.setSample(0, 0, c, b[c - 1]);
-    ReportLog log;
-    f(A.get(), B.get(), D.get());
-    EXPECT_EQ(log.size(), 0u);
-    std::vector<int64_t> out;
-    for (int c = 1; c <= channels; ++c) out.push_back(D.sample(0, 0, c));
-    return out;
-}
-
-TEST(Exact, WorkedNumbers) {
-    using V = std::vector<int64_t>;
-    const unsigned U8 = VEX_DEPTH_8U;
-    auto mul = [](VexImage* a, VexImage* b, VexImage* d) { vexMultiplyScale(a, b, d, nullptr); };
-    EXPECT_EQ(onePixel(U8, mul, {255, 128, 0, 1}, {255, 128, 77, 1}), (V{255, 64, 0, 0}));
-    EXPECT_EQ(onePixel(U8, [](VexImage* a, VexImage*, VexImage* d) { vexMultiplySScale(a, d, 300, nullptr); },
-                       {200, 100, 1, 255}, {0, 0, 0, 0}),
-              (V{200, 100, 1, 255}));
-    EXPECT_EQ(onePixel(U8, [](VexImage* a, VexImage*, VexImage* d) { vexMultiplySScale(a, d, 0, nullptr); },
-                       {200, 100, 1, 255}, {0, 0, 0, 0}),
-              (V{0, 0, 0, 0}));
-    EXPECT_EQ(onePixel(VEX_DEPTH_16U, mul, {65535, 1, 0, 0}, {65535, 1, 0, 0}), (V{65535, 0, 0, 0}));
-    // Premultiplied alpha, by the pixel's own alpha and by a constant.
-    for (int value : {-1, 128}) {
-        vt::Image I(U8, 4, 1, 1);
-        I.get()->alphaChannel = 4;
-        const int64_t px[] = {200, 100, 50, value < 0 ? 128 : 7};
-        for (int c = 1; c <= 4; ++c) I.setSample(0, 0, c, px[c - 1]);
-        vexPreMultiplyAlpha(I.get(), value, nullptr);
-        EXPECT_EQ((V{I.sample(0, 0, 1), I.sample(0, 0, 2), I.sample(0, 0, 3), I.sample(0, 0, 4)}),
-                  (V{100, 50, 25, 128}));
+// The reference rules on numbers worked by hand: the shift-and-add scale is
+// the rounded quotient or one below it, exact at multiples of M; over, plus,
+// in, the floating form (ties to even), premultiplied colours.
+TEST(Reference, WorkedNumbers) {
+    for (int64_t t = 0; t <= 255 * 255; ++t) {
+        const int64_t got = scaleRef(t, 255), round = std::lround(double(t) / 255.0);
+        ASSERT_TRUE(got == round || (got == round - 1 && t % 255 != 0)) << t;
     }
-    // Compositing: over, plus, in, the floating form, b = M - a.
-    auto comp = [](int type, int premul, int divide) {
-        return [=](VexImage* a, VexImage* b, VexImage* d) {
-            vexAlphaComposite(a, b, d, type, nullptr, nullptr, nullptr, premul, divide, nullptr);
-        };
-    };
-    EXPECT_EQ(onePixel(U8, comp(0, 0, 0), {200, 200, 200, 255}, {100, 100, 100, 255}), (V{200, 200, 200, 255}));
-    EXPECT_EQ(onePixel(U8, comp(0, 0, 0), {200, 0, 0, 0}, {100, 10, 0, 128}),
-              (V{scaleRef(100 * 128, 255), scaleRef(10 * 128, 255), 0, 128}));
-    EXPECT_EQ(onePixel(U8, comp(5, 1, 0), {200, 0, 0, 9}, {100, 0, 0, 9}), (V{255, 0, 0, 18}));
-    EXPECT_EQ(onePixel(U8, comp(1, 0, 0), {200, 0, 0, 255}, {0, 0, 0, 128}), (V{100, 0, 0, 128}));
-    EXPECT_EQ(onePixel(U8, comp(1, 0, 1), {200, 17, 3, 255}, {9, 9, 9, 255}), (V{200, 17, 3, 255}));
-    EXPECT_EQ(onePixel(U8, comp(1, 0, 1), {200, 17, 3, 0}, {9, 9, 9, 255}), (V{0, 0, 0, 0}));
-    auto onlyA = [](VexImage* a, VexImage* b, VexImage* d) {
-        vt::Image alpha(VEX_DEPTH_8U, 1, 1, 1);
-        alpha.setSample(0, 0, 1, vt::sample(a, 0, 0, 4));
-        vexAlphaComposite(a, b, d, 0, alpha.get(), nullptr, nullptr, 0, 0, nullptr);
-    };
-    EXPECT_EQ(onePixel(U8, onlyA, {200, 1, 2, 255}, {100, 7, 8, 0}, 4, 4), (V{200, 1, 2, 255}));
-    EXPECT_EQ(onePixel(U8, onlyA, {200, 1, 2, 0}, {100, 7, 8, 0}, 4, 4), (V{100, 7, 8, 255}));
-    // The floating form rounds ties to even: plus on premultiplied colours
-    // with a = b = M gives (A + B) / 2; 1.5 -> 2, 2.5 -> 2, 3.5 -> 4.
-    EXPECT_EQ(onePixel(U8, comp(5, 1, 1), {3, 5, 7, 255}, {0, 0, 0, 255}), (V{2, 2, 4, 255}));
-    // Constant opacity above M acts as M.
-    EXPECT_EQ(onePixel(U8, [](VexImage* a, VexImage* b, VexImage* d) {
-                  vexAlphaCompositeC(a, b, d, 0, 300, 255, 0, 0, nullptr);
-              }, {200, 1, 2, 0}, {100, 7, 8, 0}),
-              (V{200, 1, 2, vt::kSentinel}));  // no result opacity stored
-}
-
-// Destinations of 16 MiB and more take the streaming path of the whole-pixel
-// kernel from the first line boundary of each row on; a ROI starting at an
-// odd column leaves each row's head unaligned. Results are the same.
-TEST(Exact, LongRowsStreamed) {
-    const int h = 1030, w = 4100;
-    vt::Image A(VEX_DEPTH_8U, 4, h, w), B(VEX_DEPTH_8U, 4, h, w), D(VEX_DEPTH_8U, 4, h, w);
-    std::mt19937 rng(3);
-    for (vt::Image* im : {&A, &B, &D}) {
-        for (int i = 0; i < im->get()->dataSize; ++i) im->get()->imageData[i] = char(rng() >> 24);
-        im->get()->alphaChannel = 4, im->setRoi(0, 1, 0, h, w - 1);
+    EXPECT_EQ(scaleRef(int64_t(65535) * 65535, 65535), 65535);
+    EXPECT_EQ(scaleRef(128 * 128, 255), 64);
+    struct W { bool divide; int type, premul; int64_t A, B, a, b, colour, opacity; };
+    for (const W& w : {W{false, 0, 0, 200, 100, 255, 255, 200, 255}, W{false, 0, 0, 200, 100, 0, 128, 50, 128},
+                       W{false, 5, 1, 200, 100, 9, 9, 255, 18}, W{false, 1, 0, 200, 0, 255, 128, 100, 128},
+                       W{true, 1, 0, 200, 9, 255, 255, 200, 255}, W{true, 1, 0, 200, 9, 0, 255, 0, 0},
+                       W{true, 5, 1, 3, 0, 255, 255, 2, 255}, W{true, 5, 1, 5, 0, 255, 255, 2, 255},
+                       W{true, 5, 1, 7, 0, 255, 255, 4, 255}}) {
+        const Pixel p = (w.divide ? compositeFloat : compositeInt)(255, w.type, w.premul, w.A, w.B, w.a, w.b);
+        EXPECT_EQ(p.colour, w.colour) << w.type << " " << w.A;
+        EXPECT_EQ(p.opacity, (w.divide ? compositeFloat : compositeInt)(255, w.type, w.premul, w.a, w.b, w.a, w.b).opacity);
+        EXPECT_EQ(p.opacity, w.opacity);
     }
-    const vt::Image before = D.clone();
-    ReportLog log;
-    vexAlphaComposite(A.get(), B.get(), D.get(), 3, nullptr, nullptr, nullptr, 0, 0, nullptr);
-    vexAlphaCompositeC(A.get(), B.get(), D.get(), 0, -1, -1, 1, 0, nullptr);
-    EXPECT_EQ(log.size(), 0u);
-    auto px = [](const vt::Image& im, int x, int y) {
-        const VexImage* i = im.get();
-        return reinterpret_cast<const uint8_t*>(i->imageData) + int64_t(y) * i->widthStep + 4 * int64_t(x);
-    };
-    for (int y = 0; y < h; y += 13)
-        for (int x = 0; x < w; ++x) {
-            const uint8_t *pa = px(A, x, y), *pb = px(B, x, y), *pd = px(D, x, y), *p0 = px(before, x, y);
-            for (int c = 0; c < 4; ++c) {
-                // The first call leaves the opacity of atop; the second, over
-                // on premultiplied colours, replaces the colours and keeps it.
-                const int64_t want = x == 0  ? p0[c]
-                                     : c == 3 ? compositeInt(255, 3, false, pa[3], pb[3], pa[3], pb[3]).opacity
-                                              : compositeInt(255, 0, true, pa[c], pb[c], pa[3], pb[3]).colour;
-                ASSERT_EQ(pd[c], want) << x << "," << y << " channel " << c;
-            }
-        }
-}
-
-// The same call on plane-order images and on mixtures of orders gives the
-// samples of the all-pixel-order call.
-TEST(Orders, MixturesEqualPixelOrder) {
-    std::mt19937 rng(5);
-    for (int fn = 0; fn < kFnCount; ++fn)
-        for (int mix = 1; mix < 8; ++mix) {
-            Params p;
-            p.type = mix % 6, p.premul = mix & 1, p.divide = (mix >> 1) & 1, p.value = fn == kPreMul ? -1 : 200;
-            ImagePtr pix[3], mixed[3];
-            VexImage *hp[6] = {}, *hm[6] = {};
-            for (int i = 0; i < (fn == kPreMul ? 1 : fn == kMulSScale ? 2 : 3); ++i) {
-                vt::Layout l;
-                l.depth = VEX_DEPTH_8U, l.nChannels = 4, l.height = 9, l.width = 19;
-                pix[i] = make(l, 100 + i, 4);
-                l.order = (mix >> i) & 1;
-                mixed[i] = make(l, 100 + i, 4);
-                hp[i] = pix[i]->get(), hm[i] = mixed[i]->get();
-            }
-            ReportLog log;
-            call(Fn(fn), hp, p);
-            call(Fn(fn), hm, p);
-            ASSERT_EQ(log.size(), 0u);
-            EXPECT_EQ(vt::diffSamples(hp[0], hm[0]), "") << kFnName[fn] << " mix " << mix;
-        }
 }
 
 // ------------------------------------------------------------ tiling
-
-// Tiled equals untiled: the same scene with every image untiled, then with
-// the images tiled in sizes that make blocks span tiles, gives the same
-// samples; the destination also plays a source's role.
-TEST(Tiling, TiledEqualsUntiledWithSpanningBlocksAndTwoRoles) {
-    for (int fn = 0; fn < kFnCount; ++fn)
-        for (int variant = 0; variant < 4; ++variant) {
-            SCOPED_TRACE(std::string(kFnName[fn]) + " variant " + std::to_string(variant));
-            const int tiles[][2] = {{16, 8}, {8, 8}, {24, 16}, {64, 8}};
-            Params p;
-            p.type = variant + 1, p.value = fn == kPreMul ? -1 : 99;
-            std::vector<ImagePtr> flat(3), tiled(3);
-            VexImage *hf[6] = {}, *ht[6] = {};
-            const int count = fn == kPreMul ? 1 : fn == kMulSScale ? 2 : 3;
-            for (int i = 0; i < count; ++i) {
-                vt::Layout l;
-                l.depth = variant == 3 ? VEX_DEPTH_16U : VEX_DEPTH_8U;
-                l.nChannels = 4, l.height = 45, l.width = 70, l.order = (variant + i) & 1;
-                l.hasRoi = true, l.roi = {0, 3 * i + variant, 5 - i, 40, 60};
-                flat[i] = make(l, 40 + i, 4);
-                l.tiled = true, l.tileWidth = tiles[(i + variant) % 4][0], l.tileHeight = tiles[(i + variant) % 4][1];
-                tiled[i] = make(l, 40 + i, 4);
-                hf[i] = flat[i]->get(), ht[i] = tiled[i]->get();
-            }
-            const bool twoRoles = variant % 2 == 1 && fn != kPreMul;
-            if (twoRoles) hf[1] = hf[0], ht[1] = ht[0];
-            ReportLog log;
-            call(Fn(fn), hf, p);
-            call(Fn(fn), ht, p);
-            ASSERT_EQ(log.size(), 0u);
-            for (int i = 0; i < count; ++i) EXPECT_EQ(vt::diffSamples(hf[i], ht[i]), "") << i;
-            auto* d = static_cast<vt::TiledImage*>(tiled[0].get());
-            EXPECT_EQ(d->outstanding(), 0);
-            if (twoRoles) {
-                // The image in two roles is fetched once per tile it meets
-                // per block: every get is for writing.
-                for (const vt::TileCall& c : d->calls()) EXPECT_NE(c.mode, VEX_TILE_GET_READ);
-            }
-        }
-}
 
 // Blocks follow the reference image's tile grid from its ROI offset; a
 // block inside one tile fetches it once (mode 2, then 4); the image in two
 // roles is never fetched twice for one block.
 TEST(Tiling, BlockCallsOnTheReferenceGrid) {
-    vt::TiledImage D(VEX_DEPTH_8U, 1, 16, 32, 16, 8);
+    vt::TiledImage D(VEX_DEPTH_8U, 1, 16, 32, 16, 8), S(VEX_DEPTH_8U, 1, 16, 32, 8, 8);
     vt::Image A(VEX_DEPTH_8U, 1, 16, 32);
     D.setRoi(0, 10, 2, 10, 20);  // columns 10..29: blocks 10-15, 16-29; rows 2-7, 8-11
+    S.setRoi(0, 10, 2, 10, 20);
     ReportLog log;
     vexMultiplyScale(D.get(), A.get(), D.get(), nullptr);
     using C = std::vector<vt::TileCall>;
     EXPECT_EQ(D.calls(), (C{{0, 0, 2}, {0, 0, 4}, {1, 0, 2}, {1, 0, 4}, {0, 1, 2}, {0, 1, 4}, {1, 1, 2}, {1, 1, 4}}));
-    // A source on a finer grid spans several of its tiles per block: all
-    // are held, read, and released.
-    vt::TiledImage S(VEX_DEPTH_8U, 1, 16, 32, 8, 8);
-    S.setRoi(0, 10, 2, 10, 20);
-    D.clearCalls();
+    // A source on a finer grid spans several of its tiles per block: all are held, read, released.
     vexMultiplyScale(S.get(), A.get(), D.get(), nullptr);
     EXPECT_EQ(S.calls().front(), (vt::TileCall{1, 0, 1}));
     EXPECT_EQ(S.outstanding(), 0);
@@ -559,20 +369,17 @@ TEST(Tiling, BlockCallsOnTheReferenceGrid) {
 TEST(Tiling, MappingSelectsOneBlock) {
     vt::TiledImage D(VEX_DEPTH_8U, 2, 24, 24, 8, 8);
     vt::Image A(VEX_DEPTH_8U, 2, 24, 24);
-    A.fillPattern(3);
-    D.fillPattern(4);
+    A.fillPattern(3), D.fillPattern(4);
     D.setRoi(0, 8, 8, 12, 12);  // rows and columns 8..19
     const vt::TiledImage before = D.clone();
     ReportLog log;
     const VexMapping m{12, 19};  // tile (1, 2): rows 16..19 of the region
     vexMultiplySScale(A.get(), D.get(), 128, &m);
-    for (int y = 0; y < 24; ++y)
-        for (int x = 0; x < 24; ++x)
-            for (int c = 1; c <= 2; ++c) {
-                const bool in = x >= 8 && x < 16 && y >= 16 && y < 20;
-                ASSERT_EQ(D.sample(x, y, c), in ? scaleRef(A.sample(x - 8, y - 8, c) * 128, 255) : before.sample(x, y, c))
-                    << x << "," << y;
-            }
+    for (int k = 0; k < 24 * 24 * 2; ++k) {
+        const int x = k % 24, y = k / 24 % 24, c = k / 576 + 1;
+        const bool in = x >= 8 && x < 16 && y >= 16 && y < 20;
+        ASSERT_EQ(D.sample(x, y, c), in ? scaleRef(A.sample(x - 8, y - 8, c) * 128, 255) : before.sample(x, y, c)) << x << "," << y;
+    }
     for (const VexMapping& out : {VexMapping{30, 9}, VexMapping{-1, 9}, VexMapping{2, 2}}) {
         D.clearCalls();
         vexMultiplySScale(A.get(), D.get(), 7, &out);
@@ -585,8 +392,7 @@ TEST(Tiling, MappingSelectsOneBlock) {
 // the blocks before it stay written, every delivered tile is released.
 TEST(Tiling, RefusedTileReportsAndReleases) {
     for (int refused = 0; refused < 3; ++refused) {
-        vt::TiledImage A(VEX_DEPTH_16U, 4, 8, 32, 8, 8), D(VEX_DEPTH_16U, 4, 8, 32, 16, 8);
-        vt::TiledImage B(VEX_DEPTH_16U, 4, 8, 32, 8, 8);
+        vt::TiledImage A(VEX_DEPTH_16U, 4, 8, 32, 8, 8), D(VEX_DEPTH_16U, 4, 8, 32, 16, 8), B(VEX_DEPTH_16U, 4, 8, 32, 8, 8);
         A.get()->alphaChannel = B.get()->alphaChannel = D.get()->alphaChannel = 4;
         A.fillPattern(1), B.fillPattern(2), D.fillPattern(3);
         const vt::TiledImage before = D.clone();
@@ -600,11 +406,8 @@ TEST(Tiling, RefusedTileReportsAndReleases) {
         EXPECT_EQ(log[0].funcName, "vexAlphaComposite");
         EXPECT_EQ(log[0].file, "vexalpha");
         for (vt::TiledImage* t : {&A, &B, &D}) EXPECT_EQ(t->outstanding(), 0);
-        for (int x = 0; x < 32; ++x) {
-            const int64_t a = A.sample(x, 0, 4), b = B.sample(x, 0, 4);
-            const int64_t want = compositeInt(65535, 0, false, A.sample(x, 0, 1), B.sample(x, 0, 1), a, b).colour;
-            // The destination's blocks are 16 wide: the first is written,
-            // the one meeting source tile 2 (columns 16..23) is not.
+        for (int x = 0; x < 32; ++x) {  // destination blocks are 16 wide: the second meets the refused tile
+            const int64_t want = compositeInt(65535, 0, false, A.sample(x, 0, 1), B.sample(x, 0, 1), A.sample(x, 0, 4), B.sample(x, 0, 4)).colour;
             EXPECT_EQ(D.sample(x, 0, 1), x < 16 ? want : before.sample(x, 0, 1)) << x;
         }
     }
@@ -612,57 +415,45 @@ TEST(Tiling, RefusedTileReportsAndReleases) {
 
 // ------------------------------------------------------------ checks
 
-struct CheckCase {
-    Fn fn;
-    std::function<void(VexImage** im, Params& p)> spoil;
-    std::string text;
-};
-
 // Every reachable check text, each under its function and "vexalpha", the
 // destination untouched. The images: dst, A, B 16U with four channels and
 // alpha channel 4; alpha images 16U with one channel. The fields that
 // vexBadImageHeader already refuses are reported with its text.
 TEST(Checks, EveryText) {
+    using Spoil = std::function<void(VexImage**, Params&)>;
+    struct CheckCase { Fn fn; Spoil spoil; std::string text; };
     VexROI roi{};
     static VexROI zero{0, 0, 0, 8, 8}, two{2, 0, 0, 8, 8};
-    auto roiOn = [&](VexImage* im, int coi, int x, int y, int h, int w) { roi = {coi, x, y, h, w}, im->roi = &roi; };
+    auto roiOn = [&](VexImage* im, int coi, int x, int y) { roi = {coi, x, y, 8, 8}, im->roi = &roi; };
     std::vector<CheckCase> cases;
-    auto add = [&](Fn fn, std::function<void(VexImage**, Params&)> f, std::string text) {
-        cases.push_back({fn, f, text});
-    };
+    auto add = [&](Fn fn, Spoil f, std::string text) { cases.push_back({fn, f, text}); };
     // The field sequence, with each argument's own name.
-    const struct {
-        Fn fn;
-        int image;
-        const char* name;
-    } seqs[] = {{kMulScale, 0, "dstImage"},     {kMulScale, 1, "srcImageA"},     {kMulScale, 2, "srcImageB"},
-                {kMulSScale, 0, "dstImage"},    {kMulSScale, 1, "srcImage"},     {kPreMul, 0, "image"},
-                {kComposite, 3, "alphaImageA"}, {kComposite, 4, "alphaImageB"}, {kComposite, 5, "alphaImageDst"},
-                {kCompositeC, 2, "srcImageB"},  {kComposite, 0, "dstImage"}};
+    const struct { Fn fn; int image; const char* name; } seqs[] = {
+        {kMulScale, 0, "dstImage"},  {kMulScale, 1, "srcImageA"},      {kMulScale, 2, "srcImageB"},
+        {kMulSScale, 0, "dstImage"}, {kMulSScale, 1, "srcImage"},      {kPreMul, 0, "image"},
+        {kComposite, 3, "alphaImageA"}, {kComposite, 4, "alphaImageB"}, {kComposite, 5, "alphaImageDst"},
+        {kCompositeC, 2, "srcImageB"},  {kComposite, 0, "dstImage"}};
     for (const auto& q : seqs) {
         const int i = q.image;
         const std::string n = q.name;
         if (i < 3) add(q.fn, [i](VexImage** im, Params&) { im[i] = nullptr; }, n + "==0");
         add(q.fn, [i](VexImage** im, Params&) { im[i]->align = 3; }, "vexBadImageHeader(" + n + ") != 0");
-        add(q.fn, [&, i](VexImage** im, Params&) { roiOn(im[i], 0, 12, 0, 1, 1); },
-            n + "->roi->xOffset >= " + n + "->width");
-        add(q.fn, [&, i](VexImage** im, Params&) { roiOn(im[i], 0, 0, 9, 1, 1); },
-            n + "->roi->yOffset >= " + n + "->height");
+        add(q.fn, [&, i](VexImage** im, Params&) { roiOn(im[i], 0, 12, 0); }, n + "->roi->xOffset >= " + n + "->width");
+        add(q.fn, [&, i](VexImage** im, Params&) { roiOn(im[i], 0, 0, 9); }, n + "->roi->yOffset >= " + n + "->height");
     }
     auto depth = [](int i, unsigned d) { return [=](VexImage** im, Params&) { im[i]->depth = d; }; };
     for (Fn fn : {kMulScale, kMulSScale, kComposite, kCompositeC})
         add(fn, depth(0, VEX_DEPTH_16S), "dstImage->depth != 8 && dstImage->depth != 16");
     add(kPreMul, depth(0, VEX_DEPTH_16S), "image->depth != 8 && image->depth != 16");
-    add(kMulScale, depth(1, VEX_DEPTH_8U), "srcImageA->depth != dstImage->depth");
-    add(kMulScale, depth(2, VEX_DEPTH_8U), "srcImageB->depth != dstImage->depth");
-    add(kMulSScale, depth(1, VEX_DEPTH_8U), "srcImage->depth != dstImage->depth");
-    add(kComposite, depth(1, VEX_DEPTH_8U), "srcImageA->depth != dstImage->depth");
-    add(kCompositeC, depth(2, VEX_DEPTH_8U), "srcImageB->depth != dstImage->depth");
-    add(kComposite, depth(3, VEX_DEPTH_8U), "alphaImageA->depth != dstImage->depth");
-    add(kComposite, depth(4, VEX_DEPTH_8U), "alphaImageB->depth != dstImage->depth");
-    add(kComposite, depth(5, VEX_DEPTH_8U), "alphaImageDst->depth != dstImage->depth");
+    const struct { Fn fn; int image; const char* name; } same[] = {
+        {kMulScale, 1, "srcImageA"}, {kMulScale, 2, "srcImageB"}, {kMulSScale, 1, "srcImage"}, {kComposite, 1, "srcImageA"},
+        {kCompositeC, 2, "srcImageB"}, {kComposite, 3, "alphaImageA"}, {kComposite, 4, "alphaImageB"}, {kComposite, 5, "alphaImageDst"}};
+    for (const auto& q : same) add(q.fn, depth(q.image, VEX_DEPTH_8U), std::string(q.name) + "->depth != dstImage->depth");
     // COI rules.
-    auto coi = [&](int i, int c) { return [&, i, c](VexImage** im, Params&) { roiOn(im[i], c, 0, 0, 8, 8); }; };
+    auto coi = [&](int i, int c) { return [&, i, c](VexImage** im, Params&) { roiOn(im[i], c, 0, 0); }; };
+    auto coiWith = [&](VexROI* a, VexROI* b) {
+        return [&, a, b](VexImage** im, Params&) { roiOn(im[0], 1, 0, 0), im[1]->roi = a, im[2]->roi = b; };
+    };
     add(kMulScale, coi(1, 2), "srcImageA->roi->coi > 0 && dstImage->roi == 0");
     add(kMulScale, coi(2, 2), "srcImageB->roi->coi > 0 && dstImage->roi == 0");
     add(kMulSScale, coi(1, 2), "srcImage->roi->coi > 0 && dstImage->roi == 0");
@@ -670,19 +461,12 @@ TEST(Checks, EveryText) {
     add(kMulScale, coi(0, 2), "dstImage->roi->coi > 0 && srcImageA->roi == 0");
     add(kComposite, coi(0, 2), "dstImage->roi->coi > 0 && srcImageA->roi == 0");
     add(kMulSScale, coi(0, 1), "dstImage->roi->coi > 0 && srcImage->roi == 0");
-    add(kMulScale, [&](VexImage** im, Params&) { roiOn(im[0], 1, 0, 0, 8, 8), im[1]->roi = &zero; },
-        "dstImage->roi->coi > 0 && srcImageA->roi->coi == 0");
-    add(kMulScale, [&](VexImage** im, Params&) { roiOn(im[0], 1, 0, 0, 8, 8), im[1]->roi = &two; },
-        "dstImage->roi->coi > 0 && srcImageB->roi == 0");
-    add(kCompositeC,
-        [&](VexImage** im, Params&) { roiOn(im[0], 1, 0, 0, 8, 8), im[1]->roi = &two, im[2]->roi = &zero; },
-        "dstImage->roi->coi > 0 && srcImageB->roi->coi == 0");
-    add(kMulSScale, [&](VexImage** im, Params&) { roiOn(im[0], 1, 0, 0, 8, 8), im[1]->roi = &zero; },
-        "dstImage->roi->coi > 0 && srcImage->roi->coi == 0");
+    add(kMulScale, coiWith(&zero, nullptr), "dstImage->roi->coi > 0 && srcImageA->roi->coi == 0");
+    add(kMulScale, coiWith(&two, nullptr), "dstImage->roi->coi > 0 && srcImageB->roi == 0");
+    add(kCompositeC, coiWith(&two, &zero), "dstImage->roi->coi > 0 && srcImageB->roi->coi == 0");
+    add(kMulSScale, coiWith(&zero, nullptr), "dstImage->roi->coi > 0 && srcImage->roi->coi == 0");
     // Channel counts and alpha channels.
-    auto channels = [](int i, int n, int alpha) {
-        return [=](VexImage** im, Params&) { im[i]->nChannels = n, im[i]->alphaChannel = alpha; };
-    };
+    auto channels = [](int i, int n, int alpha) { return [=](VexImage** im, Params&) { im[i]->nChannels = n, im[i]->alphaChannel = alpha; }; };
     add(kMulScale, channels(1, 3, 0), "srcImageA->nChannels != dstImage->nChannels");
     add(kMulScale, channels(2, 3, 0), "srcImageB->nChannels != dstImage->nChannels");
     add(kMulSScale, channels(1, 3, 0), "srcImage->nChannels != dstImage->nChannels");
@@ -693,19 +477,13 @@ TEST(Checks, EveryText) {
     add(kCompositeC, channels(1, 3, 0), "srcImageA->alphaChannel < 1");
     add(kCompositeC, channels(2, 3, 0), "srcImageB->alphaChannel < 1");
     add(kComposite, channels(5, 1, 0), "alphaImageDst->alphaChannel < 1");
-    add(kComposite, channels(1, 4, 2),
-        "srcImageA->alphaChannel > 0 && srcImageA->alphaChannel != srcImageA->nChannels");
-    add(kComposite, channels(2, 4, 3),
-        "srcImageB->alphaChannel > 0 && srcImageB->alphaChannel != srcImageB->nChannels");
-    add(kCompositeC, channels(0, 4, 1),
-        "dstImage->alphaChannel > 0 && dstImage->alphaChannel != dstImage->nChannels");
-    add(kComposite, channels(1, 2, 2),
-        "(srcImageA->nChannels - (srcImageA->alphaChannel != 0)) != "
-        "(dstImage->nChannels - (dstImage->alphaChannel != 0))");
-    add(kCompositeC,
-        [](VexImage** im, Params& p) { im[2]->nChannels = 2, im[2]->alphaChannel = 0, p.b = 5; },
-        "(srcImageB->nChannels - (srcImageB->alphaChannel != 0)) != "
-        "(dstImage->nChannels - (dstImage->alphaChannel != 0))");
+    add(kComposite, channels(1, 4, 2), "srcImageA->alphaChannel > 0 && srcImageA->alphaChannel != srcImageA->nChannels");
+    add(kComposite, channels(2, 4, 3), "srcImageB->alphaChannel > 0 && srcImageB->alphaChannel != srcImageB->nChannels");
+    add(kCompositeC, channels(0, 4, 1), "dstImage->alphaChannel > 0 && dstImage->alphaChannel != dstImage->nChannels");
+    const std::string colours = "->nChannels - (srcImageX->alphaChannel != 0)) != (dstImage->nChannels - (dstImage->alphaChannel != 0))";
+    auto coloursOf = [&](char x) { std::string t = "(srcImage" + std::string(1, x) + colours; t[t.find('X')] = x; return t; };
+    add(kComposite, channels(1, 2, 2), coloursOf('A'));
+    add(kCompositeC, [](VexImage** im, Params& p) { im[2]->nChannels = 2, im[2]->alphaChannel = 0, p.b = 5; }, coloursOf('B'));
     // Modes.
     for (Fn fn : {kComposite, kCompositeC}) {
         add(fn, [](VexImage**, Params& p) { p.type = 6; },
@@ -724,44 +502,21 @@ TEST(Checks, EveryText) {
             im[i] = make(l, 5 + i, i < 3 ? 4 : (i == 5 ? 1 : 0));
             h[i] = im[i]->get();
         }
-        VexImage* given[6] = {h[0], h[1], h[2], nullptr, nullptr, nullptr};
-        if (cc.fn == kComposite && cc.text.find("alphaImage") != std::string::npos)
-            for (int i = 3; i < 6; ++i) given[i] = h[i];
+        const bool alphaImages = cc.fn == kComposite && cc.text.find("alphaImage") != std::string::npos;
+        VexImage* given[6] = {h[0], h[1], h[2], alphaImages ? h[3] : nullptr, alphaImages ? h[4] : nullptr, alphaImages ? h[5] : nullptr};
         Params p;
         p.value = -1;
         cc.spoil(given, p);
         const std::vector<uint8_t> before = im[0]->bytes();
         ReportLog log;
-        vexSetErrStatus(VEX_StsOk);
         call(cc.fn, given, p);
         ASSERT_EQ(log.size(), 1u);
         EXPECT_EQ(log[0].context, cc.text);
-        EXPECT_EQ(log[0].status, VEX_StsBadArg);
-        EXPECT_EQ(log[0].funcName, kFnName[cc.fn]);
-        EXPECT_EQ(log[0].file, "vexalpha");
+        EXPECT_TRUE(log[0].status == VEX_StsBadArg && log[0].funcName == kFnName[cc.fn] && log[0].file == "vexalpha");
         EXPECT_EQ(im[0]->bytes(), before);
         vexSetErrStatus(VEX_StsOk);
         for (VexImage* x : h) x->roi = nullptr;  // the records above are not the images' own
     }
-}
-
-// Passing combinations the checks must let through: only alphaImageA with a
-// three-channel A and four-channel B and destination; constant opacities on
-// images without alpha channels; an alpha image in its channel 1.
-TEST(Checks, PassingCombinations) {
-    vt::Image A(VEX_DEPTH_8U, 3, 4, 4), B(VEX_DEPTH_8U, 4, 4, 4), D(VEX_DEPTH_8U, 4, 4, 4), al(VEX_DEPTH_8U, 2, 4, 4);
-    B.get()->alphaChannel = D.get()->alphaChannel = 4;
-    ReportLog log;
-    vexAlphaComposite(A.get(), B.get(), D.get(), 0, al.get(), nullptr, nullptr, 0, 0, nullptr);
-    vt::Image C(VEX_DEPTH_8U, 3, 4, 4);
-    vexAlphaCompositeC(A.get(), C.get(), C.get(), 3, 10, 300, 1, 1, nullptr);
-    vexPreMultiplyAlpha(A.get(), 77, nullptr);
-    EXPECT_EQ(log.size(), 0u);
-    B.get()->alphaChannel = 0;
-    vexAlphaCompositeC(A.get(), B.get(), D.get(), 0, -1, 5, 0, 0, nullptr);
-    ASSERT_EQ(log.size(), 1u);
-    EXPECT_EQ(log[0].context, "srcImageA->alphaChannel < 1");
-    vexSetErrStatus(VEX_StsOk);
 }
 
 }  // namespace

@@ -126,137 +126,81 @@ void runCase(const Case& c, uint32_t key) {
     }
 }
 
-TEST(Dct, SizesAgainstReference) {
+// Every size pair (long power-of-two rows and columns among them) on plain
+// images, then random depths, orders, regions (often 8x8, which takes the
+// dedicated path), channels of interest and alpha.
+TEST(Dct, MatchesTheReference) {
     const int sizes[] = {1, 2, 3, 4, 5, 7, 8, 9, 12, 16, 17, 32};
     uint32_t key = 1;
     for (int m : sizes)
         for (int n : sizes)
             for (int flags : {1, 2}) {
-                Case c{flags, VEX_DEPTH_16S, VEX_DEPTH_32S, 1, 0, VEX_DATA_ORDER_PIXEL, m, n, false, {}, {}, 3000};
-                runCase(c, key++);
+                runCase(Case{flags, VEX_DEPTH_16S, VEX_DEPTH_32S, 1, 0, VEX_DATA_ORDER_PIXEL, m, n, false, {}, {}, 3000}, key++);
                 if (HasFatalFailure()) return;
             }
-}
-
-TEST(Dct, LongPowerOfTwoRowsAndColumns) {
-    for (auto [m, n] : {std::pair{1, 256}, {128, 2}, {64, 64}, {3, 128}}) {
-        Case c{1, VEX_DEPTH_8U, VEX_DEPTH_32S, 1, 0, VEX_DATA_ORDER_PIXEL, m, n, false, {}, {}, 255};
-        runCase(c, uint32_t(m * 7 + n));
-        c.flags = 2;
-        c.srcDepth = VEX_DEPTH_16S;
-        runCase(c, uint32_t(m * 5 + n));
-    }
-}
-
-TEST(Dct, DepthsOrdersRegionsChannels) {
+    for (auto [m, n] : {std::pair{1, 256}, {128, 2}, {64, 64}, {3, 128}})
+        for (int flags : {1, 2}) runCase(Case{flags, flags == 1 ? VEX_DEPTH_8U : VEX_DEPTH_16S, VEX_DEPTH_32S, 1, 0, 0, m, n, false, {}, {}, 255}, key++);
     std::mt19937 rng(99);
     auto pick = [&](int k) { return int(rng() % unsigned(k)); };
-    const int sizes[] = {1, 2, 5, 8, 8, 8, 11, 16, 24};
+    const int kSizes[] = {1, 2, 5, 8, 8, 8, 11, 16, 24};
     for (int iter = 0; iter < 500; ++iter) {
         Case c{};
         c.flags = (pick(2) ? 1 : 2) | (pick(2) ? 4 : 0);
-        c.srcDepth = kIntDepths[pick(5)];
-        c.dstDepth = kIntDepths[pick(5)];
+        c.srcDepth = kIntDepths[pick(5)], c.dstDepth = kIntDepths[pick(5)];
         c.nChannels = 1 + pick(4);
         c.alpha = pick(2) ? pick(c.nChannels + 1) : 0;
         c.order = pick(2);
-        c.height = sizes[pick(9)] + (pick(2) ? 0 : pick(4));
-        c.width = sizes[pick(9)] + (pick(2) ? 0 : pick(4));
+        c.height = kSizes[pick(9)] + (pick(2) ? 0 : pick(4));
+        c.width = kSizes[pick(9)] + (pick(2) ? 0 : pick(4));
         c.range = pick(4) == 0 ? 2000000000 : (pick(2) ? 300 : 40000);
         c.roi = pick(3) != 0;
         if (c.roi) {
-            auto roi = [&](VexROI& r, int h, int w) {
-                r.height = 1 + pick(h);
-                r.width = 1 + pick(w);
-                r.xOffset = pick(c.width - r.width + 1);
-                r.yOffset = pick(c.height - r.height + 1);
+            VexROI& r = c.srcRoi;
+            auto roi = [&](int h, int w) {
+                r.height = 1 + pick(h), r.width = 1 + pick(w);
+                r.xOffset = pick(c.width - r.width + 1), r.yOffset = pick(c.height - r.height + 1);
             };
-            roi(c.srcRoi, c.height, c.width);
+            roi(c.height, c.width);
             // Often an 8x8 region, which takes the dedicated path.
-            if (pick(3) == 0 && c.height >= 8 && c.width >= 8) roi(c.srcRoi, 1, 1), c.srcRoi.height = c.srcRoi.width = 8,
-                                                                 c.srcRoi.xOffset = pick(c.width - 7), c.srcRoi.yOffset = pick(c.height - 7);
+            if (pick(3) == 0 && c.height >= 8 && c.width >= 8)
+                roi(1, 1), r.height = r.width = 8, r.xOffset = pick(c.width - 7), r.yOffset = pick(c.height - 7);
             // The destination region: as large, or smaller (clipped), anywhere.
-            c.dstRoi.height = pick(3) ? c.srcRoi.height : 1 + pick(c.srcRoi.height);
-            c.dstRoi.width = pick(3) ? c.srcRoi.width : 1 + pick(c.srcRoi.width);
-            c.dstRoi.xOffset = pick(c.width - c.dstRoi.width + 1);
-            c.dstRoi.yOffset = pick(c.height - c.dstRoi.height + 1);
-            c.dstRoi.width = std::min(c.dstRoi.width, c.width - c.dstRoi.xOffset);
-            c.dstRoi.height = std::min(c.dstRoi.height, c.height - c.dstRoi.yOffset);
-            c.srcRoi.coi = c.dstRoi.coi = pick(2) ? 1 + pick(c.nChannels) : 0;
+            VexROI& d = c.dstRoi;
+            d.height = pick(3) ? r.height : 1 + pick(r.height);
+            d.width = pick(3) ? r.width : 1 + pick(r.width);
+            d.xOffset = pick(c.width - d.width + 1), d.yOffset = pick(c.height - d.height + 1);
+            r.coi = d.coi = pick(2) ? 1 + pick(c.nChannels) : 0;
         }
         runCase(c, 5000 + iter);
         if (HasFatalFailure()) return;
     }
 }
 
-vt::Image constant(unsigned depth, int m, int n, int64_t v) {
-    vt::Image im(depth, 1, m, n);
-    for (int y = 0; y < m; ++y)
-        for (int x = 0; x < n; ++x) im.setSample(x, y, 1, v);
-    return im;
-}
-
+// Numbers worked by hand: the rounding (ties to even) and saturation the
+// tolerance of the matrix cannot see.
 TEST(Dct, WorkedValues) {
-    {
-        vt::Image src = constant(VEX_DEPTH_8U, 8, 8, 100), dst(VEX_DEPTH_16S, 1, 8, 8), back(VEX_DEPTH_8U, 1, 8, 8);
-        vexDCT2D(src.get(), dst.get(), VEX_DCT_FORWARD);
-        for (int y = 0; y < 8; ++y)
-            for (int x = 0; x < 8; ++x) EXPECT_EQ(dst.sample(x, y, 1), x == 0 && y == 0 ? 800 : 0);
-        vexDCT2D(dst.get(), back.get(), VEX_DCT_INVERSE);
-        EXPECT_EQ(vt::diffSamples(src.get(), back.get()), "");
-    }
-    {
-        vt::Image src = constant(VEX_DEPTH_8U, 7, 5, 10), dst(VEX_DEPTH_16S, 1, 7, 5);
-        vexDCT2D(src.get(), dst.get(), VEX_DCT_FORWARD);
-        for (int y = 0; y < 7; ++y)
-            for (int x = 0; x < 5; ++x) EXPECT_EQ(dst.sample(x, y, 1), x == 0 && y == 0 ? 59 : 0);
-    }
-    {
-        // Into 8U: negative coefficients become 0, large ones 255.
-        vt::Image src(VEX_DEPTH_8U, 1, 8, 8), dst(VEX_DEPTH_8U, 1, 8, 8);
-        for (int y = 0; y < 8; ++y)
-            for (int x = 0; x < 8; ++x) src.setSample(x, y, 1, x < 4 ? 200 : 0);
-        vexDCT2D(src.get(), dst.get(), VEX_DCT_FORWARD);
-        EXPECT_EQ(dst.sample(0, 0, 1), 255);  // 800
-        EXPECT_GT(dst.sample(1, 0, 1), 0);    // positive first harmonic
-        EXPECT_EQ(dst.sample(3, 0, 1), 0);    // negative third harmonic
-    }
-    {
-        // An inverse 1x2 of (3, 0): 3/sqrt2 = 2.12 in both samples.
-        vt::Image src = constant(VEX_DEPTH_16S, 1, 2, 0), dst(VEX_DEPTH_16S, 1, 1, 2);
-        src.setSample(0, 0, 1, 3);  // (3, 0) -> 3/sqrt2 each = 2.12 -> 2
-        vexDCT2D(src.get(), dst.get(), VEX_DCT_INVERSE);
-        EXPECT_EQ(dst.sample(0, 0, 1), 2);
-        EXPECT_EQ(dst.sample(1, 0, 1), 2);
-        // 1x4 forward of (1,1,1,2): X0 = 5/2 = 2.5 -> 2 (even), while (1,1,1,4) gives 3.5 -> 4.
-        vt::Image a = constant(VEX_DEPTH_16S, 1, 4, 1), b(VEX_DEPTH_16S, 1, 1, 4);
-        a.setSample(3, 0, 1, 2);
-        vexDCT2D(a.get(), b.get(), VEX_DCT_FORWARD);
-        EXPECT_EQ(b.sample(0, 0, 1), 2);
-        a.setSample(3, 0, 1, 4);
-        vexDCT2D(a.get(), b.get(), VEX_DCT_FORWARD);
-        EXPECT_EQ(b.sample(0, 0, 1), 4);
-    }
+    auto dct = [](unsigned sd, unsigned dd, int m, int n, std::function<int64_t(int, int)> f, int flags) {
+        vt::Image src(sd, 1, m, n), dst(dd, 1, m, n);
+        for (int k = 0; k < m * n; ++k) src.setSample(k % n, k / n, 1, f(k % n, k / n));
+        vexDCT2D(src.get(), dst.get(), flags);
+        std::vector<int64_t> out;
+        for (int k = 0; k < m * n; ++k) out.push_back(dst.sample(k % n, k / n, 1));
+        return out;
+    };
+    const auto c8 = dct(VEX_DEPTH_8U, VEX_DEPTH_16S, 8, 8, [](int, int) { return 100; }, VEX_DCT_FORWARD);
+    for (size_t k = 0; k < c8.size(); ++k) EXPECT_EQ(c8[k], k ? 0 : 800);
+    EXPECT_EQ(dct(VEX_DEPTH_16S, VEX_DEPTH_8U, 8, 8, [&](int x, int y) { return c8[size_t(y * 8 + x)]; }, VEX_DCT_INVERSE),
+              std::vector<int64_t>(64, 100));
+    const auto c75 = dct(VEX_DEPTH_8U, VEX_DEPTH_16S, 7, 5, [](int, int) { return 10; }, VEX_DCT_FORWARD);
+    for (size_t k = 0; k < c75.size(); ++k) EXPECT_EQ(c75[k], k ? 0 : 59);
+    // Into 8U: 800 saturates to 255, the negative third harmonic to 0.
+    const auto sat = dct(VEX_DEPTH_8U, VEX_DEPTH_8U, 8, 8, [](int x, int) { return x < 4 ? 200 : 0; }, VEX_DCT_FORWARD);
+    EXPECT_TRUE(sat[0] == 255 && sat[1] > 0 && sat[3] == 0);
+    // Inverse 1x2 of (3, 0): 2.12 each; forward 1x4 of (1,1,1,2): 2.5 -> 2, of (1,1,1,4): 3.5 -> 4.
+    EXPECT_EQ(dct(VEX_DEPTH_16S, VEX_DEPTH_16S, 1, 2, [](int x, int) { return x ? 0 : 3; }, VEX_DCT_INVERSE), (std::vector<int64_t>{2, 2}));
+    EXPECT_EQ(dct(VEX_DEPTH_16S, VEX_DEPTH_16S, 1, 4, [](int x, int) { return x == 3 ? 2 : 1; }, VEX_DCT_FORWARD)[0], 2);
+    EXPECT_EQ(dct(VEX_DEPTH_16S, VEX_DEPTH_16S, 1, 4, [](int x, int) { return x == 3 ? 4 : 1; }, VEX_DCT_FORWARD)[0], 4);
     EXPECT_EQ(vexGetErrStatus(), VEX_StsOk);
-}
-
-TEST(Dct, AlphaChannel) {
-    vt::Image src(VEX_DEPTH_8U, 4, 8, 8), dst(VEX_DEPTH_16S, 4, 8, 8);
-    src.get()->alphaChannel = dst.get()->alphaChannel = 4;
-    src.fillPattern(12);
-    dst.fillSentinel();
-    const vt::Image before = dst.clone();
-    vexDCT2D(src.get(), dst.get(), VEX_DCT_FORWARD);
-    int changed[5] = {0, 0, 0, 0, 0};
-    for (int c = 1; c <= 4; ++c)
-        for (int y = 0; y < 8; ++y)
-            for (int x = 0; x < 8; ++x) changed[c] += dst.sample(x, y, c) != before.sample(x, y, c);
-    EXPECT_GT(changed[1] + changed[2] + changed[3], 100);
-    EXPECT_EQ(changed[4], 0);
-    vexDCT2D(src.get(), dst.get(), VEX_DCT_FORWARD | VEX_DCT_PROCESS_ALPHA);
-    for (int y = 0; y < 8; ++y)
-        for (int x = 0; x < 8; ++x) changed[4] += dst.sample(x, y, 4) != before.sample(x, y, 4);
-    EXPECT_GT(changed[4], 10);
 }
 
 TEST(Dct, ChecksAndSilentCalls) {
@@ -268,10 +212,7 @@ TEST(Dct, ChecksAndSilentCalls) {
     const auto before = dst.bytes();
     VexImage *s = src.get(), *d = dst.get();
     const std::string bad = "Images are not compatible";
-    struct Step {
-        std::function<void()> call;
-        std::vector<std::string> texts;
-    };
+    struct Step { std::function<void()> call; std::vector<std::string> texts; };
     const std::vector<Step> steps = {
         {[&] { vexDCT2D(nullptr, nullptr, 1); }, {"src==0", "dst==0"}},
         {[&] { vexDCT2D(s, nullptr, 1); }, {"dst==0"}},
@@ -281,38 +222,19 @@ TEST(Dct, ChecksAndSilentCalls) {
         {[&] { vexDCT2D(three.get(), d, 1); }, {bad}},
         {[&] { vexDCT2D(wide.get(), d, 1); }, {bad}},
         {[&] { vexDCT2D(plane.get(), d, 1); }, {bad}},
-        {[&] {
-             src.setRoi(0, 0, 0, 8, 8);
-             vexDCT2D(s, d, 1);
-         },
-         {bad}},
-        {[&] {
-             dst.setRoi(0, 4, 4, 8, 8);  // leaves the image
-             vexDCT2D(s, d, 1);
-         },
-         {bad}},
-        {[&] {
-             dst.setRoi(0, 0, 0, 8, 8);
-             vexDCT2D(s, d, 3);
-         },
-         {}},
+        {[&] { src.setRoi(0, 0, 0, 8, 8), vexDCT2D(s, d, 1); }, {bad}},
+        {[&] { dst.setRoi(0, 4, 4, 8, 8), vexDCT2D(s, d, 1); }, {bad}},  // leaves the image
+        {[&] { dst.setRoi(0, 0, 0, 8, 8), vexDCT2D(s, d, 3); }, {}},
         {[&] { vexDCT2D(s, d, 0); }, {}},
-        {[&] {
-             bits.setRoi(0, 0, 0, 8, 8);
-             vexDCT2D(bits.get(), d, 1);
-         },
-         {bad}},
+        {[&] { bits.setRoi(0, 0, 0, 8, 8), vexDCT2D(bits.get(), d, 1); }, {bad}},
     };
     for (size_t i = 0; i < steps.size(); ++i) {
         SCOPED_TRACE(i);
         vt::ReportLog log;
         steps[i].call();
         EXPECT_EQ(log.contexts(), steps[i].texts);
-        for (size_t k = 0; k < log.size(); ++k) {
-            EXPECT_EQ(log[k].status, VEX_StsBadArg);
-            EXPECT_EQ(log[k].funcName, "vexDCT2D");
-            EXPECT_EQ(log[k].file, "vexdct2d");
-        }
+        for (size_t k = 0; k < log.size(); ++k)
+            EXPECT_TRUE(log[k].status == VEX_StsBadArg && log[k].funcName == "vexDCT2D" && log[k].file == "vexdct2d");
         EXPECT_EQ(dst.bytes(), before);
         vexSetErrStatus(VEX_StsOk);
     }
@@ -324,10 +246,7 @@ TEST(Dct, ChecksAndSilentCalls) {
 }
 
 TEST(Dct, ConcurrentTransformsOfDifferentLengths) {
-    struct Job {
-        int m, n, flags;
-        std::vector<uint8_t> expected;
-    };
+    struct Job { int m, n, flags; std::vector<uint8_t> expected; };
     std::vector<Job> jobs = {{64, 64, 1, {}}, {8, 8, 2, {}}, {30, 17, 1, {}}, {16, 128, 2, {}}};
     auto run = [](const Job& j, bool freeAfter) {
         vt::Image src(VEX_DEPTH_16S, 1, j.m, j.n), dst(VEX_DEPTH_16S, 1, j.m, j.n);

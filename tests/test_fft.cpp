@@ -130,28 +130,19 @@ struct Case {
     int valueRange;         // samples in [-range, range] (clamped to the depth)
 };
 
-std::string describe(const Case& c) {
-    char buf[256];
-    std::snprintf(buf, sizeof buf,
-                  "%s flags=0x%x %s->%s ch=%d alpha=%d order=%d HxW=%dx%d roi=%d src(%d,%d %dx%d coi %d) "
-                  "dst(%d,%d %dx%d coi %d) range=%d",
-                  c.toCcs ? "real->ccs" : "ccs->real", c.flags, vt::depthName(c.srcDepth),
-                  vt::depthName(c.dstDepth), c.nChannels, c.alpha, c.order, c.height, c.width, c.roi,
-                  c.srcRoi.xOffset, c.srcRoi.yOffset, c.srcRoi.height, c.srcRoi.width, c.srcRoi.coi,
-                  c.dstRoi.xOffset, c.dstRoi.yOffset, c.dstRoi.height, c.dstRoi.width, c.dstRoi.coi,
-                  c.valueRange);
-    return buf;
-}
-
 void runCase(const Case& c, uint32_t key) {
-    SCOPED_TRACE(describe(c));
+    char desc[256];
+    std::snprintf(desc, sizeof desc, "%s flags=0x%x %s->%s ch=%d alpha=%d order=%d HxW=%dx%d roi=%d src(%d,%d %dx%d coi %d) dst(%d,%d %dx%d) range=%d",
+                  c.toCcs ? "real->ccs" : "ccs->real", c.flags, vt::depthName(c.srcDepth), vt::depthName(c.dstDepth), c.nChannels,
+                  c.alpha, c.order, c.height, c.width, c.roi, c.srcRoi.xOffset, c.srcRoi.yOffset, c.srcRoi.height, c.srcRoi.width,
+                  c.srcRoi.coi, c.dstRoi.xOffset, c.dstRoi.yOffset, c.dstRoi.height, c.dstRoi.width, c.valueRange);
+    SCOPED_TRACE(desc);
     vt::Image src(c.srcDepth, c.nChannels, c.height, c.width, c.order, 4 + 4 * (key & 1));
     vt::Image dst(c.dstDepth, c.nChannels, c.height, c.width, c.order, 4 + 4 * ((key >> 1) & 1));
     src.get()->alphaChannel = dst.get()->alphaChannel = c.alpha;
     std::mt19937 rng(key);
-    const int64_t lo = std::max<int64_t>(vt::depthMin(c.srcDepth), -c.valueRange);
-    const int64_t hi = std::min<int64_t>(vt::depthMax(c.srcDepth), c.valueRange);
-    std::uniform_int_distribution<int64_t> dist(lo, hi);
+    std::uniform_int_distribution<int64_t> dist(std::max<int64_t>(vt::depthMin(c.srcDepth), -c.valueRange),
+                                                std::min<int64_t>(vt::depthMax(c.srcDepth), c.valueRange));
     for (int ch = 1; ch <= c.nChannels; ++ch)
         for (int y = 0; y < c.height; ++y)
             for (int x = 0; x < c.width; ++x) src.setSample(x, y, ch, dist(rng));
@@ -207,75 +198,59 @@ void runCase(const Case& c, uint32_t key) {
                     << " tol " << tol;
             }
     }
-    // Row padding and the other bytes of the buffer beyond the samples.
-    const auto b0 = before.bytes(), b1 = dst.bytes();
-    size_t differ = 0;
-    for (size_t i = 0; i < b0.size(); ++i) differ += b0[i] != b1[i];
-    size_t samples = 0;
-    for (int ch = 1; ch <= c.nChannels; ++ch)
-        for (int y = 0; y < c.height; ++y)
-            for (int x = 0; x < c.width; ++x) samples += dst.sample(x, y, ch) != before.sample(x, y, ch);
-    EXPECT_LE(differ, samples * (vt::depthBits(c.dstDepth) / 8));
+    // Row padding and the other bytes of the buffer beyond the samples: the
+    // samples are restored in a copy, which must then equal the old bytes.
+    vt::Image back = dst.clone();
+    for (int k = 0; k < c.nChannels * c.height * c.width; ++k)
+        back.setSample(k % c.width, k / c.width % c.height, k / (c.width * c.height) + 1,
+                       before.sample(k % c.width, k / c.width % c.height, k / (c.width * c.height) + 1));
+    EXPECT_EQ(back.bytes(), before.bytes());
 }
 
 const unsigned kIntDepths[] = {VEX_DEPTH_8U, VEX_DEPTH_8S, VEX_DEPTH_16U, VEX_DEPTH_16S, VEX_DEPTH_32S};
 
-TEST(Fft, SizesAgainstReference) {
+// Every size pair in both directions, both engines, scaled or not; then
+// random depths, orders, regions, channels of interest, alpha and flags.
+TEST(Fft, MatchesTheReference) {
     const int sizes[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 12, 15, 16, 17, 32, 33, 64};
     uint32_t key = 1;
     for (int h : sizes)
-        for (int w : sizes) {
-            if (h < 2 && w < 2) continue;
-            for (bool toCcs : {true, false})
-                for (int flags : {0x21, 0x22, 0x26, 0x11, 0x12}) {
-                    Case c{toCcs, flags, VEX_DEPTH_16S, VEX_DEPTH_32S, 1, 0, VEX_DATA_ORDER_PIXEL, h, w,
-                           false, {}, {}, 300};
-                    runCase(c, key++);
-                    if (HasFatalFailure()) return;
-                }
-        }
-}
-
-TEST(Fft, DepthsOrdersRegionsChannels) {
+        for (int w : sizes)
+            for (int k = 0; k < 10 && (h > 1 || w > 1); ++k) {
+                const int flags[] = {0x21, 0x22, 0x26, 0x11, 0x12};
+                runCase(Case{k < 5, flags[k % 5], VEX_DEPTH_16S, VEX_DEPTH_32S, 1, 0, 0, h, w, false, {}, {}, 300}, key++);
+                if (HasFatalFailure()) return;
+            }
     std::mt19937 rng(77);
     auto pick = [&](int n) { return int(rng() % unsigned(n)); };
-    const int sizes[] = {2, 3, 4, 5, 8, 9, 16, 20, 31, 32};
+    const int kSizes[] = {2, 3, 4, 5, 8, 9, 16, 20, 31, 32};
     for (int iter = 0; iter < 600; ++iter) {
         Case c{};
+        const int dir[] = {0x1, 0x2, 0x6}, eng[] = {0, 0x10, 0x20};
         c.toCcs = pick(2);
-        const int dir[] = {0x1, 0x2, 0x6};
-        const int eng[] = {0, 0x10, 0x20};
         c.flags = dir[pick(3)] | eng[pick(3)] | (pick(3) == 0 ? 0x8 : 0) | (pick(4) == 0 ? 0x100 : 0);
-        c.srcDepth = kIntDepths[pick(5)];
-        c.dstDepth = kIntDepths[pick(5)];
+        c.srcDepth = kIntDepths[pick(5)], c.dstDepth = kIntDepths[pick(5)];
         c.nChannels = 1 + pick(4);
         c.alpha = pick(2) ? pick(c.nChannels + 1) : 0;
         c.order = pick(2);
-        c.height = sizes[pick(10)];
-        c.width = sizes[pick(10)];
+        c.height = kSizes[pick(10)], c.width = kSizes[pick(10)];
         c.valueRange = pick(3) == 0 ? 2000000000 : (pick(2) ? 100 : 30000);
         // The integer engine saturates its 32-bit working rows; keep its sums in range.
         if (!(c.flags & 0x20) && c.valueRange > 30000) c.valueRange = 30000;
         c.roi = pick(3) != 0;
         if (c.roi) {
             auto roi = [&](VexROI& r) {
-                r.xOffset = pick(c.width / 2 + 1);
-                r.yOffset = pick(c.height / 2 + 1);
-                r.width = 1 + pick(c.width - r.xOffset);
-                r.height = 1 + pick(c.height - r.yOffset);
+                r.xOffset = pick(c.width / 2 + 1), r.yOffset = pick(c.height / 2 + 1);
+                r.width = 1 + pick(c.width - r.xOffset), r.height = 1 + pick(c.height - r.yOffset);
             };
-            roi(c.srcRoi);
             // Overlapping regions with at least two columns or two rows.
             auto overlap = [&](int VexROI::*off, int VexROI::*len) {
-                return std::min(c.srcRoi.*off + c.srcRoi.*len, c.dstRoi.*off + c.dstRoi.*len) -
-                       std::max(c.srcRoi.*off, c.dstRoi.*off);
+                return std::min(c.srcRoi.*off + c.srcRoi.*len, c.dstRoi.*off + c.dstRoi.*len) - std::max(c.srcRoi.*off, c.dstRoi.*off);
             };
-            int tries = 0;
-            do roi(c.dstRoi);
-            while (++tries < 100 && (overlap(&VexROI::xOffset, &VexROI::width) < 1 ||
-                                     overlap(&VexROI::yOffset, &VexROI::height) < 1 ||
-                                     (overlap(&VexROI::xOffset, &VexROI::width) < 2 &&
-                                      overlap(&VexROI::yOffset, &VexROI::height) < 2)));
+            roi(c.srcRoi);
+            int tries = 0, ox = 0, oy = 0;
+            do roi(c.dstRoi), ox = overlap(&VexROI::xOffset, &VexROI::width), oy = overlap(&VexROI::yOffset, &VexROI::height);
+            while (++tries < 100 && (ox < 1 || oy < 1 || (ox < 2 && oy < 2)));
             if (tries == 100) c.srcRoi = c.dstRoi = {0, 0, 0, c.height, c.width};
             c.srcRoi.coi = c.dstRoi.coi = pick(2) ? 1 + pick(c.nChannels) : 0;
             if (c.srcRoi.coi && c.srcRoi.coi == c.alpha && !(c.flags & 8)) c.srcRoi.coi = c.dstRoi.coi = 0;
@@ -289,19 +264,12 @@ TEST(Fft, DepthsOrdersRegionsChannels) {
 
 // ---------------------------------------------------------------- worked values
 
-vt::Image filled(unsigned depth, int h, int w, int64_t v) {
-    vt::Image im(depth, 1, h, w);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) im.setSample(x, y, 1, v);
-    return im;
-}
-
 TEST(Fft, ConstantFourByFourAndBack) {
-    vt::Image src = filled(VEX_DEPTH_8U, 4, 4, 10), ccs(VEX_DEPTH_16S, 1, 4, 4), back(VEX_DEPTH_8U, 1, 4, 4);
+    vt::Image src(VEX_DEPTH_8U, 1, 4, 4), ccs(VEX_DEPTH_16S, 1, 4, 4), back(VEX_DEPTH_8U, 1, 4, 4);
+    for (int k = 0; k < 16; ++k) src.setSample(k % 4, k / 4, 1, 10);
     vt::ReportLog log;
     vexRealFft2D(src.get(), ccs.get(), 0x21, nullptr);
-    for (int y = 0; y < 4; ++y)
-        for (int x = 0; x < 4; ++x) EXPECT_EQ(ccs.sample(x, y, 1), x == 0 && y == 0 ? 160 : 0);
+    for (int k = 0; k < 16; ++k) EXPECT_EQ(ccs.sample(k % 4, k / 4, 1), k ? 0 : 160);
     vexCcsFft2D(ccs.get(), back.get(), 0x22, nullptr);
     EXPECT_EQ(vt::diffSamples(src.get(), back.get()), "");
     EXPECT_EQ(log.size(), 0u);
@@ -348,28 +316,6 @@ TEST(Fft, WritersTruncate) {
             EXPECT_EQ(u8.sample(x, 0, 1), 9);
             EXPECT_EQ(s8.sample(x, 0, 1), -3);
         }
-    }
-}
-
-TEST(Fft, RoundTripReturnsTheImage) {
-    for (auto [h, w] : {std::pair{16, 16}, {12, 20}, {7, 9}, {64, 32}, {5, 8}}) {
-        vt::Image src(VEX_DEPTH_8U, 3, h, w), ccs(VEX_DEPTH_32S, 3, h, w), back(VEX_DEPTH_8U, 3, h, w);
-        src.fillPattern(h * 100 + w);
-        // Scaling on the way in keeps the spectrum small; no scaling back.
-        vexRealFft2D(src.get(), ccs.get(), 0x21, nullptr);
-        vexCcsFft2D(ccs.get(), back.get(), 0x22, nullptr);
-        int worst = 0, exact = 0;
-        for (int c = 1; c <= 3; ++c)
-            for (int y = 0; y < h; ++y)
-                for (int x = 0; x < w; ++x) {
-                    const int d = int(std::abs(back.sample(x, y, c) - src.sample(x, y, c)));
-                    worst = std::max(worst, d);
-                    exact += d == 0;
-                }
-        // The spectrum is stored as integers (truncated), so a sample may
-        // come back one lower.
-        EXPECT_LE(worst, 1) << h << "x" << w;
-        EXPECT_GE(exact, 3 * h * w / 2) << h << "x" << w;
     }
 }
 
@@ -425,10 +371,7 @@ TEST(Fft, TablesKeptFreedAndRebuilt) {
 }
 
 TEST(Fft, ConcurrentTransformsOfDifferentLengths) {
-    struct Job {
-        int h, w, flags;
-        std::vector<uint8_t> expected;
-    };
+    struct Job { int h, w, flags; std::vector<uint8_t> expected; };
     std::vector<Job> jobs = {{64, 64, 0x21, {}}, {48, 30, 0x121, {}}, {17, 128, 0x21, {}}, {32, 5, 0x122, {}}};
     auto run = [](const Job& j) {
         vt::Image src(VEX_DEPTH_16S, 2, j.h, j.w), dst(VEX_DEPTH_32S, 2, j.h, j.w);
@@ -462,26 +405,15 @@ TEST(Fft, ChecksAndTexts) {
     VexMapping map{0, 0};
     VexImage* s = src.get();
     VexImage* d = dst.get();
-    struct Step {
-        std::function<void()> call;
-        std::vector<std::string> texts;
-    };
+    struct Step { std::function<void()> call; std::vector<std::string> texts; };
     // A call with one field changed for its duration.
     auto with = [](auto* field, auto value, std::function<void()> call) {
-        return [=] {
-            const auto keep = *field;
-            *field = value;
-            call();
-            *field = keep;
-        };
+        return [=] { const auto keep = *field; *field = value, call(), *field = keep; };
     };
-    auto real = [&](int f, VexImage* a, VexImage* b, const void* m = nullptr) {
-        return [=] { vexRealFft2D(a, b, f, m); };
-    };
+    auto real = [&](int f, VexImage* a, VexImage* b, const void* m = nullptr) { return [=] { vexRealFft2D(a, b, f, m); }; };
     auto rois = [&](VexROI r0, VexROI r1, std::function<void()> call) {
         return [=, &src, &dst] {
-            src.setRoi(r0.coi, r0.xOffset, r0.yOffset, r0.height, r0.width);
-            dst.setRoi(r1.coi, r1.xOffset, r1.yOffset, r1.height, r1.width);
+            src.setRoi(r0.coi, r0.xOffset, r0.yOffset, r0.height, r0.width), dst.setRoi(r1.coi, r1.xOffset, r1.yOffset, r1.height, r1.width);
             call();
         };
     };
@@ -501,20 +433,15 @@ TEST(Fft, ChecksAndTexts) {
         {rois({0, 0, 0, 4, 4}, {0, 4, 4, 4, 4}, real(0x21, s, d)), {none}},
         {rois({1, 0, 0, 4, 4}, {0, 0, 0, 4, 4}, real(0x21, s, d)), {bad}},
         {rois({0, 3, 3, 1, 1}, {0, 0, 0, 8, 8}, real(0x21, s, d)), {none}},
-        {rois({0, 0, 0, 8, 8}, {0, 0, 0, 8, 8},
-              with(&s->alphaChannel, 1, with(&d->alphaChannel, 1, real(0x21, s, d)))),
-         {none}},
+        {rois({0, 0, 0, 8, 8}, {0, 0, 0, 8, 8}, with(&s->alphaChannel, 1, with(&d->alphaChannel, 1, real(0x21, s, d)))), {none}},
     };
     for (size_t i = 0; i < steps.size(); ++i) {
         SCOPED_TRACE(i);
         vt::ReportLog log;
         steps[i].call();
         EXPECT_EQ(log.contexts(), steps[i].texts);
-        for (size_t k = 0; k < log.size(); ++k) {
-            EXPECT_EQ(log[k].status, VEX_StsBadArg);
-            EXPECT_EQ(log[k].funcName, "vexRealFft2D");
-            EXPECT_EQ(log[k].file, "vexfft2d");
-        }
+        for (size_t k = 0; k < log.size(); ++k)
+            EXPECT_TRUE(log[k].status == VEX_StsBadArg && log[k].funcName == "vexRealFft2D" && log[k].file == "vexfft2d");
         EXPECT_EQ(dst.bytes(), before);
         vexSetErrStatus(VEX_StsOk);
     }

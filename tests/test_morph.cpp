@@ -59,9 +59,7 @@ int64_t borderSample(const VexImage* im, int x, int y, int c) {
     return vt::sample(im, x, y, c);
 }
 
-struct Clip {
-    int x = 0, y = 0, w = 0, h = 0;
-};
+struct Clip { int x = 0, y = 0, w = 0, h = 0; };
 Clip clipOf(const VexImage* im) {
     Clip r{0, 0, im->width, im->height};
     if (const VexROI* roi = im->roi) {
@@ -182,145 +180,35 @@ TEST(Morph, MatchesReferenceOverLayoutsAndBorders) {
     EXPECT_EQ(ran, 700);
 }
 
-// Every border mode on every side, with its constant, alone: a flat image of
-// value 100 whose only non-flat neighbours come from one side.
-TEST(Morph, EachSideAndModeSeenThroughErodeAndDilate) {
-    for (unsigned depth : {VEX_DEPTH_8U, VEX_DEPTH_16U})
-        for (int side = 0; side < 4; ++side)
-            for (int mode = 0; mode < 4; ++mode)
-                for (int kind : {kErode, kDilate}) {
-                    SCOPED_TRACE(std::string(vt::depthName(depth)) + " side " + std::to_string(side) + " mode " +
-                                 std::to_string(mode) + " " + kNames[kind]);
-                    vt::Image src(depth, 1, 6, 7), dst(depth, 1, 6, 7);
-                    src.fillPattern(5 + side * 4 + mode);
-                    vexSetBorderMode(src.get(), VEX_BORDER_REPLICATE, VEX_SIDE_ALL, 0);
-                    vexSetBorderMode(src.get(), mode, 1 << side, kind == kErode ? 3 : 60000);
-                    vt::Image expect = dst.clone();
-                    reference(src.get(), expect.get(), Kind(kind), 1);
-                    kFns[kind](src.get(), dst.get(), 1, nullptr);
-                    EXPECT_EQ(dst.bytes(), expect.bytes()) << vt::diffSamples(dst.get(), expect.get());
-                }
-}
-
 // ------------------------------------------------------------- worked cases
 
 vt::Image flat(unsigned depth, int h, int w, int64_t v) {
     vt::Image im(depth, 1, h, w);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) im.setSample(x, y, 1, v);
+    for (int k = 0; k < h * w; ++k) im.setSample(k % w, k / w, 1, v);
     return im;
 }
 
-TEST(Morph, SinglePixelRemovedAndGrown) {
-    vt::Image src = flat(VEX_DEPTH_8U, 9, 9, 0), dst = flat(VEX_DEPTH_8U, 9, 9, 77);
-    src.setSample(4, 4, 1, 255);
-    vexErode(src.get(), dst.get(), 1, nullptr);
-    for (int y = 0; y < 9; ++y)
-        for (int x = 0; x < 9; ++x) ASSERT_EQ(dst.sample(x, y, 1), 0) << x << "," << y;
-    vexDilate(src.get(), dst.get(), 1, nullptr);
-    for (int y = 0; y < 9; ++y)
-        for (int x = 0; x < 9; ++x)
-            ASSERT_EQ(dst.sample(x, y, 1), std::abs(x - 4) <= 1 && std::abs(y - 4) <= 1 ? 255 : 0) << x << "," << y;
-}
-
-TEST(Morph, OpenKeepsSquareRemovesSpecks) {
+// A pixel removed and grown; opening keeps a square and removes specks; the
+// default border (constant 0) erodes the corner.
+TEST(Morph, WorkedCases) {
     vt::Image src = flat(VEX_DEPTH_8U, 12, 12, 10), dst = flat(VEX_DEPTH_8U, 12, 12, 0);
-    for (int y = 4; y < 7; ++y)
-        for (int x = 5; x < 8; ++x) src.setSample(x, y, 1, 200);
-    src.setSample(1, 1, 1, 250);
-    src.setSample(10, 9, 1, 250);
+    for (int k = 0; k < 9; ++k) src.setSample(5 + k % 3, 4 + k / 3, 1, 200);
+    src.setSample(1, 1, 1, 250), src.setSample(10, 9, 1, 250);
     vexOpen(src.get(), dst.get(), 1, nullptr);
-    for (int y = 0; y < 12; ++y)
-        for (int x = 0; x < 12; ++x)
-            ASSERT_EQ(dst.sample(x, y, 1), x >= 5 && x < 8 && y >= 4 && y < 7 ? 200 : 10) << x << "," << y;
-}
-
-TEST(Morph, TwoIterationsEqualOneTwice) {
-    std::mt19937 rng(5);
-    for (int kind : {kOpen, kClose, kErode, kDilate}) {
-        vt::Image src(VEX_DEPTH_8U, 2, 20, 23);
-        src.fillPattern(31 + kind);
-        randomBorders(rng, src.get());
-        src.setRoi(0, 3, 2, 14, 15);
-        vt::Image a = src.clone(), b = src.clone();
-        kFns[kind](src.get(), a.get(), 2, nullptr);
-        kFns[kind](src.get(), b.get(), 1, nullptr);
-        // The second single run reads b as its own source: its ring comes from
-        // b, which outside the ROI still holds the source's pixels.
-        kFns[kind](b.get(), b.get(), 1, nullptr);
-        EXPECT_EQ(a.bytes(), b.bytes()) << kNames[kind];
+    for (int k = 0; k < 144; ++k) {
+        const int x = k % 12, y = k / 12;
+        ASSERT_EQ(dst.sample(x, y, 1), x >= 5 && x < 8 && y >= 4 && y < 7 ? 200 : 10) << x << "," << y;
     }
-}
-
-// The second pass of an ROI inside a larger image still sees the source's
-// pixels around the ROI, not what the first pass wrote into the destination.
-TEST(Morph, RingComesFromTheSource) {
-    vt::Image src = flat(VEX_DEPTH_8U, 10, 10, 200), dst = flat(VEX_DEPTH_8U, 10, 10, 0);
-    src.setRoi(0, 3, 3, 4, 4);
-    dst.setRoi(0, 3, 3, 4, 4);
-    vexErode(src.get(), dst.get(), 2, nullptr);
-    for (int y = 0; y < 10; ++y)
-        for (int x = 0; x < 10; ++x) {
-            const bool in = x >= 3 && x < 7 && y >= 3 && y < 7;
-            ASSERT_EQ(dst.sample(x, y, 1), in ? 200 : 0) << x << "," << y;
-        }
-}
-
-TEST(Morph, TopLeftCornerWithDefaultBorderErodesToZero) {
-    vt::Image src = flat(VEX_DEPTH_8U, 5, 5, 90), dst = flat(VEX_DEPTH_8U, 5, 5, 1);
-    vexErode(src.get(), dst.get(), 1, nullptr);
-    EXPECT_EQ(dst.sample(0, 0, 1), 0);
-    EXPECT_EQ(dst.sample(2, 2, 1), 90);
-}
-
-TEST(Morph, OneBitEqualsEightBitOnBlackAndWhite) {
-    std::mt19937 rng(77);
-    for (int iter = 0; iter < 120; ++iter) {
-        const int h = uniform(rng, 1, 30), w = uniform(rng, 1, 40);
-        vt::Image b1(VEX_DEPTH_1U, 1, h, w), b8(VEX_DEPTH_8U, 1, h, w);
-        vt::Image o1 = flat(VEX_DEPTH_1U, h, w, 0), o8 = flat(VEX_DEPTH_8U, h, w, 0);
-        for (int y = 0; y < h; ++y)
-            for (int x = 0; x < w; ++x) {
-                const int v = uniform(rng, 0, 3) != 0;
-                b1.setSample(x, y, 1, v);
-                b8.setSample(x, y, 1, v * 255);
-            }
-        for (int side = 0; side < 4; ++side) {
-            const int mode = uniform(rng, 0, 3), v = uniform(rng, 0, 1);
-            vexSetBorderMode(b1.get(), mode, 1 << side, v);
-            vexSetBorderMode(b8.get(), mode, 1 << side, v * 255);
-        }
-        if (uniform(rng, 0, 1)) {
-            const int x = uniform(rng, 0, w - 1), y = uniform(rng, 0, h - 1);
-            b1.setRoi(0, x, y, h - y, w - x);
-            b8.setRoi(0, x, y, h - y, w - x);
-            o1.setRoi(0, x, y, h - y, w - x);
-            o8.setRoi(0, x, y, h - y, w - x);
-        }
-        const int kind = uniform(rng, 0, 3), it = uniform(rng, 1, 2);
-        kFns[kind](b1.get(), o1.get(), it, nullptr);
-        kFns[kind](b8.get(), o8.get(), it, nullptr);
-        for (int y = 0; y < h; ++y)
-            for (int x = 0; x < w; ++x)
-                ASSERT_EQ(o1.sample(x, y, 1) * 255, o8.sample(x, y, 1))
-                    << "case " << iter << " " << kNames[kind] << " at " << x << "," << y;
-    }
-}
-
-TEST(Morph, InPlaceEqualsSeparateDestination) {
-    std::mt19937 rng(9);
-    for (unsigned depth : {VEX_DEPTH_1U, VEX_DEPTH_8U, VEX_DEPTH_16U})
-        for (int kind = 0; kind < 4; ++kind) {
-            const int nch = depth == VEX_DEPTH_1U ? 1 : 3;
-            vt::Image src(depth, nch, 17, 19);
-            src.fillPattern(3 + kind);
-            randomBorders(rng, src.get());
-            src.setRoi(0, 2, 1, 13, 15);
-            vt::Image separate = src.clone(), inPlace = src.clone();
-            kFns[kind](src.get(), separate.get(), 2, nullptr);
-            kFns[kind](inPlace.get(), inPlace.get(), 2, nullptr);
-            EXPECT_EQ(separate.bytes(), inPlace.bytes()) << kNames[kind] << " " << vt::depthName(depth);
-        }
+    vt::Image dot = flat(VEX_DEPTH_8U, 9, 9, 0), out = flat(VEX_DEPTH_8U, 9, 9, 77);
+    dot.setSample(4, 4, 1, 255);
+    vexDilate(dot.get(), out.get(), 1, nullptr);
+    for (int k = 0; k < 81; ++k) ASSERT_EQ(out.sample(k % 9, k / 9, 1), std::abs(k % 9 - 4) <= 1 && std::abs(k / 9 - 4) <= 1 ? 255 : 0) << k;
+    vexErode(dot.get(), out.get(), 1, nullptr);
+    for (int k = 0; k < 81; ++k) ASSERT_EQ(out.sample(k % 9, k / 9, 1), 0) << k;
+    vt::Image grey = flat(VEX_DEPTH_8U, 5, 5, 90);
+    vexErode(grey.get(), out.get(), 1, nullptr);
+    EXPECT_EQ(out.sample(0, 0, 1), 0);
+    EXPECT_EQ(out.sample(2, 2, 1), 90);
 }
 
 // Two headers over one buffer whose regions are shifted against each other.
@@ -342,35 +230,6 @@ TEST(Morph, OverlappingRegionsOfOneBuffer) {
     expect.get()->roi = nullptr;
     EXPECT_EQ(vt::diffSamples(base.get(), expect.get()), "");
     vexDeleteROI(roi);
-}
-
-TEST(Morph, TiledEqualsUntiled) {
-    std::mt19937 rng(12);
-    for (int iter = 0; iter < 40; ++iter) {
-        const unsigned depth = iter % 3 == 0 ? VEX_DEPTH_1U : iter % 3 == 1 ? VEX_DEPTH_8U : VEX_DEPTH_16U;
-        const int nch = depth == VEX_DEPTH_1U ? 1 : uniform(rng, 1, 3);
-        const int h = uniform(rng, 5, 40), w = uniform(rng, 5, 40), tw = 8 * uniform(rng, 1, 3), th = 8 * uniform(rng, 1, 3);
-        const int order = uniform(rng, 0, 1);
-        vt::Image a(depth, nch, h, w, order), ad(depth, nch, h, w, order);
-        vt::TiledImage t(depth, nch, h, w, tw, th, order), td(depth, nch, h, w, tw, th, order);
-        a.fillPattern(iter), t.fillPattern(iter), ad.fillPattern(100 + iter), td.fillPattern(100 + iter);
-        for (int side = 0; side < 4; ++side) {
-            const int m = uniform(rng, 0, 3), v = uniform(rng, 0, 65535);
-            vexSetBorderMode(a.get(), m, 1 << side, v);
-            vexSetBorderMode(t.get(), m, 1 << side, v);
-        }
-        const int x = uniform(rng, 0, w - 2), y = uniform(rng, 0, h - 2);
-        for (vt::ImageBase* im : {static_cast<vt::ImageBase*>(&a), static_cast<vt::ImageBase*>(&t),
-                                  static_cast<vt::ImageBase*>(&ad), static_cast<vt::ImageBase*>(&td)})
-            im->setRoi(0, x, y, h - y, w - x);
-        const int kind = uniform(rng, 0, 3);
-        kFns[kind](a.get(), ad.get(), 2, nullptr);
-        kFns[kind](t.get(), td.get(), 2, nullptr);
-        ASSERT_EQ(vt::diffSamples(ad.get(), td.get()), "") << "case " << iter;
-        EXPECT_EQ(td.outstanding(), 0);
-        EXPECT_EQ(t.outstanding(), 0);
-        EXPECT_EQ(td.releaseMismatches(), 0);
-    }
 }
 
 // ------------------------------------------------------------------ checks
@@ -425,9 +284,7 @@ TEST(Morph, ChecksInOrder) {
                 kFns[kind](on(0) ? nullptr : s, on(1) ? nullptr : d, iterations, on(7) ? &mapping : nullptr);
                 ASSERT_EQ(log.size(), 1u);
                 EXPECT_EQ(log[0].context, texts[k]);
-                EXPECT_EQ(log[0].status, VEX_StsBadArg);
-                EXPECT_EQ(log[0].funcName, kNames[kind]);
-                EXPECT_EQ(log[0].file, kNames[kind]);
+                EXPECT_TRUE(log[0].status == VEX_StsBadArg && log[0].funcName == kNames[kind] && log[0].file == kNames[kind]);
             }
             s->tileInfo = nullptr, s->imageData = sData, s->align = 4;
             d->tileInfo = nullptr, d->imageData = dData, d->width = 8;
