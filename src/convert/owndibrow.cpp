@@ -1,0 +1,370 @@
+// Row kernels of the DIB conversions and the nearest-entry search. See
+// owndibrow.h.
+#include "convert/owndibrow.h"
+
+#include <cstring>
+#include <new>
+
+#include "image/ownsimd.h"
+
+namespace vex {
+
+// ---------------------------------------------------------------------------
+// Nearest entry.
+
+bool OwnNearest::init(const VexRGBQuad* table, int n, bool grayKeys) {
+    n_ = n;
+    for (int i = 0; i < n; ++i) {
+        pal_[i][0] = table[i].rgbRed;
+        pal_[i][1] = table[i].rgbGreen;
+        pal_[i][2] = table[i].rgbBlue;
+    }
+    lastKey_ = 0xFFFFFFFFu;
+    if (grayKeys) {
+        for (int v = 0; v < 256; ++v) grayLut_[v] = uint8_t(brute(v, v, v));
+        return true;
+    }
+    try {
+        cellStart_.assign(32768, -1);
+        pool_.clear();
+        pool_.reserve(32768);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
+}
+
+int OwnNearest::brute(int r, int g, int b) const {
+    int best = 0, bestD = 1 << 30;
+    for (int i = 0; i < n_; ++i) {
+        const int dr = r - pal_[i][0], dg = g - pal_[i][1], db = b - pal_[i][2];
+        const int d = dr * dr + dg * dg + db * db;
+        if (d < bestD) bestD = d, best = i;
+    }
+    return best;
+}
+
+uint8_t OwnNearest::colour(uint32_t bgr) {
+    if (bgr == lastKey_) return lastIdx_;
+    const int b = int(bgr & 0xFF), g = int((bgr >> 8) & 0xFF), r = int((bgr >> 16) & 0xFF);
+    const int cell = (r >> 3) << 10 | (g >> 3) << 5 | (b >> 3);
+    int32_t start = cellStart_[size_t(cell)];
+    if (start < 0) {
+        // Candidates of the block [lo, lo + 7] on each axis: entries whose
+        // nearest possible distance does not exceed the smallest farthest
+        // distance over all entries.
+        const int lo[3] = {r & ~7, g & ~7, b & ~7};
+        int minMax = 1 << 30;
+        int near[256];
+        for (int i = 0; i < n_; ++i) {
+            int dMin = 0, dMax = 0;
+            for (int a = 0; a < 3; ++a) {
+                const int p = pal_[i][a], l = lo[a], h = lo[a] + 7;
+                const int in = p < l ? l - p : p > h ? p - h : 0;
+                const int out = p - l > h - p ? p - l : h - p;
+                dMin += in * in;
+                dMax += out * out;
+            }
+            near[i] = dMin;
+            if (dMax < minMax) minMax = dMax;
+        }
+        start = int32_t(pool_.size());
+        int count = 0;
+        try {
+            pool_.push_back(0);  // count, then the indices
+            for (int i = 0; i < n_; ++i)
+                if (near[i] <= minMax) pool_.push_back(uint8_t(i)), ++count;
+        } catch (const std::bad_alloc&) {
+            pool_.resize(size_t(start));
+            lastKey_ = bgr;
+            return lastIdx_ = uint8_t(brute(r, g, b));
+        }
+        pool_[size_t(start)] = uint8_t(count - 1);
+        cellStart_[size_t(cell)] = start;
+    }
+    const uint8_t* list = pool_.data() + start;
+    const int count = list[0] + 1;
+    int best = list[1], bestD = 1 << 30;
+    for (int k = 1; k <= count; ++k) {
+        const int i = list[k];
+        const int dr = r - pal_[i][0], dg = g - pal_[i][1], db = b - pal_[i][2];
+        const int d = dr * dr + dg * dg + db * db;
+        if (d < bestD) bestD = d, best = i;
+    }
+    lastKey_ = bgr;
+    lastIdx_ = uint8_t(best);
+    return lastIdx_;
+}
+
+namespace {
+
+inline uint32_t ownLoad16(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8; }
+inline uint32_t ownLoad32(const uint8_t* p) {
+    uint32_t v;
+    std::memcpy(&v, p, 4);
+    return v;
+}
+inline uint32_t ownFieldByte(uint32_t v, const OwnDibField& f) {
+    return ((((v & f.mask) >> f.shift) >> f.down) << f.up) & 0xFFu;
+}
+
+// ------------------------------------------------------------ DIB readers
+struct RdIdx1 {
+    static uint32_t get(const uint8_t* s, int64_t x, const OwnDibCtx& k) {
+        return k.pal[(s[x >> 3] >> (7 - (x & 7))) & 1];
+    }
+};
+struct RdIdx4 {
+    static uint32_t get(const uint8_t* s, int64_t x, const OwnDibCtx& k) {
+        return k.pal[(s[x >> 1] >> ((x & 1) ? 0 : 4)) & 15];
+    }
+};
+struct RdIdx8 {
+    static uint32_t get(const uint8_t* s, int64_t x, const OwnDibCtx& k) { return k.pal[s[x]]; }
+};
+struct Rd16 {
+    static uint32_t get(const uint8_t* s, int64_t x, const OwnDibCtx& k) {
+        const uint32_t v = ownLoad16(s + 2 * x);
+        return ownFieldByte(v, k.f[0]) | ownFieldByte(v, k.f[1]) << 8 | ownFieldByte(v, k.f[2]) << 16;
+    }
+};
+struct Rd24 {
+    static uint32_t get(const uint8_t* s, int64_t x, const OwnDibCtx&) {
+        return uint32_t(s[3 * x]) | uint32_t(s[3 * x + 1]) << 8 | uint32_t(s[3 * x + 2]) << 16;
+    }
+};
+struct Rd32 {
+    static uint32_t get(const uint8_t* s, int64_t x, const OwnDibCtx& k) {
+        const uint32_t v = ownLoad32(s + 4 * x);
+        return ownFieldByte(v, k.f[0]) | ownFieldByte(v, k.f[1]) << 8 | ownFieldByte(v, k.f[2]) << 16 |
+               ownFieldByte(v, k.f[3]) << 24;
+    }
+};
+
+// ------------------------------------------------------------ adapters
+struct AdKeep {
+    static uint32_t run(uint32_t r) { return r; }
+};
+struct AdSwap {
+    static uint32_t run(uint32_t r) { return (r & 0xFF00FF00u) | (r >> 16 & 0xFFu) | (r & 0xFFu) << 16; }
+};
+// DIB to image: the gray level (77 R + 151 G + 28 B) >> 8 into byte 2.
+struct AdGrayIn {
+    static uint32_t run(uint32_t r) {
+        const uint32_t g = (77 * (r >> 16 & 0xFF) + 151 * (r >> 8 & 0xFF) + 28 * (r & 0xFF)) >> 8;
+        return (r & 0xFF00FFFFu) | g << 16;
+    }
+};
+// Image to DIB: byte 2 into bytes 0 and 1, byte 3 cleared.
+struct AdGrayOut {
+    static uint32_t run(uint32_t r) {
+        const uint32_t v = r >> 16 & 0xFF;
+        return v | v << 8 | v << 16;
+    }
+};
+
+// ------------------------------------------------------------ image writers
+struct WrBits {  // (1, 1U)
+    static void put(uint8_t* const* ch, int64_t x, uint32_t r) {
+        const uint8_t m = uint8_t(0x80u >> (x & 7));
+        uint8_t& b = ch[0][x >> 3];
+        b = (r >> 16 & 0xFF) > 127 ? uint8_t(b | m) : uint8_t(b & ~m);
+    }
+};
+template <int N, bool Wide, bool Plane>
+struct WrSamples {  // N channels from bytes 2 (one channel) or 0..N-1
+    static constexpr int64_t kEs = Wide ? 2 : 1;
+    static constexpr int64_t kStep = Plane ? kEs : N * kEs;
+    static void put(uint8_t* const* ch, int64_t x, uint32_t r) {
+        if (N == 1) {
+            store(ch[0] + x * kStep, r >> 16 & 0xFF);
+            return;
+        }
+        for (int c = 0; c < N; ++c) store(ch[c] + x * kStep, r >> (8 * c) & 0xFF);
+    }
+    static void store(uint8_t* p, uint32_t v) {
+        if (Wide) p[0] = 0, p[1] = uint8_t(v);
+        else p[0] = uint8_t(v);
+    }
+};
+
+template <class R, class A, class W>
+OWN_CLONES void ownFromRow(const uint8_t* dib, uint8_t* const* ch, int64_t n, const OwnDibCtx& k) {
+    for (int64_t x = 0; x < n; ++x) W::put(ch, x, A::run(R::get(dib, x, k)));
+}
+
+// ------------------------------------------------------------ image readers
+struct RdBits {
+    static uint32_t get(const uint8_t* const* ch, int64_t x) {
+        return (ch[0][x >> 3] >> (7 - (x & 7)) & 1) ? 0xFFFFFFu : 0u;
+    }
+};
+template <int N, bool Wide, bool Plane>
+struct RdSamples {
+    static constexpr int64_t kEs = Wide ? 2 : 1;
+    static constexpr int64_t kStep = Plane ? kEs : N * kEs;
+    static constexpr int kHi = Wide ? 1 : 0;
+    static uint32_t get(const uint8_t* const* ch, int64_t x) {
+        if (N == 1) {
+            const uint32_t v = ch[0][x * kStep + kHi];
+            return v | v << 8 | v << 16;
+        }
+        uint32_t r = 0;
+        for (int c = 0; c < N; ++c) r |= uint32_t(ch[c][x * kStep + kHi]) << (8 * c);
+        return r;
+    }
+};
+
+// ------------------------------------------------------------ DIB writers
+template <int Bits, bool Gray>
+struct WrIndex {
+    static void put(uint8_t* d, int64_t x, uint32_t r, OwnDibCtx& k) {
+        const uint32_t i = Gray ? k.nearest->gray(r >> 16 & 0xFF) : k.nearest->colour(r & 0xFFFFFFu);
+        if (Bits == 8) {
+            d[x] = uint8_t(i);
+        } else if (Bits == 4) {
+            const int sh = (x & 1) ? 0 : 4;
+            d[x >> 1] = uint8_t((d[x >> 1] & ~(0xF << sh)) | (i & 15) << sh);
+        } else {
+            const uint8_t m = uint8_t(0x80u >> (x & 7));
+            d[x >> 3] = i ? uint8_t(d[x >> 3] | m) : uint8_t(d[x >> 3] & ~m);
+        }
+    }
+};
+inline uint32_t ownPack16(uint32_t byte, const OwnDibField& f) {
+    // Narrowed (or widened) to the field's width, placed under its mask.
+    const uint32_t v = f.width <= 8 ? byte >> (8 - f.width) : byte << (f.width - 8);
+    return (v << f.shift) & f.mask;
+}
+struct Wr16 {
+    static void put(uint8_t* d, int64_t x, uint32_t r, OwnDibCtx& k) {
+        const uint32_t v = ownPack16(r & 0xFF, k.f[0]) | ownPack16(r >> 8 & 0xFF, k.f[1]) |
+                           ownPack16(r >> 16 & 0xFF, k.f[2]);
+        d[2 * x] = uint8_t(v);
+        d[2 * x + 1] = uint8_t(v >> 8);
+    }
+};
+struct Wr24 {
+    static void put(uint8_t* d, int64_t x, uint32_t r, OwnDibCtx&) {
+        d[3 * x] = uint8_t(r);
+        d[3 * x + 1] = uint8_t(r >> 8);
+        d[3 * x + 2] = uint8_t(r >> 16);
+    }
+};
+struct Wr32 {
+    static void put(uint8_t* d, int64_t x, uint32_t r, OwnDibCtx& k) {
+        // Each byte shifted to its field and masked, without width scaling.
+        uint32_t v = 0;
+        for (int c = 0; c < 4; ++c) v |= ((r >> (8 * c) & 0xFF) << k.f[c].shift) & k.f[c].mask;
+        std::memcpy(d + 4 * x, &v, 4);
+    }
+};
+
+template <class R, class A, class W>
+OWN_CLONES void ownToRow(const uint8_t* const* ch, uint8_t* dib, int64_t n, OwnDibCtx& k) {
+    for (int64_t x = 0; x < n; ++x) W::put(dib, x, A::run(R::get(ch, x)), k);
+}
+
+// ------------------------------------------------------------ tables
+// Index of a (channels, depth, order) image layout: 0 (1, 1U), 1 (1, 8U),
+// 2 (1, 16U), then 3 + 4 x plane + 2 x (four channels) + (16U).
+constexpr int kLayouts = 11;
+int ownLayout(int nChannels, unsigned depth, bool plane) {
+    if (nChannels == 1) return depth == VEX_DEPTH_1U ? 0 : depth == VEX_DEPTH_8U ? 1 : depth == VEX_DEPTH_16U ? 2 : -1;
+    if ((nChannels != 3 && nChannels != 4) || (depth != VEX_DEPTH_8U && depth != VEX_DEPTH_16U)) return -1;
+    return 3 + (plane ? 4 : 0) + (nChannels == 4 ? 2 : 0) + (depth == VEX_DEPTH_16U ? 1 : 0);
+}
+
+template <class R, class A>
+constexpr OwnFromRowFn kFromWriters[kLayouts] = {
+    ownFromRow<R, A, WrBits>,
+    ownFromRow<R, A, WrSamples<1, false, false>>,
+    ownFromRow<R, A, WrSamples<1, true, false>>,
+    ownFromRow<R, A, WrSamples<3, false, false>>,
+    ownFromRow<R, A, WrSamples<3, true, false>>,
+    ownFromRow<R, A, WrSamples<4, false, false>>,
+    ownFromRow<R, A, WrSamples<4, true, false>>,
+    ownFromRow<R, A, WrSamples<3, false, true>>,
+    ownFromRow<R, A, WrSamples<3, true, true>>,
+    ownFromRow<R, A, WrSamples<4, false, true>>,
+    ownFromRow<R, A, WrSamples<4, true, true>>,
+};
+
+template <class R>
+const OwnFromRowFn* ownFromAdapters(OwnDibOrder order) {
+    switch (order) {
+        case OwnDibOrder::kGray: return kFromWriters<R, AdGrayIn>;
+        case OwnDibOrder::kKeep: return kFromWriters<R, AdKeep>;
+        case OwnDibOrder::kSwap: return kFromWriters<R, AdSwap>;
+        default: return nullptr;
+    }
+}
+
+template <class R, class W>
+OwnToRowFn ownToAdapt(OwnDibOrder order) {
+    switch (order) {
+        case OwnDibOrder::kGray: return ownToRow<R, AdGrayOut, W>;
+        case OwnDibOrder::kKeep: return ownToRow<R, AdKeep, W>;
+        case OwnDibOrder::kSwap: return ownToRow<R, AdSwap, W>;
+        default: return nullptr;
+    }
+}
+
+template <class W>
+OwnToRowFn ownToReaders(int layout, OwnDibOrder order) {
+    // One-channel records are gray whatever the adapter.
+    switch (layout) {
+        case 0: return ownToRow<RdBits, AdKeep, W>;
+        case 1: return ownToRow<RdSamples<1, false, false>, AdKeep, W>;
+        case 2: return ownToRow<RdSamples<1, true, false>, AdKeep, W>;
+        default: break;
+    }
+    switch (layout) {
+        case 3: return ownToAdapt<RdSamples<3, false, false>, W>(order);
+        case 4: return ownToAdapt<RdSamples<3, true, false>, W>(order);
+        case 5: return ownToAdapt<RdSamples<4, false, false>, W>(order);
+        case 6: return ownToAdapt<RdSamples<4, true, false>, W>(order);
+        case 7: return ownToAdapt<RdSamples<3, false, true>, W>(order);
+        case 8: return ownToAdapt<RdSamples<3, true, true>, W>(order);
+        case 9: return ownToAdapt<RdSamples<4, false, true>, W>(order);
+        case 10: return ownToAdapt<RdSamples<4, true, true>, W>(order);
+        default: return nullptr;
+    }
+}
+
+}  // namespace
+
+OwnFromRowFn ownFromDibRow(int bits, OwnDibOrder order, int nChannels, unsigned depth, bool plane) {
+    const int layout = ownLayout(nChannels, depth, plane && nChannels > 1);
+    if (layout < 0) return nullptr;
+    const OwnFromRowFn* t = nullptr;
+    switch (bits) {
+        case 1: t = ownFromAdapters<RdIdx1>(order); break;
+        case 4: t = ownFromAdapters<RdIdx4>(order); break;
+        case 8: t = ownFromAdapters<RdIdx8>(order); break;
+        case 16: t = ownFromAdapters<Rd16>(order); break;
+        case 24: t = ownFromAdapters<Rd24>(order); break;
+        case 32: t = ownFromAdapters<Rd32>(order); break;
+        default: return nullptr;
+    }
+    return t ? t[layout] : nullptr;
+}
+
+OwnToRowFn ownToDibRow(int nChannels, unsigned depth, bool plane, OwnDibOrder order, int bits,
+                       bool* grayKeys) {
+    const int layout = ownLayout(nChannels, depth, plane && nChannels > 1);
+    if (layout < 0 || order == OwnDibOrder::kNone) return nullptr;
+    const bool gray = layout <= 2 || order == OwnDibOrder::kGray;
+    *grayKeys = gray;
+    switch (bits) {
+        case 1: return gray ? ownToReaders<WrIndex<1, true>>(layout, order) : ownToReaders<WrIndex<1, false>>(layout, order);
+        case 4: return gray ? ownToReaders<WrIndex<4, true>>(layout, order) : ownToReaders<WrIndex<4, false>>(layout, order);
+        case 8: return gray ? ownToReaders<WrIndex<8, true>>(layout, order) : ownToReaders<WrIndex<8, false>>(layout, order);
+        case 16: return ownToReaders<Wr16>(layout, order);
+        case 24: return ownToReaders<Wr24>(layout, order);
+        case 32: return ownToReaders<Wr32>(layout, order);
+        default: return nullptr;
+    }
+}
+
+}  // namespace vex
