@@ -363,8 +363,9 @@ TEST(Dib, RoundTripsForEveryBitCountAndPaletteMode) {
                         if (palette == 2 && bits <= 8) v &= 0xFC;  // six-bit levels x 4
                         ASSERT_EQ(v, back.sample(x, y, c)) << "bits " << bits << " palette " << palette;
                     }
-            if (bits == 32)
+            if (bits == 32) {
                 for (int x = 0; x < w; ++x) ASSERT_EQ(img.sample(x, 0, 4), back.sample(x, 0, 4));
+            }
         }
 }
 
@@ -388,6 +389,52 @@ TEST(Dib, FiveFiveFiveWhiteReadsAs248AndThirtyTwoBitAlphaIsTheTopByte) {
     vexConvertFromDIB(d24.h(), rgba.get());
     EXPECT_EQ(0, rgba.sample(0, 0, 4));
     EXPECT_EQ(VEX_StsOk, vexGetErrStatus());
+}
+
+// A million pixels and more: the indexed writer also keeps a table of every
+// colour met; the result is the same nearest entry.
+TEST(Dib, LargeImagesTakeTheSameNearestEntries) {
+    const int w = 1024, h = 1024;
+    vt::Image img(VEX_DEPTH_8U, 3, h, w);
+    setSeq(img.get(), "BGR");
+    img.fillPattern(99);
+    Dib d = makeDib(8, w, h);
+    vexSetErrStatus(VEX_StsOk);
+    vexConvertToDIB(img.get(), d.h(), 1, 1);
+    ASSERT_EQ(VEX_StsOk, vexGetErrStatus());
+    // Every 7th pixel of every 3rd row against a plain search of the table.
+    for (int y = 0; y < h; y += 3)
+        for (int x = y % 7; x < w; x += 7) {
+            const int i = nearestIndex(d, 256, int(img.sample(x, y, 3)), int(img.sample(x, y, 2)), int(img.sample(x, y, 1)));
+            ASSERT_EQ(i, d.pixels()[size_t(h - 1 - y) * size_t(d.stride()) + size_t(x)]) << x << "," << y;
+        }
+}
+
+// An image sharing the DIB's rows converted from that DIB in place: the
+// channel order is applied to the shared rows themselves.
+TEST(Dib, ConversionInPlaceOverASharedImage) {
+    std::mt19937 rng(17);
+    for (int bits : {24, 32}) {
+        Dib d = makeDib(bits, 11, 3);
+        randomDib(d, rng);
+        const std::vector<uint8_t> original = d.copy();
+        int clone = 0;
+        VexImage* img = vexTranslateDIB(d.h(), &clone);
+        ASSERT_EQ(1, clone);
+        setSeq(img, bits == 24 ? "RGB" : "RGBA");
+        vexSetErrStatus(VEX_StsOk);
+        vexConvertFromDIB(d.h(), img);
+        ASSERT_EQ(VEX_StsOk, vexGetErrStatus());
+        const int es = bits / 8;
+        for (int64_t i = 40; i < int64_t(d.size); ++i) {
+            const int64_t off = (i - 40) % d.stride();
+            if (off >= 11 * es) continue;  // row padding
+            const int k = int(off % es);
+            const int64_t src = k < 3 ? i - k + (2 - k) : i;
+            ASSERT_EQ(original[size_t(src)], d.bytes[size_t(i)]) << bits << " byte " << i;
+        }
+        vexDeallocate(img, VEX_IMAGE_ALL);
+    }
 }
 
 // ------------------------------------------------------------ translate
@@ -445,8 +492,9 @@ TEST(Dib, TranslateSharesOrCopiesByTheTable) {
                         ASSERT_EQ(want, vt::sample(img, x, sy, ch)) << "bits " << c.bits << " at " << x << "," << y;
                     }
                 }
-            if (c.bits == 4 && c.ramp)
+            if (c.bits == 4 && c.ramp) {
                 for (int x = 0; x < 13; ++x) EXPECT_EQ(0, vt::sample(img, x, 0, 1) % 17);
+            }
             vexDeallocate(img, VEX_IMAGE_ALL);  // a shared buffer is not freed
             EXPECT_EQ(VEX_StsOk, vexGetErrStatus());
         }

@@ -12,7 +12,7 @@ namespace vex {
 // ---------------------------------------------------------------------------
 // Nearest entry.
 
-bool OwnNearest::init(const VexRGBQuad* table, int n, bool grayKeys) {
+bool OwnNearest::init(const VexRGBQuad* table, int n, bool grayKeys, int64_t pixels) {
     n_ = n;
     for (int i = 0; i < n; ++i) {
         pal_[i][0] = table[i].rgbRed;
@@ -31,6 +31,15 @@ bool OwnNearest::init(const VexRGBQuad* table, int n, bool grayKeys) {
     } catch (const std::bad_alloc&) {
         return false;
     }
+    if (pixels >= (int64_t(1) << 20)) {
+        try {
+            full_.resize(size_t(1) << 24);
+            known_.assign(size_t(1) << 18, 0);
+        } catch (const std::bad_alloc&) {
+            full_.clear();  // the block search alone
+            known_.clear();
+        }
+    }
     return true;
 }
 
@@ -44,7 +53,7 @@ int OwnNearest::brute(int r, int g, int b) const {
     return best;
 }
 
-uint8_t OwnNearest::colour(uint32_t bgr) {
+uint8_t OwnNearest::search(uint32_t bgr) {
     if (bgr == lastKey_) return lastIdx_;
     const int b = int(bgr & 0xFF), g = int((bgr >> 8) & 0xFF), r = int((bgr >> 16) & 0xFF);
     const int cell = (r >> 3) << 10 | (g >> 3) << 5 | (b >> 3);
@@ -365,6 +374,111 @@ OwnToRowFn ownToDibRow(int nChannels, unsigned depth, bool plane, OwnDibOrder or
         case 32: return ownToReaders<Wr32>(layout, order);
         default: return nullptr;
     }
+}
+
+
+// ---------------------------------------------------------------------------
+// Fast paths.
+namespace {
+
+void ownIdx8Gray(const uint8_t* s, uint8_t* const* ch, int64_t n, const OwnDibCtx& k) {
+    uint8_t* d = ch[0];
+    for (int64_t x = 0; x < n; ++x) d[x] = k.lut8[s[x]];
+}
+void ownIdx8Bgr(const uint8_t* s, uint8_t* const* ch, int64_t n, const OwnDibCtx& k) {
+    uint8_t* d = ch[0];
+    int64_t x = 0;
+    for (; x + 1 < n; ++x) std::memcpy(d + 3 * x, &k.pal[s[x]], 4);  // the 4th byte is overwritten next
+    for (; x < n; ++x) std::memcpy(d + 3 * x, &k.pal[s[x]], 3);
+}
+void ownIdx8Bgra(const uint8_t* s, uint8_t* const* ch, int64_t n, const OwnDibCtx& k) {
+    uint8_t* d = ch[0];
+    for (int64_t x = 0; x < n; ++x) std::memcpy(d + 4 * x, &k.pal[s[x]], 4);
+}
+// Copies may run in place: an image made by vexTranslateDIB shares the DIB's rows.
+void ownCopy3(const uint8_t* s, uint8_t* const* ch, int64_t n, const OwnDibCtx&) { std::memmove(ch[0], s, size_t(3 * n)); }
+void ownCopy4(const uint8_t* s, uint8_t* const* ch, int64_t n, const OwnDibCtx&) { std::memmove(ch[0], s, size_t(4 * n)); }
+void ownSwap3Same(uint8_t* d, int64_t n) {
+    for (int64_t x = 0; x < n; ++x) {
+        const uint8_t t = d[3 * x];
+        d[3 * x] = d[3 * x + 2];
+        d[3 * x + 2] = t;
+    }
+}
+OWN_CLONES void ownSwap3Apart(const uint8_t* __restrict s, uint8_t* __restrict d, int64_t n) {
+    for (int64_t x = 0; x < n; ++x) {
+        d[3 * x] = s[3 * x + 2];
+        d[3 * x + 1] = s[3 * x + 1];
+        d[3 * x + 2] = s[3 * x];
+    }
+}
+void ownSwap3(const uint8_t* s, uint8_t* d, int64_t n) {
+    if (s == d) ownSwap3Same(d, n);
+    else ownSwap3Apart(s, d, n);
+}
+// Whole words: exact in place too.
+OWN_CLONES void ownSwap4(const uint8_t* s, uint8_t* d, int64_t n) {
+    for (int64_t x = 0; x < n; ++x) {
+        uint32_t v;
+        std::memcpy(&v, s + 4 * x, 4);
+        v = (v & 0xFF00FF00u) | (v >> 16 & 0xFFu) | (v & 0xFFu) << 16;
+        std::memcpy(d + 4 * x, &v, 4);
+    }
+}
+void ownSwap3In(const uint8_t* s, uint8_t* const* ch, int64_t n, const OwnDibCtx&) { ownSwap3(s, ch[0], n); }
+void ownSwap4In(const uint8_t* s, uint8_t* const* ch, int64_t n, const OwnDibCtx&) { ownSwap4(s, ch[0], n); }
+void ownCopy3Out(const uint8_t* const* ch, uint8_t* d, int64_t n, OwnDibCtx&) { std::memmove(d, ch[0], size_t(3 * n)); }
+void ownCopy4Out(const uint8_t* const* ch, uint8_t* d, int64_t n, OwnDibCtx&) { std::memmove(d, ch[0], size_t(4 * n)); }
+void ownSwap3Out(const uint8_t* const* ch, uint8_t* d, int64_t n, OwnDibCtx&) { ownSwap3(ch[0], d, n); }
+void ownSwap4Out(const uint8_t* const* ch, uint8_t* d, int64_t n, OwnDibCtx&) { ownSwap4(ch[0], d, n); }
+void ownGray8Out(const uint8_t* const* ch, uint8_t* d, int64_t n, OwnDibCtx& k) {
+    const uint8_t* lut = k.nearest->grayTable();
+    const uint8_t* s = ch[0];
+    for (int64_t x = 0; x < n; ++x) d[x] = lut[s[x]];
+}
+
+uint32_t ownAdapt(uint32_t r, OwnDibOrder order) {
+    switch (order) {
+        case OwnDibOrder::kGray: return AdGrayIn::run(r);
+        case OwnDibOrder::kSwap: return AdSwap::run(r);
+        default: return r;
+    }
+}
+
+}  // namespace
+
+OwnFromRowFn ownFromDibFast(int bits, OwnDibOrder order, int nChannels, unsigned depth, bool plane,
+                            OwnDibCtx& k) {
+    if (order == OwnDibOrder::kNone) return nullptr;
+    const int layout = ownLayout(nChannels, depth, plane && nChannels > 1);
+    if (layout < 0) return nullptr;
+    if (bits == 8) {
+        // The adapter applied to the table once: reader and adapter in one lookup.
+        for (uint32_t& e : k.pal) e = ownAdapt(e, order);
+        for (int i = 0; i < 256; ++i) k.lut8[i] = uint8_t(k.pal[i] >> 16);
+        if (layout == 1) return ownIdx8Gray;
+        if (layout == 3) return ownIdx8Bgr;
+        if (layout == 5) return ownIdx8Bgra;
+        return kFromWriters<RdIdx8, AdKeep>[layout];
+    }
+    const bool standard32 = k.f[0].mask == 0xFFu && k.f[1].mask == 0xFF00u && k.f[2].mask == 0xFF0000u &&
+                            k.f[3].mask == 0xFF000000u;
+    if (bits == 24 && layout == 3 && order == OwnDibOrder::kKeep) return ownCopy3;
+    if (bits == 24 && layout == 3 && order == OwnDibOrder::kSwap) return ownSwap3In;
+    if (bits == 32 && standard32 && layout == 5 && order == OwnDibOrder::kKeep) return ownCopy4;
+    if (bits == 32 && standard32 && layout == 5 && order == OwnDibOrder::kSwap) return ownSwap4In;
+    return nullptr;
+}
+
+OwnToRowFn ownToDibFast(int nChannels, unsigned depth, bool plane, OwnDibOrder order, int bits,
+                        bool standardMasks) {
+    const int layout = ownLayout(nChannels, depth, plane && nChannels > 1);
+    if (layout == 1 && bits == 8) return ownGray8Out;
+    if (layout == 3 && bits == 24 && order == OwnDibOrder::kKeep) return ownCopy3Out;
+    if (layout == 3 && bits == 24 && order == OwnDibOrder::kSwap) return ownSwap3Out;
+    if (layout == 5 && bits == 32 && standardMasks && order == OwnDibOrder::kKeep) return ownCopy4Out;
+    if (layout == 5 && bits == 32 && standardMasks && order == OwnDibOrder::kSwap) return ownSwap4Out;
+    return nullptr;
 }
 
 }  // namespace vex

@@ -87,16 +87,17 @@ VEXAPI void vexConvertFromDIB(const VexBitmapInfoHeader* dib, VexImage* image) {
     const OwnDibOrder order = ownDibOrder(image);
     OWN_CHECK(site, order == OwnDibOrder::kNone, "image->channelSeq unsupport");
     const bool plane = image->dataOrder == VEX_DATA_ORDER_PLANE;
-    const OwnFromRowFn row = ownFromDibRow(dib->biBitCount, order, image->nChannels, image->depth, plane);
+    OwnFromRowFn row = ownFromDibRow(dib->biBitCount, order, image->nChannels, image->depth, plane);
     if (!row) return ownInternal(site, __LINE__);
     OWN_CHECK(site, image->tileInfo != nullptr, kTiledText);
 
-    OwnDibCtx k;
-    k.nearest = nullptr;
+    OwnDibCtx k{};
     ownLoadPalette(dib, k.pal);
     if (dib->biBitCount == 16 || dib->biBitCount == 32) {
         OWN_CHECK(site, !ownDibFields(dib, k.f), kMaskText);
     }
+    if (OwnFromRowFn fast = ownFromDibFast(dib->biBitCount, order, image->nChannels, image->depth, plane, k))
+        row = fast;
     const int64_t cols = dib->biWidth > 0 ? dib->biWidth : 0;
     const int64_t stride = ownDibStride(cols, dib->biBitCount);
     const uint8_t* pixels = ownDibPixels(dib);
@@ -209,10 +210,9 @@ VEXAPI void vexConvertToDIB(VexImage* image, VexBitmapInfoHeader* dib, int dithe
     const OwnDibOrder order = ownDibOrder(image);
     OWN_CHECK(site, order == OwnDibOrder::kNone, "image->channelSeq unsupport");
     OWN_CHECK(site, !ownDibBitCountOk(bits), "dib-<biBitCount is bad");
-    const OwnToRowFn row = ownToDibRow(image->nChannels, readDepth, plane, order, bits, &grayKeys);
+    OwnToRowFn row = ownToDibRow(image->nChannels, readDepth, plane, order, bits, &grayKeys);
     if (!row) return ownInternal(site, __LINE__);
-    OwnDibCtx k;
-    k.nearest = nullptr;
+    OwnDibCtx k{};
     if (bits == 16 || bits == 32) {
         OWN_CHECK(site, !ownDibFields(dib, k.f), kMaskText);
     }
@@ -256,7 +256,7 @@ VEXAPI void vexConvertToDIB(VexImage* image, VexBitmapInfoHeader* dib, int dithe
     if (bits <= 8) {
         const int64_t len = ownDibTableLength(dib);
         const int n = int(len < (int64_t(1) << bits) ? len : (int64_t(1) << bits));
-        if (n < 1 || !nearest.init(table, n, grayKeys)) {
+        if (n < 1 || !nearest.init(table, n, grayKeys, int64_t(image->height) * image->width)) {
             if (tmp) vexDeallocate(tmp, VEX_IMAGE_ALL);
             if (n < 1) return ownInternal(site, __LINE__);
             vexError(VEX_StsNoMem, site.func, "", site.file, __LINE__);
@@ -264,6 +264,10 @@ VEXAPI void vexConvertToDIB(VexImage* image, VexBitmapInfoHeader* dib, int dithe
         }
         k.nearest = &nearest;
     }
+
+    const bool standardMasks = bits == 32 && k.f[0].mask == 0xFFu && k.f[1].mask == 0xFF00u &&
+                               k.f[2].mask == 0xFF0000u && k.f[3].mask == 0xFF000000u;
+    if (OwnToRowFn fast = ownToDibFast(image->nChannels, readDepth, plane, order, bits, standardMasks)) row = fast;
 
     const int64_t rows = image->height, cols = image->width;
     const int64_t stride = ownDibStride(cols, bits);
