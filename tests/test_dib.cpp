@@ -500,6 +500,25 @@ TEST(Dib, TranslateSharesOrCopiesByTheTable) {
         }
 }
 
+// A 256-level gray ramp read into a gray image, and a gray image written
+// with the fixed 256-level table: the pixel bytes themselves.
+TEST(Dib, FullGrayRampsCarryTheBytes) {
+    std::mt19937 rng(18);
+    Dib d = makeDib(8, 37, 5);
+    randomDib(d, rng);
+    setRamp(d, 256);
+    vt::Image g(VEX_DEPTH_8U, 1, 5, 37);
+    vexSetErrStatus(VEX_StsOk);
+    vexConvertFromDIB(d.h(), g.get());
+    for (int y = 0; y < 5; ++y)
+        for (int x = 0; x < 37; ++x) ASSERT_EQ(d.pixels()[(4 - y) * d.stride() + x], g.sample(x, y, 1));
+    Dib out = makeDib(8, 37, 5);
+    vexConvertToDIB(g.get(), out.h(), 1, 1);
+    ASSERT_EQ(VEX_StsOk, vexGetErrStatus());
+    for (int y = 0; y < 5; ++y)
+        EXPECT_EQ(0, std::memcmp(out.pixels() + y * out.stride(), d.pixels() + y * d.stride(), 37));
+}
+
 TEST(Dib, GrayRampRuleNeedsEveryEntry) {
     for (int n : {2, 16, 100, 256})
         for (int spoil = -1; spoil < n; spoil += std::max(1, n / 5)) {

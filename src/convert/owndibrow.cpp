@@ -381,6 +381,13 @@ OwnToRowFn ownToDibRow(int nChannels, unsigned depth, bool plane, OwnDibOrder or
 // Fast paths.
 namespace {
 
+bool ownIdentity(const uint8_t* lut) {
+    for (int i = 0; i < 256; ++i)
+        if (lut[i] != i) return false;
+    return true;
+}
+void ownCopy1(const uint8_t* s, uint8_t* const* ch, int64_t n, const OwnDibCtx&) { std::memmove(ch[0], s, size_t(n)); }
+void ownCopy1Out(const uint8_t* const* ch, uint8_t* d, int64_t n, OwnDibCtx&) { std::memmove(d, ch[0], size_t(n)); }
 void ownIdx8Gray(const uint8_t* s, uint8_t* const* ch, int64_t n, const OwnDibCtx& k) {
     uint8_t* d = ch[0];
     for (int64_t x = 0; x < n; ++x) d[x] = k.lut8[s[x]];
@@ -456,7 +463,7 @@ OwnFromRowFn ownFromDibFast(int bits, OwnDibOrder order, int nChannels, unsigned
         // The adapter applied to the table once: reader and adapter in one lookup.
         for (uint32_t& e : k.pal) e = ownAdapt(e, order);
         for (int i = 0; i < 256; ++i) k.lut8[i] = uint8_t(k.pal[i] >> 16);
-        if (layout == 1) return ownIdx8Gray;
+        if (layout == 1) return ownIdentity(k.lut8) ? ownCopy1 : ownIdx8Gray;
         if (layout == 3) return ownIdx8Bgr;
         if (layout == 5) return ownIdx8Bgra;
         return kFromWriters<RdIdx8, AdKeep>[layout];
@@ -471,9 +478,9 @@ OwnFromRowFn ownFromDibFast(int bits, OwnDibOrder order, int nChannels, unsigned
 }
 
 OwnToRowFn ownToDibFast(int nChannels, unsigned depth, bool plane, OwnDibOrder order, int bits,
-                        bool standardMasks) {
+                        bool standardMasks, const OwnNearest* nearest) {
     const int layout = ownLayout(nChannels, depth, plane && nChannels > 1);
-    if (layout == 1 && bits == 8) return ownGray8Out;
+    if (layout == 1 && bits == 8) return ownIdentity(nearest->grayTable()) ? ownCopy1Out : ownGray8Out;
     if (layout == 3 && bits == 24 && order == OwnDibOrder::kKeep) return ownCopy3Out;
     if (layout == 3 && bits == 24 && order == OwnDibOrder::kSwap) return ownSwap3Out;
     if (layout == 5 && bits == 32 && standardMasks && order == OwnDibOrder::kKeep) return ownCopy4Out;

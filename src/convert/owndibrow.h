@@ -75,7 +75,7 @@ OwnFromRowFn ownFromDibRow(int bits, OwnDibOrder order, int nChannels, unsigned 
 OwnFromRowFn ownFromDibFast(int bits, OwnDibOrder order, int nChannels, unsigned depth, bool plane,
                             OwnDibCtx& k);
 OwnToRowFn ownToDibFast(int nChannels, unsigned depth, bool plane, OwnDibOrder order, int bits,
-                        bool standardMasks);
+                        bool standardMasks, const OwnNearest* nearest);
 
 // grayKeys: the indexed writers look entries up by byte 2 alone (set when
 // the records are gray: one-channel images or the gray adapter).

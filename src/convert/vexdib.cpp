@@ -267,7 +267,7 @@ VEXAPI void vexConvertToDIB(VexImage* image, VexBitmapInfoHeader* dib, int dithe
 
     const bool standardMasks = bits == 32 && k.f[0].mask == 0xFFu && k.f[1].mask == 0xFF00u &&
                                k.f[2].mask == 0xFF0000u && k.f[3].mask == 0xFF000000u;
-    if (OwnToRowFn fast = ownToDibFast(image->nChannels, readDepth, plane, order, bits, standardMasks)) row = fast;
+    if (OwnToRowFn fast = ownToDibFast(image->nChannels, readDepth, plane, order, bits, standardMasks, &nearest)) row = fast;
 
     const int64_t rows = image->height, cols = image->width;
     const int64_t stride = ownDibStride(cols, bits);
