@@ -338,8 +338,8 @@ VEXAPI void vexConvertFromDIB(const VexBitmapInfoHeader* dib, VexImage* image);
  * samples, 8 dithers them to 8 bits first (vexReduceBits, Stucki).
  * paletteConversion (1-, 4- and 8-bit DIBs): 0 keeps the caller's table,
  * 1 writes a fixed table (gray or standard colours), 2 a median-cut table
- * of the image (biClrUsed set to its length). Indexed pixels take the
- * nearest table entry. */
+ * of the image (biClrUsed set to its length; the DIB needs room for
+ * 2^biBitCount entries). Indexed pixels take the nearest table entry. */
 VEXAPI void vexConvertToDIB(VexImage* image, VexBitmapInfoHeader* dib, int dither,
                             int paletteConversion);
 
