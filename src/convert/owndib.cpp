@@ -255,6 +255,16 @@ void ownEachPixel(const VexImage* image, F f) {
     }
 }
 
+template <int N, int Blue>
+void ownHistPacked(const VexImage* image, uint32_t* hist) {
+    const int64_t step = ownImageStep(image);
+    for (int y = 0; y < image->height; ++y) {
+        const uint8_t* p = reinterpret_cast<const uint8_t*>(image->imageData) + y * step;
+        for (int x = 0; x < image->width; ++x, p += N)
+            ++hist[(p[Blue] >> 2) * 4096 + (p[1] >> 2) * 64 + (p[2 - Blue] >> 2)];
+    }
+}
+
 }  // namespace
 
 int ownMedianCut(const VexImage* image, int bits, VexRGBQuad* table) {
@@ -287,7 +297,13 @@ int ownMedianCut(const VexImage* image, int bits, VexRGBQuad* table) {
         return -1;
     }
     std::memset(hist, 0, size_t(cells) * 4);
-    if (colour) {
+    const bool packed8 = image->depth == VEX_DEPTH_8U &&
+                         (image->dataOrder == VEX_DATA_ORDER_PIXEL || image->nChannels == 1);
+    if (colour && packed8) {
+        // 8-bit pixel order: a fixed stride and channel positions.
+        if (image->nChannels == 3) blue ? ownHistPacked<3, 2>(image, hist) : ownHistPacked<3, 0>(image, hist);
+        else blue ? ownHistPacked<4, 2>(image, hist) : ownHistPacked<4, 0>(image, hist);
+    } else if (colour) {
         const int red = 2 - blue;
         ownEachPixel(image, [&](const uint8_t* v) {
             ++hist[(v[blue] >> 2) * 4096 + (v[1] >> 2) * 64 + (v[red] >> 2)];
