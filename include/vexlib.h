@@ -285,6 +285,64 @@ VEXAPI void vexConvert(VexImage* srcImage, VexImage* dstImage, int ConvertMode,
 VEXAPI void vexBitonalToGray(VexImage* srcImage, VexImage* dstImage, int ZeroScale, int OneScale,
                              const VexMapping* mapping);
 
+/* Device-independent bitmaps (DIBs): a 40-byte info header, then a colour
+ * table of 4-byte entries (or, for 16 and 32 bits with VEX_BI_BITFIELDS,
+ * three 32-bit colour masks: red, green, blue), then the pixel rows, each
+ * padded to 4 bytes. A positive biHeight stores the rows bottom-up, a
+ * negative one top-down. The records are laid out byte for byte as the
+ * platform's own bitmap records (all fields little-endian, no padding), so a
+ * pointer to one may be passed where the other is expected; they carry this
+ * library's names, so a program may include the platform's header as well. */
+#ifndef VEX_DIB_RECORDS_DECLARED
+#define VEX_DIB_RECORDS_DECLARED 1
+typedef struct VexBitmapInfoHeader {
+    unsigned int   biSize;          /* 40 */
+    int            biWidth;
+    int            biHeight;        /* > 0 bottom-up rows, < 0 top-down */
+    unsigned short biPlanes;        /* 1 */
+    unsigned short biBitCount;      /* 1, 4, 8, 16, 24 or 32 */
+    unsigned int   biCompression;   /* VEX_BI_RGB or VEX_BI_BITFIELDS */
+    unsigned int   biSizeImage;
+    int            biXPelsPerMeter;
+    int            biYPelsPerMeter;
+    unsigned int   biClrUsed;       /* colour-table entries; 0: 2^biBitCount (1, 4, 8 bits) */
+    unsigned int   biClrImportant;
+} VexBitmapInfoHeader;
+
+/* One colour-table entry. */
+typedef struct VexRGBQuad {
+    unsigned char rgbBlue;
+    unsigned char rgbGreen;
+    unsigned char rgbRed;
+    unsigned char rgbReserved;
+} VexRGBQuad;
+#endif /* VEX_DIB_RECORDS_DECLARED */
+
+#define VEX_BI_RGB       0u /* uncompressed; 16 bits 5-5-5, 32 bits 8-8-8-8 */
+#define VEX_BI_BITFIELDS 3u /* 16 or 32 bits with three colour masks after the header */
+
+/* A new image for a DIB: it shares the DIB's pixel rows (*cloneData = 1:
+ * 1- and 8-bit DIBs whose table is a gray ramp, 24-bit, 32-bit VEX_BI_RGB;
+ * the caller keeps the DIB alive while the image is used) or owns a copy
+ * (*cloneData = 0, a 3-channel plane-order image, or 1-channel for a 4-bit
+ * gray ramp). Null on failure. Release with vexDeallocate(image,
+ * VEX_IMAGE_ALL): a shared buffer is not freed. */
+VEXAPI VexImage* vexTranslateDIB(VexBitmapInfoHeader* dib, int* cloneData);
+/* Copies a DIB into the top-left corner of an existing untiled image of
+ * 1 (1U, 8U, 16U), 3 or 4 (8U, 16U) channels whose channelSeq is "G",
+ * "GRAY", "BGR", "BGRA", "RGB" or "RGBA"; the picture keeps its orientation
+ * whatever the two row directions. 16U samples get the 8-bit value x 256. */
+VEXAPI void vexConvertFromDIB(const VexBitmapInfoHeader* dib, VexImage* image);
+/* Writes an untiled 1U, 8U or 16U image of 1, 3 or 4 channels into a
+ * bottom-up DIB of exactly its size. dither: 1 takes the high byte of 16U
+ * samples, 8 dithers them to 8 bits first (vexReduceBits, Stucki).
+ * paletteConversion (1-, 4- and 8-bit DIBs): 0 keeps the caller's table,
+ * 1 writes a fixed table (gray or standard colours), 2 a median-cut table
+ * of the image (biClrUsed set to its length; the DIB needs room for
+ * 2^biBitCount entries). Indexed pixels take the nearest table entry. */
+VEXAPI void vexConvertToDIB(VexImage* image, VexBitmapInfoHeader* dib, int dither,
+                            int paletteConversion);
+
 /* ------------------------------------------------------------------ */
 /* Colour: models, bit reduction and dithering, colour twist           */
 /* ------------------------------------------------------------------ */

@@ -49,6 +49,29 @@ const Op kOps[] = {
          const VexMapping m{t ? t[0] * 8 : 0, t ? t[1] * 8 : 0};
          vexBitonalToGray(i[0], i[1], v % 300, v >> 8, t ? &m : nullptr);
      }},
+    // The DIB functions with the image as given and a DIB of its size (as far
+    // as the header declares one) in a buffer of exactly the declared bytes.
+    {"vexConvertToDIB", 1, [](VexImage** i, int v, const int*) {
+         static const int kBits[] = {1, 4, 8, 16, 24, 32};
+         const int bits = kBits[unsigned(v) % 6];
+         const bool sized = i[0] && i[0]->width > 0 && i[0]->height > 0 && i[0]->width < 4096 && i[0]->height < 4096;
+         const int w = sized ? i[0]->width : 3, h = sized ? i[0]->height : 2;
+         const size_t stride = size_t((w * bits + 31) / 32 * 4);
+         std::vector<uint8_t> dib(40 + 4 * 256 + stride * size_t(h));
+         VexBitmapInfoHeader hd{40, w, h, 1, uint16_t(bits), 0, 0, 0, 0, 0, 0};
+         std::memcpy(dib.data(), &hd, 40);
+         vexConvertToDIB(i[0], reinterpret_cast<VexBitmapInfoHeader*>(dib.data()), (v >> 4) & 1 ? 8 : 1, int(unsigned(v) >> 5) % 3);
+     }},
+    {"vexConvertFromDIB", 1, [](VexImage** i, int v, const int*) {
+         static const int kBits[] = {1, 4, 8, 16, 24, 32};
+         const unsigned u = unsigned(v);
+         const int bits = kBits[u % 6], w = 1 + int(u >> 4) % 9, h = 1 + int(u >> 8) % 7;
+         const size_t stride = size_t((w * bits + 31) / 32 * 4);
+         std::vector<uint8_t> dib(40 + (bits <= 8 ? 4u << bits : 0) + stride * size_t(h), uint8_t(v));
+         VexBitmapInfoHeader hd{40, w, (v & 0x1000) ? -h : h, 1, uint16_t(bits), 0, 0, 0, 0, 0, 0};
+         std::memcpy(dib.data(), &hd, 40);
+         vexConvertFromDIB(reinterpret_cast<VexBitmapInfoHeader*>(dib.data()), i[0]);
+     }},
 
     // (ops: color)
     {"vexColorToGray", 2, [](VexImage** i, int, const int* t) {

@@ -448,6 +448,38 @@ int runDemo(const std::string& outDir, int height, int width) {
     d.run("convert", "vexBitonalToGray: 1U -> 8U, 0 bits 40, 1 bits 220", {{tones.get(), "bitonal-40-220"}},
           [&] { vexBitonalToGray(bits.get(), tones.get(), 40, 220, nullptr); });
 
+    // Bitmaps: the pattern as an 8-bit median-cut DIB and as a 4-bit DIB with
+    // the standard 16 colours, each read back, side by side.
+    {
+        auto makeDib = [](int bits, int h, int w) {
+            const size_t stride = static_cast<size_t>((w * bits + 31) / 32 * 4);
+            std::vector<uint8_t> buf(40 + 4 * (size_t(1) << bits) + stride * static_cast<size_t>(h));
+            VexBitmapInfoHeader hd{};
+            hd.biSize = 40, hd.biWidth = w, hd.biHeight = h, hd.biPlanes = 1, hd.biBitCount = uint16_t(bits);
+            std::memcpy(buf.data(), &hd, sizeof hd);
+            return buf;
+        };
+        std::vector<uint8_t> dib8 = makeDib(8, H, W), dib4 = makeDib(4, H, W);
+        auto* h8 = reinterpret_cast<VexBitmapInfoHeader*>(dib8.data());
+        auto* h4 = reinterpret_cast<VexBitmapInfoHeader*>(dib4.data());
+        d.run("convert", "vexConvertToDIB: 8-bit DIB, median-cut table of 256", {},
+              [&] { vexConvertToDIB(src, h8, 1, 2); });
+        d.run("convert", "vexConvertToDIB: 4-bit DIB, the standard 16 colours", {},
+              [&] { vexConvertToDIB(src, h4, 1, 1); });
+        ImagePtr back8 = fresh(0), back4 = fresh(0), pair = makeImage(H, 2 * W, 3, VEX_DEPTH_8U, 0);
+        d.run("convert", "vexConvertFromDIB: both back to RGB (left 8-bit, right 4-bit)",
+              {{pair.get(), "dib-mediancut8-fixed4"}}, [&] {
+                  vexConvertFromDIB(h8, back8.get());
+                  vexConvertFromDIB(h4, back4.get());
+                  for (int y = 0; y < H; ++y) {
+                      char* row = pair->imageData + static_cast<size_t>(y) * pair->widthStep;
+                      std::memcpy(row, back8->imageData + static_cast<size_t>(y) * back8->widthStep, size_t(W) * 3);
+                      std::memcpy(row + size_t(W) * 3, back4->imageData + static_cast<size_t>(y) * back4->widthStep,
+                                  size_t(W) * 3);
+                  }
+              });
+    }
+
     // ---- (demo: color)
     {
         // Colour models: HSV and HLS there and back, gray and colour from gray.

@@ -1,5 +1,6 @@
 // Image files <-> VexImage. See imageio.h.
 #include "imageio.h"
+#include "vexcli.h"
 
 #include <png.h>
 #include <stb_image.h>
@@ -7,6 +8,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <cstdlib>
 #include <cctype>
 #include <cerrno>
 #include <csetjmp>
@@ -48,8 +51,6 @@ VexImage* tryMakeImage(int height, int width, int nChannels, unsigned depth, int
     }
     return img;
 }
-
-int bytesPerSample(const VexImage* img) { return img->depth == VEX_DEPTH_16U ? 2 : 1; }
 
 std::string lowerExtension(const std::string& path) {
     const size_t slash = path.find_last_of('/');
@@ -256,6 +257,7 @@ ImagePtr loadImage(const std::string& path) {
             throw ToolError(kExitIO, "unsupported image format in '" + path +
                                          "' (readable: PNG, BMP, JPEG, PGM/PPM, TGA, GIF)");
     }
+    if (format == "BMP") return loadBmp(path);
     const bool wide = stbi_is_16_bit(path.c_str()) != 0;
     if (wide && format == "PNG") return loadPng16(path);
 
@@ -292,28 +294,161 @@ void saveImage(const VexImage* img, const std::string& path) {
         (img->depth != VEX_DEPTH_8U && img->depth != VEX_DEPTH_16U))
         throw ToolError(kExitIO, "cannot write '" + path + "': only untiled pixel-order 8U or 16U images "
                                                             "of 1 to 4 channels can be written");
+    if (ext == ".bmp") {
+        if (img->depth == VEX_DEPTH_16U)
+            throw ToolError(kExitIO, "cannot write '" + path + "': BMP holds 8-bit samples; write a 16U image as .png "
+                                                                "(or reduce it with vex tobmp)");
+        saveBmp(img, path, BmpOptions());
+        return;
+    }
     if (img->depth == VEX_DEPTH_16U) {
-        if (ext == ".bmp")
-            throw ToolError(kExitIO, "cannot write '" + path + "': BMP holds 8-bit samples; write a 16U image as .png");
         savePng16(img, path);
         return;
     }
-    int ok;
     errno = 0;
-    if (ext == ".png") {
-        ok = stbi_write_png(path.c_str(), img->width, img->height, img->nChannels, img->imageData,
-                            img->widthStep);
-    } else {
-        // The BMP writer takes tightly packed rows.
-        const size_t rowBytes = static_cast<size_t>(img->width) * img->nChannels * bytesPerSample(img);
-        std::vector<unsigned char> packed(rowBytes * img->height);
-        for (int y = 0; y < img->height; ++y)
-            std::memcpy(&packed[y * rowBytes], img->imageData + static_cast<size_t>(y) * img->widthStep, rowBytes);
-        ok = stbi_write_bmp(path.c_str(), img->width, img->height, img->nChannels, packed.data());
-    }
+    const int ok = stbi_write_png(path.c_str(), img->width, img->height, img->nChannels, img->imageData,
+                                  img->widthStep);
     if (!ok)
         throw ToolError(kExitIO, "cannot write '" + path + "'" +
                                      (errno ? std::string(": ") + std::strerror(errno) : std::string()));
+}
+
+// ---------------------------------------------------------------- BMP
+
+namespace {
+
+uint32_t le32(const std::vector<uint8_t>& b, size_t at) {
+    return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 | uint32_t(b[at + 3]) << 24;
+}
+void put32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
+    for (int k = 0; k < 4; ++k) b[at + size_t(k)] = uint8_t(v >> (8 * k));
+}
+
+// The DIB part of a BMP file in one buffer: the 40-byte header, its colour
+// table or masks, the pixel rows. Later header versions (52 to 124 bytes)
+// keep their first 40 bytes; their masks follow those 40 bytes in the file
+// either way.
+std::vector<uint8_t> readDib(const std::string& path) {
+    std::vector<uint8_t> file;
+    {
+        FILE* f = std::fopen(path.c_str(), "rb");
+        if (!f) throw ToolError(kExitIO, "cannot read '" + path + "': " + std::strerror(errno));
+        uint8_t chunk[65536];
+        for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, f)) > 0;) file.insert(file.end(), chunk, chunk + n);
+        std::fclose(f);
+    }
+    auto bad = [&](const std::string& why) { return ToolError(kExitIO, "cannot decode '" + path + "': " + why); };
+    if (file.size() < 18 || file[0] != 'B' || file[1] != 'M') throw bad("truncated BMP (no file header)");
+    const uint32_t offBits = le32(file, 10), headerSize = le32(file, 14);
+    if (headerSize != 40 && headerSize != 52 && headerSize != 56 && headerSize != 108 && headerSize != 124)
+        throw bad("BMP header of " + std::to_string(headerSize) + " bytes (readable: 40, 52, 56, 108, 124)");
+    if (file.size() < 14 + size_t(headerSize)) throw bad("truncated BMP (header)");
+    VexBitmapInfoHeader h;
+    std::memcpy(&h, file.data() + 14, sizeof h);
+    const int bits = h.biBitCount;
+    int64_t table = 0;
+    if (bits == 1 || bits == 4 || bits == 8) table = h.biClrUsed ? int64_t(h.biClrUsed) : int64_t(1) << bits;
+    else if ((bits == 16 || bits == 32) && h.biCompression == VEX_BI_BITFIELDS) table = 3;
+    const int64_t rows = h.biHeight < 0 ? -int64_t(h.biHeight) : int64_t(h.biHeight);
+    const int64_t stride = h.biWidth > 0 ? ((int64_t(h.biWidth) * bits + 31) & ~int64_t(31)) / 8 : 0;
+    const int64_t tableAt = 14 + 40 + (table == 3 && bits > 8 ? 0 : int64_t(headerSize) - 40);
+    const int64_t size = int64_t(file.size());
+    if (table > size || tableAt + 4 * table > size) throw bad("truncated BMP (colour table)");
+    if (stride > 0 && rows > (size - int64_t(offBits)) / stride) throw bad("truncated BMP (pixel rows)");
+    if (int64_t(offBits) > size) throw bad("truncated BMP (pixel rows)");
+    std::vector<uint8_t> dib(size_t(40 + 4 * table + stride * rows));
+    std::memcpy(dib.data(), &h, 40);
+    put32(dib, 0, uint32_t(h.biSize == headerSize ? 40 : h.biSize));
+    std::memcpy(dib.data() + 40, file.data() + tableAt, size_t(4 * table));
+    std::memcpy(dib.data() + 40 + 4 * table, file.data() + offBits, size_t(stride * rows));
+    return dib;
+}
+
+}  // namespace
+
+ImagePtr loadBmp(const std::string& path) {
+    std::vector<uint8_t> bytes = readDib(path);
+    auto* dib = reinterpret_cast<VexBitmapInfoHeader*>(bytes.data());
+    // The library tells the shape (a gray ramp, colour, colour and alpha).
+    resetLibraryStatus();
+    int shared = 0;
+    VexImage* probe = vexTranslateDIB(dib, &shared);
+    checkLibraryStatus();
+    const int nChannels = probe->nChannels;
+    vexDeallocate(probe, VEX_IMAGE_ALL);
+    ImagePtr img = makeImage(std::abs(dib->biHeight), dib->biWidth, nChannels, VEX_DEPTH_8U, 0);
+    resetLibraryStatus();
+    vexConvertFromDIB(dib, img.get());
+    checkLibraryStatus();
+    if (nChannels == 4) {
+        bool anyAlpha = false;
+        for (int y = 0; y < img->height && !anyAlpha; ++y)
+            for (int x = 0; x < img->width; ++x)
+                if (img->imageData[size_t(y) * img->widthStep + size_t(x) * 4 + 3]) anyAlpha = true;
+        if (!anyAlpha)
+            for (int y = 0; y < img->height; ++y)
+                for (int x = 0; x < img->width; ++x) img->imageData[size_t(y) * img->widthStep + size_t(x) * 4 + 3] = char(255);
+    }
+    return img;
+}
+
+void saveBmp(const VexImage* img, const std::string& path, const BmpOptions& options) {
+    if (!img || !img->imageData || img->tileInfo || img->dataOrder != VEX_DATA_ORDER_PIXEL || img->nChannels < 1 ||
+        img->nChannels > 4 || (img->depth != VEX_DEPTH_8U && img->depth != VEX_DEPTH_16U))
+        throw ToolError(kExitIO, "cannot write '" + path + "': only untiled pixel-order 8U or 16U images "
+                                                            "of 1 to 4 channels can be written");
+    // Gray and alpha: the gray channel alone.
+    ImagePtr grayOnly;
+    if (img->nChannels == 2) {
+        grayOnly = makeImage(img->height, img->width, 1, img->depth, 0);
+        const int es = img->depth == VEX_DEPTH_16U ? 2 : 1;
+        for (int y = 0; y < img->height; ++y)
+            for (int x = 0; x < img->width; ++x)
+                std::memcpy(grayOnly->imageData + size_t(y) * grayOnly->widthStep + size_t(x) * es,
+                            img->imageData + size_t(y) * img->widthStep + size_t(x) * 2 * es, size_t(es));
+        img = grayOnly.get();
+    }
+    const int bits = options.bits ? options.bits : img->nChannels == 1 ? 8 : img->nChannels == 3 ? 24 : 32;
+    const bool masks = options.bitfields && (bits == 16 || bits == 32);
+    const int64_t table = bits <= 8 ? int64_t(1) << bits : masks ? 3 : 0;
+    const int64_t stride = ((int64_t(img->width) * bits + 31) & ~int64_t(31)) / 8;
+    std::vector<uint8_t> dib(size_t(40 + 4 * table + stride * img->height));
+    VexBitmapInfoHeader h{};
+    h.biSize = 40, h.biWidth = img->width, h.biHeight = img->height, h.biPlanes = 1;
+    h.biBitCount = uint16_t(bits), h.biCompression = masks ? VEX_BI_BITFIELDS : VEX_BI_RGB;
+    h.biSizeImage = uint32_t(stride * img->height);
+    h.biXPelsPerMeter = h.biYPelsPerMeter = 2835;  // 72 dots per inch
+    std::memcpy(dib.data(), &h, 40);
+    if (masks) {
+        const uint32_t m16[3] = {0xF800, 0x07E0, 0x001F}, m32[3] = {0xFF0000, 0xFF00, 0xFF};
+        for (int k = 0; k < 3; ++k) put32(dib, size_t(40 + 4 * k), bits == 16 ? m16[k] : m32[k]);
+    }
+    auto* hdr = reinterpret_cast<VexBitmapInfoHeader*>(dib.data());
+    resetLibraryStatus();
+    vexConvertToDIB(const_cast<VexImage*>(img), hdr, options.dither, options.palette);
+    checkLibraryStatus();
+    // The table may have shrunk (median cut): the rows follow what it holds.
+    const int64_t used = bits <= 8 ? (hdr->biClrUsed ? int64_t(hdr->biClrUsed) : table) : table;
+    const int64_t rowsAt = 40 + 4 * used, rowBytes = stride * img->height;
+    std::vector<uint8_t> file(size_t(14 + rowsAt + rowBytes));
+    file[0] = 'B', file[1] = 'M';
+    put32(file, 2, uint32_t(file.size()));
+    put32(file, 10, uint32_t(14 + rowsAt));
+    std::memcpy(file.data() + 14, dib.data(), size_t(rowsAt));
+    const uint8_t* rows = dib.data() + rowsAt;
+    if (options.topDown) {
+        put32(file, 14 + 8, uint32_t(-img->height));
+        for (int y = 0; y < img->height; ++y)
+            std::memcpy(file.data() + 14 + rowsAt + y * stride, rows + (img->height - 1 - y) * stride, size_t(stride));
+    } else {
+        std::memcpy(file.data() + 14 + rowsAt, rows, size_t(rowBytes));
+    }
+    errno = 0;
+    FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) throw ToolError(kExitIO, "cannot write '" + path + "': " + std::strerror(errno));
+    const bool ok = std::fwrite(file.data(), 1, file.size(), f) == file.size();
+    if (std::fclose(f) != 0 || !ok)
+        throw ToolError(kExitIO, "cannot write '" + path + "'" + (errno ? std::string(": ") + std::strerror(errno) : std::string()));
 }
 
 }  // namespace vextool

@@ -140,6 +140,7 @@ enum class Shape {
     Demo,      // [OUTDIR]
     Info,      // FILE...
     // (shapes: convert)
+    Bitmap,    // IN OUT: the operation writes OUT (a BMP) itself
 
     // (shapes: color)
 
@@ -368,6 +369,33 @@ const std::vector<Command> kCommands = {
          vexConvert(d, view.get(), 0, nullptr);
          c.owned->push_back(std::move(view));
          c.dst.back() = c.owned->back().get();
+     }},
+
+    {"tobmp", nullptr, "vexConvertToDIB",
+     "write IN as a BMP of 1, 4, 8, 16, 24 or 32 bits per pixel; indexed files take a median-cut or a fixed "
+     "table and each pixel its nearest entry (BMP files are read through vexTranslateDIB and "
+     "vexConvertFromDIB by every command)",
+     Shape::Bitmap,
+     {{"bits", nullptr, Kind::Count, "0", "bits per pixel: 1, 4, 8, 16, 24 or 32 (0: 8 for gray, 24 for RGB, 32 for RGBA)"},
+      {"palette", nullptr, Kind::Text, "mediancut", "table of 1-, 4- and 8-bit files: mediancut or fixed"},
+      {"dither", nullptr, Kind::Text, "none", "16-bit samples: none (the high byte) or stucki (error diffusion)"},
+      {"bitfields", nullptr, Kind::Flag, "", "16 bits: 5-6-5 masks instead of 5-5-5; 32 bits: explicit masks"},
+      {"topdown", nullptr, Kind::Flag, "", "store the rows top-down (negative height)"}},
+     [](Call& c) {
+         BmpOptions o;
+         o.bits = c.i("bits");
+         const std::string palette = c.args->values.at("palette"), dither = c.args->values.at("dither");
+         if (o.bits != 0 && o.bits != 1 && o.bits != 4 && o.bits != 8 && o.bits != 16 && o.bits != 24 && o.bits != 32)
+             throw ToolError(kExitUsage, "tobmp: --bits must be 1, 4, 8, 16, 24 or 32");
+         if (palette != "mediancut" && palette != "fixed")
+             throw ToolError(kExitUsage, "tobmp: bad value '" + palette + "' for --palette: expected mediancut or fixed");
+         if (dither != "none" && dither != "stucki")
+             throw ToolError(kExitUsage, "tobmp: bad value '" + dither + "' for --dither: expected none or stucki");
+         o.palette = palette == "fixed" ? 1 : 2;
+         o.dither = dither == "stucki" ? 8 : 1;
+         o.bitfields = c.args->values.count("bitfields") != 0;
+         o.topDown = c.args->values.count("topdown") != 0;
+         saveBmp(c.src[0], c.args->files[1], o);
      }},
 
     // (commands: color)
@@ -1098,6 +1126,7 @@ const char* positionalText(Shape s) {
         case Shape::Demo: return "[OUTDIR]";
         case Shape::Info: return "FILE...";
         case Shape::Measure: return "IN [B]";
+        case Shape::Bitmap: return "IN OUT.bmp";
     }
     return "";
 }
@@ -1436,6 +1465,11 @@ int runOperation(const Command& cmd, const Args& a) {
             outputs.push_back(a.files[1]);
             break;
         // (run shapes: convert)
+        case Shape::Bitmap:
+            expectFiles(cmd, a, 2, 2);
+            if (has(a, "base")) usage(cmd.name, std::string("--base does not apply to ") + cmd.name);
+            call.src.push_back(load(a.files[0]));
+            break;
 
         // (run shapes: color)
 

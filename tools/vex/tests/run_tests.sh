@@ -157,6 +157,7 @@ convert-16u-to-8u-scale 1 8
 convert-16u-to-8u-truncate 1 8
 convert-16s-planes-back-to-rgb 3 8
 bitonal-40-220 1 8
+dib-mediancut8-fixed4 3 8 384 1024
 # (demo files: color)
 color-hsv 3 8
 color-hsv-back 3 8
@@ -369,6 +370,26 @@ if [ "$group" = ops ]; then
     t "1U green" "$vex" convert t1.png t1g.png --depth 1U --src-coi 2 && t "1U equals threshold" "$check" same b1.png t1g.png
   t "bitonal" "$vex" bitonal g.png bt.png && t "threshold 1" "$vex" threshold g.png tg.png --threshold 1 && t "bitonal 0/255" "$check" same bt.png tg.png
   t "bitonal 16U 3 channels" "$vex" bitonal g.png bt16.png --depth 16U --channels 3 --zero 7 --one 65535 && t "bitonal shape" "$check" size bt16.png 47 63 3 16
+  # BMP files through the library's DIB functions: every bit count and
+  # table, both row directions; stb (vexcheck) reads what vex writes.
+  for b in 1 4 8 24 32; do
+    for p in mediancut fixed; do
+      t "tobmp $b $p" "$vex" tobmp a.png d$b$p.bmp --bits $b --palette $p && t "bmp $b $p in" "$vex" copy d$b$p.bmp d$b$p.png
+    done
+  done
+  t "24-bit bmp equals source" "$check" same a.png d24mediancut.bmp
+  t "24-bit bmp read back" "$check" same a.png d24fixed.png
+  t "8-bit median cut read by stb and vex alike" "$check" same d8mediancut.bmp d8mediancut.png
+  t "4-bit fixed read by stb and vex alike" "$check" same d4fixed.bmp d4fixed.png
+  t "1-bit is a gray ramp" "$check" size d1fixed.png 47 63 1 8
+  t "tobmp rgba" "$vex" tobmp rgba.png d32.bmp && t "rgba by stb" "$check" same rgba.png d32.bmp &&
+    t "rgba back" "$vex" copy d32.bmp d32.png && t "rgba same" "$check" same rgba.png d32.png
+  t "tobmp top-down" "$vex" tobmp a.png td.bmp --topdown && t "top-down in" "$vex" copy td.bmp td.png && t "top-down same" "$check" same a.png td.png
+  t "16-bit 5-6-5" "$vex" tobmp a.png s16.bmp --bits 16 --bitfields && t "16-bit top-down" "$vex" tobmp a.png s16t.bmp --bits 16 --bitfields --topdown &&
+    t "16-bit in" "$vex" copy s16.bmp s16.png && t "16-bit top-down in" "$vex" copy s16t.bmp s16t.png && t "16-bit both directions" "$check" same s16.png s16t.png
+  t "16U dithered to 8-bit gray" "$vex" tobmp g16.pgm g8.bmp --dither stucki --palette fixed && t "dithered shape" "$vex" copy g8.bmp g8.png &&
+    t "dithered gray" "$check" size g8.png 47 63 1 8
+  t "gray bmp" "$vex" copy g.png g.bmp && t "gray bmp in" "$vex" copy g.bmp gb.png && t "gray bmp same" "$check" same g.png gb.png
   # alpha: compositing by operator name, premultiplied alpha, scaled products
   "$check" gen rgbb.png 47 63 4 8 0x7777 || fail "cannot make rgbb.png"
   for o in over in out atop xor plus; do
@@ -483,6 +504,25 @@ if [ "$group" = errors ]; then
   e "convert order" 2 "bad value 'planar' for --order" "$vex" convert a.png o.png --order planar
   e "bitonal range" 1 "vexBitonalToGray: Bad argument: ((dstImage->depth == 8) && (OneScale > 255))" "$vex" bitonal g.png o.png --one 256
   e "bitonal 1U" 1 "vexBitonalToGray: Bad argument: (dstImage->depth == 1)" "$vex" bitonal g.png o.png --depth 1U
+  "$vex" tobmp a.png e.bmp --bits 8 >/dev/null 2>&1 || fail "cannot make e.bmp"
+  head -c 2000 e.bmp >etrunc.bmp
+  head -c 30 e.bmp >ehead.bmp
+  cp e.bmp eplanes.bmp && printf '\002' | dd of=eplanes.bmp bs=1 seek=26 conv=notrunc 2>/dev/null
+  cp e.bmp erle.bmp && printf '\001' | dd of=erle.bmp bs=1 seek=30 conv=notrunc 2>/dev/null
+  cp e.bmp ebits.bmp && printf '\002' | dd of=ebits.bmp bs=1 seek=28 conv=notrunc 2>/dev/null
+  cp e.bmp esize.bmp && printf '\100' | dd of=esize.bmp bs=1 seek=14 conv=notrunc 2>/dev/null
+  rm -f o.png
+  e "truncated bmp rows" 3 "cannot decode 'etrunc.bmp': truncated BMP (pixel rows)" "$vex" copy etrunc.bmp o.png
+  e "truncated bmp header" 3 "cannot decode 'ehead.bmp': truncated BMP" "$vex" copy ehead.bmp o.png
+  e "bmp planes" 1 "vexTranslateDIB: Bad argument: (dib->biPlanes != 1)" "$vex" copy eplanes.bmp o.png
+  e "bmp compression" 1 "vexTranslateDIB: Bad argument: (dib->biCompression != 0) && (dib->biCompression != 3)" "$vex" copy erle.bmp o.png
+  e "bmp bit count" 1 "vexTranslateDIB: Bad argument: Bad dib->biBitCount" "$vex" copy ebits.bmp o.png
+  e "bmp header size" 3 "BMP header of 64 bytes" "$vex" copy esize.bmp o.png
+  [ -f o.png ] && fail "an output was written from a malformed BMP" || pass
+  e "tobmp bits" 2 "tobmp: --bits must be 1, 4, 8, 16, 24 or 32" "$vex" tobmp a.png o.bmp --bits 12
+  e "tobmp palette" 2 "bad value 'octree' for --palette" "$vex" tobmp a.png o.bmp --palette octree
+  e "tobmp 16U" 3 "reduce it with vex tobmp" "$vex" copy g16.pgm o.bmp
+  t "tobmp help" "$vex" tobmp --help && { grep -q -- "--palette" out.txt && grep -q "vexConvertToDIB" out.txt && pass || fail "tobmp --help: $(cat out.txt)"; }
   t "help lists convert" "$vex" --help && for c in convert bitonal; do
     grep -qE "^  $c " out.txt && pass || fail "--help does not list $c"
   done
