@@ -107,6 +107,12 @@ double secondsSince(std::chrono::steady_clock::time_point t0) {
 
 }  // namespace
 
+double cpuSeconds() {
+    struct rusage ru {};
+    ::getrusage(RUSAGE_SELF, &ru);
+    return double(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) + double(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+}
+
 int64_t peakResidentBytes() {
     struct rusage ru {};
     ::getrusage(RUSAGE_SELF, &ru);
@@ -125,6 +131,7 @@ void parseTileSize(const std::string& cmd, const std::string& text, int* w, int*
 
 void runStream(const StreamJob& job, const StreamOptions& opt) {
     const auto t0 = std::chrono::steady_clock::now();
+    const double cpu0 = cpuSeconds();
     const std::string& cmd = job.name;
     auto ioFail = [&](const std::string& text) { throw ToolError(kExitIO, cmd + ": " + text); };
     const size_t nStores = job.inputs.size() + 1;
@@ -315,9 +322,9 @@ void runStream(const StreamJob& job, const StreamOptions& opt) {
     }
     if (opt.time) {
         const double s = secondsSince(t0);
-        std::printf("%s: streamed %dx%d (height x width) in %.3f s, %.1f MPix/s, %d thread%s, tiles %dx%d, "
-                    "%lld tile reads, %lld tile writes, peak resident memory %.1f MB\n",
-                    cmd.c_str(), H, W, s, s > 0 ? double(int64_t(W) * H) / s / 1e6 : 0.0, nThreads,
+        std::printf("%s: streamed %dx%d (height x width) in %.3f s (%.3f s of CPU), %.1f MPix/s, %d thread%s, "
+                    "tiles %dx%d, %lld tile reads, %lld tile writes, peak resident memory %.1f MB\n",
+                    cmd.c_str(), H, W, s, cpuSeconds() - cpu0, s > 0 ? double(int64_t(W) * H) / s / 1e6 : 0.0, nThreads,
                     nThreads == 1 ? "" : "s", opt.tileW, opt.tileH, static_cast<long long>(reads),
                     static_cast<long long>(writes), double(peakResidentBytes()) / (1 << 20));
     }

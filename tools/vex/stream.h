@@ -68,5 +68,7 @@ void makeHugeImage(const std::string& output, int height, int width, int channel
 
 // Peak resident memory of the process so far, in bytes (getrusage).
 int64_t peakResidentBytes();
+// User and system time of the process so far, in seconds (getrusage).
+double cpuSeconds();
 
 }  // namespace vextool

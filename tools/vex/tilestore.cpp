@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -66,6 +67,29 @@ bool writeAll(int fd, const char* p, int64_t n, int64_t off) {
         if (put < 0 && errno == EINTR) continue;
         if (put <= 0) return false;
         p += put, n -= put, off += put;
+    }
+    return true;
+}
+
+// The same for scattered buffers (one image row spread over the tiles of a
+// run): preadv/pwritev, continued after a partial transfer.
+bool transferVec(int fd, std::vector<iovec>& v, int64_t off, bool write) {
+    size_t first = 0;
+    while (first < v.size()) {
+        const int n = int(std::min<size_t>(v.size() - first, 1024));
+        const ssize_t got = write ? ::pwritev(fd, v.data() + first, n, off) : ::preadv(fd, v.data() + first, n, off);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) {
+            if (got == 0) errno = write ? EIO : 0;
+            return false;
+        }
+        off += got;
+        size_t left = size_t(got);
+        while (first < v.size() && left >= v[first].iov_len) left -= v[first++].iov_len;
+        if (left) {
+            v[first].iov_base = static_cast<char*>(v[first].iov_base) + left;
+            v[first].iov_len -= left;
+        }
     }
     return true;
 }
@@ -263,6 +287,9 @@ std::unique_ptr<TileStore> failOpen(std::string* err, const std::string& text) {
     return nullptr;
 }
 
+// Tiles read together on a miss, at most.
+constexpr int kReadRun = 16;
+
 size_t capacityFor(int64_t cacheBytes, int64_t tileBytes) {
     return size_t(std::max<int64_t>(4, cacheBytes / std::max<int64_t>(tileBytes, 1)));
 }
@@ -356,6 +383,59 @@ char* TileStore::newBuffer() {
     return static_cast<char*>(std::aligned_alloc(64, n));
 }
 
+// Reads consecutive tiles of one tile row with one pread per image row;
+// the parts beyond the image are zero.
+bool TileStore::readRun(const std::vector<Entry*>& run) {
+    if (run.size() == 1) return readTile(run[0]);
+    const FileLayout& l = layout_;
+    const int64_t px = int64_t(l.channels) * l.sampleBytes;
+    const int ty = run[0]->ty;
+    const int64_t x0 = int64_t(run[0]->tx) * tileW_;
+    const int64_t cols = std::min<int64_t>(int64_t(run.size()) * tileW_, l.width - x0);
+    const int64_t bytes = cols * px;
+    if (int64_t(rowBuf_.size()) < bytes) rowBuf_.resize(size_t(bytes));
+    std::vector<iovec> vec;
+    for (int r = 0; r < tileH_; ++r) {
+        const int64_t y = int64_t(ty) * tileH_ + r;
+        if (y < l.height && !l.swap16) {
+            // Straight into the tiles' rows.
+            vec.clear();
+            int64_t done = 0;
+            for (Entry* e : run) {
+                char* row = e->data + int64_t(r) * tileStep_;
+                const int64_t n = std::max<int64_t>(0, std::min<int64_t>(int64_t(tileW_) * px, bytes - done));
+                if (n > 0) vec.push_back(iovec{row, size_t(n)});
+                if (n < tileStep_) std::memset(row + n, 0, size_t(tileStep_ - n));
+                done += n;
+            }
+            errno = 0;
+            if (!transferVec(fd_, vec, l.dataOffset + y * l.rowBytes() + x0 * px, false)) {
+                fail(ioText("read", path_));
+                return false;
+            }
+            continue;
+        }
+        if (y < l.height) {
+            errno = 0;
+            if (!readAll(fd_, rowBuf_.data(), bytes, l.dataOffset + y * l.rowBytes() + x0 * px)) {
+                fail(ioText("read", path_));
+                return false;
+            }
+            if (l.swap16) swapBytes16(rowBuf_.data(), bytes / 2);
+        }
+        int64_t done = 0;
+        for (Entry* e : run) {
+            char* row = e->data + int64_t(r) * tileStep_;
+            const int64_t n = y < l.height ? std::max<int64_t>(0, std::min<int64_t>(int64_t(tileW_) * px, bytes - done)) : 0;
+            std::memcpy(row, rowBuf_.data() + done, size_t(n));
+            if (n < tileStep_) std::memset(row + n, 0, size_t(tileStep_ - n));
+            done += n;
+        }
+    }
+    reads_ += int64_t(run.size());
+    return true;
+}
+
 // Reads one tile; the parts beyond the image are zero.
 bool TileStore::readTile(Entry* e) {
     const FileLayout& l = layout_;
@@ -395,15 +475,33 @@ bool TileStore::writeRun(int ty, int tx0, int tx1) {
     std::vector<Entry*> run;
     for (int tx = tx0; tx < tx1; ++tx) run.push_back(map_.at(key(tx, ty)));
     const int rows = int(std::min<int64_t>(tileH_, l.height - int64_t(ty) * tileH_));
+    std::vector<iovec> vec;
     for (int r = 0; r < rows; ++r) {
+        const int64_t y = int64_t(ty) * tileH_ + r;
+        if (!l.swap16) {
+            // Straight from the tiles' rows.
+            vec.clear();
+            int64_t done = 0;
+            for (Entry* e : run) {
+                const int64_t n = std::min<int64_t>(int64_t(tileW_) * px, bytes - done);
+                vec.push_back(iovec{e->data + int64_t(r) * tileStep_, size_t(n)});
+                done += n;
+            }
+            errno = 0;
+            if (!transferVec(fd_, vec, l.dataOffset + y * l.rowBytes() + x0 * px, true)) {
+                if (errno == 0) errno = EIO;
+                fail(ioText("write", path_));
+                return false;
+            }
+            continue;
+        }
         int64_t done = 0;
         for (Entry* e : run) {
             const int64_t n = std::min<int64_t>(int64_t(tileW_) * px, bytes - done);
             std::memcpy(rowBuf_.data() + done, e->data + int64_t(r) * tileStep_, size_t(n));
             done += n;
         }
-        if (l.swap16) swapBytes16(rowBuf_.data(), bytes / 2);
-        const int64_t y = int64_t(ty) * tileH_ + r;
+        swapBytes16(rowBuf_.data(), bytes / 2);
         errno = 0;
         if (!writeAll(fd_, rowBuf_.data(), bytes, l.dataOffset + y * l.rowBytes() + x0 * px)) {
             if (errno == 0) errno = EIO;
@@ -452,21 +550,39 @@ char* TileStore::acquire(int tx, int ty, bool write) {
     } else {
         while (map_.size() >= capacity_ && !lru_.empty())
             if (!evictOne()) return nullptr;
-        e = new Entry();
-        e->tx = tx, e->ty = ty;
-        e->data = newBuffer();
-        if (!e->data) {
-            delete e;
+        // Read ahead: the uncached tiles to the right in the same tile row,
+        // as far as free room allows, with one read per image row.
+        int end = tx + 1;
+        if (!fresh_)
+            while (end < tilesX_ && end - tx < kReadRun && map_.size() + size_t(end - tx) < capacity_ &&
+                   map_.find(key(end, ty)) == map_.end())
+                ++end;
+        std::vector<Entry*> run;
+        for (int x = tx; x < end; ++x) {
+            Entry* n = new Entry();
+            n->tx = x, n->ty = ty;
+            n->data = newBuffer();
+            if (!n->data) {
+                delete n;
+                break;
+            }
+            run.push_back(n);
+        }
+        if (run.empty()) {
             fail("out of memory for a tile");
             return nullptr;
         }
-        if (!readTile(e)) {
-            spare_.push_back(e->data);
-            delete e;
+        if (!readRun(run)) {
+            for (Entry* n : run) {
+                spare_.push_back(n->data);
+                delete n;
+            }
             return nullptr;
         }
+        e = run[0];
         e->pins = 1;
-        map_[key(tx, ty)] = e;
+        for (Entry* n : run) map_[key(n->tx, n->ty)] = n;
+        for (size_t i = 1; i < run.size(); ++i) run[i]->lru = lru_.insert(lru_.end(), run[i]);
         peakTiles_ = std::max<int64_t>(peakTiles_, int64_t(map_.size()));
     }
     if (write) e->dirty = true;

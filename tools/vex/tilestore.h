@@ -114,6 +114,7 @@ class TileStore {
     };
     int64_t key(int tx, int ty) const { return int64_t(ty) * tilesX_ + tx; }
     bool readTile(Entry* e);
+    bool readRun(const std::vector<Entry*>& run);
     bool writeRun(int ty, int tx0, int tx1);
     bool evictOne();
     void fail(const std::string& what);
