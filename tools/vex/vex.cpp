@@ -192,8 +192,8 @@ const std::vector<Opt> kCommonOpts = {
     {"dst-coi", nullptr, Kind::Count, "", "channel of interest of the destination (exchange: of B)"},
     {"base", nullptr, Kind::Text, "", "image file the destination starts from (default: the first input)"},
     {"time", nullptr, Kind::Flag, "", "print the wall time of the library call"},
-    {"tiles", nullptr, Kind::Tiles, "", "stream the files through tiles of WxH pixels (multiples of 8): "
-                                       "any image size, PGM/PPM/.vxr in and out"},
+    {"tiles", nullptr, Kind::Tiles, "", "stream PGM/PPM/.vxr files of any size through tiles of WxH pixels "
+                                       "(multiples of 8); copy, mirror, pixel-wise, threshold, convert and filters"},
     {"threads", nullptr, Kind::Count, "", "with --tiles: threads sharing the bands of tiles (default 1)"},
     {"cache", nullptr, Kind::Count, "", "with --tiles: megabytes of tiles kept in memory (default 128)"},
 };
