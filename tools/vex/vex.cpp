@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "imageio.h"
+#include "stream.h"
 #include "vexplot.h"
 #include "vexcli.h"
 #include "vexlib.h"
@@ -120,7 +121,7 @@ namespace {
 
 // ------------------------------------------------------------ options
 
-enum class Kind { Int, UInt, Rect, Size, Depth, Count, Text, Flag };
+enum class Kind { Int, UInt, Rect, Size, Depth, Count, Text, Flag, Tiles };
 
 struct Opt {
     const char* name;
@@ -139,6 +140,7 @@ enum class Shape {
     Derived,   // IN OUT: the operation makes its destination (Call::newDst)
     Demo,      // [OUTDIR]
     Info,      // FILE...
+    MakeHuge,  // OUT: a synthetic image of any size, written row by row
     // (shapes: convert)
     Bitmap,    // IN OUT: the operation writes OUT (a BMP) itself
 
@@ -191,6 +193,10 @@ const std::vector<Opt> kCommonOpts = {
     {"dst-coi", nullptr, Kind::Count, "", "channel of interest of the destination (exchange: of B)"},
     {"base", nullptr, Kind::Text, "", "image file the destination starts from (default: the first input)"},
     {"time", nullptr, Kind::Flag, "", "print the wall time of the library call"},
+    {"tiles", nullptr, Kind::Tiles, "", "stream PGM/PPM/.vxr files of any size through tiles of WxH pixels "
+                                       "(multiples of 8); copy, mirror, pixel-wise, threshold, convert and filters"},
+    {"threads", nullptr, Kind::Count, "", "with --tiles: threads sharing the bands of tiles (default 1)"},
+    {"cache", nullptr, Kind::Count, "", "with --tiles: megabytes of tiles kept in memory (default 128)"},
 };
 
 // The images of one operation call and its parsed option values.
@@ -218,6 +224,15 @@ const std::vector<Command> kCommands = {
      {{"size", nullptr, Kind::Size, "384x512", "pattern size HxW"}},
      nullptr},
     {"info", nullptr, nullptr, "describe image files as VexImage headers", Shape::Info, {}, nullptr},
+    {"make-huge", nullptr, nullptr,
+     "write a synthetic test image of any size row by row (PGM, PPM or .vxr by the extension), for "
+     "streamed runs with --tiles",
+     Shape::MakeHuge,
+     {{"size", nullptr, Kind::Size, nullptr, "image size HxW"},
+      {"channels", nullptr, Kind::Count, "", "channels: 1 (default; .ppm: 3) to 4"},
+      {"depth", nullptr, Kind::Depth, "8U", "8U or 16U"},
+      {"time", nullptr, Kind::Flag, "", "print the time and peak resident memory"}},
+     nullptr},
 
     // data movement
     {"copy", nullptr, "vexCopy", "copy the source region into the destination region", Shape::Unary, {},
@@ -1125,6 +1140,7 @@ const char* positionalText(Shape s) {
         case Shape::Derived: return "IN OUT";
         case Shape::Demo: return "[OUTDIR]";
         case Shape::Info: return "FILE...";
+        case Shape::MakeHuge: return "OUT";
         case Shape::Measure: return "IN [B]";
         case Shape::Bitmap: return "IN OUT.bmp";
     }
@@ -1172,6 +1188,7 @@ const char* metavar(Kind k) {
         case Kind::Depth: return " 8U|16U";
         case Kind::Text: return " FILE";
         case Kind::Flag: return "";
+        case Kind::Tiles: return " WxH";
     }
     return "";
 }
@@ -1257,6 +1274,7 @@ const char* checkValue(const Opt& o, const std::string& v) {
         case Kind::Text:
             return v.empty() ? "a file name" : nullptr;
         case Kind::Flag:
+        case Kind::Tiles:  // checked where it is used (parseTileSize)
             return nullptr;
     }
     return nullptr;
@@ -1406,7 +1424,84 @@ int runDemoCommand(const Command& cmd, const Args& a) {
     return runDemo(a.files.empty() ? "vex-demo" : a.files[0], height, width);
 }
 
+// ------------------------------------------------------------ streamed runs
+
+// Commands that stream with --tiles: the region-restricted ones run on one
+// destination tile at a time through ROIs; convert through its mapping.
+bool streams(const Command& cmd) {
+    static const char* const kNames[] = {"copy", "mirror", "add", "adds", "sub", "subs", "mul", "muls", "square",
+                                         "abs", "and", "or", "xor", "ands", "ors", "xors", "not", "lshift",
+                                         "rshift", "threshold", "convert", "blur", "max", "min", "median",
+                                         "convolve", "sepconv"};
+    for (const char* n : kNames)
+        if (std::strcmp(cmd.name, n) == 0) return true;
+    return false;
+}
+
+StreamRegion streamRegion(const Args& a, const char* side) {
+    const std::string roiName = std::string(side) + "-roi", coiName = std::string(side) + "-coi";
+    StreamRegion r;
+    r.coi = has(a, coiName.c_str()) ? countOf(a, coiName.c_str()) : countOf(a, "coi");
+    if (has(a, roiName.c_str()) || has(a, "roi")) {
+        const Rect b = rectOf(a, has(a, roiName.c_str()) ? roiName.c_str() : "roi");
+        r.hasRect = true, r.x = b.x, r.y = b.y, r.w = b.w, r.h = b.h;
+    }
+    return r;
+}
+
+int runStreamed(const Command& cmd, const Args& a) {
+    if (!streams(cmd)) usage(cmd.name, "--tiles is not available for this command (see the README on streaming)");
+    StreamOptions opt;
+    parseTileSize(cmd.name, a.values.at("tiles"), &opt.tileW, &opt.tileH);
+    if (has(a, "threads")) opt.threads = std::max(1, std::min(countOf(a, "threads"), 64));
+    if (has(a, "cache")) opt.cacheBytes = int64_t(std::max(1, countOf(a, "cache"))) << 20;
+    opt.time = has(a, "time");
+    StreamJob job;
+    job.name = cmd.name;
+    const size_t nIn = cmd.shape == Shape::Binary ? 2 : 1;
+    expectFiles(cmd, a, nIn + 1, nIn + 1);
+    job.inputs.assign(a.files.begin(), a.files.begin() + long(nIn));
+    job.output = a.files[nIn];
+    if (has(a, "base")) job.base = a.values.at("base");
+    job.src = streamRegion(a, "src");
+    job.dst = streamRegion(a, "dst");
+    if (std::strcmp(cmd.name, "convert") == 0) {
+        if (has(a, "base")) usage(cmd.name, "--base does not apply to convert");
+        if (a.values.at("order") != "pixel" || a.values.at("origin") != "tl")
+            usage(cmd.name, "streamed results are pixel order with a top-left origin");
+        const std::string depthText = has(a, "depth") ? a.values.at("depth") : "";
+        job.dstDepth = depthText.empty() ? 0 : parseDepth(depthText);
+        if (!depthText.empty() && (job.dstDepth == 0 || job.dstDepth == VEX_DEPTH_1U))
+            usage(cmd.name, "bad value '" + depthText + "' for --depth: streamed results are 8U, 8S, 16U, 16S or 32S");
+        job.roiPieces = false;
+        const int mode = int(std::strtol(a.values.at("mode").c_str(), nullptr, 0));
+        job.run = [mode](const std::vector<VexImage*>& s, VexImage* d, const StreamPiece& p) {
+            const VexMapping m{p.x, p.y};
+            vexConvert(s[0], d, mode, &m);
+        };
+    } else {
+        if (std::strcmp(cmd.name, "mirror") == 0) {
+            const long axis = std::strtol(a.values.at("flipAxis").c_str(), nullptr, 0);
+            if (axis == 0 || axis == 1 || axis == -1) job.mirrorAxis = int(axis);
+        }
+        job.run = [&cmd, &a](const std::vector<VexImage*>& s, VexImage* d, const StreamPiece&) {
+            std::vector<ImagePtr> none;
+            Call call;
+            call.args = &a;
+            call.owned = &none;
+            call.src = s;
+            call.dst.push_back(d);
+            cmd.op(call);
+        };
+    }
+    runStream(job, opt);
+    return kExitOk;
+}
+
 int runOperation(const Command& cmd, const Args& a) {
+    if (has(a, "tiles")) return runStreamed(cmd, a);
+    for (const char* o : {"threads", "cache"})
+        if (has(a, o)) usage(cmd.name, std::string("--") + o + " applies only with --tiles");
     std::vector<ImagePtr> owned;
     Call call;
     call.args = &a;
@@ -1551,6 +1646,17 @@ int dispatch(int argc, char** argv) {
     switch (cmd->shape) {
         case Shape::Info: return runInfo(*cmd, a);
         case Shape::Demo: return runDemoCommand(*cmd, a);
+        case Shape::MakeHuge: {
+            expectFiles(*cmd, a, 1, 1);
+            int height, width;
+            sizeOf(a, "size", &height, &width);
+            const std::string& out = a.files[0];
+            const bool ppm = out.size() >= 4 && (out.compare(out.size() - 4, 4, ".ppm") == 0 ||
+                                                 out.compare(out.size() - 4, 4, ".PPM") == 0);
+            const int channels = has(a, "channels") ? countOf(a, "channels") : ppm ? 3 : 1;
+            makeHugeImage(out, height, width, channels, parseDepth(a.values.at("depth")), has(a, "time"));
+            return kExitOk;
+        }
         default: return runOperation(*cmd, a);
     }
 }

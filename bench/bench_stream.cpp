@@ -1,0 +1,243 @@
+// Images larger than memory, and the cost of the tile callback itself.
+//
+// Google Benchmark cases (the default): a 4096x4096 8U image handed out as
+// 256x256 tiles by a trivial callback (every tile its own block of memory),
+// against the same image untiled, for copy, add, threshold and blur 5x5:
+//     tiled-<op>/8u_c1/vex  versus  untiled-<op>/8u_c1/vex
+//
+// Streaming (bench_stream --stream N [--threads T] [--tiles W] [--dir D]):
+// writes an N x N 8U PGM with the vex tool's make-huge generator, streams
+// it through blur 5x5 and then threshold, file to file through the tile
+// store, and reports wall time, CPU time, throughput and the peak resident
+// memory (getrusage); then the same as one fused pass (threshold applied to
+// each blurred tile before its release; compared with the two-pass file);
+// then runs the same two operations in memory on a
+// 4096x4096 image and prints the throughput ratio. The files are removed
+// at the end.
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "benchutil.h"
+#include "stream.h"
+#include "tilestore.h"
+
+namespace {
+
+// ------------------------------------------------------------ in-memory tiles
+
+// A tiled copy of an untiled image: tile (i, j) is the block
+// tiles[(j * tilesX + i) * tileBytes], in the tile layout of the header.
+struct MemTiled {
+    VexImage header{};
+    VexTileInfo info{};
+    std::vector<char> tiles;
+    int tilesX = 0, tilesY = 0;
+    int64_t tileStep = 0, tileBytes = 0;
+};
+
+void memCallback(const VexImage* image, int x, int y, int mode) {
+    auto* t = static_cast<MemTiled*>(image->userData);
+    if (mode == VEX_TILE_RELEASE) {
+        image->tileInfo->tileData = nullptr;
+        return;
+    }
+    image->tileInfo->tileData =
+        x >= 0 && y >= 0 && x < t->tilesX && y < t->tilesY ? t->tiles.data() + (int64_t(y) * t->tilesX + x) * t->tileBytes
+                                                            : nullptr;
+}
+
+void makeTiled(const VexImage* src, int tw, int th, MemTiled* t) {
+    t->header = *src;
+    t->header.imageData = nullptr;
+    t->header.dataBlock = nullptr;
+    t->header.roi = nullptr;
+    t->header.userData = t;
+    vexSetTileInfo(&t->info, memCallback, 0, tw, th);
+    t->header.tileInfo = &t->info;
+    t->tilesX = (src->width + tw - 1) / tw;
+    t->tilesY = (src->height + th - 1) / th;
+    t->tileStep = (int64_t(tw) * src->nChannels + 3) / 4 * 4;  // 8U
+    t->tileBytes = t->tileStep * th;
+    t->tiles.assign(size_t(t->tileBytes * t->tilesX * t->tilesY), 0);
+    for (int y = 0; y < src->height; ++y)
+        for (int i = 0; i < t->tilesX; ++i) {
+            const int x0 = i * tw, n = std::min(tw, src->width - x0) * src->nChannels;
+            char* tile = t->tiles.data() + (int64_t(y / th) * t->tilesX + i) * t->tileBytes;
+            std::memcpy(tile + int64_t(y % th) * t->tileStep, src->imageData + int64_t(y) * src->widthStep + x0 * src->nChannels,
+                        size_t(n));
+        }
+}
+
+constexpr int kSize = 4096, kTile = 256;
+
+template <class Op>
+void runOp(benchmark::State& state, bool tiled, Op op) {
+    auto a = vexbench::makeImage(kSize, kSize, 1, VEX_DEPTH_8U, 1);
+    auto b = vexbench::makeImage(kSize, kSize, 1, VEX_DEPTH_8U, 2);
+    auto d = vexbench::makeImage(kSize, kSize, 1, VEX_DEPTH_8U, 3);
+    MemTiled ta, tb, td;
+    VexImage *pa = a.get(), *pb = b.get(), *pd = d.get();
+    if (tiled) {
+        makeTiled(pa, kTile, kTile, &ta);
+        makeTiled(pb, kTile, kTile, &tb);
+        makeTiled(pd, kTile, kTile, &td);
+        pa = &ta.header, pb = &tb.header, pd = &td.header;
+    }
+    vexSetErrStatus(VEX_StsOk);
+    for (auto _ : state) op(pa, pb, pd);
+    vexbench::checkStatus(state);
+    state.SetItemsProcessed(int64_t(state.iterations()) * kSize * kSize);
+}
+
+void registerAll() {
+    struct Case {
+        const char* name;
+        void (*fn)(VexImage*, VexImage*, VexImage*);
+    };
+    static const Case kCases[] = {
+        {"copy", [](VexImage* a, VexImage*, VexImage* d) { vexCopy(a, d, nullptr); }},
+        {"add", [](VexImage* a, VexImage* b, VexImage* d) { vexAdd(a, b, d, nullptr); }},
+        {"threshold", [](VexImage* a, VexImage*, VexImage* d) { vexThreshold(a, d, 128, nullptr); }},
+        {"blur5x5", [](VexImage* a, VexImage*, VexImage* d) { vexBlur(a, d, 5, 5, 2, 2); }},
+    };
+    // Blur one destination tile per call (ROIs on both images), the way the
+    // streamed runs call it: each call gathers only its tile and margins.
+    vexbench::add("tiled-blur5x5-pertile", "8u_c1", "vex", [](benchmark::State& s) {
+        runOp(s, true, [](VexImage* a, VexImage*, VexImage* d) {
+            for (int ty = 0; ty < kSize / kTile; ++ty)
+                for (int tx = 0; tx < kSize / kTile; ++tx) {
+                    VexROI r{0, tx * kTile, ty * kTile, kTile, kTile};
+                    a->roi = &r;
+                    d->roi = &r;
+                    vexBlur(a, d, 5, 5, 2, 2);
+                }
+            a->roi = nullptr;
+            d->roi = nullptr;
+        });
+    });
+    for (const Case& c : kCases)
+        for (bool tiled : {false, true}) {
+            const auto fn = c.fn;
+            vexbench::add(std::string(tiled ? "tiled-" : "untiled-") + c.name, "8u_c1", "vex",
+                          [fn, tiled](benchmark::State& s) { runOp(s, tiled, fn); });
+        }
+}
+
+// ------------------------------------------------------------ streaming
+
+double now() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+int runStreaming(int n, int threads, int tile, const std::string& dir) {
+    using namespace vextool;
+    const std::string in = dir + "/stream-in.pgm", mid = dir + "/stream-blur.pgm", out = dir + "/stream-out.pgm";
+    makeHugeImage(in, n, n, 1, VEX_DEPTH_8U, false);
+    StreamOptions opt;
+    opt.tileW = opt.tileH = tile;
+    opt.threads = threads;
+    StreamJob blur;
+    blur.name = "blur";
+    blur.inputs = {in};
+    blur.output = mid;
+    blur.run = [](const std::vector<VexImage*>& s, VexImage* d, const StreamPiece&) { vexBlur(s[0], d, 5, 5, 2, 2); };
+    StreamJob thr;
+    thr.name = "threshold";
+    thr.inputs = {mid};
+    thr.output = out;
+    thr.run = [](const std::vector<VexImage*>& s, VexImage* d, const StreamPiece&) {
+        vexThreshold(s[0], d, 128, nullptr);
+    };
+    const double w0 = now(), c0 = cpuSeconds();
+    runStream(blur, opt);
+    const double w1 = now(), c1 = cpuSeconds();
+    runStream(thr, opt);
+    const double w2 = now(), c2 = cpuSeconds();
+    const double peakMB = double(peakResidentBytes()) / (1 << 20);
+    const double px = double(n) * n;
+    std::printf("streamed %dx%d 8U, tiles %dx%d, %d thread(s): blur 5x5 %.2f s (CPU %.2f s), threshold %.2f s (CPU %.2f s)\n",
+                n, n, tile, tile, threads, w1 - w0, c1 - c0, w2 - w1, c2 - c1);
+    std::printf("  blur+threshold: wall %.2f s = %.1f MPix/s; CPU %.2f s = %.1f MPix per CPU-second; peak resident %.1f MB\n",
+                w2 - w0, px / (w2 - w0) / 1e6, c2 - c0, px / (c2 - c0) / 1e6, peakMB);
+    // Fused: one pass, the threshold applied in place to each blurred
+    // destination tile before it goes back to the store.
+    StreamJob fused = blur;
+    const std::string fusedOut = dir + "/stream-fused.pgm";
+    fused.output = fusedOut;
+    fused.run = [](const std::vector<VexImage*>& s, VexImage* d, const StreamPiece&) {
+        vexBlur(s[0], d, 5, 5, 2, 2);
+        if (vexGetErrStatus() >= 0) vexThreshold(d, d, 128, nullptr);
+    };
+    const double w3 = now(), c3 = cpuSeconds();
+    runStream(fused, opt);
+    const double w4 = now(), c4 = cpuSeconds();
+    std::printf("  fused blur+threshold (one pass): wall %.2f s = %.1f MPix/s; CPU %.2f s = %.1f MPix per CPU-second\n",
+                w4 - w3, px / (w4 - w3) / 1e6, c4 - c3, px / (c4 - c3) / 1e6);
+    // The fused result must be the two-pass result.
+    {
+        FILE* a = std::fopen(out.c_str(), "rb");
+        FILE* b = std::fopen(fusedOut.c_str(), "rb");
+        std::vector<char> x(1 << 20), y(1 << 20);
+        bool same = a && b;
+        while (same) {
+            const size_t na = std::fread(x.data(), 1, x.size(), a), nb = std::fread(y.data(), 1, y.size(), b);
+            same = na == nb && std::memcmp(x.data(), y.data(), na) == 0;
+            if (na == 0) break;
+        }
+        if (a) std::fclose(a);
+        if (b) std::fclose(b);
+        std::printf("  fused result %s the two-pass result\n", same ? "equals" : "DIFFERS FROM");
+    }
+    ::unlink(fusedOut.c_str());
+    ::unlink(in.c_str());
+    ::unlink(mid.c_str());
+    ::unlink(out.c_str());
+
+    // In memory, 4096x4096: best of 5.
+    auto src = vexbench::makeImage(kSize, kSize, 1, VEX_DEPTH_8U, 1);
+    auto tmp = vexbench::makeImage(kSize, kSize, 1, VEX_DEPTH_8U, 2);
+    auto dst = vexbench::makeImage(kSize, kSize, 1, VEX_DEPTH_8U, 3);
+    double bestW = 1e30, bestC = 1e30;
+    for (int r = 0; r < 5; ++r) {
+        const double a = now(), b = cpuSeconds();
+        vexBlur(src.get(), tmp.get(), 5, 5, 2, 2);
+        vexThreshold(tmp.get(), dst.get(), 128, nullptr);
+        bestW = std::min(bestW, now() - a);
+        bestC = std::min(bestC, cpuSeconds() - b);
+    }
+    const double mpx = double(kSize) * kSize;
+    std::printf("in memory 4096x4096: blur+threshold wall %.4f s = %.1f MPix/s; CPU %.4f s = %.1f MPix per CPU-second\n",
+                bestW, mpx / bestW / 1e6, bestC, mpx / bestC / 1e6);
+    std::printf("  ratio in-memory / streamed throughput: wall %.2f, CPU %.2f\n", (mpx / bestW) / (px / (w2 - w0)),
+                (mpx / bestC) / (px / (c2 - c0)));
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int n = 0, threads = 1, tile = 512;
+    std::string dir = ".";
+    for (int i = 1; i + 1 < argc; ++i) {
+        if (!std::strcmp(argv[i], "--stream")) n = std::atoi(argv[++i]);
+        else if (!std::strcmp(argv[i], "--threads")) threads = std::atoi(argv[++i]);
+        else if (!std::strcmp(argv[i], "--tiles")) tile = std::atoi(argv[++i]);
+        else if (!std::strcmp(argv[i], "--dir")) dir = argv[++i];
+    }
+    if (n > 0) {
+        try {
+            return runStreaming(n, threads, tile, dir);
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "bench_stream: %s\n", e.what());
+            return 1;
+        }
+    }
+    registerAll();
+    return vexbench::runMain(argc, argv);
+}

@@ -1,0 +1,401 @@
+// Streamed runs (stream.h): the destination is cut into bands of one tile
+// row; N threads take the bands in order, and each computes its band tile
+// by tile through its own tiled headers over the shared tile stores.
+//
+// Every thread has its own library context (status, error mode, report
+// function): the library keeps them per thread, so a failure on one thread
+// is seen, and reported, by that thread alone. Each thread also has its own
+// headers and tiling records, since a call writes the record's tileData and
+// swaps the header's roi pointer while it runs.
+#include "stream.h"
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "imageio.h"
+#include "tilestore.h"
+
+namespace vextool {
+
+namespace {
+
+// ------------------------------------------------------------ per-thread errors
+
+struct ThreadReport {
+    bool set = false;
+    int status = 0;
+    std::string func, context, trail;
+};
+thread_local ThreadReport t_report;
+
+std::string joinLines(const char* text) {
+    std::string out, line;
+    auto flush = [&]() {
+        const size_t b = line.find_first_not_of(" \t\r"), e = line.find_last_not_of(" \t\r");
+        if (b != std::string::npos) {
+            if (!out.empty()) out += "; ";
+            out += line.substr(b, e - b + 1);
+        }
+        line.clear();
+    };
+    for (const char* p = text ? text : ""; *p; ++p) {
+        if (*p == '\n') flush();
+        else line += *p;
+    }
+    flush();
+    return out;
+}
+
+int threadReport(int status, const char* func, const char* context, const char*, int) {
+    if (status == VEX_StsBackTrace || status == VEX_StsAutoTrace) {
+        t_report.trail += std::string(" (called from ") + (func ? func : "<unknown>") + ")";
+    } else if (!t_report.set) {
+        t_report.set = true;
+        t_report.status = status;
+        t_report.func = func ? func : "<unknown>";
+        t_report.context = joinLines(context);
+    }
+    return status;
+}
+
+// The thread's failure as one line.
+std::string threadFailure() {
+    if (!t_report.set) return std::string("library status: ") + vexErrorStr(vexGetErrStatus());
+    std::string msg = t_report.func + ": " + vexErrorStr(t_report.status);
+    if (!t_report.context.empty()) msg += ": " + t_report.context;
+    return msg + t_report.trail;
+}
+
+// ------------------------------------------------------------ geometry
+
+struct Box {
+    int x = 0, y = 0, w = 0, h = 0;
+};
+
+// A region cut to an image of width x height, as the library clips ROIs.
+Box clipRegion(const StreamRegion& r, int width, int height) {
+    Box b{0, 0, width, height};
+    if (!r.hasRect) return b;
+    int64_t x0 = r.x, y0 = r.y, x1 = int64_t(r.x) + r.w, y1 = int64_t(r.y) + r.h;
+    x0 = std::max<int64_t>(x0, 0), y0 = std::max<int64_t>(y0, 0);
+    x1 = std::min<int64_t>(x1, width), y1 = std::min<int64_t>(y1, height);
+    if (x1 <= x0 || y1 <= y0) return Box{0, 0, 0, 0};
+    return Box{int(x0), int(y0), int(x1 - x0), int(y1 - y0)};
+}
+
+std::string replaceAll(std::string s, const std::string& from, const std::string& to) {
+    for (size_t p = 0; (p = s.find(from, p)) != std::string::npos; p += to.size()) s.replace(p, from.size(), to);
+    return s;
+}
+
+bool stderrIsTerminal() { return ::isatty(2) == 1; }
+
+double secondsSince(std::chrono::steady_clock::time_point t0) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+}
+
+}  // namespace
+
+double cpuSeconds() {
+    struct rusage ru {};
+    ::getrusage(RUSAGE_SELF, &ru);
+    return double(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) + double(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+}
+
+int64_t peakResidentBytes() {
+    struct rusage ru {};
+    ::getrusage(RUSAGE_SELF, &ru);
+    return int64_t(ru.ru_maxrss) * 1024;  // kilobytes on Linux
+}
+
+void parseTileSize(const std::string& cmd, const std::string& text, int* w, int* h) {
+    long long a = 0, b = 0;
+    char tail = 0;
+    if (std::sscanf(text.c_str(), "%lldx%lld%c", &a, &b, &tail) != 2 || a <= 0 || b <= 0 || a % 8 || b % 8 ||
+        a > 65536 || b > 65536)
+        throw ToolError(kExitUsage, cmd + ": bad value '" + text +
+                                        "' for --tiles: expected WxH, tile width and height multiples of 8 up to 65536");
+    *w = int(a), *h = int(b);
+}
+
+void runStream(const StreamJob& job, const StreamOptions& opt) {
+    const auto t0 = std::chrono::steady_clock::now();
+    const double cpu0 = cpuSeconds();
+    const std::string& cmd = job.name;
+    auto ioFail = [&](const std::string& text) { throw ToolError(kExitIO, cmd + ": " + text); };
+    const size_t nStores = job.inputs.size() + 1;
+    const int64_t dstCache = opt.cacheBytes / 4;
+    const int64_t srcCache = (opt.cacheBytes - dstCache) / int64_t(std::max<size_t>(nStores - 1, 1));
+
+    std::string err;
+    std::vector<std::unique_ptr<TileStore>> srcs;
+    for (const std::string& path : job.inputs) {
+        srcs.push_back(TileStore::openRead(path, opt.tileW, opt.tileH, srcCache, &err));
+        if (!srcs.back()) ioFail(err);
+    }
+    std::unique_ptr<TileStore> baseOwned;
+    const TileStore* base = srcs[0].get();
+    if (!job.base.empty()) {
+        baseOwned = TileStore::openRead(job.base, opt.tileW, opt.tileH, 0, &err);
+        if (!baseOwned) ioFail(err);
+        base = baseOwned.get();
+    }
+    const FileLayout& bl = base->layout();
+    const int dstW = bl.width, dstH = bl.height;
+    const int dstCh = job.dstChannels ? job.dstChannels : srcs[0]->layout().channels;
+    const unsigned dstDepth = job.dstDepth ? job.dstDepth : srcs[0]->layout().depth;
+    FileLayout dl;
+    if (!newFileLayout(job.output, dstW, dstH, dstCh, dstDepth, &dl, &err)) throw ToolError(kExitUsage, cmd + ": " + err);
+
+    // Working rectangle: the common size of the clipped regions.
+    Box dbox = clipRegion(job.dst, dstW, dstH);
+    Box sbox = clipRegion(job.src, srcs[0]->layout().width, srcs[0]->layout().height);
+    for (const auto& s : srcs) {
+        const Box b = clipRegion(job.src, s->layout().width, s->layout().height);
+        sbox.w = std::min(sbox.w, b.w), sbox.h = std::min(sbox.h, b.h);
+    }
+    const int W = std::min(sbox.w, dbox.w), H = std::min(sbox.h, dbox.h);
+
+    // The destination keeps the base's pixels wherever the operation does not
+    // write: start from them unless every pixel is written.
+    const bool whole = job.mirrorAxis == 2 && !job.roiPieces ? job.base.empty()
+                                                             : (W == dstW && H == dstH && job.dst.coi == 0 &&
+                                                                job.src.coi == 0 && job.base.empty());
+    if (!whole && (bl.width != dl.width || bl.height != dl.height || bl.channels != dl.channels ||
+                   bl.depth != dl.depth))
+        throw ToolError(kExitUsage, cmd + ": the destination starts from '" + (job.base.empty() ? job.inputs[0] : job.base) +
+                                        "', which must have its size, channels and depth");
+
+    const std::string tmp = job.output + ".part" + std::to_string(::getpid());
+    std::unique_ptr<TileStore> dst = TileStore::create(tmp, dl, opt.tileW, opt.tileH, dstCache, &err);
+    if (!dst) ioFail(replaceAll(err, tmp, job.output));
+    auto discard = [&]() {
+        dst.reset();
+        ::unlink(tmp.c_str());
+    };
+    if (!whole && !dst->copyPixelsFrom(*base)) {
+        err = dst->error();
+        discard();
+        ioFail(replaceAll(err, tmp, job.output));
+    }
+
+    // Bands: the destination tile rows that meet the working rectangle.
+    const int ty0 = H > 0 ? dbox.y / opt.tileH : 0, ty1 = H > 0 ? (dbox.y + H - 1) / opt.tileH + 1 : 0;
+    const int tx0 = W > 0 ? dbox.x / opt.tileW : 0, tx1 = W > 0 ? (dbox.x + W - 1) / opt.tileW + 1 : 0;
+    const int64_t totalTiles = int64_t(ty1 - ty0) * (tx1 - tx0);
+    auto pieceOf = [&](int tx, int ty) {
+        StreamPiece p;
+        p.tx = tx, p.ty = ty;
+        const int x0 = std::max(dbox.x, tx * opt.tileW), x1 = std::min(dbox.x + W, (tx + 1) * opt.tileW);
+        const int y0 = std::max(dbox.y, ty * opt.tileH), y1 = std::min(dbox.y + H, (ty + 1) * opt.tileH);
+        p.x = x0, p.y = y0, p.w = x1 - x0, p.h = y1 - y0;
+        const int ox = x0 - dbox.x, oy = y0 - dbox.y;
+        const bool flipRows = job.mirrorAxis == 0 || job.mirrorAxis == -1;
+        const bool flipCols = job.mirrorAxis == 1 || job.mirrorAxis == -1;
+        p.sx = sbox.x + (flipCols ? W - ox - p.w : ox);
+        p.sy = sbox.y + (flipRows ? H - oy - p.h : oy);
+        return p;
+    };
+
+    std::atomic<int> nextBand{ty0};
+    std::atomic<int64_t> tilesDone{0}, pixelsDone{0};
+    std::atomic<bool> stop{false};
+    std::mutex failMu;
+    std::string failText;
+    int failCode = kExitOk;
+    std::mutex doneMu;
+    std::condition_variable doneCv;
+    int running = 0;
+
+    auto worker = [&]() {
+        vexSetErrMode(VEX_ErrModeParent);
+        vexRedirectError(threadReport);
+        vexSetErrStatus(VEX_StsOk);
+        t_report = ThreadReport();
+        std::vector<VexImage*> sh;
+        for (const auto& s : srcs) sh.push_back(s->newHeader());
+        VexImage* dh = dst->newHeader();
+        VexROI sroi{}, droi{};
+        bool ok = dh != nullptr;
+        for (VexImage* h : sh) ok = ok && h;
+        if (!ok) {
+            std::lock_guard<std::mutex> lock(failMu);
+            if (failText.empty()) failText = cmd + ": out of memory for image headers", failCode = kExitIO;
+            stop = true;
+        }
+        while (ok && !stop) {
+            const int ty = nextBand++;
+            if (ty >= ty1) break;
+            for (int tx = tx0; tx < tx1 && !stop; ++tx) {
+                const StreamPiece p = pieceOf(tx, ty);
+                if (job.roiPieces) {
+                    droi = VexROI{job.dst.coi, p.x, p.y, p.h, p.w};
+                    sroi = VexROI{job.src.coi, p.sx, p.sy, p.h, p.w};
+                    dh->roi = &droi;
+                    for (VexImage* h : sh) h->roi = &sroi;
+                } else {
+                    droi = VexROI{job.dst.coi, 0, 0, dh->height, dh->width};
+                    sroi = VexROI{job.src.coi, 0, 0, sh[0]->height, sh[0]->width};
+                    dh->roi = job.dst.coi ? &droi : nullptr;
+                    for (VexImage* h : sh) h->roi = job.src.coi ? &sroi : nullptr;
+                }
+                job.run(sh, dh, p);
+                if (vexGetErrStatus() < 0) {
+                    std::lock_guard<std::mutex> lock(failMu);
+                    if (failText.empty()) failText = threadFailure(), failCode = kExitLibrary;
+                    stop = true;
+                    break;
+                }
+                ++tilesDone;
+                pixelsDone += int64_t(p.w) * p.h;
+            }
+        }
+        if (dh) dh->roi = nullptr;
+        for (VexImage* h : sh)
+            if (h) h->roi = nullptr;
+        for (VexImage* h : sh) TileStore::freeHeader(h);
+        TileStore::freeHeader(dh);
+        std::lock_guard<std::mutex> lock(doneMu);
+        --running;
+        doneCv.notify_all();
+    };
+
+    const int nThreads = std::max(1, std::min(opt.threads, std::max(ty1 - ty0, 1)));
+    std::vector<std::thread> pool;
+    running = nThreads;
+    for (int i = 0; i < nThreads; ++i) pool.emplace_back(worker);
+
+    // Progress on a terminal only.
+    const bool progress = stderrIsTerminal();
+    bool printed = false;
+    {
+        std::unique_lock<std::mutex> lock(doneMu);
+        while (running > 0) {
+            doneCv.wait_for(lock, std::chrono::milliseconds(250));
+            if (progress && running > 0) {
+                const double s = secondsSince(t0);
+                std::fprintf(stderr, "\rvex %s: tiles %lld/%lld, %.1f MPix/s   ", cmd.c_str(),
+                             static_cast<long long>(tilesDone.load()), static_cast<long long>(totalTiles),
+                             s > 0 ? double(pixelsDone.load()) / s / 1e6 : 0.0);
+                printed = true;
+            }
+        }
+    }
+    for (std::thread& t : pool) t.join();
+    if (printed) std::fprintf(stderr, "\n");
+
+    // A store's I/O failure explains a tile the library did not get.
+    for (const auto& s : srcs)
+        if (s->failed()) failText = cmd + ": " + s->error(), failCode = kExitIO;
+    if (dst->failed()) failText = cmd + ": " + replaceAll(dst->error(), tmp, job.output), failCode = kExitIO;
+    if (!failText.empty()) {
+        discard();
+        throw ToolError(failCode, failText);
+    }
+    if (!dst->flush()) {
+        err = dst->error();
+        discard();
+        ioFail(replaceAll(err, tmp, job.output));
+    }
+    const int64_t reads = [&] {
+        int64_t n = 0;
+        for (const auto& s : srcs) n += s->tileReads();
+        return n;
+    }();
+    const int64_t writes = dst->tileWrites();
+    dst.reset();
+    if (std::rename(tmp.c_str(), job.output.c_str()) != 0) {
+        const std::string why = std::strerror(errno);
+        ::unlink(tmp.c_str());
+        ioFail("cannot write '" + job.output + "': " + why);
+    }
+    if (opt.time) {
+        const double s = secondsSince(t0);
+        std::printf("%s: streamed %dx%d (height x width) in %.3f s (%.3f s of CPU), %.1f MPix/s, %d thread%s, "
+                    "tiles %dx%d, %lld tile reads, %lld tile writes, peak resident memory %.1f MB\n",
+                    cmd.c_str(), H, W, s, cpuSeconds() - cpu0, s > 0 ? double(int64_t(W) * H) / s / 1e6 : 0.0, nThreads,
+                    nThreads == 1 ? "" : "s", opt.tileW, opt.tileH, static_cast<long long>(reads),
+                    static_cast<long long>(writes), double(peakResidentBytes()) / (1 << 20));
+    }
+}
+
+// ------------------------------------------------------------ make-huge
+
+void makeHugeImage(const std::string& output, int height, int width, int channels, unsigned depth, bool time) {
+    const auto t0 = std::chrono::steady_clock::now();
+    FileLayout l;
+    std::string err;
+    if (!newFileLayout(output, width, height, channels, depth, &l, &err)) throw ToolError(kExitUsage, "make-huge: " + err);
+    if (depth != VEX_DEPTH_8U && depth != VEX_DEPTH_16U)
+        throw ToolError(kExitUsage, "make-huge: --depth must be 8U or 16U");
+    const std::string tmp = output + ".part" + std::to_string(::getpid());
+    // The store creates the file; rows are then written in order.
+    std::unique_ptr<TileStore> store = TileStore::create(tmp, l, 8, 8, 0, &err);
+    if (!store) throw ToolError(kExitIO, "make-huge: " + replaceAll(err, tmp, output));
+    store.reset();
+    FILE* f = std::fopen(tmp.c_str(), "r+b");
+    if (!f) {
+        const std::string why = std::strerror(errno);
+        ::unlink(tmp.c_str());
+        throw ToolError(kExitIO, "make-huge: cannot write '" + output + "': " + why);
+    }
+    std::vector<char> row(size_t(l.rowBytes()));
+    bool ok = std::fseek(f, long(l.dataOffset), SEEK_SET) == 0;
+    const bool progress = stderrIsTerminal();
+    auto last = std::chrono::steady_clock::now();
+    for (int y = 0; ok && y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            // Diagonal gradient, 64-pixel squares and hashed noise.
+            uint32_t hsh = uint32_t(x) * 0x9E3779B1u ^ uint32_t(y) * 0x85EBCA77u;
+            hsh ^= hsh >> 15;
+            hsh *= 0x2C1B3C6Du;
+            hsh ^= hsh >> 12;
+            const int sq = ((x >> 6) ^ (y >> 6)) & 1;
+            for (int c = 0; c < channels; ++c) {
+                const int v = ((x + y + c * 85) & 255) / 2 + sq * 96 + int((hsh >> (c * 5)) & 31);
+                const int s = std::min(v, 255);
+                const size_t i = size_t(x) * channels + c;
+                if (depth == VEX_DEPTH_8U) {
+                    row[i] = char(s);
+                } else {
+                    const int w = s * 257;  // big-endian for PGM/PPM, native for raw
+                    if (l.swap16) row[2 * i] = char(w >> 8), row[2 * i + 1] = char(w & 255);
+                    else {
+                        const uint16_t u = uint16_t(w);
+                        std::memcpy(&row[2 * i], &u, 2);
+                    }
+                }
+            }
+        }
+        ok = std::fwrite(row.data(), 1, row.size(), f) == row.size();
+        if (progress && secondsSince(last) > 0.25) {
+            last = std::chrono::steady_clock::now();
+            std::fprintf(stderr, "\rvex make-huge: rows %d/%d   ", y + 1, height);
+        }
+    }
+    if (progress) std::fprintf(stderr, "\n");
+    const bool closed = std::fclose(f) == 0;
+    if (!ok || !closed || std::rename(tmp.c_str(), output.c_str()) != 0) {
+        const std::string why = std::strerror(errno);
+        ::unlink(tmp.c_str());
+        throw ToolError(kExitIO, "make-huge: cannot write '" + output + "': " + why);
+    }
+    if (time) {
+        const double s = secondsSince(t0);
+        std::printf("make-huge: %dx%d (height x width) in %.3f s, peak resident memory %.1f MB\n", height, width, s,
+                    double(peakResidentBytes()) / (1 << 20));
+    }
+}
+
+}  // namespace vextool

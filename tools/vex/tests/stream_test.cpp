@@ -1,0 +1,312 @@
+// Streamed runs against in-memory runs: the same operation on the same
+// pixels, once on an untiled image and once file to file through the tile
+// store, must give the same bytes; for every border mode across tile edges,
+// tile sizes that do not divide the image, 1 and 2 threads, 8U and 16U, one
+// and three channels. Also: broken input files and unwritable outputs fail
+// in one line and leave nothing under the output's name.
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "imageio.h"
+#include "stream.h"
+#include "tilestore.h"
+#include "vexlib.h"
+
+using namespace vextool;
+
+namespace {
+
+int g_failed = 0, g_checks = 0;
+
+void expect(bool ok, const std::string& what) {
+    ++g_checks;
+    if (!ok) {
+        ++g_failed;
+        std::printf("FAIL: %s\n", what.c_str());
+    }
+}
+
+std::string g_dir;
+
+std::string path(const std::string& name) { return g_dir + "/" + name; }
+
+bool exists(const std::string& p) {
+    struct stat st {};
+    return ::stat(p.c_str(), &st) == 0;
+}
+
+// No file of the directory starts with `prefix` (no temporary left over).
+bool nothingStartingWith(const std::string& prefix) {
+    DIR* d = ::opendir(g_dir.c_str());
+    bool none = true;
+    while (dirent* e = ::readdir(d))
+        if (std::strncmp(e->d_name, prefix.c_str(), prefix.size()) == 0) none = false;
+    ::closedir(d);
+    return none;
+}
+
+int bytesOf(unsigned depth) { return depth == VEX_DEPTH_16U || depth == VEX_DEPTH_16S ? 2 : depth == VEX_DEPTH_32S ? 4 : 1; }
+
+// An untiled image with random pixels.
+VexImage* randomImage(int h, int w, int ch, unsigned depth, std::mt19937& rng) {
+    VexImage* img = vexCreateImageHeader(ch, 0, int(depth), ch == 3 ? "RGB" : "GRAY", ch == 3 ? "RGB" : "GRAY",
+                                         VEX_DATA_ORDER_PIXEL, VEX_ORIGIN_TL, 4, h, w, nullptr, nullptr, nullptr);
+    vexAllocateImage(img, 0);
+    for (int64_t i = 0; i < int64_t(img->dataSize); ++i) img->imageData[i] = char(rng() & 0xff);
+    return img;
+}
+
+// Writes the pixels of `img` as a VEXRAW file.
+void writeRaw(const VexImage* img, const std::string& p) {
+    FileLayout l;
+    std::string err;
+    newFileLayout(p, img->width, img->height, img->nChannels, img->depth, &l, &err);
+    FILE* f = std::fopen(p.c_str(), "wb");
+    const std::string head = fileHeaderText(l);
+    std::fwrite(head.data(), 1, head.size(), f);
+    for (int y = 0; y < img->height; ++y)
+        std::fwrite(img->imageData + int64_t(y) * img->widthStep, 1, size_t(l.rowBytes()), f);
+    std::fclose(f);
+}
+
+// Compares the pixel rows of a streamed result with an untiled image.
+bool sameAsFile(const VexImage* img, const std::string& p) {
+    FILE* f = std::fopen(p.c_str(), "rb");
+    if (!f) return false;
+    std::vector<char> all;
+    char buf[65536];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) all.insert(all.end(), buf, buf + n);
+    std::fclose(f);
+    const int64_t row = int64_t(img->width) * img->nChannels * bytesOf(img->depth);
+    const int64_t data = row * img->height;
+    if (int64_t(all.size()) < data) return false;
+    const char* px = all.data() + (int64_t(all.size()) - data);
+    for (int y = 0; y < img->height; ++y)
+        if (std::memcmp(px + y * row, img->imageData + int64_t(y) * img->widthStep, size_t(row)) != 0) return false;
+    return true;
+}
+
+VexImage* cloneOf(const VexImage* s) {
+    VexImage* d = vexCreateImageHeader(s->nChannels, 0, int(s->depth), "", "", VEX_DATA_ORDER_PIXEL, VEX_ORIGIN_TL, 4,
+                                       s->height, s->width, nullptr, nullptr, nullptr);
+    vexAllocateImage(d, 0);
+    std::memcpy(d->imageData, s->imageData, size_t(s->dataSize));
+    return d;
+}
+
+struct Op {
+    const char* name;
+    int mirror;  // 2: not a mirror
+    std::function<void(VexImage* src, VexImage* dst)> fn;
+};
+
+void runCase(const Op& op, const VexImage* in, int mode, int tw, int th, int threads, const StreamRegion& region) {
+    const std::string src = path("in.vxr"), out = path("out.vxr");
+    writeRaw(in, src);
+    // In memory: the source with the border mode, the destination a copy.
+    VexImage* s = cloneOf(in);
+    VexImage* d = cloneOf(in);
+    vexSetBorderMode(s, mode, VEX_SIDE_ALL, 77);
+    if (region.hasRect || region.coi) {
+        s->roi = vexCreateROI(region.coi, region.x, region.y, region.h, region.w);
+        d->roi = vexCreateROI(region.coi, region.x, region.y, region.h, region.w);
+    }
+    vexSetErrStatus(VEX_StsOk);
+    op.fn(s, d);
+    const bool memOk = vexGetErrStatus() >= 0;
+    // Streamed.
+    StreamJob job;
+    job.name = op.name;
+    job.inputs = {src};
+    job.output = out;
+    job.src = job.dst = region;
+    job.mirrorAxis = op.mirror;
+    job.run = [&](const std::vector<VexImage*>& ss, VexImage* dd, const StreamPiece&) {
+        vexSetBorderMode(ss[0], mode, VEX_SIDE_ALL, 77);
+        op.fn(ss[0], dd);
+    };
+    StreamOptions opt;
+    opt.tileW = tw, opt.tileH = th, opt.threads = threads;
+    opt.cacheBytes = 1 << 16;  // a few tiles: eviction and write-back happen
+    std::string error;
+    try {
+        runStream(job, opt);
+    } catch (const ToolError& e) {
+        error = e.what();
+    }
+    char what[200];
+    std::snprintf(what, sizeof what, "%s %dx%dx%d depth %u border %d tiles %dx%d threads %d roi %d", op.name,
+                  in->height, in->width, in->nChannels, in->depth, mode, tw, th, threads, int(region.hasRect));
+    expect(memOk && error.empty(), std::string(what) + ": " + error);
+    expect(error.empty() && sameAsFile(d, out), std::string(what) + ": streamed bytes differ from in-memory");
+    vexDeallocate(s, VEX_IMAGE_ALL);
+    vexDeallocate(d, VEX_IMAGE_ALL);
+}
+
+// Runs a job that must fail; checks the message and that nothing is left.
+void expectFailure(const std::string& what, const std::string& input, const std::string& output,
+                   const std::string& needle, int code) {
+    StreamJob job;
+    job.name = "copy";
+    job.inputs = {input};
+    job.output = output;
+    job.run = [](const std::vector<VexImage*>& s, VexImage* d, const StreamPiece&) { vexCopy(s[0], d, nullptr); };
+    StreamOptions opt;
+    opt.tileW = opt.tileH = 16;
+    std::string msg;
+    int got = 0;
+    try {
+        runStream(job, opt);
+    } catch (const ToolError& e) {
+        msg = e.what();
+        got = e.code;
+    }
+    expect(got == code, what + ": exit code " + std::to_string(got) + " (" + msg + ")");
+    expect(msg.find(needle) != std::string::npos, what + ": message '" + msg + "' lacks '" + needle + "'");
+    expect(msg.find('\n') == std::string::npos, what + ": the message is one line");
+    const std::string base = output.substr(output.rfind('/') + 1);
+    expect(nothingStartingWith(base + ".part"), what + ": a temporary file was left");
+}
+
+}  // namespace
+
+int main() {
+    char tmpl[] = "/tmp/vex-stream-test-XXXXXX";
+    if (!::mkdtemp(tmpl)) return 2;
+    g_dir = tmpl;
+    vexSetErrMode(VEX_ErrModeParent);
+    vexRedirectError(vexNulDevReport);
+    std::mt19937 rng(12345);
+
+    const std::vector<Op> ops = {
+        {"blur", 2, [](VexImage* s, VexImage* d) { vexBlur(s, d, 5, 5, 2, 2); }},
+        {"blur-anchor", 2, [](VexImage* s, VexImage* d) { vexBlur(s, d, 3, 7, 0, 2); }},
+        {"median", 2, [](VexImage* s, VexImage* d) { vexMedianFilter(s, d, 5, 3, 1, 2, nullptr); }},
+        {"max", 2, [](VexImage* s, VexImage* d) { vexMaxFilter(s, d, 3, 3, 1, 1, nullptr); }},
+        {"threshold", 2, [](VexImage* s, VexImage* d) { vexThreshold(s, d, 100, nullptr); }},
+        {"adds", 2, [](VexImage* s, VexImage* d) { vexAddS(s, d, 40, nullptr); }},
+        {"mirror0", 0, [](VexImage* s, VexImage* d) { vexMirror(s, d, 0, nullptr); }},
+        {"mirror1", 1, [](VexImage* s, VexImage* d) { vexMirror(s, d, 1, nullptr); }},
+        {"mirror-1", -1, [](VexImage* s, VexImage* d) { vexMirror(s, d, -1, nullptr); }},
+    };
+    const int tiles[][2] = {{8, 8}, {24, 40}, {56, 16}, {512, 512}};
+    StreamRegion whole;
+    StreamRegion roi;
+    roi.hasRect = true, roi.x = 13, roi.y = 7, roi.w = 61, roi.h = 45;
+    for (unsigned depth : {VEX_DEPTH_8U, VEX_DEPTH_16U})
+        for (int ch : {1, 3}) {
+            VexImage* in = randomImage(71, 93, ch, depth, rng);
+            for (const Op& op : ops)
+                for (int mode = 0; mode < 4; ++mode)
+                    for (const auto& t : tiles)
+                        for (int threads : {1, 2}) {
+                            const bool filter = std::strncmp(op.name, "blur", 4) == 0 || !std::strcmp(op.name, "median") ||
+                                                !std::strcmp(op.name, "max");
+                            if (!filter && mode > 0) continue;  // border modes matter to the filters only
+                            runCase(op, in, mode, t[0], t[1], threads, whole);
+                            if (mode == 2 && threads == 2) runCase(op, in, mode, t[0], t[1], threads, roi);
+                        }
+            vexDeallocate(in, VEX_IMAGE_ALL);
+        }
+
+    // A 16-bit PGM streamed to PGM keeps its big-endian samples.
+    {
+        const std::string p = path("wide.pgm"), q = path("wide-out.pgm");
+        FILE* f = std::fopen(p.c_str(), "wb");
+        std::fputs("P5\n# a comment\n3 2\n65535\n", f);
+        const unsigned char px[12] = {0, 3, 1, 0, 255, 254, 0, 0, 0x12, 0x34, 0xff, 0xff};
+        std::fwrite(px, 1, sizeof px, f);
+        std::fclose(f);
+        StreamJob job;
+        job.name = "addS";
+        job.inputs = {p};
+        job.output = q;
+        job.run = [](const std::vector<VexImage*>& s, VexImage* d, const StreamPiece&) { vexAddS(s[0], d, 1, nullptr); };
+        StreamOptions opt;
+        opt.tileW = opt.tileH = 8;
+        runStream(job, opt);
+        FILE* g = std::fopen(q.c_str(), "rb");
+        char all[64] = {};
+        const size_t n = std::fread(all, 1, sizeof all, g);
+        std::fclose(g);
+        const unsigned char want[12] = {0, 4, 1, 1, 255, 255, 0, 1, 0x12, 0x35, 0xff, 0xff};
+        expect(n == 13 + 12 && std::memcmp(all, "P5\n3 2\n65535\n", 13) == 0 && std::memcmp(all + 13, want, 12) == 0,
+               "16-bit PGM: big-endian samples read and written");
+    }
+
+    // Broken inputs and unwritable outputs.
+    {
+        VexImage* in = randomImage(40, 50, 1, VEX_DEPTH_8U, rng);
+        writeRaw(in, path("good.vxr"));
+        vexDeallocate(in, VEX_IMAGE_ALL);
+        // Cut short: drop the last 100 bytes.
+        FILE* f = std::fopen(path("good.vxr").c_str(), "rb");
+        std::vector<char> all(4000);
+        all.resize(std::fread(all.data(), 1, all.size(), f));
+        std::fclose(f);
+        FILE* g = std::fopen(path("short.vxr").c_str(), "wb");
+        std::fwrite(all.data(), 1, all.size() - 100, g);
+        std::fclose(g);
+        expectFailure("cut short", path("short.vxr"), path("o1.vxr"), "is cut short", kExitIO);
+        expect(!exists(path("o1.vxr")), "cut short: no output");
+        FILE* h = std::fopen(path("bad.pgm").c_str(), "wb");
+        std::fputs("P5\n50 forty\n255\n", h);
+        std::fclose(h);
+        expectFailure("bad header", path("bad.pgm"), path("o2.pgm"), "has a bad header", kExitIO);
+        FILE* k = std::fopen(path("depth.vxr").c_str(), "wb");
+        std::fputs("VEXRAW 4 4 1 12U\n", k);
+        std::fclose(k);
+        expectFailure("bad depth", path("depth.vxr"), path("o3.vxr"), "unknown depth '12U'", kExitIO);
+        expectFailure("not an image", path("o4.vxr").c_str(), path("o5.vxr"), "cannot open", kExitIO);
+        expectFailure("missing directory", path("good.vxr"), path("nodir/out.vxr"), "No such file or directory",
+                      kExitIO);
+        // The final name is a directory: the rename fails, the temporary goes.
+        ::mkdir(path("isdir.vxr").c_str(), 0755);
+        expectFailure("output is a directory", path("good.vxr"), path("isdir.vxr"), "cannot write", kExitIO);
+        // An existing output stays as it was when the run fails.
+        FILE* o = std::fopen(path("keep.vxr").c_str(), "wb");
+        std::fputs("old", o);
+        std::fclose(o);
+        expectFailure("failed run over an existing file", path("short.vxr"), path("keep.vxr"), "cut short", kExitIO);
+        FILE* r = std::fopen(path("keep.vxr").c_str(), "rb");
+        char back[8] = {};
+        expect(std::fread(back, 1, sizeof back, r) == 3 && std::strcmp(back, "old") == 0,
+               "failed run: the old output is untouched");
+        std::fclose(r);
+        // A PGM cannot hold three channels.
+        expectFailure("shape the format cannot hold", path("good.vxr"), path("o6.ppm"), "holds 3 channel", kExitUsage);
+        // A library failure on a worker thread is that thread's report.
+        StreamJob job;
+        job.name = "blur";
+        job.inputs = {path("good.vxr")};
+        job.output = path("o7.vxr");
+        job.run = [](const std::vector<VexImage*>& s, VexImage* d, const StreamPiece&) { vexBlur(s[0], d, 3, 3, -1, 1); };
+        StreamOptions opt;
+        opt.tileW = opt.tileH = 16;
+        opt.threads = 2;
+        std::string msg;
+        try {
+            runStream(job, opt);
+        } catch (const ToolError& e) {
+            msg = e.what();
+        }
+        expect(msg == "vexBlur: Bad argument: (anchorX<0||anchorY<0)", "worker failure message: '" + msg + "'");
+        expect(!exists(path("o7.vxr")) && nothingStartingWith("o7.vxr.part"), "worker failure: nothing written");
+        expect(vexGetErrStatus() >= 0, "worker failures leave the main thread's status alone");
+    }
+
+    std::string cleanup = "rm -rf '" + g_dir + "'";
+    if (std::system(cleanup.c_str()) != 0) std::printf("note: could not remove %s\n", g_dir.c_str());
+    std::printf("%d checks, %d failed\n", g_checks, g_failed);
+    return g_failed ? 1 : 0;
+}

@@ -1,0 +1,145 @@
+// A tile store: an image file of any size seen by the library as a tiled
+// VexImage. The library's tile callback gets tiles from the store (modes 1
+// and 2) and hands them back (mode 4); the store reads tile rows out of the
+// file with pread, keeps a bounded cache of tiles (least recently used
+// first out), and writes a tile that was got for writing back to the file
+// when it leaves the cache or at flush().
+//
+// Files: binary PGM (P5) and PPM (P6) of 8 or 16 bits (16-bit samples are
+// big-endian in the file, native in the tiles), and the tool's raw format,
+// a one-line text header followed by the pixels row after row, pixel order,
+// native byte order, no row padding:
+//     VEXRAW <width> <height> <channels> <depth>\n       (depth 8U 8S 16U 16S 32S)
+//
+// The store may be used by several threads at once: one lock guards the
+// cache and the file (reads and writes of one store are serialised).
+#pragma once
+
+#include <cstdint>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <condition_variable>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "vexlib.h"
+
+namespace vextool {
+
+enum class FileFormat { Raw, Pgm, Ppm };
+
+// Where the pixels of an image file lie.
+struct FileLayout {
+    FileFormat format = FileFormat::Raw;
+    int width = 0, height = 0, channels = 1;
+    unsigned depth = VEX_DEPTH_8U;
+    int maxval = 255;        // PGM/PPM only
+    int64_t dataOffset = 0;  // first pixel byte
+    int sampleBytes = 1;
+    bool swap16 = false;     // 16-bit samples stored big-endian
+    int64_t rowBytes() const { return int64_t(width) * channels * sampleBytes; }
+    int64_t dataBytes() const { return rowBytes() * height; }
+};
+
+// Reads the header of an image file; on failure returns false and a
+// one-line reason in *err.
+bool readFileLayout(int fd, const std::string& path, FileLayout* out, std::string* err);
+// A layout for a new file; the format from the name (.pgm, .ppm, else raw).
+// False with a reason when the format cannot hold the shape.
+bool newFileLayout(const std::string& path, int width, int height, int channels, unsigned depth,
+                   FileLayout* out, std::string* err);
+// The header text of a layout (dataOffset is its length).
+std::string fileHeaderText(const FileLayout& l);
+// Byte order change of n 16-bit samples.
+void swapBytes16(char* p, int64_t n);
+
+class TileStore {
+ public:
+    ~TileStore();
+    TileStore(const TileStore&) = delete;
+    TileStore& operator=(const TileStore&) = delete;
+
+    // Opens an existing file for reading.
+    static std::unique_ptr<TileStore> openRead(const std::string& path, int tileW, int tileH,
+                                               int64_t cacheBytes, std::string* err);
+    // Creates `path` (truncating it) with the layout's header and room for
+    // its pixels. `initFrom`, when not null, is a store of the same layout
+    // whose pixels the new file starts with; otherwise it starts at zero.
+    static std::unique_ptr<TileStore> create(const std::string& path, FileLayout layout, int tileW,
+                                             int tileH, int64_t cacheBytes, std::string* err);
+
+    const FileLayout& layout() const { return layout_; }
+    int tileW() const { return tileW_; }
+    int tileH() const { return tileH_; }
+    int tilesX() const { return tilesX_; }
+    int tilesY() const { return tilesY_; }
+    int64_t tileBytes() const { return tileStep_ * tileH_; }
+    int64_t tileStep() const { return tileStep_; }
+
+    // A tile buffer, held until release(); null when the file could not be
+    // read (error() says why). `write`: the caller will change it.
+    char* acquire(int tx, int ty, bool write);
+    void release(int tx, int ty, const char* data);
+    // Writes every changed tile back and syncs nothing else; false on an
+    // I/O error.
+    bool flush();
+    // The first I/O failure, or "".
+    std::string error() const;
+    bool failed() const;
+
+    // Copies the pixel bytes of `from` (same layout) into this store's file.
+    bool copyPixelsFrom(const TileStore& from);
+
+    // A tiled header over this store with its own tiling record (one per
+    // thread: the library writes tileData and swaps roi during a call).
+    // Free with freeHeader().
+    VexImage* newHeader() const;
+    static void freeHeader(VexImage* image);
+
+    // Counters for reports.
+    int64_t tileReads() const { return reads_; }
+    int64_t tileWrites() const { return writes_; }
+    int64_t peakTiles() const { return peakTiles_; }
+
+ private:
+    TileStore() = default;
+    struct Entry {
+        int tx = 0, ty = 0;
+        char* data = nullptr;
+        int pins = 0;
+        bool dirty = false;
+        std::list<Entry*>::iterator lru;  // valid when pins == 0
+    };
+    int64_t key(int tx, int ty) const { return int64_t(ty) * tilesX_ + tx; }
+    bool readTile(Entry* e);
+    bool readRun(const std::vector<Entry*>& run);
+    bool writeRun(int ty, int tx0, int tx1);
+    bool evictOne();
+    void fail(const std::string& what);
+    char* newBuffer();
+
+    std::string path_;
+    int fd_ = -1;
+    bool writable_ = false;
+    bool fresh_ = false;  // created here: tiles never written read as zeros
+    FileLayout layout_;
+    int tileW_ = 0, tileH_ = 0, tilesX_ = 0, tilesY_ = 0;
+    int64_t tileStep_ = 0;
+    size_t capacity_ = 0;  // tiles kept when unpinned
+    int id_ = -1;
+    mutable std::mutex mu_;
+    std::unordered_map<int64_t, Entry*> map_;
+    std::list<Entry*> lru_;  // unpinned entries, least recent first
+    std::vector<char*> spare_;
+    std::vector<uint8_t> written_;  // fresh files: tile ever written
+    std::vector<char> rowBuf_;
+    std::string error_;
+    int64_t reads_ = 0, writes_ = 0, peakTiles_ = 0;
+};
+
+// The callback the library calls for every store-backed header.
+void tileStoreCallback(const VexImage* image, int xIndex, int yIndex, int mode);
+
+}  // namespace vextool
