@@ -24,6 +24,7 @@ def _candidates():
         pass
     # Source tree: python/vexlib -> <root>/build/<config>/libvexlib.so
     root = os.path.dirname(os.path.dirname(here))
+    yield os.path.join(root, "build", "libvexlib.so")
     for config in ("release", "portable", "debug"):
         yield os.path.join(root, "build", config, "libvexlib.so")
     yield from sorted(glob.glob(os.path.join(root, "build", "*", "libvexlib.so")))
