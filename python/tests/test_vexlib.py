@@ -23,19 +23,21 @@ def rand(shape, dtype):
 # ------------------------------------------------- equal to the vex tool
 
 
-def write_pgm(path, a):
+def write_pnm(path, a):
+    magic = b"P6" if a.ndim == 3 else b"P5"
     with open(path, "wb") as f:
-        f.write(b"P5\n%d %d\n255\n" % (a.shape[1], a.shape[0]) + a.tobytes())
+        f.write(magic + b"\n%d %d\n255\n" % (a.shape[1], a.shape[0]) + a.tobytes())
 
 
-def read_bmp(path):
+def read_bmp(path, channels=1):
     data = open(path, "rb").read()
     off, = struct.unpack_from("<I", data, 10)
     w, h, _, bpp = struct.unpack_from("<iiHH", data, 18)
     assert bpp == 24
     step = (w * 3 + 3) // 4 * 4
     rows = np.frombuffer(data, np.uint8, step * abs(h), off).reshape(abs(h), step)[:, :w * 3]
-    img = rows.reshape(abs(h), w, 3)[:, :, 0]
+    img = rows.reshape(abs(h), w, 3)[:, :, ::-1]  # BGR in the file
+    img = img[:, :, 0] if channels == 1 else img
     return img[::-1] if h > 0 else img
 
 
@@ -49,22 +51,44 @@ TOOL_CASES = [
     ("median", [], {"rows": 3, "cols": 5}, lambda a, b: vexlib.median_filter(a, 3, 5)),
     ("erode", [], {"iterations": 2}, lambda a, b: vexlib.erode(a, 2)),
     ("mirror", [], {"flipAxis": -1}, lambda a, b: vexlib.mirror(a, -1)),
+    ("dilate", [], {"iterations": 1}, lambda a, b: vexlib.dilate(a)),
+    ("open", [], {"iterations": 2}, lambda a, b: vexlib.opening(a, 2)),
+    ("close", [], {"iterations": 1}, lambda a, b: vexlib.closing(a)),
+    ("max", [], {"rows": 5, "cols": 3}, lambda a, b: vexlib.maximum_filter(a, 5, 3)),
+    ("min", [], {"rows": 3, "cols": 3}, lambda a, b: vexlib.minimum_filter(a, 3, 3)),
+    ("convolve", [], {"kernel": "3x3:1,2,1,2,4,2,1,2,1/4"},
+     lambda a, b: vexlib.convolve(a, [[1, 2, 1], [2, 4, 2], [1, 2, 1]], shift=4)),
+    ("sepconv", [], {"xkernel": "1,2,1", "ykernel": "1,3,1", "xshift": 2, "yshift": 1},
+     lambda a, b: vexlib.convolve_separable(a, [1, 2, 1], [1, 3, 1], 2, 1)),
+    ("equalize", [], {}, lambda a, b: vexlib.equalize_hist(a)),
+    ("zoom", [], {"factor": "3/2", "interp": "cubic"}, lambda a, b: vexlib.zoom(a, 3, 2, order=2)),
+    ("decimate", [], {"factor": "2/3"}, lambda a, b: vexlib.decimate(a, 2, 3)),
+    ("rotate", [], {"angle": 3000, "hundredths": None, "cx": 10, "cy": 8},
+     lambda a, b: vexlib.rotate(a, 3000, 10, 8)),
+    ("gray", [], {"rgb": None}, lambda a, b: vexlib.rgb_to_gray(a)),
+    ("hsv", [], {"rgb": None}, lambda a, b: vexlib.rgb_to_hsv(a)),
+    ("hls", [], {"rgb": None}, lambda a, b: vexlib.rgb_to_hls(a)),
+    ("twist", [], {"rgb": None, "matrix": "0,0,1,0,0,1,0,0,1,0,0,9", "scale": 0, "offset": 3},
+     lambda a, b: vexlib.color_twist(a, [[0, 0, 1, 0], [0, 1, 0, 0], [1, 0, 0, 9]], 0, 3)),
 ]
 
 
 @pytest.mark.skipif(not VEX, reason="VEX_TOOL names the vex program")
 @pytest.mark.parametrize("cmd,inputs,opts,py", TOOL_CASES, ids=[c[0] for c in TOOL_CASES])
 def test_equals_vex_tool(tmp_path, cmd, inputs, opts, py):
-    a = rand((17, 29), np.uint8)
-    b = rand((17, 29), np.uint8)
-    write_pgm(tmp_path / "A.pgm", a)
-    write_pgm(tmp_path / "B.pgm", b)
-    argv = [VEX, cmd, str(tmp_path / "A.pgm")] + [str(tmp_path / f"{n}.pgm") for n in inputs]
+    opts = dict(opts)
+    rgb = "rgb" in opts and opts.pop("rgb") is None
+    shape = (17, 29, 3) if rgb else (17, 29)
+    a, b = rand(shape, np.uint8), rand(shape, np.uint8)
+    write_pnm(tmp_path / "A.pnm", a)
+    write_pnm(tmp_path / "B.pnm", b)
+    argv = [VEX, cmd, str(tmp_path / "A.pnm")] + [str(tmp_path / f"{n}.pnm") for n in inputs]
     argv.append(str(tmp_path / "out.bmp"))
     for k, v in opts.items():
-        argv += [f"--{k}", str(v)]
+        argv += [f"--{k}"] + ([] if v is None else [str(v)])
     subprocess.run(argv, check=True, capture_output=True)
-    np.testing.assert_array_equal(py(a, b), read_bmp(tmp_path / "out.bmp"))
+    want = py(a, b)
+    np.testing.assert_array_equal(want, read_bmp(tmp_path / "out.bmp", 3 if want.ndim == 3 else 1))
 
 
 # ------------------------------------------------- against numpy references
@@ -254,3 +278,53 @@ def test_convolve_matches_correlation():
     # correlation and convolution agree; an arithmetic shift by 3.
     want = np.clip(s >> 3, 0, 255)
     np.testing.assert_array_equal(vexlib.convolve(a, k, shift=3), want)
+
+
+def test_scaled_multiplication_and_premultiplied_alpha():
+    a, b = rand((6, 9, 4), np.uint8), rand((6, 9, 4), np.uint8)
+    def scale(t):  # the library's quotient by 255 through shift and add
+        return (t + (t >> 8) + 1) >> 8
+    np.testing.assert_array_equal(vexlib.multiply_scale(a, b), scale(a.astype(np.int64) * b))
+    p = vexlib.premultiply_alpha(a)
+    want = a.copy()
+    want[:, :, :3] = scale(a[:, :, :3].astype(np.int64) * a[:, :, 3:])
+    np.testing.assert_array_equal(p, want)
+
+
+def test_composite_opaque_over():
+    a, b = rand((5, 8, 4), np.uint8), rand((5, 8, 4), np.uint8)
+    a[:, :, 3] = 255
+    got = vexlib.composite(a, b, "over")
+    np.testing.assert_array_equal(got, a)
+
+
+def test_exchange_and_fill_in_place():
+    a, b = rand((7, 8), np.int16), rand((7, 8), np.int16)
+    a0, b0 = a.copy(), b.copy()
+    vexlib.exchange(a, b, roi=(1, 2, 3, 4))
+    want_a, want_b = a0.copy(), b0.copy()
+    want_a[2:6, 1:4], want_b[2:6, 1:4] = b0[2:6, 1:4], a0[2:6, 1:4]
+    np.testing.assert_array_equal(a, want_a)
+    np.testing.assert_array_equal(b, want_b)
+    f = vexlib.fill(a, -5, roi=(0, 0, 2, 2))
+    assert (f[:2, :2] == -5).all() and (f[2:] == want_a[2:]).all()
+
+
+def test_depth_conversion_and_lookup():
+    a = rand((5, 12), np.uint16)
+    np.testing.assert_array_equal(vexlib.convert(a, dtype=np.uint8, scale=1), a >> 8)
+    np.testing.assert_array_equal(vexlib.convert(a, dtype=np.uint8, scale=0), a & 255)
+    b = rand((5, 12), np.uint8)
+    table = rng.integers(0, 256, 257)
+    got = vexlib.contrast_stretch(b, np.arange(257), table)
+    np.testing.assert_array_equal(got, table[b])
+
+
+def test_colour_models_round_trip():
+    a = rand((8, 8, 3), np.uint8)
+    g = vexlib.gray_to_rgb(a[:, :, 0].copy(), 1.0, 1.0, 1.0)
+    np.testing.assert_array_equal(g, np.repeat(a[:, :, :1], 3, 2))
+    back = vexlib.hsv_to_rgb(vexlib.rgb_to_hsv(a))
+    assert np.abs(back.astype(int) - a).max() <= 8
+    back = vexlib.hls_to_rgb(vexlib.rgb_to_hls(a))
+    assert np.abs(back.astype(int) - a).max() <= 8

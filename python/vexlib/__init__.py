@@ -52,18 +52,21 @@ class Operation:
              right) the operation reads around a pixel; None: not a
              neighbourhood or pixel-wise operation (no chunked form)
     locked   the operation uses process-wide working state
+    alpha_last  the images' alpha channel is their last one unless alpha= says
+    space    colour model of the sources when not RGB ("HSV", "HLS")
     passes   f(values) -> number of passes over the image, each reading the
              same border ring of the source (morphology); default 1
     regions  the operation honours roi= and coi=
     """
 
     def __init__(self, name, cname, kind, images, params=(), tail=None, result=None,
-                 window=None, locked=False, regions=True, prepare=None, passes=None, doc=""):
+                 window=None, locked=False, regions=True, prepare=None, passes=None, space=None,
+                 alpha_last=False, doc=""):
         self.name, self.cname, self.kind, self.images = name, cname, kind, images
         self.params = [p if len(p) == 4 else p + (p[0],) for p in params]
         self.tail, self.result, self.window = tail, result, window
         self.locked, self.regions, self.prepare, self.doc = locked, regions, prepare, doc
-        self.passes = passes
+        self.passes, self.space, self.alpha_last = passes, space, alpha_last
 
     def bind(self, args, kw):
         values = {}
@@ -123,7 +126,7 @@ def _run(op, sources, out, roi, coi, mode, cval, values, alpha=0):
         raise ValueError(f"{op.name}() works on whole images: no roi= or coi=")
     if op.prepare:
         values = op.prepare(sources, values)
-    imgs = [Image(s, roi, coi, mode, cval, alpha) for s in sources]
+    imgs = [Image(s, roi, coi, mode, cval, alpha, space=op.space) for s in sources]
     args = [i.ptr for i in imgs]
     dimg = None
     if op.kind in ("unary", "binary"):
@@ -141,10 +144,12 @@ def _run(op, sources, out, roi, coi, mode, cval, values, alpha=0):
 
 
 def _make(op):
-    def run(*args, out=None, roi=None, coi=0, mode=None, cval=0, dtype=None, alpha=0, **kw):
+    def run(*args, out=None, roi=None, coi=0, mode=None, cval=0, dtype=None, alpha=None, **kw):
         if len(args) < op.images:
             raise TypeError(f"{op.name}() needs {op.images} image argument(s)")
         sources = [np.asarray(a) for a in args[:op.images]]
+        if alpha is None:
+            alpha = sources[0].shape[2] if op.alpha_last and sources[0].ndim == 3 else 0
         values = op.bind(args[op.images:], kw)
         if op.kind == "inplace":
             if out is None:
@@ -264,9 +269,9 @@ define("gray_to_rgb", "vexGrayToColor",
                ("blue", C.c_float, 0.0, "blueWeight")],
        tail="map", regions=False, result=lambda s, v: (s[0].shape[:2] + (3,), s[0].dtype),
        window=_pixelwise)
-for _n, _c in (("rgb_to_hsv", "vexRGB2HSV"), ("hsv_to_rgb", "vexHSV2RGB"),
-               ("rgb_to_hls", "vexRGB2HLS"), ("hls_to_rgb", "vexHLS2RGB")):
-    define(_n, _c, tail="map", regions=False, window=_pixelwise)
+for _n, _c, _s in (("rgb_to_hsv", "vexRGB2HSV", None), ("hsv_to_rgb", "vexHSV2RGB", "HSV"),
+                   ("rgb_to_hls", "vexRGB2HLS", None), ("hls_to_rgb", "vexHLS2RGB", "HLS")):
+    define(_n, _c, tail="map", regions=False, window=_pixelwise, space=_s)
 
 # Scaled multiplication and alpha.
 define("multiply_scale", "vexMultiplyScale", "binary", tail="map", window=_pixelwise,
@@ -274,12 +279,13 @@ define("multiply_scale", "vexMultiplyScale", "binary", tail="map", window=_pixel
 define("multiply_scale_scalar", "vexMultiplySScale", params=[("value", U, REQUIRED)], tail="map",
        window=_pixelwise)
 define("premultiply_alpha", "vexPreMultiplyAlpha", "inplace", [("alpha_value", I, -1, "alphaValue")],
-       tail="map", window=_pixelwise,
+       tail="map", window=_pixelwise, alpha_last=True,
        doc="Colour channels times the alpha channel (alpha= names it; default the last).")
 define("composite_constant", "vexAlphaCompositeC", "binary",
        [("op", I, 0, "compositeType"), ("alpha_a", I, -1, "alphaA"), ("alpha_b", I, -1, "alphaB"),
         ("premultiplied", I, 0, "premulAlpha"), ("divide", I, 0, "divideMode")],
-       tail="map", window=_pixelwise, doc="a op b with constant opacities.")
+       tail="map", window=_pixelwise, alpha_last=True,
+       doc="a op b with constant opacities (negative: the images' alpha channels, default the last).")
 
 # Filters.
 define("blur", "vexBlur", params=WINDOW, window=_window_reach, locked=True,
@@ -512,7 +518,7 @@ def convolve_separable(a, kx, ky, shift_x=0, shift_y=0, out=None, roi=None, coi=
     shifted right by shift_x + shift_y."""
     a = np.asarray(a)
     px = _kernel(np.asarray(kx).reshape(1, -1), None, shift_x)
-    py = _kernel(np.asarray(ky).reshape(1, -1), None, shift_y)
+    py = _kernel(np.asarray(ky).reshape(-1, 1), None, shift_y)
     try:
         if out is None:
             out = np.array(a, copy=True) if (roi is not None or coi) else np.zeros_like(a)

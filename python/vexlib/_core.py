@@ -220,7 +220,7 @@ class Image:
     changed it. Bool arrays always go through a packed 1-bit copy.
     """
 
-    def __init__(self, array, roi=None, coi=0, mode=None, cval=0, alpha=0, writable=False):
+    def __init__(self, array, roi=None, coi=0, mode=None, cval=0, alpha=0, writable=False, space=None):
         a = array
         if a.ndim not in (2, 3):
             raise ValueError(f"image arrays have shape (H, W) or (H, W, C), not {a.shape}")
@@ -269,7 +269,9 @@ class Image:
         hd.alphaChannel = alpha
         hd.depth = depth
         hd.colorSpace = b"GRAY" if ch == 1 else b"RGB" if ch == 3 else b"RGBA"
-        hd.channelSeq = b"GRAY" if ch == 1 else b"BGR" if ch == 3 else b"BGRA"
+        hd.channelSeq = b"GRAY" if ch == 1 else b"RGB" if ch == 3 else b"RGBA"  # numpy habit: RGB(A)
+        if space:  # a colour model other than RGB: "HSV", "HLS"
+            hd.colorSpace = hd.channelSeq = space.encode().ljust(4, b"\0")[:4]
         hd.align = align
         hd.height, hd.width = h, w
         hd.imageData = ptr
