@@ -39,7 +39,21 @@ def test_chunked_equals_in_memory(mode, name, args, kw):
     np.testing.assert_array_equal(got, want)
 
 
+@pytest.mark.parametrize("mode", ["constant", "reflect", "wrap"])
+def test_chunked_convolution(mode):
+    a = rng.integers(0, 256, (50, 41), dtype=np.uint8)
+    x = da.from_array(a, chunks=(12, 15))
+    k = [[1, -2, 3, 0, 1], [2, 5, -1, 1, 0]]
+    want = vexlib.convolve(a, k, shift=2, anchor=(0, 3), mode=mode, cval=40)
+    got = vd.apply("convolve", x, k, shift=2, anchor=(0, 3), mode=mode, cval=40).compute()
+    np.testing.assert_array_equal(got, want)
+    want = vexlib.convolve_separable(a, [1, 2, 3, 2, 1], [1, 4, 1], 3, 1, mode=mode, cval=40)
+    got = vd.apply("convolve_separable", x, [1, 2, 3, 2, 1], [1, 4, 1], 3, 1, mode=mode, cval=40)
+    np.testing.assert_array_equal(got.compute(), want)
+
+
 def test_overlap_from_window():
+    assert vd.overlap("convolve", np.ones((2, 5)), anchor=(0, 3)) == (0, 1, 3, 1)
     assert vd.overlap("blur", 5, 3) == (2, 2, 1, 1)
     assert vd.overlap("closing", 2) == (4, 4, 4, 4)
     assert vd.overlap("threshold", 3) == (0, 0, 0, 0)

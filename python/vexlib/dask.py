@@ -24,9 +24,36 @@ BOUNDARY = {"constant": None, "nearest": "nearest", "replicate": "nearest", "edg
             "reflect": "reflect", "symmetric": "reflect", "wrap": "periodic"}
 
 
+def _kernel_reach(k, anchor):
+    k = np.asarray(k)
+    k = k[None, :] if k.ndim == 1 else k
+    r, c = k.shape
+    ay, ax = anchor if anchor is not None else ((r - 1) // 2, (c - 1) // 2)
+    return (ay, r - 1 - ay, ax, c - 1 - ax)
+
+
+def _convolve_reach(kernels, *args, anchor=None, **kw):
+    ks = [kernels] if np.ndim(kernels) == 2 else list(kernels)
+    reach = [_kernel_reach(k, anchor) for k in ks]
+    return tuple(max(r[i] for r in reach) for i in range(4))
+
+
+def _separable_reach(kx, ky, *args, **kw):
+    x = _kernel_reach(np.asarray(kx).reshape(1, -1), None)
+    y = _kernel_reach(np.asarray(ky).reshape(-1, 1), None)
+    return (y[0], y[1], x[2], x[3])
+
+
+# Neighbourhood operations of the module that take records of their own
+# (kernels) rather than being entries of vexlib.OPERATIONS.
+KERNEL_WINDOWS = {"convolve": _convolve_reach, "convolve_separable": _separable_reach}
+
+
 def overlap(name, *args, **kw):
     """(rows above, rows below, columns left, columns right) the operation
     `name` reads around each pixel with these arguments."""
+    if name in KERNEL_WINDOWS:
+        return KERNEL_WINDOWS[name](*args, **kw)
     op = _vx.OPERATIONS.get(name)
     if op is None or op.window is None:
         raise ValueError(f"{name!r} is not a pixel-wise or neighbourhood operation of vexlib")
@@ -43,8 +70,14 @@ def apply(name, x, *args, mode="constant", cval=0, **kw):
     """Runs vexlib.<name>(chunk, *args, mode=mode, cval=cval, **kw) over the
     chunks of the 2-D or 3-D dask array x (channels in one chunk) and
     returns a lazy dask array equal to vexlib.<name>(x.compute(), ...)."""
-    import dask.array as da
-
+    if mode not in BOUNDARY:
+        raise ValueError(f"unknown border mode {mode!r}; one of {sorted(BOUNDARY)}")
+    if x.ndim == 3 and len(x.chunks[2]) > 1:
+        x = x.rechunk({2: -1})
+    if name in KERNEL_WINDOWS:
+        top, bottom, left, right = KERNEL_WINDOWS[name](*args, **kw)
+        return _overlap(x, name, args, dict(kw, mode=mode, cval=cval), (top, bottom, left, right),
+                        BOUNDARY[mode] if BOUNDARY[mode] is not None else cval, x.dtype)
     op = _vx.OPERATIONS.get(name)
     if op is None or op.window is None or op.images != 1 or op.kind not in ("unary", "inplace"):
         raise ValueError(f"{name!r} is not a one-image pixel-wise or neighbourhood operation")
@@ -55,11 +88,7 @@ def apply(name, x, *args, mode="constant", cval=0, **kw):
     else:
         dtype = x.dtype
     dtype = np.dtype(kw.get("dtype", dtype))
-    if mode not in BOUNDARY:
-        raise ValueError(f"unknown border mode {mode!r}; one of {sorted(BOUNDARY)}")
-    top, bottom, left, right = op.window(op.bind(args, {k: v for k, v in kw.items() if k != "dtype"}))
-    if x.ndim == 3 and len(x.chunks[2]) > 1:
-        x = x.rechunk({2: -1})
+    reach = op.window(op.bind(args, {k: v for k, v in kw.items() if k != "dtype"}))
     boundary = BOUNDARY[mode]
     if boundary is None:
         boundary = cval
@@ -74,10 +103,15 @@ def apply(name, x, *args, mode="constant", cval=0, **kw):
             raise ValueError(f"{name!r} with {passes} passes and wrap borders has no chunked form: "
                              "use one chunk per axis or another border mode")
         boundary = "none"
+    return _overlap(x, name, args, dict(kw, mode=mode, cval=cval), reach, boundary, dtype)
+
+
+def _overlap(x, name, args, call_kw, reach, boundary, dtype):
+    top, bottom, left, right = reach
+    # Symmetric depth: the larger reach on both sides of each axis.
     depth = {0: max(top, bottom), 1: max(left, right)}
     if x.ndim == 3:
         depth[2] = 0
-    call_kw = dict(kw, mode=mode, cval=cval) if op.window is not _vx._pixelwise else dict(kw)
     fn = functools.partial(_chunk, name=name, args=args, kw=call_kw)
     if depth[0] == 0 and depth[1] == 0:
         return x.map_blocks(fn, dtype=dtype)
