@@ -24,14 +24,14 @@ Failures raise `VexError` with the library's status, status text, function
 name and condition text; the thread's status is reset afterwards.
 """
 import ctypes as C
-import inspect
 
 import numpy as np
 
 from ._core import (LIBRARY_PATH, STATE_LOCK, IMG, Image, VexColorTwist, VexConvKernel,
                     VexError, VexImage, VexLUT, VexROI, border_code, call, lib)
 
-__all__ = ["VexError", "Image", "OPERATIONS", "version", "LIBRARY_PATH"]
+__all__ = ["VexError", "Image", "OPERATIONS", "version", "define", "LIBRARY_PATH", "STATE_LOCK",
+           "VexImage", "VexROI", "VexLUT", "VexConvKernel", "VexColorTwist", "border_code"]
 
 # ------------------------------------------------------------ the op table
 
@@ -163,8 +163,7 @@ def _make(op):
         _run(op, sources, out, roi, coi, mode, cval, values, alpha)
         return out
 
-    names = ", ".join(["image"] * 0 + [f"src{i}" if op.images > 1 else "src"
-                                       for i in range(op.images)])
+    names = ", ".join("src" if op.images == 1 else f"src{i}" for i in range(op.images))
     sig = ", ".join(f"{p[0]}" + ("" if p[2] is REQUIRED else f"={p[2]!r}") for p in op.params)
     run.__name__ = op.name
     run.__qualname__ = op.name
@@ -348,10 +347,6 @@ define("idct2", "vexDCT2D", params=[("flags", I, 2)], result=_int32, locked=True
 # ------------------------------------------- operations with their own records
 
 
-def _pixelwise_image(a):
-    return np.asarray(a)
-
-
 def version():
     """The library's version record as a dict."""
     class _V(C.Structure):
@@ -385,7 +380,7 @@ def composite(a, b, op="over", alpha_a=None, alpha_b=None, alpha_out=None, premu
     ch = a.shape[2] if a.ndim == 3 else 1
     al = ch if alpha is None else alpha
     if out is None:
-        out = _new_dst(OPERATIONS["add"], [a, b], {}, roi, coi) if "add" in OPERATIONS else np.zeros_like(a)
+        out = np.array(a, copy=True) if (roi is not None or coi) else np.zeros_like(a)
     ia, ib = Image(a, roi, coi, alpha=al), Image(b, roi, coi, alpha=al)
     io = Image(out, roi, coi, alpha=al, writable=True)
     extra = [Image(np.asarray(x), roi, 0, writable=x is alpha_out) if x is not None else None
