@@ -292,20 +292,26 @@ VEXAPI void vexSetBorderMode(VexImage* image, int mode, int sides, int value);
 /* ------------------------------------------------------------------ */
 
 /** Copies the source region into the destination region (all depths).
- * Checks: both headers valid, (srcImage->depth != dstImage->depth),
- * (srcImage->dataOrder != dstImage->dataOrder), (nChSrc != nChDst); VEX_StsBadArg.
- * @param srcImage source  @param dstImage destination (may be the source)
+ * Checks: both headers valid, "srcImage->depth != dstImage->depth",
+ * "srcImage->dataOrder != dstImage->dataOrder", "srcImage->origin != dstImage->origin";
+ * VEX_StsBadArg.
+ * @param srcImage source  @param dstImage destination
  * @param tile the destination tile as {column, row}, or null for the whole region */
 VEXAPI void vexCopy(VexImage* srcImage, VexImage* dstImage, const int* tile);
 /** Fills the region (channel of interest) with fillValue limited to the depth.
  * @param image the image  @param fillValue value  @param tile the destination tile as {column, row}, or null for the whole region */
 VEXAPI void vexSet(VexImage* image, int fillValue, const int* tile);
-/** Swaps the regions of two compatible images.
- * @param imageA first image  @param imageB second image  @param tile the destination tile as {column, row}, or null for the whole region */
+/** Swaps the regions of two images (all depths).
+ * Checks: both headers valid, then "srcImage->depth != dstImage->depth",
+ * "srcImage->dataOrder != dstImage->dataOrder", "srcImage->origin != dstImage->origin"
+ * (imageA named srcImage, imageB dstImage); VEX_StsBadArg.
+ * @param imageA first image  @param imageB second image
+ * @param tile the tile of imageB as {column, row}, or null for the whole region */
 VEXAPI void vexExchange(VexImage* imageA, VexImage* imageB, const int* tile);
-/** Mirrors the region.
- * Checks: both headers valid, (srcImage->depth != dstImage->depth),
- * (srcImage->dataOrder != dstImage->dataOrder), (nChSrc != nChDst); VEX_StsBadArg.
+/** Mirrors the region (all depths).
+ * Checks: both headers valid, "(srcImage->depth!=dstImage->depth)",
+ * "(srcImage->nChannels!=dstImage->nChannels)", "((flipAxis>1)||(flipAxis<-1))",
+ * "(coiSrc!=coiDst)"; VEX_StsBadArg.
  * @param srcImage source  @param dstImage destination (may be the source)
  * @param flipAxis 0 rows reversed, 1 columns reversed, -1 both
  * @param tile the destination tile as {column, row}, or null for the whole region */
@@ -869,7 +875,7 @@ VEXAPI void vexRotate(VexImage* srcImage, VexImage* dstImage, int angle, int xSh
  * "dstImage->imageData==0", "(map!=((void*)(0)))", unusable sizes, depths,
  * flags or regions "Error in input data", an empty region
  * "No calculations! Looking input data!". Uses process-wide tables.
- * @param srcImage source  @param dstImage destination (any integer depth)
+ * @param srcImage source  @param dstImage destination (8U, 8S, 16U, 16S or 32S)
  * @param flags VEX_FFT_* bits  @param map must be null */
 VEXAPI void vexRealFft2D(VexImage* srcImage, VexImage* dstImage, int flags, const void* map);
 /** CCS spectrum -> real image (same flags and rules as vexRealFft2D).
@@ -877,7 +883,7 @@ VEXAPI void vexRealFft2D(VexImage* srcImage, VexImage* dstImage, int flags, cons
  * "dstImage->imageData==0", "(map!=((void*)(0)))", unusable sizes, depths,
  * flags or regions "Error in input data", an empty region
  * "No calculations! Looking input data!". Uses process-wide tables.
- * @param srcImage source  @param dstImage destination (any integer depth)
+ * @param srcImage source  @param dstImage destination (8U, 8S, 16U, 16S or 32S)
  * @param flags VEX_FFT_* bits  @param map must be null */
 VEXAPI void vexCcsFft2D(VexImage* srcImage, VexImage* dstImage, int flags, const void* map);
 
