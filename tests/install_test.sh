@@ -38,4 +38,13 @@ case "$flags" in *"$work/prefix"*) ;; *) echo "pkg-config points elsewhere: $fla
 cc -o "$work/app/pc" "$work/app/main.c" $flags
 LD_LIBRARY_PATH="$work/prefix/lib" "$work/app/pc"
 if [ -x "$work/prefix/bin/vex" ]; then "$work/prefix/bin/vex" --version; fi
+# The installed Python package loads the installed library.
+pydir="$work/prefix/lib/python3/dist-packages"
+if [ -d "$pydir/vexlib" ] && /usr/bin/python3 -c "import numpy" 2>/dev/null; then
+  env -u VEXLIB_LIBRARY PYTHONPATH="$pydir" /usr/bin/python3 -c '
+import sys, numpy as np, vexlib
+assert vexlib.LIBRARY_PATH.startswith(sys.argv[1]), vexlib.LIBRARY_PATH
+assert (vexlib.add_scalar(np.zeros((2, 4), np.uint8), 3) == 3).all()
+print("python module loads", vexlib.LIBRARY_PATH)' "$work/prefix"
+fi
 echo "install, find_package and pkg-config work"
