@@ -33,10 +33,15 @@ def read_bmp(path, channels=1):
     data = open(path, "rb").read()
     off, = struct.unpack_from("<I", data, 10)
     w, h, _, bpp = struct.unpack_from("<iiHH", data, 18)
-    assert bpp == 24
-    step = (w * 3 + 3) // 4 * 4
-    rows = np.frombuffer(data, np.uint8, step * abs(h), off).reshape(abs(h), step)[:, :w * 3]
-    img = rows.reshape(abs(h), w, 3)[:, :, ::-1]  # BGR in the file
+    assert bpp in (8, 24)
+    step = (w * bpp // 8 + 3) // 4 * 4
+    rows = np.frombuffer(data, np.uint8, step * abs(h), off).reshape(abs(h), step)[:, :w * bpp // 8]
+    if bpp == 8:  # gray through a colour table of BGR0 entries
+        hsize, = struct.unpack_from("<I", data, 14)
+        table = np.frombuffer(data, np.uint8, (off - 14 - hsize), 14 + hsize).reshape(-1, 4)
+        img = table[rows][:, :, 2::-1]
+    else:
+        img = rows.reshape(abs(h), w, 3)[:, :, ::-1]  # BGR in the file
     img = img[:, :, 0] if channels == 1 else img
     return img[::-1] if h > 0 else img
 

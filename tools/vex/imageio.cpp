@@ -424,8 +424,13 @@ void saveBmp(const VexImage* img, const std::string& path, const BmpOptions& opt
         for (int k = 0; k < 3; ++k) put32(dib, size_t(40 + 4 * k), bits == 16 ? m16[k] : m32[k]);
     }
     auto* hdr = reinterpret_cast<VexBitmapInfoHeader*>(dib.data());
+    // A file holds the samples in their channel order, whatever model they
+    // are in (HSV, HLS, ...): name them as the file's own channels.
+    VexImage view = *img;
+    if (view.nChannels >= 1 && view.nChannels <= 4)
+        std::memcpy(view.channelSeq, kChannelNames[view.nChannels].channelSeq, 4);
     resetLibraryStatus();
-    vexConvertToDIB(const_cast<VexImage*>(img), hdr, options.dither, options.palette);
+    vexConvertToDIB(&view, hdr, options.dither, options.palette);
     checkLibraryStatus();
     // The table may have shrunk (median cut): the rows follow what it holds.
     const int64_t used = bits <= 8 ? (hdr->biClrUsed ? int64_t(hdr->biClrUsed) : table) : table;
