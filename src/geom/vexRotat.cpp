@@ -496,8 +496,8 @@ extern "C" VEXAPI void vexRotate(VexImage* srcImage, VexImage* dstImage, int ang
             }
             for (int lane = 0; lane < L.lanes; ++lane) {
                 OwnPix sl = s, dl = d;
-                sl.data += s.plane * lane;
-                dl.data += d.plane * lane;
+                if (sl.data) sl.data += s.plane * lane;
+                if (dl.data) dl.data += d.plane * lane;
                 if (depth == VEX_DEPTH_8U) ownRightCopy<uint8_t>(mc, sl, dl, pc.x, je, pc.y, ie, L.nc);
                 else ownRightCopy<uint16_t>(mc, sl, dl, pc.x, je, pc.y, ie, L.nc);
             }
@@ -577,8 +577,9 @@ extern "C" VEXAPI void vexRotate(VexImage* srcImage, VexImage* dstImage, int ang
         }
         for (int lane = 0; lane < L.lanes; ++lane) {
             OwnPix sl = s, dl = d;
-            sl.data += s.plane * lane;
-            dl.data += d.plane * lane;
+            // A pass whose source needs no pixels gets no source buffer.
+            if (sl.data) sl.data += s.plane * lane;
+            if (dl.data) dl.data += d.plane * lane;
             const bool b8 = depth == VEX_DEPTH_8U;
             switch (interp) {
                 case VEX_INTER_NN:
