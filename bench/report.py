@@ -39,7 +39,7 @@ def load(results_dir):
             impl = "/".join(parts[2:])
             entry = rows.setdefault(key, {})
             if b.get("run_type") == "aggregate" or impl not in entry:
-                entry[impl] = b["real_time"] * unit
+                entry[impl] = (b["real_time"] * unit, b.get("cpu_time", 0.0) * unit)
     return rows, context or {}
 
 
@@ -48,10 +48,10 @@ def ratios(rows):
     for (program, op), impls in rows.items():
         ours = {k: v for k, v in impls.items() if k.startswith("vex")}
         peers = {k: v for k, v in impls.items() if not k.startswith("vex")}
-        for o, ot in sorted(ours.items()):
-            for p, pt in sorted(peers.items()):
+        for o, (ot, oc) in sorted(ours.items()):
+            for p, (pt, pc) in sorted(peers.items()):
                 if pt > 0:
-                    out.append((program, op, o, ot, p, pt, ot / pt))
+                    out.append((program, op, o, ot, p, pt, ot / pt, oc / pc if pc > 0 else float("nan")))
     return out
 
 
@@ -83,7 +83,8 @@ def main():
     lines.append("")
     lines.append("Written by `bench/report` from the programs' JSON output; do not edit by hand.")
     lines.append("Ratio = vexlib time / peer time: below 1.0 vexlib is faster. Single-threaded (OpenCV")
-    lines.append("limited to one thread). Real (wall) time per call.")
+    lines.append("limited to one thread). Real (wall) time per call; the CPU-time ratio beside it is")
+    lines.append("the steadier figure when the machine is loaded (see the load below).")
     lines.append("")
     lines.append("## Machine and load")
     lines.append("")
@@ -96,12 +97,12 @@ def main():
     lines.append("")
     lines.append("## Ratios per operation")
     lines.append("")
-    lines.append("| program | operation | vex | vex µs | peer | peer µs | vex/peer |")
-    lines.append("|---|---|---|---:|---|---:|---:|")
-    for program, op, o, ot, p, pt, r in table:
-        lines.append(f"| {program} | {op} | {o} | {ot * 1e6:.1f} | {p} | {pt * 1e6:.1f} | {r:.2f} |")
+    lines.append("| program | operation | vex | vex µs | peer | peer µs | vex/peer | vex/peer (CPU) |")
+    lines.append("|---|---|---|---:|---|---:|---:|---:|")
+    for program, op, o, ot, p, pt, r, rc in table:
+        lines.append(f"| {program} | {op} | {o} | {ot * 1e6:.1f} | {p} | {pt * 1e6:.1f} | {r:.2f} | {rc:.2f} |")
     if not table:
-        lines.append("| (no pairs measured) | | | | | | |")
+        lines.append("| (no pairs measured) | | | | | | | |")
     faster = sum(1 for t in table if t[6] < 1.0)
     lines.append("")
     lines.append(f"{len(table)} pairs; vexlib faster in {faster}, slower in {len(table) - faster}.")
@@ -111,7 +112,7 @@ def main():
     with open(md_path, "w") as f:
         f.write("\n".join(lines))
 
-    labels = [f"{op} {o} vs {p}" for _, op, o, _, p, _, _ in table]
+    labels = [f"{op} {o} vs {p}" for _, op, o, _, p, _, _, _ in table]
     values = [t[6] for t in table]
     height = max(3.0, 0.22 * len(values) + 1.5)
     fig, ax = plt.subplots(figsize=(10, height))
