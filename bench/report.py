@@ -30,7 +30,7 @@ def load(results_dir):
             # With repetitions, keep only the median aggregate.
             if b.get("run_type") == "aggregate" and b.get("aggregate_name") != "median":
                 continue
-            name = b["name"].replace("_median", "")
+            name = b["name"].replace("_median", "").replace("/real_time", "").replace("/process_time", "")
             parts = name.split("/")
             if len(parts) < 3:
                 continue
@@ -90,8 +90,10 @@ def main():
     lines.append("")
     lines.append(f"- CPU: {cpu_name()}, {ctx.get('num_cpus', '?')} logical CPUs, "
                  f"{ctx.get('mhz_per_cpu', '?')} MHz")
-    lines.append(f"- Library build: {ctx.get('library_build_type', '?')} Google Benchmark; "
-                 f"run at {ctx.get('date', '?')}")
+    lines.append(f"- Run at {ctx.get('date', '?')}; vexlib built Release; the Google Benchmark library "
+                 f"itself reports a {ctx.get('library_build_type', '?')} build")
+    programs = sorted({os.path.splitext(os.path.basename(x))[0] for x in glob.glob(os.path.join(results_dir, "*.json"))})
+    lines.append(f"- Programs run: {', '.join(programs) or 'none'}; arguments: `{os.environ.get('BENCH_ARGS', '')}`")
     lines.append(f"- Load before: `{first_line(os.path.join(results_dir, 'load-before.txt'))}`")
     lines.append(f"- Load after: `{first_line(os.path.join(results_dir, 'load-after.txt'))}`")
     lines.append("")
