@@ -1,9 +1,13 @@
 // Runs the fuzz target without libFuzzer: over the files named on the
-// command line (a corpus or crash reproducers), or else over a fixed
+// command line (crash reproducers, or directories such as the committed
+// corpus, whose files are replayed in name order), or else over a fixed
 // sequence of pseudo-random inputs, so that ordinary builds exercise it.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
+#include <filesystem>
+#include <string>
 #include <random>
 #include <vector>
 
@@ -11,15 +15,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 
 int main(int argc, char** argv) {
     if (argc > 1) {
+        std::vector<std::string> files;
         for (int i = 1; i < argc; ++i) {
-            FILE* f = std::fopen(argv[i], "rb");
-            if (!f) { std::perror(argv[i]); return 2; }
+            std::error_code ec;
+            if (std::filesystem::is_directory(argv[i], ec)) {
+                std::vector<std::string> inDir;
+                for (const auto& e : std::filesystem::directory_iterator(argv[i]))
+                    if (e.is_regular_file()) inDir.push_back(e.path().string());
+                std::sort(inDir.begin(), inDir.end());
+                if (inDir.empty()) { std::fprintf(stderr, "%s: no inputs\n", argv[i]); return 2; }
+                files.insert(files.end(), inDir.begin(), inDir.end());
+            } else {
+                files.push_back(argv[i]);
+            }
+        }
+        for (const std::string& name : files) {
+            FILE* f = std::fopen(name.c_str(), "rb");
+            if (!f) { std::perror(name.c_str()); return 2; }
             std::vector<uint8_t> bytes;
             for (int c; (c = std::fgetc(f)) != EOF;) bytes.push_back(uint8_t(c));
             std::fclose(f);
             LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
         }
-        std::printf("replayed %d inputs\n", argc - 1);
+        std::printf("replayed %zu inputs\n", files.size());
         return 0;
     }
     std::mt19937 rng(20261207u);

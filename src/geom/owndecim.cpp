@@ -261,8 +261,8 @@ void ownDecimPiece(const OwnDecimPlan& p, unsigned depth, const OwnPix& s0, cons
     }
     for (int lane = 0; lane < L.lanes; ++lane) {
         OwnPix s = s0, d = d0;
-        s.data += s.plane * lane;
-        d.data += d.plane * lane;
+        if (s.data) s.data += s.plane * lane;
+        if (d.data) d.data += d.plane * lane;
         if (depth == VEX_DEPTH_8U) ownDecimLane<uint8_t>(p, s, d, pc, L.nc, 255);
         else ownDecimLane<uint16_t>(p, s, d, pc, L.nc, 65535);
     }

@@ -229,8 +229,8 @@ void ownZoomInterp(const ZoomPlan& z, const OwnPix& s0, const OwnPix& d0, const 
     const int n = pc.w * L.nc;
     for (int lane = 0; lane < L.lanes; ++lane) {
         OwnPix s = s0, d = d0;
-        s.data += s.plane * lane;
-        d.data += d.plane * lane;
+        if (s.data) s.data += s.plane * lane;
+        if (d.data) d.data += d.plane * lane;
         // Cache of horizontally interpolated rows, tagged by source row.
         int tag[4] = {-1, -1, -1, -1};
         for (int i = pc.y; i < pc.y + pc.h; ++i) {
@@ -270,8 +270,8 @@ void ownZoomNearest(const ZoomPlan& z, const OwnPix& s0, const OwnPix& d0, const
                     OwnLanesGeo L) {
     for (int lane = 0; lane < L.lanes; ++lane) {
         OwnPix s = s0, d = d0;
-        s.data += s.plane * lane;
-        d.data += d.plane * lane;
+        if (s.data) s.data += s.plane * lane;
+        if (d.data) d.data += d.plane * lane;
         for (int i = pc.y; i < pc.y + pc.h; ++i) {
             const T* __restrict p = s.row<T>(z.rowIx[i]);
             T* __restrict out = d.rowW<T>(i);

@@ -1,0 +1,503 @@
+// Many threads at once: every thread calls operations of every family on its
+// own images, with its own error mode and its own report function, provokes
+// its own failures, and must see exactly its own statuses and reports and
+// exactly the results one thread alone computes. Kernels, colour twists and
+// lookup tables made once are read by all threads together; the FFT and DCT
+// tables are the calling thread's own, so threads transform different sizes
+// at the same time; the jitter tables of the bit reduction are process-wide,
+// so jittered calls run under the test's lock, as a caller must arrange.
+// Built with -DVEXLIB_TSAN=ON this test is the ThreadSanitizer check.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "vextest.h"
+
+namespace {
+
+constexpr int kThreads = 8;
+constexpr int kRounds = 2;
+
+// ---------------------------------------------------------------- reports
+// One report function per thread; each writes only its own log and notes a
+// call that arrives on a thread other than its owner.
+struct Rec {
+    int status;
+    std::string func;
+};
+struct ThreadLog {
+    std::vector<Rec> recs;
+    int foreign = 0;
+};
+ThreadLog g_logs[kThreads];
+thread_local int t_index = -1;
+
+template <int N>
+int reportTo(int status, const char* funcName, const char*, const char*, int) {
+    if (t_index != N) ++g_logs[N].foreign;
+    g_logs[N].recs.push_back({status, funcName ? funcName : ""});
+    return status;
+}
+template <size_t... I>
+constexpr std::array<VexErrorReport*, sizeof...(I)> reporters(std::index_sequence<I...>) {
+    return {reportTo<int(I)>...};
+}
+const auto kReporters = reporters(std::make_index_sequence<kThreads>());
+
+// ---------------------------------------------------------------- shared records
+// Made once before the threads start and only read while they run.
+struct Shared {
+    VexConvKernel* kernel = nullptr;
+    VexConvKernel* kx = nullptr;
+    VexConvKernel* ky = nullptr;
+    VexColorTwist* twist = nullptr;
+    int keys[3] = {0, 100, 256};
+    int values[3] = {10, 200, 0};
+    int factors[3] = {1, 0, 0};
+    VexLUT lut{3, keys, values, factors, 1};
+    VexLUT* luts[3] = {&lut, &lut, &lut};
+};
+Shared* g_shared = nullptr;
+std::mutex g_jitterLock;
+
+// ---------------------------------------------------------------- cases
+vt::Image pat(unsigned depth, int ch, int h, int w, uint32_t key) {
+    vt::Image im(depth, ch, h, w);
+    im.fillPattern(key);
+    return im;
+}
+
+// Breaks a header for the length of a call (a channel count no image may
+// have) and mends it afterwards, so the image can be read and released.
+struct Broken {
+    VexImage* h;
+    int saved;
+    Broken(VexImage* image, bool on) : h(on ? image : nullptr), saved(image->nChannels) {
+        if (h) h->nChannels = 0;
+    }
+    ~Broken() {
+        if (h) h->nChannels = saved;
+    }
+};
+
+using Bytes = std::vector<uint8_t>;
+void append(Bytes& out, const Bytes& more) { out.insert(out.end(), more.begin(), more.end()); }
+
+// A case builds its own images (size from `variant`), runs one operation
+// (its destination header broken when `broken`) and returns the bytes the
+// operation may have written.
+struct Case {
+    const char* name;
+    std::function<Bytes(int variant, bool broken)> run;
+};
+
+constexpr int kH = 24, kW = 32;
+
+const std::vector<Case>& cases() {
+    static const std::vector<Case> list = {
+        // Arithmetic and logic.
+        {"vexAdd", [](int v, bool br) {
+             vt::Image a = pat(VEX_DEPTH_8U, 3, kH, kW + v, 1), b = pat(VEX_DEPTH_8U, 3, kH, kW + v, 2),
+                       d(VEX_DEPTH_8U, 3, kH, kW + v);
+             { Broken x(d.get(), br); vexAdd(a.get(), b.get(), d.get(), nullptr); }
+             return d.bytes();
+         }},
+        {"vexSubtract", [](int v, bool br) {
+             vt::Image a = pat(VEX_DEPTH_16S, 2, kH, kW, 3 + v), b = pat(VEX_DEPTH_16S, 2, kH, kW, 4),
+                       d(VEX_DEPTH_16S, 2, kH, kW);
+             { Broken x(d.get(), br); vexSubtract(a.get(), b.get(), d.get(), 1, nullptr); }
+             return d.bytes();
+         }},
+        {"vexMultiplyS", [](int v, bool br) {
+             vt::Image a = pat(VEX_DEPTH_16U, 1, kH, kW, 5 + v), d(VEX_DEPTH_16U, 1, kH, kW);
+             { Broken x(d.get(), br); vexMultiplyS(a.get(), d.get(), 3 + v, nullptr); }
+             return d.bytes();
+         }},
+        {"vexXorS", [](int v, bool br) {
+             vt::Image a = pat(VEX_DEPTH_32S, 1, kH, kW, 6), d(VEX_DEPTH_32S, 1, kH, kW);
+             { Broken x(d.get(), br); vexXorS(a.get(), d.get(), 0x5A5A + v, nullptr); }
+             return d.bytes();
+         }},
+        {"vexRShiftS", [](int v, bool br) {
+             vt::Image a = pat(VEX_DEPTH_8S, 3, kH, kW, 7), d(VEX_DEPTH_8S, 3, kH, kW);
+             { Broken x(d.get(), br); vexRShiftS(a.get(), d.get(), 1 + v, nullptr); }
+             return d.bytes();
+         }},
+        {"vexThreshold", [](int v, bool br) {
+             vt::Image a = pat(VEX_DEPTH_8U, 1, kH, kW, 8), d(VEX_DEPTH_8U, 1, kH, kW);
+             { Broken x(d.get(), br); vexThreshold(a.get(), d.get(), 100 + v, nullptr); }
+             return d.bytes();
+         }},
+        // Tiled images: the caller's tile callback on every thread.
+        {"vexAdd", [](int v, bool br) {
+             vt::TiledImage a(VEX_DEPTH_8U, 3, kH, kW, 8, 8), b(VEX_DEPTH_8U, 3, kH, kW, 8, 8),
+                 d(VEX_DEPTH_8U, 3, kH, kW, 8 + 8 * v, 8);
+             a.fillPattern(9);
+             b.fillPattern(10);
+             { Broken x(d.get(), br); vexAdd(a.get(), b.get(), d.get(), nullptr); }
+             return d.bytes();
+         }},
+        // Data movement.
+        {"vexCopy", [](int v, bool br) {
+             vt::Image a = pat(VEX_DEPTH_16U, 3, kH, kW, 11), d(VEX_DEPTH_16U, 3, kH, kW);
+             a.setRoi(0, 2 + v, 3, 10, 12);
+             { Broken x(d.get(), br); vexCopy(a.get(), d.get(), nullptr); }
+             return d.bytes();
+         }},
+        {"vexMirror", [](int v, bool br) {
+             vt::Image a = pat(VEX_DEPTH_8U, 3, kH, kW, 12), d(VEX_DEPTH_8U, 3, kH, kW);
+             { Broken x(d.get(), br); vexMirror(a.get(), d.get(), v - 1, nullptr); }
+             return d.bytes();
+         }},
+        {"vexSet", [](int v, bool br) {
+             vt::Image d(VEX_DEPTH_8U, 3, kH, kW);
+             d.setRoi(0, 1, 1, 5, 7 + v);
+             { Broken x(d.get(), br); vexSet(d.get(), 77, nullptr); }
+             return d.bytes();
+         }},
+        // Conversion.
+        {"vexConvert", [](int v, bool br) {
+             vt::Image a = pat(VEX_DEPTH_8U, 3, kH, kW, 13), d(VEX_DEPTH_16S, 3, kH, kW);
+             { Broken x(d.get(), br); vexConvert(a.get(), d.get(), v, nullptr); }
+             return d.bytes();
+         }},
+        {"vexBitonalToGray", [](int v, bool br) {
+             vt::Image a = pat(VEX_DEPTH_1U, 1, kH, kW, 14), d(VEX_DEPTH_8U, 1, kH, kW);
+             { Broken x(d.get(), br); vexBitonalToGray(a.get(), d.get(), 20 + v, 200, nullptr); }
+             return d.bytes();
+         }},
+        // Colour.
+        {"vexRGB2HSV", [](int v, bool br) {
+             vt::Image a = pat(VEX_DEPTH_8U, 3, kH, kW + v, 15), d(VEX_DEPTH_8U, 3, kH, kW + v);
+             std::memcpy(a.get()->colorSpace, "RGB", 4);
+             std::memcpy(a.get()->channelSeq, "RGB", 4);
+             { Broken x(d.get(), br); vexRGB2HSV(a.get(), d.get(), nullptr); }
+             return d.bytes();
+         }},
+        {"vexReduceBits", [](int v, bool br) {
+             vt::Image a = pat(VEX_DEPTH_16U, 3, kH, kW, 16), d(VEX_DEPTH_8U, 3, kH, kW);
+             { Broken x(d.get(), br); vexReduceBits(a.get(), d.get(), 0, v ? 1 : 4, 4, nullptr); }
+             return d.bytes();
+         }},
+        // The jitter tables are the process's: the caller keeps these calls
+        // apart, and fixes rand's state to compare results.
+        {"vexReduceBits", [](int v, bool br) {
+             vt::Image a = pat(VEX_DEPTH_16U, 1, kH, kW, 17), d(VEX_DEPTH_8U, 1, kH, kW);
+             std::lock_guard<std::mutex> lock(g_jitterLock);
+             std::srand(7u + unsigned(v));
+             { Broken x(d.get(), br); vexReduceBits(a.get(), d.get(), 3, 1, 3, nullptr); }
+             return d.bytes();
+         }},
+        {"vexApplyColorTwist", [](int v, bool br) {
+             vt::Image a = pat(VEX_DEPTH_8U, 3, kH, kW, 18 + v), d(VEX_DEPTH_8U, 3, kH, kW);
+             { Broken x(d.get(), br); vexApplyColorTwist(a.get(), d.get(), g_shared->twist, 5, nullptr); }
+             return d.bytes();
+         }},
+        // Alpha.
+        {"vexMultiplyScale", [](int v, bool br) {
+             vt::Image a = pat(VEX_DEPTH_8U, 4, kH, kW, 19), b = pat(VEX_DEPTH_8U, 4, kH, kW, 20 + v),
+                       d(VEX_DEPTH_8U, 4, kH, kW);
+             { Broken x(d.get(), br); vexMultiplyScale(a.get(), b.get(), d.get(), nullptr); }
+             return d.bytes();
+         }},
+        {"vexAlphaCompositeC", [](int v, bool br) {
+             vt::Image a = pat(VEX_DEPTH_8U, 4, kH, kW, 21), b = pat(VEX_DEPTH_8U, 4, kH, kW, 22),
+                       d(VEX_DEPTH_8U, 4, kH, kW);
+             { Broken x(d.get(), br); vexAlphaCompositeC(a.get(), b.get(), d.get(), v, 200, 90, 0, 0, nullptr); }
+             return d.bytes();
+         }},
+        {"vexPreMultiplyAlpha", [](int v, bool br) {
+             vt::Image d = pat(VEX_DEPTH_16U, 4, kH, kW, 23);
+             { Broken x(d.get(), br); vexPreMultiplyAlpha(d.get(), 1000 + v, nullptr); }
+             return d.bytes();
+         }},
+        // Statistics: the stretch tables are shared and read-only; a
+        // histogram is written into the thread's own records.
+        {"vexComputeHisto", [](int v, bool br) {
+             vt::Image a = pat(VEX_DEPTH_8U, 3, kH, kW, 24 + v);
+             int keys[3][5], values[3][5];
+             VexLUT rec[3];
+             VexLUT* p[3];
+             for (int c = 0; c < 3; ++c) {
+                 for (int j = 0; j < 5; ++j) keys[c][j] = 64 * j, values[c][j] = -1;
+                 rec[c] = VexLUT{5, keys[c], values[c], nullptr, 0};
+                 p[c] = &rec[c];
+             }
+             { Broken x(a.get(), br); vexComputeHisto(a.get(), p, nullptr); }
+             Bytes out(sizeof values);
+             std::memcpy(out.data(), values, sizeof values);
+             return out;
+         }},
+        {"vexContrastStretch", [](int v, bool br) {
+             vt::Image a = pat(VEX_DEPTH_8U, 3, kH, kW, 25 + v), d(VEX_DEPTH_8U, 3, kH, kW);
+             { Broken x(d.get(), br); vexContrastStretch(a.get(), d.get(), g_shared->luts, nullptr); }
+             return d.bytes();
+         }},
+        {"vexNorm", [](int v, bool br) {
+             vt::Image a = pat(VEX_DEPTH_16S, 3, kH, kW, 26), b = pat(VEX_DEPTH_16S, 3, kH, kW, 27 + v);
+             double n;
+             { Broken x(b.get(), br); n = vexNorm(a.get(), b.get(), VEX_NORM_L2); }
+             Bytes out(sizeof n);
+             std::memcpy(out.data(), &n, sizeof n);
+             return out;
+         }},
+        // Filters: one kernel record for all threads.
+        {"vexConvolve2D", [](int v, bool br) {
+             vt::Image a = pat(VEX_DEPTH_8U, 3, kH, kW, 28 + v), d(VEX_DEPTH_8U, 3, kH, kW);
+             { Broken x(d.get(), br); vexConvolve2D(a.get(), d.get(), &g_shared->kernel, 1, 0, nullptr); }
+             return d.bytes();
+         }},
+        {"vexConvolveSep2D", [](int v, bool br) {
+             vt::Image a = pat(VEX_DEPTH_16S, 1, kH, kW, 29 + v), d(VEX_DEPTH_16S, 1, kH, kW);
+             { Broken x(d.get(), br); vexConvolveSep2D(a.get(), d.get(), g_shared->kx, g_shared->ky); }
+             return d.bytes();
+         }},
+        {"vexBlur", [](int v, bool br) {
+             vt::Image a = pat(VEX_DEPTH_8U, 3, kH, kW, 30), d(VEX_DEPTH_8U, 3, kH, kW);
+             { Broken x(d.get(), br); vexBlur(a.get(), d.get(), 3 + 2 * v, 5, 1, 2); }
+             return d.bytes();
+         }},
+        {"vexMedianFilter", [](int v, bool br) {
+             vt::Image a = pat(VEX_DEPTH_8U, 1, kH, kW, 31), d(VEX_DEPTH_8U, 1, kH, kW);
+             { Broken x(d.get(), br); vexMedianFilter(a.get(), d.get(), 3, 3 + 2 * v, 1, 1, nullptr); }
+             return d.bytes();
+         }},
+        // Morphology.
+        {"vexErode", [](int v, bool br) {
+             vt::Image a = pat(VEX_DEPTH_8U, 3, kH, kW, 32), d(VEX_DEPTH_8U, 3, kH, kW);
+             { Broken x(d.get(), br); vexErode(a.get(), d.get(), 1 + v, nullptr); }
+             return d.bytes();
+         }},
+        {"vexOpen", [](int v, bool br) {
+             vt::Image a = pat(VEX_DEPTH_16U, 1, kH, kW, 33), d(VEX_DEPTH_16U, 1, kH, kW);
+             { Broken x(d.get(), br); vexOpen(a.get(), d.get(), 1 + v, nullptr); }
+             return d.bytes();
+         }},
+        // Geometry.
+        {"vexZoom", [](int v, bool br) {
+             vt::Image a = pat(VEX_DEPTH_8U, 3, kH / 2, kW / 2, 34), d(VEX_DEPTH_8U, 3, kH, kW);
+             { Broken x(d.get(), br); vexZoom(a.get(), d.get(), 2, 1, 2, 1, v + 1, nullptr); }
+             return d.bytes();
+         }},
+        {"vexDecimate", [](int v, bool br) {
+             vt::Image a = pat(VEX_DEPTH_8U, 3, kH, kW, 35), d(VEX_DEPTH_8U, 3, kH / 2, kW / 2);
+             { Broken x(d.get(), br); vexDecimate(a.get(), d.get(), 1, 2, 1, 2, v + 1, nullptr); }
+             return d.bytes();
+         }},
+        {"vexRotate", [](int v, bool br) {
+             vt::Image a = pat(VEX_DEPTH_8U, 3, kH, kW, 36), d(VEX_DEPTH_8U, 3, kH, kW);
+             { Broken x(d.get(), br); vexRotate(a.get(), d.get(), 3000 + 1500 * v, 5, 3, 1, nullptr); }
+             return d.bytes();
+         }},
+        // Transforms: each thread keeps its own tables; threads of the two
+        // variants transform different sizes at the same time, and the
+        // setup kept by one call is reused by the next on the same thread.
+        {"vexRealFft2D", [](int v, bool br) {
+             const int h = v ? 16 : 8, w = v ? 32 : 12;
+             vt::Image a = pat(VEX_DEPTH_8U, 1, h, w, 37), d(VEX_DEPTH_32S, 1, h, w);
+             {
+                 Broken x(d.get(), br);
+                 vexRealFft2D(a.get(), d.get(), VEX_FFT_FORWARD | VEX_FFT_FLOAT | VEX_FFT_KEEP, nullptr);
+             }
+             Bytes out = d.bytes();
+             if (!br) {  // the kept setup, same images
+                 d.fillSentinel();
+                 vexRealFft2D(a.get(), d.get(), VEX_FFT_FORWARD | VEX_FFT_FLOAT | VEX_FFT_REUSE, nullptr);
+                 append(out, d.bytes());
+             }
+             return out;
+         }},
+        {"vexCcsFft2D", [](int v, bool br) {
+             const int h = v ? 8 : 16, w = v ? 16 : 10;
+             vt::Image a = pat(VEX_DEPTH_16S, 1, h, w, 38), d(VEX_DEPTH_32S, 1, h, w);
+             { Broken x(d.get(), br); vexCcsFft2D(a.get(), d.get(), VEX_FFT_INVERSE | VEX_FFT_INTEGER, nullptr); }
+             return d.bytes();
+         }},
+        {"vexDCT2D", [](int v, bool br) {
+             const int h = v ? 16 : 8, w = v ? 8 : 24;
+             vt::Image a = pat(VEX_DEPTH_8U, 1, h, w, 39), d(VEX_DEPTH_16S, 1, h, w);
+             { Broken x(d.get(), br); vexDCT2D(a.get(), d.get(), VEX_DCT_FORWARD); }
+             return d.bytes();
+         }},
+    };
+    return list;
+}
+
+// What one thread alone gets for a call: its bytes and its reports.
+struct Outcome {
+    Bytes bytes;
+    int status = 0;
+    std::vector<Rec> recs;
+};
+
+Outcome runOne(const Case& c, int variant, bool broken, int logIndex) {
+    ThreadLog& log = g_logs[logIndex];
+    const size_t before = log.recs.size();
+    vexSetErrStatus(VEX_StsOk);
+    Outcome o;
+    o.bytes = c.run(variant, broken);
+    o.status = vexGetErrStatus();
+    o.recs.assign(log.recs.begin() + long(before), log.recs.end());
+    return o;
+}
+
+bool sameRecs(const std::vector<Rec>& a, const std::vector<Rec>& b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (a[i].status != b[i].status || a[i].func != b[i].func) return false;
+    return true;
+}
+
+class Threads : public ::testing::Test {
+ protected:
+    void SetUp() override {
+        static const signed char k3[9] = {1, 2, 1, 2, 4, 2, 1, 2, 1};
+        static const signed char k5[5] = {1, -4, 6, -4, 1};
+        shared_.kernel = vexCreateConvKernel(3, 3, 1, 1, k3, 4);
+        shared_.kx = vexCreateConvKernel(1, 5, 2, 0, k5, 0);
+        shared_.ky = vexCreateConvKernel(5, 1, 0, 2, k5, 2);
+        static const int twist[16] = {2, 1, 0, 3, 0, 2, 1, -7, 1, 0, 2, 9, 0, 0, 0, 4};
+        shared_.twist = vexCreateColorTwist(twist, 2);
+        ASSERT_TRUE(shared_.kernel && shared_.kx && shared_.ky && shared_.twist);
+        g_shared = &shared_;
+        for (ThreadLog& l : g_logs) l = ThreadLog{};
+    }
+    void TearDown() override {
+        vexDeleteConvKernel(shared_.kernel);
+        vexDeleteConvKernel(shared_.kx);
+        vexDeleteConvKernel(shared_.ky);
+        vexDeleteColorTwist(shared_.twist);
+        g_shared = nullptr;
+    }
+    Shared shared_;
+};
+
+TEST_F(Threads, EveryFamilyOnEightThreadsSeesOnlyItsOwnResultsAndReports) {
+    const std::vector<Case>& list = cases();
+    // One thread alone first: every call succeeds whole, and every broken
+    // call fails with the operation's own report.
+    std::vector<Outcome> ref[2][2];  // [variant][broken]
+    {
+        std::thread solo([&] {
+            t_index = 0;
+            vexSetErrMode(VEX_ErrModeParent);
+            vexRedirectError(kReporters[0]);
+            for (int v = 0; v < 2; ++v)
+                for (int br = 0; br < 2; ++br)
+                    for (const Case& c : list) ref[v][br].push_back(runOne(c, v, br != 0, 0));
+            vexRealFft2D(nullptr, nullptr, VEX_FFT_FREE, nullptr);
+            vexDCT2D(nullptr, nullptr, VEX_DCT_FREE);
+        });
+        solo.join();
+    }
+    for (int v = 0; v < 2; ++v)
+        for (size_t i = 0; i < list.size(); ++i) {
+            const Outcome& ok = ref[v][0][i];
+            const Outcome& bad = ref[v][1][i];
+            EXPECT_EQ(ok.status, VEX_StsOk) << list[i].name << " variant " << v;
+            EXPECT_TRUE(ok.recs.empty()) << list[i].name << ": " << (ok.recs.empty() ? "" : ok.recs[0].func);
+            EXPECT_FALSE(ok.bytes.empty()) << list[i].name;
+            EXPECT_EQ(bad.status, VEX_StsBadArg) << list[i].name << " variant " << v;
+            ASSERT_FALSE(bad.recs.empty()) << list[i].name;
+            EXPECT_EQ(bad.recs[0].func, list[i].name);
+            EXPECT_EQ(bad.recs[0].status, VEX_StsBadArg) << list[i].name;
+            EXPECT_NE(ok.bytes, bad.bytes) << list[i].name << " wrote through a broken header";
+        }
+    if (HasFailure()) return;
+    g_logs[0] = ThreadLog{};
+
+    // Then eight threads together, each starting at another case.
+    std::atomic<int> ready{0};
+    std::vector<std::string> failures[kThreads];
+    const VexContext* contexts[kThreads] = {};
+    std::vector<std::thread> pool;
+    for (int t = 0; t < kThreads; ++t)
+        pool.emplace_back([&, t] {
+            t_index = t;
+            const int mode = t % 3 == 2 ? VEX_ErrModeSilent : VEX_ErrModeParent;
+            vexSetErrMode(mode);
+            vexRedirectError(kReporters[size_t(t)]);
+            contexts[t] = vexUndContext();
+            const char* text = vexErrorStr(1000 + t);
+            const std::string ownText = "Unknown status code " + std::to_string(1000 + t);
+            const int variant = t % 2;
+            std::vector<std::string>& fail = failures[t];
+            ++ready;
+            while (ready.load() < kThreads) std::this_thread::yield();
+            size_t expectedReports = 0;
+            for (int round = 0; round < kRounds; ++round)
+                for (size_t k = 0; k < list.size(); ++k) {
+                    const size_t i = (k + size_t(t) * 3) % list.size();
+                    for (int br = 0; br < 2; ++br) {
+                        const Outcome got = runOne(list[i], variant, br != 0, t);
+                        const Outcome& want = ref[variant][br][i];
+                        const std::string what = std::string(list[i].name) + (br ? " (broken)" : "") +
+                                                 " round " + std::to_string(round);
+                        if (got.bytes != want.bytes) fail.push_back(what + ": other bytes than alone");
+                        if (got.status != want.status)
+                            fail.push_back(what + ": status " + std::to_string(got.status));
+                        if (!sameRecs(got.recs, want.recs)) fail.push_back(what + ": other reports than alone");
+                        expectedReports += want.recs.size();
+                    }
+                }
+            if (vexGetErrMode() != mode) fail.push_back("error mode changed");
+            if (vexRedirectError(nullptr) != kReporters[size_t(t)]) fail.push_back("report function changed");
+            if (ownText != text) fail.push_back("error text now reads " + std::string(text));
+            if (g_logs[t].recs.size() != expectedReports)
+                fail.push_back("reports: " + std::to_string(g_logs[t].recs.size()) + " instead of " +
+                               std::to_string(expectedReports));
+            vexRealFft2D(nullptr, nullptr, VEX_FFT_FREE, nullptr);
+            vexDCT2D(nullptr, nullptr, VEX_DCT_FREE);
+        });
+    for (std::thread& th : pool) th.join();
+
+    std::set<const VexContext*> distinct;
+    for (int t = 0; t < kThreads; ++t) {
+        distinct.insert(contexts[t]);
+        EXPECT_EQ(g_logs[t].foreign, 0) << "thread " << t << " got another thread's reports";
+        for (size_t i = 0; i < failures[t].size() && i < 10; ++i)
+            ADD_FAILURE() << "thread " << t << ": " << failures[t][i];
+        EXPECT_TRUE(failures[t].empty()) << failures[t].size() << " differences on thread " << t;
+    }
+    EXPECT_EQ(distinct.size(), size_t(kThreads)) << "threads share a context";
+}
+
+// The status set on one thread stays there while others fail and reset.
+TEST(ThreadsStatus, StickyStatusIsPerThread) {
+    std::atomic<int> phase{0};
+    std::atomic<bool> wrong{false};
+    std::thread holder([&] {
+        vexSetErrMode(VEX_ErrModeSilent);
+        vexRedirectError(vexNulDevReport);
+        vexSetErrStatus(VEX_StsNoMem);
+        phase = 1;
+        while (phase.load() < 2) std::this_thread::yield();
+        if (vexGetErrStatus() != VEX_StsNoMem || vexGetErrMode() != VEX_ErrModeSilent) wrong = true;
+    });
+    std::thread other([&] {
+        while (phase.load() < 1) std::this_thread::yield();
+        vexSetErrMode(VEX_ErrModeParent);
+        vexRedirectError(vexNulDevReport);
+        for (int i = 0; i < 200; ++i) {
+            vexError(VEX_StsBadArg, "vexOther", "(other)", "test", i);
+            vexSetErrStatus(VEX_StsOk);
+        }
+        if (vexGetErrStatus() != VEX_StsOk) wrong = true;
+        phase = 2;
+    });
+    holder.join();
+    other.join();
+    EXPECT_FALSE(wrong.load());
+}
+
+}  // namespace
