@@ -588,8 +588,9 @@ extern "C" VEXAPI void vexRotate(VexImage* srcImage, VexImage* dstImage, int ang
             const OwnRect sp{pc.x + jb, pc.y, std::min(kRotStrip, pc.w - jb), pc.h};
             for (int lane = 0; lane < L.lanes; ++lane) {
                 OwnPix sl = s, dl = d;
-                sl.data += s.plane * lane;
-                dl.data += d.plane * lane + int64_t(jb) * d.ps * bytes;
+                // A pass whose source needs no pixels gets no source buffer.
+                if (sl.data) sl.data += s.plane * lane;
+                if (dl.data) dl.data += d.plane * lane + int64_t(jb) * d.ps * bytes;
                 const bool b8 = depth == VEX_DEPTH_8U;
                 switch (interp) {
                     case VEX_INTER_NN:
@@ -605,25 +606,6 @@ extern "C" VEXAPI void vexRotate(VexImage* srcImage, VexImage* dstImage, int ang
                         else ownRotCubic<uint16_t>(r, sl, dl, sp, L.nc, 65535.0);
                         break;
                 }
-        for (int lane = 0; lane < L.lanes; ++lane) {
-            OwnPix sl = s, dl = d;
-            // A pass whose source needs no pixels gets no source buffer.
-            if (sl.data) sl.data += s.plane * lane;
-            if (dl.data) dl.data += d.plane * lane;
-            const bool b8 = depth == VEX_DEPTH_8U;
-            switch (interp) {
-                case VEX_INTER_NN:
-                    if (b8) ownRotNearest<uint8_t>(r, sl, dl, pc, L.nc);
-                    else ownRotNearest<uint16_t>(r, sl, dl, pc, L.nc);
-                    break;
-                case VEX_INTER_LINEAR:
-                    if (b8) ownRotLinear<uint8_t>(r, sl, dl, pc, L.nc, 255.0);
-                    else ownRotLinear<uint16_t>(r, sl, dl, pc, L.nc, 65535.0);
-                    break;
-                default:
-                    if (b8) ownRotCubic<uint8_t>(r, sl, dl, pc, L.nc, 255.0);
-                    else ownRotCubic<uint16_t>(r, sl, dl, pc, L.nc, 65535.0);
-                    break;
             }
         }
     });
