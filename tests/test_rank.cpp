@@ -24,8 +24,8 @@ int64_t refRank(int mode, const VexImage* src, int nR, int nC, int ax, int ay, i
 
 const unsigned kD[6] = {VEX_DEPTH_1U, VEX_DEPTH_8U, VEX_DEPTH_8S, VEX_DEPTH_16U, VEX_DEPTH_16S, VEX_DEPTH_32S};
 
-void runMatrix(int mode, uint32_t seed, int iterations, int maxSide, bool exactSide = false) {
-    std::mt19937 rng(seed);
+void runMatrix(int mode, uint32_t key, int iterations, int maxSide, bool exactSide = false) {
+    std::mt19937 rng(key);
     for (int iter = 0; iter < iterations; ++iter) {
         const unsigned depth = kD[pick(rng, 0, 5)];
         const int ch = depth == VEX_DEPTH_1U ? 1 : pick(rng, 1, 3);

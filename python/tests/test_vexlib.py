@@ -255,10 +255,10 @@ def test_geometry_and_transforms_run():
     z = vexlib.zoom(a, 2, order=0)
     np.testing.assert_array_equal(z, a.repeat(2, 0).repeat(2, 1))
     np.testing.assert_array_equal(vexlib.rotate(a, 0), a)
-    spec = vexlib.fft2(a)
-    assert spec.dtype == np.int32 and spec[0, 0] == a.astype(int).sum()
+    spectrum = vexlib.fft2(a)
+    assert spectrum.dtype == np.int32 and spectrum[0, 0] == a.astype(int).sum()
     # The spectrum is held in integers, so the round trip is within one level.
-    np.testing.assert_allclose(vexlib.ifft2(spec, dtype=np.uint8), a, atol=1)
+    np.testing.assert_allclose(vexlib.ifft2(spectrum, dtype=np.uint8), a, atol=1)
     c = vexlib.dct2(a, dtype=np.int16)
     np.testing.assert_allclose(vexlib.idct2(c, dtype=np.uint8), a, atol=1)
 
