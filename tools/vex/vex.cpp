@@ -121,7 +121,8 @@ namespace {
 
 // ------------------------------------------------------------ options
 
-enum class Kind { Int, UInt, Rect, Size, Depth, Count, Text, Flag, Tiles };
+// Text is a file name, Word any other text the command itself parses.
+enum class Kind { Int, UInt, Rect, Size, Depth, Count, Text, Word, Flag, Tiles };
 
 struct Opt {
     const char* name;
@@ -212,6 +213,38 @@ struct Call {
     int i(const char* name) const { return static_cast<int>(number(name)); }
     unsigned u(const char* name) const { return static_cast<unsigned>(number(name) & 0xFFFFFFFFLL); }
 };
+
+// zoom and decimate: factors "U/L" and the interpolation by name (a bad
+// value is a usage error); the new image is the source region times the
+// factors unless --size gives its size.
+void runResample(Call& c, const char* cmd, const char* example,
+                 void (*op)(VexImage*, VexImage*, int, int, int, int, int, const VexMapping*)) {
+    auto ratio = [&](const char* name, int* u, int* l) {
+        const std::string& t = c.args->values.at(name);
+        char tail;
+        if (std::sscanf(t.c_str(), "%d/%d%c", u, l, &tail) != 2)
+            throw ToolError(kExitUsage, std::string(cmd) + ": bad value '" + t + "' for --" + name + ": expected U/L, e.g. " + example);
+    };
+    int xU, xL, yU, yL, interp = -1;
+    ratio("factor", &xU, &xL);
+    yU = xU, yL = xL;
+    if (c.args->values.count("yfactor")) ratio("yfactor", &yU, &yL);
+    const std::string in = c.args->values.at("interp");
+    interp = in == "nn" ? 0 : in == "linear" ? 1 : in == "cubic" ? 2 : -1;
+    char more;
+    if (interp < 0 && std::sscanf(in.c_str(), "%d%c", &interp, &more) != 1) throw ToolError(kExitUsage, std::string(cmd) + ": bad value '" + in + "' for --interp: expected nn, linear or cubic");
+    const VexImage* s = c.src[0];
+    const VexROI* r = s->roi;
+    const long long w = r && r->width < s->width - r->xOffset ? r->width : s->width - (r ? r->xOffset : 0);
+    const long long h = r && r->height < s->height - r->yOffset ? r->height : s->height - (r ? r->yOffset : 0);
+    // The default size is kept between 1 and 32768 so that bad factors
+    // still reach the library's own checks.
+    auto limit = [](long long v) { return static_cast<int>(v < 1 ? 1 : v > 32768 ? 32768 : v); };
+    int dh = limit(yL > 0 ? h * yU / yL : h), dw = limit(xL > 0 ? w * xU / xL : w);
+    if (c.args->values.count("size")) std::sscanf(c.args->values.at("size").c_str(), "%dx%d", &dh, &dw);
+    c.newDst(makeImage(dh, dw, s->nChannels, s->depth, 0));
+    op(c.src[0], c.dst[0], xU, xL, yU, yL, interp, nullptr);
+}
 
 // ------------------------------------------------------------ the commands
 
@@ -316,10 +349,10 @@ const std::vector<Command> kCommands = {
      "re-centred into 8U/16U (32S by truncation to 16 bits, exact for values from a file), 1U as 0/255, plane order and a "
      "bottom-left origin as pixel order, top-left (--time then includes that step)",
      Shape::Derived,
-     {{"depth", "to", Kind::Text, "", "destination depth: 1U, 8U, 8S, 16U, 16S or 32S (default: the source's)"},
+     {{"depth", "to", Kind::Word, "", "destination depth: 1U, 8U, 8S, 16U, 16S or 32S (default: the source's)"},
       {"mode", "ConvertMode", Kind::Int, "1", "1 scaling, 0 truncation; read only when narrowing"},
-      {"order", nullptr, Kind::Text, "pixel", "destination data order: pixel or plane"},
-      {"origin", nullptr, Kind::Text, "tl", "destination origin: tl (top-left) or bl (bottom-left)"}},
+      {"order", nullptr, Kind::Word, "pixel", "destination data order: pixel or plane"},
+      {"origin", nullptr, Kind::Word, "tl", "destination origin: tl (top-left) or bl (bottom-left)"}},
      [](Call& c) {
          const VexImage* s = c.src[0];
          const std::string depthText = c.args->values.count("depth") ? c.args->values.at("depth") : "";
@@ -355,7 +388,7 @@ const std::vector<Command> kCommands = {
      Shape::Derived,
      {{"zero", "ZeroScale", Kind::Int, "0", "value for 0 bits, within the destination depth's range"},
       {"one", "OneScale", Kind::Int, "255", "value for 1 bits, within the destination depth's range"},
-      {"depth", "to", Kind::Text, "8U", "destination depth: 8U, 8S, 16U, 16S or 32S"},
+      {"depth", "to", Kind::Word, "8U", "destination depth: 8U, 8S, 16U, 16S or 32S"},
       {"channels", nullptr, Kind::Count, "1", "destination channels (1-4)"}},
      [](Call& c) {
          VexImage* s = c.src[0];
@@ -392,8 +425,8 @@ const std::vector<Command> kCommands = {
      "vexConvertFromDIB by every command)",
      Shape::Bitmap,
      {{"bits", nullptr, Kind::Count, "0", "bits per pixel: 1, 4, 8, 16, 24 or 32 (0: 8 for gray, 24 for RGB, 32 for RGBA)"},
-      {"palette", nullptr, Kind::Text, "mediancut", "table of 1-, 4- and 8-bit files: mediancut or fixed"},
-      {"dither", nullptr, Kind::Text, "none", "16-bit samples: none (the high byte) or stucki (error diffusion)"},
+      {"palette", nullptr, Kind::Word, "mediancut", "table of 1-, 4- and 8-bit files: mediancut or fixed"},
+      {"dither", nullptr, Kind::Word, "none", "16-bit samples: none (the high byte) or stucki (error diffusion)"},
       {"bitfields", nullptr, Kind::Flag, "", "16 bits: 5-6-5 masks instead of 5-5-5; 32 bits: explicit masks"},
       {"topdown", nullptr, Kind::Flag, "", "store the rows top-down (negative height)"}},
      [](Call& c) {
@@ -424,9 +457,9 @@ const std::vector<Command> kCommands = {
      }},
     {"color", nullptr, "vexGrayToColor",
      "one gray channel to RGB, each channel gray x its weight (all weights 0: 0.21, 0.71, 0.07)", Shape::Derived,
-     {{"red", nullptr, Kind::Text, "0", "red weight (a decimal number)"},
-      {"green", nullptr, Kind::Text, "0", "green weight"},
-      {"blue", nullptr, Kind::Text, "0", "blue weight"}},
+     {{"red", nullptr, Kind::Word, "0", "red weight (a decimal number)"},
+      {"green", nullptr, Kind::Word, "0", "green weight"},
+      {"blue", nullptr, Kind::Word, "0", "blue weight"}},
      [](Call& c) {
          auto weight = [&](const char* name) {
              const std::string& t = c.args->values.at(name);
@@ -461,7 +494,7 @@ const std::vector<Command> kCommands = {
      "reduce 16-bit samples to 8 bits on a grid of step 255 >> quantShift, with dithering or jitter "
      "(8-bit inputs are first widened to 16 bits, v x 257)",
      Shape::Derived,
-     {{"dither", nullptr, Kind::Text, "none", "none, fs (Floyd-Steinberg), jjn (Jarvis-Judice-Ninke), stucki, "
+     {{"dither", nullptr, Kind::Word, "none", "none, fs (Floyd-Steinberg), jjn (Jarvis-Judice-Ninke), stucki, "
                                               "ordered (4x4 matrix) or jitter (random jitter, no dithering)"},
       {"quantShift", "quant", Kind::Int, "0", "grid step = 255 >> quantShift (0: two levels, 0 and 255)"},
       {"jitterType", "jitter", Kind::Int, "", "jitter amplitude 0..8 in grid steps of the reduction "
@@ -499,8 +532,8 @@ const std::vector<Command> kCommands = {
      "3x4 colour matrix on the first three channels: out_r = m[r][0] c0 + m[r][1] c1 + m[r][2] c2 + m[r][3], "
      "then + offset, saturated",
      Shape::Unary,
-     {{"matrix", nullptr, Kind::Text, "", "twelve numbers a,b,c,d,e,f,g,h,i,j,k,l (three rows of four)"},
-      {"preset", nullptr, Kind::Text, "", "sepia, gray, swaprb (exchange channels 0 and 2) or invert"},
+     {{"matrix", nullptr, Kind::Word, "", "twelve numbers a,b,c,d,e,f,g,h,i,j,k,l (three rows of four)"},
+      {"preset", nullptr, Kind::Word, "", "sepia, gray, swaprb (exchange channels 0 and 2) or invert"},
       {"scalingValue", "scale", Kind::Int, "10", "fixed-point bits of the matrix (0..31)"},
       {"offset", nullptr, Kind::Int, "0", "added to every result before saturation"}},
      [](Call& c) {
@@ -549,7 +582,7 @@ const std::vector<Command> kCommands = {
     // (commands: alpha)
     {"composite", nullptr, "vexAlphaComposite",
      "composite A onto B by an operator, the opacities from their alpha channels (or constants)", Shape::Binary,
-     {{"op", "operator", Kind::Text, "over", "operator: over, in, out, atop, xor or plus"},
+     {{"op", "operator", Kind::Word, "over", "operator: over, in, out, atop, xor or plus"},
       {"premulAlpha", nullptr, Kind::Int, "0", "1: the colours are already premultiplied by their alpha"},
       {"divideMode", nullptr, Kind::Int, "0", "1: the colour divided by the result opacity (floating point)"},
       {"alphaA", nullptr, Kind::Int, "", "constant opacity of A (runs vexAlphaCompositeC; negative: A's alpha)"},
@@ -682,7 +715,7 @@ const std::vector<Command> kCommands = {
     // (commands: filter)
     {"convolve", "conv", "vexConvolve2D",
      "convolve with integer kernels, several merged by --method", Shape::Unary,
-     {{"kernel", nullptr, Kind::Text, nullptr,
+     {{"kernel", nullptr, Kind::Word, nullptr,
        "a preset (sobel-x, sobel-y, laplace, sharpen, gauss3, gauss5) or RxC:v,v,...[/shift] "
        "(anchor at the centre); several joined by +, e.g. sobel-x+sobel-y"},
       {"method", "combineMethod", Kind::Int, "0",
@@ -764,8 +797,8 @@ const std::vector<Command> kCommands = {
     {"sepconv", nullptr, "vexConvolveSep2D",
      "separable integer convolution: a row kernel across, a column kernel down, one shift at the end",
      Shape::Unary,
-     {{"xkernel", nullptr, Kind::Text, nullptr, "row kernel entries, e.g. 1,2,1"},
-      {"ykernel", nullptr, Kind::Text, nullptr, "column kernel entries, e.g. 1,2,1"},
+     {{"xkernel", nullptr, Kind::Word, nullptr, "row kernel entries, e.g. 1,2,1"},
+      {"ykernel", nullptr, Kind::Word, nullptr, "column kernel entries, e.g. 1,2,1"},
       {"xanchor", nullptr, Kind::Int, "-1", "anchor column (-1: the centre)"},
       {"yanchor", nullptr, Kind::Int, "-1", "anchor row (-1: the centre)"},
       {"xshift", nullptr, Kind::Int, "0", "right shift counted for the row kernel"},
@@ -885,77 +918,24 @@ const std::vector<Command> kCommands = {
     // (commands: geom)
     {"zoom", nullptr, "vexZoom",
      "enlarge the source region by the factor U/L (U >= L) into a new image (floating point)", Shape::Derived,
-     {{"factor", nullptr, Kind::Text, nullptr, "U/L for both directions, e.g. 3/1 or 5/2 (give it as text U/L)"},
-      {"yfactor", nullptr, Kind::Text, "", "vertical U/L when it differs from --factor"},
-      {"interp", nullptr, Kind::Text, "linear", "nn, linear or cubic (or the code 0, 1, 2)"},
+     {{"factor", nullptr, Kind::Word, nullptr, "U/L for both directions, e.g. 3/1 or 5/2 (give it as text U/L)"},
+      {"yfactor", nullptr, Kind::Word, "", "vertical U/L when it differs from --factor"},
+      {"interp", nullptr, Kind::Word, "linear", "nn, linear or cubic (or the code 0, 1, 2)"},
       {"size", nullptr, Kind::Size, "", "destination HxW (default: the source region times the factor)"}},
-     [](Call& c) {
-         // Factors "U/L" and the interpolation by name; a bad value is a usage error.
-         auto ratio = [&](const char* name, int* u, int* l) {
-             const std::string& t = c.args->values.at(name);
-             char tail;
-             if (std::sscanf(t.c_str(), "%d/%d%c", u, l, &tail) != 2)
-                 throw ToolError(kExitUsage, "zoom: bad value '" + t + "' for --" + name + ": expected U/L, e.g. 3/2");
-         };
-         int xU, xL, yU, yL, interp = -1;
-         ratio("factor", &xU, &xL);
-         yU = xU, yL = xL;
-         if (c.args->values.count("yfactor")) ratio("yfactor", &yU, &yL);
-         const std::string in = c.args->values.at("interp");
-         interp = in == "nn" ? 0 : in == "linear" ? 1 : in == "cubic" ? 2 : -1;
-         char more;
-         if (interp < 0 && std::sscanf(in.c_str(), "%d%c", &interp, &more) != 1) throw ToolError(kExitUsage, "zoom: bad value '" + in + "' for --interp: expected nn, linear or cubic");
-         const VexImage* s = c.src[0];
-         const VexROI* r = s->roi;
-         const long long w = r && r->width < s->width - r->xOffset ? r->width : s->width - (r ? r->xOffset : 0);
-         const long long h = r && r->height < s->height - r->yOffset ? r->height : s->height - (r ? r->yOffset : 0);
-         // The default size is kept between 1 and 32768 so that bad factors
-         // still reach the library's own checks.
-         auto limit = [](long long v) { return static_cast<int>(v < 1 ? 1 : v > 32768 ? 32768 : v); };
-         int dh = limit(yL > 0 ? h * yU / yL : h), dw = limit(xL > 0 ? w * xU / xL : w);
-         if (c.args->values.count("size")) std::sscanf(c.args->values.at("size").c_str(), "%dx%d", &dh, &dw);
-         c.newDst(makeImage(dh, dw, s->nChannels, s->depth, 0));
-         vexZoom(c.src[0], c.dst[0], xU, xL, yU, yL, interp, nullptr);
-     }},
+     [](Call& c) { runResample(c, "zoom", "3/2", vexZoom); }},
     {"decimate", nullptr, "vexDecimate",
      "shrink the source region by the factor U/L (U <= L) into a new image (8-bit fixed point)", Shape::Derived,
-     {{"factor", nullptr, Kind::Text, nullptr, "U/L for both directions, e.g. 2/3 or 1/2 (give it as text U/L)"},
-      {"yfactor", nullptr, Kind::Text, "", "vertical U/L when it differs from --factor"},
-      {"interp", nullptr, Kind::Text, "linear", "nn, linear or cubic (or the code 0, 1, 2)"},
+     {{"factor", nullptr, Kind::Word, nullptr, "U/L for both directions, e.g. 2/3 or 1/2 (give it as text U/L)"},
+      {"yfactor", nullptr, Kind::Word, "", "vertical U/L when it differs from --factor"},
+      {"interp", nullptr, Kind::Word, "linear", "nn, linear or cubic (or the code 0, 1, 2)"},
       {"size", nullptr, Kind::Size, "", "destination HxW (default: the source region times the factor)"}},
-     [](Call& c) {
-         auto ratio = [&](const char* name, int* u, int* l) {
-             const std::string& t = c.args->values.at(name);
-             char tail;
-             if (std::sscanf(t.c_str(), "%d/%d%c", u, l, &tail) != 2)
-                 throw ToolError(kExitUsage, "decimate: bad value '" + t + "' for --" + name + ": expected U/L, e.g. 2/3");
-         };
-         int xU, xL, yU, yL, interp = -1;
-         ratio("factor", &xU, &xL);
-         yU = xU, yL = xL;
-         if (c.args->values.count("yfactor")) ratio("yfactor", &yU, &yL);
-         const std::string in = c.args->values.at("interp");
-         interp = in == "nn" ? 0 : in == "linear" ? 1 : in == "cubic" ? 2 : -1;
-         char more;
-         if (interp < 0 && std::sscanf(in.c_str(), "%d%c", &interp, &more) != 1) throw ToolError(kExitUsage, "decimate: bad value '" + in + "' for --interp: expected nn, linear or cubic");
-         const VexImage* s = c.src[0];
-         const VexROI* r = s->roi;
-         const long long w = r && r->width < s->width - r->xOffset ? r->width : s->width - (r ? r->xOffset : 0);
-         const long long h = r && r->height < s->height - r->yOffset ? r->height : s->height - (r ? r->yOffset : 0);
-         // The default size is kept between 1 and 32768 so that bad factors
-         // still reach the library's own checks.
-         auto limit = [](long long v) { return static_cast<int>(v < 1 ? 1 : v > 32768 ? 32768 : v); };
-         int dh = limit(yL > 0 ? h * yU / yL : h), dw = limit(xL > 0 ? w * xU / xL : w);
-         if (c.args->values.count("size")) std::sscanf(c.args->values.at("size").c_str(), "%dx%d", &dh, &dw);
-         c.newDst(makeImage(dh, dw, s->nChannels, s->depth, 0));
-         vexDecimate(c.src[0], c.dst[0], xU, xL, yU, yL, interp, nullptr);
-     }},
+     [](Call& c) { runResample(c, "decimate", "2/3", vexDecimate); }},
     {"rotate", nullptr, "vexRotate",
      "rotate the image about a centre (positive angles turn the picture counter-clockwise); outside is black",
      Shape::Derived,
-     {{"angle", nullptr, Kind::Text, nullptr, "degrees, e.g. 30 or -12.5 (hundredths of a degree with --hundredths)"},
+     {{"angle", nullptr, Kind::Word, nullptr, "degrees, e.g. 30 or -12.5 (hundredths of a degree with --hundredths)"},
       {"hundredths", nullptr, Kind::Flag, "", "read --angle as an integer in hundredths of a degree"},
-      {"interp", nullptr, Kind::Text, "linear", "nn, linear or cubic (or the code 0, 1, 2)"},
+      {"interp", nullptr, Kind::Word, "linear", "nn, linear or cubic (or the code 0, 1, 2)"},
       {"xShift", "cx", Kind::Int, "", "centre column in the source image (default: the middle column)"},
       {"yShift", "cy", Kind::Int, "", "centre row in the source image (default: the middle row)"},
       {"size", nullptr, Kind::Size, "", "destination HxW (default: the source's size)"}},
@@ -1187,6 +1167,7 @@ const char* metavar(Kind k) {
         case Kind::Size: return " HxW";
         case Kind::Depth: return " 8U|16U";
         case Kind::Text: return " FILE";
+        case Kind::Word: return " VALUE";
         case Kind::Flag: return "";
         case Kind::Tiles: return " WxH";
     }
@@ -1273,6 +1254,8 @@ const char* checkValue(const Opt& o, const std::string& v) {
         }
         case Kind::Text:
             return v.empty() ? "a file name" : nullptr;
+        case Kind::Word:
+            return v.empty() ? "a value" : nullptr;
         case Kind::Flag:
         case Kind::Tiles:  // checked where it is used (parseTileSize)
             return nullptr;
