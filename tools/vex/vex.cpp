@@ -246,6 +246,18 @@ void runResample(Call& c, const char* cmd, const char* example,
     op(c.src[0], c.dst[0], xU, xL, yU, yL, interp, nullptr);
 }
 
+// erode, dilate, open, close: the source's border mode on every side, then
+// the operation repeated --iterations times.
+const std::vector<Opt> kMorphOpts = {
+    {"iterations", nullptr, Kind::Count, "1", "number of passes (at least 1)"},
+    {"border", nullptr, Kind::Int, "0", "border mode of the source, every side: 0 constant, 1 replicate, 2 reflect, 3 wrap"},
+    {"border-value", nullptr, Kind::Int, "0", "constant of the constant border mode"}};
+
+void runMorph(Call& c, void (*op)(VexImage*, VexImage*, int, const VexMapping*)) {
+    vexSetBorderMode(c.src[0], c.i("border"), VEX_SIDE_ALL, c.i("border-value"));
+    op(c.src[0], c.dst[0], c.i("iterations"), nullptr);
+}
+
 // ------------------------------------------------------------ the commands
 
 // Library calls take nullptr for the tile selector: the program's images
@@ -883,37 +895,13 @@ const std::vector<Command> kCommands = {
 
     // (commands: morph)
     {"erode", nullptr, "vexErode", "minimum of each 3x3 neighbourhood, repeated --iterations times", Shape::Unary,
-     {{"iterations", nullptr, Kind::Count, "1", "number of passes (at least 1)"},
-      {"border", nullptr, Kind::Int, "0", "border mode of the source, every side: 0 constant, 1 replicate, 2 reflect, 3 wrap"},
-      {"border-value", nullptr, Kind::Int, "0", "constant of the constant border mode"}},
-     [](Call& c) {
-         vexSetBorderMode(c.src[0], c.i("border"), VEX_SIDE_ALL, c.i("border-value"));
-         vexErode(c.src[0], c.dst[0], c.i("iterations"), nullptr);
-     }},
+     kMorphOpts, [](Call& c) { runMorph(c, vexErode); }},
     {"dilate", nullptr, "vexDilate", "maximum of each 3x3 neighbourhood, repeated --iterations times", Shape::Unary,
-     {{"iterations", nullptr, Kind::Count, "1", "number of passes (at least 1)"},
-      {"border", nullptr, Kind::Int, "0", "border mode of the source, every side: 0 constant, 1 replicate, 2 reflect, 3 wrap"},
-      {"border-value", nullptr, Kind::Int, "0", "constant of the constant border mode"}},
-     [](Call& c) {
-         vexSetBorderMode(c.src[0], c.i("border"), VEX_SIDE_ALL, c.i("border-value"));
-         vexDilate(c.src[0], c.dst[0], c.i("iterations"), nullptr);
-     }},
+     kMorphOpts, [](Call& c) { runMorph(c, vexDilate); }},
     {"open", nullptr, "vexOpen", "erosion then dilation (removes bright specks), repeated --iterations times", Shape::Unary,
-     {{"iterations", nullptr, Kind::Count, "1", "number of passes (at least 1)"},
-      {"border", nullptr, Kind::Int, "0", "border mode of the source, every side: 0 constant, 1 replicate, 2 reflect, 3 wrap"},
-      {"border-value", nullptr, Kind::Int, "0", "constant of the constant border mode"}},
-     [](Call& c) {
-         vexSetBorderMode(c.src[0], c.i("border"), VEX_SIDE_ALL, c.i("border-value"));
-         vexOpen(c.src[0], c.dst[0], c.i("iterations"), nullptr);
-     }},
+     kMorphOpts, [](Call& c) { runMorph(c, vexOpen); }},
     {"close", nullptr, "vexClose", "dilation then erosion (fills dark specks), repeated --iterations times", Shape::Unary,
-     {{"iterations", nullptr, Kind::Count, "1", "number of passes (at least 1)"},
-      {"border", nullptr, Kind::Int, "0", "border mode of the source, every side: 0 constant, 1 replicate, 2 reflect, 3 wrap"},
-      {"border-value", nullptr, Kind::Int, "0", "constant of the constant border mode"}},
-     [](Call& c) {
-         vexSetBorderMode(c.src[0], c.i("border"), VEX_SIDE_ALL, c.i("border-value"));
-         vexClose(c.src[0], c.dst[0], c.i("iterations"), nullptr);
-     }},
+     kMorphOpts, [](Call& c) { runMorph(c, vexClose); }},
 
     // (commands: geom)
     {"zoom", nullptr, "vexZoom",
