@@ -258,6 +258,27 @@ void runMorph(Call& c, void (*op)(VexImage*, VexImage*, int, const VexMapping*))
     op(c.src[0], c.dst[0], c.i("iterations"), nullptr);
 }
 
+// Kernel entries: comma-separated integers in [-128, 127]; false on
+// anything else.
+bool kernelNumbers(const std::string& text, std::vector<long long>* out) {
+    out->clear();
+    const char* p = text.c_str();
+    while (true) {
+        char* end = nullptr;
+        errno = 0;
+        const long long v = std::strtoll(p, &end, 0);
+        if (end == p || errno != 0 || v < -128 || v > 127) return false;
+        out->push_back(v);
+        if (*end == '\0') return true;
+        if (*end != ',') return false;
+        p = end + 1;
+    }
+}
+
+[[noreturn]] void badKernel(const std::string& cmd, const std::string& msg) {
+    throw ToolError(kExitUsage, cmd + ": " + msg);
+}
+
 // ------------------------------------------------------------ the commands
 
 // Library calls take nullptr for the tile selector: the program's images
@@ -733,22 +754,6 @@ const std::vector<Command> kCommands = {
       {"method", "combineMethod", Kind::Int, "0",
        "0 sum, 1 sum of squares, 2 root of the sum of squares, 3 maximum, 4 minimum"}},
      [](Call& c) {
-         // Comma-separated integers in [-128, 127] (this command's own parser).
-         auto numbers = [](const std::string& text, std::vector<long long>* out) {
-             out->clear();
-             const char* p = text.c_str();
-             while (true) {
-                 char* end = nullptr;
-                 errno = 0;
-                 const long long v = std::strtoll(p, &end, 0);
-                 if (end == p || errno != 0 || v < -128 || v > 127) return false;
-                 out->push_back(v);
-                 if (*end == '\0') return true;
-                 if (*end != ',') return false;
-                 p = end + 1;
-             }
-         };
-         auto bad = [](const std::string& cmd, const std::string& msg) { throw ToolError(kExitUsage, cmd + ": " + msg); };
          // Kernels as text: presets or rows x columns of entries, row by row.
          struct KernelText {
              int rows, cols, shift;
@@ -781,25 +786,25 @@ const std::vector<Command> kCommands = {
                  int rows = 0, cols = 0, used = 0;
                  if (std::sscanf(one.c_str(), "%dx%d:%n", &rows, &cols, &used) != 2 || used == 0 || rows < 1 ||
                      cols < 1 || rows > 64 || cols > 64)
-                     bad("convolve", "bad kernel '" + one + "': expected a preset or RxC:v,v,...[/shift]");
+                     badKernel("convolve", "bad kernel '" + one + "': expected a preset or RxC:v,v,...[/shift]");
                  k.rows = rows, k.cols = cols, k.shift = 0;
                  std::string body = one.substr(size_t(used));
                  const size_t slash = body.find('/');
                  std::vector<long long> vals;
                  if (slash != std::string::npos) {
-                     if (!numbers(body.substr(slash + 1), &vals) || vals.size() != 1 || vals[0] < 0 || vals[0] > 31)
-                         bad("convolve", "bad kernel shift in '" + one + "': expected 0 to 31");
+                     if (!kernelNumbers(body.substr(slash + 1), &vals) || vals.size() != 1 || vals[0] < 0 || vals[0] > 31)
+                         badKernel("convolve", "bad kernel shift in '" + one + "': expected 0 to 31");
                      k.shift = int(vals[0]);
                      body.resize(slash);
                  }
-                 if (!numbers(body, &vals) || vals.size() != size_t(rows) * size_t(cols))
-                     bad("convolve", "bad kernel '" + one + "': expected " + std::to_string(rows * cols) +
+                 if (!kernelNumbers(body, &vals) || vals.size() != size_t(rows) * size_t(cols))
+                     badKernel("convolve", "bad kernel '" + one + "': expected " + std::to_string(rows * cols) +
                                          " entries from -128 to 127");
                  for (long long v : vals) k.v.push_back(static_cast<signed char>(v));
              }
              texts.push_back(k);
          }
-         if (texts.size() > 100) bad("convolve", "at most 100 kernels");
+         if (texts.size() > 100) badKernel("convolve", "at most 100 kernels");
          std::vector<VexConvKernel*> kernels;
          for (const KernelText& k : texts)
              kernels.push_back(vexCreateConvKernel(k.rows, k.cols, (k.cols - 1) / 2, (k.rows - 1) / 2, k.v.data(), k.shift));
@@ -816,27 +821,11 @@ const std::vector<Command> kCommands = {
       {"xshift", nullptr, Kind::Int, "0", "right shift counted for the row kernel"},
       {"yshift", nullptr, Kind::Int, "0", "right shift counted for the column kernel"}},
      [](Call& c) {
-         // Comma-separated integers in [-128, 127] (this command's own parser).
-         auto numbers = [](const std::string& text, std::vector<long long>* out) {
-             out->clear();
-             const char* p = text.c_str();
-             while (true) {
-                 char* end = nullptr;
-                 errno = 0;
-                 const long long v = std::strtoll(p, &end, 0);
-                 if (end == p || errno != 0 || v < -128 || v > 127) return false;
-                 out->push_back(v);
-                 if (*end == '\0') return true;
-                 if (*end != ',') return false;
-                 p = end + 1;
-             }
-         };
-         auto bad = [](const std::string& cmd, const std::string& msg) { throw ToolError(kExitUsage, cmd + ": " + msg); };
          auto entries = [&](const std::string& name, const std::string& text) {
              std::vector<signed char> v;
              std::vector<long long> vals;
-             if (!numbers(text, &vals) || vals.size() > 255)
-                 bad("sepconv", "bad --" + name + " '" + text + "': expected entries from -128 to 127 like 1,2,1");
+             if (!kernelNumbers(text, &vals) || vals.size() > 255)
+                 badKernel("sepconv", "bad --" + name + " '" + text + "': expected entries from -128 to 127 like 1,2,1");
              for (long long x : vals) v.push_back(static_cast<signed char>(x));
              return v;
          };
@@ -845,7 +834,7 @@ const std::vector<Command> kCommands = {
          const int nx = int(xv.size()), ny = int(yv.size());
          const int ax = c.i("xanchor") < 0 ? (nx - 1) / 2 : c.i("xanchor");
          const int ay = c.i("yanchor") < 0 ? (ny - 1) / 2 : c.i("yanchor");
-         if (ax >= nx || ay >= ny) bad("sepconv", "an anchor lies inside its kernel");
+         if (ax >= nx || ay >= ny) badKernel("sepconv", "an anchor lies inside its kernel");
          VexConvKernel* kx = vexCreateConvKernel(1, nx, ax, 0, xv.data(), c.i("xshift"));
          VexConvKernel* ky = vexCreateConvKernel(ny, 1, 0, ay, yv.data(), c.i("yshift"));
          vexConvolveSep2D(c.src[0], c.dst[0], kx, ky);
