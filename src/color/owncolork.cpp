@@ -789,20 +789,14 @@ struct OwnBit32 {
 // ---------------------------------------------------------------------------
 // Colour from gray.
 
-void ownColor8(const void* src, void* const dst[3], int st, int n, const OwnGrayWeights& w) {
-    const uint8_t* s = static_cast<const uint8_t*>(src);
+// 8U and 16U: integer weights with a shift.
+template <class T>
+void ownColorInt(const void* src, void* const dst[3], int st, int n, const OwnGrayWeights& w) {
+    const T* s = static_cast<const T*>(src);
     for (int k = 0; k < 3; ++k) {
-        uint8_t* d = static_cast<uint8_t*>(dst[k]);
+        T* d = static_cast<T*>(dst[k]);
         const int wc = w.w[k], sh = w.shift;
-        for (int64_t i = 0; i < n; ++i) d[i * st] = uint8_t(ownMulWrap(s[i], wc) >> sh);
-    }
-}
-void ownColor16(const void* src, void* const dst[3], int st, int n, const OwnGrayWeights& w) {
-    const uint16_t* s = static_cast<const uint16_t*>(src);
-    for (int k = 0; k < 3; ++k) {
-        uint16_t* d = static_cast<uint16_t*>(dst[k]);
-        const int wc = w.w[k], sh = w.shift;
-        for (int64_t i = 0; i < n; ++i) d[i * st] = uint16_t(ownMulWrap(s[i], wc) >> sh);
+        for (int64_t i = 0; i < n; ++i) d[i * st] = T(ownMulWrap(s[i], wc) >> sh);
     }
 }
 void ownColor32(const void* src, void* const dst[3], int st, int n, const OwnGrayWeights& w) {
@@ -869,8 +863,8 @@ OwnColorRow ownColorRow(unsigned srcDepth, unsigned dstDepth) {
     if (srcDepth == VEX_DEPTH_1U && dstDepth == VEX_DEPTH_8U) return ownColor1to8;
     if (srcDepth != dstDepth) return nullptr;
     switch (srcDepth) {
-        case VEX_DEPTH_8U: return ownColor8;
-        case VEX_DEPTH_16U: return ownColor16;
+        case VEX_DEPTH_8U: return ownColorInt<uint8_t>;
+        case VEX_DEPTH_16U: return ownColorInt<uint16_t>;
         case VEX_DEPTH_32S: return ownColor32;
         default: return nullptr;
     }
