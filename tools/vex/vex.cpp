@@ -258,6 +258,19 @@ void runMorph(Call& c, void (*op)(VexImage*, VexImage*, int, const VexMapping*))
     op(c.src[0], c.dst[0], c.i("iterations"), nullptr);
 }
 
+// The rank filters: a rows x cols window whose anchor defaults to its centre.
+const std::vector<Opt> kRankOpts = {
+    {"rows", "nRows", Kind::Int, "3", "window rows"},
+    {"cols", "nCols", Kind::Int, "3", "window columns"},
+    {"anchorX", nullptr, Kind::Int, "-1", "anchor column (-1: the centre)"},
+    {"anchorY", nullptr, Kind::Int, "-1", "anchor row (-1: the centre)"}};
+
+void runRank(Call& c, void (*op)(VexImage*, VexImage*, int, int, int, int, const VexMapping*)) {
+    const int r = c.i("rows"), w = c.i("cols");
+    op(c.src[0], c.dst[0], r, w, c.i("anchorX") < 0 && w > 0 ? (w - 1) / 2 : c.i("anchorX"),
+       c.i("anchorY") < 0 && r > 0 ? (r - 1) / 2 : c.i("anchorY"), nullptr);
+}
+
 // Kernel entries: comma-separated integers in [-128, 127]; false on
 // anything else.
 bool kernelNumbers(const std::string& text, std::vector<long long>* out) {
@@ -851,36 +864,12 @@ const std::vector<Command> kCommands = {
          vexBlur(c.src[0], c.dst[0], r, w, c.i("anchorX") < 0 && w > 0 ? (w - 1) / 2 : c.i("anchorX"),
                  c.i("anchorY") < 0 && r > 0 ? (r - 1) / 2 : c.i("anchorY"));
      }},
-    {"max", "maxfilter", "vexMaxFilter", "largest sample of a rows x cols window", Shape::Unary,
-     {{"rows", "nRows", Kind::Int, "3", "window rows"},
-      {"cols", "nCols", Kind::Int, "3", "window columns"},
-      {"anchorX", nullptr, Kind::Int, "-1", "anchor column (-1: the centre)"},
-      {"anchorY", nullptr, Kind::Int, "-1", "anchor row (-1: the centre)"}},
-     [](Call& c) {
-         const int r = c.i("rows"), w = c.i("cols");
-         vexMaxFilter(c.src[0], c.dst[0], r, w, c.i("anchorX") < 0 && w > 0 ? (w - 1) / 2 : c.i("anchorX"),
-                      c.i("anchorY") < 0 && r > 0 ? (r - 1) / 2 : c.i("anchorY"), nullptr);
-     }},
-    {"min", "minfilter", "vexMinFilter", "smallest sample of a rows x cols window", Shape::Unary,
-     {{"rows", "nRows", Kind::Int, "3", "window rows"},
-      {"cols", "nCols", Kind::Int, "3", "window columns"},
-      {"anchorX", nullptr, Kind::Int, "-1", "anchor column (-1: the centre)"},
-      {"anchorY", nullptr, Kind::Int, "-1", "anchor row (-1: the centre)"}},
-     [](Call& c) {
-         const int r = c.i("rows"), w = c.i("cols");
-         vexMinFilter(c.src[0], c.dst[0], r, w, c.i("anchorX") < 0 && w > 0 ? (w - 1) / 2 : c.i("anchorX"),
-                      c.i("anchorY") < 0 && r > 0 ? (r - 1) / 2 : c.i("anchorY"), nullptr);
-     }},
-    {"median", nullptr, "vexMedianFilter", "median (rank n/2+1) of a rows x cols window", Shape::Unary,
-     {{"rows", "nRows", Kind::Int, "3", "window rows"},
-      {"cols", "nCols", Kind::Int, "3", "window columns"},
-      {"anchorX", nullptr, Kind::Int, "-1", "anchor column (-1: the centre)"},
-      {"anchorY", nullptr, Kind::Int, "-1", "anchor row (-1: the centre)"}},
-     [](Call& c) {
-         const int r = c.i("rows"), w = c.i("cols");
-         vexMedianFilter(c.src[0], c.dst[0], r, w, c.i("anchorX") < 0 && w > 0 ? (w - 1) / 2 : c.i("anchorX"),
-                         c.i("anchorY") < 0 && r > 0 ? (r - 1) / 2 : c.i("anchorY"), nullptr);
-     }},
+    {"max", "maxfilter", "vexMaxFilter", "largest sample of a rows x cols window", Shape::Unary, kRankOpts,
+     [](Call& c) { runRank(c, vexMaxFilter); }},
+    {"min", "minfilter", "vexMinFilter", "smallest sample of a rows x cols window", Shape::Unary, kRankOpts,
+     [](Call& c) { runRank(c, vexMinFilter); }},
+    {"median", nullptr, "vexMedianFilter", "median (rank n/2+1) of a rows x cols window", Shape::Unary, kRankOpts,
+     [](Call& c) { runRank(c, vexMedianFilter); }},
 
     // (commands: morph)
     {"erode", nullptr, "vexErode", "minimum of each 3x3 neighbourhood, repeated --iterations times", Shape::Unary,
