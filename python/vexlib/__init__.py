@@ -20,6 +20,13 @@ Neighbourhood operations take `mode=` ('constant', 'nearest', 'reflect',
 'wrap'; the library's replicate, reflect and wrap rules) and `cval=` for
 the pixels beyond the source's edges.
 
+Layouts: `order='plane'` takes and returns (C, H, W) arrays (plane order),
+`origin='bl'` marks the arrays' rows as stored bottom-up, `out_order=` and
+`out_origin=` give the destination another layout, and `tiles=(w, h)` hands
+the images to the library as tiled images served by a tile callback over
+the arrays. `to_dib`, `from_dib`, `translate_dib`, `write_bmp` and
+`read_bmp` move pictures to and from device-independent bitmaps.
+
 Failures raise `VexError` with the library's status, status text, function
 name and condition text; the thread's status is reset afterwards.
 """
@@ -98,14 +105,25 @@ def _same(sources, values):
     return s.shape, s.dtype
 
 
-def _new_dst(op, sources, values, roi, coi, dtype=None):
-    shape, dt = (op.result or _same)(sources, values)
+def _pixel_view(a, order):
+    """The (H, W) or (H, W, C) view of an array in `order`."""
+    return np.moveaxis(a, 0, -1) if order == "plane" and a.ndim == 3 else a
+
+
+def _in_order(a, order):
+    """A new array of the pixel-order array a laid out in `order`."""
+    return np.ascontiguousarray(np.moveaxis(a, -1, 0)) if order == "plane" and a.ndim == 3 else a
+
+
+def _new_dst(op, sources, values, roi, coi, dtype=None, order="pixel", out_order="pixel"):
+    views = [_pixel_view(s, order) for s in sources]
+    shape, dt = (op.result or _same)(views, values)
     if dtype is not None:
         dt = np.dtype(dtype)
-    s = sources[0]
+    s = views[0]
     if (roi is not None or coi) and tuple(shape) == s.shape and np.dtype(dt) == s.dtype:
-        return np.array(s, copy=True)
-    return np.zeros(shape, dt)
+        return _in_order(np.array(s, copy=True), out_order)
+    return _in_order(np.zeros(shape, dt), out_order)
 
 
 def _ctype_values(op, values):
@@ -120,26 +138,47 @@ def _ctype_values(op, values):
     return out
 
 
-def _run(op, sources, out, roi, coi, mode, cval, values, alpha=0):
+LAYOUT_DEFAULTS = {"order": "pixel", "origin": "tl", "tiles": None, "out_order": None,
+                   "out_origin": None}
+
+
+def _layouts(layout):
+    """(source layout, destination layout) keyword sets for Image."""
+    src = {k: layout[k] for k in ("order", "origin", "tiles")}
+    dst = dict(src)
+    if layout.get("out_order") is not None:
+        dst["order"] = layout["out_order"]
+    if layout.get("out_origin") is not None:
+        dst["origin"] = layout["out_origin"]
+    return src, dst
+
+
+def _run(op, sources, out, roi, coi, mode, cval, values, alpha=0, layout=LAYOUT_DEFAULTS):
     fn = getattr(lib, op.cname)
     if not op.regions and (roi is not None or coi):
         raise ValueError(f"{op.name}() works on whole images: no roi= or coi=")
     if op.prepare:
-        values = op.prepare(sources, values)
-    imgs = [Image(s, roi, coi, mode, cval, alpha, space=op.space) for s in sources]
-    args = [i.ptr for i in imgs]
+        values = op.prepare([_pixel_view(s, layout["order"]) for s in sources], values)
+    src_layout, dst_layout = _layouts(layout)
+    imgs = [Image(s, roi, coi, mode, cval, alpha, space=op.space, **src_layout) for s in sources]
     dimg = None
-    if op.kind in ("unary", "binary"):
-        dimg = Image(out, roi, coi, alpha=alpha, writable=True)
-        args.append(dimg.ptr)
-    args += _ctype_values(op, values)
-    if op.tail:
-        args.append(None)
-    call(fn, *args, locked=op.locked)
-    if op.kind == "inplace":
-        imgs[0].sync()
-    else:
-        dimg.sync()
+    try:
+        args = [i.ptr for i in imgs]
+        if op.kind in ("unary", "binary"):
+            dimg = Image(out, roi, coi, alpha=alpha, writable=True, **dst_layout)
+            args.append(dimg.ptr)
+        args += _ctype_values(op, values)
+        if op.tail:
+            args.append(None)
+        call(fn, *args, locked=op.locked)
+        if op.kind == "inplace":
+            imgs[0].sync()
+        else:
+            dimg.sync()
+    finally:
+        for i in imgs + [dimg]:
+            if i is not None:
+                i.close()
     return imgs, dimg
 
 
@@ -147,20 +186,29 @@ def _make(op):
     def run(*args, out=None, roi=None, coi=0, mode=None, cval=0, dtype=None, alpha=None, **kw):
         if len(args) < op.images:
             raise TypeError(f"{op.name}() needs {op.images} image argument(s)")
+        # order= is the data order when it is a word ('pixel', 'plane'); the
+        # geometric operations also take an interpolation order, a number.
+        if "order" in kw and not isinstance(kw["order"], str):
+            layout = {k: kw.pop(k, d) for k, d in LAYOUT_DEFAULTS.items() if k != "order"}
+            layout["order"] = "pixel"
+        else:
+            layout = {k: kw.pop(k, d) for k, d in LAYOUT_DEFAULTS.items()}
         sources = [np.asarray(a) for a in args[:op.images]]
+        first = _pixel_view(sources[0], layout["order"])
         if alpha is None:
-            alpha = sources[0].shape[2] if op.alpha_last and sources[0].ndim == 3 else 0
+            alpha = first.shape[2] if op.alpha_last and first.ndim == 3 else 0
         values = op.bind(args[op.images:], kw)
         if op.kind == "inplace":
             if out is None:
                 out = np.array(sources[0], copy=True)
             elif out is not args[0]:
                 np.copyto(out, sources[0])
-            _run(op, [out], None, roi, coi, mode, cval, values, alpha)
+            _run(op, [out], None, roi, coi, mode, cval, values, alpha, layout)
             return out
         if out is None:
-            out = _new_dst(op, sources, values, roi, coi, dtype)
-        _run(op, sources, out, roi, coi, mode, cval, values, alpha)
+            out = _new_dst(op, sources, values, roi, coi, dtype, layout["order"],
+                           layout["out_order"] or layout["order"])
+        _run(op, sources, out, roi, coi, mode, cval, values, alpha, layout)
         return out
 
     names = ", ".join("src" if op.images == 1 else f"src{i}" for i in range(op.images))
@@ -169,7 +217,8 @@ def _make(op):
     run.__qualname__ = op.name
     run.__doc__ = (f"{op.name}({names}{', ' + sig if sig else ''}, out=None"
                    + (", roi=None, coi=0" if op.regions else "")
-                   + (", mode=None, cval=0" if op.window else "") + ")\n\n"
+                   + (", mode=None, cval=0" if op.window else "")
+                   + ", order='pixel', origin='tl', tiles=None)\n\n"
                    + (op.doc or "") + f"\n\nRuns {op.cname}.")
     return run
 
@@ -487,18 +536,21 @@ def _free_kernels(ps):
             lib.vexDeleteConvKernel(p)
 
 
-def convolve(a, kernels, shift=0, combine=0, anchor=None, out=None, roi=None, coi=0, mode=None, cval=0):
+def convolve(a, kernels, shift=0, combine=0, anchor=None, out=None, roi=None, coi=0, mode=None, cval=0,
+             order="pixel", origin="tl", tiles=None):
     """Integer convolution (vexConvolve2D) with one kernel (a 2-D array of
     int8 entries) or a list merged by combine (0 sum, 1 sum of squares, 2
     root of the sum of squares, 3 maximum, 4 minimum); the rounded sum is
-    shifted right by shift; anchor=(row, column), default the centre."""
+    shifted right by shift; anchor=(row, column), default the centre.
+    order=, origin=, tiles= as for the table's operations."""
     a = np.asarray(a)
     ks = [kernels] if np.ndim(kernels) == 2 else list(kernels)
     ps = [_kernel(k, anchor, shift) for k in ks]
     try:
         if out is None:
             out = np.array(a, copy=True) if (roi is not None or coi) else np.zeros_like(a)
-        si, di = Image(a, roi, coi, mode, cval), Image(out, roi, coi, writable=True)
+        lay = dict(order=order, origin=origin, tiles=tiles)
+        si, di = Image(a, roi, coi, mode, cval, **lay), Image(out, roi, coi, writable=True, **lay)
         lib.vexConvolve2D.restype = None
         call(lib.vexConvolve2D, si.ptr, di.ptr, (C.POINTER(VexConvKernel) * len(ps))(*ps), len(ps),
              combine, None)
@@ -508,7 +560,8 @@ def convolve(a, kernels, shift=0, combine=0, anchor=None, out=None, roi=None, co
     return out
 
 
-def convolve_separable(a, kx, ky, shift_x=0, shift_y=0, out=None, roi=None, coi=0, mode=None, cval=0):
+def convolve_separable(a, kx, ky, shift_x=0, shift_y=0, out=None, roi=None, coi=0, mode=None, cval=0,
+                       order="pixel", origin="tl", tiles=None):
     """Separable convolution (vexConvolveSep2D): kx across, ky down, the sum
     shifted right by shift_x + shift_y."""
     a = np.asarray(a)
@@ -517,7 +570,8 @@ def convolve_separable(a, kx, ky, shift_x=0, shift_y=0, out=None, roi=None, coi=
     try:
         if out is None:
             out = np.array(a, copy=True) if (roi is not None or coi) else np.zeros_like(a)
-        si, di = Image(a, roi, coi, mode, cval), Image(out, roi, coi, writable=True)
+        lay = dict(order=order, origin=origin, tiles=tiles)
+        si, di = Image(a, roi, coi, mode, cval, **lay), Image(out, roi, coi, writable=True, **lay)
         lib.vexConvolveSep2D.restype = None
         call(lib.vexConvolveSep2D, si.ptr, di.ptr, px, py)
         di.sync()
@@ -549,3 +603,7 @@ def color_twist(a, matrix, scale=0, offset=0, out=None, roi=None, coi=0):
 
 __all__ += ["exchange", "composite", "histogram", "contrast_stretch", "equalize_hist", "norm",
             "convolve", "convolve_separable", "color_twist"]
+
+from ._dib import from_dib, read_bmp, to_dib, translate_dib, write_bmp  # noqa: E402
+
+__all__ += ["from_dib", "read_bmp", "to_dib", "translate_dib", "write_bmp"]

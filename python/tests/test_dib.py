@@ -1,0 +1,240 @@
+"""Bitmaps: to_dib / write_bmp against `vex tobmp`, from_dib / read_bmp
+against the vex tool's reading, plain numpy references of the formats, and
+the library's error texts."""
+import os
+import struct
+import subprocess
+import zlib
+
+import numpy as np
+import pytest
+
+import vexlib
+
+VEX = os.environ.get("VEX_TOOL")
+rng = np.random.default_rng(53)
+needs_tool = pytest.mark.skipif(not VEX, reason="VEX_TOOL names the vex program")
+
+
+def write_png(path, a):
+    """A plain PNG (no filters) of a gray, RGB or RGBA uint8/uint16 array."""
+    ch = a.shape[2] if a.ndim == 3 else 1
+    kind = {1: 0, 3: 2, 4: 6}[ch]
+    rows = a.astype(">u2" if a.dtype == np.uint16 else np.uint8).reshape(a.shape[0], -1)
+    raw = b"".join(b"\0" + r.tobytes() for r in rows)
+
+    def chunk(tag, data):
+        return struct.pack(">I", len(data)) + tag + data + struct.pack(">I", zlib.crc32(tag + data))
+    head = struct.pack(">IIBBBBB", a.shape[1], a.shape[0], a.dtype.itemsize * 8, kind, 0, 0, 0)
+    with open(path, "wb") as f:
+        f.write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", head) + chunk(b"IDAT", zlib.compress(raw))
+                + chunk(b"IEND", b""))
+
+
+def parse_bmp(path):
+    """A plain reading of an 8-bit (table), 24- or 32-bit BI_RGB BMP file."""
+    data = open(path, "rb").read()
+    off, = struct.unpack_from("<I", data, 10)
+    w, h, _, bpp = struct.unpack_from("<iiHH", data, 18)
+    step = (w * bpp + 31) // 32 * 4
+    rows = np.frombuffer(data, np.uint8, step * abs(h), off).reshape(abs(h), step)[:, :w * bpp // 8]
+    if bpp == 8:
+        table = np.frombuffer(data, np.uint8, off - 54, 54).reshape(-1, 4)
+        img = table[rows][:, :, 2::-1]
+        img = img[:, :, 0] if (img == img[:, :, :1]).all() else img
+    else:
+        img = rows.reshape(abs(h), w, bpp // 8)
+        img = np.concatenate([img[:, :, 2::-1], img[:, :, 3:]], axis=2)
+    return img[::-1] if h > 0 else img
+
+
+def picture(shape, dtype=np.uint8, colours=None):
+    if colours is not None:  # a few distinct colours
+        table = rng.integers(0, 256, (colours,) + shape[2:], dtype=np.uint8)
+        return table[rng.integers(0, colours, shape[:2])]
+    if dtype == np.bool_:
+        return rng.integers(0, 2, shape).astype(bool)
+    return rng.integers(0, np.iinfo(dtype).max + 1, shape, dtype=dtype)
+
+
+# ------------------------------------------------------ against vex tobmp
+
+TOBMP = [(ch, bits, palette) for ch in (1, 3, 4) for bits in (1, 4, 8)
+         for palette in ("mediancut", "fixed")]
+TOBMP += [(ch, bits, "mediancut") for ch in (1, 3, 4) for bits in (16, 24, 32)]
+
+
+@needs_tool
+@pytest.mark.parametrize("ch,bits,palette", TOBMP, ids=[f"c{c}-{b}bit-{p}" for c, b, p in TOBMP])
+@pytest.mark.parametrize("dtype", [np.uint8, np.uint16])
+def test_write_bmp_equals_vex_tobmp(tmp_path, ch, bits, palette, dtype):
+    a = picture((19, 23) + ((ch,) if ch > 1 else ()), dtype)
+    write_png(tmp_path / "in.png", a)
+    argv = [VEX, "tobmp", str(tmp_path / "in.png"), str(tmp_path / "vex.bmp"), "--bits", str(bits),
+            "--palette", palette]
+    dither = dtype == np.uint16 and bits == 24
+    if dither:
+        argv += ["--dither", "stucki"]
+    subprocess.run(argv, check=True, capture_output=True)
+    vexlib.write_bmp(tmp_path / "py.bmp", a, bits=bits, palette=palette, dither=dither)
+    assert (tmp_path / "py.bmp").read_bytes() == (tmp_path / "vex.bmp").read_bytes()
+
+
+@needs_tool
+@pytest.mark.parametrize("bits,masks", [(16, (0xF800, 0x07E0, 0x001F)), (32, (0xFF0000, 0xFF00, 0xFF))])
+def test_bit_fields_equal_vex_tobmp(tmp_path, bits, masks):
+    a = picture((11, 13, 3))
+    write_png(tmp_path / "in.png", a)
+    subprocess.run([VEX, "tobmp", str(tmp_path / "in.png"), str(tmp_path / "vex.bmp"), "--bits", str(bits),
+                    "--bitfields"], check=True, capture_output=True)
+    vexlib.write_bmp(tmp_path / "py.bmp", a, bits=bits, masks=masks)
+    assert (tmp_path / "py.bmp").read_bytes() == (tmp_path / "vex.bmp").read_bytes()
+
+
+# ------------------------------------------- reading against the vex tool
+
+READS = [((17, 21), np.bool_, 1, None), ((17, 21), np.uint8, 8, "fixed"), ((17, 21, 3), np.uint8, 4, None),
+         ((17, 21, 3), np.uint8, 8, None), ((17, 21, 3), np.uint8, 16, None),
+         ((17, 21, 3), np.uint8, 24, None), ((17, 21, 4), np.uint8, 32, None),
+         ((17, 21), np.uint8, 4, "fixed")]
+
+
+@needs_tool
+@pytest.mark.parametrize("shape,dtype,bits,palette", READS, ids=[f"{r[2]}bit-{len(r[0])}d" for r in READS])
+def test_read_bmp_equals_vex_reading(tmp_path, shape, dtype, bits, palette):
+    a = picture(shape, dtype)
+    vexlib.write_bmp(tmp_path / "in.bmp", a, bits=bits, palette=palette or "mediancut")
+    # vex reads every BMP through vexTranslateDIB and vexConvertFromDIB.
+    subprocess.run([VEX, "copy", str(tmp_path / "in.bmp"), str(tmp_path / "out.bmp")], check=True,
+                   capture_output=True)
+    got = vexlib.read_bmp(tmp_path / "in.bmp")
+    np.testing.assert_array_equal(got, parse_bmp(tmp_path / "out.bmp"))
+
+
+# ------------------------------------------------ against numpy references
+
+
+def test_formats_round_trip():
+    a = picture((13, 10, 3))
+    np.testing.assert_array_equal(vexlib.from_dib(vexlib.to_dib(a, bits=24)), a)
+    # 5-5-5: the top five bits of each sample, shifted back up.
+    np.testing.assert_array_equal(vexlib.from_dib(vexlib.to_dib(a, bits=16)), a >> 3 << 3)
+    # 5-6-5 bit fields.
+    got = vexlib.from_dib(vexlib.to_dib(a, bits=16, masks=(0xF800, 0x07E0, 0x001F)))
+    np.testing.assert_array_equal(got, a >> [3, 2, 3] << [3, 2, 3])
+    a4 = picture((13, 10, 4))
+    np.testing.assert_array_equal(vexlib.from_dib(vexlib.to_dib(a4)), a4)
+    # 24 bits hold no alpha: read into four channels it is 0.
+    np.testing.assert_array_equal(vexlib.from_dib(vexlib.to_dib(a, bits=24), channels=4)[:, :, 3], 0)
+    # Gray from colour, and 16U samples as the 8-bit value x 256.
+    wide = a.astype(int)
+    gray = (77 * wide[:, :, 2] + 151 * wide[:, :, 1] + 28 * wide[:, :, 0]) >> 8
+    bgr = a[:, :, ::-1].copy()
+    np.testing.assert_array_equal(vexlib.from_dib(vexlib.to_dib(bgr, bits=24), channels=1), gray)
+    np.testing.assert_array_equal(vexlib.from_dib(vexlib.to_dib(a, bits=24), np.uint16), a.astype(np.uint16) * 256)
+    m = picture((9, 30), np.bool_)
+    np.testing.assert_array_equal(vexlib.from_dib(vexlib.to_dib(m), dtype=bool), m)
+    # 16U gray written through its high byte.
+    u = picture((7, 9), np.uint16)
+    np.testing.assert_array_equal(vexlib.from_dib(vexlib.to_dib(u, palette="fixed")), u >> 8)
+
+
+def test_fixed_gray_table_and_nearest_level():
+    g = picture((12, 16))
+    dib = vexlib.to_dib(g, bits=4, palette="fixed")
+    table = np.frombuffer(dib, np.uint8, 64, 40).reshape(16, 4)
+    np.testing.assert_array_equal(table[:, :3], np.repeat(np.arange(16) * 17, 3).reshape(16, 3))
+    want = np.argmin(np.abs(g[:, :, None].astype(int) - np.arange(16) * 17), axis=2) * 17
+    img, shared = vexlib.translate_dib(dib)
+    assert not shared  # a 4-bit gray ramp is always copied
+    np.testing.assert_array_equal(img, want)
+
+
+def test_median_cut_of_few_colours():
+    a = picture((20, 24, 3), colours=5)
+    dib = vexlib.to_dib(a, bits=8)
+    used, = struct.unpack_from("<I", dib, 32)
+    assert used == len(np.unique(a.reshape(-1, 3) >> 2, axis=0)) == 5
+    assert len(dib) == 40 + 4 * 5 + 24 * 20
+    # Each colour comes back as its top six bits.
+    np.testing.assert_array_equal(vexlib.from_dib(dib), a >> 2 << 2)
+
+
+def test_own_table_and_sharing():
+    a = picture((6, 8, 3), colours=3)
+    table = np.unique(a.reshape(-1, 3), axis=0)
+    dib = vexlib.to_dib(a, bits=4, palette=table)
+    np.testing.assert_array_equal(vexlib.from_dib(dib), a)
+    expect = {8: False, 24: True, 32: True, 16: False, 4: False}  # 8: a colour table
+    for bits, shared in expect.items():
+        src = a if bits != 32 else picture((6, 8, 4))
+        img, got = vexlib.translate_dib(vexlib.to_dib(src, bits=bits))
+        assert got == shared, bits
+        assert img.shape[:2] == (6, 8)
+    gray, shared = vexlib.translate_dib(vexlib.to_dib(a[:, :, 0].copy(), palette="fixed"))
+    assert shared
+    np.testing.assert_array_equal(gray, a[:, :, 0])
+    bgr, _ = vexlib.translate_dib(vexlib.to_dib(a, bits=24))
+    np.testing.assert_array_equal(bgr, a[:, :, ::-1])  # the DIB's own order, blue first
+
+
+def test_top_down_dib_reads_upright():
+    a = picture((5, 8, 3))
+    dib = bytearray(vexlib.to_dib(a, bits=24))
+    rows = np.frombuffer(bytes(dib[40:]), np.uint8).reshape(5, -1)
+    dib[40:] = rows[::-1].tobytes()
+    dib[8:12] = struct.pack("<i", -5)
+    np.testing.assert_array_equal(vexlib.from_dib(bytes(dib)), a)
+    img, _ = vexlib.translate_dib(bytes(dib))
+    np.testing.assert_array_equal(img, a[:, :, ::-1])
+
+
+# --------------------------------------------------------------- errors
+
+
+def raises(fn, function, condition, status=-5):
+    with pytest.raises(vexlib.VexError) as e:
+        fn()
+    assert (e.value.function, e.value.condition, e.value.status) == (function, condition, status)
+
+
+def patched(dib, at, fmt, value):
+    b = bytearray(dib)
+    struct.pack_into(fmt, b, at, value)
+    return bytes(b)
+
+
+def test_error_texts():
+    a = picture((6, 8, 3))
+    dib = vexlib.to_dib(a, bits=24)
+    raises(lambda: vexlib.to_dib(a.astype(np.int8)), "vexConvertToDIB", "(image->depth & 0x80000000)")
+    raises(lambda: vexlib.to_dib(picture((6, 8, 2))), "vexConvertToDIB",
+           "(image->nChannels != 3 && image->nChannels != 1)")
+    raises(lambda: vexlib.to_dib(picture((6, 8, 5))), "vexConvertToDIB",
+           "(image->nChannels <= 0 || image->nChannels > 4)")
+    raises(lambda: vexlib.from_dib(patched(dib, 12, "<H", 2)), "vexTranslateDIB", "(dib->biPlanes != 1)")
+    raises(lambda: vexlib.from_dib(patched(dib, 16, "<I", 1)), "vexTranslateDIB",
+           "(dib->biCompression != 0) && (dib->biCompression != 3)")
+    raises(lambda: vexlib.from_dib(patched(dib, 14, "<H", 2)), "vexTranslateDIB", "Bad dib->biBitCount")
+    raises(lambda: vexlib.from_dib(patched(dib, 0, "<I", 44)), "vexTranslateDIB",
+           "(dib->biSize != sizeof(BITMAPINFOHEADER))")
+    raises(lambda: vexlib.from_dib(dib, channels=3, dtype=np.int16), "vexConvertFromDIB", "", -3)
+    raises(lambda: vexlib.from_dib(dib, channels=2), "vexConvertFromDIB", "", -3)
+    # Sizes the library cannot see are checked before it is called.
+    with pytest.raises(ValueError):
+        vexlib.from_dib(dib[:-1])
+    with pytest.raises(ValueError):
+        vexlib.from_dib(dib[:30])
+    with pytest.raises(ValueError):
+        vexlib.to_dib(a, bits=2)
+    with pytest.raises(ValueError):
+        vexlib.to_dib(a, palette="octree")
+    # The thread's status is clear afterwards.
+    np.testing.assert_array_equal(vexlib.from_dib(dib), a)
+
+
+def test_headers_the_library_refuses_allocate_nothing_large():
+    dib = patched(patched(vexlib.to_dib(picture((4, 4, 3)), bits=24), 0, "<I", 44), 4, "<i", 2**31 - 1)
+    raises(lambda: vexlib.from_dib(dib, channels=3), "vexConvertFromDIB",
+           "(dib->biSize != sizeof(BITMAPINFOHEADER))")
+    raises(lambda: vexlib.translate_dib(dib), "vexTranslateDIB", "(dib->biSize != sizeof(BITMAPINFOHEADER))")
