@@ -24,13 +24,23 @@ int64_t plainRef(unsigned sd, unsigned dd, int64_t v) {
     return sd == VEX_DEPTH_16U ? v >> 8 : v > 127;
 }
 
-int64_t jitterRef(unsigned sd, unsigned dd, int64_t v, int x, int y, int J) {
-    const double* F = vex::ownJitterFractions();
-    const int* P = vex::ownJitterIndices();
+// The jitter tables as a call fills them from rand(): the first fraction
+// table, the second (filled, never read), then the index table.
+struct Tables {
+    double f[2][1024];
+    int p[1024];
+    Tables() {
+        for (auto& t : f)
+            for (double& v : t) v = double(std::rand() % 1024) / 1024.0;
+        for (int& v : p) v = std::rand() % 1024;
+    }
+};
+
+int64_t jitterRef(const Tables& T, unsigned sd, unsigned dd, int64_t v, int x, int y, int J) {
     const int64_t S = sd == VEX_DEPTH_8U ? 16 : sd == VEX_DEPTH_16U ? 256 : dd == VEX_DEPTH_16U ? 65536 : 16777216;
     const int64_t mx = sd == VEX_DEPTH_8U ? 255 : sd == VEX_DEPTH_16U ? 65535 : 2147483647;
     if (v < mx - S) {
-        const double r1 = F[(x + 4 * y + P[x % 1024]) % 1024], r2 = F[(y + 4 * x + P[y % 1024]) % 1024];
+        const double r1 = T.f[0][(x + 4 * y + T.p[x % 1024]) % 1024], r2 = T.f[0][(y + 4 * x + T.p[y % 1024]) % 1024];
         if ((v >= 0 ? v % S : -((-v) % S)) <= int64_t(9 * r1)) v += S;
         const int64_t w = v + (int64_t(2 * J * r2 + 0.5) - J) * S;
         if (w >= 0 && w <= mx) v = w;
@@ -115,7 +125,7 @@ std::unique_ptr<vt::ImageBase> makeImg(unsigned depth, const Case& c, bool tiled
 // the samples below-left of them), the jitter's coordinates counted from the
 // tile's corner; the channel of interest, or the colour channels, or all, as
 // the channel count and sequence say.
-void expectCase(const Case& c, const vt::ImageBase& src, const vt::ImageBase& dst, int tw, int th) {
+void expectCase(const Case& c, const Tables& T, const vt::ImageBase& src, const vt::ImageBase& dst, int tw, int th) {
     const bool oneLane = c.coi > 0 || c.nChannels == 1, gray = dst.get()->channelSeq[0] == 'G';
     auto want = makeImg(c.dd, c, false, 77, 0, 0);
     const int TW = tw ? tw : c.width, TH = th ? th : c.height;
@@ -127,7 +137,7 @@ void expectCase(const Case& c, const vt::ImageBase& src, const vt::ImageBase& ds
                 for (int y = 0; y < TH; ++y)
                     for (int x = 0; x < TW; ++x) {
                         const int64_t v = X + x < c.width && Y + y < c.height ? src.sample(X + x, Y + y, ch) : 0;
-                        g[size_t(y) * TW + x] = c.jitter ? jitterRef(c.sd, c.dd, v, x, y, c.jitter) : plainRef(c.sd, c.dd, v);
+                        g[size_t(y) * TW + x] = c.jitter ? jitterRef(T, c.sd, c.dd, v, x, y, c.jitter) : plainRef(c.sd, c.dd, v);
                     }
                 if (c.dither != 1 && (oneLane || (!gray && k < 3) || (gray && k == 0)))
                     ditherRef(g, TH, TW, c.dither, stepRef(c.dd, c.quantShift), c.dd == VEX_DEPTH_16U ? 65535 : 255,
@@ -170,11 +180,13 @@ TEST(ReduceBits, ReferenceMatrixAndTiles) {
                 for (int x = 0; x < c.width; ++x)
                     for (int ch = 1; ch <= c.nChannels; ++ch) ts->setSample(x, y, ch, src->sample(x, y, ch));
             auto td = makeImg(c.dd, c, mode & 1, 77, t[0], t[1]);
-            if (c.jitter) std::srand(unsigned(round));  // the tables as the call fills them
+            std::srand(unsigned(round));
             vexReduceBits(ts->get(), td->get(), c.jitter, c.dither, c.quantShift, nullptr);
             ASSERT_EQ(vexGetErrStatus(), VEX_StsOk);
             SCOPED_TRACE("tiling mode " + std::to_string(mode));
-            expectCase(c, *src, *td, mode & 1 ? t[0] : 0, mode & 1 ? t[1] : 0);
+            std::srand(unsigned(round));
+            const Tables T;
+            expectCase(c, T, *src, *td, mode & 1 ? t[0] : 0, mode & 1 ? t[1] : 0);
         }
     }
 }
@@ -234,23 +246,22 @@ TEST(ReduceBits, DitherKeepsTheGridAndTheMean) {
         }
 }
 
-// Every call with a jitter refills the three tables from rand(), in the
-// order first fraction table, second fraction table, index table; a call
-// without jitter leaves rand() alone.
+// The library's tables are those filled by the last call with a jitter; a
+// call without jitter leaves rand() alone.
 TEST(ReduceBits, JitterTablesComeFromRand) {
     vt::Image s(VEX_DEPTH_8U, 1, 4, 8), d(VEX_DEPTH_1U, 1, 4, 8);
     std::srand(1234);
     vexReduceBits(s.get(), d.get(), 3, 1, 0, nullptr);
     std::srand(1234);
-    const double* f[2] = {vex::ownJitterFractions(), vex::ownJitterFractions2()};
-    for (const double* t : f)
-        for (int i = 0; i < 1024; ++i) ASSERT_EQ(t[i], double(std::rand() % 1024) / 1024.0);
-    for (int i = 0; i < 1024; ++i) ASSERT_EQ(vex::ownJitterIndices()[i], std::rand() % 1024);
-    std::srand(99);
-    const int first = std::rand();
-    std::srand(99);
+    const Tables T;
+    EXPECT_EQ(std::memcmp(T.f[0], vex::ownJitterFractions(), sizeof T.f[0]), 0);
+    EXPECT_EQ(std::memcmp(T.f[1], vex::ownJitterFractions2(), sizeof T.f[1]), 0);
+    EXPECT_EQ(std::memcmp(T.p, vex::ownJitterIndices(), sizeof T.p), 0);
+    const int next = std::rand();
+    std::srand(1234);
+    for (int i = 0; i < 3072; ++i) std::rand();
     vexReduceBits(s.get(), d.get(), 0, 1, 0, nullptr);
-    EXPECT_EQ(std::rand(), first);
+    EXPECT_EQ(std::rand(), next);
 }
 
 // Each step spoils one more thing and expects one report, VEX_StsBadArg,

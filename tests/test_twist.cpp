@@ -68,34 +68,27 @@ TEST(ColorTwist, Records) {
     EXPECT_EQ(t.t->scalingValue, 31);  // refused sets leave the record alone
 }
 
-// The worked values: identity, halving, and the two saturations.
+// The worked values: the identity (a fourth channel untouched), halving,
+// -3.6875 (-59 / 16) with offset 10, 300.1875 (4803 / 16) with offset -10,
+// and offsets that saturate everything.
 TEST(ColorTwist, WorkedValues) {
-    vt::Image s(VEX_DEPTH_8U, 4, 1, 2), d(VEX_DEPTH_8U, 4, 1, 2);
-    s.fillPattern(1);
-    d.fillPattern(2);
-    const int64_t fourth = d.sample(0, 0, 4);
     const int identity[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 99, 99, 99, 99};
-    TwistPtr t{vexCreateColorTwist(identity, 0)};
-    vexApplyColorTwist(s.get(), d.get(), t.t, 0, nullptr);
-    for (int c = 1; c <= 3; ++c) EXPECT_EQ(d.sample(0, 0, c), s.sample(0, 0, c));
-    EXPECT_EQ(d.sample(0, 0, 4), fourth);
     const int half[16] = {128, 0, 0, 0, 0, 256, 0, 0, 0, 0, 256, 0};
-    vexSetColorTwist(t.t, half, 8);
-    s.setSample(0, 0, 1, 201);
-    vexApplyColorTwist(s.get(), d.get(), t.t, 0, nullptr);
-    EXPECT_EQ(d.sample(0, 0, 1), 100);
-    // Scaled by 2^-4: -59/16 = -3.6875 with offset 10 gives 10; 4803/16 = 300.1875 with offset -10 gives 245.
     const int sixteenth[16] = {0, 0, 0, -59, 0, 0, 0, 4803, 0, 0, 0, 0};
-    vexSetColorTwist(t.t, sixteenth, 4);
-    vexApplyColorTwist(s.get(), d.get(), t.t, 10, nullptr);
-    EXPECT_EQ(d.sample(0, 0, 1), 10);
-    vexApplyColorTwist(s.get(), d.get(), t.t, -10, nullptr);
-    EXPECT_EQ(d.sample(0, 0, 2), 245);
-    for (int offset : {255, -255}) {
-        vexApplyColorTwist(s.get(), d.get(), t.t, offset, nullptr);
-        for (int c = 1; c <= 3; ++c) EXPECT_EQ(d.sample(1, 0, c), offset > 0 ? 255 : 0);
+    const struct {
+        const int* data;
+        int scaling, offset, in[3], out[4];
+    } cases[] = {{identity, 0, 0, {10, 20, 30}, {10, 20, 30, 7}},   {half, 8, 0, {201, 20, 30}, {100, 20, 30, 7}},
+                 {sixteenth, 4, 10, {1, 2, 3}, {10, 255, 10, 7}},   {sixteenth, 4, -10, {1, 2, 3}, {0, 245, 0, 7}},
+                 {identity, 0, 255, {0, 0, 0}, {255, 255, 255, 7}}, {identity, 0, -255, {250, 9, 255}, {0, 0, 0, 7}}};
+    for (const auto& c : cases) {
+        vt::Image s(VEX_DEPTH_8U, 4, 1, 1), d(VEX_DEPTH_8U, 4, 1, 1);
+        for (int k = 0; k < 4; ++k) s.setSample(0, 0, k + 1, k < 3 ? c.in[k] : 50), d.setSample(0, 0, k + 1, 7);
+        TwistPtr t{vexCreateColorTwist(c.data, c.scaling)};
+        vexApplyColorTwist(s.get(), d.get(), t.t, c.offset, nullptr);
+        EXPECT_EQ(vexGetErrStatus(), VEX_StsOk);
+        for (int k = 0; k < 4; ++k) EXPECT_EQ(d.sample(0, 0, k + 1), c.out[k]) << "offset " << c.offset << " channel " << k;
     }
-    EXPECT_EQ(vexGetErrStatus(), VEX_StsOk);
 }
 
 // A region: the ROI clipped to the image, or the whole image.
