@@ -239,40 +239,25 @@ TEST(ColorModels, WorkedNumbers) {
 
 // ------------------------------------------------------------ reference matrix
 
+// One case; [0] is the source, [1] the destination.
 struct Case {
     Op op;
-    unsigned sd, dd;
-    int sOrder, dOrder, sch, dch, align, sh, sw, dh, dw, coi;
+    unsigned depth[2];
+    int order[2], ch[2], h[2], w[2], align, coi;
     bool bgr, roi;
-    float w[3];
+    float wt[3];
+    std::string describe() const {
+        char t[200];
+        std::snprintf(t, sizeof t, "%s->%s %s->%s order %d/%d ch %d/%d %dx%d/%dx%d align %d coi %d roi %d %s w %g",
+                      kFrom[op], kTo[op], vt::depthName(depth[0]), vt::depthName(depth[1]), order[0], order[1], ch[0],
+                      ch[1], h[0], w[0], h[1], w[1], align, coi, roi, bgr ? "BGR" : "RGB", double(wt[0]));
+        return t;
+    }
 };
 
-std::string describe(const Case& c) {
-    char text[200];
-    std::snprintf(text, sizeof text, "%s->%s %s->%s order %d/%d ch %d/%d align %d %dx%d/%dx%d coi %d roi %d %s w %g",
-                  kFrom[c.op], kTo[c.op], vt::depthName(c.sd), vt::depthName(c.dd), c.sOrder, c.dOrder, c.sch, c.dch,
-                  c.align, c.sh, c.sw, c.dh, c.dw, c.coi, c.roi, c.bgr ? "BGR" : "RGB", double(c.w[0]));
-    return text;
-}
-
-std::unique_ptr<vt::ImageBase> makeImg(const Case& c, bool source, bool tiled, uint32_t key, int tw = 8, int th = 8) {
-    const unsigned depth = source ? c.sd : c.dd;
-    const int ch = source ? c.sch : c.dch, order = source ? c.sOrder : c.dOrder;
-    const int h = source ? c.sh : c.dh, w = source ? c.sw : c.dw;
-    std::unique_ptr<vt::ImageBase> im;
-    if (tiled)
-        im.reset(new vt::TiledImage(depth, ch, h, w, tw, th, order, c.align));
-    else
-        im.reset(new vt::Image(depth, ch, h, w, order, c.align));
-    im->fillPattern(key);
-    const char* space = source ? kFrom[c.op] : c.op == kColor ? "RGB" : "XYZ";
-    std::memcpy(im->get()->colorSpace, space, 3);
-    std::memcpy(im->get()->channelSeq, space[0] == 'R' && c.bgr ? "BGR" : space, 3);
-    // A region and channel of interest change nothing but the channel count compared.
-    if (c.roi) im->setRoi(std::min(c.coi, ch), w / 2, h / 3, h - h / 3, w - w / 2);
-    return im;
-}
-
+// Depths, orders and channel counts each operation takes; sizes that hit
+// vector tails; regions and channels of interest (which change nothing but
+// the channel count compared); destinations of another size.
 Case randomCase(std::mt19937& rng, int round) {
     static const int kSizes[] = {1, 3, 7, 9, 16, 17, 33, 40};
     static const unsigned kWide[] = {VEX_DEPTH_8U, VEX_DEPTH_16U, VEX_DEPTH_32S};
@@ -280,51 +265,61 @@ Case randomCase(std::mt19937& rng, int round) {
     static const float kWeights[][3] = {{0, 0, 0}, {1, 1, 1}, {0.3f, 0.59f, 0.11f}, {2.5f, -0.5f, 0.001f}};
     Case c{};
     c.op = Op(round % 6);
-    c.sd = c.dd = kWide[rng() % 3];
-    c.sOrder = c.dOrder = int(rng() % 2);
-    c.sch = c.dch = 3 + int(rng() % 2);
-    c.align = rng() % 2 ? 4 : 8;
-    c.bgr = rng() % 2;
-    c.sh = c.dh = kSizes[rng() % 8];
-    c.sw = c.dw = kSizes[rng() % 8];
-    if (rng() % 3 == 0) c.dh = kSizes[rng() % 8], c.dw = kSizes[rng() % 8];
-    c.roi = rng() % 3 == 0;
-    c.coi = c.roi && rng() % 2 ? 1 + int(rng() % 3) : 0;
-    std::memcpy(c.w, kWeights[rng() % 4], sizeof c.w);
-    if (c.op == kGray) {
-        c.dd = kNarrow[rng() % 3];
-        c.dOrder = c.dd == VEX_DEPTH_1U ? VEX_DATA_ORDER_PIXEL : int(rng() % 2);
-        c.dch = c.dOrder ? 1 + int(rng() % 2) : 1;
-    } else if (c.op == kColor) {
-        if (rng() % 4 == 0) c.sd = VEX_DEPTH_1U, c.dd = VEX_DEPTH_8U;
-        c.sOrder = c.sd == VEX_DEPTH_1U ? VEX_DATA_ORDER_PIXEL : int(rng() % 2);
-        c.sch = c.sOrder ? 1 + int(rng() % 2) : 1;
+    const int side = c.op == kColor ? 0 : 1;  // the gray image of kGray and kColor
+    c.depth[0] = c.depth[1] = kWide[rng() % 3];
+    if (c.op == kGray) c.depth[1] = kNarrow[rng() % 3];
+    if (c.op == kColor && rng() % 4 == 0) c.depth[0] = VEX_DEPTH_1U, c.depth[1] = VEX_DEPTH_8U;
+    c.order[0] = c.order[1] = int(rng() % 2);
+    c.ch[0] = c.ch[1] = 3 + int(rng() % 2);
+    if (c.op >= kGray) {
+        c.order[side] = c.depth[side] == VEX_DEPTH_1U ? VEX_DATA_ORDER_PIXEL : int(rng() % 2);
+        c.ch[side] = c.order[side] ? 1 + int(rng() % 2) : 1;
     }
+    c.h[0] = c.h[1] = kSizes[rng() % 8], c.w[0] = c.w[1] = kSizes[rng() % 8];
+    if (rng() % 3 == 0) c.h[1] = kSizes[rng() % 8], c.w[1] = kSizes[rng() % 8];
+    c.align = rng() % 2 ? 4 : 8, c.bgr = rng() % 2, c.roi = rng() % 3 == 0;
+    c.coi = c.roi && rng() % 2 ? 1 + int(rng() % 3) : 0;
+    std::memcpy(c.wt, kWeights[rng() % 4], sizeof c.wt);
     return c;
+}
+
+std::unique_ptr<vt::ImageBase> makeImg(const Case& c, int i, bool tiled, uint32_t key, const int* tile = nullptr) {
+    std::unique_ptr<vt::ImageBase> im;
+    if (tiled)
+        im.reset(new vt::TiledImage(c.depth[i], c.ch[i], c.h[i], c.w[i], tile[0], tile[1], c.order[i], c.align));
+    else
+        im.reset(new vt::Image(c.depth[i], c.ch[i], c.h[i], c.w[i], c.order[i], c.align));
+    im->fillPattern(key);
+    const char* space = i == 0 ? kFrom[c.op] : c.op == kColor ? "RGB" : "XYZ";
+    std::memcpy(im->get()->colorSpace, space, 3);
+    std::memcpy(im->get()->channelSeq, space[0] == 'R' && c.bgr ? "BGR" : space, 3);
+    if (c.roi) im->setRoi(std::min(c.coi, c.ch[i]), c.w[i] / 2, c.h[i] / 3, c.h[i] - c.h[i] / 3, c.w[i] - c.w[i] / 2);
+    return im;
 }
 
 // The destination sample (x, y, ch) of the common area after the operation,
 // from the source; false for a channel the operation does not write.
 bool expected(const Case& c, const vt::ImageBase& src, const VexImage* dst, int x, int y, int ch, int64_t* v) {
+    const unsigned d = c.depth[0];
     Triple in{};
     for (int k = 0; k < 3; ++k) in[k] = src.sample(x, y, c.op == kColor ? 1 : channelOf(src.get(), kFrom[c.op], k) + 1);
-    if (c.op == kGray) return ch == 1 && (*v = grayRef(c.sd, c.dd, in), true);
+    if (c.op == kGray) return ch == 1 && (*v = grayRef(d, c.depth[1], in), true);
     int k = 0;
     while (k < 3 && channelOf(dst, kTo[c.op], k) + 1 != ch) ++k;
     if (k == 3) return false;
-    if (c.op != kColor) return *v = modelRef(c.op, c.sd, in)[k] & (c.sd == VEX_DEPTH_16U ? 0xFFFF : -1), true;
+    if (c.op != kColor) return *v = modelRef(c.op, d, in)[k] & (d == VEX_DEPTH_16U ? 0xFFFF : -1), true;
     // Weights trunc(w * 256), shift 8, or trunc(w * 32768), shift 15 (32S: the
     // float); all three 0: 54, 183, 18 (8U), 109, 366, 37 with shift 9 (16U).
-    const bool wide = c.sd == VEX_DEPTH_16U || c.sd == VEX_DEPTH_32S;
+    const bool wide = d == VEX_DEPTH_16U || d == VEX_DEPTH_32S;
     int64_t w[3];
-    for (int j = 0; j < 3; ++j) w[j] = int64_t(double(c.w[j]) * (wide ? 32768 : 256));
+    for (int j = 0; j < 3; ++j) w[j] = int64_t(double(c.wt[j]) * (wide ? 32768 : 256));
     const bool dflt = !w[0] && !w[1] && !w[2];
     const int64_t wk = dflt ? (wide ? std::array<int64_t, 3>{109, 366, 37} : std::array<int64_t, 3>{54, 183, 18})[k] : w[k];
-    const double fk = dflt ? double(std::array<float, 3>{0.212671f, 0.715160f, 0.072169f}[k]) : double(c.w[k]);
+    const double fk = dflt ? double(std::array<float, 3>{0.212671f, 0.715160f, 0.072169f}[k]) : double(c.wt[k]);
     const int32_t p = int32_t(uint32_t(uint64_t(in[0]) * uint64_t(wk))), shift = wide && !dflt ? 15 : wide ? 9 : 8;
-    if (c.sd == VEX_DEPTH_1U) *v = in[0] ? uint8_t(int32_t(wk * 255) >> 8) : 0;
-    else if (c.sd == VEX_DEPTH_32S) *v = int64_t(std::min(2147483647.0, std::max(-2147483648.0, std::trunc(double(in[0]) * fk))));
-    else *v = c.sd == VEX_DEPTH_8U ? uint8_t(p >> shift) : uint16_t(p >> shift);
+    if (d == VEX_DEPTH_1U) *v = in[0] ? uint8_t(int32_t(wk * 255) >> 8) : 0;
+    else if (d == VEX_DEPTH_32S) *v = int64_t(std::min(2147483647.0, std::max(-2147483648.0, std::trunc(double(in[0]) * fk))));
+    else *v = d == VEX_DEPTH_8U ? uint8_t(p >> shift) : uint16_t(p >> shift);
     return true;
 }
 
@@ -332,40 +327,37 @@ TEST(ColorModels, ReferenceMatrixAndTiles) {
     std::mt19937 rng(17);
     for (int round = 0; round < 360; ++round) {
         const Case c = randomCase(rng, round);
-        SCOPED_TRACE(describe(c));
-        auto src = makeImg(c, true, false, 100 + round);
-        if (c.op == kHsvBack || c.op == kHlsBack)  // hues mostly in range, some past it
-            for (int y = 0; y < c.sh; ++y)
-                for (int x = 0; x < c.sw; ++x)
-                    if (rng() % 4)
-                        src->setSample(x, y, channelOf(src->get(), kFrom[c.op], 0) + 1,
-                                       rng() % (c.sd == VEX_DEPTH_8U ? 180 : 361));
-        auto dst = makeImg(c, false, false, 7), want = makeImg(c, false, false, 7);
-        int64_t v = 0;
-        runOp(c.op, src->get(), dst->get(), nullptr, c.w);
+        SCOPED_TRACE(c.describe());
+        auto src = makeImg(c, 0, false, 100 + round);
+        for (int y = 0; y < c.h[0]; ++y)  // hues mostly in range, some past it
+            for (int x = 0; x < c.w[0] && (c.op == kHsvBack || c.op == kHlsBack); ++x)
+                if (rng() % 4)
+                    src->setSample(x, y, channelOf(src->get(), kFrom[c.op], 0) + 1, rng() % (c.depth[0] == VEX_DEPTH_8U ? 180 : 361));
+        auto dst = makeImg(c, 1, false, 7), want = makeImg(c, 1, false, 7);
+        runOp(c.op, src->get(), dst->get(), nullptr, c.wt);
         ASSERT_EQ(vexGetErrStatus(), VEX_StsOk);
         if (c.op < kGray) {  // the header names the new model
             EXPECT_EQ(std::string(dst->get()->colorSpace, 3) + std::string(dst->get()->channelSeq, 3),
                       std::string(kTo[c.op]) + kTo[c.op]);
         }
-        for (int y = 0; y < std::min(c.sh, c.dh); ++y)
-            for (int x = 0; x < std::min(c.sw, c.dw); ++x)
-                for (int ch = 1; ch <= c.dch; ++ch)
+        int64_t v = 0;
+        for (int y = 0; y < std::min(c.h[0], c.h[1]); ++y)
+            for (int x = 0; x < std::min(c.w[0], c.w[1]); ++x)
+                for (int ch = 1; ch <= c.ch[1]; ++ch)
                     if (expected(c, *src, dst->get(), x, y, ch, &v)) want->setSample(x, y, ch, v);
         EXPECT_EQ(vt::diffSamples(dst->get(), want->get()), "");
         // Tiles of several shapes, on the destination, the source or both,
         // give the untiled result (equal sizes: a tile past a smaller source
         // would read its border).
-        if (c.sh != c.dh || c.sw != c.dw) continue;
+        if (c.h[0] != c.h[1] || c.w[0] != c.w[1]) continue;
         const int tiles[][2] = {{8, 8}, {16, 8}, {8, 24}};
         for (int mode = 1; mode <= 3; ++mode) {
-            const auto* t = tiles[rng() % 3];
-            auto ts = makeImg(c, true, mode & 2, 0, t[0], t[1]);
-            for (int y = 0; y < c.sh; ++y)
-                for (int x = 0; x < c.sw; ++x)
-                    for (int ch = 1; ch <= c.sch; ++ch) ts->setSample(x, y, ch, src->sample(x, y, ch));
-            auto td = makeImg(c, false, mode & 1, 7, t[0], t[1]);
-            runOp(c.op, ts->get(), td->get(), nullptr, c.w);
+            const int* t = tiles[rng() % 3];
+            auto ts = makeImg(c, 0, mode & 2, 0, t), td = makeImg(c, 1, mode & 1, 7, t);
+            for (int y = 0; y < c.h[0]; ++y)
+                for (int x = 0; x < c.w[0]; ++x)
+                    for (int ch = 1; ch <= c.ch[0]; ++ch) ts->setSample(x, y, ch, src->sample(x, y, ch));
+            runOp(c.op, ts->get(), td->get(), nullptr, c.wt);
             ASSERT_EQ(vexGetErrStatus(), VEX_StsOk);
             EXPECT_EQ(vt::diffSamples(td->get(), dst->get()), "") << "tiling mode " << mode << " tile " << t[0];
         }
