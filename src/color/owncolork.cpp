@@ -308,29 +308,35 @@ OWN_INLINE void ownScatterW(void* const dst[3], int stride, int64_t at, int n, i
 
 // ---------------------------------------------------------------------------
 // Packed three-byte pixels (pixel order, three channels, both sides) with
-// AVX2 written out: sixteen pixels per step, deinterleaved and interleaved by
-// byte shuffles, the rule computed on eight 32-bit lanes at a time exactly
-// as in the block kernels above. Used when the processor has AVX2; the
-// block kernels do the rest of a row and every other layout.
+// AVX2 written out: 32 pixels per step. The 96 bytes are loaded so that each
+// 128-bit lane holds 16 whole pixels, and byte shuffles within the lanes
+// split them into one vector of 32 bytes per channel (and join them back).
+// Whatever fits in bytes (maxima, minima, the hue sector's choices) is
+// computed on all 32 lanes at once; the rest on the two 16-bit halves that
+// byte unpacking gives, which packing puts back in pixel order. The rules
+// are exactly those of the block kernels above. Used when the processor has
+// AVX2; the block kernels do the rest of a row and every other layout.
 
 enum OwnFastOp { kFastRGB2HSV, kFastRGB2HLS, kFastHSV2RGB, kFastHLS2RGB };
 
 #if defined(__x86_64__) && !defined(VEXLIB_PORTABLE)
 
 struct OwnShuffle3 {
-    alignas(16) uint8_t split[3][3][16];  // [channel][input vector][lane]
-    alignas(16) uint8_t join[3][3][16];   // [output vector][channel][lane]
+    // Both 128-bit lanes alike: [channel][input vector][byte] to split,
+    // [output vector][channel][byte] to join.
+    alignas(32) uint8_t split[3][3][32];
+    alignas(32) uint8_t join[3][3][32];
     OwnShuffle3() {
         for (int k = 0; k < 3; ++k)
             for (int v = 0; v < 3; ++v)
-                for (int i = 0; i < 16; ++i) {
-                    const int p = 3 * i + k;
+                for (int i = 0; i < 32; ++i) {
+                    const int p = 3 * (i % 16) + k;
                     split[k][v][i] = uint8_t(p / 16 == v ? p % 16 : 0x80);
                 }
         for (int v = 0; v < 3; ++v)
             for (int k = 0; k < 3; ++k)
-                for (int j = 0; j < 16; ++j) {
-                    const int P = 16 * v + j;
+                for (int j = 0; j < 32; ++j) {
+                    const int P = 16 * v + j % 16;
                     join[v][k][j] = uint8_t(P % 3 == k ? P / 3 : 0x80);
                 }
     }
@@ -340,161 +346,182 @@ const OwnShuffle3 kShuffle3;
 #define OWN_AVX2 __attribute__((target("avx2")))
 
 OWN_AVX2 inline __m256i ownPickV(__m256i a, __m256i b, __m256i mask) { return _mm256_blendv_epi8(a, b, mask); }
+OWN_AVX2 inline __m256i ownSet16(int v) { return _mm256_set1_epi16(short(v)); }
+OWN_AVX2 inline __m256i ownSet8(int v) { return _mm256_set1_epi8(char(v)); }
+OWN_AVX2 inline __m256i ownLo16(__m256i x) { return _mm256_unpacklo_epi8(x, _mm256_setzero_si256()); }
+OWN_AVX2 inline __m256i ownHi16(__m256i x) { return _mm256_unpackhi_epi8(x, _mm256_setzero_si256()); }
+OWN_AVX2 inline __m256i ownHalf16(int half, __m256i x) { return half ? ownHi16(x) : ownLo16(x); }
+// Two halves of 16-bit values in 0..255 back to 32 bytes in pixel order.
+OWN_AVX2 inline __m256i ownPack8(__m256i lo, __m256i hi) { return _mm256_packus_epi16(lo, hi); }
 
-// floor(n / d) for the quotients of the 8U rules (n < 2^17, 1 <= d <= 510,
-// quotient below 512): the reciprocal estimate refined by one Newton step is
-// within 4e-7 of 1/d relatively, so n * r lies within 2e-4 of n / d, while a
-// quotient that is not an integer lies at least 1/510 above the integer
-// below it. Adding 1/1024 before truncating therefore gives floor(n / d) in
-// every case; the tests confirm it over every input triple.
+// floor(n / d) on 16-bit lanes, n < 65536, 1 <= d <= 510: both halves in
+// single precision, one correctly rounded division each; truncation gives
+// the floor for the reason given at the top of the file.
 OWN_AVX2 inline __m256i ownDivV(__m256i n, __m256i d) {
-    const __m256 df = _mm256_cvtepi32_ps(d);
-    const __m256 r0 = _mm256_rcp_ps(df);
-    const __m256 r1 = _mm256_mul_ps(r0, _mm256_sub_ps(_mm256_set1_ps(2.0f), _mm256_mul_ps(df, r0)));
-    const __m256 q = _mm256_add_ps(_mm256_mul_ps(_mm256_cvtepi32_ps(n), r1), _mm256_set1_ps(1.0f / 1024));
-    return _mm256_cvttps_epi32(q);
+    const __m256i z = _mm256_setzero_si256();
+    const __m256 qLo = _mm256_div_ps(_mm256_cvtepi32_ps(_mm256_unpacklo_epi16(n, z)),
+                                     _mm256_cvtepi32_ps(_mm256_unpacklo_epi16(d, z)));
+    const __m256 qHi = _mm256_div_ps(_mm256_cvtepi32_ps(_mm256_unpackhi_epi16(n, z)),
+                                     _mm256_cvtepi32_ps(_mm256_unpackhi_epi16(d, z)));
+    return _mm256_packus_epi32(_mm256_cvttps_epi32(qLo), _mm256_cvttps_epi32(qHi));
 }
 
-// Sixteen 16-bit lanes (values 0..255) as sixteen bytes.
-OWN_AVX2 inline __m128i ownBytesV(__m256i x) {
-    return _mm_packus_epi16(_mm256_castsi256_si128(x), _mm256_extracti128_si256(x, 1));
-}
-
-// HSV to RGB on sixteen 16-bit lanes: every product of the rule fits 16
-// bits, the divisions by 60 and 2048 become high halves of products
-// ((h2 * 1093) >> 16 = h2 / 60 for h2 <= 510; (x * 1088) >> 16 =
-// (x * 34) >> 11).
-OWN_AVX2 inline void ownHSV2RGB16(const __m128i ch[3], __m128i out[3]) {
-    const __m256i H = _mm256_cvtepu8_epi16(ch[0]), S = _mm256_cvtepu8_epi16(ch[1]), V = _mm256_cvtepu8_epi16(ch[2]);
+// HSV to RGB. Per 16-bit half: every product of the rule fits 16 bits, the
+// divisions by 60 and 2048 become high halves of products ((h2 * 1093) >> 16
+// = h2 / 60 for h2 <= 510; (x * 1088) >> 16 = (x * 34) >> 11). p, q and t
+// lie in 0..v, so the sector's choice among them runs on bytes.
+struct OwnHsvParts {
+    __m256i sec, p, q, t;
+};
+OWN_AVX2 inline OwnHsvParts ownHsvParts16(__m256i H, __m256i S, __m256i V) {
     const __m256i h2 = _mm256_add_epi16(H, H);
-    const __m256i sec = _mm256_mulhi_epu16(h2, _mm256_set1_epi16(1093));
-    const __m256i f = _mm256_sub_epi16(h2, _mm256_mullo_epi16(sec, _mm256_set1_epi16(60)));
+    const __m256i sec = _mm256_mulhi_epu16(h2, ownSet16(1093));
+    const __m256i f = _mm256_sub_epi16(h2, _mm256_mullo_epi16(sec, ownSet16(60)));
     const __m256i sv = _mm256_srli_epi16(_mm256_mullo_epi16(S, V), 8);
-    const __m256i k1088 = _mm256_set1_epi16(1088);
+    const __m256i k1088 = ownSet16(1088);
     const __m256i p = _mm256_sub_epi16(V, sv);
     const __m256i q = _mm256_sub_epi16(V, _mm256_mulhi_epu16(_mm256_mullo_epi16(f, sv), k1088));
-    const __m256i t = _mm256_sub_epi16(
-        V, _mm256_mulhi_epu16(_mm256_mullo_epi16(_mm256_sub_epi16(_mm256_set1_epi16(60), f), sv), k1088));
-    const __m256i m1 = _mm256_cmpgt_epi16(sec, _mm256_set1_epi16(0));
-    const __m256i m2 = _mm256_cmpgt_epi16(sec, _mm256_set1_epi16(1));
-    const __m256i m3 = _mm256_cmpgt_epi16(sec, _mm256_set1_epi16(2));
-    const __m256i m4 = _mm256_cmpgt_epi16(sec, _mm256_set1_epi16(3));
-    const __m256i m5 = _mm256_cmpgt_epi16(sec, _mm256_set1_epi16(4));
-    const __m256i r = ownPickV(ownPickV(ownPickV(ownPickV(V, q, m1), p, m2), t, m4), V, m5);
-    const __m256i g = ownPickV(ownPickV(ownPickV(t, V, m1), q, m3), p, m4);
-    const __m256i b = ownPickV(ownPickV(ownPickV(p, t, m2), V, m3), q, m5);
-    const __m256i rgb[3] = {r, g, b};
-    for (int k = 0; k < 3; ++k)
-        out[k] = ownBytesV(rgb[k]);
+    const __m256i t =
+        _mm256_sub_epi16(V, _mm256_mulhi_epu16(_mm256_mullo_epi16(_mm256_sub_epi16(ownSet16(60), f), sv), k1088));
+    return {sec, p, q, t};
+}
+OWN_AVX2 inline void ownHSV2RGB32(const __m256i ch[3], __m256i out[3]) {
+    const OwnHsvParts lo = ownHsvParts16(ownLo16(ch[0]), ownLo16(ch[1]), ownLo16(ch[2]));
+    const OwnHsvParts hi = ownHsvParts16(ownHi16(ch[0]), ownHi16(ch[1]), ownHi16(ch[2]));
+    const __m256i sec = ownPack8(lo.sec, hi.sec), p = ownPack8(lo.p, hi.p);
+    const __m256i q = ownPack8(lo.q, hi.q), t = ownPack8(lo.t, hi.t), v = ch[2];
+    // sec is at most 8: signed byte comparisons hold.
+    const __m256i m1 = _mm256_cmpgt_epi8(sec, ownSet8(0)), m2 = _mm256_cmpgt_epi8(sec, ownSet8(1));
+    const __m256i m3 = _mm256_cmpgt_epi8(sec, ownSet8(2)), m4 = _mm256_cmpgt_epi8(sec, ownSet8(3));
+    const __m256i m5 = _mm256_cmpgt_epi8(sec, ownSet8(4));
+    out[0] = ownPickV(ownPickV(ownPickV(ownPickV(v, q, m1), p, m2), t, m4), v, m5);
+    out[1] = ownPickV(ownPickV(ownPickV(t, v, m1), q, m3), p, m4);
+    out[2] = ownPickV(ownPickV(ownPickV(p, t, m2), v, m3), q, m5);
 }
 
-// HLS to RGB on sixteen 16-bit lanes: k = (L * S * 258) >> 16 is the high
-// half of (L * S) * 258, and the 32-bit products (m2 - m1) * 137 * h are
-// formed from their low and high halves before the shift by 13.
+// HLS to RGB per 16-bit half: k = (L * S * 258) >> 16 is the high half of
+// (L * S) * 258, and the 32-bit products (m2 - m1) * 137 * h are formed from
+// their low and high halves before the shift by 13.
 OWN_AVX2 inline __m256i ownMulShift13(__m256i a, __m256i b) {
     const __m256i lo = _mm256_mullo_epi16(a, b), hi = _mm256_mulhi_epi16(a, b);
     return _mm256_or_si256(_mm256_slli_epi16(hi, 3), _mm256_srli_epi16(lo, 13));
 }
 OWN_AVX2 inline __m256i ownHlsValue16(__m256i m1, __m256i m2, __m256i dm, __m256i h) {
-    const __m256i k137 = _mm256_set1_epi16(137);
+    const __m256i k137 = ownSet16(137);
     const __m256i up = _mm256_add_epi16(m1, ownMulShift13(dm, _mm256_mullo_epi16(k137, h)));
-    const __m256i down = _mm256_add_epi16(
-        m1, ownMulShift13(dm, _mm256_mullo_epi16(k137, _mm256_sub_epi16(_mm256_set1_epi16(240), h))));
-    const __m256i lt60 = _mm256_cmpgt_epi16(_mm256_set1_epi16(60), h);
-    const __m256i lt180 = _mm256_cmpgt_epi16(_mm256_set1_epi16(180), h);
-    const __m256i lt240 = _mm256_cmpgt_epi16(_mm256_set1_epi16(240), h);
-    return ownPickV(m1, ownPickV(down, ownPickV(m2, up, lt60), lt180), lt240);
+    const __m256i down =
+        _mm256_add_epi16(m1, ownMulShift13(dm, _mm256_mullo_epi16(k137, _mm256_sub_epi16(ownSet16(240), h))));
+    const __m256i lt60 = _mm256_cmpgt_epi16(ownSet16(60), h);
+    const __m256i lt180 = _mm256_cmpgt_epi16(ownSet16(180), h);
+    const __m256i lt240 = _mm256_cmpgt_epi16(ownSet16(240), h);
+    return _mm256_and_si256(ownPickV(m1, ownPickV(down, ownPickV(m2, up, lt60), lt180), lt240), ownSet16(255));
 }
-OWN_AVX2 inline void ownHLS2RGB16(const __m128i ch[3], __m128i out[3]) {
-    const __m256i H = _mm256_cvtepu8_epi16(ch[0]), L = _mm256_cvtepu8_epi16(ch[1]), S = _mm256_cvtepu8_epi16(ch[2]);
-    const __m256i k = _mm256_mulhi_epu16(_mm256_mullo_epi16(L, S), _mm256_set1_epi16(258));
-    const __m256i low = _mm256_cmpgt_epi16(_mm256_set1_epi16(128), L);
+OWN_AVX2 inline void ownHLS2RGB16(__m256i H, __m256i L, __m256i S, __m256i rgb[3]) {
+    const __m256i k = _mm256_mulhi_epu16(_mm256_mullo_epi16(L, S), ownSet16(258));
+    const __m256i low = _mm256_cmpgt_epi16(ownSet16(128), L);
     const __m256i m2 = ownPickV(_mm256_sub_epi16(_mm256_add_epi16(L, S), k), _mm256_add_epi16(L, k), low);
     const __m256i m1 = _mm256_sub_epi16(_mm256_add_epi16(L, L), m2), dm = _mm256_sub_epi16(m2, m1);
     const __m256i h = _mm256_add_epi16(H, H);
-    const __m256i hr = ownPickV(_mm256_sub_epi16(h, _mm256_set1_epi16(240)), _mm256_add_epi16(h, _mm256_set1_epi16(120)),
-                                _mm256_cmpgt_epi16(_mm256_set1_epi16(241), h));
-    const __m256i hb = ownPickV(_mm256_sub_epi16(h, _mm256_set1_epi16(120)), _mm256_add_epi16(h, _mm256_set1_epi16(240)),
-                                _mm256_cmpgt_epi16(_mm256_set1_epi16(120), h));
-    const __m256i mask = _mm256_set1_epi16(255);
-    out[0] = ownBytesV(_mm256_and_si256(ownHlsValue16(m1, m2, dm, hr), mask));
-    out[1] = ownBytesV(_mm256_and_si256(ownHlsValue16(m1, m2, dm, h), mask));
-    out[2] = ownBytesV(_mm256_and_si256(ownHlsValue16(m1, m2, dm, hb), mask));
+    const __m256i hr = ownPickV(_mm256_sub_epi16(h, ownSet16(240)), _mm256_add_epi16(h, ownSet16(120)),
+                                _mm256_cmpgt_epi16(ownSet16(241), h));
+    const __m256i hb = ownPickV(_mm256_sub_epi16(h, ownSet16(120)), _mm256_add_epi16(h, ownSet16(240)),
+                                _mm256_cmpgt_epi16(ownSet16(120), h));
+    rgb[0] = ownHlsValue16(m1, m2, dm, hr);
+    rgb[1] = ownHlsValue16(m1, m2, dm, h);
+    rgb[2] = ownHlsValue16(m1, m2, dm, hb);
+}
+OWN_AVX2 inline void ownHLS2RGB32(const __m256i ch[3], __m256i out[3]) {
+    __m256i lo[3], hi[3];
+    ownHLS2RGB16(ownLo16(ch[0]), ownLo16(ch[1]), ownLo16(ch[2]), lo);
+    ownHLS2RGB16(ownHi16(ch[0]), ownHi16(ch[1]), ownHi16(ch[2]), hi);
+    for (int k = 0; k < 3; ++k) out[k] = ownPack8(lo[k], hi[k]);
 }
 
-// RGB to HSV or HLS on sixteen 16-bit lanes. The hue numerator 60 * diff +
-// off * delta (up to 107100) comes from pairs of 16-bit values multiplied
-// and added into 32 bits; the two divisions run on 32-bit lanes, and packing
-// their halves back restores the pixel order within each 128-bit lane.
-OWN_AVX2 inline __m256i ownDiv16(__m256i n, __m256i d) {
-    const __m256i zero = _mm256_setzero_si256();
-    return _mm256_packus_epi32(ownDivV(_mm256_unpacklo_epi16(n, zero), _mm256_unpacklo_epi16(d, zero)),
-                               ownDivV(_mm256_unpackhi_epi16(n, zero), _mm256_unpackhi_epi16(d, zero)));
-}
-
-OWN_AVX2 inline void ownForward16(int op, const __m128i ch[3], __m128i out[3]) {
-    const __m256i zero = _mm256_setzero_si256(), one = _mm256_set1_epi16(1);
-    const __m256i R = _mm256_cvtepu8_epi16(ch[0]), G = _mm256_cvtepu8_epi16(ch[1]), B = _mm256_cvtepu8_epi16(ch[2]);
-    const __m256i mx = _mm256_max_epu16(_mm256_max_epu16(R, G), B);
-    const __m256i mn = _mm256_min_epu16(_mm256_min_epu16(R, G), B);
-    const __m256i delta = _mm256_sub_epi16(mx, mn);
-    const __m256i isR = _mm256_cmpeq_epi16(R, mx), isG = _mm256_cmpeq_epi16(G, mx);
-    const __m256i dR = _mm256_sub_epi16(G, B), dG = _mm256_sub_epi16(B, R), dB = _mm256_sub_epi16(R, G);
-    const __m256i diff = ownPickV(ownPickV(dB, dG, isG), dR, isR);
-    const __m256i offR = _mm256_and_si256(_mm256_cmpgt_epi16(zero, dR), _mm256_set1_epi16(360));
-    const __m256i off = ownPickV(ownPickV(_mm256_set1_epi16(240), _mm256_set1_epi16(120), isG), offR, isR);
-    const __m256i k60 = _mm256_set1_epi16(60);
-    const __m256i numLo = _mm256_madd_epi16(_mm256_unpacklo_epi16(diff, delta), _mm256_unpacklo_epi16(k60, off));
-    const __m256i numHi = _mm256_madd_epi16(_mm256_unpackhi_epi16(diff, delta), _mm256_unpackhi_epi16(k60, off));
-    const __m256i dd = _mm256_max_epi16(delta, one);
-    const __m256i hLo = _mm256_srai_epi32(ownDivV(numLo, _mm256_unpacklo_epi16(dd, zero)), 1);
-    const __m256i hHi = _mm256_srai_epi32(ownDivV(numHi, _mm256_unpackhi_epi16(dd, zero)), 1);
-    out[0] = ownBytesV(_mm256_packus_epi32(hLo, hHi));
-    const __m256i nS = _mm256_mullo_epi16(delta, _mm256_set1_epi16(255));
-    if (op == kFastRGB2HLS) {
-        const __m256i sum = _mm256_add_epi16(mx, mn);
-        const __m256i den = ownPickV(sum, _mm256_sub_epi16(_mm256_set1_epi16(510), sum),
-                                     _mm256_cmpgt_epi16(sum, _mm256_set1_epi16(255)));
-        out[1] = ownBytesV(_mm256_srli_epi16(sum, 1));
-        out[2] = ownBytesV(ownDiv16(nS, _mm256_max_epi16(den, one)));
+// RGB to HSV or HLS. The hue is
+//   floor((60 * diff + off * delta) / delta) >> 1
+//     = floor((30 * diff + 60 * k * delta) / delta)
+// with off = 120 * k (k = 3 only for a red maximum with g < b). diff is the
+// difference of two inputs that the maximum's channel picks, and k too comes
+// from the maximum, so both are chosen on bytes. The numerator lies in
+// 0..53550 and is formed in wrapping 16-bit arithmetic.
+OWN_AVX2 inline void ownForward32(int op, const __m256i ch[3], __m256i out[3]) {
+    const __m256i R = ch[0], G = ch[1], B = ch[2];
+    const __m256i mx = _mm256_max_epu8(_mm256_max_epu8(R, G), B);
+    const __m256i mn = _mm256_min_epu8(_mm256_min_epu8(R, G), B);
+    const __m256i delta = _mm256_sub_epi8(mx, mn);
+    const __m256i isR = _mm256_cmpeq_epi8(R, mx), isG = _mm256_cmpeq_epi8(G, mx);
+    const __m256i a = ownPickV(ownPickV(R, B, isG), G, isR), b = ownPickV(ownPickV(G, R, isG), B, isR);
+    const __m256i sign = ownSet8(0x80);
+    const __m256i gLessB = _mm256_cmpgt_epi8(_mm256_xor_si256(B, sign), _mm256_xor_si256(G, sign));
+    const __m256i k60 = _mm256_or_si256(ownPickV(ownPickV(ownSet8(120), ownSet8(60), isG), _mm256_setzero_si256(), isR),
+                                        _mm256_and_si256(_mm256_and_si256(isR, gLessB), ownSet8(180)));
+    const bool hls = op == kFastRGB2HLS;
+    const __m256i one = ownSet16(1), k30 = ownSet16(30), k255 = ownSet16(255);
+    __m256i h[2], s[2], l[2];
+    for (int half = 0; half < 2; ++half) {
+        const __m256i d = ownHalf16(half, delta);
+        const __m256i num = _mm256_add_epi16(_mm256_mullo_epi16(_mm256_sub_epi16(ownHalf16(half, a), ownHalf16(half, b)), k30),
+                                             _mm256_mullo_epi16(ownHalf16(half, k60), d));
+        h[half] = ownDivV(num, _mm256_max_epi16(d, one));
+        const __m256i nS = _mm256_mullo_epi16(d, k255);
+        if (hls) {
+            const __m256i sum = _mm256_add_epi16(ownHalf16(half, mx), ownHalf16(half, mn));
+            // sum when sum <= 255, 510 - sum above.
+            const __m256i den = _mm256_min_epi16(sum, _mm256_sub_epi16(ownSet16(510), sum));
+            l[half] = _mm256_srli_epi16(sum, 1);
+            s[half] = ownDivV(nS, _mm256_max_epi16(den, one));
+        } else {
+            s[half] = ownDivV(nS, _mm256_max_epi16(ownHalf16(half, mx), one));
+        }
+    }
+    out[0] = ownPack8(h[0], h[1]);
+    if (hls) {
+        out[1] = ownPack8(l[0], l[1]);
+        out[2] = ownPack8(s[0], s[1]);
     } else {
-        out[1] = ownBytesV(ownDiv16(nS, _mm256_max_epi16(mx, one)));
-        out[2] = ownBytesV(mx);
+        out[1] = ownPack8(s[0], s[1]);
+        out[2] = mx;
     }
 }
 
-// Converts the first n - n % 16 pixels; channel 0 of the source is the
+// Converts the first n - n % 32 pixels; channel 0 of the source is the
 // rule's first input unless sSwap (then channel 2), and likewise for the
 // destination. Returns the pixels done.
 OWN_AVX2 int64_t ownPacked3Avx2(int op, const uint8_t* src, bool sSwap, uint8_t* dst, bool dSwap, int64_t n) {
-    const __m128i* sm = reinterpret_cast<const __m128i*>(kShuffle3.split);
-    const __m128i* jm = reinterpret_cast<const __m128i*>(kShuffle3.join);
+    const __m256i* sm = reinterpret_cast<const __m256i*>(kShuffle3.split);
+    const __m256i* jm = reinterpret_cast<const __m256i*>(kShuffle3.join);
     int64_t i = 0;
-    for (; i + 16 <= n; i += 16) {
-        const __m128i v0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 3 * i));
-        const __m128i v1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 3 * i + 16));
-        const __m128i v2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 3 * i + 32));
-        __m128i ch[3];
+    for (; i + 32 <= n; i += 32) {
+        const uint8_t* p = src + 3 * i;
+        const __m256i y0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+        const __m256i y1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32));
+        const __m256i y2 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 64));
+        // Lane 0 of v[j] holds bytes 16 j.., lane 1 bytes 48 + 16 j..
+        const __m256i v[3] = {_mm256_blend_epi32(y0, y1, 0xF0), _mm256_permute2x128_si256(y0, y2, 0x21),
+                              _mm256_blend_epi32(y1, y2, 0xF0)};
+        __m256i ch[3];
         for (int k = 0; k < 3; ++k)
-            ch[k] = _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(v0, _mm_load_si128(sm + 3 * k)),
-                                              _mm_shuffle_epi8(v1, _mm_load_si128(sm + 3 * k + 1))),
-                                 _mm_shuffle_epi8(v2, _mm_load_si128(sm + 3 * k + 2)));
+            ch[k] = _mm256_or_si256(_mm256_or_si256(_mm256_shuffle_epi8(v[0], _mm256_load_si256(sm + 3 * k)),
+                                                    _mm256_shuffle_epi8(v[1], _mm256_load_si256(sm + 3 * k + 1))),
+                                    _mm256_shuffle_epi8(v[2], _mm256_load_si256(sm + 3 * k + 2)));
         if (sSwap) std::swap(ch[0], ch[2]);
-        __m128i out[3];
-        if (op == kFastHSV2RGB) {
-            ownHSV2RGB16(ch, out);
-        } else if (op == kFastHLS2RGB) {
-            ownHLS2RGB16(ch, out);
-        } else {
-            ownForward16(op, ch, out);
-        }
+        __m256i out[3];
+        if (op == kFastHSV2RGB)
+            ownHSV2RGB32(ch, out);
+        else if (op == kFastHLS2RGB)
+            ownHLS2RGB32(ch, out);
+        else
+            ownForward32(op, ch, out);
         if (dSwap) std::swap(out[0], out[2]);
-        for (int v = 0; v < 3; ++v) {
-            const __m128i r = _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(out[0], _mm_load_si128(jm + 3 * v)),
-                                                        _mm_shuffle_epi8(out[1], _mm_load_si128(jm + 3 * v + 1))),
-                                           _mm_shuffle_epi8(out[2], _mm_load_si128(jm + 3 * v + 2)));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 3 * i + 16 * v), r);
-        }
+        __m256i o[3];
+        for (int w = 0; w < 3; ++w)
+            o[w] = _mm256_or_si256(_mm256_or_si256(_mm256_shuffle_epi8(out[0], _mm256_load_si256(jm + 3 * w)),
+                                                   _mm256_shuffle_epi8(out[1], _mm256_load_si256(jm + 3 * w + 1))),
+                                   _mm256_shuffle_epi8(out[2], _mm256_load_si256(jm + 3 * w + 2)));
+        uint8_t* q = dst + 3 * i;
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(q), _mm256_permute2x128_si256(o[0], o[1], 0x20));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(q + 32), _mm256_blend_epi32(o[2], o[0], 0xF0));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(q + 64), _mm256_permute2x128_si256(o[1], o[2], 0x31));
     }
     return i;
 }
@@ -518,7 +545,7 @@ inline int64_t ownPacked3Fast(int op, const void* const src[3], int sStride, voi
     const uint8_t* sb = ownPacked(s, so);
     const uint8_t* db = ownPacked(d, dord);
     if (!sb || !db || so[1] != 1 || dord[1] != 1) return 0;
-    // Source and destination may be one buffer: each step reads its 48
+    // Source and destination may be one buffer: each step reads its 96
     // bytes before it writes them, and the steps go forwards, so the rows
     // must start at the same pixel or not overlap.
     if (sb != db && sb < db + 3 * n && db < sb + 3 * n) return 0;
