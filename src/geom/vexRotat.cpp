@@ -19,7 +19,7 @@ namespace {
 const OwnSite kRotate{"vexRotate", "vexRotat"};
 
 // Destination columns per strip of the interpolating rotations.
-constexpr int kRotStrip = 256;
+constexpr int kRotStrip = 512;
 
 // Row buffers of the linear routine: per column and per element.
 struct RotRowBuffers {
@@ -294,18 +294,21 @@ __attribute__((target("avx2"))) void ownRotLinearRowAvx2(const double* cx, const
         const __m256i offs = _mm256_set_m128i(off[1], off[0]);
         const __m256i g0 = _mm256_i32gather_epi32(b0, offs, 1);
         const __m256i g1 = _mm256_i32gather_epi32(b1, offs, 1);
-        const __m256i q00 = _mm256_and_si256(g0, low), q01 = _mm256_and_si256(_mm256_srli_epi32(g0, shift), low);
-        const __m256i q10 = _mm256_and_si256(g1, low), q11 = _mm256_and_si256(_mm256_srli_epi32(g1, shift), low);
+        // p(ix + 1) - p(ix) in integers: exact, as the difference of the
+        // two samples in doubles is.
+        const __m256i q00 = _mm256_and_si256(g0, low), q10 = _mm256_and_si256(g1, low);
+        const __m256i e0 = _mm256_sub_epi32(_mm256_and_si256(_mm256_srli_epi32(g0, shift), low), q00);
+        const __m256i e1 = _mm256_sub_epi32(_mm256_and_si256(_mm256_srli_epi32(g1, shift), low), q10);
         const __m128i h00[2] = {_mm256_castsi256_si128(q00), _mm256_extracti128_si256(q00, 1)};
-        const __m128i h01[2] = {_mm256_castsi256_si128(q01), _mm256_extracti128_si256(q01, 1)};
+        const __m128i hd0[2] = {_mm256_castsi256_si128(e0), _mm256_extracti128_si256(e0, 1)};
         const __m128i h10[2] = {_mm256_castsi256_si128(q10), _mm256_extracti128_si256(q10, 1)};
-        const __m128i h11[2] = {_mm256_castsi256_si128(q11), _mm256_extracti128_si256(q11, 1)};
+        const __m128i hd1[2] = {_mm256_castsi256_si128(e1), _mm256_extracti128_si256(e1, 1)};
         __m128i res[2];
         for (int q = 0; q < 2; ++q) {
-            const __m256d p00 = _mm256_cvtepi32_pd(h00[q]), p01 = _mm256_cvtepi32_pd(h01[q]);
-            const __m256d p10 = _mm256_cvtepi32_pd(h10[q]), p11 = _mm256_cvtepi32_pd(h11[q]);
-            const __m256d top = _mm256_add_pd(p00, _mm256_mul_pd(_mm256_sub_pd(p01, p00), fx[q]));
-            const __m256d bottom = _mm256_add_pd(p10, _mm256_mul_pd(_mm256_sub_pd(p11, p10), fx[q]));
+            const __m256d p00 = _mm256_cvtepi32_pd(h00[q]), d0 = _mm256_cvtepi32_pd(hd0[q]);
+            const __m256d p10 = _mm256_cvtepi32_pd(h10[q]), d1 = _mm256_cvtepi32_pd(hd1[q]);
+            const __m256d top = _mm256_add_pd(p00, _mm256_mul_pd(d0, fx[q]));
+            const __m256d bottom = _mm256_add_pd(p10, _mm256_mul_pd(d1, fx[q]));
             const __m256d v = _mm256_add_pd(_mm256_add_pd(top, _mm256_mul_pd(_mm256_sub_pd(bottom, top), fy[q])), eps);
             res[q] = _mm256_cvtpd_epi32(_mm256_round_pd(_mm256_min_pd(_mm256_max_pd(v, zero), vmax), rnd));
         }
