@@ -12,7 +12,8 @@ OwnPix ownPixAt(const VexImage* image, int coi, int ox, int oy, int x0, int y0, 
     VexROI local{coi, ox, oy, image->height - oy, image->width - ox};
     h.roi = &local;
     ownGetRegion(&h, r);
-    return OwnPix{r->first, r->bitOffset, r->step, r->planeSize, r->plane ? 1 : r->nChannels, x0, y0};
+    return OwnPix{r->first, r->bitOffset, r->step, r->planeSize, r->plane ? 1 : r->nChannels, x0, y0,
+                  image->width - ox};
 }
 
 namespace {

@@ -20,6 +20,7 @@ struct OwnPix {
     int64_t plane;   // bytes between planes (plane order)
     int ps;          // elements between pixels
     int x0, y0;
+    int cols;        // columns readable from x0 on (the buffer's width there)
 
     template <class T>
     const T* row(int y) const {

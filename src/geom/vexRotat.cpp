@@ -8,13 +8,18 @@
 #include "geom/owngeom.h"
 #include "image/ownsimd.h"
 
+#if defined(__x86_64__) && !defined(VEXLIB_PORTABLE)
+#include <immintrin.h>
+#define OWN_ROT_AVX2 1
+#endif
+
 namespace vex {
 namespace {
 
 const OwnSite kRotate{"vexRotate", "vexRotat"};
 
 // Destination columns per strip of the interpolating rotations.
-constexpr int kRotStrip = 256;
+constexpr int kRotStrip = 512;
 
 // Row buffers of the linear routine: per column and per element.
 struct RotRowBuffers {
@@ -161,12 +166,187 @@ OWN_CLONES void ownLinearBlend(const float* __restrict g00, const float* __restr
     }
 }
 
+// One destination pixel of the linear rotation, one channel, with the
+// arithmetic of ownRotRow, ownLinearIndex and ownLinearBlend: the
+// reference for the vector row below.
+template <class T>
+inline T ownRotLinearPixel(double cxj, double sxj, double sy, double cy, double tx, double ty,
+                           int w, int h, const OwnPix& s, int64_t step, double maxv) {
+    const double k = 6755399441055744.0;
+    const double x = cxj - sy + tx, y = sxj + cy + ty;
+    if (!(x > -0.00001 && x <= w - 1 && y > -0.00001 && y <= h - 1)) return 0;
+    const double xc = std::min(std::max(x, 0.0), double(w - 1));
+    const double yc = std::min(std::max(y, 0.0), double(h - 1));
+    const double cxr = std::min(((xc + 0.00001 - 0.5) + k) - k, double(w - 2));
+    const double cyr = std::min(((yc + 0.00001 - 0.5) + k) - k, double(h - 2));
+    const double fx = x - cxr, fy = y - cyr;
+    const T* a = ownAt<T>(s, static_cast<int>(cxr), static_cast<int>(cyr));
+    const double p00 = a[0], p01 = a[1], p10 = a[step], p11 = a[step + 1];
+    const double top = p00 + (p01 - p00) * fx;
+    const double bottom = p10 + (p11 - p10) * fx;
+    const double q = std::min(std::max(top + (bottom - top) * fy + 0.00001, 0.0), maxv);
+    return static_cast<T>((q + k) - k);
+}
+
+// The interval of [0, n) where `pred`, monotone in j, holds. The source
+// positions along a destination row are monotone in j (c x, the sums and
+// the roundings all are), so each of the tests on them is.
+template <class P>
+void ownMonotoneSpan(int n, P pred, int* lo, int* hi) {
+    const bool first = pred(0), last = pred(n - 1);
+    if (first == last) {
+        *lo = 0;
+        *hi = first ? n : 0;
+        return;
+    }
+    int l = 0, r = n - 1;  // pred(l) == first, pred(r) == last
+    while (r - l > 1) {
+        const int m = l + (r - l) / 2;
+        (pred(m) == first ? l : r) = m;
+    }
+    *lo = first ? 0 : r;
+    *hi = first ? r : n;
+}
+
+#if OWN_ROT_AVX2
+// The linear rotation of one destination row segment of n pixels, one
+// channel (s.ps == 1). The pixels whose position lies outside the image
+// form a prefix and a suffix of the row (zeros); inside, the pixels whose
+// 8U gather would read past the buffer's columns (ix + 3, at the right
+// edge) are done one by one; the rest run eight pixels a step: positions,
+// indices and fractions in double lanes with the arithmetic of
+// ownRotLinearPixel (where every position is inside, the clamps to the
+// image change nothing), the two sample pairs of each pixel by 32-bit
+// gathers (p(ix), p(ix + 1) in the low bytes or words), the blend and the
+// rounding in double lanes. `ahead` is the byte distance from a position
+// to the one a few destination rows below: its source line is prefetched.
+template <class T>
+__attribute__((target("avx2"))) void ownRotLinearRowAvx2(const double* cx, const double* sx, double sy,
+                                                         double cy, double tx, double ty, int w, int h,
+                                                         const OwnPix& s, T* out, int n, double maxv,
+                                                         int64_t ahead) {
+    if (n <= 0) return;
+    const double k = 6755399441055744.0;
+    const int64_t step = s.step / int64_t(sizeof(T));
+    auto X = [&](int j) { return cx[j] - sy + tx; };
+    auto Y = [&](int j) { return sx[j] + cy + ty; };
+    int lo = 0, hi = n, a, b;
+    auto cut = [&](auto pred) {
+        ownMonotoneSpan(n, pred, &a, &b);
+        lo = std::max(lo, a), hi = std::min(hi, b);
+    };
+    cut([&](int j) { return X(j) > -0.00001; });
+    cut([&](int j) { return X(j) <= w - 1; });
+    cut([&](int j) { return Y(j) > -0.00001; });
+    cut([&](int j) { return Y(j) <= h - 1; });
+    if (lo >= hi) {
+        std::fill(out, out + n, T(0));
+        return;
+    }
+    std::fill(out, out + lo, T(0));
+    std::fill(out + hi, out + n, T(0));
+    const int in0 = lo, in1 = hi;
+    if (sizeof(T) == 1) {
+        const double xSafe = s.x0 + s.cols - 4;
+        cut([&](int j) {
+            const double xc = std::min(std::max(X(j), 0.0), double(w - 1));
+            return std::min(((xc + 0.00001 - 0.5) + k) - k, double(w - 2)) <= xSafe;
+        });
+    }
+    if (lo >= hi) lo = hi = in1;
+    for (int j = in0; j < lo; ++j) out[j] = ownRotLinearPixel<T>(cx[j], sx[j], sy, cy, tx, ty, w, h, s, step, maxv);
+    for (int j = hi; j < in1; ++j) out[j] = ownRotLinearPixel<T>(cx[j], sx[j], sy, cy, tx, ty, w, h, s, step, maxv);
+
+    const __m256d vsy = _mm256_set1_pd(sy), vcy = _mm256_set1_pd(cy);
+    const __m256d vtx = _mm256_set1_pd(tx), vty = _mm256_set1_pd(ty);
+    const __m256d eps = _mm256_set1_pd(0.00001), half = _mm256_set1_pd(0.5), zero = _mm256_setzero_pd();
+    const __m256d w2 = _mm256_set1_pd(w - 2), h2 = _mm256_set1_pd(h - 2);
+    const __m256d vmax = _mm256_set1_pd(maxv);
+    // Byte offset from s.data of pixel (ix, iy): exact in doubles.
+    const __m256d vstep = _mm256_set1_pd(double(s.step)), vsize = _mm256_set1_pd(double(sizeof(T)));
+    const __m256d vorg = _mm256_set1_pd(double(s.y0) * double(s.step) + double(s.x0) * double(sizeof(T)));
+    const __m256i low = _mm256_set1_epi32(sizeof(T) == 1 ? 0xFF : 0xFFFF);
+    const int shift = 8 * int(sizeof(T));
+    const int rnd = _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC;
+    const int* b0 = reinterpret_cast<const int*>(s.data);
+    const int* b1 = reinterpret_cast<const int*>(s.data + s.step);
+    const uintptr_t pre = reinterpret_cast<uintptr_t>(s.data) + static_cast<uintptr_t>(ahead);
+    int j = lo;
+    for (; j + 8 <= hi; j += 8) {
+        __m256d fx[2], fy[2];
+        __m128i off[2];
+        for (int q = 0; q < 2; ++q) {
+            const int jj = j + 4 * q;
+            const __m256d x = _mm256_add_pd(_mm256_sub_pd(_mm256_loadu_pd(cx + jj), vsy), vtx);
+            const __m256d y = _mm256_add_pd(_mm256_add_pd(_mm256_loadu_pd(sx + jj), vcy), vty);
+            const __m256d cxr = _mm256_min_pd(_mm256_round_pd(_mm256_sub_pd(_mm256_add_pd(x, eps), half), rnd), w2);
+            const __m256d cyr = _mm256_min_pd(_mm256_round_pd(_mm256_sub_pd(_mm256_add_pd(y, eps), half), rnd), h2);
+            fx[q] = _mm256_sub_pd(x, cxr);
+            fy[q] = _mm256_sub_pd(y, cyr);
+            const __m256d o = _mm256_sub_pd(_mm256_add_pd(_mm256_mul_pd(cyr, vstep), _mm256_mul_pd(cxr, vsize)), vorg);
+            off[q] = _mm256_cvtpd_epi32(o);
+        }
+        // The lines these pixels' successors a few rows down will read.
+        _mm_prefetch(reinterpret_cast<const char*>(pre + uintptr_t(int64_t(_mm_cvtsi128_si32(off[0])))), _MM_HINT_T0);
+        _mm_prefetch(reinterpret_cast<const char*>(pre + uintptr_t(int64_t(_mm_extract_epi32(off[0], 2)))), _MM_HINT_T0);
+        _mm_prefetch(reinterpret_cast<const char*>(pre + uintptr_t(int64_t(_mm_cvtsi128_si32(off[1])))), _MM_HINT_T0);
+        _mm_prefetch(reinterpret_cast<const char*>(pre + uintptr_t(int64_t(_mm_extract_epi32(off[1], 2)))), _MM_HINT_T0);
+        const __m256i offs = _mm256_set_m128i(off[1], off[0]);
+        const __m256i g0 = _mm256_i32gather_epi32(b0, offs, 1);
+        const __m256i g1 = _mm256_i32gather_epi32(b1, offs, 1);
+        // p(ix + 1) - p(ix) in integers: exact, as the difference of the
+        // two samples in doubles is.
+        const __m256i q00 = _mm256_and_si256(g0, low), q10 = _mm256_and_si256(g1, low);
+        const __m256i e0 = _mm256_sub_epi32(_mm256_and_si256(_mm256_srli_epi32(g0, shift), low), q00);
+        const __m256i e1 = _mm256_sub_epi32(_mm256_and_si256(_mm256_srli_epi32(g1, shift), low), q10);
+        const __m128i h00[2] = {_mm256_castsi256_si128(q00), _mm256_extracti128_si256(q00, 1)};
+        const __m128i hd0[2] = {_mm256_castsi256_si128(e0), _mm256_extracti128_si256(e0, 1)};
+        const __m128i h10[2] = {_mm256_castsi256_si128(q10), _mm256_extracti128_si256(q10, 1)};
+        const __m128i hd1[2] = {_mm256_castsi256_si128(e1), _mm256_extracti128_si256(e1, 1)};
+        __m128i res[2];
+        for (int q = 0; q < 2; ++q) {
+            const __m256d p00 = _mm256_cvtepi32_pd(h00[q]), d0 = _mm256_cvtepi32_pd(hd0[q]);
+            const __m256d p10 = _mm256_cvtepi32_pd(h10[q]), d1 = _mm256_cvtepi32_pd(hd1[q]);
+            const __m256d top = _mm256_add_pd(p00, _mm256_mul_pd(d0, fx[q]));
+            const __m256d bottom = _mm256_add_pd(p10, _mm256_mul_pd(d1, fx[q]));
+            const __m256d v = _mm256_add_pd(_mm256_add_pd(top, _mm256_mul_pd(_mm256_sub_pd(bottom, top), fy[q])), eps);
+            res[q] = _mm256_cvtpd_epi32(_mm256_round_pd(_mm256_min_pd(_mm256_max_pd(v, zero), vmax), rnd));
+        }
+        const __m128i r16 = _mm_packus_epi32(res[0], res[1]);
+        if (sizeof(T) == 1) _mm_storel_epi64(reinterpret_cast<__m128i*>(out + j), _mm_packus_epi16(r16, r16));
+        else _mm_storeu_si128(reinterpret_cast<__m128i*>(out + j), r16);
+    }
+    for (; j < hi; ++j) out[j] = ownRotLinearPixel<T>(cx[j], sx[j], sy, cy, tx, ty, w, h, s, step, maxv);
+}
+
+// Chosen once, when the library is loaded.
+const bool kRotAvx2 = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") != 0;
+}();
+#endif
+
 template <class T>
 void ownRotLinear(const RotPlan& r, const OwnPix& s, const OwnPix& d, const OwnRect& pc, int nc,
                   double maxv) {
     const int64_t ps = s.ps;
     const int64_t step = s.step / int64_t(sizeof(T));
     const RotRowBuffers& b = r.rows;
+#if OWN_ROT_AVX2
+    // One channel, in place or gathered, offsets in 32 bits: the vector row.
+    if (kRotAvx2 && nc == 1 && s.ps == 1 && d.ps == 1 &&
+        s.step * (int64_t(r.imgH) + 1) < INT32_MAX) {
+        constexpr int kAhead = 4;  // destination rows
+        const int64_t ahead = int64_t(std::lround(kAhead * r.c)) * s.step -
+                              int64_t(std::lround(kAhead * r.s)) * int64_t(sizeof(T));
+        for (int i = pc.y; i < pc.y + pc.h; ++i) {
+            const double y = r.ry + i;
+            ownRotLinearRowAvx2<T>(r.cx + pc.x, r.sx + pc.x, r.s * y, r.c * y, r.tx, r.ty, r.imgW,
+                                   r.imgH, s, d.rowW<T>(i), pc.w, maxv, ahead);
+        }
+        return;
+    }
+#endif
     for (int i = pc.y; i < pc.y + pc.h; ++i) {
         const double y = r.ry + i;
         ownRotRow(r.cx + pc.x, r.sx + pc.x, r.s * y, r.c * y, r.tx, r.ty, r.px, r.py, pc.w);

@@ -8,6 +8,7 @@
 // float row that serves every destination row needing it.
 #include <algorithm>
 #include <cstring>
+#include <type_traits>
 
 #include "geom/owngeom.h"
 #include "image/ownsimd.h"
@@ -35,8 +36,40 @@ struct ZoomPlan {
     float* elemF;
     double* elemD;
     float* frow;  // one source row in float
-    int pairsEnd;  // linear, one channel: columns j < pairsEnd read source column j / 2
+    // One channel, doubled columns: columns j in [pairsBegin, pairsEnd)
+    // (both even) have their (left or centre) tap at source column j / 2.
+    int pairsBegin, pairsEnd;
+    // Linear with dyadic fractions: every column fraction is a multiple of
+    // 2^-kx and every row fraction of 2^-ky (kx, ky <= kMaxBits; -1 when
+    // not). The float rows are then exact, and the rows run in integers:
+    // elemM = fraction * 2^kx per element, rowN = fraction * 2^ky per row.
+    int kx, ky;
+    bool evenExact;  // cubic pairs: every even column has fraction 0
+    int* elemM;
+    int* rowN;
 };
+
+// Fraction bits of the integer linear path. With at most 6 bits per axis a
+// float row value (b - a) * f + a of 16-bit samples needs at most 24
+// significant bits, so the float pass is exact, and the vertical sum of
+// 12 fraction bits stays inside 32 bits.
+constexpr int kMaxBits = 6;
+
+// The smallest k <= kMaxBits with every v[i] * 2^k an integer in
+// [0, 2^(k + 1)]; -1 when there is none. (Fractions lie in [0, 2).)
+template <class F>
+int ownDyadicBits(const F* v, int n) {
+    for (int k = 0; k <= kMaxBits; ++k) {
+        const double scale = double(1 << k);
+        bool ok = true;
+        for (int i = 0; i < n && ok; ++i) {
+            const double m = double(v[i]) * scale;
+            ok = m == std::floor(m) && m >= 0.0 && m <= 2.0 * scale;
+        }
+        if (ok) return k;
+    }
+    return -1;
+}
 
 // Extent rule: the whole destination when its last pixel still maps inside
 // the source, else ceil(s / step) - 1 pixels.
@@ -86,9 +119,29 @@ void ownZoomTables(ZoomPlan& z, double stepX, double stepY) {
         z.rowIx[i] = tap(sy, z.sH);
         z.rowD[i] = sy - z.rowIx[i];
     }
-    z.pairsEnd = 0;
-    if (!cubic && z.nc == 1 && z.ps == 1)
-        while (z.pairsEnd < z.W && z.colIx[z.pairsEnd] == z.pairsEnd / 2) ++z.pairsEnd;
+    // Doubled columns: the run of columns from the first even one whose
+    // tap is at half its index (0 for linear, 2 for cubic: the first two
+    // cubic columns share a window moved inside).
+    z.pairsBegin = z.pairsEnd = 0;
+    if (z.nc == 1 && z.ps == 1) {
+        int j = cubic ? 2 : 0;
+        z.pairsBegin = j;
+        while (j < z.W && z.colIx[j] == j / 2) ++j;
+        z.pairsEnd = std::max(z.pairsBegin, j & ~1);
+    }
+    z.kx = z.ky = -1;
+    if (!cubic) {
+        z.kx = ownDyadicBits(z.colF, z.W);
+        z.ky = ownDyadicBits(z.rowD, z.H);
+        if (z.kx < 0 || z.ky < 0) z.kx = z.ky = -1;
+    }
+    z.evenExact = cubic;
+    for (int j = z.pairsBegin; j < z.pairsEnd && cubic; j += 2) z.evenExact = z.evenExact && z.colD[j] == 0.0;
+    if (z.kx >= 0) {
+        for (int i = 0; i < z.H; ++i) z.rowN[i] = static_cast<int>(z.rowD[i] * (1 << z.ky));
+        for (int j = 0; j < z.W; ++j)
+            for (int c = 0; c < z.nc; ++c) z.elemM[j * z.nc + c] = static_cast<int>(z.colF[j] * (1 << z.kx));
+    }
     for (int j = 0; j < z.W; ++j)
         for (int c = 0; c < z.nc; ++c) {
             const int k = j * z.nc + c;
@@ -146,6 +199,22 @@ inline void ownCubicRowT(const float* __restrict r0, const float* __restrict r1,
     for (int k = 0; k < n; ++k)
         out[k] = ownZoomStore<T>(ownNewton(r0[k], r1[k], r2[k], r3[k], d), maxv);
 }
+// The cubic at d = 0: ownNewton reduces to p0 + (p1 - p0) there (the
+// other terms are multiplied by d), computed as such.
+template <class T>
+inline void ownCubicRow0T(const float* __restrict r0, const float* __restrict r1, T* __restrict out,
+                          int n, int maxv) {
+    for (int k = 0; k < n; ++k) {
+        const double p0 = r0[k], p1 = r1[k];
+        out[k] = ownZoomStore<T>(p0 + (p1 - p0), maxv);
+    }
+}
+OWN_CLONES void ownCubicRow0(const float* r0, const float* r1, uint8_t* out, int n) {
+    ownCubicRow0T(r0, r1, out, n, 255);
+}
+OWN_CLONES void ownCubicRow0(const float* r0, const float* r1, uint16_t* out, int n) {
+    ownCubicRow0T(r0, r1, out, n, 65535);
+}
 OWN_CLONES void ownCubicRow(const float* r0, const float* r1, const float* r2, const float* r3,
                             double d, uint8_t* out, int n) {
     ownCubicRowT(r0, r1, r2, r3, d, out, n, 255);
@@ -187,6 +256,23 @@ OWN_CLONES void ownCubicH(const float* __restrict r, const int* __restrict at, i
         h[k] = static_cast<float>(ownNewton(r[i - ps], r[i], r[i + ps], r[i + 2 * ps], d[k]));
     }
 }
+// Doubled columns of the cubic: columns 2m and 2m + 1 share the window
+// m - 1 .. m + 2. Even columns with fraction 0 (ownNewton gives p1
+// exactly there: p0 + (p1 - p0) of integral samples) take the sample.
+OWN_CLONES void ownCubicPairs(const float* __restrict r, const double* __restrict d,
+                              float* __restrict h, int pairs, bool evenExact) {
+    if (evenExact) {
+        for (int m = 0; m < pairs; ++m) {
+            h[2 * m] = r[m];
+            h[2 * m + 1] = static_cast<float>(ownNewton(r[m - 1], r[m], r[m + 1], r[m + 2], d[2 * m + 1]));
+        }
+        return;
+    }
+    for (int m = 0; m < pairs; ++m) {
+        h[2 * m] = static_cast<float>(ownNewton(r[m - 1], r[m], r[m + 1], r[m + 2], d[2 * m]));
+        h[2 * m + 1] = static_cast<float>(ownNewton(r[m - 1], r[m], r[m + 1], r[m + 2], d[2 * m + 1]));
+    }
+}
 template <class T>
 inline void ownToFloat(const T* __restrict p, float* __restrict r, int n) {
     for (int k = 0; k < n; ++k) r[k] = p[k];
@@ -194,37 +280,112 @@ inline void ownToFloat(const T* __restrict p, float* __restrict r, int n) {
 OWN_CLONES void ownToFloat8(const uint8_t* p, float* r, int n) { ownToFloat(p, r, n); }
 OWN_CLONES void ownToFloat16(const uint16_t* p, float* r, int n) { ownToFloat(p, r, n); }
 
-// Horizontal pass of source row `y` over destination columns [j0, j0 + w):
-// the samples the piece reads are converted to float once, then
-// interpolated through the element tables.
-template <class T>
-void ownZoomHorizontal(const ZoomPlan& z, const OwnPix& s, int y, int j0, int w, float* __restrict h) {
-    const int lo = z.interp == VEX_INTER_CUBIC ? 1 : 0, hi = z.interp == VEX_INTER_CUBIC ? 2 : 1;
-    const int first = z.colIx[j0] - lo, last = z.colIx[j0 + w - 1] + hi;
-    const T* p = s.row<T>(y) + int64_t(first - s.x0) * z.ps;
-    const int count = (last - first) * z.ps + z.nc;
-    if (sizeof(T) == 1) ownToFloat8(reinterpret_cast<const uint8_t*>(p), z.frow, count);
-    else ownToFloat16(reinterpret_cast<const uint16_t*>(p), z.frow, count);
-    // The tables count elements from the region's column 0.
-    const int off = first * z.ps, k0 = j0 * z.nc, n = w * z.nc;
-    if (z.interp != VEX_INTER_LINEAR) {
-        ownCubicH(z.frow, z.elemAt + k0, off, z.elemD + k0, z.ps, h, n);
-        return;
+// Integer linear rows (dyadic fractions): a row value is
+// a * (2^kx - M) + b * M, the float row value times 2^kx exactly.
+template <class T, class R>
+inline void ownLerpHIntT(const T* __restrict p, const int* __restrict at, int off,
+                         const int* __restrict M, int ps, int S, R* __restrict h, int n) {
+    for (int k = 0; k < n; ++k) {
+        const int i = at[k] - off;
+        h[k] = static_cast<R>(p[i] * (S - M[k]) + p[i + ps] * M[k]);
     }
-    int done = 0;
-    if (z.pairsEnd > j0 && j0 % 2 == 0) {  // one channel, columns doubled up to pairsEnd
-        const int pairs = std::min(w, z.pairsEnd - j0) / 2;
-        ownLerpPairs(z.frow + (z.colIx[j0] - first), z.elemF + j0, h, pairs);
-        done = 2 * pairs;
+}
+template <class T, class R>
+inline void ownLerpPairsIntT(const T* __restrict p, const int* __restrict M, int S,
+                             R* __restrict h, int pairs) {
+    for (int m = 0; m < pairs; ++m) {
+        const int a = p[m], b = p[m + 1];
+        h[2 * m] = static_cast<R>(a * (S - M[2 * m]) + b * M[2 * m]);
+        h[2 * m + 1] = static_cast<R>(a * (S - M[2 * m + 1]) + b * M[2 * m + 1]);
     }
-    ownLerpH(z.frow, z.elemAt + k0 + done, off, z.elemF + k0 + done, z.ps, h + done, n - done);
+}
+// The vertical blend in integers: v * 2^(kx + ky) = a * (2^ky - N) + b * N,
+// and idx(v) of such a v is its floor (its fraction is at most
+// 1 - 2^-12, so v + 0.00001 - 0.5 never reaches the next half): an
+// arithmetic shift.
+template <class T, class R>
+inline void ownLerpRowIntT(const R* __restrict a, const R* __restrict b, int wa, int wb, int K,
+                           T* __restrict out, int n, int maxv) {
+    for (int k = 0; k < n; ++k) {
+        int q = (a[k] * wa + b[k] * wb) >> K;
+        q = q < 0 ? 0 : q > maxv ? maxv : q;
+        out[k] = static_cast<T>(q);
+    }
+}
+OWN_CLONES void ownLerpHInt(const uint8_t* p, const int* at, int off, const int* M, int ps, int S,
+                            int16_t* h, int n) {
+    ownLerpHIntT(p, at, off, M, ps, S, h, n);
+}
+OWN_CLONES void ownLerpHInt(const uint16_t* p, const int* at, int off, const int* M, int ps, int S,
+                            int32_t* h, int n) {
+    ownLerpHIntT(p, at, off, M, ps, S, h, n);
+}
+OWN_CLONES void ownLerpPairsInt(const uint8_t* p, const int* M, int S, int16_t* h, int pairs) {
+    ownLerpPairsIntT(p, M, S, h, pairs);
+}
+OWN_CLONES void ownLerpPairsInt(const uint16_t* p, const int* M, int S, int32_t* h, int pairs) {
+    ownLerpPairsIntT(p, M, S, h, pairs);
+}
+OWN_CLONES void ownLerpRowInt(const int16_t* a, const int16_t* b, int wa, int wb, int K, uint8_t* out,
+                              int n) {
+    ownLerpRowIntT(a, b, wa, wb, K, out, n, 255);
+}
+OWN_CLONES void ownLerpRowInt(const int32_t* a, const int32_t* b, int wa, int wb, int K,
+                              uint16_t* out, int n) {
+    ownLerpRowIntT(a, b, wa, wb, K, out, n, 65535);
 }
 
-// Linear and cubic for one piece: `rows` holds room for four float rows of
-// w * nc values; `tmp` one row of T for strided destinations.
+// Row value types: float, or for the integer linear path int16_t (8U: a
+// row value is at most 3 * 255 * 2^kx in magnitude, kx <= 5) and int32_t
+// (16U).
 template <class T>
+using OwnIntRow = std::conditional_t<sizeof(T) == 1, int16_t, int32_t>;
+
+// Horizontal pass of source row `y` over destination columns [j0, j0 + w)
+// into `h`: the doubled columns of the piece as pairs, the rest through the
+// element tables (which count elements from the region's column 0).
+template <class T, class R>
+void ownZoomHorizontal(const ZoomPlan& z, const OwnPix& s, int y, int j0, int w, R* __restrict h) {
+    const bool cubic = z.interp == VEX_INTER_CUBIC;
+    const int lo = cubic ? 1 : 0, hi = cubic ? 2 : 1;
+    const int first = z.colIx[j0] - lo, last = z.colIx[j0 + w - 1] + hi;
+    const T* p = s.row<T>(y) + int64_t(first - s.x0) * z.ps;
+    const int off = first * z.ps, k0 = j0 * z.nc;
+    // Pairs over [pa, pb), even and inside the piece.
+    int pa = std::max(j0, z.pairsBegin), pb = std::min(j0 + w, z.pairsEnd) & ~1;
+    pa += pa & 1;
+    if (pa >= pb) pa = pb = j0 + w;
+    const int segs[3][2] = {{j0, pa}, {pb, j0 + w}, {pa, pb}};
+    if constexpr (std::is_same_v<R, float>) {
+        const int count = (last - first) * z.ps + z.nc;
+        if (sizeof(T) == 1) ownToFloat8(reinterpret_cast<const uint8_t*>(p), z.frow, count);
+        else ownToFloat16(reinterpret_cast<const uint16_t*>(p), z.frow, count);
+        for (int g = 0; g < 2; ++g) {
+            const int k = segs[g][0] * z.nc, n = (segs[g][1] - segs[g][0]) * z.nc;
+            if (n <= 0) continue;
+            if (cubic) ownCubicH(z.frow, z.elemAt + k, off, z.elemD + k, z.ps, h + (k - k0), n);
+            else ownLerpH(z.frow, z.elemAt + k, off, z.elemF + k, z.ps, h + (k - k0), n);
+        }
+        if (pa < pb) {
+            const float* r = z.frow + (pa / 2 - first);
+            if (cubic) ownCubicPairs(r, z.elemD + pa, h + (pa - j0), (pb - pa) / 2, z.evenExact);
+            else ownLerpPairs(r, z.elemF + pa, h + (pa - j0), (pb - pa) / 2);
+        }
+    } else {
+        const int S = 1 << z.kx;
+        for (int g = 0; g < 2; ++g) {
+            const int k = segs[g][0] * z.nc, n = (segs[g][1] - segs[g][0]) * z.nc;
+            if (n > 0) ownLerpHInt(p, z.elemAt + k, off, z.elemM + k, z.ps, S, h + (k - k0), n);
+        }
+        if (pa < pb) ownLerpPairsInt(p + (pa / 2 - first), z.elemM + pa, S, h + (pa - j0), (pb - pa) / 2);
+    }
+}
+
+// Linear and cubic for one piece: `rows` holds room for four rows of
+// w * nc values of R; `tmp` one row of T for strided destinations.
+template <class T, class R>
 void ownZoomInterp(const ZoomPlan& z, const OwnPix& s0, const OwnPix& d0, const OwnRect& pc,
-                   OwnLanesGeo L, float* rows, T* tmp) {
+                   OwnLanesGeo L, R* rows, T* tmp) {
     const int taps = z.interp == VEX_INTER_LINEAR ? 2 : 4;
     const int n = pc.w * L.nc;
     for (int lane = 0; lane < L.lanes; ++lane) {
@@ -235,7 +396,7 @@ void ownZoomInterp(const ZoomPlan& z, const OwnPix& s0, const OwnPix& d0, const 
         int tag[4] = {-1, -1, -1, -1};
         for (int i = pc.y; i < pc.y + pc.h; ++i) {
             const int first = z.rowIx[i] - (taps == 4 ? 1 : 0);
-            const float* r[4] = {};
+            const R* r[4] = {};
             bool used[4] = {false, false, false, false};
             for (int k = 0; k < taps; ++k)
                 for (int b = 0; b < taps; ++b)
@@ -247,22 +408,40 @@ void ownZoomInterp(const ZoomPlan& z, const OwnPix& s0, const OwnPix& d0, const 
                 if (r[k]) continue;
                 int b = 0;
                 while (used[b] || (tag[b] >= first && tag[b] < first + taps)) ++b;
-                float* h = rows + int64_t(b) * n;
-                ownZoomHorizontal<T>(z, s, first + k, pc.x, pc.w, h);
+                R* h = rows + int64_t(b) * n;
+                ownZoomHorizontal<T, R>(z, s, first + k, pc.x, pc.w, h);
                 tag[b] = first + k;
                 used[b] = true;
                 r[k] = h;
             }
             T* out = d.rowW<T>(i);
             T* o = d.ps == L.nc ? out : tmp;
-            if (taps == 2 && z.rowD[i] == 0.0) ownStoreRow(r[0], o, n);  // v = h exactly
-            else if (taps == 2) ownLerpRow(r[0], r[1], z.rowD[i], o, n);
-            else ownCubicRow(r[0], r[1], r[2], r[3], z.rowD[i], o, n);
+            if constexpr (!std::is_same_v<R, float>) {
+                const int N = z.rowN[i];
+                ownLerpRowInt(r[0], r[1], (1 << z.ky) - N, N, z.kx + z.ky, o, n);
+            } else if (taps == 2 && z.rowD[i] == 0.0) {
+                ownStoreRow(r[0], o, n);  // v = h exactly
+            } else if (taps == 2) {
+                ownLerpRow(r[0], r[1], z.rowD[i], o, n);
+            } else if (z.rowD[i] == 0.0) {
+                ownCubicRow0(r[0], r[1], o, n);
+            } else {
+                ownCubicRow(r[0], r[1], r[2], r[3], z.rowD[i], o, n);
+            }
             if (o == tmp)
                 for (int j = 0; j < pc.w; ++j)
                     for (int c = 0; c < L.nc; ++c) out[int64_t(j) * d.ps + c] = tmp[j * L.nc + c];
         }
     }
+}
+
+// The row type by path: integers for linear with dyadic fractions, float
+// else. `rows` is sized for four float rows, room for either.
+template <class T>
+void ownZoomRows(const ZoomPlan& z, const OwnPix& s, const OwnPix& d, const OwnRect& pc,
+                 OwnLanesGeo L, float* rows, T* tmp) {
+    if (z.kx >= 0) ownZoomInterp<T, OwnIntRow<T>>(z, s, d, pc, L, reinterpret_cast<OwnIntRow<T>*>(rows), tmp);
+    else ownZoomInterp<T, float>(z, s, d, pc, L, rows, tmp);
 }
 
 template <class T>
@@ -381,6 +560,11 @@ extern "C" VEXAPI void vexZoom(VexImage* srcImage, VexImage* dstImage, int xU, i
         if (interp == VEX_INTER_LINEAR) z.elemF = temp.get<float>(int64_t(z.W) * nc);
         else z.elemD = temp.get<double>(int64_t(z.W) * nc);
         z.frow = temp.get<float>((int64_t(z.sW) + 4) * z.ps);
+        if (interp == VEX_INTER_LINEAR) {
+            z.elemM = temp.get<int>(int64_t(z.W) * nc);
+            z.rowN = temp.get<int>(z.H);
+            ok = ok && z.elemM && z.rowN;
+        }
         ok = ok && z.rowD && (z.colF || z.colD) && rows && tmp && z.elemAt && (z.elemF || z.elemD) && z.frow;
     }
     if (!ok) {
@@ -406,8 +590,8 @@ extern "C" VEXAPI void vexZoom(VexImage* srcImage, VexImage* dstImage, int xU, i
         else if (interp == VEX_INTER_NN && depth == VEX_DEPTH_8U) ownZoomNearest<uint8_t>(z, s, d, pc, L);
         else if (interp == VEX_INTER_NN) ownZoomNearest<uint16_t>(z, s, d, pc, L);
         else if (depth == VEX_DEPTH_8U)
-            ownZoomInterp<uint8_t>(z, s, d, pc, L, rows, static_cast<uint8_t*>(tmp));
+            ownZoomRows<uint8_t>(z, s, d, pc, L, rows, static_cast<uint8_t*>(tmp));
         else
-            ownZoomInterp<uint16_t>(z, s, d, pc, L, rows, static_cast<uint16_t*>(tmp));
+            ownZoomRows<uint16_t>(z, s, d, pc, L, rows, static_cast<uint16_t*>(tmp));
     });
 }
