@@ -30,8 +30,9 @@
 #include "filter/ownfilter.h"
 #include "image/ownsimd.h"
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
+#if defined(__x86_64__) && !defined(VEXLIB_PORTABLE)
+#include <immintrin.h>
+#define OWN_RANK_AVX2 1
 #endif
 
 using namespace vex;
@@ -148,47 +149,6 @@ inline int ownFindRank(const uint16_t* h, int64_t rank, int64_t* below) {
     return b;
 }
 
-#if defined(__SSE2__)
-// The same on 16 counters held in two registers (totals below 2^15): the
-// running counts are formed and compared in the registers, without a
-// branch per counter.
-inline int ownFindRank(__m128i lo, __m128i hi, int rank, int* below) {
-    lo = _mm_add_epi16(lo, _mm_slli_si128(lo, 2));
-    hi = _mm_add_epi16(hi, _mm_slli_si128(hi, 2));
-    lo = _mm_add_epi16(lo, _mm_slli_si128(lo, 4));
-    hi = _mm_add_epi16(hi, _mm_slli_si128(hi, 4));
-    lo = _mm_add_epi16(lo, _mm_slli_si128(lo, 8));
-    hi = _mm_add_epi16(hi, _mm_slli_si128(hi, 8));
-    const __m128i top = _mm_shufflehi_epi16(lo, 0xFF);
-    hi = _mm_add_epi16(hi, _mm_unpackhi_epi64(top, top));
-    const __m128i r = _mm_set1_epi16(static_cast<short>(rank));
-    const unsigned mask =
-        static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(_mm_cmplt_epi16(lo, r), _mm_cmplt_epi16(hi, r))));
-    const int b = __builtin_ctz(~mask);  // the running counts below rank come first
-    alignas(16) uint16_t prefix[16];
-    _mm_store_si128(reinterpret_cast<__m128i*>(prefix), lo);
-    _mm_store_si128(reinterpret_cast<__m128i*>(prefix + 8), hi);
-    *below = b > 0 ? prefix[b - 1] : 0;
-    return b;
-}
-// Adds (d = 1) or subtracts 16 byte counters to two registers of 16-bit counters.
-inline void ownCounts(__m128i& lo, __m128i& hi, const uint8_t* p) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), z = _mm_setzero_si128();
-    lo = _mm_add_epi16(lo, _mm_unpacklo_epi8(v, z));
-    hi = _mm_add_epi16(hi, _mm_unpackhi_epi8(v, z));
-}
-inline void ownUncounts(__m128i& lo, __m128i& hi, const uint8_t* p) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), z = _mm_setzero_si128();
-    lo = _mm_sub_epi16(lo, _mm_unpacklo_epi8(v, z));
-    hi = _mm_sub_epi16(hi, _mm_unpackhi_epi8(v, z));
-}
-#endif
-
-// Column histograms (counters of type C) of the window rows: 256 fine and
-// 16 coarse bins per bordered sample. The window's coarse histogram follows
-// every step; a coarse bin's 16 fine counters are brought up to date only
-// when the median falls into that bin (from the columns passed since their
-// last use, or afresh from the window's columns when that is shorter).
 template <class C>
 OWN_CLONES void ownCoarseStep(uint16_t* __restrict kc, const C* __restrict in, const C* __restrict out) {
     for (int b = 0; b < 16; ++b) kc[b] = uint16_t(kc[b] + in[b] - out[b]);
@@ -198,49 +158,173 @@ OWN_CLONES void ownFineAdd(uint16_t* __restrict kf, const C* __restrict in) {
     for (int b = 0; b < 16; ++b) kf[b] = uint16_t(kf[b] + in[b]);
 }
 
-#if defined(__SSE2__)
-// One output row of the histogram median from byte column counters, the
-// window's coarse and fine counters in registers.
-template <class T>
-void ownMedianHistLanes(T* o, const uint8_t* fine, const uint8_t* coarse, int L, int W, int nC, int rank) {
-    alignas(16) uint16_t kf[16][16];
+// One output row of one lane of the histogram median, by the counters
+// alone: the window's coarse counters follow every step; a coarse bin's 16
+// fine counters are brought up to date only when the median falls into that
+// bin (from the columns passed since their last use, or afresh from the
+// window's columns when that is shorter). `cf`/`cc` point at the lane's
+// first column; columns lie `L` samples apart.
+template <class T, class C>
+void ownMedianHistRowPlain(T* o, int L, const C* cf, const C* cc, int W, int nC, int64_t rank) {
+    alignas(32) uint16_t kc[16];
+    alignas(32) uint16_t kf[16][16];
     int64_t stamp[16];
+    const int64_t fs = int64_t(L) * 256, cs = int64_t(L) * 16;  // strides between columns
+    std::fill(kc, kc + 16, uint16_t(0));
+    for (int c = 0; c < nC; ++c)
+        for (int b = 0; b < 16; ++b) kc[b] = uint16_t(kc[b] + cc[c * cs + b]);
+    for (int b = 0; b < 16; ++b) stamp[b] = INT64_MIN;
+    for (int x = 0; x < W; ++x) {
+        if (x > 0) ownCoarseStep<C>(kc, cc + (int64_t(x) + nC - 1) * cs, cc + (int64_t(x) - 1) * cs);
+        int64_t cum = 0;
+        const int b = ownFindRank(kc, rank, &cum);
+        uint16_t* f = kf[b];
+        if (stamp[b] < int64_t(x) - nC) {
+            std::fill(f, f + 16, uint16_t(0));
+            for (int c = 0; c < nC; ++c) ownFineAdd<C>(f, cf + (int64_t(x) + c) * fs + b * 16);
+        } else {
+            for (int64_t t = stamp[b] + 1; t <= x; ++t) {
+                const C* pin = cf + (t + nC - 1) * fs + b * 16;
+                const C* pout = cf + (t - 1) * fs + b * 16;
+                for (int k = 0; k < 16; ++k) f[k] = uint16_t(f[k] + pin[k] - pout[k]);
+            }
+        }
+        stamp[b] = x;
+        int64_t finer = 0;
+        const int v = ownFindRank(f, rank - cum, &finer) + b * 16;
+        o[int64_t(x) * L] = std::is_signed_v<T> ? T(int8_t(uint8_t(v ^ 0x80))) : T(v);
+    }
+}
+
+#if OWN_RANK_AVX2
+// The same row with AVX2, without a branch per pixel: the window's 256 fine
+// counters all follow every step (one add and one subtract of the entering
+// and leaving column per vector), and both searches form the running counts
+// of 16 counters in one register and count the lanes still below the rank.
+// Byte counters when the window holds at most 255 samples, 16-bit ones
+// otherwise; the counts wrap nowhere since no count exceeds n.
+#define OWN_AVX2 __attribute__((target("avx2")))
+OWN_AVX2 inline __m128i ownRunning8(__m128i v) {
+    v = _mm_add_epi8(v, _mm_slli_si128(v, 1));
+    v = _mm_add_epi8(v, _mm_slli_si128(v, 2));
+    v = _mm_add_epi8(v, _mm_slli_si128(v, 4));
+    return _mm_add_epi8(v, _mm_slli_si128(v, 8));
+}
+OWN_AVX2 inline __m256i ownRunning16(__m256i v) {
+    v = _mm256_add_epi16(v, _mm256_slli_si256(v, 2));
+    v = _mm256_add_epi16(v, _mm256_slli_si256(v, 4));
+    v = _mm256_add_epi16(v, _mm256_slli_si256(v, 8));
+    __m256i low = _mm256_permute2x128_si256(v, v, 0x08);  // (0, low half)
+    low = _mm256_shufflehi_epi16(low, 0xFF);
+    return _mm256_add_epi16(v, _mm256_unpackhi_epi64(low, low));
+}
+// Lanes whose running count is at most rank - 1 (they form a prefix; the
+// last running count, n, is never among them).
+OWN_AVX2 inline int ownBelow8(__m128i run, __m128i rankM1) {
+    const unsigned m = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(run, rankM1), run)));
+    return __builtin_ctz(~m);
+}
+OWN_AVX2 inline int ownBelow16(__m256i run, __m256i rankM1) {
+    const unsigned m = unsigned(_mm256_movemask_epi8(_mm256_cmpeq_epi16(_mm256_min_epu16(run, rankM1), run)));
+    return __builtin_ctz(~m) >> 1;
+}
+
+OWN_AVX2 void ownMedianHistRow8(uint8_t* o, int L, const uint8_t* cf, const uint8_t* cc, int W, int nC, int rank,
+                                uint8_t flip) {
     const int64_t fs = int64_t(L) * 256, cs = int64_t(L) * 16;
-    for (int l = 0; l < L; ++l) {
-        const uint8_t* cf = fine + int64_t(l) * 256;
-        const uint8_t* cc = coarse + int64_t(l) * 16;
-        __m128i cLo = _mm_setzero_si128(), cHi = _mm_setzero_si128();
-        for (int c = 0; c < nC; ++c) ownCounts(cLo, cHi, cc + c * cs);
-        for (int b = 0; b < 16; ++b) stamp[b] = INT64_MIN;
-        for (int x = 0; x < W; ++x) {
-            if (x > 0) {
-                ownCounts(cLo, cHi, cc + (int64_t(x) + nC - 1) * cs);
-                ownUncounts(cLo, cHi, cc + (int64_t(x) - 1) * cs);
-            }
-            int cum = 0;
-            const int b = ownFindRank(cLo, cHi, rank, &cum);
-            __m128i fLo, fHi;
-            if (stamp[b] < int64_t(x) - nC) {
-                fLo = fHi = _mm_setzero_si128();
-                for (int c = 0; c < nC; ++c) ownCounts(fLo, fHi, cf + (int64_t(x) + c) * fs + b * 16);
-            } else {
-                fLo = _mm_load_si128(reinterpret_cast<const __m128i*>(kf[b]));
-                fHi = _mm_load_si128(reinterpret_cast<const __m128i*>(kf[b] + 8));
-                for (int64_t t = stamp[b] + 1; t <= x; ++t) {
-                    ownCounts(fLo, fHi, cf + (t + nC - 1) * fs + b * 16);
-                    ownUncounts(fLo, fHi, cf + (t - 1) * fs + b * 16);
-                }
-            }
-            _mm_store_si128(reinterpret_cast<__m128i*>(kf[b]), fLo);
-            _mm_store_si128(reinterpret_cast<__m128i*>(kf[b] + 8), fHi);
-            stamp[b] = x;
-            int finer = 0;
-            const int v = ownFindRank(fLo, fHi, rank - cum, &finer) + b * 16;
-            o[int64_t(x) * L + l] = std::is_signed_v<T> ? T(int8_t(uint8_t(v ^ 0x80))) : T(v);
+    alignas(32) uint8_t kf[256];
+    __m128i kc = _mm_setzero_si128();
+    for (int i = 0; i < 256; i += 32) _mm256_store_si256(reinterpret_cast<__m256i*>(kf + i), _mm256_setzero_si256());
+    for (int c = 0; c < nC; ++c) {
+        kc = _mm_add_epi8(kc, _mm_loadu_si128(reinterpret_cast<const __m128i*>(cc + c * cs)));
+        for (int i = 0; i < 256; i += 32) {
+            __m256i* k = reinterpret_cast<__m256i*>(kf + i);
+            _mm256_store_si256(k, _mm256_add_epi8(_mm256_load_si256(k),
+                                                  _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cf + c * fs + i))));
+        }
+    }
+    const __m128i rk = _mm_set1_epi8(char(rank - 1));
+    for (int x = 0;;) {
+        const __m128i run = ownRunning8(kc);
+        const int b = ownBelow8(run, rk);
+        const __m128i cum = _mm_shuffle_epi8(run, _mm_set1_epi8(char(b - 1)));  // 0 for b = 0
+        const __m128i fine = _mm_load_si128(reinterpret_cast<const __m128i*>(kf + 16 * b));
+        const int f = ownBelow8(_mm_add_epi8(ownRunning8(fine), cum), rk);
+        o[int64_t(x) * L] = uint8_t((b << 4 | f) ^ flip);
+        if (++x == W) break;
+        const uint8_t* in = cf + (int64_t(x) + nC - 1) * fs;
+        const uint8_t* out = cf + (int64_t(x) - 1) * fs;
+        kc = _mm_add_epi8(kc, _mm_loadu_si128(reinterpret_cast<const __m128i*>(cc + (int64_t(x) + nC - 1) * cs)));
+        kc = _mm_sub_epi8(kc, _mm_loadu_si128(reinterpret_cast<const __m128i*>(cc + (int64_t(x) - 1) * cs)));
+        for (int i = 0; i < 256; i += 32) {
+            __m256i* k = reinterpret_cast<__m256i*>(kf + i);
+            const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + i));
+            const __m256i d = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(out + i));
+            _mm256_store_si256(k, _mm256_sub_epi8(_mm256_add_epi8(_mm256_load_si256(k), a), d));
         }
     }
 }
+
+OWN_AVX2 void ownMedianHistRow16(uint8_t* o, int L, const uint16_t* cf, const uint16_t* cc, int W, int nC, int rank,
+                                 uint8_t flip) {
+    const int64_t fs = int64_t(L) * 256, cs = int64_t(L) * 16;
+    alignas(32) uint16_t kf[256];
+    alignas(32) uint16_t run16[16];
+    __m256i kc = _mm256_setzero_si256();
+    for (int i = 0; i < 256; i += 16) _mm256_store_si256(reinterpret_cast<__m256i*>(kf + i), _mm256_setzero_si256());
+    for (int c = 0; c < nC; ++c) {
+        kc = _mm256_add_epi16(kc, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cc + c * cs)));
+        for (int i = 0; i < 256; i += 16) {
+            __m256i* k = reinterpret_cast<__m256i*>(kf + i);
+            _mm256_store_si256(k, _mm256_add_epi16(_mm256_load_si256(k),
+                                                   _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cf + c * fs + i))));
+        }
+    }
+    const __m256i rk = _mm256_set1_epi16(short(rank - 1));
+    for (int x = 0;;) {
+        const __m256i run = ownRunning16(kc);
+        const int b = ownBelow16(run, rk);
+        _mm256_store_si256(reinterpret_cast<__m256i*>(run16), run);
+        const __m256i cum = _mm256_set1_epi16(short(b > 0 ? run16[b - 1] : 0));
+        const __m256i fine = _mm256_load_si256(reinterpret_cast<const __m256i*>(kf + 16 * b));
+        const int f = ownBelow16(_mm256_add_epi16(ownRunning16(fine), cum), rk);
+        o[int64_t(x) * L] = uint8_t((b << 4 | f) ^ flip);
+        if (++x == W) break;
+        const uint16_t* in = cf + (int64_t(x) + nC - 1) * fs;
+        const uint16_t* out = cf + (int64_t(x) - 1) * fs;
+        kc = _mm256_add_epi16(kc, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cc + (int64_t(x) + nC - 1) * cs)));
+        kc = _mm256_sub_epi16(kc, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cc + (int64_t(x) - 1) * cs)));
+        for (int i = 0; i < 256; i += 16) {
+            __m256i* k = reinterpret_cast<__m256i*>(kf + i);
+            const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + i));
+            const __m256i d = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(out + i));
+            _mm256_store_si256(k, _mm256_sub_epi16(_mm256_add_epi16(_mm256_load_si256(k), a), d));
+        }
+    }
+}
+#undef OWN_AVX2
+
+// Chosen once, when the library is loaded.
+const bool kRankAvx2 = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") != 0;
+}();
 #endif
+
+// One output row of one lane from the column counters.
+template <class T, class C>
+void ownMedianHistRow(T* o, int L, const C* cf, const C* cc, int W, int nC, int64_t rank) {
+#if OWN_RANK_AVX2
+    if (kRankAvx2) {
+        const uint8_t flip = std::is_signed_v<T> ? 0x80 : 0;
+        auto* ob = reinterpret_cast<uint8_t*>(o);
+        if constexpr (std::is_same_v<C, uint8_t>) ownMedianHistRow8(ob, L, cf, cc, W, nC, int(rank), flip);
+        else ownMedianHistRow16(ob, L, cf, cc, W, nC, int(rank), flip);
+        return;
+    }
+#endif
+    ownMedianHistRowPlain<T, C>(o, L, cf, cc, W, nC, rank);
+}
 
 // The histograms of one vertical strip of the window rows (`in`, output
 // columns [0, W) written from o + 0 on in each row `row(r)` returns).
@@ -251,7 +335,6 @@ bool ownMedianHistStrip(const RankArgs& a, OwnRows<T>& in, int W, int H, C* fine
     const int64_t n = in.samples();
     const int nR = a.nRows, nC = a.nCols;
     const int64_t rank = int64_t(nR) * nC / 2 + 1;
-    const bool small = int64_t(nR) * nC < 32768;
     // The entering and the leaving row are held at once: their distance
     // nR must not be a multiple of the row store's size.
     int keep = 2;
@@ -279,9 +362,6 @@ bool ownMedianHistStrip(const RankArgs& a, OwnRows<T>& in, int W, int H, C* fine
             coarse[e * 16 + (c >> 4)] = C(coarse[e * 16 + (c >> 4)] - 1);
         }
     };
-    alignas(32) uint16_t kc[16];
-    alignas(32) uint16_t kf[16][16];
-    int64_t stamp[16];
     for (int j = 0; j < nR; ++j) addRow(in.get(j));
     for (int r = 0; r < H; ++r) {
         if (r > 0) {
@@ -289,44 +369,8 @@ bool ownMedianHistStrip(const RankArgs& a, OwnRows<T>& in, int W, int H, C* fine
             moveRow(enter, in.get(int64_t(r) - 1));
         }
         T* o = rowOf(r);
-#if defined(__SSE2__)
-        if constexpr (std::is_same_v<C, uint8_t>) {
-            if (small) {
-                ownMedianHistLanes(o, fine, coarse, L, W, nC, int(rank));
-                commit(r);
-                continue;
-            }
-        }
-#endif
-        for (int l = 0; l < L; ++l) {
-            const C* cf = fine + int64_t(l) * 256;
-            const C* cc = coarse + int64_t(l) * 16;
-            const int64_t fs = int64_t(L) * 256, cs = int64_t(L) * 16;  // strides between columns
-            std::fill(kc, kc + 16, uint16_t(0));
-            for (int c = 0; c < nC; ++c)
-                for (int b = 0; b < 16; ++b) kc[b] = uint16_t(kc[b] + cc[c * cs + b]);
-            for (int b = 0; b < 16; ++b) stamp[b] = INT64_MIN;
-            for (int x = 0; x < W; ++x) {
-                if (x > 0) ownCoarseStep<C>(kc, cc + (int64_t(x) + nC - 1) * cs, cc + (int64_t(x) - 1) * cs);
-                int64_t cum = 0;
-                const int b = ownFindRank(kc, rank, &cum);
-                uint16_t* f = kf[b];
-                if (stamp[b] < int64_t(x) - nC) {
-                    std::fill(f, f + 16, uint16_t(0));
-                    for (int c = 0; c < nC; ++c) ownFineAdd<C>(f, cf + (int64_t(x) + c) * fs + b * 16);
-                } else {
-                    for (int64_t t = stamp[b] + 1; t <= x; ++t) {
-                        const C* pin = cf + (t + nC - 1) * fs + b * 16;
-                        const C* pout = cf + (t - 1) * fs + b * 16;
-                        for (int k = 0; k < 16; ++k) f[k] = uint16_t(f[k] + pin[k] - pout[k]);
-                    }
-                }
-                stamp[b] = x;
-                int64_t finer = 0;
-                const int v = ownFindRank(f, rank - cum, &finer) + b * 16;
-                o[int64_t(x) * L + l] = std::is_signed_v<T> ? T(int8_t(uint8_t(v ^ 0x80))) : T(v);
-            }
-        }
+        for (int l = 0; l < L; ++l)
+            ownMedianHistRow<T, C>(o + l, L, fine + int64_t(l) * 256, coarse + int64_t(l) * 16, W, nC, rank);
         commit(r);
     }
     return true;
@@ -368,7 +412,8 @@ bool ownMedianHistRows(const RankArgs& a, OwnRows<T>& in, OwnOut<T>& out) {
 
 template <class T>
 bool ownMedian8Rows(const RankArgs& a, OwnRows<T>& in, OwnOut<T>& out) {
-    if (a.nRows <= 255) return ownMedianHistRows<T, uint8_t>(a, in, out);
+    // Byte counters while no count, not even the window's, can pass 255.
+    if (int64_t(a.nRows) * a.nCols <= 255) return ownMedianHistRows<T, uint8_t>(a, in, out);
     return ownMedianHistRows<T, uint16_t>(a, in, out);
 }
 
