@@ -134,92 +134,92 @@ bool ownExtremeRows(const RankArgs& a, OwnRows<T>& in, OwnOut<T>& out) {
 }
 
 // ---- 8-bit (and 1-bit) median by column histograms.
+//
+// Every column of the window rows keeps its counts as running counts: the
+// coarse counter k holds the column's samples whose bin (value / 16) is at
+// most k, and the fine counter 16k + j those of bin k whose low four bits
+// are at most j. A sample entering or leaving a column adds or removes one
+// step pattern of 16 counters twice (coarse, and its bin's fine counters),
+// and the window's running counts are plain sums of its columns' running
+// counts, so a search never forms them. Counters of type C: bytes while no
+// count of the window can pass 255, else 16 bits.
 template <class T>
 inline int ownBin(T v) {
     return std::is_signed_v<T> ? (int(uint8_t(v)) ^ 0x80) : int(uint8_t(v));
 }
 
-// The first of 16 counters at which the running count reaches `rank`;
-// *below receives the count before it. The counters' total must reach rank.
-inline int ownFindRank(const uint16_t* h, int64_t rank, int64_t* below) {
-    int64_t cum = 0;
+// kStep[j][i] = 1 for i >= j: the running counts of one sample at j.
+template <class C>
+struct OwnStep {
+    C v[16][16];
+    constexpr OwnStep() : v() {
+        for (int j = 0; j < 16; ++j)
+            for (int i = 0; i < 16; ++i) v[j][i] = C(i >= j ? 1 : 0);
+    }
+};
+template <class C>
+constexpr OwnStep<C> kStep{};
+
+// Column counters of n samples (columns `stride` counters apart): row
+// `enter` comes in and, when not null, row `leave` goes out.
+template <class T, class C>
+void ownColumnsMovePlain(C* __restrict fine, C* __restrict coarse, const T* enter, const T* leave, int64_t n) {
+    for (int64_t e = 0; e < n; ++e) {
+        const int a = ownBin(enter[e]);
+        C* f = fine + e * 256 + (a & 0xF0);
+        C* c = coarse + e * 16;
+        for (int i = 0; i < 16; ++i) f[i] = C(f[i] + kStep<C>.v[a & 15][i]);
+        for (int i = 0; i < 16; ++i) c[i] = C(c[i] + kStep<C>.v[a >> 4][i]);
+        if (leave) {
+            const int d = ownBin(leave[e]);
+            C* g = fine + e * 256 + (d & 0xF0);
+            for (int i = 0; i < 16; ++i) g[i] = C(g[i] - kStep<C>.v[d & 15][i]);
+            for (int i = 0; i < 16; ++i) c[i] = C(c[i] - kStep<C>.v[d >> 4][i]);
+        }
+    }
+}
+
+// The first of 16 running counts that reaches `rank`.
+template <class C>
+inline int ownFirstReaching(const C* run, int64_t rank) {
     int b = 0;
-    while (cum + h[b] < rank) cum += h[b++];
-    *below = cum;
+    while (run[b] < rank) ++b;
     return b;
 }
 
-template <class C>
-OWN_CLONES void ownCoarseStep(uint16_t* __restrict kc, const C* __restrict in, const C* __restrict out) {
-    for (int b = 0; b < 16; ++b) kc[b] = uint16_t(kc[b] + in[b] - out[b]);
-}
-template <class C>
-OWN_CLONES void ownFineAdd(uint16_t* __restrict kf, const C* __restrict in) {
-    for (int b = 0; b < 16; ++b) kf[b] = uint16_t(kf[b] + in[b]);
-}
-
-// One output row of one lane of the histogram median, by the counters
-// alone: the window's coarse counters follow every step; a coarse bin's 16
-// fine counters are brought up to date only when the median falls into that
-// bin (from the columns passed since their last use, or afresh from the
-// window's columns when that is shorter). `cf`/`cc` point at the lane's
-// first column; columns lie `L` samples apart.
+// One output row of one lane: `cf`/`cc` point at the lane's first column,
+// columns lie L samples apart. The window's coarse running counts follow
+// every step; the median's bin is the first whose count reaches the rank,
+// and the bin's fine running counts are summed from the window's columns.
 template <class T, class C>
 void ownMedianHistRowPlain(T* o, int L, const C* cf, const C* cc, int W, int nC, int64_t rank) {
-    alignas(32) uint16_t kc[16];
-    alignas(32) uint16_t kf[16][16];
-    int64_t stamp[16];
-    const int64_t fs = int64_t(L) * 256, cs = int64_t(L) * 16;  // strides between columns
-    std::fill(kc, kc + 16, uint16_t(0));
+    const int64_t fs = int64_t(L) * 256, cs = int64_t(L) * 16;
+    int64_t kc[16] = {}, kf[16];
     for (int c = 0; c < nC; ++c)
-        for (int b = 0; b < 16; ++b) kc[b] = uint16_t(kc[b] + cc[c * cs + b]);
-    for (int b = 0; b < 16; ++b) stamp[b] = INT64_MIN;
+        for (int i = 0; i < 16; ++i) kc[i] += cc[c * cs + i];
     for (int x = 0; x < W; ++x) {
-        if (x > 0) ownCoarseStep<C>(kc, cc + (int64_t(x) + nC - 1) * cs, cc + (int64_t(x) - 1) * cs);
-        int64_t cum = 0;
-        const int b = ownFindRank(kc, rank, &cum);
-        uint16_t* f = kf[b];
-        if (stamp[b] < int64_t(x) - nC) {
-            std::fill(f, f + 16, uint16_t(0));
-            for (int c = 0; c < nC; ++c) ownFineAdd<C>(f, cf + (int64_t(x) + c) * fs + b * 16);
-        } else {
-            for (int64_t t = stamp[b] + 1; t <= x; ++t) {
-                const C* pin = cf + (t + nC - 1) * fs + b * 16;
-                const C* pout = cf + (t - 1) * fs + b * 16;
-                for (int k = 0; k < 16; ++k) f[k] = uint16_t(f[k] + pin[k] - pout[k]);
-            }
-        }
-        stamp[b] = x;
-        int64_t finer = 0;
-        const int v = ownFindRank(f, rank - cum, &finer) + b * 16;
+        if (x > 0)
+            for (int i = 0; i < 16; ++i) kc[i] += cc[(int64_t(x) + nC - 1) * cs + i] - cc[(int64_t(x) - 1) * cs + i];
+        const int b = ownFirstReaching(kc, rank);
+        const int64_t below = b > 0 ? kc[b - 1] : 0;
+        std::fill(kf, kf + 16, below);
+        for (int c = 0; c < nC; ++c)
+            for (int i = 0; i < 16; ++i) kf[i] += cf[(int64_t(x) + c) * fs + 16 * b + i];
+        const int v = 16 * b + ownFirstReaching(kf, rank);
         o[int64_t(x) * L] = std::is_signed_v<T> ? T(int8_t(uint8_t(v ^ 0x80))) : T(v);
     }
 }
 
 #if OWN_RANK_AVX2
-// The same row with AVX2, without a branch per pixel: the window's 256 fine
-// counters all follow every step (one add and one subtract of the entering
-// and leaving column per vector), and both searches form the running counts
-// of 16 counters in one register and count the lanes still below the rank.
-// Byte counters when the window holds at most 255 samples, 16-bit ones
-// otherwise; the counts wrap nowhere since no count exceeds n.
+// The same row with AVX2, without a branch per pixel. Both searches count
+// the running counts of one register that stay below the rank. The bin's
+// fine counts come from its 16 counters in each window column while the
+// window is narrow; from 16 columns on, the window's 256 fine running
+// counts follow every step instead (one add and one subtract of whole
+// column histograms).
 #define OWN_AVX2 __attribute__((target("avx2")))
-OWN_AVX2 inline __m128i ownRunning8(__m128i v) {
-    v = _mm_add_epi8(v, _mm_slli_si128(v, 1));
-    v = _mm_add_epi8(v, _mm_slli_si128(v, 2));
-    v = _mm_add_epi8(v, _mm_slli_si128(v, 4));
-    return _mm_add_epi8(v, _mm_slli_si128(v, 8));
-}
-OWN_AVX2 inline __m256i ownRunning16(__m256i v) {
-    v = _mm256_add_epi16(v, _mm256_slli_si256(v, 2));
-    v = _mm256_add_epi16(v, _mm256_slli_si256(v, 4));
-    v = _mm256_add_epi16(v, _mm256_slli_si256(v, 8));
-    __m256i low = _mm256_permute2x128_si256(v, v, 0x08);  // (0, low half)
-    low = _mm256_shufflehi_epi16(low, 0xFF);
-    return _mm256_add_epi16(v, _mm256_unpackhi_epi64(low, low));
-}
-// Lanes whose running count is at most rank - 1 (they form a prefix; the
-// last running count, n, is never among them).
+// Running counts at most rank - 1: a prefix of the lanes (the last count,
+// n, is never among them).
 OWN_AVX2 inline int ownBelow8(__m128i run, __m128i rankM1) {
     const unsigned m = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(run, rankM1), run)));
     return __builtin_ctz(~m);
@@ -228,80 +228,136 @@ OWN_AVX2 inline int ownBelow16(__m256i run, __m256i rankM1) {
     const unsigned m = unsigned(_mm256_movemask_epi8(_mm256_cmpeq_epi16(_mm256_min_epu16(run, rankM1), run)));
     return __builtin_ctz(~m) >> 1;
 }
+template <class C>
+OWN_AVX2 inline __m256i ownLoad(const C* p) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+template <class C>
+OWN_AVX2 inline __m256i ownAdd(__m256i a, __m256i b) {
+    return sizeof(C) == 1 ? _mm256_add_epi8(a, b) : _mm256_add_epi16(a, b);
+}
+template <class C>
+OWN_AVX2 inline __m256i ownSub(__m256i a, __m256i b) {
+    return sizeof(C) == 1 ? _mm256_sub_epi8(a, b) : _mm256_sub_epi16(a, b);
+}
 
-OWN_AVX2 void ownMedianHistRow8(uint8_t* o, int L, const uint8_t* cf, const uint8_t* cc, int W, int nC, int rank,
-                                uint8_t flip) {
-    const int64_t fs = int64_t(L) * 256, cs = int64_t(L) * 16;
-    alignas(32) uint8_t kf[256];
-    __m128i kc = _mm_setzero_si128();
-    for (int i = 0; i < 256; i += 32) _mm256_store_si256(reinterpret_cast<__m256i*>(kf + i), _mm256_setzero_si256());
-    for (int c = 0; c < nC; ++c) {
-        kc = _mm_add_epi8(kc, _mm_loadu_si128(reinterpret_cast<const __m128i*>(cc + c * cs)));
-        for (int i = 0; i < 256; i += 32) {
-            __m256i* k = reinterpret_cast<__m256i*>(kf + i);
-            _mm256_store_si256(k, _mm256_add_epi8(_mm256_load_si256(k),
-                                                  _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cf + c * fs + i))));
-        }
+// 16 counters of type C: one xmm register of bytes or one ymm of words.
+template <class C>
+struct OwnCount16;
+template <>
+struct OwnCount16<uint8_t> {
+    using V = __m128i;
+    OWN_AVX2 static V zero() { return _mm_setzero_si128(); }
+    OWN_AVX2 static V load(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+    OWN_AVX2 static void store(uint8_t* p, V v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
+    OWN_AVX2 static V add(V a, V b) { return _mm_add_epi8(a, b); }
+    OWN_AVX2 static V sub(V a, V b) { return _mm_sub_epi8(a, b); }
+    OWN_AVX2 static V all(int v) { return _mm_set1_epi8(char(v)); }
+    OWN_AVX2 static int below(V run, V rankM1) { return ownBelow8(run, rankM1); }
+    // Running count b - 1 in every lane (0 for b = 0).
+    OWN_AVX2 static V before(V run, int b) { return _mm_shuffle_epi8(run, _mm_set1_epi8(char(b - 1))); }
+};
+template <>
+struct OwnCount16<uint16_t> {
+    using V = __m256i;
+    OWN_AVX2 static V zero() { return _mm256_setzero_si256(); }
+    OWN_AVX2 static V load(const uint16_t* p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); }
+    OWN_AVX2 static void store(uint16_t* p, V v) { _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v); }
+    OWN_AVX2 static V add(V a, V b) { return _mm256_add_epi16(a, b); }
+    OWN_AVX2 static V sub(V a, V b) { return _mm256_sub_epi16(a, b); }
+    OWN_AVX2 static V all(int v) { return _mm256_set1_epi16(short(v)); }
+    OWN_AVX2 static int below(V run, V rankM1) { return ownBelow16(run, rankM1); }
+    OWN_AVX2 static V before(V run, int b) {
+        alignas(32) uint16_t r[17];
+        r[0] = 0;
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(r + 1), run);
+        return _mm256_set1_epi16(short(r[b]));
     }
-    const __m128i rk = _mm_set1_epi8(char(rank - 1));
-    for (int x = 0;;) {
-        const __m128i run = ownRunning8(kc);
-        const int b = ownBelow8(run, rk);
-        const __m128i cum = _mm_shuffle_epi8(run, _mm_set1_epi8(char(b - 1)));  // 0 for b = 0
-        const __m128i fine = _mm_load_si128(reinterpret_cast<const __m128i*>(kf + 16 * b));
-        const int f = ownBelow8(_mm_add_epi8(ownRunning8(fine), cum), rk);
-        o[int64_t(x) * L] = uint8_t((b << 4 | f) ^ flip);
-        if (++x == W) break;
-        const uint8_t* in = cf + (int64_t(x) + nC - 1) * fs;
-        const uint8_t* out = cf + (int64_t(x) - 1) * fs;
-        kc = _mm_add_epi8(kc, _mm_loadu_si128(reinterpret_cast<const __m128i*>(cc + (int64_t(x) + nC - 1) * cs)));
-        kc = _mm_sub_epi8(kc, _mm_loadu_si128(reinterpret_cast<const __m128i*>(cc + (int64_t(x) - 1) * cs)));
-        for (int i = 0; i < 256; i += 32) {
-            __m256i* k = reinterpret_cast<__m256i*>(kf + i);
-            const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + i));
-            const __m256i d = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(out + i));
-            _mm256_store_si256(k, _mm256_sub_epi8(_mm256_add_epi8(_mm256_load_si256(k), a), d));
-        }
+};
+
+// The window's fine running counts: byte counters in eight registers
+// (stored to pick one bin's 16, which measured faster than picking them
+// with blends), 16-bit ones in memory.
+template <class C>
+struct OwnFine;
+template <>
+struct OwnFine<uint8_t> {
+    __m256i k[8];
+    OWN_AVX2 __m128i pick(int b) const {
+        alignas(32) uint8_t t[256];
+        for (int i = 0; i < 8; ++i) _mm256_store_si256(reinterpret_cast<__m256i*>(t + 32 * i), k[i]);
+        return _mm_load_si128(reinterpret_cast<const __m128i*>(t + 16 * b));
+    }
+};
+template <>
+struct OwnFine<uint16_t> {
+    alignas(32) uint16_t k[256];
+    OWN_AVX2 __m256i pick(int b) const { return _mm256_load_si256(reinterpret_cast<const __m256i*>(k + 16 * b)); }
+};
+// Adds column `in` (and subtracts column `out`, when given) to every fine
+// running count.
+OWN_AVX2 inline void ownFineMove(OwnFine<uint8_t>& f, const uint8_t* in, const uint8_t* out) {
+    for (int i = 0; i < 8; ++i) {
+        f.k[i] = _mm256_add_epi8(f.k[i], ownLoad(in + 32 * i));
+        if (out) f.k[i] = _mm256_sub_epi8(f.k[i], ownLoad(out + 32 * i));
+    }
+}
+OWN_AVX2 inline void ownFineMove(OwnFine<uint16_t>& f, const uint16_t* in, const uint16_t* out) {
+    for (int i = 0; i < 256; i += 16) {
+        __m256i* k = reinterpret_cast<__m256i*>(f.k + i);
+        __m256i v = _mm256_add_epi16(_mm256_load_si256(k), ownLoad(in + i));
+        if (out) v = _mm256_sub_epi16(v, ownLoad(out + i));
+        _mm256_store_si256(k, v);
     }
 }
 
-OWN_AVX2 void ownMedianHistRow16(uint8_t* o, int L, const uint16_t* cf, const uint16_t* cc, int W, int nC, int rank,
-                                 uint8_t flip) {
-    const int64_t fs = int64_t(L) * 256, cs = int64_t(L) * 16;
-    alignas(32) uint16_t kf[256];
-    alignas(32) uint16_t run16[16];
-    __m256i kc = _mm256_setzero_si256();
-    for (int i = 0; i < 256; i += 16) _mm256_store_si256(reinterpret_cast<__m256i*>(kf + i), _mm256_setzero_si256());
-    for (int c = 0; c < nC; ++c) {
-        kc = _mm256_add_epi16(kc, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cc + c * cs)));
-        for (int i = 0; i < 256; i += 16) {
-            __m256i* k = reinterpret_cast<__m256i*>(kf + i);
-            _mm256_store_si256(k, _mm256_add_epi16(_mm256_load_si256(k),
-                                                   _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cf + c * fs + i))));
+// Column counters as in ownColumnsMovePlain, for `count` columns whose
+// samples lie `L` apart (and their counters 256 L and 16 L apart).
+template <class T, class C>
+OWN_AVX2 inline void ownColumnsMoveAvx2(C* fine, C* coarse, const T* enter, const T* leave, int64_t count, int L) {
+    using K = OwnCount16<C>;
+    const C(*step)[16] = kStep<C>.v;
+    for (int64_t e = 0; e < count; ++e) {
+        const int a = ownBin(enter[e * L]);
+        C* f = fine + e * L * 256 + (a & 0xF0);
+        C* c = coarse + e * L * 16;
+        typename K::V cv = K::add(K::load(c), K::load(step[a >> 4]));
+        K::store(f, K::add(K::load(f), K::load(step[a & 15])));
+        if (leave) {
+            const int d = ownBin(leave[e * L]);
+            C* g = fine + e * L * 256 + (d & 0xF0);
+            cv = K::sub(cv, K::load(step[d >> 4]));
+            K::store(g, K::sub(K::load(g), K::load(step[d & 15])));
         }
-    }
-    const __m256i rk = _mm256_set1_epi16(short(rank - 1));
-    for (int x = 0;;) {
-        const __m256i run = ownRunning16(kc);
-        const int b = ownBelow16(run, rk);
-        _mm256_store_si256(reinterpret_cast<__m256i*>(run16), run);
-        const __m256i cum = _mm256_set1_epi16(short(b > 0 ? run16[b - 1] : 0));
-        const __m256i fine = _mm256_load_si256(reinterpret_cast<const __m256i*>(kf + 16 * b));
-        const int f = ownBelow16(_mm256_add_epi16(ownRunning16(fine), cum), rk);
-        o[int64_t(x) * L] = uint8_t((b << 4 | f) ^ flip);
-        if (++x == W) break;
-        const uint16_t* in = cf + (int64_t(x) + nC - 1) * fs;
-        const uint16_t* out = cf + (int64_t(x) - 1) * fs;
-        kc = _mm256_add_epi16(kc, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cc + (int64_t(x) + nC - 1) * cs)));
-        kc = _mm256_sub_epi16(kc, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cc + (int64_t(x) - 1) * cs)));
-        for (int i = 0; i < 256; i += 16) {
-            __m256i* k = reinterpret_cast<__m256i*>(kf + i);
-            const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + i));
-            const __m256i d = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(out + i));
-            _mm256_store_si256(k, _mm256_sub_epi16(_mm256_add_epi16(_mm256_load_si256(k), a), d));
-        }
+        K::store(c, cv);
     }
 }
+
+// One output row of one lane.
+template <class T, class C>
+OWN_AVX2 void ownMedianHistRowAvx2(T* o, int L, const C* cf, const C* cc, int W, int nC, int rank) {
+    using K = OwnCount16<C>;
+    const int64_t fs = int64_t(L) * 256, cs = int64_t(L) * 16;
+    OwnFine<C> kf;
+    std::memset(&kf, 0, sizeof kf);
+    typename K::V kc = K::zero();
+    for (int c = 0; c < nC; ++c) {
+        kc = K::add(kc, K::load(cc + c * cs));
+        ownFineMove(kf, cf + c * fs, nullptr);
+    }
+    const uint8_t flip = std::is_signed_v<T> ? 0x80 : 0;
+    const typename K::V rk = K::all(rank - 1);
+    for (int x = 0;;) {
+        const int b = K::below(kc, rk);
+        const typename K::V run = K::add(K::before(kc, b), kf.pick(b));
+        o[int64_t(x) * L] = T(uint8_t((b << 4 | K::below(run, rk)) ^ flip));
+        if (++x == W) break;
+        const int64_t in = int64_t(x) + nC - 1, out = int64_t(x) - 1;
+        kc = K::sub(K::add(kc, K::load(cc + in * cs)), K::load(cc + out * cs));
+        ownFineMove(kf, cf + in * fs, cf + out * fs);
+    }
+}
+
 #undef OWN_AVX2
 
 // Chosen once, when the library is loaded.
@@ -311,19 +367,22 @@ const bool kRankAvx2 = [] {
 }();
 #endif
 
-// One output row of one lane from the column counters.
+// Row `enter` comes into the column counters and row `leave` (unless null)
+// goes out; then one output row (all lanes) from the counters.
 template <class T, class C>
-void ownMedianHistRow(T* o, int L, const C* cf, const C* cc, int W, int nC, int64_t rank) {
+void ownMedianHistStep(T* o, int L, C* fine, C* coarse, const T* enter, const T* leave, int64_t n, int W, int nC,
+                       int64_t rank) {
 #if OWN_RANK_AVX2
     if (kRankAvx2) {
-        const uint8_t flip = std::is_signed_v<T> ? 0x80 : 0;
-        auto* ob = reinterpret_cast<uint8_t*>(o);
-        if constexpr (std::is_same_v<C, uint8_t>) ownMedianHistRow8(ob, L, cf, cc, W, nC, int(rank), flip);
-        else ownMedianHistRow16(ob, L, cf, cc, W, nC, int(rank), flip);
+        ownColumnsMoveAvx2<T, C>(fine, coarse, enter, leave, n, 1);
+        for (int l = 0; l < L; ++l)
+            ownMedianHistRowAvx2<T, C>(o + l, L, fine + int64_t(l) * 256, coarse + int64_t(l) * 16, W, nC, int(rank));
         return;
     }
 #endif
-    ownMedianHistRowPlain<T, C>(o, L, cf, cc, W, nC, rank);
+    ownColumnsMovePlain<T, C>(fine, coarse, enter, leave, n);
+    for (int l = 0; l < L; ++l)
+        ownMedianHistRowPlain<T, C>(o + l, L, fine + int64_t(l) * 256, coarse + int64_t(l) * 16, W, nC, rank);
 }
 
 // The histograms of one vertical strip of the window rows (`in`, output
@@ -345,32 +404,11 @@ bool ownMedianHistStrip(const RankArgs& a, OwnRows<T>& in, int W, int H, C* fine
     }
     std::memset(fine, 0, size_t(n) * 256 * sizeof(C));
     std::memset(coarse, 0, size_t(n) * 16 * sizeof(C));
-    auto addRow = [&](const T* row) {
-        for (int64_t e = 0; e < n; ++e) {
-            const int b = ownBin(row[e]);
-            fine[e * 256 + b] = C(fine[e * 256 + b] + 1);
-            coarse[e * 16 + (b >> 4)] = C(coarse[e * 16 + (b >> 4)] + 1);
-        }
-    };
-    // One row enters and one leaves, in one sweep over the columns.
-    auto moveRow = [&](const T* enter, const T* leave) {
-        for (int64_t e = 0; e < n; ++e) {
-            const int b = ownBin(enter[e]), c = ownBin(leave[e]);
-            fine[e * 256 + b] = C(fine[e * 256 + b] + 1);
-            coarse[e * 16 + (b >> 4)] = C(coarse[e * 16 + (b >> 4)] + 1);
-            fine[e * 256 + c] = C(fine[e * 256 + c] - 1);
-            coarse[e * 16 + (c >> 4)] = C(coarse[e * 16 + (c >> 4)] - 1);
-        }
-    };
-    for (int j = 0; j < nR; ++j) addRow(in.get(j));
+    for (int j = 0; j + 1 < nR; ++j) ownColumnsMovePlain<T, C>(fine, coarse, in.get(j), nullptr, n);
     for (int r = 0; r < H; ++r) {
-        if (r > 0) {
-            const T* enter = in.get(int64_t(r) + nR - 1);
-            moveRow(enter, in.get(int64_t(r) - 1));
-        }
-        T* o = rowOf(r);
-        for (int l = 0; l < L; ++l)
-            ownMedianHistRow<T, C>(o + l, L, fine + int64_t(l) * 256, coarse + int64_t(l) * 16, W, nC, rank);
+        const T* enter = in.get(int64_t(r) + nR - 1);
+        ownMedianHistStep<T, C>(rowOf(r), L, fine, coarse, enter, r > 0 ? in.get(int64_t(r) - 1) : nullptr, n, W,
+                                nC, rank);
         commit(r);
     }
     return true;
