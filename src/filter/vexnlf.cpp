@@ -33,6 +33,7 @@
 #if defined(__x86_64__) && !defined(VEXLIB_PORTABLE)
 #include <immintrin.h>
 #define OWN_RANK_AVX2 1
+#define OWN_AVX2 __attribute__((target("avx2")))
 #endif
 
 using namespace vex;
@@ -217,7 +218,6 @@ void ownMedianHistRowPlain(T* o, int L, const C* cf, const C* cc, int W, int nC,
 // window is narrow; from 16 columns on, the window's 256 fine running
 // counts follow every step instead (one add and one subtract of whole
 // column histograms).
-#define OWN_AVX2 __attribute__((target("avx2")))
 // Running counts at most rank - 1: a prefix of the lanes (the last count,
 // n, is never among them).
 OWN_AVX2 inline int ownBelow8(__m128i run, __m128i rankM1) {
@@ -358,7 +358,6 @@ OWN_AVX2 void ownMedianHistRowAvx2(T* o, int L, const C* cf, const C* cc, int W,
     }
 }
 
-#undef OWN_AVX2
 
 // Chosen once, when the library is loaded.
 const bool kRankAvx2 = [] {
@@ -462,41 +461,86 @@ template <class T>
 inline T ownMed3(T a, T b, T c) {
     return std::max(std::min(a, b), std::min(std::max(a, b), c));
 }
+// One output row from window rows a, b, c (m outputs, neighbours L apart):
+// every column is sorted where it is used, so the row is one pass without
+// buffers, branch-free min/max across the row.
 template <class T>
-OWN_CLONES void ownSort3Columns(T* __restrict lo, T* __restrict mid, T* __restrict hi, const T* __restrict a,
-                                const T* __restrict b, const T* __restrict c, int64_t n) {
-    for (int64_t i = 0; i < n; ++i) {
-        const T mn = std::min(a[i], b[i]), mx = std::max(a[i], b[i]);
-        const T t = std::max(mn, c[i]);
-        lo[i] = std::min(mn, c[i]);
-        mid[i] = std::min(mx, t);
-        hi[i] = std::max(mx, t);
-    }
-}
-template <class T>
-OWN_CLONES void ownMedian3Combine(T* __restrict o, const T* __restrict lo, const T* __restrict mid,
-                                  const T* __restrict hi, int64_t m, int L) {
+OWN_CLONES void ownMedian3x3Row(T* __restrict o, const T* __restrict a, const T* __restrict b,
+                                const T* __restrict c, int64_t m, int L) {
     for (int64_t i = 0; i < m; ++i) {
-        const T maxLo = std::max(std::max(lo[i], lo[i + L]), lo[i + 2 * L]);
-        const T minHi = std::min(std::min(hi[i], hi[i + L]), hi[i + 2 * L]);
-        o[i] = ownMed3(maxLo, ownMed3(mid[i], mid[i + L], mid[i + 2 * L]), minHi);
+        T lo[3], mid[3], hi[3];
+        for (int k = 0; k < 3; ++k) {
+            const int64_t j = i + k * L;
+            const T mn = std::min(a[j], b[j]), mx = std::max(a[j], b[j]);
+            const T t = std::max(mn, c[j]);
+            lo[k] = std::min(mn, c[j]);
+            mid[k] = std::min(mx, t);
+            hi[k] = std::max(mx, t);
+        }
+        const T maxLo = std::max(std::max(lo[0], lo[1]), lo[2]);
+        const T minHi = std::min(std::min(hi[0], hi[1]), hi[2]);
+        o[i] = ownMed3(maxLo, ownMed3(mid[0], mid[1], mid[2]), minHi);
     }
 }
+#if OWN_RANK_AVX2
+// The same row with AVX2 for 8-bit samples (unsigned, or signed with the
+// sign bit flipped around the comparisons), 32 outputs per step; the
+// scalar rule finishes the row.
+OWN_AVX2 inline __m256i ownMin8(__m256i x, __m256i y) { return _mm256_min_epu8(x, y); }
+OWN_AVX2 inline __m256i ownMax8(__m256i x, __m256i y) { return _mm256_max_epu8(x, y); }
+OWN_AVX2 inline __m256i ownLoadX(const uint8_t* p, __m256i flip) {
+    return _mm256_xor_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)), flip);
+}
+template <bool kSigned>
+OWN_AVX2 void ownMedian3x3Row8(uint8_t* o, const uint8_t* a, const uint8_t* b, const uint8_t* c, int64_t m, int L) {
+    const __m256i flip = _mm256_set1_epi8(kSigned ? char(0x80) : 0);
+    const auto mn = ownMin8;
+    const auto mx = ownMax8;
+    int64_t i = 0;
+    for (; i + 32 <= m; i += 32) {
+        __m256i lo[3], mid[3], hi[3];
+        for (int k = 0; k < 3; ++k) {
+            const int64_t j = i + int64_t(k) * L;
+            const __m256i x = ownLoadX(a + j, flip), y = ownLoadX(b + j, flip), z = ownLoadX(c + j, flip);
+            const __m256i l = mn(x, y), h = mx(x, y), t = mx(l, z);
+            lo[k] = mn(l, z);
+            mid[k] = mn(h, t);
+            hi[k] = mx(h, t);
+        }
+        const __m256i maxLo = mx(mx(lo[0], lo[1]), lo[2]);
+        const __m256i minHi = mn(mn(hi[0], hi[1]), hi[2]);
+        const __m256i med = mx(mn(mid[0], mid[1]), mn(mx(mid[0], mid[1]), mid[2]));
+        const __m256i r = mx(mn(maxLo, med), mn(mx(maxLo, med), minHi));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(o + i), _mm256_xor_si256(r, flip));
+    }
+    using T = std::conditional_t<kSigned, int8_t, uint8_t>;
+    ownMedian3x3Row<T>(reinterpret_cast<T*>(o + i), reinterpret_cast<const T*>(a + i), reinterpret_cast<const T*>(b + i),
+                       reinterpret_cast<const T*>(c + i), m - i, L);
+}
+#endif
+
 template <class T>
 bool ownMedian3x3Rows(const RankArgs& a, OwnRows<T>& in, OwnOut<T>& out) {
     const int L = in.lanes();
-    const int64_t n = in.samples(), m = int64_t(out.width()) * L;
-    OwnBlock b;
-    T* lo = b.alloc<T>(3 * n);
-    if (!lo || !in.reserve(4)) {
+    const int64_t m = int64_t(out.width()) * L;
+    if (!in.reserve(4)) {
         vexError(VEX_StsNoMem, a.site->func, kFilterNoMem, a.site->file, __LINE__);
         return false;
     }
-    T* mid = lo + n;
-    T* hi = mid + n;
     for (int r = 0; r < out.rows(); ++r) {
-        ownSort3Columns<T>(lo, mid, hi, in.get(r), in.get(int64_t(r) + 1), in.get(int64_t(r) + 2), n);
-        ownMedian3Combine<T>(out.row(r), lo, mid, hi, m, L);
+        T* o = out.row(r);
+        const T *r0 = in.get(r), *r1 = in.get(int64_t(r) + 1), *r2 = in.get(int64_t(r) + 2);
+#if OWN_RANK_AVX2
+        if constexpr (sizeof(T) == 1) {
+            if (kRankAvx2) {
+                auto u = [](const T* p) { return reinterpret_cast<const uint8_t*>(p); };
+                ownMedian3x3Row8<std::is_signed_v<T>>(reinterpret_cast<uint8_t*>(o), u(r0), u(r1), u(r2), m, L);
+                out.commit(r);
+                continue;
+            }
+        }
+#endif
+        ownMedian3x3Row<T>(o, r0, r1, r2, m, L);
         out.commit(r);
     }
     return true;
