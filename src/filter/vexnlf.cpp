@@ -44,6 +44,21 @@ const OwnSite kMaxSite{"vexMaxFilter", "vexnlf"};
 const OwnSite kMinSite{"vexMinFilter", "vexnlf"};
 const OwnSite kMedianSite{"vexMedianFilter", "vexnlf"};
 
+#if OWN_RANK_AVX2
+// Chosen once, when the library is loaded.
+const bool kRankAvx2 = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") != 0;
+}();
+OWN_AVX2 inline __m256i ownMin8(__m256i x, __m256i y) { return _mm256_min_epu8(x, y); }
+OWN_AVX2 inline __m256i ownMax8(__m256i x, __m256i y) { return _mm256_max_epu8(x, y); }
+// 32 samples, XORed with `flip` (0x80 in every byte orders signed bytes as
+// unsigned ones).
+OWN_AVX2 inline __m256i ownLoadX(const uint8_t* p, __m256i flip) {
+    return _mm256_xor_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)), flip);
+}
+#endif
+
 struct RankArgs {
     const OwnSite* site;
     int nRows, nCols;
@@ -51,6 +66,25 @@ struct RankArgs {
     OwnChannels ch;
     const int* tile;
 };
+
+// Runs piece(rows, x0, w) for output columns [x0, x0 + w), writing from
+// column x0 of each output row: on a destination that takes parts of rows,
+// in three pieces, the middle one holding the outputs whose window columns
+// all lie inside the source image, so that its rows are read in place
+// rather than copied with their synthesised margins.
+template <class T, class Piece>
+bool ownRankPieces(const RankArgs& a, OwnRows<T>& in, OwnOut<T>& out, Piece&& piece) {
+    const int W = out.width(), ax = static_cast<int>(-a.win.dx0), inner = W - a.nCols + 1;
+    if (!out.direct() || inner <= 0) return piece(in, 0, W);
+    const int cuts[4] = {0, ax, ax + inner, W};
+    for (int p = 0; p < 3; ++p) {
+        const int x0 = cuts[p], w = cuts[p + 1] - x0;
+        if (w <= 0) continue;
+        OwnRows<T> part(in, x0, w + a.nCols - 1);
+        if (!piece(part, x0, w)) return false;
+    }
+    return true;
+}
 
 template <class T, bool kMax>
 OWN_CLONES void ownExtremeInto(T* __restrict a, const T* __restrict b, int64_t n) {
@@ -80,10 +114,91 @@ void ownExtremeRow(T* h, T* tmp, const T* row, int64_t n, int64_t m, int nCols, 
     ownExtremeOf<T, kMax>(h, tmp, tmp + (nCols - p) * L, m);
 }
 
+#if OWN_RANK_AVX2
+// Windows of at most 8 rows and 8 columns on 8-bit samples (signed ones
+// with the sign bit flipped around the comparisons), two output rows at a
+// time: the extreme of the window rows the two share, then of each row's
+// own first or last row, 32 samples per step; then of the window's columns
+// in each of the two rows.
+template <bool kMax>
+OWN_AVX2 inline __m256i ownPick8(__m256i x, __m256i y) {
+    return kMax ? _mm256_max_epu8(x, y) : _mm256_min_epu8(x, y);
+}
+template <bool kMax>
+OWN_AVX2 void ownExtremeCols8(uint8_t* o, const uint8_t* v, int nC, int64_t m, int L, uint8_t flip) {
+    const __m256i f = _mm256_set1_epi8(char(flip)), none = _mm256_setzero_si256();
+    int64_t i = 0;
+    for (; i + 32 <= m; i += 32) {
+        __m256i acc = ownLoadX(v + i, none);
+        for (int c = 1; c < nC; ++c) acc = ownPick8<kMax>(acc, ownLoadX(v + i + int64_t(c) * L, none));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(o + i), _mm256_xor_si256(acc, f));
+    }
+    for (; i < m; ++i) {
+        uint8_t acc = v[i];
+        for (int c = 1; c < nC; ++c) acc = kMax ? std::max(acc, v[i + int64_t(c) * L]) : std::min(acc, v[i + int64_t(c) * L]);
+        o[i] = acc ^ flip;
+    }
+}
+// rows[0 .. nR] (nR + 1 rows, the last one only when `two`): v0 takes the
+// extreme of rows 0 .. nR-1, v1 of rows 1 .. nR.
+template <bool kMax>
+OWN_AVX2 void ownExtremeRows8(uint8_t* v0, uint8_t* v1, const uint8_t* const* rows, int nR, bool two, int64_t n,
+                              uint8_t flip) {
+    const __m256i f = _mm256_set1_epi8(char(flip));
+    int64_t i = 0;
+    for (; i + 32 <= n; i += 32) {
+        __m256i mid = ownLoadX(rows[1] + i, f);
+        for (int j = 2; j < nR; ++j) mid = ownPick8<kMax>(mid, ownLoadX(rows[j] + i, f));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(v0 + i), ownPick8<kMax>(mid, ownLoadX(rows[0] + i, f)));
+        if (two) _mm256_storeu_si256(reinterpret_cast<__m256i*>(v1 + i), ownPick8<kMax>(mid, ownLoadX(rows[nR] + i, f)));
+    }
+    for (; i < n; ++i) {
+        uint8_t mid = rows[1][i] ^ flip;
+        for (int j = 2; j < nR; ++j) mid = kMax ? std::max<uint8_t>(mid, rows[j][i] ^ flip) : std::min<uint8_t>(mid, rows[j][i] ^ flip);
+        const uint8_t a = rows[0][i] ^ flip;
+        v0[i] = kMax ? std::max(mid, a) : std::min(mid, a);
+        if (two) {
+            const uint8_t b = rows[nR][i] ^ flip;
+            v1[i] = kMax ? std::max(mid, b) : std::min(mid, b);
+        }
+    }
+}
+#endif
+
 template <class T, bool kMax>
 bool ownExtremeRows(const RankArgs& a, OwnRows<T>& in, OwnOut<T>& out) {
     const int L = in.lanes(), k = a.nRows;
     const int64_t n = in.samples(), m = int64_t(out.width()) * L;
+#if OWN_RANK_AVX2
+    if (sizeof(T) == 1 && kRankAvx2 && k >= 2 && k <= 8 && a.nCols <= 8) {
+        return ownRankPieces<T>(a, in, out, [&](OwnRows<T>& part, int x0, int w) {
+            const int64_t pn = part.samples(), pm = int64_t(w) * L;
+            OwnBlock vb;
+            auto* v0 = vb.alloc<uint8_t>(2 * pn);
+            if (!v0 || !part.reserve(k + 1)) {
+                vexError(VEX_StsNoMem, a.site->func, kFilterNoMem, a.site->file, __LINE__);
+                return false;
+            }
+            uint8_t* v1 = v0 + pn;
+            const uint8_t flip = std::is_signed_v<T> ? 0x80 : 0;
+            const uint8_t* rows[9];
+            auto dst = [&](int r) { return reinterpret_cast<uint8_t*>(out.row(r) + int64_t(x0) * L); };
+            for (int r = 0; r < out.rows(); r += 2) {
+                const bool two = r + 1 < out.rows();
+                for (int j = 0; j < k + (two ? 1 : 0); ++j)
+                    rows[j] = reinterpret_cast<const uint8_t*>(part.get(int64_t(r) + j));
+                ownExtremeRows8<kMax>(v0, v1, rows, k, two, pn, flip);
+                ownExtremeCols8<kMax>(dst(r), v0, a.nCols, pm, L, flip);
+                out.commit(r);
+                if (two) {
+                    ownExtremeCols8<kMax>(dst(r + 1), v1, a.nCols, pm, L, flip);
+                    out.commit(r + 1);
+                }
+            }
+            return true;
+        });
+    }
+#endif
     const bool blocks = k >= 5;
     const int slots = blocks ? 2 * k : k;
     OwnBlock hb, tb, sb, pb, tagb;
@@ -359,11 +474,6 @@ OWN_AVX2 void ownMedianHistRowAvx2(T* o, int L, const C* cf, const C* cc, int W,
 }
 
 
-// Chosen once, when the library is loaded.
-const bool kRankAvx2 = [] {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") != 0;
-}();
 #endif
 
 // Row `enter` comes into the column counters and row `leave` (unless null)
@@ -486,11 +596,6 @@ OWN_CLONES void ownMedian3x3Row(T* __restrict o, const T* __restrict a, const T*
 // The same row with AVX2 for 8-bit samples (unsigned, or signed with the
 // sign bit flipped around the comparisons), 32 outputs per step; the
 // scalar rule finishes the row.
-OWN_AVX2 inline __m256i ownMin8(__m256i x, __m256i y) { return _mm256_min_epu8(x, y); }
-OWN_AVX2 inline __m256i ownMax8(__m256i x, __m256i y) { return _mm256_max_epu8(x, y); }
-OWN_AVX2 inline __m256i ownLoadX(const uint8_t* p, __m256i flip) {
-    return _mm256_xor_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)), flip);
-}
 template <bool kSigned>
 OWN_AVX2 void ownMedian3x3Row8(uint8_t* o, const uint8_t* a, const uint8_t* b, const uint8_t* c, int64_t m, int L) {
     const __m256i flip = _mm256_set1_epi8(kSigned ? char(0x80) : 0);
@@ -520,30 +625,32 @@ OWN_AVX2 void ownMedian3x3Row8(uint8_t* o, const uint8_t* a, const uint8_t* b, c
 #endif
 
 template <class T>
-bool ownMedian3x3Rows(const RankArgs& a, OwnRows<T>& in, OwnOut<T>& out) {
-    const int L = in.lanes();
-    const int64_t m = int64_t(out.width()) * L;
-    if (!in.reserve(4)) {
-        vexError(VEX_StsNoMem, a.site->func, kFilterNoMem, a.site->file, __LINE__);
-        return false;
-    }
-    for (int r = 0; r < out.rows(); ++r) {
-        T* o = out.row(r);
-        const T *r0 = in.get(r), *r1 = in.get(int64_t(r) + 1), *r2 = in.get(int64_t(r) + 2);
-#if OWN_RANK_AVX2
-        if constexpr (sizeof(T) == 1) {
-            if (kRankAvx2) {
-                auto u = [](const T* p) { return reinterpret_cast<const uint8_t*>(p); };
-                ownMedian3x3Row8<std::is_signed_v<T>>(reinterpret_cast<uint8_t*>(o), u(r0), u(r1), u(r2), m, L);
-                out.commit(r);
-                continue;
-            }
+bool ownMedian3x3Rows(const RankArgs& a, OwnRows<T>& whole, OwnOut<T>& out) {
+    const int L = whole.lanes();
+    return ownRankPieces<T>(a, whole, out, [&](OwnRows<T>& in, int x0, int w) {
+        if (!in.reserve(4)) {
+            vexError(VEX_StsNoMem, a.site->func, kFilterNoMem, a.site->file, __LINE__);
+            return false;
         }
+        const int64_t m = int64_t(w) * L;
+        for (int r = 0; r < out.rows(); ++r) {
+            T* o = out.row(r) + int64_t(x0) * L;
+            const T *r0 = in.get(r), *r1 = in.get(int64_t(r) + 1), *r2 = in.get(int64_t(r) + 2);
+#if OWN_RANK_AVX2
+            if constexpr (sizeof(T) == 1) {
+                if (kRankAvx2) {
+                    auto u = [](const T* p) { return reinterpret_cast<const uint8_t*>(p); };
+                    ownMedian3x3Row8<std::is_signed_v<T>>(reinterpret_cast<uint8_t*>(o), u(r0), u(r1), u(r2), m, L);
+                    out.commit(r);
+                    continue;
+                }
+            }
 #endif
-        ownMedian3x3Row<T>(o, r0, r1, r2, m, L);
-        out.commit(r);
-    }
-    return true;
+            ownMedian3x3Row<T>(o, r0, r1, r2, m, L);
+            out.commit(r);
+        }
+        return true;
+    });
 }
 
 // ---- 16- and 32-bit median by a sorted window.
