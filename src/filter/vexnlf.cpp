@@ -3,8 +3,11 @@
 // (0 maximum, 1 minimum, 2 median) and picks the routine for the depth
 // from a table indexed by the mode.
 //
-// Maximum and minimum are separable. Across a row the window extreme comes
-// from doubling: extremes over 2, 4, 8, ... samples, then two of the
+// Maximum and minimum are separable. On 8-bit samples with windows of at
+// most 8x8 (AVX2), two output rows at a time take the extreme of the window
+// rows they share and of their own first or last row, then of the window's
+// columns, 32 samples per step. Otherwise, across a row the window extreme
+// comes from doubling: extremes over 2, 4, 8, ... samples, then two of the
 // largest power-of-two span cover any window, so a row costs about
 // log2(nCols) passes. Down the columns, short windows combine their rows
 // directly; from five rows on, the rows are taken in blocks of nRows
@@ -12,15 +15,20 @@
 // extreme of the next block give every window in three passes per row.
 //
 // The 8-bit median (and the 1-bit one, on samples 0 and 1) keeps a
-// histogram per column of the window rows; moving down a row adds one
-// sample to each column histogram and removes one. Along a row the window's
-// 16-bin coarse histogram gains the entering column's and loses the leaving
-// one; the median's coarse bin is found by counting up, and only that bin's
-// 16 fine counters are brought up to date (from the columns passed since
-// their last use) and counted up. The cost per pixel does not depend on
-// the window size. A 3x3 window of any depth takes a shorter road: each
+// histogram per column of the window rows, as running counts in 16 coarse
+// and 16x16 fine bins; moving down a row adds one sample to each column
+// and removes one. Along a row the window's running counts gain the
+// entering column's and lose the leaving one's; the median's coarse bin is
+// the first whose count reaches the rank, its fine value likewise within
+// the bin. The cost per pixel does not depend on the window size. Wide rows
+// are worked in vertical strips whose column histograms stay in the
+// second-level cache. A 3x3 window of any depth takes a shorter road: each
 // column's three samples sorted, then the median of the largest low, the
 // middle median and the smallest high of three neighbouring columns.
+//
+// Small windows (3x3 median, maximum and minimum up to 8x8) on a
+// destination taken row part by row part read the rows inside the source
+// image in place and copy only the margins the border modes synthesise.
 //
 // The 16- and 32-bit medians keep the window's samples sorted; moving one
 // pixel merges the entering column into the sorted samples and drops the
