@@ -335,12 +335,12 @@ void ownMedianHistRowPlain(T* o, int L, const C* cf, const C* cc, int W, int nC,
 }
 
 #if OWN_RANK_AVX2
-// The same row with AVX2, without a branch per pixel. Both searches count
-// the running counts of one register that stay below the rank. The bin's
-// fine counts come from its 16 counters in each window column while the
-// window is narrow; from 16 columns on, the window's 256 fine running
-// counts follow every step instead (one add and one subtract of whole
-// column histograms).
+// The same row with AVX2. Both searches count the running counts of one
+// register that stay below the rank. The window's fine running counts are
+// kept for a band of four coarse bins (64 counters) that follows every step
+// (the entering column's band added, the leaving one's subtracted); when
+// the median's bin leaves the band, the band is moved to it and summed
+// afresh from the window's columns.
 // Running counts at most rank - 1: a prefix of the lanes (the last count,
 // n, is never among them).
 OWN_AVX2 inline int ownBelow8(__m128i run, __m128i rankM1) {
@@ -398,42 +398,6 @@ struct OwnCount16<uint16_t> {
     }
 };
 
-// The window's fine running counts: byte counters in eight registers
-// (stored to pick one bin's 16, which measured faster than picking them
-// with blends), 16-bit ones in memory.
-template <class C>
-struct OwnFine;
-template <>
-struct OwnFine<uint8_t> {
-    __m256i k[8];
-    OWN_AVX2 __m128i pick(int b) const {
-        alignas(32) uint8_t t[256];
-        for (int i = 0; i < 8; ++i) _mm256_store_si256(reinterpret_cast<__m256i*>(t + 32 * i), k[i]);
-        return _mm_load_si128(reinterpret_cast<const __m128i*>(t + 16 * b));
-    }
-};
-template <>
-struct OwnFine<uint16_t> {
-    alignas(32) uint16_t k[256];
-    OWN_AVX2 __m256i pick(int b) const { return _mm256_load_si256(reinterpret_cast<const __m256i*>(k + 16 * b)); }
-};
-// Adds column `in` (and subtracts column `out`, when given) to every fine
-// running count.
-OWN_AVX2 inline void ownFineMove(OwnFine<uint8_t>& f, const uint8_t* in, const uint8_t* out) {
-    for (int i = 0; i < 8; ++i) {
-        f.k[i] = _mm256_add_epi8(f.k[i], ownLoad(in + 32 * i));
-        if (out) f.k[i] = _mm256_sub_epi8(f.k[i], ownLoad(out + 32 * i));
-    }
-}
-OWN_AVX2 inline void ownFineMove(OwnFine<uint16_t>& f, const uint16_t* in, const uint16_t* out) {
-    for (int i = 0; i < 256; i += 16) {
-        __m256i* k = reinterpret_cast<__m256i*>(f.k + i);
-        __m256i v = _mm256_add_epi16(_mm256_load_si256(k), ownLoad(in + i));
-        if (out) v = _mm256_sub_epi16(v, ownLoad(out + i));
-        _mm256_store_si256(k, v);
-    }
-}
-
 // Column counters as in ownColumnsMovePlain, for `count` columns whose
 // samples lie `L` apart (and their counters 256 L and 16 L apart).
 template <class T, class C>
@@ -460,24 +424,45 @@ OWN_AVX2 inline void ownColumnsMoveAvx2(C* fine, C* coarse, const T* enter, cons
 template <class T, class C>
 OWN_AVX2 void ownMedianHistRowAvx2(T* o, int L, const C* cf, const C* cc, int W, int nC, int rank) {
     using K = OwnCount16<C>;
+    constexpr int kPer = 32 / int(sizeof(C));  // counters per register
+    constexpr int kRegs = 64 / kPer;           // registers per band
     const int64_t fs = int64_t(L) * 256, cs = int64_t(L) * 16;
-    OwnFine<C> kf;
-    std::memset(&kf, 0, sizeof kf);
+    alignas(32) C band[64];
+    __m256i k[kRegs] = {};
+    int s = -16;  // the band's first bin; none yet
     typename K::V kc = K::zero();
-    for (int c = 0; c < nC; ++c) {
-        kc = K::add(kc, K::load(cc + c * cs));
-        ownFineMove(kf, cf + c * fs, nullptr);
-    }
+    for (int c = 0; c < nC; ++c) kc = K::add(kc, K::load(cc + c * cs));
     const uint8_t flip = std::is_signed_v<T> ? 0x80 : 0;
     const typename K::V rk = K::all(rank - 1);
     for (int x = 0;;) {
         const int b = K::below(kc, rk);
-        const typename K::V run = K::add(K::before(kc, b), kf.pick(b));
+        if (b < s || b >= s + 4) {
+            s = std::min(std::max(b - 1, 0), 12);
+            for (int i = 0; i < kRegs; ++i) k[i] = _mm256_setzero_si256();
+            for (int c = 0; c < nC; ++c) {
+                const C* p = cf + (int64_t(x) + c) * fs + 16 * s;
+                for (int i = 0; i < kRegs; ++i) k[i] = ownAdd<C>(k[i], ownLoad(p + i * kPer));
+            }
+        }
+        typename K::V fine;
+        if constexpr (sizeof(C) == 1) {
+            // Bin b - s of the band: register (b - s) / 2, half (b - s) % 2.
+            const int j = b - s;
+            const __m256i reg = _mm256_blendv_epi8(k[0], k[1], _mm256_set1_epi8(char(-(j >> 1))));
+            const __m256i half = _mm256_add_epi32(_mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7), _mm256_set1_epi32((j & 1) * 4));
+            fine = _mm256_castsi256_si128(_mm256_permutevar8x32_epi32(reg, half));
+        } else {
+            for (int i = 0; i < kRegs; ++i) _mm256_store_si256(reinterpret_cast<__m256i*>(band + i * kPer), k[i]);
+            fine = K::load(band + 16 * (b - s));
+        }
+        const typename K::V run = K::add(K::before(kc, b), fine);
         o[int64_t(x) * L] = T(uint8_t((b << 4 | K::below(run, rk)) ^ flip));
         if (++x == W) break;
         const int64_t in = int64_t(x) + nC - 1, out = int64_t(x) - 1;
         kc = K::sub(K::add(kc, K::load(cc + in * cs)), K::load(cc + out * cs));
-        ownFineMove(kf, cf + in * fs, cf + out * fs);
+        const C* pin = cf + in * fs + 16 * s;
+        const C* pout = cf + out * fs + 16 * s;
+        for (int i = 0; i < kRegs; ++i) k[i] = ownSub<C>(ownAdd<C>(k[i], ownLoad(pin + i * kPer)), ownLoad(pout + i * kPer));
     }
 }
 
