@@ -135,8 +135,12 @@ OWN_AVX2 inline __m256i ownPick8(__m256i x, __m256i y) {
 template <bool kMax>
 OWN_AVX2 void ownExtremeCols8(uint8_t* o, const uint8_t* v, int nC, int64_t m, int L, uint8_t flip) {
     const __m256i f = _mm256_set1_epi8(char(flip)), none = _mm256_setzero_si256();
+    // Whole vectors; the last one starts at m - 32 and may overlap the one
+    // before (same results, written again). Rows under 32 samples go
+    // sample by sample.
+    const int64_t last = m - 32;
     int64_t i = 0;
-    for (; i + 32 <= m; i += 32) {
+    for (; last >= 0 && i < m; i = i == last ? m : std::min(i + 32, last)) {
         __m256i acc = ownLoadX(v + i, none);
         for (int c = 1; c < nC; ++c) acc = ownPick8<kMax>(acc, ownLoadX(v + i + int64_t(c) * L, none));
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(o + i), _mm256_xor_si256(acc, f));
@@ -153,8 +157,12 @@ template <bool kMax>
 OWN_AVX2 void ownExtremeRows8(uint8_t* v0, uint8_t* v1, const uint8_t* const* rows, int nR, bool two, int64_t n,
                               uint8_t flip) {
     const __m256i f = _mm256_set1_epi8(char(flip));
+    // Whole vectors; the last one starts at n - 32 and may overlap the one
+    // before (same results, written again). Rows under 32 samples go
+    // sample by sample.
+    const int64_t last = n - 32;
     int64_t i = 0;
-    for (; i + 32 <= n; i += 32) {
+    for (; last >= 0 && i < n; i = i == last ? n : std::min(i + 32, last)) {
         __m256i mid = ownLoadX(rows[1] + i, f);
         for (int j = 2; j < nR; ++j) mid = ownPick8<kMax>(mid, ownLoadX(rows[j] + i, f));
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(v0 + i), ownPick8<kMax>(mid, ownLoadX(rows[0] + i, f)));
@@ -594,8 +602,12 @@ OWN_AVX2 void ownMedian3x3Row8(uint8_t* o, const uint8_t* a, const uint8_t* b, c
     const __m256i flip = _mm256_set1_epi8(kSigned ? char(0x80) : 0);
     const auto mn = ownMin8;
     const auto mx = ownMax8;
+    // Whole vectors; the last one starts at m - 32 and may overlap the one
+    // before (same results, written again). Rows under 32 samples go
+    // sample by sample.
+    const int64_t last = m - 32;
     int64_t i = 0;
-    for (; i + 32 <= m; i += 32) {
+    for (; last >= 0 && i < m; i = i == last ? m : std::min(i + 32, last)) {
         __m256i lo[3], mid[3], hi[3];
         for (int k = 0; k < 3; ++k) {
             const int64_t j = i + int64_t(k) * L;
