@@ -130,7 +130,7 @@ void ownExtremeRow(T* h, T* tmp, const T* row, int64_t n, int64_t m, int nCols, 
 // in each of the two rows.
 template <bool kMax>
 OWN_AVX2 inline __m256i ownPick8(__m256i x, __m256i y) {
-    return kMax ? _mm256_max_epu8(x, y) : _mm256_min_epu8(x, y);
+    return kMax ? ownMax8(x, y) : ownMin8(x, y);
 }
 template <bool kMax>
 OWN_AVX2 void ownExtremeCols8(uint8_t* o, const uint8_t* v, int nC, int64_t m, int L, uint8_t flip) {
@@ -292,8 +292,9 @@ struct OwnStep {
 template <class C>
 constexpr OwnStep<C> kStep{};
 
-// Column counters of n samples (columns `stride` counters apart): row
-// `enter` comes in and, when not null, row `leave` goes out.
+// Column counters of n samples, one column per sample (256 fine and 16
+// coarse counters each): row `enter` comes in and, when not null, row
+// `leave` goes out.
 template <class T, class C>
 void ownColumnsMovePlain(C* __restrict fine, C* __restrict coarse, const T* enter, const T* leave, int64_t n) {
     for (int64_t e = 0; e < n; ++e) {
@@ -349,6 +350,7 @@ void ownMedianHistRowPlain(T* o, int L, const C* cf, const C* cc, int W, int nC,
 // (the entering column's band added, the leaving one's subtracted); when
 // the median's bin leaves the band, the band is moved to it and summed
 // afresh from the window's columns.
+
 // Running counts at most rank - 1: a prefix of the lanes (the last count,
 // n, is never among them).
 OWN_AVX2 inline int ownBelow8(__m128i run, __m128i rankM1) {
