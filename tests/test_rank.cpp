@@ -74,29 +74,41 @@ TEST(RankFilters, LargeWindowsMatchSortedWindows) {
 // The 3x3 median has a routine of its own for every depth.
 TEST(RankFilters, Median3x3MatchesSortedWindows) { runMatrix(2, 14, 200, 3, true); }
 
-// Windows of more than 2^15 samples (counted without the register search)
-// and more than 255 rows (16-bit column counters).
+// One call on a source and destination with ROIs on both sides, border
+// modes differing per side, every output against the sorted window.
+void checkWide(int mode, unsigned depth, int ch, int nR, int nC, int ax, int ay, int H, int W, uint32_t key) {
+    vt::Image s(depth, ch, H + 3, W + 5), d(depth, ch, H + 2, W + 1);
+    s.fillPattern(key);
+    d.fillPattern(5);
+    s.setRoi(0, 3, 2, H, W + 1);
+    d.setRoi(0, 1, 1, H, W);
+    for (int side = 0; side < 4; ++side) vexSetBorderMode(s.get(), (side + key) % 4, 1 << side, 40 * side + 3);
+    const auto before = fref::samples(d.get());
+    vt::ReportLog log;
+    kFns[mode](s.get(), d.get(), nR, nC, ax, ay, nullptr);
+    ASSERT_EQ(log.size(), 0u);
+    std::vector<int64_t> want = before;
+    for (int c = 1; c <= ch; ++c)
+        for (int y = 0; y < H; ++y)
+            for (int x = 0; x < W; ++x)
+                want[fref::indexOf(d.get(), 1 + x, 1 + y, c)] = refRank(mode, s.get(), nR, nC, ax, ay, 3 + x, 2 + y, c);
+    ASSERT_EQ(fref::firstDiff(d.get(), fref::samples(d.get()), want), "")
+        << kNames[mode] << " " << nR << "x" << nC << " anchor " << ax << "," << ay << " c" << ch << " w" << W;
+}
+
+// Windows of more than 255 samples (16-bit counters) and more than 255
+// rows, far larger than the region.
 TEST(RankFilters, MedianOfVeryLargeWindows) {
     vexSetErrStatus(VEX_StsOk);
-    const int sizes[2][2] = {{200, 170}, {300, 120}};
-    for (const auto& sz : sizes) {
-        for (unsigned depth : {VEX_DEPTH_8U, VEX_DEPTH_8S}) {
-            vt::Image s(depth, 1, 5, 6), d(depth, 1, 5, 6);
-            s.fillPattern(41);
-            for (int side = 0; side < 4; ++side) vexSetBorderMode(s.get(), side, 1 << side, 19 * side);
-            const int nR = sz[0], nC = sz[1], ax = nC / 3, ay = nR / 2;
-            vexMedianFilter(s.get(), d.get(), nR, nC, ax, ay, nullptr);
-            ASSERT_EQ(vexGetErrStatus(), VEX_StsOk);
-            for (int y = 0; y < 5; ++y)
-                for (int x = 0; x < 6; ++x)
-                    ASSERT_EQ(d.sample(x, y, 1), refRank(2, s.get(), nR, nC, ax, ay, x, y, 1)) << nR << "x" << nC;
-        }
+    for (unsigned depth : {VEX_DEPTH_8U, VEX_DEPTH_8S}) {
+        checkWide(2, depth, 1, 200, 170, 170 / 3, 100, 5, 6, 41);
+        checkWide(2, depth, 1, 300, 120, 40, 150, 5, 6, 42);
     }
 }
 
 // Rows wide enough that the histogram median works in several vertical
-// strips (8- and 16-bit column counters), with ROIs on both sides; the
-// samples at a strip's edges are the ones a fault would hit.
+// strips (8- and 16-bit column counters); the samples at a strip's edges
+// are the ones a fault would hit.
 TEST(RankFilters, WideMediansMatchSortedWindows) {
     vexSetErrStatus(VEX_StsOk);
     struct Case {
@@ -106,24 +118,27 @@ TEST(RankFilters, WideMediansMatchSortedWindows) {
     const Case cases[] = {{VEX_DEPTH_8U, 1, 7, 7, 9, 2300},   {VEX_DEPTH_8U, 3, 5, 9, 6, 1400},
                           {VEX_DEPTH_8S, 3, 9, 4, 5, 1100},   {VEX_DEPTH_8U, 1, 260, 3, 4, 1700},
                           {VEX_DEPTH_8S, 1, 15, 15, 17, 1300}};
-    for (const Case& k : cases) {
-        vt::Image s(k.depth, k.ch, k.H + 3, k.W + 5), d(k.depth, k.ch, k.H + 2, k.W + 1);
-        s.fillPattern(k.W + k.nR);
-        d.fillPattern(5);
-        s.setRoi(0, 3, 2, k.H, k.W + 1);
-        d.setRoi(0, 1, 1, k.H, k.W);
-        for (int side = 0; side < 4; ++side) vexSetBorderMode(s.get(), side % 3, 1 << side, 40 * side);
-        const int ax = k.nC / 2, ay = k.nR / 3;
-        const auto before = fref::samples(d.get());
-        vexMedianFilter(s.get(), d.get(), k.nR, k.nC, ax, ay, nullptr);
-        ASSERT_EQ(vexGetErrStatus(), VEX_StsOk);
-        std::vector<int64_t> want = before;
-        for (int c = 1; c <= k.ch; ++c)
-            for (int y = 0; y < k.H; ++y)
-                for (int x = 0; x < k.W; ++x)
-                    want[fref::indexOf(d.get(), 1 + x, 1 + y, c)] = refRank(2, s.get(), k.nR, k.nC, ax, ay, 3 + x, 2 + y, c);
-        ASSERT_EQ(fref::firstDiff(d.get(), fref::samples(d.get()), want), "") << k.nR << "x" << k.nC << " c" << k.ch;
-    }
+    for (const Case& k : cases) checkWide(2, k.depth, k.ch, k.nR, k.nC, k.nC / 2, k.nR / 3, k.H, k.W, k.W + k.nR);
+}
+
+// The vector paths of the 8-bit routines (32 samples a step, the rest
+// sample by sample; rows read in place between copied margins): widths
+// around the vector size, windows from one sample to wider than the
+// region, anchors at both ends.
+TEST(RankFilters, VectorRowsMatchSortedWindows) {
+    vexSetErrStatus(VEX_StsOk);
+    const int windows[][2] = {{3, 3}, {7, 7}, {8, 8}, {2, 5}, {7, 1}, {1, 7}, {5, 5}, {9, 9}, {3, 40}, {6, 75}};
+    uint32_t key = 1;
+    for (int mode = 0; mode < 3; ++mode)
+        for (unsigned depth : {VEX_DEPTH_8U, VEX_DEPTH_8S})
+            for (int ch : {1, 3})
+                for (int W : {31, 33, 70})
+                    for (const auto& w : windows) {
+                        const int nR = w[0], nC = w[1];
+                        const int ax = key % 2 ? nC - 1 : 0, ay = key % 3 ? nR / 2 : nR - 1;
+                        checkWide(mode, depth, ch, nR, nC, ax, ay, 5, W, key++);
+                        if (HasFatalFailure()) return;
+                    }
 }
 
 TEST(RankFilters, MedianRankAndIsolatedPixel) {

@@ -3,8 +3,11 @@
 // (0 maximum, 1 minimum, 2 median) and picks the routine for the depth
 // from a table indexed by the mode.
 //
-// Maximum and minimum are separable. Across a row the window extreme comes
-// from doubling: extremes over 2, 4, 8, ... samples, then two of the
+// Maximum and minimum are separable. On 8-bit samples with windows of at
+// most 8x8 (AVX2), two output rows at a time take the extreme of the window
+// rows they share and of their own first or last row, then of the window's
+// columns, 32 samples per step. Otherwise, across a row the window extreme
+// comes from doubling: extremes over 2, 4, 8, ... samples, then two of the
 // largest power-of-two span cover any window, so a row costs about
 // log2(nCols) passes. Down the columns, short windows combine their rows
 // directly; from five rows on, the rows are taken in blocks of nRows
@@ -12,15 +15,20 @@
 // extreme of the next block give every window in three passes per row.
 //
 // The 8-bit median (and the 1-bit one, on samples 0 and 1) keeps a
-// histogram per column of the window rows; moving down a row adds one
-// sample to each column histogram and removes one. Along a row the window's
-// 16-bin coarse histogram gains the entering column's and loses the leaving
-// one; the median's coarse bin is found by counting up, and only that bin's
-// 16 fine counters are brought up to date (from the columns passed since
-// their last use) and counted up. The cost per pixel does not depend on
-// the window size. A 3x3 window of any depth takes a shorter road: each
+// histogram per column of the window rows, as running counts in 16 coarse
+// and 16x16 fine bins; moving down a row adds one sample to each column
+// and removes one. Along a row the window's running counts gain the
+// entering column's and lose the leaving one's; the median's coarse bin is
+// the first whose count reaches the rank, its fine value likewise within
+// the bin. The cost per pixel does not depend on the window size. Wide rows
+// are worked in vertical strips whose column histograms stay in the
+// second-level cache. A 3x3 window of any depth takes a shorter road: each
 // column's three samples sorted, then the median of the largest low, the
 // middle median and the smallest high of three neighbouring columns.
+//
+// Small windows (3x3 median, maximum and minimum up to 8x8) on a
+// destination taken row part by row part read the rows inside the source
+// image in place and copy only the margins the border modes synthesise.
 //
 // The 16- and 32-bit medians keep the window's samples sorted; moving one
 // pixel merges the entering column into the sorted samples and drops the
@@ -30,8 +38,10 @@
 #include "filter/ownfilter.h"
 #include "image/ownsimd.h"
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
+#if defined(__x86_64__) && !defined(VEXLIB_PORTABLE)
+#include <immintrin.h>
+#define OWN_RANK_AVX2 1
+#define OWN_AVX2 __attribute__((target("avx2")))
 #endif
 
 using namespace vex;
@@ -42,6 +52,21 @@ const OwnSite kMaxSite{"vexMaxFilter", "vexnlf"};
 const OwnSite kMinSite{"vexMinFilter", "vexnlf"};
 const OwnSite kMedianSite{"vexMedianFilter", "vexnlf"};
 
+#if OWN_RANK_AVX2
+// Chosen once, when the library is loaded.
+const bool kRankAvx2 = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") != 0;
+}();
+OWN_AVX2 inline __m256i ownMin8(__m256i x, __m256i y) { return _mm256_min_epu8(x, y); }
+OWN_AVX2 inline __m256i ownMax8(__m256i x, __m256i y) { return _mm256_max_epu8(x, y); }
+// 32 samples, XORed with `flip` (0x80 in every byte orders signed bytes as
+// unsigned ones).
+OWN_AVX2 inline __m256i ownLoadX(const uint8_t* p, __m256i flip) {
+    return _mm256_xor_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)), flip);
+}
+#endif
+
 struct RankArgs {
     const OwnSite* site;
     int nRows, nCols;
@@ -49,6 +74,25 @@ struct RankArgs {
     OwnChannels ch;
     const int* tile;
 };
+
+// Runs piece(rows, x0, w) for output columns [x0, x0 + w), writing from
+// column x0 of each output row: on a destination that takes parts of rows,
+// in three pieces, the middle one holding the outputs whose window columns
+// all lie inside the source image, so that its rows are read in place
+// rather than copied with their synthesised margins.
+template <class T, class Piece>
+bool ownRankPieces(const RankArgs& a, OwnRows<T>& in, OwnOut<T>& out, Piece&& piece) {
+    const int W = out.width(), ax = static_cast<int>(-a.win.dx0), inner = W - a.nCols + 1;
+    if (!out.direct() || inner <= 0) return piece(in, 0, W);
+    const int cuts[4] = {0, ax, ax + inner, W};
+    for (int p = 0; p < 3; ++p) {
+        const int x0 = cuts[p], w = cuts[p + 1] - x0;
+        if (w <= 0) continue;
+        OwnRows<T> part(in, x0, w + a.nCols - 1);
+        if (!piece(part, x0, w)) return false;
+    }
+    return true;
+}
 
 template <class T, bool kMax>
 OWN_CLONES void ownExtremeInto(T* __restrict a, const T* __restrict b, int64_t n) {
@@ -78,10 +122,99 @@ void ownExtremeRow(T* h, T* tmp, const T* row, int64_t n, int64_t m, int nCols, 
     ownExtremeOf<T, kMax>(h, tmp, tmp + (nCols - p) * L, m);
 }
 
+#if OWN_RANK_AVX2
+// Windows of at most 8 rows and 8 columns on 8-bit samples (signed ones
+// with the sign bit flipped around the comparisons), two output rows at a
+// time: the extreme of the window rows the two share, then of each row's
+// own first or last row, 32 samples per step; then of the window's columns
+// in each of the two rows.
+template <bool kMax>
+OWN_AVX2 inline __m256i ownPick8(__m256i x, __m256i y) {
+    return kMax ? ownMax8(x, y) : ownMin8(x, y);
+}
+template <bool kMax>
+OWN_AVX2 void ownExtremeCols8(uint8_t* o, const uint8_t* v, int nC, int64_t m, int L, uint8_t flip) {
+    const __m256i f = _mm256_set1_epi8(char(flip)), none = _mm256_setzero_si256();
+    // Whole vectors; the last one starts at m - 32 and may overlap the one
+    // before (same results, written again). Rows under 32 samples go
+    // sample by sample.
+    const int64_t last = m - 32;
+    int64_t i = 0;
+    for (; last >= 0 && i < m; i = i == last ? m : std::min(i + 32, last)) {
+        __m256i acc = ownLoadX(v + i, none);
+        for (int c = 1; c < nC; ++c) acc = ownPick8<kMax>(acc, ownLoadX(v + i + int64_t(c) * L, none));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(o + i), _mm256_xor_si256(acc, f));
+    }
+    for (; i < m; ++i) {
+        uint8_t acc = v[i];
+        for (int c = 1; c < nC; ++c) acc = kMax ? std::max(acc, v[i + int64_t(c) * L]) : std::min(acc, v[i + int64_t(c) * L]);
+        o[i] = acc ^ flip;
+    }
+}
+// rows[0 .. nR] (nR + 1 rows, the last one only when `two`): v0 takes the
+// extreme of rows 0 .. nR-1, v1 of rows 1 .. nR.
+template <bool kMax>
+OWN_AVX2 void ownExtremeRows8(uint8_t* v0, uint8_t* v1, const uint8_t* const* rows, int nR, bool two, int64_t n,
+                              uint8_t flip) {
+    const __m256i f = _mm256_set1_epi8(char(flip));
+    // Whole vectors; the last one starts at n - 32 and may overlap the one
+    // before (same results, written again). Rows under 32 samples go
+    // sample by sample.
+    const int64_t last = n - 32;
+    int64_t i = 0;
+    for (; last >= 0 && i < n; i = i == last ? n : std::min(i + 32, last)) {
+        __m256i mid = ownLoadX(rows[1] + i, f);
+        for (int j = 2; j < nR; ++j) mid = ownPick8<kMax>(mid, ownLoadX(rows[j] + i, f));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(v0 + i), ownPick8<kMax>(mid, ownLoadX(rows[0] + i, f)));
+        if (two) _mm256_storeu_si256(reinterpret_cast<__m256i*>(v1 + i), ownPick8<kMax>(mid, ownLoadX(rows[nR] + i, f)));
+    }
+    for (; i < n; ++i) {
+        uint8_t mid = rows[1][i] ^ flip;
+        for (int j = 2; j < nR; ++j) mid = kMax ? std::max<uint8_t>(mid, rows[j][i] ^ flip) : std::min<uint8_t>(mid, rows[j][i] ^ flip);
+        const uint8_t a = rows[0][i] ^ flip;
+        v0[i] = kMax ? std::max(mid, a) : std::min(mid, a);
+        if (two) {
+            const uint8_t b = rows[nR][i] ^ flip;
+            v1[i] = kMax ? std::max(mid, b) : std::min(mid, b);
+        }
+    }
+}
+#endif
+
 template <class T, bool kMax>
 bool ownExtremeRows(const RankArgs& a, OwnRows<T>& in, OwnOut<T>& out) {
     const int L = in.lanes(), k = a.nRows;
     const int64_t n = in.samples(), m = int64_t(out.width()) * L;
+#if OWN_RANK_AVX2
+    if (sizeof(T) == 1 && kRankAvx2 && k >= 2 && k <= 8 && a.nCols <= 8) {
+        return ownRankPieces<T>(a, in, out, [&](OwnRows<T>& part, int x0, int w) {
+            const int64_t pn = part.samples(), pm = int64_t(w) * L;
+            OwnBlock vb;
+            auto* v0 = vb.alloc<uint8_t>(2 * pn);
+            if (!v0 || !part.reserve(k + 1)) {
+                vexError(VEX_StsNoMem, a.site->func, kFilterNoMem, a.site->file, __LINE__);
+                return false;
+            }
+            uint8_t* v1 = v0 + pn;
+            const uint8_t flip = std::is_signed_v<T> ? 0x80 : 0;
+            const uint8_t* rows[9];
+            auto dst = [&](int r) { return reinterpret_cast<uint8_t*>(out.row(r) + int64_t(x0) * L); };
+            for (int r = 0; r < out.rows(); r += 2) {
+                const bool two = r + 1 < out.rows();
+                for (int j = 0; j < k + (two ? 1 : 0); ++j)
+                    rows[j] = reinterpret_cast<const uint8_t*>(part.get(int64_t(r) + j));
+                ownExtremeRows8<kMax>(v0, v1, rows, k, two, pn, flip);
+                ownExtremeCols8<kMax>(dst(r), v0, a.nCols, pm, L, flip);
+                out.commit(r);
+                if (two) {
+                    ownExtremeCols8<kMax>(dst(r + 1), v1, a.nCols, pm, L, flip);
+                    out.commit(r + 1);
+                }
+            }
+            return true;
+        });
+    }
+#endif
     const bool blocks = k >= 5;
     const int slots = blocks ? 2 * k : k;
     OwnBlock hb, tb, sb, pb, tagb;
@@ -133,114 +266,236 @@ bool ownExtremeRows(const RankArgs& a, OwnRows<T>& in, OwnOut<T>& out) {
 }
 
 // ---- 8-bit (and 1-bit) median by column histograms.
+//
+// Every column of the window rows keeps its counts as running counts: the
+// coarse counter k holds the column's samples whose bin (value / 16) is at
+// most k, and the fine counter 16k + j those of bin k whose low four bits
+// are at most j. A sample entering or leaving a column adds or removes one
+// step pattern of 16 counters twice (coarse, and its bin's fine counters),
+// and the window's running counts are plain sums of its columns' running
+// counts, so a search never forms them. Counters of type C: bytes while no
+// count of the window can pass 255, else 16 bits.
 template <class T>
 inline int ownBin(T v) {
     return std::is_signed_v<T> ? (int(uint8_t(v)) ^ 0x80) : int(uint8_t(v));
 }
 
-// The first of 16 counters at which the running count reaches `rank`;
-// *below receives the count before it. The counters' total must reach rank.
-inline int ownFindRank(const uint16_t* h, int64_t rank, int64_t* below) {
-    int64_t cum = 0;
-    int b = 0;
-    while (cum + h[b] < rank) cum += h[b++];
-    *below = cum;
-    return b;
-}
-
-#if defined(__SSE2__)
-// The same on 16 counters held in two registers (totals below 2^15): the
-// running counts are formed and compared in the registers, without a
-// branch per counter.
-inline int ownFindRank(__m128i lo, __m128i hi, int rank, int* below) {
-    lo = _mm_add_epi16(lo, _mm_slli_si128(lo, 2));
-    hi = _mm_add_epi16(hi, _mm_slli_si128(hi, 2));
-    lo = _mm_add_epi16(lo, _mm_slli_si128(lo, 4));
-    hi = _mm_add_epi16(hi, _mm_slli_si128(hi, 4));
-    lo = _mm_add_epi16(lo, _mm_slli_si128(lo, 8));
-    hi = _mm_add_epi16(hi, _mm_slli_si128(hi, 8));
-    const __m128i top = _mm_shufflehi_epi16(lo, 0xFF);
-    hi = _mm_add_epi16(hi, _mm_unpackhi_epi64(top, top));
-    const __m128i r = _mm_set1_epi16(static_cast<short>(rank));
-    const unsigned mask =
-        static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(_mm_cmplt_epi16(lo, r), _mm_cmplt_epi16(hi, r))));
-    const int b = __builtin_ctz(~mask);  // the running counts below rank come first
-    alignas(16) uint16_t prefix[16];
-    _mm_store_si128(reinterpret_cast<__m128i*>(prefix), lo);
-    _mm_store_si128(reinterpret_cast<__m128i*>(prefix + 8), hi);
-    *below = b > 0 ? prefix[b - 1] : 0;
-    return b;
-}
-// Adds (d = 1) or subtracts 16 byte counters to two registers of 16-bit counters.
-inline void ownCounts(__m128i& lo, __m128i& hi, const uint8_t* p) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), z = _mm_setzero_si128();
-    lo = _mm_add_epi16(lo, _mm_unpacklo_epi8(v, z));
-    hi = _mm_add_epi16(hi, _mm_unpackhi_epi8(v, z));
-}
-inline void ownUncounts(__m128i& lo, __m128i& hi, const uint8_t* p) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), z = _mm_setzero_si128();
-    lo = _mm_sub_epi16(lo, _mm_unpacklo_epi8(v, z));
-    hi = _mm_sub_epi16(hi, _mm_unpackhi_epi8(v, z));
-}
-#endif
-
-// Column histograms (counters of type C) of the window rows: 256 fine and
-// 16 coarse bins per bordered sample. The window's coarse histogram follows
-// every step; a coarse bin's 16 fine counters are brought up to date only
-// when the median falls into that bin (from the columns passed since their
-// last use, or afresh from the window's columns when that is shorter).
+// kStep[j][i] = 1 for i >= j: the running counts of one sample at j.
 template <class C>
-OWN_CLONES void ownCoarseStep(uint16_t* __restrict kc, const C* __restrict in, const C* __restrict out) {
-    for (int b = 0; b < 16; ++b) kc[b] = uint16_t(kc[b] + in[b] - out[b]);
-}
+struct OwnStep {
+    C v[16][16];
+    constexpr OwnStep() : v() {
+        for (int j = 0; j < 16; ++j)
+            for (int i = 0; i < 16; ++i) v[j][i] = C(i >= j ? 1 : 0);
+    }
+};
 template <class C>
-OWN_CLONES void ownFineAdd(uint16_t* __restrict kf, const C* __restrict in) {
-    for (int b = 0; b < 16; ++b) kf[b] = uint16_t(kf[b] + in[b]);
-}
+constexpr OwnStep<C> kStep{};
 
-#if defined(__SSE2__)
-// One output row of the histogram median from byte column counters, the
-// window's coarse and fine counters in registers.
-template <class T>
-void ownMedianHistLanes(T* o, const uint8_t* fine, const uint8_t* coarse, int L, int W, int nC, int rank) {
-    alignas(16) uint16_t kf[16][16];
-    int64_t stamp[16];
-    const int64_t fs = int64_t(L) * 256, cs = int64_t(L) * 16;
-    for (int l = 0; l < L; ++l) {
-        const uint8_t* cf = fine + int64_t(l) * 256;
-        const uint8_t* cc = coarse + int64_t(l) * 16;
-        __m128i cLo = _mm_setzero_si128(), cHi = _mm_setzero_si128();
-        for (int c = 0; c < nC; ++c) ownCounts(cLo, cHi, cc + c * cs);
-        for (int b = 0; b < 16; ++b) stamp[b] = INT64_MIN;
-        for (int x = 0; x < W; ++x) {
-            if (x > 0) {
-                ownCounts(cLo, cHi, cc + (int64_t(x) + nC - 1) * cs);
-                ownUncounts(cLo, cHi, cc + (int64_t(x) - 1) * cs);
-            }
-            int cum = 0;
-            const int b = ownFindRank(cLo, cHi, rank, &cum);
-            __m128i fLo, fHi;
-            if (stamp[b] < int64_t(x) - nC) {
-                fLo = fHi = _mm_setzero_si128();
-                for (int c = 0; c < nC; ++c) ownCounts(fLo, fHi, cf + (int64_t(x) + c) * fs + b * 16);
-            } else {
-                fLo = _mm_load_si128(reinterpret_cast<const __m128i*>(kf[b]));
-                fHi = _mm_load_si128(reinterpret_cast<const __m128i*>(kf[b] + 8));
-                for (int64_t t = stamp[b] + 1; t <= x; ++t) {
-                    ownCounts(fLo, fHi, cf + (t + nC - 1) * fs + b * 16);
-                    ownUncounts(fLo, fHi, cf + (t - 1) * fs + b * 16);
-                }
-            }
-            _mm_store_si128(reinterpret_cast<__m128i*>(kf[b]), fLo);
-            _mm_store_si128(reinterpret_cast<__m128i*>(kf[b] + 8), fHi);
-            stamp[b] = x;
-            int finer = 0;
-            const int v = ownFindRank(fLo, fHi, rank - cum, &finer) + b * 16;
-            o[int64_t(x) * L + l] = std::is_signed_v<T> ? T(int8_t(uint8_t(v ^ 0x80))) : T(v);
+// Column counters of n samples, one column per sample (256 fine and 16
+// coarse counters each): row `enter` comes in and, when not null, row
+// `leave` goes out.
+template <class T, class C>
+void ownColumnsMovePlain(C* __restrict fine, C* __restrict coarse, const T* enter, const T* leave, int64_t n) {
+    for (int64_t e = 0; e < n; ++e) {
+        const int a = ownBin(enter[e]);
+        C* f = fine + e * 256 + (a & 0xF0);
+        C* c = coarse + e * 16;
+        for (int i = 0; i < 16; ++i) f[i] = C(f[i] + kStep<C>.v[a & 15][i]);
+        for (int i = 0; i < 16; ++i) c[i] = C(c[i] + kStep<C>.v[a >> 4][i]);
+        if (leave) {
+            const int d = ownBin(leave[e]);
+            C* g = fine + e * 256 + (d & 0xF0);
+            for (int i = 0; i < 16; ++i) g[i] = C(g[i] - kStep<C>.v[d & 15][i]);
+            for (int i = 0; i < 16; ++i) c[i] = C(c[i] - kStep<C>.v[d >> 4][i]);
         }
     }
 }
+
+// The first of 16 running counts that reaches `rank`.
+template <class C>
+inline int ownFirstReaching(const C* run, int64_t rank) {
+    int b = 0;
+    while (run[b] < rank) ++b;
+    return b;
+}
+
+// One output row of one lane: `cf`/`cc` point at the lane's first column,
+// columns lie L samples apart. The window's coarse running counts follow
+// every step; the median's bin is the first whose count reaches the rank,
+// and the bin's fine running counts are summed from the window's columns.
+template <class T, class C>
+void ownMedianHistRowPlain(T* o, int L, const C* cf, const C* cc, int W, int nC, int64_t rank) {
+    const int64_t fs = int64_t(L) * 256, cs = int64_t(L) * 16;
+    int64_t kc[16] = {}, kf[16];
+    for (int c = 0; c < nC; ++c)
+        for (int i = 0; i < 16; ++i) kc[i] += cc[c * cs + i];
+    for (int x = 0; x < W; ++x) {
+        if (x > 0)
+            for (int i = 0; i < 16; ++i) kc[i] += cc[(int64_t(x) + nC - 1) * cs + i] - cc[(int64_t(x) - 1) * cs + i];
+        const int b = ownFirstReaching(kc, rank);
+        const int64_t below = b > 0 ? kc[b - 1] : 0;
+        std::fill(kf, kf + 16, below);
+        for (int c = 0; c < nC; ++c)
+            for (int i = 0; i < 16; ++i) kf[i] += cf[(int64_t(x) + c) * fs + 16 * b + i];
+        const int v = 16 * b + ownFirstReaching(kf, rank);
+        o[int64_t(x) * L] = std::is_signed_v<T> ? T(int8_t(uint8_t(v ^ 0x80))) : T(v);
+    }
+}
+
+#if OWN_RANK_AVX2
+// The same row with AVX2. Both searches count the running counts of one
+// register that stay below the rank. The window's fine running counts are
+// kept for a band of four coarse bins (64 counters) that follows every step
+// (the entering column's band added, the leaving one's subtracted); when
+// the median's bin leaves the band, the band is moved to it and summed
+// afresh from the window's columns.
+
+// Running counts at most rank - 1: a prefix of the lanes (the last count,
+// n, is never among them).
+OWN_AVX2 inline int ownBelow8(__m128i run, __m128i rankM1) {
+    const unsigned m = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(run, rankM1), run)));
+    return __builtin_ctz(~m);
+}
+OWN_AVX2 inline int ownBelow16(__m256i run, __m256i rankM1) {
+    const unsigned m = unsigned(_mm256_movemask_epi8(_mm256_cmpeq_epi16(_mm256_min_epu16(run, rankM1), run)));
+    return __builtin_ctz(~m) >> 1;
+}
+template <class C>
+OWN_AVX2 inline __m256i ownLoad(const C* p) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+template <class C>
+OWN_AVX2 inline __m256i ownAdd(__m256i a, __m256i b) {
+    return sizeof(C) == 1 ? _mm256_add_epi8(a, b) : _mm256_add_epi16(a, b);
+}
+template <class C>
+OWN_AVX2 inline __m256i ownSub(__m256i a, __m256i b) {
+    return sizeof(C) == 1 ? _mm256_sub_epi8(a, b) : _mm256_sub_epi16(a, b);
+}
+
+// 16 counters of type C: one xmm register of bytes or one ymm of words.
+template <class C>
+struct OwnCount16;
+template <>
+struct OwnCount16<uint8_t> {
+    using V = __m128i;
+    OWN_AVX2 static V zero() { return _mm_setzero_si128(); }
+    OWN_AVX2 static V load(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+    OWN_AVX2 static void store(uint8_t* p, V v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
+    OWN_AVX2 static V add(V a, V b) { return _mm_add_epi8(a, b); }
+    OWN_AVX2 static V sub(V a, V b) { return _mm_sub_epi8(a, b); }
+    OWN_AVX2 static V all(int v) { return _mm_set1_epi8(char(v)); }
+    OWN_AVX2 static int below(V run, V rankM1) { return ownBelow8(run, rankM1); }
+    // Running count b - 1 in every lane (0 for b = 0).
+    OWN_AVX2 static V before(V run, int b) { return _mm_shuffle_epi8(run, _mm_set1_epi8(char(b - 1))); }
+};
+template <>
+struct OwnCount16<uint16_t> {
+    using V = __m256i;
+    OWN_AVX2 static V zero() { return _mm256_setzero_si256(); }
+    OWN_AVX2 static V load(const uint16_t* p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); }
+    OWN_AVX2 static void store(uint16_t* p, V v) { _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v); }
+    OWN_AVX2 static V add(V a, V b) { return _mm256_add_epi16(a, b); }
+    OWN_AVX2 static V sub(V a, V b) { return _mm256_sub_epi16(a, b); }
+    OWN_AVX2 static V all(int v) { return _mm256_set1_epi16(short(v)); }
+    OWN_AVX2 static int below(V run, V rankM1) { return ownBelow16(run, rankM1); }
+    OWN_AVX2 static V before(V run, int b) {
+        alignas(32) uint16_t r[17];
+        r[0] = 0;
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(r + 1), run);
+        return _mm256_set1_epi16(short(r[b]));
+    }
+};
+
+// Column counters as in ownColumnsMovePlain, for `count` columns whose
+// samples lie `L` apart (and their counters 256 L and 16 L apart).
+template <class T, class C>
+OWN_AVX2 inline void ownColumnsMoveAvx2(C* fine, C* coarse, const T* enter, const T* leave, int64_t count, int L) {
+    using K = OwnCount16<C>;
+    const C(*step)[16] = kStep<C>.v;
+    for (int64_t e = 0; e < count; ++e) {
+        const int a = ownBin(enter[e * L]);
+        C* f = fine + e * L * 256 + (a & 0xF0);
+        C* c = coarse + e * L * 16;
+        typename K::V cv = K::add(K::load(c), K::load(step[a >> 4]));
+        K::store(f, K::add(K::load(f), K::load(step[a & 15])));
+        if (leave) {
+            const int d = ownBin(leave[e * L]);
+            C* g = fine + e * L * 256 + (d & 0xF0);
+            cv = K::sub(cv, K::load(step[d >> 4]));
+            K::store(g, K::sub(K::load(g), K::load(step[d & 15])));
+        }
+        K::store(c, cv);
+    }
+}
+
+// One output row of one lane.
+template <class T, class C>
+OWN_AVX2 void ownMedianHistRowAvx2(T* o, int L, const C* cf, const C* cc, int W, int nC, int rank) {
+    using K = OwnCount16<C>;
+    constexpr int kPer = 32 / int(sizeof(C));  // counters per register
+    constexpr int kRegs = 64 / kPer;           // registers per band
+    const int64_t fs = int64_t(L) * 256, cs = int64_t(L) * 16;
+    alignas(32) C band[64];
+    __m256i k[kRegs] = {};
+    int s = -16;  // the band's first bin; none yet
+    typename K::V kc = K::zero();
+    for (int c = 0; c < nC; ++c) kc = K::add(kc, K::load(cc + c * cs));
+    const uint8_t flip = std::is_signed_v<T> ? 0x80 : 0;
+    const typename K::V rk = K::all(rank - 1);
+    for (int x = 0;;) {
+        const int b = K::below(kc, rk);
+        if (b < s || b >= s + 4) {
+            s = std::min(std::max(b - 1, 0), 12);
+            for (int i = 0; i < kRegs; ++i) k[i] = _mm256_setzero_si256();
+            for (int c = 0; c < nC; ++c) {
+                const C* p = cf + (int64_t(x) + c) * fs + 16 * s;
+                for (int i = 0; i < kRegs; ++i) k[i] = ownAdd<C>(k[i], ownLoad(p + i * kPer));
+            }
+        }
+        typename K::V fine;
+        if constexpr (sizeof(C) == 1) {
+            // Bin b - s of the band: register (b - s) / 2, half (b - s) % 2.
+            const int j = b - s;
+            const __m256i reg = _mm256_blendv_epi8(k[0], k[1], _mm256_set1_epi8(char(-(j >> 1))));
+            const __m256i half = _mm256_add_epi32(_mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7), _mm256_set1_epi32((j & 1) * 4));
+            fine = _mm256_castsi256_si128(_mm256_permutevar8x32_epi32(reg, half));
+        } else {
+            for (int i = 0; i < kRegs; ++i) _mm256_store_si256(reinterpret_cast<__m256i*>(band + i * kPer), k[i]);
+            fine = K::load(band + 16 * (b - s));
+        }
+        const typename K::V run = K::add(K::before(kc, b), fine);
+        o[int64_t(x) * L] = T(uint8_t((b << 4 | K::below(run, rk)) ^ flip));
+        if (++x == W) break;
+        const int64_t in = int64_t(x) + nC - 1, out = int64_t(x) - 1;
+        kc = K::sub(K::add(kc, K::load(cc + in * cs)), K::load(cc + out * cs));
+        const C* pin = cf + in * fs + 16 * s;
+        const C* pout = cf + out * fs + 16 * s;
+        for (int i = 0; i < kRegs; ++i) k[i] = ownSub<C>(ownAdd<C>(k[i], ownLoad(pin + i * kPer)), ownLoad(pout + i * kPer));
+    }
+}
+
+
 #endif
+
+// Row `enter` comes into the column counters and row `leave` (unless null)
+// goes out; then one output row (all lanes) from the counters.
+template <class T, class C>
+void ownMedianHistStep(T* o, int L, C* fine, C* coarse, const T* enter, const T* leave, int64_t n, int W, int nC,
+                       int64_t rank) {
+#if OWN_RANK_AVX2
+    if (kRankAvx2) {
+        ownColumnsMoveAvx2<T, C>(fine, coarse, enter, leave, n, 1);
+        for (int l = 0; l < L; ++l)
+            ownMedianHistRowAvx2<T, C>(o + l, L, fine + int64_t(l) * 256, coarse + int64_t(l) * 16, W, nC, int(rank));
+        return;
+    }
+#endif
+    ownColumnsMovePlain<T, C>(fine, coarse, enter, leave, n);
+    for (int l = 0; l < L; ++l)
+        ownMedianHistRowPlain<T, C>(o + l, L, fine + int64_t(l) * 256, coarse + int64_t(l) * 16, W, nC, rank);
+}
 
 // The histograms of one vertical strip of the window rows (`in`, output
 // columns [0, W) written from o + 0 on in each row `row(r)` returns).
@@ -251,7 +506,6 @@ bool ownMedianHistStrip(const RankArgs& a, OwnRows<T>& in, int W, int H, C* fine
     const int64_t n = in.samples();
     const int nR = a.nRows, nC = a.nCols;
     const int64_t rank = int64_t(nR) * nC / 2 + 1;
-    const bool small = int64_t(nR) * nC < 32768;
     // The entering and the leaving row are held at once: their distance
     // nR must not be a multiple of the row store's size.
     int keep = 2;
@@ -262,71 +516,11 @@ bool ownMedianHistStrip(const RankArgs& a, OwnRows<T>& in, int W, int H, C* fine
     }
     std::memset(fine, 0, size_t(n) * 256 * sizeof(C));
     std::memset(coarse, 0, size_t(n) * 16 * sizeof(C));
-    auto addRow = [&](const T* row) {
-        for (int64_t e = 0; e < n; ++e) {
-            const int b = ownBin(row[e]);
-            fine[e * 256 + b] = C(fine[e * 256 + b] + 1);
-            coarse[e * 16 + (b >> 4)] = C(coarse[e * 16 + (b >> 4)] + 1);
-        }
-    };
-    // One row enters and one leaves, in one sweep over the columns.
-    auto moveRow = [&](const T* enter, const T* leave) {
-        for (int64_t e = 0; e < n; ++e) {
-            const int b = ownBin(enter[e]), c = ownBin(leave[e]);
-            fine[e * 256 + b] = C(fine[e * 256 + b] + 1);
-            coarse[e * 16 + (b >> 4)] = C(coarse[e * 16 + (b >> 4)] + 1);
-            fine[e * 256 + c] = C(fine[e * 256 + c] - 1);
-            coarse[e * 16 + (c >> 4)] = C(coarse[e * 16 + (c >> 4)] - 1);
-        }
-    };
-    alignas(32) uint16_t kc[16];
-    alignas(32) uint16_t kf[16][16];
-    int64_t stamp[16];
-    for (int j = 0; j < nR; ++j) addRow(in.get(j));
+    for (int j = 0; j + 1 < nR; ++j) ownColumnsMovePlain<T, C>(fine, coarse, in.get(j), nullptr, n);
     for (int r = 0; r < H; ++r) {
-        if (r > 0) {
-            const T* enter = in.get(int64_t(r) + nR - 1);
-            moveRow(enter, in.get(int64_t(r) - 1));
-        }
-        T* o = rowOf(r);
-#if defined(__SSE2__)
-        if constexpr (std::is_same_v<C, uint8_t>) {
-            if (small) {
-                ownMedianHistLanes(o, fine, coarse, L, W, nC, int(rank));
-                commit(r);
-                continue;
-            }
-        }
-#endif
-        for (int l = 0; l < L; ++l) {
-            const C* cf = fine + int64_t(l) * 256;
-            const C* cc = coarse + int64_t(l) * 16;
-            const int64_t fs = int64_t(L) * 256, cs = int64_t(L) * 16;  // strides between columns
-            std::fill(kc, kc + 16, uint16_t(0));
-            for (int c = 0; c < nC; ++c)
-                for (int b = 0; b < 16; ++b) kc[b] = uint16_t(kc[b] + cc[c * cs + b]);
-            for (int b = 0; b < 16; ++b) stamp[b] = INT64_MIN;
-            for (int x = 0; x < W; ++x) {
-                if (x > 0) ownCoarseStep<C>(kc, cc + (int64_t(x) + nC - 1) * cs, cc + (int64_t(x) - 1) * cs);
-                int64_t cum = 0;
-                const int b = ownFindRank(kc, rank, &cum);
-                uint16_t* f = kf[b];
-                if (stamp[b] < int64_t(x) - nC) {
-                    std::fill(f, f + 16, uint16_t(0));
-                    for (int c = 0; c < nC; ++c) ownFineAdd<C>(f, cf + (int64_t(x) + c) * fs + b * 16);
-                } else {
-                    for (int64_t t = stamp[b] + 1; t <= x; ++t) {
-                        const C* pin = cf + (t + nC - 1) * fs + b * 16;
-                        const C* pout = cf + (t - 1) * fs + b * 16;
-                        for (int k = 0; k < 16; ++k) f[k] = uint16_t(f[k] + pin[k] - pout[k]);
-                    }
-                }
-                stamp[b] = x;
-                int64_t finer = 0;
-                const int v = ownFindRank(f, rank - cum, &finer) + b * 16;
-                o[int64_t(x) * L + l] = std::is_signed_v<T> ? T(int8_t(uint8_t(v ^ 0x80))) : T(v);
-            }
-        }
+        const T* enter = in.get(int64_t(r) + nR - 1);
+        ownMedianHistStep<T, C>(rowOf(r), L, fine, coarse, enter, r > 0 ? in.get(int64_t(r) - 1) : nullptr, n, W,
+                                nC, rank);
         commit(r);
     }
     return true;
@@ -368,7 +562,8 @@ bool ownMedianHistRows(const RankArgs& a, OwnRows<T>& in, OwnOut<T>& out) {
 
 template <class T>
 bool ownMedian8Rows(const RankArgs& a, OwnRows<T>& in, OwnOut<T>& out) {
-    if (a.nRows <= 255) return ownMedianHistRows<T, uint8_t>(a, in, out);
+    // Byte counters while no count, not even the window's, can pass 255.
+    if (int64_t(a.nRows) * a.nCols <= 255) return ownMedianHistRows<T, uint8_t>(a, in, out);
     return ownMedianHistRows<T, uint16_t>(a, in, out);
 }
 
@@ -379,44 +574,90 @@ template <class T>
 inline T ownMed3(T a, T b, T c) {
     return std::max(std::min(a, b), std::min(std::max(a, b), c));
 }
+// One output row from window rows a, b, c (m outputs, neighbours L apart):
+// every column is sorted where it is used, so the row is one pass without
+// buffers, branch-free min/max across the row.
 template <class T>
-OWN_CLONES void ownSort3Columns(T* __restrict lo, T* __restrict mid, T* __restrict hi, const T* __restrict a,
-                                const T* __restrict b, const T* __restrict c, int64_t n) {
-    for (int64_t i = 0; i < n; ++i) {
-        const T mn = std::min(a[i], b[i]), mx = std::max(a[i], b[i]);
-        const T t = std::max(mn, c[i]);
-        lo[i] = std::min(mn, c[i]);
-        mid[i] = std::min(mx, t);
-        hi[i] = std::max(mx, t);
-    }
-}
-template <class T>
-OWN_CLONES void ownMedian3Combine(T* __restrict o, const T* __restrict lo, const T* __restrict mid,
-                                  const T* __restrict hi, int64_t m, int L) {
+OWN_CLONES void ownMedian3x3Row(T* __restrict o, const T* __restrict a, const T* __restrict b,
+                                const T* __restrict c, int64_t m, int L) {
     for (int64_t i = 0; i < m; ++i) {
-        const T maxLo = std::max(std::max(lo[i], lo[i + L]), lo[i + 2 * L]);
-        const T minHi = std::min(std::min(hi[i], hi[i + L]), hi[i + 2 * L]);
-        o[i] = ownMed3(maxLo, ownMed3(mid[i], mid[i + L], mid[i + 2 * L]), minHi);
+        T lo[3], mid[3], hi[3];
+        for (int k = 0; k < 3; ++k) {
+            const int64_t j = i + k * L;
+            const T mn = std::min(a[j], b[j]), mx = std::max(a[j], b[j]);
+            const T t = std::max(mn, c[j]);
+            lo[k] = std::min(mn, c[j]);
+            mid[k] = std::min(mx, t);
+            hi[k] = std::max(mx, t);
+        }
+        const T maxLo = std::max(std::max(lo[0], lo[1]), lo[2]);
+        const T minHi = std::min(std::min(hi[0], hi[1]), hi[2]);
+        o[i] = ownMed3(maxLo, ownMed3(mid[0], mid[1], mid[2]), minHi);
     }
 }
+#if OWN_RANK_AVX2
+// The same row with AVX2 for 8-bit samples (unsigned, or signed with the
+// sign bit flipped around the comparisons), 32 outputs per step; the
+// scalar rule finishes the row.
+template <bool kSigned>
+OWN_AVX2 void ownMedian3x3Row8(uint8_t* o, const uint8_t* a, const uint8_t* b, const uint8_t* c, int64_t m, int L) {
+    const __m256i flip = _mm256_set1_epi8(kSigned ? char(0x80) : 0);
+    const auto mn = ownMin8;
+    const auto mx = ownMax8;
+    // Whole vectors; the last one starts at m - 32 and may overlap the one
+    // before (same results, written again). Rows under 32 samples go
+    // sample by sample.
+    const int64_t last = m - 32;
+    int64_t i = 0;
+    for (; last >= 0 && i < m; i = i == last ? m : std::min(i + 32, last)) {
+        __m256i lo[3], mid[3], hi[3];
+        for (int k = 0; k < 3; ++k) {
+            const int64_t j = i + int64_t(k) * L;
+            const __m256i x = ownLoadX(a + j, flip), y = ownLoadX(b + j, flip), z = ownLoadX(c + j, flip);
+            const __m256i l = mn(x, y), h = mx(x, y), t = mx(l, z);
+            lo[k] = mn(l, z);
+            mid[k] = mn(h, t);
+            hi[k] = mx(h, t);
+        }
+        const __m256i maxLo = mx(mx(lo[0], lo[1]), lo[2]);
+        const __m256i minHi = mn(mn(hi[0], hi[1]), hi[2]);
+        const __m256i med = mx(mn(mid[0], mid[1]), mn(mx(mid[0], mid[1]), mid[2]));
+        const __m256i r = mx(mn(maxLo, med), mn(mx(maxLo, med), minHi));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(o + i), _mm256_xor_si256(r, flip));
+    }
+    using T = std::conditional_t<kSigned, int8_t, uint8_t>;
+    ownMedian3x3Row<T>(reinterpret_cast<T*>(o + i), reinterpret_cast<const T*>(a + i), reinterpret_cast<const T*>(b + i),
+                       reinterpret_cast<const T*>(c + i), m - i, L);
+}
+#endif
+
 template <class T>
-bool ownMedian3x3Rows(const RankArgs& a, OwnRows<T>& in, OwnOut<T>& out) {
-    const int L = in.lanes();
-    const int64_t n = in.samples(), m = int64_t(out.width()) * L;
-    OwnBlock b;
-    T* lo = b.alloc<T>(3 * n);
-    if (!lo || !in.reserve(4)) {
-        vexError(VEX_StsNoMem, a.site->func, kFilterNoMem, a.site->file, __LINE__);
-        return false;
-    }
-    T* mid = lo + n;
-    T* hi = mid + n;
-    for (int r = 0; r < out.rows(); ++r) {
-        ownSort3Columns<T>(lo, mid, hi, in.get(r), in.get(int64_t(r) + 1), in.get(int64_t(r) + 2), n);
-        ownMedian3Combine<T>(out.row(r), lo, mid, hi, m, L);
-        out.commit(r);
-    }
-    return true;
+bool ownMedian3x3Rows(const RankArgs& a, OwnRows<T>& whole, OwnOut<T>& out) {
+    const int L = whole.lanes();
+    return ownRankPieces<T>(a, whole, out, [&](OwnRows<T>& in, int x0, int w) {
+        if (!in.reserve(4)) {
+            vexError(VEX_StsNoMem, a.site->func, kFilterNoMem, a.site->file, __LINE__);
+            return false;
+        }
+        const int64_t m = int64_t(w) * L;
+        for (int r = 0; r < out.rows(); ++r) {
+            T* o = out.row(r) + int64_t(x0) * L;
+            const T *r0 = in.get(r), *r1 = in.get(int64_t(r) + 1), *r2 = in.get(int64_t(r) + 2);
+#if OWN_RANK_AVX2
+            if constexpr (sizeof(T) == 1) {
+                if (kRankAvx2) {
+                    auto u = [](const T* p) { return reinterpret_cast<const uint8_t*>(p); };
+                    ownMedian3x3Row8<std::is_signed_v<T>>(reinterpret_cast<uint8_t*>(o), u(r0), u(r1), u(r2), m, L);
+                    out.commit(r);
+                    continue;
+                }
+            }
+#endif
+            ownMedian3x3Row<T>(o, r0, r1, r2, m, L);
+            out.commit(r);
+        }
+        return true;
+    });
 }
 
 // ---- 16- and 32-bit median by a sorted window.
