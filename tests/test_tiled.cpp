@@ -180,6 +180,71 @@ TEST(TiledPairs, MatchUntiled) {
 }
 
 // ---------------------------------------------------------------------------
+// An exchange of two tiled images over every depth and order, with equal
+// grids and ROI offsets that agree within the tiles (each piece of B pairs
+// with one tile of A: swapped tile to tile, no temporary), grids or offsets
+// that differ (the gathered path), and channels of interest. The result is
+// the untiled exchange; A's tiles are read, handed back and got for writing
+// in the gathered path's order, and a tile-to-tile exchange allocates nothing.
+TEST(TiledExchange, TileToTileAndGathered) {
+    StatusReset reset;
+    vt::ReportLog log;
+    std::mt19937 rng(2828);
+    struct Tracking {
+        Tracking() { vex::ownAllocTrack(true); }
+        ~Tracking() { vex::ownAllocTrack(false); }
+    };
+    for (int trial = 0; trial < 360 && !HasFailure(); ++trial) {
+        const unsigned depth = vt::kDepths[trial % 6];
+        const int grid = trial / 6 % 3;  // 0 agreeing, 1 other tile sizes, 2 other ROI offsets
+        const int n = depth == VEX_DEPTH_1U ? 1 : pick(rng, 1, 3), order = trial / 18 % 2;
+        vt::Layout la = randomLayout(rng, depth, n, order, true, 90), lb = la;
+        lb.height = pick(rng, 1, 90), lb.width = pick(rng, 1, 90);
+        if (la.hasRoi) {
+            // B's ROI starts at the same place within its tile as A's.
+            lb.roi.xOffset = la.roi.xOffset % la.tileWidth + la.tileWidth * pick(rng, 0, 2);
+            lb.roi.yOffset = la.roi.yOffset % la.tileHeight + la.tileHeight * pick(rng, 0, 2);
+            lb.roi.coi = n > 1 && trial % 4 == 0 ? pick(rng, 1, n) : la.roi.coi;
+            if (lb.roi.coi) la.roi.coi = pick(rng, 1, n);
+            lb.hasRoi = lb.roi.xOffset < lb.width && lb.roi.yOffset < lb.height;
+        }
+        if (!la.hasRoi || !lb.hasRoi) la.hasRoi = lb.hasRoi = false;
+        if (grid == 1) lb.tileWidth = la.tileWidth == 8 ? 16 : la.tileWidth - 8;
+        if (grid == 2) {
+            lb.hasRoi = true, lb.roi = VexROI{0, 1, pick(rng, 0, 3), lb.height, lb.width};
+            la.roi.coi = 0;
+        }
+        SCOPED_TRACE("grid " + std::to_string(grid) + " | a: " + vt::describe(la) + " | b: " + vt::describe(lb));
+        ImagePtr a = vt::makeImage(la, 40 + trial), b = vt::makeImage(lb, 50 + trial);
+        vt::Layout ua = la, ub = lb;
+        ua.tiled = ub.tiled = false;
+        ImagePtr pa = vt::makeImage(ua, 40 + trial), pb = vt::makeImage(ub, 50 + trial);
+        int64_t peak;
+        {
+            Tracking tracking;
+            vexExchange(a->get(), b->get(), nullptr);
+            peak = vex::ownAllocPeak();
+        }
+        vexExchange(pa->get(), pb->get(), nullptr);
+        ASSERT_EQ(vt::diffSamples(a->get(), pa->get()) + vt::diffSamples(b->get(), pb->get()), "");
+        maxHeld(*tiledOf(a));
+        maxHeld(*tiledOf(b));
+        const auto& ca = tiledOf(a)->calls();
+        const auto& cb = tiledOf(b)->calls();
+        if (grid == 0) {
+            EXPECT_EQ(peak, 0);
+            ASSERT_EQ(ca.size(), 2 * cb.size());
+            for (size_t k = 0; k < ca.size(); k += 4) {
+                const int x = ca[k].xIndex, y = ca[k].yIndex;
+                EXPECT_EQ(std::vector<vt::TileCall>(ca.begin() + k, ca.begin() + k + 4),
+                          (std::vector<vt::TileCall>{{x, y, 1}, {x, y, 4}, {x, y, 2}, {x, y, 4}})) << k;
+            }
+        }
+        EXPECT_EQ(log.size(), 0u);
+    }
+}
+
+// ---------------------------------------------------------------------------
 // Rectangles far larger than the image, gathered from small tiles: border
 // runs (reflected, wrapped, replicated and constant) cross tile edges and
 // repeat over several periods; every pixel equals the per-pixel border rule.
