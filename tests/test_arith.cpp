@@ -438,6 +438,33 @@ TEST(Exact, LongRuns) {
     EXPECT_EQ(log.size(), 0u);
 }
 
+// A tile walk writing 16 MiB or more streams its short pieces a line at a
+// time, into an untiled destination whose rows start off a line boundary
+// and into tiles; the results are those of the rule, and nothing outside
+// the region changes.
+TEST(Exact, LongTiledWalks) {
+    const int h = 4100, w = 4100;
+    vt::TiledImage A(VEX_DEPTH_8U, 1, h, w, 200, 64), E(VEX_DEPTH_8U, 1, h, w, 200, 64);
+    vt::Image B(VEX_DEPTH_8U, 1, h, w), D(VEX_DEPTH_8U, 1, h, w);
+    A.fillPattern(1);
+    B.fillPattern(2);
+    D.setRoi(0, 3, 1, h, w);
+    E.setRoi(0, 5, 0, h, w);
+    const vt::TiledImage before = E.clone();
+    ReportLog log;
+    vexAdd(A.get(), B.get(), D.get(), nullptr);
+    vexAddS(B.get(), E.get(), 7, nullptr);
+    for (int y = 0; y < h; y += 37)
+        for (int x = 0; x < w; ++x) {
+            ASSERT_EQ(D.sample(x, y, 1), x < 3 || y < 1 ? vt::kSentinel
+                                                         : std::min<int64_t>(A.sample(x - 3, y - 1, 1) + B.sample(x - 3, y - 1, 1), 255))
+                << x << "," << y;
+            ASSERT_EQ(E.sample(x, y, 1), x < 5 ? before.sample(x, y, 1) : std::min<int64_t>(B.sample(x - 5, y, 1) + 7, 255))
+                << x << "," << y;
+        }
+    EXPECT_EQ(log.size(), 0u);
+}
+
 // ------------------------------------------------------------ tile walk
 
 TEST(TileWalk, CallsInBandsAndPieces) {

@@ -8,6 +8,7 @@
 #include <array>
 #include <climits>
 #include <functional>
+#include <map>
 #include <memory>
 #include <random>
 #include <string>
@@ -123,6 +124,10 @@ vt::Layout makeLayout(std::mt19937& rng, unsigned depth, int n, int order, int o
     limits.maxSize = 56, limits.coi = false, limits.roiOutside = true;
     vt::Layout l = vt::randomLayout(rng, limits);
     l.depth = depth, l.nChannels = n, l.order = order, l.origin = origin, l.tiled = tiled;
+    if (tiled && pick(rng, 0, 7) == 0) {  // many small tiles, the region starting inside one
+        l.height = std::max(l.height, pick(rng, 20, 64)), l.width = std::max(l.width, pick(rng, 20, 64));
+        l.tileWidth = 8 * pick(rng, 1, 2), l.tileHeight = 8 * pick(rng, 1, 2);
+    }
     if (l.hasRoi && pick(rng, 0, 19) == 0) l.roi.xOffset = l.width + pick(rng, 0, 3);
     if (l.hasRoi && pick(rng, 0, 19) == 0) l.roi.yOffset = l.height + pick(rng, 0, 3);
     return l;
@@ -161,6 +166,14 @@ Pair makePair(std::mt19937& rng, int trial, bool sameCoi, bool mixOrder, bool rg
         setCoi(pick(rng, 0, 1) ? p.la : p.lb, 1);  // one channel against all of them
     }
     if (p.la.hasRoi && p.lb.hasRoi && pick(rng, 0, 2) == 0) p.lb.roi.xOffset = p.la.roi.xOffset;  // equal bit offsets
+    if (p.la.tiled && p.lb.tiled && trial % 3 == 0) {  // one grid: each piece of b pairs with one tile of a
+        p.lb.tileWidth = p.la.tileWidth, p.lb.tileHeight = p.la.tileHeight;
+        const VexROI none{0, 0, 0, 0, 0}, &ra = p.la.hasRoi ? p.la.roi : none;
+        if (!p.lb.hasRoi) p.lb.roi = VexROI{0, 0, 0, p.lb.height, p.lb.width};
+        p.lb.hasRoi = true;
+        p.lb.roi.xOffset = ra.xOffset % p.la.tileWidth + p.la.tileWidth * pick(rng, 0, 1);
+        p.lb.roi.yOffset = ra.yOffset % p.la.tileHeight + p.la.tileHeight * pick(rng, 0, 1);
+    }
     p.keyA = 1000 + trial, p.keyB = 2000 + trial;
     p.a = vt::makeImage(p.la, p.keyA), p.b = vt::makeImage(p.lb, p.keyB);
     return p;
@@ -211,6 +224,35 @@ void expectWalk(const vt::TiledImage& im, int mode) {
     }
 }
 
+// The most tiles held at once.
+int maxHeld(const vt::TiledImage& im) {
+    int held = 0, most = 0;
+    for (const vt::TileCall& c : im.calls()) most = std::max(most, held += c.mode == VEX_TILE_RELEASE ? -1 : 1);
+    return most;
+}
+
+// A source read a row of tiles at a time: each row requested left to right,
+// then released in reverse; with `once`, no tile read twice.
+void expectReadRows(const vt::TiledImage& im, bool once) {
+    const std::vector<vt::TileCall>& c = im.calls();
+    std::map<std::pair<int, int>, int> reads;
+    for (size_t k = 0; k < c.size();) {
+        size_t got = k;
+        while (got < c.size() && c[got].mode == VEX_TILE_GET_READ) ++got;
+        ASSERT_GT(got, k);
+        ASSERT_LE(2 * got - k, c.size());
+        for (size_t g = k; g < got; ++g) {
+            const int times = ++reads[{c[g].xIndex, c[g].yIndex}];
+            EXPECT_TRUE(!once || times == 1) << c[g];
+            if (g > k) {
+                EXPECT_EQ(c[g], (vt::TileCall{c[g - 1].xIndex + 1, c[k].yIndex, 1}));
+            }
+            EXPECT_EQ(c[got + (got - 1 - g)], (vt::TileCall{c[g].xIndex, c[g].yIndex, VEX_TILE_RELEASE}));
+        }
+        k = 2 * got - k;
+    }
+}
+
 // ---------------------------------------------------------------------------
 // Every call against the reference on clones, byte for byte (padding, other
 // channels and tile margins included), with its tile calls. Tile invariance
@@ -223,6 +265,7 @@ TEST(Move, MatchesReferenceAndTilesCompose) {
     std::mt19937 rng(101);
     const int kValues[] = {INT_MIN, INT_MAX, -1, 0, 1, 255, 256, -129, 65535, 65536, -32769};
     const int kTrials[] = {2400, 1500, 2000, 3200};
+    int reached[2] = {};  // exchanges of two tiled images, gathered and tile to tile
     for (int op = kCopy; op <= kMirror; ++op)
         for (int trial = 0; trial < kTrials[op] && !HasFailure(); ++trial) {
             const bool rgb = op == kMirror && trial % 4 == 3;
@@ -255,6 +298,28 @@ TEST(Move, MatchesReferenceAndTilesCompose) {
             if (ta && (op == kCopy || (op == kMirror && !c.inPlace))) {
                 for (const vt::TileCall& k : ta->calls()) EXPECT_NE(k.mode, VEX_TILE_GET_WRITE) << k;
             }
+            // A mirror source is read in rows of tiles, each tile once when
+            // the destination is untiled; in place, mirror pairs are traded
+            // holding at most two tiles, each got for writing (a selected
+            // tile reads its mirror rectangle first).
+            if (ta && op == kMirror && !c.inPlace) expectReadRows(*ta, !tb);
+            // An exchange on one grid: each tile of a read, handed back, then
+            // swapped in place with b's piece.
+            const VexTileInfo *ga = ta ? p.a->get()->tileInfo : nullptr, *gb = tb ? p.b->get()->tileInfo : nullptr;
+            const Region ra = regionOf(p.a->get()), rb = regionOf(p.b->get());
+            const bool oneGrid = ga && gb && op == kExchange && ga->width == gb->width && ga->height == gb->height &&
+                                 ra.x % ga->width == rb.x % ga->width && ra.y % ga->height == rb.y % ga->height;
+            for (size_t k = 0; oneGrid && k < ta->calls().size(); k += 4) {
+                const vt::TileCall& first = ta->calls()[k];
+                EXPECT_EQ(std::vector<vt::TileCall>(ta->calls().begin() + k, ta->calls().begin() + std::min(k + 4, ta->calls().size())),
+                          (std::vector<vt::TileCall>{{first.xIndex, first.yIndex, 1}, {first.xIndex, first.yIndex, 4},
+                                                     {first.xIndex, first.yIndex, 2}, {first.xIndex, first.yIndex, 4}}));
+            }
+            reached[oneGrid] += ta && tb && op == kExchange;
+            if (ta && c.inPlace) {
+                EXPECT_LE(maxHeld(*ta), 2);
+                for (const vt::TileCall& k : ta->calls()) EXPECT_TRUE(sel || k.mode != VEX_TILE_GET_READ) << k;
+            }
             if (!sel && !c.inPlace && (ta || tb)) {
                 vt::Layout la = p.la, lb = p.lb;
                 la.tiled = lb.tiled = false;
@@ -280,6 +345,7 @@ TEST(Move, MatchesReferenceAndTilesCompose) {
                 EXPECT_EQ(p.b->bytes(), vt::makeImage(p.lb, p.keyB)->bytes());
             }
         }
+    EXPECT_GT(reached[0] * reached[1], 0);
 }
 
 // Argument checks: every failure reported in order with VEX_StsBadArg under

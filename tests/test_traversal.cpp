@@ -153,8 +153,11 @@ void expectReadRows(const vt::TiledImage& image) {
 }
 
 // Every pixel of random rectangles (inside, across each side and corner,
-// wholly outside) equals the per-pixel border rule and the rule written
-// above, for every depth, order, mode (also above 3), tiled or not.
+// wholly outside, up to five times the image with runs that repeat over
+// several periods and cross tile edges) equals the per-pixel border rule
+// and the rule written above, for every depth, order, mode (also above 3),
+// tiled or not. Every other rectangle is gathered into the middle of a
+// larger buffer (at a bit offset for 1U), which keeps its sentinel around it.
 TEST(GetRect, MatchesBorderRuleOnEverySide) {
     vt::ReportLog log;
     std::mt19937 rng(3);
@@ -168,25 +171,47 @@ TEST(GetRect, MatchesBorderRuleOnEverySide) {
         image->fillPattern(trial);
         VexImage* im = image->get();
         for (int s = 0; s < 4; ++s) im->borderMode[s] = modes[pick(rng, 0, 7)], im->borderValue[s] = pick(rng, -70000, 70000);
-        const int x = pick(rng, -2 * W - 2, 2 * W + 1), y = pick(rng, -2 * H - 2, 2 * H + 1);
-        const int w = pick(rng, 1, 3 * W + 4), h = pick(rng, 1, 3 * H + 4);
+        const int x = pick(rng, -3 * W - 2, 2 * W + 1), y = pick(rng, -2 * H - 2, 2 * H + 1);
+        const int w = pick(rng, 1, 5 * W + 4), h = pick(rng, 1, 4 * H + 4);
+        const bool into = trial / 6 % 2;  // into a larger buffer at (2, 1)
         SCOPED_TRACE(testing::Message() << "trial " << trial << " " << vt::depthName(depth) << " n" << n << " order " << order
                                         << " " << W << "x" << H << (tiles ? " tiled" : "") << " rect " << x << "," << y << " "
                                         << w << "x" << h << " modes " << im->borderMode[0] << im->borderMode[1]
-                                        << im->borderMode[2] << im->borderMode[3]);
-        Gathered g(im, x, y, w, h);
-        ASSERT_NE(g.data, nullptr);
-        EXPECT_EQ(g.step, vt::rowStep(w, depth, n, order, align));
+                                        << im->borderMode[2] << im->borderMode[3] << (into ? " into a buffer" : ""));
+        const int bw = into ? w + 3 : w, bh = into ? h + 2 : h, dx = into ? 2 : 0, dy = into ? 1 : 0;
+        const int64_t step = vt::rowStep(bw, depth, n, order, into ? 4 : align);
+        std::vector<char> buffer(size_t(step * bh * (order ? n : 1)), char(vt::kSentinel));
+        VexImage view = vex::ownRectHeader(im, buffer.data(), bw, bh);
+        std::unique_ptr<Gathered> g;
+        if (into) {
+            view.align = 4, view.widthStep = int(step);
+            const int64_t pixelBits = int64_t(dx) * (order ? 1 : n) * vt::depthBits(depth);
+            ASSERT_TRUE(vex::ownGatherRect(kSite, im, x, y, w, h, buffer.data() + step * dy + pixelBits / 8,
+                                           int(pixelBits % 8), step, step * bh));
+        } else {
+            g.reset(new Gathered(im, x, y, w, h));
+            ASSERT_NE(g->data, nullptr);
+            EXPECT_EQ(g->step, step);
+            view = g->header;
+        }
         if (tiles) expectReadRows(*tiles);
         const uint32_t mask = vt::depthBits(depth) == 32 ? ~0u : (1u << vt::depthBits(depth)) - 1;
-        for (int r = 0; r < h; ++r)
-            for (int col = 0; col < w; ++col)
+        vt::Image sentinel(depth, n, bh, bw, order, 4);
+        sentinel.fillSentinel();
+        for (int r = 0; r < bh; ++r)
+            for (int col = 0; col < bw; ++col)
                 for (int c = 1; c <= n; ++c) {
+                    const uint32_t got = uint32_t(vt::sample(&view, col, r, c)) & mask;
+                    if (r < dy || r >= dy + h || col < dx || col >= dx + w) {
+                        ASSERT_EQ(got, uint32_t(sentinel.sample(col, r, c)) & mask) << "outside, at " << col << "," << r;
+                        continue;
+                    }
+                    const int px = x + col - dx, py = y + r - dy;
                     int rule = 0;
-                    ASSERT_TRUE(vex::ownGetBorderPixel(im, x + col, y + r, c, &rule));
-                    const uint32_t want = uint32_t(refBorder(im, x + col, y + r, c)) & mask;
-                    ASSERT_EQ(make_tuple(uint32_t(vt::sample(&g.header, col, r, c)) & mask, uint32_t(rule) & mask),
-                              make_tuple(want, want)) << "at (" << x + col << ", " << y + r << ", " << c << ")";
+                    ASSERT_TRUE(vex::ownGetBorderPixel(im, px, py, c, &rule));
+                    const uint32_t want = uint32_t(refBorder(im, px, py, c)) & mask;
+                    ASSERT_EQ(make_tuple(got, uint32_t(rule) & mask), make_tuple(want, want))
+                        << "at (" << px << ", " << py << ", " << c << ")";
                 }
         EXPECT_EQ(log.size(), 0u);
     }

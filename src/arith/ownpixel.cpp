@@ -129,11 +129,16 @@ bool ownPixelKernel(const OwnPixelOp& op, VexImage* const* img, int count,
     // apart, so the rows a few ahead are asked for here.
     const int64_t rowBytesAll = bits ? (perRow + 7) / 8 : perRow * esize;
     const bool prefetch = nRows > 1 && rowBytesAll <= 4096;
+    // A destination whose runs are streamed (see ownStreamRun) is not asked
+    // for: a line brought into the cache would only be evicted again by the
+    // streaming store.
+    bool streamed = callBytes >= kStreamBytes && !bits && run.dstInc == 1;
+    for (int i = 0; i < nSrc; ++i) streamed = streamed && run.srcInc[i] == 1;
     constexpr int kAhead = 6;
     for (int p = 0; p < planes; ++p) {
         for (int y = 0; y < nRows; ++y) {
             if (prefetch && y + kAhead < nRows)
-                for (int i = 0; i <= nSrc; ++i) {
+                for (int i = 0; i <= nSrc - streamed; ++i) {
                     const char* ahead = base[i] + p * planeSize[i] + (y + kAhead) * step[i];
                     for (int64_t b = 0; b < rowBytesAll + 63; b += 64) __builtin_prefetch(ahead + b);
                 }

@@ -162,6 +162,14 @@ __attribute__((always_inline)) inline void ownStreamRun(T* __restrict d, int64_t
             for (int k = 0; k < kCount; ++k) chunk[k] = at(i + k);
             ownStreamChunk(d + i, chunk, kStreamChunk);
         }
+        // The whole lines left, a line at a time: all of a short run, such
+        // as a row of a tile, so that a tile walk streams too.
+        constexpr int kLine = 64 / sizeof(T);
+        for (; i + kLine <= n; i += kLine) {
+            alignas(64) T chunk[kLine];
+            for (int k = 0; k < kLine; ++k) chunk[k] = at(i + k);
+            ownStreamChunk(d + i, chunk, 64);
+        }
         // A walk fences once per tile it hands back (ownStoreFence), not
         // once per run.
         if (!callBytes) _mm_sfence();

@@ -41,13 +41,35 @@ void ownFillBody(VexImage* image, void* ctx) {
     ownFillRegion(r, r.rows, r.cols, image->depth, *static_cast<int*>(ctx));
 }
 
+// The part of A that pairs with a piece of B lies in one tile of A: that
+// tile is read and handed back, as the gathered path reads it, then got for
+// writing and swapped with B's piece in one pass (its buffer holds A's
+// current pixels, so the result is the gathered path's). A tile not
+// delivered for writing is reported as the copy into A reports it.
+bool ownSwapWithinTile(VexImage* imageA, int x, int y, VexImage* viewB, const OwnTilePiece& p) {
+    const int tx = x / imageA->tileInfo->width, ty = y / imageA->tileInfo->height;
+    char* data = ownRequestTile(kExchange, imageA, tx, ty, VEX_TILE_GET_READ, kErrTileRead, __LINE__);
+    if (!data) return false;
+    ownReleaseTile(imageA, tx, ty, data);
+    data = ownRequestTile(kCopy, imageA, tx, ty, VEX_TILE_GET_WRITE, kErrTileWrite, __LINE__);
+    if (!data) return !OWN_TRAIL(kExchange);
+    VexROI local{ownCoi(imageA), x - tx * imageA->tileInfo->width,
+                 y - ty * imageA->tileInfo->height, p.h, p.w};
+    VexImage viewA = ownTileView(imageA, &local, data);
+    ownSwapBody(&viewA, viewB, nullptr);
+    ownReleaseTile(imageA, tx, ty, data);
+    return true;
+}
+
 // Both images tiled: each tile of B is got for writing, the matching part
-// of A gathered, B's tile copied into A, the gathered part into B's tile.
+// of A gathered, B's tile copied into A, the gathered part into B's tile;
+// or, where that part lies in one tile of A, the two swapped tile to tile.
 void ownExchangeTiled(VexImage* imageA, VexImage* imageB, const int* tile) {
     OwnTileRange t;
     if (!ownPairTileRange(imageA, imageB, &t)) return;
     int ax, ay, acols, arows;
     ownClipRegion(imageA, &ax, &ay, &acols, &arows);
+    const int tw = imageA->tileInfo->width, th = imageA->tileInfo->height;
     // A's rectangles are gathered into one scratch buffer, made for the
     // largest piece and reused for every tile.
     char* scratch = nullptr;
@@ -55,6 +77,9 @@ void ownExchangeTiled(VexImage* imageA, VexImage* imageB, const int* tile) {
         const OwnTilePiece p = ownTilePiece(t, j, i);
         return ownOnTile(kExchange, imageB, p, VEX_TILE_GET_WRITE, kErrTileWrite, ownCoi(imageB),
                          [&](VexImage& viewB) {
+            const int x = ax + p.rx, y = ay + p.ry;
+            if (x / tw == (x + p.w - 1) / tw && y / th == (y + p.h - 1) / th)
+                return ownSwapWithinTile(imageA, x, y, &viewB, p);
             if (!scratch) {
                 scratch = ownAllocRect(kExchange, imageA, std::min(t.tileW, t.cols),
                                        std::min(t.tileH, t.rows), __LINE__);
