@@ -22,8 +22,9 @@
 #include "filter/ownfilter.h"
 #include "image/ownsimd.h"
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
+#if defined(__x86_64__) && !defined(VEXLIB_PORTABLE)
+#include <immintrin.h>
+#define OWN_BLUR_AVX2 1
 #endif
 
 using namespace vex;
@@ -32,125 +33,267 @@ namespace {
 
 const OwnSite kBlurSite{"vexBlur", "vexBlur"};
 
+// Sums are formed in the unsigned type of their width: every column sum and
+// every partial window sum is a sum of samples the final window sum bounds,
+// so the modular result read back in the signed type is exact.
+template <class X>
+using OwnU = std::make_unsigned_t<X>;
+
+// The window's column sums move down one row: the entering row is added and
+// the leaving row taken off, in one sweep.
+template <class S, class T>
+OWN_CLONES void ownColumnMove(S* __restrict sum, const T* __restrict enter, const T* __restrict leave,
+                              int64_t n) {
+    using U = OwnU<S>;
+    for (int64_t i = 0; i < n; ++i) sum[i] = S(U(U(sum[i]) + U(S(enter[i]))) - U(S(leave[i])));
+}
 template <class S, class T>
 OWN_CLONES void ownColumnAdd(S* __restrict sum, const T* __restrict s, int64_t n) {
-    for (int64_t i = 0; i < n; ++i) sum[i] = S(sum[i] + S(s[i]));
-}
-template <class S, class T>
-OWN_CLONES void ownColumnSub(S* __restrict sum, const T* __restrict s, int64_t n) {
-    for (int64_t i = 0; i < n; ++i) sum[i] = S(sum[i] - S(s[i]));
+    using U = OwnU<S>;
+    for (int64_t i = 0; i < n; ++i) sum[i] = S(U(sum[i]) + U(S(s[i])));
 }
 
-// Window sums along one row of column sums: d[e] = entering - leaving
-// column sum, then a running sum per lane (the only serial step), then the
-// conversion of all sums at once.
-template <class S, class H>
-OWN_CLONES void ownBlurDiff(H* __restrict d, const S* __restrict in, const S* __restrict out, int64_t n) {
-    for (int64_t i = 0; i < n; ++i) d[i] = H(in[i]) - H(out[i]);
-}
 template <int DK, class H>
 OWN_CLONES void ownBlurConvert(typename OwnDepthT<DK>::T* __restrict o, const H* __restrict ws, int64_t n, float w) {
     using T = typename OwnDepthT<DK>::T;
-    for (int64_t i = 0; i < n; ++i) {
-        float f = float(ws[i]) * w;
-        f = std::min(std::max(f, float(OwnDepthT<DK>::lo)), float(OwnDepthT<DK>::hi));
-        if constexpr (DK == kD32S)
+    if constexpr (DK == kD32S) {
+        for (int64_t i = 0; i < n; ++i) {
+            float f = float(ws[i]) * w;
+            f = std::min(std::max(f, float(OwnDepthT<DK>::lo)), float(OwnDepthT<DK>::hi));
             o[i] = f >= 2147483647.0f ? T(INT32_MAX) : T(static_cast<int64_t>(f));
-        else
-            o[i] = T(static_cast<int32_t>(f));
+        }
+    } else {
+        // A mean of 8- or 16-bit samples is far inside the 32-bit range, and
+        // cutting off the fraction before limiting to the depth's (integer)
+        // bounds gives what limiting first would: integer compares vectorise.
+        constexpr int32_t lo = int32_t(OwnDepthT<DK>::lo), hi = int32_t(OwnDepthT<DK>::hi);
+        for (int64_t i = 0; i < n; ++i) {
+            const int32_t t = static_cast<int32_t>(float(ws[i]) * w);
+            o[i] = T(std::min(std::max(t, lo), hi));
+        }
     }
 }
 
-// Narrow windows: each window sum added up directly from its column sums,
-// all columns at once (no serial step).
+// Narrow windows: each window sum added up directly from its column sums.
 template <class S, class H>
 OWN_CLONES void ownBlurDirect(H* __restrict ws, const S* __restrict sum, int64_t m, int lanes, int nCols) {
+    using U = OwnU<H>;
     for (int64_t i = 0; i < m; ++i) ws[i] = H(sum[i]);
     for (int c = 1; c < nCols; ++c) {
         const S* __restrict s = sum + int64_t(c) * lanes;
-        for (int64_t i = 0; i < m; ++i) ws[i] = H(ws[i] + H(s[i]));
+        for (int64_t i = 0; i < m; ++i) ws[i] = H(U(ws[i]) + U(H(s[i])));
     }
 }
 
-// Single-channel rows of 32-bit window sums: q[i] = column sums 0 .. i-1
-// added up, four at a time in a register (in-register running sum plus the
-// carry of the previous four), wrapping modulo 2^32; a window sum is then
-// q[x + nCols] - q[x], exact because it fits in 32 bits.
-template <class S>
-void ownBlurPrefix(uint32_t* q, const S* s, int64_t n) {
-    int64_t i = 0;
-    uint32_t c = 0;
-    q[0] = 0;
-#if defined(__SSE2__)
-    const __m128i z = _mm_setzero_si128();
-    __m128i carry = z;
-    for (; i + 4 <= n; i += 4) {
-        __m128i v;
-        if constexpr (sizeof(S) == 2) {
-            v = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(s + i));
-            v = std::is_signed_v<S> ? _mm_srai_epi32(_mm_unpacklo_epi16(v, v), 16) : _mm_unpacklo_epi16(v, z);
-        } else {
-            v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
-        }
-        v = _mm_add_epi32(v, _mm_slli_si128(v, 4));
-        v = _mm_add_epi32(v, _mm_slli_si128(v, 8));
-        v = _mm_add_epi32(v, carry);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(q + i + 1), v);
-        carry = _mm_shuffle_epi32(v, 0xFF);
-    }
-    c = q[i];
-#endif
-    for (; i < n; ++i) q[i + 1] = c = c + uint32_t(int32_t(s[i]));
+// Wider windows by doubling: blocks of 2, 4, 8, ... adjacent column sums,
+// each level from the one before (b[i] + b[i + half]); the window sum takes
+// the blocks of the set bits of nCols side by side. About log2(nCols)
+// sweeps whatever the window, every one a plain vector loop.
+template <class S, class H>
+OWN_CLONES void ownBlockFirst(OwnU<H>* __restrict b, const S* __restrict sum, int64_t len, int lanes) {
+    using U = OwnU<H>;
+    for (int64_t i = 0; i < len; ++i) b[i] = U(U(H(sum[i])) + U(H(sum[i + lanes])));
 }
 template <class H>
-OWN_CLONES void ownBlurWindows(H* __restrict ws, const uint32_t* __restrict q, int64_t m, int nCols) {
-    for (int64_t i = 0; i < m; ++i) ws[i] = H(int32_t(q[i + nCols] - q[i]));
+OWN_CLONES void ownBlockNext(OwnU<H>* __restrict nb, const OwnU<H>* __restrict b, int64_t len, int64_t half) {
+    for (int64_t i = 0; i < len; ++i) nb[i] = OwnU<H>(b[i] + b[i + half]);
+}
+template <class H>
+OWN_CLONES void ownBlockTake(H* __restrict ws, const OwnU<H>* __restrict b, int64_t m, bool first) {
+    using U = OwnU<H>;
+    if (first)
+        for (int64_t i = 0; i < m; ++i) ws[i] = H(b[i]);
+    else
+        for (int64_t i = 0; i < m; ++i) ws[i] = H(U(U(ws[i]) + b[i]));
+}
+
+template <class S, class H>
+void ownBlurWindows(H* ws, const S* sum, OwnU<H>* ba, OwnU<H>* bb, int64_t m, int lanes, int nCols) {
+    if (nCols <= 4) {
+        ownBlurDirect<S, H>(ws, sum, m, lanes, nCols);
+        return;
+    }
+    const int64_t n = m + int64_t(nCols - 1) * lanes;  // column sums available
+    int64_t off = 0;                                   // columns taken so far
+    if (nCols & 1) {
+        for (int64_t i = 0; i < m; ++i) ws[i] = H(sum[i]);
+        off = 1;
+    }
+    int64_t len = n - lanes;  // level-1 blocks available
+    ownBlockFirst<S, H>(ba, sum, len, lanes);
+    for (int64_t k = 1;; ++k) {
+        const int64_t size = int64_t(1) << k;
+        if (nCols & size) {
+            ownBlockTake<H>(ws, ba + off * lanes, m, off == 0);
+            off += size;
+        }
+        if (2 * size > nCols) break;
+        len -= size * lanes;
+        ownBlockNext<H>(bb, ba, len, size * lanes);
+        std::swap(ba, bb);
+    }
+}
+
+// Window sums as differences of running sums: q[L + j] = q[j] + sum[j] for
+// L interleaved lanes (q[0 .. L) = 0), wrapping modulo 2^32, so the window
+// at sample i is q[i + nCols*L] - q[i], exact because it fits in 32 bits.
+// Two sweeps whatever the window.
+template <int DK>
+OWN_CLONES void ownBlurConvertRun(typename OwnDepthT<DK>::T* __restrict o, const uint32_t* __restrict q,
+                                  int64_t m, int64_t span, float w) {
+    using T = typename OwnDepthT<DK>::T;
+    constexpr int32_t lo = int32_t(OwnDepthT<DK>::lo), hi = int32_t(OwnDepthT<DK>::hi);
+    for (int64_t i = 0; i < m; ++i) {
+        const int32_t t = static_cast<int32_t>(float(int32_t(q[i + span] - q[i])) * w);
+        o[i] = T(std::min(std::max(t, lo), hi));
+    }
+}
+
+#if OWN_BLUR_AVX2
+template <class S>
+__attribute__((target("avx2"))) inline __m256i ownLoad8x32(const S* s) {
+    if constexpr (std::is_same_v<S, uint16_t>)
+        return _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s)));
+    else if constexpr (std::is_same_v<S, int16_t>)
+        return _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s)));
+    else
+        return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s));
+}
+
+// Eight sums per step: within the register each lane adds its own earlier
+// samples (shifts by L, 2L, 4L elements), then the last L running sums of
+// the previous step, element i taking the one of its lane.
+template <class S>
+__attribute__((target("avx2"))) void ownLanePrefixAvx2(uint32_t* q, const S* s, int64_t n, int L) {
+    for (int l = 0; l < L; ++l) q[l] = 0;
+    alignas(32) int32_t idx[3][8], msk[3][8], cidx[8];
+    int steps = 0;
+    for (int k = L; k < 8; k *= 2, ++steps)
+        for (int i = 0; i < 8; ++i) {
+            idx[steps][i] = i >= k ? i - k : 0;
+            msk[steps][i] = i >= k ? -1 : 0;
+        }
+    for (int i = 0; i < 8; ++i) cidx[i] = 8 - L + i % L;
+    __m256i sh[3], mk[3];
+    for (int t = 0; t < steps; ++t) {
+        sh[t] = _mm256_load_si256(reinterpret_cast<const __m256i*>(idx[t]));
+        mk[t] = _mm256_load_si256(reinterpret_cast<const __m256i*>(msk[t]));
+    }
+    const __m256i ci = _mm256_load_si256(reinterpret_cast<const __m256i*>(cidx));
+    __m256i carry = _mm256_setzero_si256();
+    int64_t j = 0;
+    for (; j + 8 <= n; j += 8) {
+        __m256i x = ownLoad8x32(s + j);
+        for (int t = 0; t < steps; ++t)
+            x = _mm256_add_epi32(x, _mm256_and_si256(_mm256_permutevar8x32_epi32(x, sh[t]), mk[t]));
+        x = _mm256_add_epi32(x, _mm256_permutevar8x32_epi32(carry, ci));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(q + L + j), x);
+        carry = x;
+    }
+    for (; j < n; ++j) q[L + j] = q[j] + uint32_t(int32_t(s[j]));
+}
+// The same in 16-bit lanes for 16-bit window sums (sixteen per register):
+// shifts within each 128-bit half, then the low half's last L sums to the
+// high half, then the previous step's last L sums to all, two registers at
+// a time so that the carried chain is one shuffle per 32 samples.
+template <int L>
+__attribute__((target("avx2"))) __m256i ownPick16(int base, bool lowZero) {
+    alignas(32) uint8_t b[32];
+    for (int e = 0; e < 16; ++e) {
+        const int pos = 8 - L + (base + e) % L;  // lane position to take
+        const bool zero = lowZero && e < 8;
+        b[2 * e] = zero ? 0x80 : uint8_t(2 * pos);
+        b[2 * e + 1] = zero ? 0x80 : uint8_t(2 * pos + 1);
+    }
+    return _mm256_load_si256(reinterpret_cast<const __m256i*>(b));
+}
+template <int L>
+__attribute__((target("avx2"))) inline __m256i ownLocal16(__m256i x, __m256i inner) {
+    x = _mm256_add_epi16(x, _mm256_slli_si256(x, 2 * L));
+    if constexpr (2 * L < 8) x = _mm256_add_epi16(x, _mm256_slli_si256(x, 4 * L));
+    if constexpr (4 * L < 8) x = _mm256_add_epi16(x, _mm256_slli_si256(x, 8 * L));
+    return _mm256_add_epi16(x, _mm256_shuffle_epi8(_mm256_permute2x128_si256(x, x, 0x08), inner));
+}
+template <int L>
+__attribute__((target("avx2"))) void ownLanePrefix16Avx2(uint16_t* q, const uint16_t* s, int64_t n) {
+    for (int l = 0; l < L; ++l) q[l] = 0;
+    const __m256i inner = ownPick16<L>(16, true);  // high half element e: (e - 8) % L, as 16 = -8 mod 24
+    const __m256i next = ownPick16<L>(16, false);     // second register: (16 + e) % L
+    const __m256i own = ownPick16<L>(0, false);       // first register: e % L
+    __m256i carry = _mm256_setzero_si256();
+    int64_t j = 0;
+    for (; j + 32 <= n; j += 32) {
+        __m256i x0 = ownLocal16<L>(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + j)), inner);
+        __m256i x1 = ownLocal16<L>(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + j + 16)), inner);
+        x1 = _mm256_add_epi16(x1, _mm256_shuffle_epi8(_mm256_permute2x128_si256(x0, x0, 0x11), own));
+        const __m256i c = _mm256_permute2x128_si256(carry, carry, 0x11);
+        x0 = _mm256_add_epi16(x0, _mm256_shuffle_epi8(c, own));
+        x1 = _mm256_add_epi16(x1, _mm256_shuffle_epi8(c, next));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(q + L + j), x0);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(q + L + j + 16), x1);
+        carry = x1;
+    }
+    for (; j < n; ++j) q[L + j] = uint16_t(q[j] + s[j]);
+}
+template <int DK>
+OWN_CLONES void ownBlurConvertRun16(typename OwnDepthT<DK>::T* __restrict o, const uint16_t* __restrict q,
+                                    int64_t m, int64_t span, float w) {
+    using T = typename OwnDepthT<DK>::T;
+    using H = std::conditional_t<std::is_signed_v<T>, int16_t, uint16_t>;
+    constexpr int32_t lo = int32_t(OwnDepthT<DK>::lo), hi = int32_t(OwnDepthT<DK>::hi);
+    for (int64_t i = 0; i < m; ++i) {
+        const int32_t t = static_cast<int32_t>(float(H(uint16_t(q[i + span] - q[i]))) * w);
+        o[i] = T(std::min(std::max(t, lo), hi));
+    }
+}
+const bool kBlurAvx2 = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") != 0;
+}();
+#endif
+
+// The running sums serve rows of up to eight lanes whose window sums fit 32 bits.
+template <class S, class H>
+bool ownBlurRunning(int lanes, int nCols) {
+#if OWN_BLUR_AVX2
+    return kBlurAvx2 && sizeof(H) <= 4 && sizeof(S) <= 4 && lanes <= 8 && nCols > 4;
+#else
+    (void)lanes, (void)nCols;
+    return false;
+#endif
 }
 
 template <int DK, class S, class H>
-void ownBlurRow(typename OwnDepthT<DK>::T* o, const S* sum, H* ws, uint32_t* q, int width, int lanes, int nCols,
-                float w) {
+void ownBlurRow(typename OwnDepthT<DK>::T* o, const S* sum, H* ws, OwnU<H>* ba, OwnU<H>* bb, int width,
+                int lanes, int nCols, float w, bool running) {
     const int64_t m = int64_t(width) * lanes;
-    if (nCols <= 8) {
-        ownBlurDirect<S, H>(ws, sum, m, lanes, nCols);
-        ownBlurConvert<DK, H>(o, ws, m, w);
-        return;
-    }
-    if constexpr (sizeof(H) == 4 && sizeof(S) <= 4) {
-        if (lanes == 1) {
-            ownBlurPrefix<S>(q, sum, m + nCols - 1);
-            ownBlurWindows<H>(ws, q, m, nCols);
-            ownBlurConvert<DK, H>(o, ws, m, w);
+#if OWN_BLUR_AVX2
+    if constexpr (sizeof(H) == 2) {
+        if (running && lanes <= 4) {
+            auto* q = reinterpret_cast<uint16_t*>(ba);
+            const int64_t n = m + int64_t(nCols - 1) * lanes;
+            const auto* su = reinterpret_cast<const uint16_t*>(sum);
+            switch (lanes) {
+                case 1: ownLanePrefix16Avx2<1>(q, su, n); break;
+                case 2: ownLanePrefix16Avx2<2>(q, su, n); break;
+                case 3: ownLanePrefix16Avx2<3>(q, su, n); break;
+                default: ownLanePrefix16Avx2<4>(q, su, n); break;
+            }
+            ownBlurConvertRun16<DK>(o, q, m, int64_t(nCols) * lanes, w);
             return;
         }
     }
-    for (int l = 0; l < lanes; ++l) {
-        H acc = 0;
-        for (int c = 0; c < nCols; ++c) acc += H(sum[int64_t(c) * lanes + l]);
-        ws[l] = acc;
+    if constexpr (sizeof(H) <= 4 && sizeof(S) <= 4 && DK != kD32S) {
+        if (running) {
+            auto* q = reinterpret_cast<uint32_t*>(ba);
+            ownLanePrefixAvx2<S>(q, sum, m + int64_t(nCols - 1) * lanes, lanes);
+            ownBlurConvertRun<DK>(o, q, m, int64_t(nCols) * lanes, w);
+            return;
+        }
     }
-    // The running sums stay in registers (a loop through memory would wait
-    // on every store): each step adds the entering column sum and takes
-    // off the leaving one.
-    const S* enter = sum + int64_t(nCols) * lanes;
-    auto scan = [&](auto lanesTag) {
-        constexpr int K = decltype(lanesTag)::value;
-        H acc[K];
-        for (int l = 0; l < K; ++l) acc[l] = ws[l];
-        for (int64_t e = K; e < m; e += K)
-            for (int l = 0; l < K; ++l) ws[e + l] = acc[l] = acc[l] + H(enter[e + l - K]) - H(sum[e + l - K]);
-    };
-    switch (lanes) {
-        case 1: scan(std::integral_constant<int, 1>()); break;
-        case 2: scan(std::integral_constant<int, 2>()); break;
-        case 3: scan(std::integral_constant<int, 3>()); break;
-        case 4: scan(std::integral_constant<int, 4>()); break;
-        default:
-            // ws[e] (e >= lanes) first holds the difference, then the running sum.
-            ownBlurDiff<S, H>(ws + lanes, enter, sum, m - lanes);
-            for (int64_t e = lanes; e < m; ++e) ws[e] += ws[e - lanes];
-            break;
-    }
+#endif
+    (void)running;
+    ownBlurWindows<S, H>(ws, sum, ba, bb, m, lanes, nCols);
     ownBlurConvert<DK, H>(o, ws, m, w);
 }
 
@@ -160,11 +303,15 @@ void ownBlurRun(VexImage* src, VexImage* dst, int nRows, int nCols, const OwnWin
     using T = typename OwnDepthT<DK>::T;
     ownFilterRun<T, T>(kBlurSite, src, dst, win, ch, nullptr, [&](OwnRows<T>& in, OwnOut<T>& out) {
         const int64_t n = in.samples();
-        OwnBlock sb, wb, qb;
+        const bool blocks = nCols > 4;
+        const bool running = DK != kD32S && ownBlurRunning<S, H>(in.lanes(), nCols);
+        OwnBlock sb, wb, ab, bb;
         S* sum = sb.alloc<S>(n);
         H* ws = wb.alloc<H>(int64_t(out.width()) * in.lanes());
-        uint32_t* q = qb.alloc<uint32_t>(in.lanes() == 1 && nCols > 8 ? n + 1 : 1);
-        if (!sum || !ws || !q || !in.reserve(std::min(nRows + 1, 64))) {
+        // Block sums, or (running) n + lanes 32-bit running sums.
+        OwnU<H>* ba = ab.alloc<OwnU<H>>(running ? (n + in.lanes()) * 4 / int64_t(sizeof(H)) : blocks ? n : 1);
+        OwnU<H>* bl = bb.alloc<OwnU<H>>(blocks ? n : 1);
+        if (!sum || !ws || !ba || !bl || !in.reserve(std::min(nRows + 1, 64))) {
             vexError(VEX_StsNoMem, kBlurSite.func, kFilterNoMem, kBlurSite.file, __LINE__);
             return false;
         }
@@ -172,10 +319,10 @@ void ownBlurRun(VexImage* src, VexImage* dst, int nRows, int nCols, const OwnWin
         for (int j = 0; j < nRows; ++j) ownColumnAdd(sum, in.get(j), n);
         for (int r = 0; r < out.rows(); ++r) {
             if (r > 0) {
-                ownColumnAdd(sum, in.get(int64_t(r) + nRows - 1), n);
-                ownColumnSub(sum, in.get(int64_t(r) - 1), n);
+                const T* leave = in.get(int64_t(r) - 1);
+                ownColumnMove(sum, in.get(int64_t(r) + nRows - 1), leave, n);
             }
-            ownBlurRow<DK, S, H>(out.row(r), sum, ws, q, out.width(), in.lanes(), nCols, w);
+            ownBlurRow<DK, S, H>(out.row(r), sum, ws, ba, bl, out.width(), in.lanes(), nCols, w, running);
             out.commit(r);
         }
         return true;
@@ -188,7 +335,11 @@ void ownBlurDepth(VexImage* src, VexImage* dst, int nRows, int nCols, const OwnW
     const int64_t m = ownMaxAbs(DK);
     const bool col32 = m * nRows <= INT32_MAX;
     const bool acc32 = m * nRows * int64_t(nCols) <= INT32_MAX;
-    if (DK == kD8U && m * nRows <= 65535 && acc32) ownBlurRun<DK, uint16_t, int32_t>(src, dst, nRows, nCols, win, ch, w);
+    // 8-bit data: 16-bit window sums wherever the largest one fits them.
+    const int64_t area = int64_t(nRows) * nCols;
+    if (DK == kD8U && m * area <= 65535) ownBlurRun<DK, uint16_t, uint16_t>(src, dst, nRows, nCols, win, ch, w);
+    else if (DK == kD8S && m * area <= 32767) ownBlurRun<DK, int16_t, int16_t>(src, dst, nRows, nCols, win, ch, w);
+    else if (DK == kD8U && m * nRows <= 65535 && acc32) ownBlurRun<DK, uint16_t, int32_t>(src, dst, nRows, nCols, win, ch, w);
     else if (DK == kD8S && m * nRows <= 32767 && acc32) ownBlurRun<DK, int16_t, int32_t>(src, dst, nRows, nCols, win, ch, w);
     else if (col32 && acc32) ownBlurRun<DK, int32_t, int32_t>(src, dst, nRows, nCols, win, ch, w);
     else if (col32) ownBlurRun<DK, int32_t, int64_t>(src, dst, nRows, nCols, win, ch, w);
