@@ -604,6 +604,31 @@ TEST(Blur, MatchesReference) {
     }
 }
 
+// Rows long enough for the vector steps, one to four interleaved channels,
+// windows whose sums need 16 or 32 bits.
+TEST(Blur, LongRowsMatchReference) {
+    std::mt19937 rng(8);
+    const int sides[] = {1, 3, 5, 7, 15, 16, 17, 31, 33};
+    for (int iter = 0; iter < 60; ++iter) {
+        const unsigned depth = kD[pick(rng, 1, 4)];
+        const int ch = pick(rng, 1, 4), W = pick(rng, 40, 160), H = pick(rng, 2, 6);
+        vt::Image s(depth, ch, H, W), d(depth, ch, H, W);
+        s.fillPattern(rng());
+        d.fillPattern(rng());
+        fref::randomBorders(rng, s.get());
+        const int nR = sides[pick(rng, 0, 8)], nC = sides[pick(rng, 0, 8)];
+        const int ax = pick(rng, 0, nC - 1), ay = pick(rng, 0, nR - 1);
+        SCOPED_TRACE("channels " + std::to_string(ch) + " width " + std::to_string(W) + " window " +
+                     std::to_string(nR) + "x" + std::to_string(nC) + " iter " + std::to_string(iter));
+        const auto want = expected(s.get(), d.get(), fref::samples(d.get()), ch, 0, 0, [&](int x, int y, int c) {
+            return refBlur(s.get(), nR, nC, ax, ay, x, y, c);
+        });
+        vexBlur(s.get(), d.get(), nR, nC, ax, ay);
+        ASSERT_EQ(vexGetErrStatus(), VEX_StsOk);
+        ASSERT_EQ(fref::firstDiff(d.get(), fref::samples(d.get()), want), "");
+    }
+}
+
 TEST(Blur, TruncationZeroSizesAndChecks) {
     vexSetErrStatus(VEX_StsOk);
     vt::Image s(VEX_DEPTH_8U, 1, 6, 6), d(VEX_DEPTH_8U, 1, 6, 6);

@@ -1,8 +1,10 @@
 // Box blur: the mean of an nRows x nCols window by running sums. Every
-// column keeps the sum of its nRows window samples (one add and one
-// subtract per sample and row); along a row the window sum gains the
-// entering column sum and loses the leaving one. The cost per sample does
-// not depend on the window size.
+// column keeps the sum of its nRows window samples (the entering row added
+// and the leaving row taken off in one sweep); along a row the window sum
+// is the difference of two running sums of the column sums, formed in
+// vector registers (AVX2), or, in the portable form, the sum of doubling
+// blocks of columns (log2(nCols) sweeps). The cost per sample does not
+// depend on the window's height, and hardly on its width.
 //
 // The mean is the window sum times the single-precision weight
 // 1/(nRows*nCols), cut off towards zero (a float-to-integer conversion
@@ -13,8 +15,8 @@
 //  - nRows or nCols 0 pass the checks; such a window has no mean, so the
 //    call writes nothing and reports nothing.
 //  - Depths 8U, 8S, 16U, 16S and 32S are blurred; signed data gets signed
-//    sums. Sums are 32-bit where the window cannot overflow them, else
-//    64-bit.
+//    sums. Sums are 16-bit (8-bit data) or 32-bit where the largest window
+//    sum fits them, else 64-bit.
 //  - Channels follow the separable convolution: the smaller channel count,
 //    or the one channel of interest (each side's own, or one side's on both).
 //  - The working parameters live in the call, not in process-wide
@@ -135,8 +137,9 @@ void ownBlurWindows(H* ws, const S* sum, OwnU<H>* ba, OwnU<H>* bb, int64_t m, in
 }
 
 // Window sums as differences of running sums: q[L + j] = q[j] + sum[j] for
-// L interleaved lanes (q[0 .. L) = 0), wrapping modulo 2^32, so the window
-// at sample i is q[i + nCols*L] - q[i], exact because it fits in 32 bits.
+// L interleaved lanes (q[0 .. L) = 0), wrapping modulo 2^32 (2^16 where
+// every window sum fits 16 bits), so the window at sample i is
+// q[i + nCols*L] - q[i], exact because it fits.
 // Two sweeps whatever the window.
 template <int DK>
 OWN_CLONES void ownBlurConvertRun(typename OwnDepthT<DK>::T* __restrict o, const uint32_t* __restrict q,
@@ -149,92 +152,7 @@ OWN_CLONES void ownBlurConvertRun(typename OwnDepthT<DK>::T* __restrict o, const
     }
 }
 
-#if OWN_BLUR_AVX2
-template <class S>
-__attribute__((target("avx2"))) inline __m256i ownLoad8x32(const S* s) {
-    if constexpr (std::is_same_v<S, uint16_t>)
-        return _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s)));
-    else if constexpr (std::is_same_v<S, int16_t>)
-        return _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s)));
-    else
-        return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s));
-}
-
-// Eight sums per step: within the register each lane adds its own earlier
-// samples (shifts by L, 2L, 4L elements), then the last L running sums of
-// the previous step, element i taking the one of its lane.
-template <class S>
-__attribute__((target("avx2"))) void ownLanePrefixAvx2(uint32_t* q, const S* s, int64_t n, int L) {
-    for (int l = 0; l < L; ++l) q[l] = 0;
-    alignas(32) int32_t idx[3][8], msk[3][8], cidx[8];
-    int steps = 0;
-    for (int k = L; k < 8; k *= 2, ++steps)
-        for (int i = 0; i < 8; ++i) {
-            idx[steps][i] = i >= k ? i - k : 0;
-            msk[steps][i] = i >= k ? -1 : 0;
-        }
-    for (int i = 0; i < 8; ++i) cidx[i] = 8 - L + i % L;
-    __m256i sh[3], mk[3];
-    for (int t = 0; t < steps; ++t) {
-        sh[t] = _mm256_load_si256(reinterpret_cast<const __m256i*>(idx[t]));
-        mk[t] = _mm256_load_si256(reinterpret_cast<const __m256i*>(msk[t]));
-    }
-    const __m256i ci = _mm256_load_si256(reinterpret_cast<const __m256i*>(cidx));
-    __m256i carry = _mm256_setzero_si256();
-    int64_t j = 0;
-    for (; j + 8 <= n; j += 8) {
-        __m256i x = ownLoad8x32(s + j);
-        for (int t = 0; t < steps; ++t)
-            x = _mm256_add_epi32(x, _mm256_and_si256(_mm256_permutevar8x32_epi32(x, sh[t]), mk[t]));
-        x = _mm256_add_epi32(x, _mm256_permutevar8x32_epi32(carry, ci));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(q + L + j), x);
-        carry = x;
-    }
-    for (; j < n; ++j) q[L + j] = q[j] + uint32_t(int32_t(s[j]));
-}
-// The same in 16-bit lanes for 16-bit window sums (sixteen per register):
-// shifts within each 128-bit half, then the low half's last L sums to the
-// high half, then the previous step's last L sums to all, two registers at
-// a time so that the carried chain is one shuffle per 32 samples.
-template <int L>
-__attribute__((target("avx2"))) __m256i ownPick16(int base, bool lowZero) {
-    alignas(32) uint8_t b[32];
-    for (int e = 0; e < 16; ++e) {
-        const int pos = 8 - L + (base + e) % L;  // lane position to take
-        const bool zero = lowZero && e < 8;
-        b[2 * e] = zero ? 0x80 : uint8_t(2 * pos);
-        b[2 * e + 1] = zero ? 0x80 : uint8_t(2 * pos + 1);
-    }
-    return _mm256_load_si256(reinterpret_cast<const __m256i*>(b));
-}
-template <int L>
-__attribute__((target("avx2"))) inline __m256i ownLocal16(__m256i x, __m256i inner) {
-    x = _mm256_add_epi16(x, _mm256_slli_si256(x, 2 * L));
-    if constexpr (2 * L < 8) x = _mm256_add_epi16(x, _mm256_slli_si256(x, 4 * L));
-    if constexpr (4 * L < 8) x = _mm256_add_epi16(x, _mm256_slli_si256(x, 8 * L));
-    return _mm256_add_epi16(x, _mm256_shuffle_epi8(_mm256_permute2x128_si256(x, x, 0x08), inner));
-}
-template <int L>
-__attribute__((target("avx2"))) void ownLanePrefix16Avx2(uint16_t* q, const uint16_t* s, int64_t n) {
-    for (int l = 0; l < L; ++l) q[l] = 0;
-    const __m256i inner = ownPick16<L>(16, true);  // high half element e: (e - 8) % L, as 16 = -8 mod 24
-    const __m256i next = ownPick16<L>(16, false);     // second register: (16 + e) % L
-    const __m256i own = ownPick16<L>(0, false);       // first register: e % L
-    __m256i carry = _mm256_setzero_si256();
-    int64_t j = 0;
-    for (; j + 32 <= n; j += 32) {
-        __m256i x0 = ownLocal16<L>(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + j)), inner);
-        __m256i x1 = ownLocal16<L>(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + j + 16)), inner);
-        x1 = _mm256_add_epi16(x1, _mm256_shuffle_epi8(_mm256_permute2x128_si256(x0, x0, 0x11), own));
-        const __m256i c = _mm256_permute2x128_si256(carry, carry, 0x11);
-        x0 = _mm256_add_epi16(x0, _mm256_shuffle_epi8(c, own));
-        x1 = _mm256_add_epi16(x1, _mm256_shuffle_epi8(c, next));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(q + L + j), x0);
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(q + L + j + 16), x1);
-        carry = x1;
-    }
-    for (; j < n; ++j) q[L + j] = uint16_t(q[j] + s[j]);
-}
+// The same for 16-bit window sums, from 16-bit running sums.
 template <int DK>
 OWN_CLONES void ownBlurConvertRun16(typename OwnDepthT<DK>::T* __restrict o, const uint16_t* __restrict q,
                                     int64_t m, int64_t span, float w) {
@@ -246,17 +164,89 @@ OWN_CLONES void ownBlurConvertRun16(typename OwnDepthT<DK>::T* __restrict o, con
         o[i] = T(std::min(std::max(t, lo), hi));
     }
 }
+
+#if OWN_BLUR_AVX2
+// Running sums in E-bit lanes (16 or 32), N = 16 / sizeof(E) per 128-bit
+// half: each half adds its lanes' earlier samples (shifts by L, 2L, 4L
+// elements), the high half then the low half's last L sums, and every
+// register the previous register's last L sums, element e taking the one of
+// its lane. Two registers per step, so the carried chain is one shuffle per
+// 2N * 2 samples.
+template <int L, class E>
+__attribute__((target("avx2"))) __m256i ownPick(int base, bool lowZero) {
+    constexpr int N = 16 / int(sizeof(E));
+    alignas(32) uint8_t b[32];
+    for (int e = 0; e < 2 * N; ++e) {
+        const int pos = N - L + (base + e) % L;  // element of the 128-bit half to take
+        for (int k = 0; k < int(sizeof(E)); ++k)
+            b[int(sizeof(E)) * e + k] = lowZero && e < N ? 0x80 : uint8_t(int(sizeof(E)) * pos + k);
+    }
+    return _mm256_load_si256(reinterpret_cast<const __m256i*>(b));
+}
+template <class E>
+__attribute__((target("avx2"))) inline __m256i ownAddE(__m256i a, __m256i b) {
+    if constexpr (sizeof(E) == 2) return _mm256_add_epi16(a, b);
+    else return _mm256_add_epi32(a, b);
+}
+template <class E, class S>
+__attribute__((target("avx2"))) inline __m256i ownLoadE(const S* s) {
+    if constexpr (sizeof(E) == sizeof(S))
+        return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s));
+    else if constexpr (std::is_signed_v<S>)
+        return _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s)));
+    else
+        return _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s)));
+}
+template <int L, class E>
+__attribute__((target("avx2"))) inline __m256i ownLocal(__m256i x, __m256i inner) {
+    constexpr int N = 16 / int(sizeof(E)), B = int(sizeof(E));
+    if constexpr (L < N) x = ownAddE<E>(x, _mm256_slli_si256(x, B * L));
+    if constexpr (2 * L < N) x = ownAddE<E>(x, _mm256_slli_si256(x, 2 * B * L));
+    if constexpr (4 * L < N) x = ownAddE<E>(x, _mm256_slli_si256(x, 4 * B * L));
+    return ownAddE<E>(x, _mm256_shuffle_epi8(_mm256_permute2x128_si256(x, x, 0x08), inner));
+}
+template <int L, class E, class S>
+__attribute__((target("avx2"))) void ownLanePrefixAvx2(E* q, const S* s, int64_t n) {
+    constexpr int N = 16 / int(sizeof(E));
+    for (int l = 0; l < L; ++l) q[l] = 0;
+    const __m256i inner = ownPick<L, E>(12 - N % 12, true);  // high half e: (e - N) % L
+    const __m256i own = ownPick<L, E>(0, false);             // e % L
+    const __m256i next = ownPick<L, E>(2 * N, false);        // second register: (2N + e) % L
+    __m256i carry = _mm256_setzero_si256();
+    int64_t j = 0;
+    for (; j + 4 * N <= n; j += 4 * N) {
+        __m256i x0 = ownLocal<L, E>(ownLoadE<E>(s + j), inner);
+        __m256i x1 = ownLocal<L, E>(ownLoadE<E>(s + j + 2 * N), inner);
+        x1 = ownAddE<E>(x1, _mm256_shuffle_epi8(_mm256_permute2x128_si256(x0, x0, 0x11), own));
+        const __m256i c = _mm256_permute2x128_si256(carry, carry, 0x11);
+        x0 = ownAddE<E>(x0, _mm256_shuffle_epi8(c, own));
+        x1 = ownAddE<E>(x1, _mm256_shuffle_epi8(c, next));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(q + L + j), x0);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(q + L + j + 2 * N), x1);
+        carry = x1;
+    }
+    for (; j < n; ++j) q[L + j] = E(q[j] + E(s[j]));
+}
+template <class E, class S>
+void ownLanePrefix(E* q, const S* s, int64_t n, int lanes) {
+    switch (lanes) {
+        case 1: ownLanePrefixAvx2<1, E, S>(q, s, n); break;
+        case 2: ownLanePrefixAvx2<2, E, S>(q, s, n); break;
+        case 3: ownLanePrefixAvx2<3, E, S>(q, s, n); break;
+        default: ownLanePrefixAvx2<4, E, S>(q, s, n); break;
+    }
+}
 const bool kBlurAvx2 = [] {
     __builtin_cpu_init();
     return __builtin_cpu_supports("avx2") != 0;
 }();
 #endif
 
-// The running sums serve rows of up to eight lanes whose window sums fit 32 bits.
+// The running sums serve rows of up to four lanes whose window sums fit 32 bits.
 template <class S, class H>
 bool ownBlurRunning(int lanes, int nCols) {
 #if OWN_BLUR_AVX2
-    return kBlurAvx2 && sizeof(H) <= 4 && sizeof(S) <= 4 && lanes <= 8 && nCols > 4;
+    return kBlurAvx2 && sizeof(H) <= 4 && sizeof(S) <= 4 && lanes <= 4 && nCols > 4;
 #else
     (void)lanes, (void)nCols;
     return false;
@@ -268,26 +258,18 @@ void ownBlurRow(typename OwnDepthT<DK>::T* o, const S* sum, H* ws, OwnU<H>* ba, 
                 int lanes, int nCols, float w, bool running) {
     const int64_t m = int64_t(width) * lanes;
 #if OWN_BLUR_AVX2
-    if constexpr (sizeof(H) == 2) {
-        if (running && lanes <= 4) {
-            auto* q = reinterpret_cast<uint16_t*>(ba);
-            const int64_t n = m + int64_t(nCols - 1) * lanes;
-            const auto* su = reinterpret_cast<const uint16_t*>(sum);
-            switch (lanes) {
-                case 1: ownLanePrefix16Avx2<1>(q, su, n); break;
-                case 2: ownLanePrefix16Avx2<2>(q, su, n); break;
-                case 3: ownLanePrefix16Avx2<3>(q, su, n); break;
-                default: ownLanePrefix16Avx2<4>(q, su, n); break;
-            }
-            ownBlurConvertRun16<DK>(o, q, m, int64_t(nCols) * lanes, w);
-            return;
-        }
-    }
     if constexpr (sizeof(H) <= 4 && sizeof(S) <= 4 && DK != kD32S) {
         if (running) {
-            auto* q = reinterpret_cast<uint32_t*>(ba);
-            ownLanePrefixAvx2<S>(q, sum, m + int64_t(nCols - 1) * lanes, lanes);
-            ownBlurConvertRun<DK>(o, q, m, int64_t(nCols) * lanes, w);
+            const int64_t n = m + int64_t(nCols - 1) * lanes, span = int64_t(nCols) * lanes;
+            if constexpr (sizeof(H) == 2) {
+                auto* q = reinterpret_cast<uint16_t*>(ba);
+                ownLanePrefix<uint16_t>(q, reinterpret_cast<const OwnU<S>*>(sum), n, lanes);
+                ownBlurConvertRun16<DK>(o, q, m, span, w);
+            } else {
+                auto* q = reinterpret_cast<uint32_t*>(ba);
+                ownLanePrefix<uint32_t>(q, sum, n, lanes);
+                ownBlurConvertRun<DK>(o, q, m, span, w);
+            }
             return;
         }
     }
