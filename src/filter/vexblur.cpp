@@ -236,6 +236,43 @@ void ownLanePrefix(E* q, const S* s, int64_t n, int lanes) {
         default: ownLanePrefixAvx2<4, E, S>(q, s, n); break;
     }
 }
+// 8-bit results from the running sums, sixteen per step: the difference,
+// the float scaling cut off towards zero, then saturating packs, which
+// limit to the depth's range as the plain loop does.
+template <int DK, class E>
+__attribute__((target("avx2"))) void ownBlurConvertRun8Avx2(typename OwnDepthT<DK>::T* o, const E* q, int64_t m,
+                                                            int64_t span, float w) {
+    const __m256 wv = _mm256_set1_ps(w);
+    int64_t i = 0;
+    for (; i + 16 <= m; i += 16) {
+        __m256i a, b;
+        if constexpr (sizeof(E) == 2) {
+            const __m256i d = _mm256_sub_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(q + i + span)),
+                                               _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q + i)));
+            if constexpr (DK == kD8S) {
+                a = _mm256_cvtepi16_epi32(_mm256_castsi256_si128(d));
+                b = _mm256_cvtepi16_epi32(_mm256_extracti128_si256(d, 1));
+            } else {
+                a = _mm256_cvtepu16_epi32(_mm256_castsi256_si128(d));
+                b = _mm256_cvtepu16_epi32(_mm256_extracti128_si256(d, 1));
+            }
+        } else {
+            a = _mm256_sub_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(q + i + span)),
+                                 _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q + i)));
+            b = _mm256_sub_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(q + i + span + 8)),
+                                 _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q + i + 8)));
+        }
+        a = _mm256_cvttps_epi32(_mm256_mul_ps(_mm256_cvtepi32_ps(a), wv));
+        b = _mm256_cvttps_epi32(_mm256_mul_ps(_mm256_cvtepi32_ps(b), wv));
+        const __m256i p = _mm256_permute4x64_epi64(_mm256_packs_epi32(a, b), 0xD8);
+        const __m256i r = DK == kD8U ? _mm256_packus_epi16(p, p) : _mm256_packs_epi16(p, p);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(o + i), _mm256_castsi256_si128(_mm256_permute4x64_epi64(r, 0x08)));
+    }
+    if constexpr (sizeof(E) == 2)
+        ownBlurConvertRun16<DK>(o + i, q + i, m - i, span, w);
+    else
+        ownBlurConvertRun<DK>(o + i, q + i, m - i, span, w);
+}
 const bool kBlurAvx2 = [] {
     __builtin_cpu_init();
     return __builtin_cpu_supports("avx2") != 0;
@@ -264,11 +301,13 @@ void ownBlurRow(typename OwnDepthT<DK>::T* o, const S* sum, H* ws, OwnU<H>* ba, 
             if constexpr (sizeof(H) == 2) {
                 auto* q = reinterpret_cast<uint16_t*>(ba);
                 ownLanePrefix<uint16_t>(q, reinterpret_cast<const OwnU<S>*>(sum), n, lanes);
-                ownBlurConvertRun16<DK>(o, q, m, span, w);
+                if constexpr (DK == kD8U || DK == kD8S) ownBlurConvertRun8Avx2<DK>(o, q, m, span, w);
+                else ownBlurConvertRun16<DK>(o, q, m, span, w);
             } else {
                 auto* q = reinterpret_cast<uint32_t*>(ba);
                 ownLanePrefix<uint32_t>(q, sum, n, lanes);
-                ownBlurConvertRun<DK>(o, q, m, span, w);
+                if constexpr (DK == kD8U || DK == kD8S) ownBlurConvertRun8Avx2<DK>(o, q, m, span, w);
+                else ownBlurConvertRun<DK>(o, q, m, span, w);
             }
             return;
         }
