@@ -283,7 +283,7 @@ const bool kBlurAvx2 = [] {
 template <class S, class H>
 bool ownBlurRunning(int lanes, int nCols) {
 #if OWN_BLUR_AVX2
-    return kBlurAvx2 && sizeof(H) <= 4 && sizeof(S) <= 4 && lanes <= 4 && nCols > 4;
+    return kBlurAvx2 && sizeof(H) <= 4 && sizeof(S) <= 4 && lanes <= 4 && nCols > 1;
 #else
     (void)lanes, (void)nCols;
     return false;
