@@ -134,7 +134,9 @@ bool ownFilterSource(const OwnSite& site, const VexImage* image, int64_t x0, int
         vexError(VEX_StsNoMem, site.func, kFilterNoMem, site.file, __LINE__);
         return false;
     }
-    std::memset(data, 0, static_cast<size_t>(size));
+    // Every sample a reader reaches is copied below; only rows of bits keep
+    // neighbours of the copied bits in their bytes, so those start defined.
+    if (image->depth == VEX_DEPTH_1U || cw == 0 || chh == 0) std::memset(data, 0, static_cast<size_t>(size));
     s->data = ownRectHeader(image, data, std::max(cw, 1), std::max(chh, 1));
     s->step = ownImageStep(&s->data);
     s->planeSize = s->step * s->data.height;
