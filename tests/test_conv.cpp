@@ -1,8 +1,10 @@
 // Convolution kernels, vexConvolve2D, vexConvolveSep2D and vexBlur against
 // references written plainly here (the border rule sample by sample, sums in
-// the order and precision the operations define), over random layouts,
-// depth pairs, kernels, anchors, border modes, ROIs and tilings; in-place
-// calls; tile requests; the worked numbers; every check text.
+// the order and precision the operations define), in one matrix over the
+// three operations, random layouts, depth pairs, kernels, anchors, windows,
+// border modes, ROIs and channels of interest, rows long enough for the
+// vector steps, in-place calls and tilings; tile requests; the worked
+// numbers; every check text.
 #include <cmath>
 #include <map>
 #include <set>
@@ -88,34 +90,114 @@ int64_t refConv(const VexImage* src, unsigned dstDepth, const std::vector<KDesc>
     return int64_t(std::nearbyint(R));
 }
 
-int convChannels(const VexImage* im) {
-    return im->roi && im->roi->coi ? 1 : im->nChannels - (im->alphaChannel ? 1 : 0);
+int64_t refSep(const VexImage* src, const KDesc& X, const KDesc& Y, int x, int y, int c) {
+    uint32_t S = 0;
+    for (int cc = 0; cc < X.nCols; ++cc) {
+        uint32_t V = 0;
+        for (int r = 0; r < Y.nRows; ++r)
+            V += uint32_t(int32_t(Y.v[size_t(r)])) *
+                 uint32_t(int32_t(fref::borderSample(src, int64_t(x) - X.ax + cc, int64_t(y) - Y.ay + r, c)));
+        S += uint32_t(int32_t(X.v[size_t(cc)])) * V;
+    }
+    const int shift = std::min(31, (X.shift & 31) + (Y.shift & 31));
+    return fref::clampTo(int32_t(S) >> shift, src->depth);
 }
 
-// Expected destination after a convolution-like call: the snapshot `before`
-// with the paired working rectangle replaced by fn(sourceX, sourceY, sourceC).
-std::vector<int64_t> expected(const VexImage* src, const VexImage* dst, std::vector<int64_t> before, int n,
-                              int sc0, int dc0, const std::function<int64_t(int, int, int)>& fn) {
-    const fref::Rect s = fref::clipped(src), d = fref::clipped(dst);
-    const int W = std::min(s.w, d.w), H = std::min(s.h, d.h);
-    for (int k = 0; k < n; ++k)
-        for (int j = 0; j < H; ++j)
-            for (int i = 0; i < W; ++i)
-                before[fref::indexOf(dst, d.x + i, d.y + j, dc0 + k + 1)] = fn(s.x + i, s.y + j, sc0 + k + 1);
-    return before;
+int64_t refBlur(const VexImage* src, int nR, int nC, int ax, int ay, int x, int y, int c) {
+    int64_t sum = 0;
+    for (int r = 0; r < nR; ++r)
+        for (int cc = 0; cc < nC; ++cc) sum += fref::borderSample(src, int64_t(x) - ax + cc, int64_t(y) - ay + r, c);
+    const float w = 1.0f / float(nR * nC);
+    const float f = float(sum) * w;
+    const int64_t lo = vt::depthMin(src->depth), hi = vt::depthMax(src->depth);
+    if (f >= float(hi)) return hi;
+    if (f <= float(lo)) return lo;
+    return int64_t(f);
 }
 
 const unsigned kD[6] = {VEX_DEPTH_1U, VEX_DEPTH_8U, VEX_DEPTH_8S, VEX_DEPTH_16U, VEX_DEPTH_16S, VEX_DEPTH_32S};
 
-// A random source/destination pair for a convolution-like call; `sameDepth`
-// and `sameOrder` as the operation requires.
+// One call of one of the three operations with random arguments.
+enum Op { kConv, kSep, kBlur };
+struct Job {
+    Op op;
+    std::vector<KDesc> ks;  // conv: the kernels; sep: X then Y
+    int method = 0, nR = 1, nC = 1, ax = 0, ay = 0;
+    std::string text() const {
+        const char* names[] = {"conv", "sep", "blur"};
+        return std::string(names[op]) + " kernels " + std::to_string(ks.size()) + " method " +
+               std::to_string(method) + " window " + std::to_string(nR) + "x" + std::to_string(nC);
+    }
+};
+Job randomJob(std::mt19937& rng, Op op) {
+    Job j{op, {}};
+    if (op == kConv) {
+        const int nk = pick(rng, 0, 2) ? 1 : pick(rng, 2, 3), side = pick(rng, 0, 20) == 0 ? 25 : 5;
+        for (int k = 0; k < nk; ++k) {
+            j.ks.push_back(randomKernel(rng, side));
+            if (side == 25) std::fill(j.ks.back().v.begin(), j.ks.back().v.end(), static_cast<signed char>(127));
+        }
+        j.method = pick(rng, 0, 4);
+    } else if (op == kSep) {
+        j.ks = {randomKernel(rng, 9), randomKernel(rng, 9)};
+        if (pick(rng, 0, 2) == 0) j.ks[0].v.assign(j.ks[0].v.size(), static_cast<signed char>(pick(rng, -128, 127)));
+    } else {
+        // Windows whose sums need 16 or 32 bits, anchors inside and beside the window.
+        const int sides[] = {1, 2, 3, 4, 5, 7, 9, 15, 16, 17, 23, 31, 33, 40};
+        j.nR = sides[pick(rng, 0, 13)], j.nC = sides[pick(rng, 0, 13)];
+        j.ax = pick(rng, 0, pick(rng, 0, 1) ? j.nC - 1 : 11), j.ay = pick(rng, 0, pick(rng, 0, 1) ? j.nR - 1 : 11);
+    }
+    return j;
+}
+void runJob(const Job& j, VexImage* s, VexImage* d) {
+    Kernels kern(j.ks);
+    if (j.op == kConv) vexConvolve2D(s, d, kern.k.data(), int(kern.k.size()), j.method, nullptr);
+    else if (j.op == kSep) vexConvolveSep2D(s, d, kern.k[0], kern.k[1]);
+    else vexBlur(s, d, j.nR, j.nC, j.ax, j.ay);
+}
+
+// The destination snapshot `before` with the paired working rectangle
+// replaced by the reference, over the channels the operation works on.
+std::vector<int64_t> expected(const Job& j, const VexImage* src, const VexImage* dst, std::vector<int64_t> before) {
+    const int sc = src->roi ? src->roi->coi : 0, dc = dst->roi ? dst->roi->coi : 0;
+    int n, s0, d0;
+    if (j.op == kConv) {  // each side its own count (alpha excluded) or its channel of interest
+        n = sc ? 1 : src->nChannels - (src->alphaChannel ? 1 : 0);
+        s0 = sc ? sc - 1 : 0, d0 = dc ? dc - 1 : 0;
+    } else {  // the smaller count, or one channel: each side's own, or one side's on both
+        n = sc || dc ? 1 : std::min(src->nChannels, dst->nChannels);
+        s0 = sc ? sc - 1 : dc ? dc - 1 : 0, d0 = dc ? dc - 1 : sc ? sc - 1 : 0;
+    }
+    const bool floatWork = dst->depth == VEX_DEPTH_1U || vt::depthBits(dst->depth) == 8;
+    const fref::Rect s = fref::clipped(src), d = fref::clipped(dst);
+    for (int k = 0; k < n; ++k)
+        for (int y = 0; y < std::min(s.h, d.h); ++y)
+            for (int x = 0; x < std::min(s.w, d.w); ++x) {
+                const int X = s.x + x, Y = s.y + y, c = s0 + k + 1;
+                int64_t v;
+                if (j.op == kSep) v = refSep(src, j.ks[0], j.ks[1], X, Y, c);
+                else if (j.op == kBlur) v = refBlur(src, j.nR, j.nC, j.ax, j.ay, X, Y, c);
+                else if (floatWork) v = refConv<float>(src, dst->depth, j.ks, j.method, X, Y, c);
+                else v = refConv<double>(src, dst->depth, j.ks, j.method, X, Y, c);
+                before[fref::indexOf(dst, d.x + x, d.y + y, d0 + k + 1)] = v;
+            }
+    return before;
+}
+
+// A random source/destination pair: small images of any layout (ROIs
+// reaching past the edges, tilings, channels of interest), or long rows of
+// one to four interleaved channels.
 struct Pair {
     std::unique_ptr<vt::ImageBase> src, dst;
     std::string text;
 };
-Pair randomPair(std::mt19937& rng, unsigned sd, unsigned dd, bool sameOrder, bool coi) {
-    const int ch = (sd == VEX_DEPTH_1U || dd == VEX_DEPTH_1U) ? 1 : pick(rng, 1, 3);
+Pair randomPair(std::mt19937& rng, unsigned sd, unsigned dd, bool sameOrder, bool coi, bool longRows) {
+    const int ch = (sd == VEX_DEPTH_1U || dd == VEX_DEPTH_1U) ? 1 : pick(rng, 1, longRows ? 4 : 3);
     vt::Layout ls = fref::layoutWith(rng, sd, ch), ld = fref::layoutWith(rng, dd, ch);
+    if (longRows) {
+        ls = vt::Layout{}, ls.depth = sd, ls.nChannels = ch, ls.width = pick(rng, 40, 160), ls.height = pick(rng, 2, 6);
+        ld = ls, ld.depth = dd;
+    }
     if (sameOrder) ld.order = ls.order, ld.origin = ls.origin;
     if (coi && ch > 1) {
         ls.hasRoi = ld.hasRoi = true;
@@ -132,100 +214,65 @@ Pair randomPair(std::mt19937& rng, unsigned sd, unsigned dd, bool sameOrder, boo
     return p;
 }
 
-TEST(Convolve2D, MatchesReferenceOverLayoutsKernelsAndBorders) {
+TEST(Filters, MatchReferenceOverLayoutsKernelsWindowsAndBorders) {
     std::mt19937 rng(2024);
-    for (int iter = 0; iter < 700; ++iter) {
-        const int si = pick(rng, 0, 5), di = pick(rng, si, 5);
-        Pair p = randomPair(rng, kD[si], kD[di], false, pick(rng, 0, 3) == 0);
-        VexImage *s = p.src->get(), *d = p.dst->get();
-        if (s->nChannels > 1 && !s->roi && pick(rng, 0, 3) == 0) s->alphaChannel = d->alphaChannel = s->nChannels;
-        std::vector<KDesc> ks;
-        const int nk = pick(rng, 0, 2) ? 1 : pick(rng, 2, 3);
-        const int side = pick(rng, 0, 20) == 0 ? 25 : 5;
-        for (int k = 0; k < nk; ++k) {
-            ks.push_back(randomKernel(rng, side));
-            if (side == 25) std::fill(ks.back().v.begin(), ks.back().v.end(), static_cast<signed char>(127));
-        }
-        const int method = pick(rng, 0, 4);
-        Kernels kern(ks);
-        SCOPED_TRACE(p.text + " kernels " + std::to_string(nk) + " method " + std::to_string(method) + " iter " +
-                     std::to_string(iter));
-        const auto before = fref::samples(d);
-        const int n = convChannels(s);
-        const int sc = s->roi && s->roi->coi ? s->roi->coi - 1 : 0, dc = d->roi && d->roi->coi ? d->roi->coi - 1 : 0;
-        const bool floatWork = d->depth == VEX_DEPTH_1U || vt::depthBits(d->depth) == 8;
-        const auto want = expected(s, d, before, n, sc, dc, [&](int x, int y, int c) {
-            return floatWork ? refConv<float>(s, d->depth, ks, method, x, y, c)
-                             : refConv<double>(s, d->depth, ks, method, x, y, c);
-        });
+    for (int iter = 0; iter < 1800; ++iter) {
+        const Op op = Op(iter % 3);
+        const bool longRows = iter % 5 == 0, inPlace = !longRows && iter % 7 == 1;
+        const int si = pick(rng, op == kBlur ? 1 : 0, 5), di = op == kConv ? pick(rng, si, 5) : si;
+        Pair p = randomPair(rng, kD[si], kD[di], op == kSep || inPlace, !inPlace && pick(rng, 0, 3) == 0, longRows);
+        VexImage *s = p.src->get(), *d = inPlace ? s : p.dst->get();
+        if (op == kConv && s->nChannels > 1 && !s->roi && !inPlace && pick(rng, 0, 3) == 0)
+            s->alphaChannel = d->alphaChannel = s->nChannels;
+        const Job job = randomJob(rng, op);
+        SCOPED_TRACE(p.text + " " + job.text() + (inPlace ? " in place" : "") + " iter " + std::to_string(iter));
+        const auto want = expected(job, s, d, fref::samples(d));
         vt::ReportLog log;
-        vexConvolve2D(s, d, kern.k.data(), nk, method, nullptr);
+        runJob(job, s, d);
         ASSERT_EQ(log.size(), 0u) << log[0].context;
         ASSERT_EQ(fref::firstDiff(d, fref::samples(d), want), "");
     }
 }
 
-TEST(Convolve2D, InPlaceEqualsSeparateDestination) {
-    std::mt19937 rng(77);
-    for (int iter = 0; iter < 120; ++iter) {
-        const unsigned depth = kD[pick(rng, 1, 5)];
-        Pair p = randomPair(rng, depth, depth, true, false);
-        // The in-place image: a copy of the source with its layout, ROI and borders.
-        VexImage* s = p.src->get();
-        std::vector<KDesc> ks{randomKernel(rng, 5)};
-        Kernels kern(ks);
-        // Separate destination: a clone of the source's samples.
-        vt::Layout same;
-        same.depth = depth, same.nChannels = s->nChannels, same.order = s->dataOrder, same.align = s->align;
-        same.height = s->height, same.width = s->width;
-        auto sep = vt::makeImage(same, 1);
-        for (int y = 0; y < s->height; ++y)
-            for (int x = 0; x < s->width; ++x)
-                for (int c = 1; c <= s->nChannels; ++c) sep->setSample(x, y, c, vt::sample(s, x, y, c));
-        if (s->roi) sep->setRoi(s->roi->coi, s->roi->xOffset, s->roi->yOffset, s->roi->height, s->roi->width);
-        vexConvolve2D(s, sep->get(), kern.k.data(), 1, 0, nullptr);
-        vexConvolve2D(s, s, kern.k.data(), 1, 0, nullptr);
-        ASSERT_EQ(vexGetErrStatus(), VEX_StsOk);
-        ASSERT_EQ(fref::firstDiff(s, fref::samples(s), fref::samples(sep->get())), "") << p.text;
-    }
-}
-
 // Tiled and untiled copies of the same images give the same destination,
-// whatever the tile sizes and border modes; each source tile is requested
-// at most once, and only tiles holding needed pixels.
-TEST(Convolve2D, TiledEqualsUntiledAndFetchesEachTileOnce) {
+// whatever the tile sizes, border modes and image heights (several bands);
+// a source tile is requested at most three times, once when one band
+// covers the image, and only tiles holding needed pixels.
+TEST(Filters, TiledEqualsUntiledWithBoundedTileRequests) {
     std::mt19937 rng(5);
-    for (int iter = 0; iter < 60; ++iter) {
-        const unsigned depth = kD[pick(rng, 0, 5)];
-        const int H = pick(rng, 20, 60), W = pick(rng, 20, 60);
+    for (int iter = 0; iter < 90; ++iter) {
+        const Op op = Op(iter % 3);
+        const unsigned depth = kD[pick(rng, op == kBlur ? 1 : 0, 5)];
+        const int H = iter % 4 == 0 ? pick(rng, 130, 300) : pick(rng, 20, 60), W = pick(rng, 20, 60);
         const int tw = 8 * pick(rng, 1, 5), th = 8 * pick(rng, 1, 5);
-        vt::TiledImage ts(depth, 1, H, W, tw, th), td(depth, 1, H, W, 8 * pick(rng, 1, 3), 8 * pick(rng, 1, 3));
+        vt::TiledImage ts(depth, 1, H, W, tw, th);
+        std::unique_ptr<vt::ImageBase> td;  // a tiled or an untiled destination
+        if (iter % 2) td = std::make_unique<vt::TiledImage>(depth, 1, H, W, 8 * pick(rng, 1, 3), 8 * pick(rng, 1, 3));
+        else td = std::make_unique<vt::Image>(depth, 1, H, W);
         vt::Image us(depth, 1, H, W), ud(depth, 1, H, W);
-        ts.fillPattern(9);
-        us.fillPattern(9);
-        td.fillPattern(4);
-        ud.fillPattern(4);
+        ts.fillPattern(9), us.fillPattern(9), td->fillPattern(4), ud.fillPattern(4);
         for (int side = 0; side < 4; ++side) {
             const int mode = pick(rng, 0, 3), value = pick(rng, -5, 300);
             vexSetBorderMode(ts.get(), mode, 1 << side, value);
             vexSetBorderMode(us.get(), mode, 1 << side, value);
         }
-        const int rx = pick(rng, 0, W - 4), ry = pick(rng, 0, H - 4);
-        const int rw = pick(rng, 1, W - rx), rh = pick(rng, 1, H - ry);
-        for (vt::ImageBase* im : {static_cast<vt::ImageBase*>(&ts), static_cast<vt::ImageBase*>(&us)}) im->setRoi(0, rx, ry, rh, rw);
-        std::vector<KDesc> ks{randomKernel(rng, 7)};
-        Kernels kern(ks);
+        const int rx = pick(rng, 0, W - 4), ry = pick(rng, 0, H > 128 ? 9 : H - 4);
+        const int rw = pick(rng, 1, W - rx), rh = H > 128 ? H - ry - pick(rng, 0, 9) : pick(rng, 1, H - ry);
+        ts.setRoi(0, rx, ry, rh, rw), us.setRoi(0, rx, ry, rh, rw);
+        Job job = randomJob(rng, op);
+        if (op == kConv) job.ks = {randomKernel(rng, 7)};
+        SCOPED_TRACE(job.text() + " height " + std::to_string(H) + " iter " + std::to_string(iter));
         ts.clearCalls();
-        vexConvolve2D(ts.get(), td.get(), kern.k.data(), 1, 0, nullptr);
-        vexConvolve2D(us.get(), ud.get(), kern.k.data(), 1, 0, nullptr);
+        runJob(job, ts.get(), td->get());
+        runJob(job, us.get(), ud.get());
         ASSERT_EQ(vexGetErrStatus(), VEX_StsOk);
-        ASSERT_EQ(fref::firstDiff(ud.get(), fref::samples(td.get()), fref::samples(ud.get())), "") << iter;
+        ASSERT_EQ(fref::firstDiff(ud.get(), fref::samples(td->get()), fref::samples(ud.get())), "");
         std::map<std::pair<int, int>, int> reads;
         for (const vt::TileCall& c : ts.calls())
             if (c.mode == VEX_TILE_GET_READ) ++reads[{c.xIndex, c.yIndex}];
-        for (const auto& [tileIndex, count] : reads) EXPECT_EQ(count, 1);
+        for (const auto& [tileIndex, count] : reads) EXPECT_LE(count, rh <= 128 ? 1 : 3);
         EXPECT_EQ(ts.outstanding(), 0);
-        EXPECT_EQ(td.outstanding(), 0);
+        if (iter % 2) EXPECT_EQ(static_cast<vt::TiledImage*>(td.get())->outstanding(), 0);
     }
 }
 
@@ -467,41 +514,6 @@ TEST(Convolve2D, ChecksInOrderLeaveTheDestinationAlone) {
 
 // ---------------------------------------------------------------- separable
 
-int64_t refSep(const VexImage* src, const KDesc& X, const KDesc& Y, int x, int y, int c) {
-    uint32_t S = 0;
-    for (int cc = 0; cc < X.nCols; ++cc) {
-        uint32_t V = 0;
-        for (int r = 0; r < Y.nRows; ++r)
-            V += uint32_t(int32_t(Y.v[size_t(r)])) *
-                 uint32_t(int32_t(fref::borderSample(src, int64_t(x) - X.ax + cc, int64_t(y) - Y.ay + r, c)));
-        S += uint32_t(int32_t(X.v[size_t(cc)])) * V;
-    }
-    const int shift = std::min(31, (X.shift & 31) + (Y.shift & 31));
-    return fref::clampTo(int32_t(S) >> shift, src->depth);
-}
-
-TEST(ConvolveSep2D, MatchesReference) {
-    std::mt19937 rng(99);
-    for (int iter = 0; iter < 500; ++iter) {
-        const unsigned depth = kD[pick(rng, 0, 5)];
-        Pair p = randomPair(rng, depth, depth, true, pick(rng, 0, 3) == 0);
-        VexImage *s = p.src->get(), *d = p.dst->get();
-        KDesc X = randomKernel(rng, 9), Y = randomKernel(rng, 9);
-        if (pick(rng, 0, 2) == 0) X.v.assign(X.v.size(), static_cast<signed char>(pick(rng, -128, 127)));
-        Kernels kern({X, Y});
-        SCOPED_TRACE(p.text + " iter " + std::to_string(iter));
-        const auto before = fref::samples(d);
-        const int sc = s->roi && s->roi->coi ? s->roi->coi : 0, dc = d->roi && d->roi->coi ? d->roi->coi : 0;
-        const int n = sc || dc ? 1 : std::min(s->nChannels, d->nChannels);
-        const int s0 = sc ? sc - 1 : dc ? dc - 1 : 0, d0 = dc ? dc - 1 : sc ? sc - 1 : 0;
-        const auto want = expected(s, d, before, n, s0, d0, [&](int x, int y, int c) { return refSep(s, X, Y, x, y, c); });
-        vt::ReportLog log;
-        vexConvolveSep2D(s, d, kern.k[0], kern.k[1]);
-        ASSERT_EQ(log.size(), 0u) << log[0].context;
-        ASSERT_EQ(fref::firstDiff(d, fref::samples(d), want), "");
-    }
-}
-
 TEST(ConvolveSep2D, WorkedNumbersAndChecks) {
     vexSetErrStatus(VEX_StsOk);
     vt::Image s(VEX_DEPTH_8U, 1, 5, 5), d(VEX_DEPTH_8U, 1, 5, 5);
@@ -569,71 +581,6 @@ TEST(ConvolveSep2D, WorkedNumbersAndChecks) {
 }
 
 // ---------------------------------------------------------------- blur
-
-int64_t refBlur(const VexImage* src, int nR, int nC, int ax, int ay, int x, int y, int c) {
-    int64_t sum = 0;
-    for (int r = 0; r < nR; ++r)
-        for (int cc = 0; cc < nC; ++cc) sum += fref::borderSample(src, int64_t(x) - ax + cc, int64_t(y) - ay + r, c);
-    const float w = 1.0f / float(nR * nC);
-    const float f = float(sum) * w;
-    const int64_t lo = vt::depthMin(src->depth), hi = vt::depthMax(src->depth);
-    if (f >= float(hi)) return hi;
-    if (f <= float(lo)) return lo;
-    return int64_t(f);
-}
-
-// Rows long enough for the vector steps, one to four interleaved channels:
-// blur windows whose sums need 16 or 32 bits, separable kernels of 1 to 9
-// taps, against the same references.
-TEST(SepAndBlur, LongRowsMatchReference) {
-    std::mt19937 rng(8);
-    const int sides[] = {1, 3, 5, 7, 15, 16, 17, 31, 33};
-    for (int iter = 0; iter < 120; ++iter) {
-        const bool blur = iter % 2 == 0;
-        const unsigned depth = kD[pick(rng, blur ? 1 : 0, 5)];
-        const int ch = depth == VEX_DEPTH_1U ? 1 : pick(rng, 1, 4), W = pick(rng, 40, 160), H = pick(rng, 2, 6);
-        vt::Image s(depth, ch, H, W), d(depth, ch, H, W);
-        s.fillPattern(rng());
-        d.fillPattern(rng());
-        fref::randomBorders(rng, s.get());
-        const int nR = sides[pick(rng, 0, 8)], nC = sides[pick(rng, 0, 8)];
-        const int ax = pick(rng, 0, nC - 1), ay = pick(rng, 0, nR - 1);
-        KDesc X = randomKernel(rng, 9), Y = randomKernel(rng, 9);
-        SCOPED_TRACE(std::string(blur ? "blur" : "sep") + " channels " + std::to_string(ch) + " width " +
-                     std::to_string(W) + " window " + std::to_string(nR) + "x" + std::to_string(nC) + " iter " +
-                     std::to_string(iter));
-        const auto want = expected(s.get(), d.get(), fref::samples(d.get()), ch, 0, 0, [&](int x, int y, int c) {
-            return blur ? refBlur(s.get(), nR, nC, ax, ay, x, y, c) : refSep(s.get(), X, Y, x, y, c);
-        });
-        Kernels kern({X, Y});
-        if (blur) vexBlur(s.get(), d.get(), nR, nC, ax, ay);
-        else vexConvolveSep2D(s.get(), d.get(), kern.k[0], kern.k[1]);
-        ASSERT_EQ(vexGetErrStatus(), VEX_StsOk);
-        ASSERT_EQ(fref::firstDiff(d.get(), fref::samples(d.get()), want), "");
-    }
-}
-
-TEST(Blur, MatchesReference) {
-    std::mt19937 rng(31);
-    for (int iter = 0; iter < 500; ++iter) {
-        const unsigned depth = kD[pick(rng, 1, 5)];
-        Pair p = randomPair(rng, depth, depth, pick(rng, 0, 1), pick(rng, 0, 3) == 0);
-        VexImage *s = p.src->get(), *d = p.dst->get();
-        const int nR = pick(rng, 1, iter % 4 == 0 ? 40 : 9), nC = pick(rng, 1, iter % 3 == 0 ? 40 : 9);
-        const int ax = pick(rng, 0, 11), ay = pick(rng, 0, 11);
-        SCOPED_TRACE(p.text + " window " + std::to_string(nR) + "x" + std::to_string(nC) + " iter " + std::to_string(iter));
-        const auto before = fref::samples(d);
-        const int sc = s->roi && s->roi->coi ? s->roi->coi : 0, dc = d->roi && d->roi->coi ? d->roi->coi : 0;
-        const int n = sc || dc ? 1 : std::min(s->nChannels, d->nChannels);
-        const int s0 = sc ? sc - 1 : dc ? dc - 1 : 0, d0 = dc ? dc - 1 : sc ? sc - 1 : 0;
-        const auto want =
-            expected(s, d, before, n, s0, d0, [&](int x, int y, int c) { return refBlur(s, nR, nC, ax, ay, x, y, c); });
-        vt::ReportLog log;
-        vexBlur(s, d, nR, nC, ax, ay);
-        ASSERT_EQ(log.size(), 0u) << log[0].context;
-        ASSERT_EQ(fref::firstDiff(d, fref::samples(d), want), "");
-    }
-}
 
 TEST(Blur, TruncationZeroSizesAndChecks) {
     vexSetErrStatus(VEX_StsOk);
