@@ -10,20 +10,19 @@ const char kFilterNoMem[] = "Allocation failure";
 
 int64_t ownFilterCoord(int64_t p, int64_t size, int mode) {
     if (p >= 0 && p < size) return p;
-    switch (mode & 3) {
-        case VEX_BORDER_REFLECT: {
-            // Period 2*size, the edge pixel repeated: -1 reads 0, size reads size - 1.
-            int64_t q = p % (2 * size);
-            if (q < 0) q += 2 * size;
-            return q < size ? q : 2 * size - 1 - q;
-        }
-        case VEX_BORDER_WRAP: {
-            int64_t q = p % size;
-            return q < 0 ? q + size : q;
-        }
-        default:  // replicate
-            return p < 0 ? 0 : size - 1;
+    // The image's border rule (ownBorderCoord) decides; a window may reach
+    // beyond the 32-bit range, so p is first brought within one size of the
+    // image without changing where the rule maps it: reflect repeats with
+    // period 2*size and wrap with period size, replicate only sees the side.
+    int64_t q;
+    if ((mode & 3) == VEX_BORDER_REFLECT || (mode & 3) == VEX_BORDER_WRAP) {
+        q = p % (2 * size);
+        if (q < 0) q += 2 * size;
+        if (q >= size) q -= 2 * size;
+    } else {
+        q = p < 0 ? -1 : size;
     }
+    return ownBorderCoord(static_cast<int>(q), static_cast<int>(size), mode);
 }
 
 namespace {
