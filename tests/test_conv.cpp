@@ -140,11 +140,15 @@ Job randomJob(std::mt19937& rng, Op op) {
         j.method = pick(rng, 0, 4);
     } else if (op == kSep) {
         j.ks = {randomKernel(rng, 9), randomKernel(rng, 9)};
+        if (pick(rng, 0, 15) == 0) {  // taller than a row store keeps, small taps: 16-bit sums
+            j.ks[1] = randomKernel(rng, 80);
+            for (signed char& t : j.ks[1].v) t = static_cast<signed char>(pick(rng, -1, 1));
+        }
         if (pick(rng, 0, 2) == 0) j.ks[0].v.assign(j.ks[0].v.size(), static_cast<signed char>(pick(rng, -128, 127)));
     } else {
         // Windows whose sums need 16 or 32 bits, anchors inside and beside the window.
-        const int sides[] = {1, 2, 3, 4, 5, 7, 9, 15, 16, 17, 23, 31, 33, 40};
-        j.nR = sides[pick(rng, 0, 13)], j.nC = sides[pick(rng, 0, 13)];
+        const int sides[] = {1, 2, 3, 4, 5, 7, 9, 15, 16, 17, 23, 31, 33, 40, 64, 65};
+        j.nR = sides[pick(rng, 0, 15)], j.nC = sides[pick(rng, 0, 15)];
         j.ax = pick(rng, 0, pick(rng, 0, 1) ? j.nC - 1 : 11), j.ay = pick(rng, 0, pick(rng, 0, 1) ? j.nR - 1 : 11);
     }
     return j;

@@ -205,8 +205,44 @@ __attribute__((target("avx2"))) inline __m256i ownLocal(__m256i x, __m256i inner
     if constexpr (4 * L < N) x = ownAddE<E>(x, _mm256_slli_si256(x, 4 * B * L));
     return ownAddE<E>(x, _mm256_shuffle_epi8(_mm256_permute2x128_si256(x, x, 0x08), inner));
 }
-template <int L, class E, class S>
-__attribute__((target("avx2"))) void ownLanePrefixAvx2(E* q, const S* s, int64_t n) {
+// Sixteen column sums of 8-bit data moved down one row (entering row added,
+// leaving row taken off) and stored back; the moved sums are returned.
+template <class S, class T>
+__attribute__((target("avx2"))) inline __m256i ownMove16(S* sum, const T* enter, const T* leave) {
+    const __m128i e = _mm_loadu_si128(reinterpret_cast<const __m128i*>(enter));
+    const __m128i l = _mm_loadu_si128(reinterpret_cast<const __m128i*>(leave));
+    const __m256i ew = std::is_signed_v<T> ? _mm256_cvtepi8_epi16(e) : _mm256_cvtepu8_epi16(e);
+    const __m256i lw = std::is_signed_v<T> ? _mm256_cvtepi8_epi16(l) : _mm256_cvtepu8_epi16(l);
+    __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(sum));
+    x = _mm256_sub_epi16(_mm256_add_epi16(x, ew), lw);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(sum), x);
+    return x;
+}
+// The 4N column sums at j as two registers of E lanes, moved first when
+// `enter` is given (16-bit sums of 8-bit data only).
+template <class E, class S, class T>
+__attribute__((target("avx2"))) inline void ownTake(S* sum, const T* enter, const T* leave, int64_t j, __m256i* a,
+                                                    __m256i* b) {
+    constexpr int N = 16 / int(sizeof(E));
+    if constexpr (sizeof(S) == 2 && sizeof(T) == 1) {
+        if (enter) {
+            if constexpr (sizeof(E) == 2) {
+                *a = ownMove16(sum + j, enter + j, leave + j);
+                *b = ownMove16(sum + j + 16, enter + j + 16, leave + j + 16);
+            } else {
+                const __m256i x = ownMove16(sum + j, enter + j, leave + j);
+                const __m128i lo = _mm256_castsi256_si128(x), hi = _mm256_extracti128_si256(x, 1);
+                *a = std::is_signed_v<S> ? _mm256_cvtepi16_epi32(lo) : _mm256_cvtepu16_epi32(lo);
+                *b = std::is_signed_v<S> ? _mm256_cvtepi16_epi32(hi) : _mm256_cvtepu16_epi32(hi);
+            }
+            return;
+        }
+    }
+    *a = ownLoadE<E>(sum + j);
+    *b = ownLoadE<E>(sum + j + 2 * N);
+}
+template <int L, class E, class S, class T>
+__attribute__((target("avx2"))) void ownLanePrefixAvx2(E* q, S* s, const T* enter, const T* leave, int64_t n) {
     constexpr int N = 16 / int(sizeof(E));
     for (int l = 0; l < L; ++l) q[l] = 0;
     const __m256i inner = ownPick<L, E>(12 - N % 12, true);  // high half e: (e - N) % L
@@ -215,8 +251,10 @@ __attribute__((target("avx2"))) void ownLanePrefixAvx2(E* q, const S* s, int64_t
     __m256i carry = _mm256_setzero_si256();
     int64_t j = 0;
     for (; j + 4 * N <= n; j += 4 * N) {
-        __m256i x0 = ownLocal<L, E>(ownLoadE<E>(s + j), inner);
-        __m256i x1 = ownLocal<L, E>(ownLoadE<E>(s + j + 2 * N), inner);
+        __m256i x0, x1;
+        ownTake<E>(s, enter, leave, j, &x0, &x1);
+        x0 = ownLocal<L, E>(x0, inner);
+        x1 = ownLocal<L, E>(x1, inner);
         x1 = ownAddE<E>(x1, _mm256_shuffle_epi8(_mm256_permute2x128_si256(x0, x0, 0x11), own));
         const __m256i c = _mm256_permute2x128_si256(carry, carry, 0x11);
         x0 = ownAddE<E>(x0, _mm256_shuffle_epi8(c, own));
@@ -225,15 +263,19 @@ __attribute__((target("avx2"))) void ownLanePrefixAvx2(E* q, const S* s, int64_t
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(q + L + j + 2 * N), x1);
         carry = x1;
     }
-    for (; j < n; ++j) q[L + j] = E(q[j] + E(s[j]));
+    using U = OwnU<S>;
+    for (; j < n; ++j) {
+        if (enter) s[j] = S(U(U(s[j]) + U(S(enter[j]))) - U(S(leave[j])));
+        q[L + j] = E(q[j] + E(s[j]));
+    }
 }
-template <class E, class S>
-void ownLanePrefix(E* q, const S* s, int64_t n, int lanes) {
+template <class E, class S, class T>
+void ownLanePrefix(E* q, S* s, const T* enter, const T* leave, int64_t n, int lanes) {
     switch (lanes) {
-        case 1: ownLanePrefixAvx2<1, E, S>(q, s, n); break;
-        case 2: ownLanePrefixAvx2<2, E, S>(q, s, n); break;
-        case 3: ownLanePrefixAvx2<3, E, S>(q, s, n); break;
-        default: ownLanePrefixAvx2<4, E, S>(q, s, n); break;
+        case 1: ownLanePrefixAvx2<1, E>(q, s, enter, leave, n); break;
+        case 2: ownLanePrefixAvx2<2, E>(q, s, enter, leave, n); break;
+        case 3: ownLanePrefixAvx2<3, E>(q, s, enter, leave, n); break;
+        default: ownLanePrefixAvx2<4, E>(q, s, enter, leave, n); break;
     }
 }
 // 8-bit results from the running sums, sixteen per step: the difference,
@@ -290,9 +332,12 @@ bool ownBlurRunning(int lanes, int nCols) {
 #endif
 }
 
+// With `enter` (only when ownBlurFused), the column sums are first moved
+// down one row in the same sweep as the running sums.
 template <int DK, class S, class H>
-void ownBlurRow(typename OwnDepthT<DK>::T* o, const S* sum, H* ws, OwnU<H>* ba, OwnU<H>* bb, int width,
-                int lanes, int nCols, float w, bool running) {
+void ownBlurRow(typename OwnDepthT<DK>::T* o, S* sum, const typename OwnDepthT<DK>::T* enter,
+                const typename OwnDepthT<DK>::T* leave, H* ws, OwnU<H>* ba, OwnU<H>* bb, int width, int lanes,
+                int nCols, float w, bool running) {
     const int64_t m = int64_t(width) * lanes;
 #if OWN_BLUR_AVX2
     if constexpr (sizeof(H) <= 4 && sizeof(S) <= 4 && DK != kD32S) {
@@ -300,12 +345,12 @@ void ownBlurRow(typename OwnDepthT<DK>::T* o, const S* sum, H* ws, OwnU<H>* ba, 
             const int64_t n = m + int64_t(nCols - 1) * lanes, span = int64_t(nCols) * lanes;
             if constexpr (sizeof(H) == 2) {
                 auto* q = reinterpret_cast<uint16_t*>(ba);
-                ownLanePrefix<uint16_t>(q, reinterpret_cast<const OwnU<S>*>(sum), n, lanes);
+                ownLanePrefix<uint16_t>(q, reinterpret_cast<OwnU<S>*>(sum), enter, leave, n, lanes);
                 if constexpr (DK == kD8U || DK == kD8S) ownBlurConvertRun8Avx2<DK>(o, q, m, span, w);
                 else ownBlurConvertRun16<DK>(o, q, m, span, w);
             } else {
                 auto* q = reinterpret_cast<uint32_t*>(ba);
-                ownLanePrefix<uint32_t>(q, sum, n, lanes);
+                ownLanePrefix<uint32_t>(q, sum, enter, leave, n, lanes);
                 if constexpr (DK == kD8U || DK == kD8S) ownBlurConvertRun8Avx2<DK>(o, q, m, span, w);
                 else ownBlurConvertRun<DK>(o, q, m, span, w);
             }
@@ -313,7 +358,7 @@ void ownBlurRow(typename OwnDepthT<DK>::T* o, const S* sum, H* ws, OwnU<H>* ba, 
         }
     }
 #endif
-    (void)running;
+    (void)running, (void)enter, (void)leave;
     ownBlurWindows<S, H>(ws, sum, ba, bb, m, lanes, nCols);
     ownBlurConvert<DK, H>(o, ws, m, w);
 }
@@ -332,18 +377,27 @@ void ownBlurRun(VexImage* src, VexImage* dst, int nRows, int nCols, const OwnWin
         // Block sums, or (running) n + lanes 32-bit running sums.
         OwnU<H>* ba = ab.alloc<OwnU<H>>(running ? (n + in.lanes()) * 4 / int64_t(sizeof(H)) : blocks ? n : 1);
         OwnU<H>* bl = bb.alloc<OwnU<H>>(blocks ? n : 1);
-        if (!sum || !ws || !ba || !bl || !in.reserve(std::min(nRows + 1, 64))) {
+        // The entering and the leaving row are held at once: they must not
+        // share a slot of the row store (nRows apart).
+        int keep = std::min(nRows + 1, 64);
+        while (nRows % keep == 0) ++keep;
+        if (!sum || !ws || !ba || !bl || !in.reserve(keep)) {
             vexError(VEX_StsNoMem, kBlurSite.func, kFilterNoMem, kBlurSite.file, __LINE__);
             return false;
         }
         std::fill(sum, sum + n, S(0));
         for (int j = 0; j < nRows; ++j) ownColumnAdd(sum, in.get(j), n);
+        // 16-bit column sums of 8-bit data move in the running-sum sweep.
+        const bool fused = running && sizeof(S) == 2 && sizeof(T) == 1;
         for (int r = 0; r < out.rows(); ++r) {
+            const T *enter = nullptr, *leave = nullptr;
             if (r > 0) {
-                const T* leave = in.get(int64_t(r) - 1);
-                ownColumnMove(sum, in.get(int64_t(r) + nRows - 1), leave, n);
+                leave = in.get(int64_t(r) - 1);
+                enter = in.get(int64_t(r) + nRows - 1);
+                if (!fused) ownColumnMove(sum, enter, leave, n), enter = leave = nullptr;
             }
-            ownBlurRow<DK, S, H>(out.row(r), sum, ws, ba, bl, out.width(), in.lanes(), nCols, w, running);
+            ownBlurRow<DK, S, H>(out.row(r), sum, enter, leave, ws, ba, bl, out.width(), in.lanes(), nCols, w,
+                                 running);
             out.commit(r);
         }
         return true;

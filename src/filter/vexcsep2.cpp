@@ -150,7 +150,7 @@ void ownSepRun8(const SepPlan& p, VexImage* src, VexImage* dst, const OwnWindow&
         int16_t* v = vb.alloc<int16_t>(n + int64_t(L) + 16);
         int32_t* pairs = pb.alloc<int32_t>(np);
         const T** rows = rb.alloc<const T*>(std::max(k, 1));
-        if (!v || !pairs || !rows || !in.reserve(std::min(p.ny, 64))) {
+        if (!v || !pairs || !rows || !in.reserve(p.ny)) {  // all window rows held at once
             vexError(VEX_StsNoMem, kSep.func, kFilterNoMem, kSep.file, __LINE__);
             return false;
         }
