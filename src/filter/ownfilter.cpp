@@ -167,8 +167,8 @@ bool ownFilterSource(const OwnSite& site, const VexImage* image, int64_t x0, int
         });
         return true;
     }
-    // Tiled: every tile holding a needed pixel is requested once; only the
-    // spans of needed rows and columns are swept.
+    // Tiled: every tile holding a needed pixel is requested once per call of
+    // this function; only the spans of needed rows and columns are swept.
     const int tw = image->tileInfo->width, th = image->tileInfo->height;
     VexImage view = ownTileHeader(image);
     for (int ty = yf / th; ty * int64_t(th) < yl; ++ty) {

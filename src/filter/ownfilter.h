@@ -4,10 +4,10 @@
 // An operation describes its window (the source columns and rows one output
 // pixel reads, relative to that pixel) and supplies a row body. The engine
 //  - clips and pairs the regions (smaller width and height of the two),
-//  - prepares the source: the image itself, or, for a tiled source or an
-//    in-place call, a compact copy of just the pixels the window can reach
-//    (the region plus the strips the border modes map to; each source tile
-//    is requested once per call),
+//  - prepares the source: the image itself, or, for an in-place call, a
+//    compact copy of just the pixels the window can reach (the region plus
+//    the strips the border modes map to), or, for a tiled source, such a
+//    copy band by band (a source tile is requested by at most three bands),
 //  - hands the body bordered source rows (OwnRows): samples of one working
 //    channel, or of all channels interleaved, for the output columns plus
 //    the window margins, the out-of-image samples already synthesised by the
