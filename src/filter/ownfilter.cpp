@@ -10,20 +10,19 @@ const char kFilterNoMem[] = "Allocation failure";
 
 int64_t ownFilterCoord(int64_t p, int64_t size, int mode) {
     if (p >= 0 && p < size) return p;
-    switch (mode & 3) {
-        case VEX_BORDER_REFLECT: {
-            // Period 2*size, the edge pixel repeated: -1 reads 0, size reads size - 1.
-            int64_t q = p % (2 * size);
-            if (q < 0) q += 2 * size;
-            return q < size ? q : 2 * size - 1 - q;
-        }
-        case VEX_BORDER_WRAP: {
-            int64_t q = p % size;
-            return q < 0 ? q + size : q;
-        }
-        default:  // replicate
-            return p < 0 ? 0 : size - 1;
+    // The image's border rule (ownBorderCoord) decides; a window may reach
+    // beyond the 32-bit range, so p is first brought within one size of the
+    // image without changing where the rule maps it: reflect repeats with
+    // period 2*size and wrap with period size, replicate only sees the side.
+    int64_t q;
+    if ((mode & 3) == VEX_BORDER_REFLECT || (mode & 3) == VEX_BORDER_WRAP) {
+        q = p % (2 * size);
+        if (q < 0) q += 2 * size;
+        if (q >= size) q -= 2 * size;
+    } else {
+        q = p < 0 ? -1 : size;
     }
+    return ownBorderCoord(static_cast<int>(q), static_cast<int>(size), mode);
 }
 
 namespace {
@@ -41,32 +40,46 @@ OwnRegion ownRegionOf(const VexImage* image, int x, int y, int cols, int rows) {
 
 // Marks in need[0, size) the coordinates that [lo, hi) reaches: the inside
 // part itself and, for each border mode in `modes` (bit m: mode m), the
-// coordinates the outside parts map to.
-void ownMarkNeeded(unsigned char* need, int64_t size, int64_t lo, int64_t hi, unsigned modes) {
+// coordinates the outside parts map to. [*first, *last) bounds the marks
+// (empty when first == last), so that later sweeps skip the rest.
+void ownMarkNeeded(unsigned char* need, int64_t size, int64_t lo, int64_t hi, unsigned modes, int* first,
+                   int* last) {
+    int64_t f = size, l = 0;
+    auto mark = [&](int64_t p) {
+        need[p] = 1;
+        f = std::min(f, p), l = std::max(l, p + 1);
+    };
     const int64_t a = std::max<int64_t>(lo, 0), b = std::min<int64_t>(hi, size);
-    for (int64_t p = a; p < b; ++p) need[p] = 1;
+    if (b > a) {
+        std::memset(need + a, 1, static_cast<size_t>(b - a));
+        f = a, l = b;
+    }
     const int64_t outside = std::max<int64_t>(0, std::min<int64_t>(hi, 0) - lo) +
                             std::max<int64_t>(0, hi - std::max<int64_t>(lo, size));
     for (int m = 1; m < 4; ++m) {
         if (!(modes & (1u << m)) || outside == 0) continue;
         if (m == VEX_BORDER_REPLICATE) {
-            if (lo < 0) need[0] = 1;
-            if (hi > size) need[size - 1] = 1;
+            if (lo < 0) mark(0);
+            if (hi > size) mark(size - 1);
             continue;
         }
         if (outside >= 2 * size) {
             std::memset(need, 1, static_cast<size_t>(size));  // a whole period is reached
+            f = 0, l = size;
             continue;
         }
-        for (int64_t p = lo; p < std::min<int64_t>(hi, 0); ++p) need[ownFilterCoord(p, size, m)] = 1;
-        for (int64_t p = std::max<int64_t>(lo, size); p < hi; ++p) need[ownFilterCoord(p, size, m)] = 1;
+        for (int64_t p = lo; p < std::min<int64_t>(hi, 0); ++p) mark(ownFilterCoord(p, size, m));
+        for (int64_t p = std::max<int64_t>(lo, size); p < hi; ++p) mark(ownFilterCoord(p, size, m));
     }
+    *first = static_cast<int>(std::min(f, l));
+    *last = static_cast<int>(l);
 }
 
-// Turns the marks into the coordinate map (-1 where not needed); returns the count.
-int ownMapNeeded(const unsigned char* need, int size, int* map) {
+// Turns the marks in [first, last) into the coordinate map (-1 where not
+// needed; entries outside the span are never read); returns the count.
+int ownMapNeeded(const unsigned char* need, int first, int last, int* map) {
     int n = 0;
-    for (int p = 0; p < size; ++p) map[p] = need[p] ? n++ : -1;
+    for (int p = first; p < last; ++p) map[p] = need[p] ? n++ : -1;
     return n;
 }
 
@@ -118,12 +131,13 @@ bool ownFilterSource(const OwnSite& site, const VexImage* image, int64_t x0, int
     }
     int* mapX = maps;
     int* mapY = maps + W;
+    int xf, xl, yf, yl;  // spans of the needed columns and rows
     std::memset(need, 0, static_cast<size_t>(std::max(W, H)));
-    ownMarkNeeded(need, W, x0, x1, colModes);
-    const int cw = ownMapNeeded(need, W, mapX);
+    ownMarkNeeded(need, W, x0, x1, colModes, &xf, &xl);
+    const int cw = ownMapNeeded(need, xf, xl, mapX);
     std::memset(need, 0, static_cast<size_t>(std::max(W, H)));
-    ownMarkNeeded(need, H, y0, y1, rowModes);
-    const int chh = ownMapNeeded(need, H, mapY);
+    ownMarkNeeded(need, H, y0, y1, rowModes, &yf, &yl);
+    const int chh = ownMapNeeded(need, yf, yl, mapY);
     s->mapX = mapX;
     s->mapY = mapY;
 
@@ -134,7 +148,9 @@ bool ownFilterSource(const OwnSite& site, const VexImage* image, int64_t x0, int
         vexError(VEX_StsNoMem, site.func, kFilterNoMem, site.file, __LINE__);
         return false;
     }
-    std::memset(data, 0, static_cast<size_t>(size));
+    // Every sample a reader reaches is copied below; only rows of bits keep
+    // neighbours of the copied bits in their bytes, so those start defined.
+    if (image->depth == VEX_DEPTH_1U || cw == 0 || chh == 0) std::memset(data, 0, static_cast<size_t>(size));
     s->data = ownRectHeader(image, data, std::max(cw, 1), std::max(chh, 1));
     s->step = ownImageStep(&s->data);
     s->planeSize = s->step * s->data.height;
@@ -142,8 +158,8 @@ bool ownFilterSource(const OwnSite& site, const VexImage* image, int64_t x0, int
 
     const VexImage* out = &s->data;
     if (!image->tileInfo) {
-        ownRuns(mapY, 0, H, [&](int ra, int rb) {
-            ownRuns(mapX, 0, W, [&](int ca, int cb) {
+        ownRuns(mapY, yf, yl, [&](int ra, int rb) {
+            ownRuns(mapX, xf, xl, [&](int ca, int cb) {
                 ownCopyRegion(ownRegionOf(image, ca, ra, cb - ca, rb - ra),
                               ownRegionOf(out, mapX[ca], mapY[ra], cb - ca, rb - ra), rb - ra,
                               cb - ca, image->depth);
@@ -151,16 +167,17 @@ bool ownFilterSource(const OwnSite& site, const VexImage* image, int64_t x0, int
         });
         return true;
     }
-    // Tiled: every tile holding a needed pixel is requested once.
+    // Tiled: every tile holding a needed pixel is requested once per call of
+    // this function; only the spans of needed rows and columns are swept.
     const int tw = image->tileInfo->width, th = image->tileInfo->height;
     VexImage view = ownTileHeader(image);
-    for (int ty = 0; ty * int64_t(th) < H; ++ty) {
-        const int r0 = ty * th, r1 = std::min<int64_t>(int64_t(r0) + th, H);
+    for (int ty = yf / th; ty * int64_t(th) < yl; ++ty) {
+        const int r0 = std::max(ty * th, yf), r1 = static_cast<int>(std::min<int64_t>(int64_t(ty) * th + th, yl));
         bool anyRow = false;
         for (int r = r0; r < r1 && !anyRow; ++r) anyRow = mapY[r] >= 0;
         if (!anyRow) continue;
-        for (int tx = 0; tx * int64_t(tw) < W; ++tx) {
-            const int c0 = tx * tw, c1 = std::min<int64_t>(int64_t(c0) + tw, W);
+        for (int tx = xf / tw; tx * int64_t(tw) < xl; ++tx) {
+            const int c0 = std::max(tx * tw, xf), c1 = static_cast<int>(std::min<int64_t>(int64_t(tx) * tw + tw, xl));
             bool anyCol = false;
             for (int c = c0; c < c1 && !anyCol; ++c) anyCol = mapX[c] >= 0;
             if (!anyCol) continue;
@@ -170,7 +187,7 @@ bool ownFilterSource(const OwnSite& site, const VexImage* image, int64_t x0, int
             view.imageData = tileData;
             ownRuns(mapY, r0, r1, [&](int ra, int rb) {
                 ownRuns(mapX, c0, c1, [&](int ca, int cb) {
-                    ownCopyRegion(ownRegionOf(&view, ca - c0, ra - r0, cb - ca, rb - ra),
+                    ownCopyRegion(ownRegionOf(&view, ca - tx * tw, ra - ty * th, cb - ca, rb - ra),
                                   ownRegionOf(out, mapX[ca], mapY[ra], cb - ca, rb - ra), rb - ra,
                                   cb - ca, image->depth);
                 });

@@ -4,10 +4,10 @@
 // An operation describes its window (the source columns and rows one output
 // pixel reads, relative to that pixel) and supplies a row body. The engine
 //  - clips and pairs the regions (smaller width and height of the two),
-//  - prepares the source: the image itself, or, for a tiled source or an
-//    in-place call, a compact copy of just the pixels the window can reach
-//    (the region plus the strips the border modes map to; each source tile
-//    is requested once per call),
+//  - prepares the source: the image itself, or, for an in-place call, a
+//    compact copy of just the pixels the window can reach (the region plus
+//    the strips the border modes map to), or, for a tiled source, such a
+//    copy band by band (a source tile is requested by at most three bands),
 //  - hands the body bordered source rows (OwnRows): samples of one working
 //    channel, or of all channels interleaved, for the output columns plus
 //    the window margins, the out-of-image samples already synthesised by the
@@ -337,15 +337,16 @@ void ownFilterRun(const OwnSite& site, VexImage* src, VexImage* dst, const OwnWi
         vexError(VEX_StsNoMem, site.func, kFilterNoMem, site.file, __LINE__);
         return;
     }
-    OwnFilterSrc s;
-    if (!ownFilterSource(site, src, sx + win.dx0, sy + win.dy0, sx + win.dx0 + W - 1 + win.spanX,
-                         sy + win.dy0 + H - 1 + win.spanY, src->tileInfo || src == dst, &s))
-        return;
     const bool together = ch.n > 1 && src->depth != VEX_DEPTH_1U && dst->depth != VEX_DEPTH_1U &&
                           src->dataOrder == VEX_DATA_ORDER_PIXEL &&
                           dst->dataOrder == VEX_DATA_ORDER_PIXEL && ch.n == src->nChannels &&
                           ch.n == dst->nChannels;
-    auto piece = [&](VexImage* d, int ox, int oy, int pw, int ph) -> bool {
+    // Output rows [r0, r1) of the region read source rows from here.
+    auto prepare = [&](OwnFilterSrc* s, int r0, int r1, bool gather) {
+        return ownFilterSource(site, src, sx + win.dx0, sy + win.dy0 + r0, sx + win.dx0 + W - 1 + win.spanX,
+                               sy + win.dy0 + r1 - 1 + win.spanY, gather, s);
+    };
+    auto piece = [&](const OwnFilterSrc& s, VexImage* d, int ox, int oy, int pw, int ph) -> bool {
         const int passes = together ? 1 : ch.n;
         for (int k = 0; k < passes; ++k) {
             OwnRowGeom g{sx + ox + win.dx0, sy + oy + win.dy0, static_cast<int>(pw + win.spanX - 1),
@@ -360,16 +361,50 @@ void ownFilterRun(const OwnSite& site, VexImage* src, VexImage* dst, const OwnWi
         }
         return true;
     };
+    // A tiled source (not written in place) is gathered band by band: a
+    // band of output rows at least a source tile and a window high, with
+    // the rows its windows reach, in a buffer of the band's size that stays
+    // in the cache while the band is filtered. A source tile is requested
+    // by at most three bands (each band is at least one tile high and the
+    // window reaches less than a band beyond it).
+    const bool bands = src->tileInfo && src != dst;
+    const int bandRows =
+        bands ? static_cast<int>(std::max<int64_t>({int64_t(src->tileInfo->height), win.spanY, 128})) : H;
+    OwnFilterSrc whole;
+    if (!bands && !prepare(&whole, 0, H, src->tileInfo || src == dst)) return;
     if (!dst->tileInfo) {
-        piece(dst, 0, 0, W, H);
+        if (!bands) {
+            piece(whole, dst, 0, 0, W, H);
+            return;
+        }
+        const int coi = ownCoi(dst);
+        for (int r0 = 0; r0 < H; r0 += bandRows) {
+            const int r1 = static_cast<int>(std::min<int64_t>(H, int64_t(r0) + bandRows));
+            OwnFilterSrc s;
+            if (!prepare(&s, r0, r1, true)) return;
+            VexImage band = *dst;
+            VexROI roi{coi, dx, dy + r0, r1 - r0, W};
+            band.roi = &roi;
+            if (!piece(s, &band, 0, r0, W, r1 - r0)) return;
+        }
         return;
     }
     OwnTileRange t;
     if (!ownPairTileRange(src, dst, &t)) return;
+    OwnFilterSrc banded;
+    int b0 = 0, b1 = 0;  // output rows the band in `banded` serves
     ownForTiles(t, tile, [&](int j, int i) {
         const OwnTilePiece p = ownTilePiece(t, j, i);
+        if (bands && (p.ry < b0 || p.ry + p.h > b1)) {
+            b0 = p.ry;
+            b1 = p.ry + p.h;
+            while (b1 - b0 < bandRows && b1 < H) b1 += t.tileH;
+            b1 = std::min(b1, H);
+            if (!prepare(&banded, b0, b1, true)) return false;
+        }
+        const OwnFilterSrc& s = bands ? banded : whole;
         return ownOnTile(site, dst, p, VEX_TILE_GET_WRITE, kErrTileWrite, ownCoi(dst),
-                         [&](VexImage& view) { return piece(&view, p.rx, p.ry, p.w, p.h); });
+                         [&](VexImage& view) { return piece(s, &view, p.rx, p.ry, p.w, p.h); });
     });
 }
 

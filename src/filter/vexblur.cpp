@@ -1,8 +1,10 @@
 // Box blur: the mean of an nRows x nCols window by running sums. Every
-// column keeps the sum of its nRows window samples (one add and one
-// subtract per sample and row); along a row the window sum gains the
-// entering column sum and loses the leaving one. The cost per sample does
-// not depend on the window size.
+// column keeps the sum of its nRows window samples (the entering row added
+// and the leaving row taken off in one sweep); along a row the window sum
+// is the difference of two running sums of the column sums, formed in
+// vector registers (AVX2), or, in the portable form, the sum of doubling
+// blocks of columns (log2(nCols) sweeps). The cost per sample does not
+// depend on the window's height, and hardly on its width.
 //
 // The mean is the window sum times the single-precision weight
 // 1/(nRows*nCols), cut off towards zero (a float-to-integer conversion
@@ -13,8 +15,8 @@
 //  - nRows or nCols 0 pass the checks; such a window has no mean, so the
 //    call writes nothing and reports nothing.
 //  - Depths 8U, 8S, 16U, 16S and 32S are blurred; signed data gets signed
-//    sums. Sums are 32-bit where the window cannot overflow them, else
-//    64-bit.
+//    sums. Sums are 16-bit (8-bit data) or 32-bit where the largest window
+//    sum fits them, else 64-bit.
 //  - Channels follow the separable convolution: the smaller channel count,
 //    or the one channel of interest (each side's own, or one side's on both).
 //  - The working parameters live in the call, not in process-wide
@@ -22,8 +24,9 @@
 #include "filter/ownfilter.h"
 #include "image/ownsimd.h"
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
+#if defined(__x86_64__) && !defined(VEXLIB_PORTABLE)
+#include <immintrin.h>
+#define OWN_BLUR_AVX2 1
 #endif
 
 using namespace vex;
@@ -32,125 +35,331 @@ namespace {
 
 const OwnSite kBlurSite{"vexBlur", "vexBlur"};
 
+// Sums are formed in the unsigned type of their width: every column sum and
+// every partial window sum is a sum of samples the final window sum bounds,
+// so the modular result read back in the signed type is exact.
+template <class X>
+using OwnU = std::make_unsigned_t<X>;
+
+// The window's column sums move down one row: the entering row is added and
+// the leaving row taken off, in one sweep.
+template <class S, class T>
+OWN_CLONES void ownColumnMove(S* __restrict sum, const T* __restrict enter, const T* __restrict leave,
+                              int64_t n) {
+    using U = OwnU<S>;
+    for (int64_t i = 0; i < n; ++i) sum[i] = S(U(U(sum[i]) + U(S(enter[i]))) - U(S(leave[i])));
+}
 template <class S, class T>
 OWN_CLONES void ownColumnAdd(S* __restrict sum, const T* __restrict s, int64_t n) {
-    for (int64_t i = 0; i < n; ++i) sum[i] = S(sum[i] + S(s[i]));
-}
-template <class S, class T>
-OWN_CLONES void ownColumnSub(S* __restrict sum, const T* __restrict s, int64_t n) {
-    for (int64_t i = 0; i < n; ++i) sum[i] = S(sum[i] - S(s[i]));
+    using U = OwnU<S>;
+    for (int64_t i = 0; i < n; ++i) sum[i] = S(U(sum[i]) + U(S(s[i])));
 }
 
-// Window sums along one row of column sums: d[e] = entering - leaving
-// column sum, then a running sum per lane (the only serial step), then the
-// conversion of all sums at once.
-template <class S, class H>
-OWN_CLONES void ownBlurDiff(H* __restrict d, const S* __restrict in, const S* __restrict out, int64_t n) {
-    for (int64_t i = 0; i < n; ++i) d[i] = H(in[i]) - H(out[i]);
-}
 template <int DK, class H>
 OWN_CLONES void ownBlurConvert(typename OwnDepthT<DK>::T* __restrict o, const H* __restrict ws, int64_t n, float w) {
     using T = typename OwnDepthT<DK>::T;
-    for (int64_t i = 0; i < n; ++i) {
-        float f = float(ws[i]) * w;
-        f = std::min(std::max(f, float(OwnDepthT<DK>::lo)), float(OwnDepthT<DK>::hi));
-        if constexpr (DK == kD32S)
+    if constexpr (DK == kD32S) {
+        for (int64_t i = 0; i < n; ++i) {
+            float f = float(ws[i]) * w;
+            f = std::min(std::max(f, float(OwnDepthT<DK>::lo)), float(OwnDepthT<DK>::hi));
             o[i] = f >= 2147483647.0f ? T(INT32_MAX) : T(static_cast<int64_t>(f));
-        else
-            o[i] = T(static_cast<int32_t>(f));
+        }
+    } else {
+        // A mean of 8- or 16-bit samples is far inside the 32-bit range, and
+        // cutting off the fraction before limiting to the depth's (integer)
+        // bounds gives what limiting first would: integer compares vectorise.
+        constexpr int32_t lo = int32_t(OwnDepthT<DK>::lo), hi = int32_t(OwnDepthT<DK>::hi);
+        for (int64_t i = 0; i < n; ++i) {
+            const int32_t t = static_cast<int32_t>(float(ws[i]) * w);
+            o[i] = T(std::min(std::max(t, lo), hi));
+        }
     }
 }
 
-// Narrow windows: each window sum added up directly from its column sums,
-// all columns at once (no serial step).
+// Narrow windows: each window sum added up directly from its column sums.
 template <class S, class H>
 OWN_CLONES void ownBlurDirect(H* __restrict ws, const S* __restrict sum, int64_t m, int lanes, int nCols) {
+    using U = OwnU<H>;
     for (int64_t i = 0; i < m; ++i) ws[i] = H(sum[i]);
     for (int c = 1; c < nCols; ++c) {
         const S* __restrict s = sum + int64_t(c) * lanes;
-        for (int64_t i = 0; i < m; ++i) ws[i] = H(ws[i] + H(s[i]));
+        for (int64_t i = 0; i < m; ++i) ws[i] = H(U(ws[i]) + U(H(s[i])));
     }
 }
 
-// Single-channel rows of 32-bit window sums: q[i] = column sums 0 .. i-1
-// added up, four at a time in a register (in-register running sum plus the
-// carry of the previous four), wrapping modulo 2^32; a window sum is then
-// q[x + nCols] - q[x], exact because it fits in 32 bits.
-template <class S>
-void ownBlurPrefix(uint32_t* q, const S* s, int64_t n) {
-    int64_t i = 0;
-    uint32_t c = 0;
-    q[0] = 0;
-#if defined(__SSE2__)
-    const __m128i z = _mm_setzero_si128();
-    __m128i carry = z;
-    for (; i + 4 <= n; i += 4) {
-        __m128i v;
-        if constexpr (sizeof(S) == 2) {
-            v = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(s + i));
-            v = std::is_signed_v<S> ? _mm_srai_epi32(_mm_unpacklo_epi16(v, v), 16) : _mm_unpacklo_epi16(v, z);
-        } else {
-            v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
-        }
-        v = _mm_add_epi32(v, _mm_slli_si128(v, 4));
-        v = _mm_add_epi32(v, _mm_slli_si128(v, 8));
-        v = _mm_add_epi32(v, carry);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(q + i + 1), v);
-        carry = _mm_shuffle_epi32(v, 0xFF);
-    }
-    c = q[i];
-#endif
-    for (; i < n; ++i) q[i + 1] = c = c + uint32_t(int32_t(s[i]));
+// Wider windows by doubling: blocks of 2, 4, 8, ... adjacent column sums,
+// each level from the one before (b[i] + b[i + half]); the window sum takes
+// the blocks of the set bits of nCols side by side. About log2(nCols)
+// sweeps whatever the window, every one a plain vector loop.
+template <class S, class H>
+OWN_CLONES void ownBlockFirst(OwnU<H>* __restrict b, const S* __restrict sum, int64_t len, int lanes) {
+    using U = OwnU<H>;
+    for (int64_t i = 0; i < len; ++i) b[i] = U(U(H(sum[i])) + U(H(sum[i + lanes])));
 }
 template <class H>
-OWN_CLONES void ownBlurWindows(H* __restrict ws, const uint32_t* __restrict q, int64_t m, int nCols) {
-    for (int64_t i = 0; i < m; ++i) ws[i] = H(int32_t(q[i + nCols] - q[i]));
+OWN_CLONES void ownBlockNext(OwnU<H>* __restrict nb, const OwnU<H>* __restrict b, int64_t len, int64_t half) {
+    for (int64_t i = 0; i < len; ++i) nb[i] = OwnU<H>(b[i] + b[i + half]);
+}
+template <class H>
+OWN_CLONES void ownBlockTake(H* __restrict ws, const OwnU<H>* __restrict b, int64_t m, bool first) {
+    using U = OwnU<H>;
+    if (first)
+        for (int64_t i = 0; i < m; ++i) ws[i] = H(b[i]);
+    else
+        for (int64_t i = 0; i < m; ++i) ws[i] = H(U(U(ws[i]) + b[i]));
 }
 
-template <int DK, class S, class H>
-void ownBlurRow(typename OwnDepthT<DK>::T* o, const S* sum, H* ws, uint32_t* q, int width, int lanes, int nCols,
-                float w) {
-    const int64_t m = int64_t(width) * lanes;
-    if (nCols <= 8) {
+template <class S, class H>
+void ownBlurWindows(H* ws, const S* sum, OwnU<H>* ba, OwnU<H>* bb, int64_t m, int lanes, int nCols) {
+    if (nCols <= 4) {
         ownBlurDirect<S, H>(ws, sum, m, lanes, nCols);
-        ownBlurConvert<DK, H>(o, ws, m, w);
         return;
     }
-    if constexpr (sizeof(H) == 4 && sizeof(S) <= 4) {
-        if (lanes == 1) {
-            ownBlurPrefix<S>(q, sum, m + nCols - 1);
-            ownBlurWindows<H>(ws, q, m, nCols);
-            ownBlurConvert<DK, H>(o, ws, m, w);
+    const int64_t n = m + int64_t(nCols - 1) * lanes;  // column sums available
+    int64_t off = 0;                                   // columns taken so far
+    if (nCols & 1) {
+        for (int64_t i = 0; i < m; ++i) ws[i] = H(sum[i]);
+        off = 1;
+    }
+    int64_t len = n - lanes;  // level-1 blocks available
+    ownBlockFirst<S, H>(ba, sum, len, lanes);
+    for (int64_t k = 1;; ++k) {
+        const int64_t size = int64_t(1) << k;
+        if (nCols & size) {
+            ownBlockTake<H>(ws, ba + off * lanes, m, off == 0);
+            off += size;
+        }
+        if (2 * size > nCols) break;
+        len -= size * lanes;
+        ownBlockNext<H>(bb, ba, len, size * lanes);
+        std::swap(ba, bb);
+    }
+}
+
+// Window sums as differences of running sums: q[L + j] = q[j] + sum[j] for
+// L interleaved lanes (q[0 .. L) = 0), wrapping modulo 2^32 (2^16 where
+// every window sum fits 16 bits), so the window at sample i is
+// q[i + nCols*L] - q[i], exact because it fits.
+// Two sweeps whatever the window.
+template <int DK>
+OWN_CLONES void ownBlurConvertRun(typename OwnDepthT<DK>::T* __restrict o, const uint32_t* __restrict q,
+                                  int64_t m, int64_t span, float w) {
+    using T = typename OwnDepthT<DK>::T;
+    constexpr int32_t lo = int32_t(OwnDepthT<DK>::lo), hi = int32_t(OwnDepthT<DK>::hi);
+    for (int64_t i = 0; i < m; ++i) {
+        const int32_t t = static_cast<int32_t>(float(int32_t(q[i + span] - q[i])) * w);
+        o[i] = T(std::min(std::max(t, lo), hi));
+    }
+}
+
+// The same for 16-bit window sums, from 16-bit running sums.
+template <int DK>
+OWN_CLONES void ownBlurConvertRun16(typename OwnDepthT<DK>::T* __restrict o, const uint16_t* __restrict q,
+                                    int64_t m, int64_t span, float w) {
+    using T = typename OwnDepthT<DK>::T;
+    using H = std::conditional_t<std::is_signed_v<T>, int16_t, uint16_t>;
+    constexpr int32_t lo = int32_t(OwnDepthT<DK>::lo), hi = int32_t(OwnDepthT<DK>::hi);
+    for (int64_t i = 0; i < m; ++i) {
+        const int32_t t = static_cast<int32_t>(float(H(uint16_t(q[i + span] - q[i]))) * w);
+        o[i] = T(std::min(std::max(t, lo), hi));
+    }
+}
+
+#if OWN_BLUR_AVX2
+// Running sums in E-bit lanes (16 or 32), N = 16 / sizeof(E) per 128-bit
+// half: each half adds its lanes' earlier samples (shifts by L, 2L, 4L
+// elements), the high half then the low half's last L sums, and every
+// register the previous register's last L sums, element e taking the one of
+// its lane. Two registers per step, so the carried chain is one shuffle per
+// 2N * 2 samples.
+template <int L, class E>
+__attribute__((target("avx2"))) __m256i ownPick(int base, bool lowZero) {
+    constexpr int N = 16 / int(sizeof(E));
+    alignas(32) uint8_t b[32];
+    for (int e = 0; e < 2 * N; ++e) {
+        const int pos = N - L + (base + e) % L;  // element of the 128-bit half to take
+        for (int k = 0; k < int(sizeof(E)); ++k)
+            b[int(sizeof(E)) * e + k] = lowZero && e < N ? 0x80 : uint8_t(int(sizeof(E)) * pos + k);
+    }
+    return _mm256_load_si256(reinterpret_cast<const __m256i*>(b));
+}
+template <class E>
+__attribute__((target("avx2"))) inline __m256i ownAddE(__m256i a, __m256i b) {
+    if constexpr (sizeof(E) == 2) return _mm256_add_epi16(a, b);
+    else return _mm256_add_epi32(a, b);
+}
+template <class E, class S>
+__attribute__((target("avx2"))) inline __m256i ownLoadE(const S* s) {
+    if constexpr (sizeof(E) == sizeof(S))
+        return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s));
+    else if constexpr (std::is_signed_v<S>)
+        return _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s)));
+    else
+        return _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s)));
+}
+template <int L, class E>
+__attribute__((target("avx2"))) inline __m256i ownLocal(__m256i x, __m256i inner) {
+    constexpr int N = 16 / int(sizeof(E)), B = int(sizeof(E));
+    if constexpr (L < N) x = ownAddE<E>(x, _mm256_slli_si256(x, B * L));
+    if constexpr (2 * L < N) x = ownAddE<E>(x, _mm256_slli_si256(x, 2 * B * L));
+    if constexpr (4 * L < N) x = ownAddE<E>(x, _mm256_slli_si256(x, 4 * B * L));
+    return ownAddE<E>(x, _mm256_shuffle_epi8(_mm256_permute2x128_si256(x, x, 0x08), inner));
+}
+// Sixteen column sums of 8-bit data moved down one row (entering row added,
+// leaving row taken off) and stored back; the moved sums are returned.
+template <class S, class T>
+__attribute__((target("avx2"))) inline __m256i ownMove16(S* sum, const T* enter, const T* leave) {
+    const __m128i e = _mm_loadu_si128(reinterpret_cast<const __m128i*>(enter));
+    const __m128i l = _mm_loadu_si128(reinterpret_cast<const __m128i*>(leave));
+    const __m256i ew = std::is_signed_v<T> ? _mm256_cvtepi8_epi16(e) : _mm256_cvtepu8_epi16(e);
+    const __m256i lw = std::is_signed_v<T> ? _mm256_cvtepi8_epi16(l) : _mm256_cvtepu8_epi16(l);
+    __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(sum));
+    x = _mm256_sub_epi16(_mm256_add_epi16(x, ew), lw);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(sum), x);
+    return x;
+}
+// The 4N column sums at j as two registers of E lanes, moved first when
+// `enter` is given (16-bit sums of 8-bit data only).
+template <class E, class S, class T>
+__attribute__((target("avx2"))) inline void ownTake(S* sum, const T* enter, const T* leave, int64_t j, __m256i* a,
+                                                    __m256i* b) {
+    constexpr int N = 16 / int(sizeof(E));
+    if constexpr (sizeof(S) == 2 && sizeof(T) == 1) {
+        if (enter) {
+            if constexpr (sizeof(E) == 2) {
+                *a = ownMove16(sum + j, enter + j, leave + j);
+                *b = ownMove16(sum + j + 16, enter + j + 16, leave + j + 16);
+            } else {
+                const __m256i x = ownMove16(sum + j, enter + j, leave + j);
+                const __m128i lo = _mm256_castsi256_si128(x), hi = _mm256_extracti128_si256(x, 1);
+                *a = std::is_signed_v<S> ? _mm256_cvtepi16_epi32(lo) : _mm256_cvtepu16_epi32(lo);
+                *b = std::is_signed_v<S> ? _mm256_cvtepi16_epi32(hi) : _mm256_cvtepu16_epi32(hi);
+            }
             return;
         }
     }
-    for (int l = 0; l < lanes; ++l) {
-        H acc = 0;
-        for (int c = 0; c < nCols; ++c) acc += H(sum[int64_t(c) * lanes + l]);
-        ws[l] = acc;
+    *a = ownLoadE<E>(sum + j);
+    *b = ownLoadE<E>(sum + j + 2 * N);
+}
+template <int L, class E, class S, class T>
+__attribute__((target("avx2"))) void ownLanePrefixAvx2(E* q, S* s, const T* enter, const T* leave, int64_t n) {
+    constexpr int N = 16 / int(sizeof(E));
+    for (int l = 0; l < L; ++l) q[l] = 0;
+    const __m256i inner = ownPick<L, E>(12 - N % 12, true);  // high half e: (e - N) % L
+    const __m256i own = ownPick<L, E>(0, false);             // e % L
+    const __m256i next = ownPick<L, E>(2 * N, false);        // second register: (2N + e) % L
+    __m256i carry = _mm256_setzero_si256();
+    int64_t j = 0;
+    for (; j + 4 * N <= n; j += 4 * N) {
+        __m256i x0, x1;
+        ownTake<E>(s, enter, leave, j, &x0, &x1);
+        x0 = ownLocal<L, E>(x0, inner);
+        x1 = ownLocal<L, E>(x1, inner);
+        x1 = ownAddE<E>(x1, _mm256_shuffle_epi8(_mm256_permute2x128_si256(x0, x0, 0x11), own));
+        const __m256i c = _mm256_permute2x128_si256(carry, carry, 0x11);
+        x0 = ownAddE<E>(x0, _mm256_shuffle_epi8(c, own));
+        x1 = ownAddE<E>(x1, _mm256_shuffle_epi8(c, next));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(q + L + j), x0);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(q + L + j + 2 * N), x1);
+        carry = x1;
     }
-    // The running sums stay in registers (a loop through memory would wait
-    // on every store): each step adds the entering column sum and takes
-    // off the leaving one.
-    const S* enter = sum + int64_t(nCols) * lanes;
-    auto scan = [&](auto lanesTag) {
-        constexpr int K = decltype(lanesTag)::value;
-        H acc[K];
-        for (int l = 0; l < K; ++l) acc[l] = ws[l];
-        for (int64_t e = K; e < m; e += K)
-            for (int l = 0; l < K; ++l) ws[e + l] = acc[l] = acc[l] + H(enter[e + l - K]) - H(sum[e + l - K]);
-    };
+    using U = OwnU<S>;
+    for (; j < n; ++j) {
+        if (enter) s[j] = S(U(U(s[j]) + U(S(enter[j]))) - U(S(leave[j])));
+        q[L + j] = E(q[j] + E(s[j]));
+    }
+}
+template <class E, class S, class T>
+void ownLanePrefix(E* q, S* s, const T* enter, const T* leave, int64_t n, int lanes) {
     switch (lanes) {
-        case 1: scan(std::integral_constant<int, 1>()); break;
-        case 2: scan(std::integral_constant<int, 2>()); break;
-        case 3: scan(std::integral_constant<int, 3>()); break;
-        case 4: scan(std::integral_constant<int, 4>()); break;
-        default:
-            // ws[e] (e >= lanes) first holds the difference, then the running sum.
-            ownBlurDiff<S, H>(ws + lanes, enter, sum, m - lanes);
-            for (int64_t e = lanes; e < m; ++e) ws[e] += ws[e - lanes];
-            break;
+        case 1: ownLanePrefixAvx2<1, E>(q, s, enter, leave, n); break;
+        case 2: ownLanePrefixAvx2<2, E>(q, s, enter, leave, n); break;
+        case 3: ownLanePrefixAvx2<3, E>(q, s, enter, leave, n); break;
+        default: ownLanePrefixAvx2<4, E>(q, s, enter, leave, n); break;
     }
+}
+// 8-bit results from the running sums, sixteen per step: the difference,
+// the float scaling cut off towards zero, then saturating packs, which
+// limit to the depth's range as the plain loop does.
+template <int DK, class E>
+__attribute__((target("avx2"))) void ownBlurConvertRun8Avx2(typename OwnDepthT<DK>::T* o, const E* q, int64_t m,
+                                                            int64_t span, float w) {
+    const __m256 wv = _mm256_set1_ps(w);
+    int64_t i = 0;
+    for (; i + 16 <= m; i += 16) {
+        __m256i a, b;
+        if constexpr (sizeof(E) == 2) {
+            const __m256i d = _mm256_sub_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(q + i + span)),
+                                               _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q + i)));
+            if constexpr (DK == kD8S) {
+                a = _mm256_cvtepi16_epi32(_mm256_castsi256_si128(d));
+                b = _mm256_cvtepi16_epi32(_mm256_extracti128_si256(d, 1));
+            } else {
+                a = _mm256_cvtepu16_epi32(_mm256_castsi256_si128(d));
+                b = _mm256_cvtepu16_epi32(_mm256_extracti128_si256(d, 1));
+            }
+        } else {
+            a = _mm256_sub_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(q + i + span)),
+                                 _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q + i)));
+            b = _mm256_sub_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(q + i + span + 8)),
+                                 _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q + i + 8)));
+        }
+        a = _mm256_cvttps_epi32(_mm256_mul_ps(_mm256_cvtepi32_ps(a), wv));
+        b = _mm256_cvttps_epi32(_mm256_mul_ps(_mm256_cvtepi32_ps(b), wv));
+        const __m256i p = _mm256_permute4x64_epi64(_mm256_packs_epi32(a, b), 0xD8);
+        const __m256i r = DK == kD8U ? _mm256_packus_epi16(p, p) : _mm256_packs_epi16(p, p);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(o + i), _mm256_castsi256_si128(_mm256_permute4x64_epi64(r, 0x08)));
+    }
+    if constexpr (sizeof(E) == 2)
+        ownBlurConvertRun16<DK>(o + i, q + i, m - i, span, w);
+    else
+        ownBlurConvertRun<DK>(o + i, q + i, m - i, span, w);
+}
+const bool kBlurAvx2 = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") != 0;
+}();
+#endif
+
+// The running sums serve rows of up to four lanes whose window sums fit 32 bits.
+template <class S, class H>
+bool ownBlurRunning(int lanes, int nCols) {
+#if OWN_BLUR_AVX2
+    return kBlurAvx2 && sizeof(H) <= 4 && sizeof(S) <= 4 && lanes <= 4 && nCols > 1;
+#else
+    (void)lanes, (void)nCols;
+    return false;
+#endif
+}
+
+// With `enter` (only when ownBlurFused), the column sums are first moved
+// down one row in the same sweep as the running sums.
+template <int DK, class S, class H>
+void ownBlurRow(typename OwnDepthT<DK>::T* o, S* sum, const typename OwnDepthT<DK>::T* enter,
+                const typename OwnDepthT<DK>::T* leave, H* ws, OwnU<H>* ba, OwnU<H>* bb, int width, int lanes,
+                int nCols, float w, bool running) {
+    const int64_t m = int64_t(width) * lanes;
+#if OWN_BLUR_AVX2
+    if constexpr (sizeof(H) <= 4 && sizeof(S) <= 4 && DK != kD32S) {
+        if (running) {
+            const int64_t n = m + int64_t(nCols - 1) * lanes, span = int64_t(nCols) * lanes;
+            if constexpr (sizeof(H) == 2) {
+                auto* q = reinterpret_cast<uint16_t*>(ba);
+                ownLanePrefix<uint16_t>(q, reinterpret_cast<OwnU<S>*>(sum), enter, leave, n, lanes);
+                if constexpr (DK == kD8U || DK == kD8S) ownBlurConvertRun8Avx2<DK>(o, q, m, span, w);
+                else ownBlurConvertRun16<DK>(o, q, m, span, w);
+            } else {
+                auto* q = reinterpret_cast<uint32_t*>(ba);
+                ownLanePrefix<uint32_t>(q, sum, enter, leave, n, lanes);
+                if constexpr (DK == kD8U || DK == kD8S) ownBlurConvertRun8Avx2<DK>(o, q, m, span, w);
+                else ownBlurConvertRun<DK>(o, q, m, span, w);
+            }
+            return;
+        }
+    }
+#endif
+    (void)running, (void)enter, (void)leave;
+    ownBlurWindows<S, H>(ws, sum, ba, bb, m, lanes, nCols);
     ownBlurConvert<DK, H>(o, ws, m, w);
 }
 
@@ -160,22 +369,35 @@ void ownBlurRun(VexImage* src, VexImage* dst, int nRows, int nCols, const OwnWin
     using T = typename OwnDepthT<DK>::T;
     ownFilterRun<T, T>(kBlurSite, src, dst, win, ch, nullptr, [&](OwnRows<T>& in, OwnOut<T>& out) {
         const int64_t n = in.samples();
-        OwnBlock sb, wb, qb;
+        const bool blocks = nCols > 4;
+        const bool running = DK != kD32S && ownBlurRunning<S, H>(in.lanes(), nCols);
+        OwnBlock sb, wb, ab, bb;
         S* sum = sb.alloc<S>(n);
         H* ws = wb.alloc<H>(int64_t(out.width()) * in.lanes());
-        uint32_t* q = qb.alloc<uint32_t>(in.lanes() == 1 && nCols > 8 ? n + 1 : 1);
-        if (!sum || !ws || !q || !in.reserve(std::min(nRows + 1, 64))) {
+        // Block sums, or (running) n + lanes 32-bit running sums.
+        OwnU<H>* ba = ab.alloc<OwnU<H>>(running ? (n + in.lanes()) * 4 / int64_t(sizeof(H)) : blocks ? n : 1);
+        OwnU<H>* bl = bb.alloc<OwnU<H>>(blocks ? n : 1);
+        // The entering and the leaving row are held at once: they must not
+        // share a slot of the row store (nRows apart).
+        int keep = std::min(nRows + 1, 64);
+        while (nRows % keep == 0) ++keep;
+        if (!sum || !ws || !ba || !bl || !in.reserve(keep)) {
             vexError(VEX_StsNoMem, kBlurSite.func, kFilterNoMem, kBlurSite.file, __LINE__);
             return false;
         }
         std::fill(sum, sum + n, S(0));
         for (int j = 0; j < nRows; ++j) ownColumnAdd(sum, in.get(j), n);
+        // 16-bit column sums of 8-bit data move in the running-sum sweep.
+        const bool fused = running && sizeof(S) == 2 && sizeof(T) == 1;
         for (int r = 0; r < out.rows(); ++r) {
+            const T *enter = nullptr, *leave = nullptr;
             if (r > 0) {
-                ownColumnAdd(sum, in.get(int64_t(r) + nRows - 1), n);
-                ownColumnSub(sum, in.get(int64_t(r) - 1), n);
+                leave = in.get(int64_t(r) - 1);
+                enter = in.get(int64_t(r) + nRows - 1);
+                if (!fused) ownColumnMove(sum, enter, leave, n), enter = leave = nullptr;
             }
-            ownBlurRow<DK, S, H>(out.row(r), sum, ws, q, out.width(), in.lanes(), nCols, w);
+            ownBlurRow<DK, S, H>(out.row(r), sum, enter, leave, ws, ba, bl, out.width(), in.lanes(), nCols, w,
+                                 running);
             out.commit(r);
         }
         return true;
@@ -188,7 +410,11 @@ void ownBlurDepth(VexImage* src, VexImage* dst, int nRows, int nCols, const OwnW
     const int64_t m = ownMaxAbs(DK);
     const bool col32 = m * nRows <= INT32_MAX;
     const bool acc32 = m * nRows * int64_t(nCols) <= INT32_MAX;
-    if (DK == kD8U && m * nRows <= 65535 && acc32) ownBlurRun<DK, uint16_t, int32_t>(src, dst, nRows, nCols, win, ch, w);
+    // 8-bit data: 16-bit window sums wherever the largest one fits them.
+    const int64_t area = int64_t(nRows) * nCols;
+    if (DK == kD8U && m * area <= 65535) ownBlurRun<DK, uint16_t, uint16_t>(src, dst, nRows, nCols, win, ch, w);
+    else if (DK == kD8S && m * area <= 32767) ownBlurRun<DK, int16_t, int16_t>(src, dst, nRows, nCols, win, ch, w);
+    else if (DK == kD8U && m * nRows <= 65535 && acc32) ownBlurRun<DK, uint16_t, int32_t>(src, dst, nRows, nCols, win, ch, w);
     else if (DK == kD8S && m * nRows <= 32767 && acc32) ownBlurRun<DK, int16_t, int32_t>(src, dst, nRows, nCols, win, ch, w);
     else if (col32 && acc32) ownBlurRun<DK, int32_t, int32_t>(src, dst, nRows, nCols, win, ch, w);
     else if (col32) ownBlurRun<DK, int32_t, int64_t>(src, dst, nRows, nCols, win, ch, w);

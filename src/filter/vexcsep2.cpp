@@ -4,9 +4,12 @@
 // depth. nRows + nCols multiplications per sample.
 //
 // Sums wrap modulo 2^32 as 32-bit integer arithmetic does (only 32S data
-// with large kernels can reach that). When the largest possible sum of a
-// pass fits in 16 bits, 8-bit data is summed in 16-bit lanes, which gives
-// the same integers twice as fast. Each nShiftR counts as a shift of 0..31
+// with large kernels can reach that). When the largest possible vertical
+// sum fits in 16 bits, 8-bit data is summed in 16-bit lanes, which gives
+// the same integers twice as fast; with AVX2 the vertical pass then takes
+// all taps per register and the horizontal pass pairs taps in a 16-bit
+// multiply-add into 32-bit sums. Each source row is fetched once and kept
+// while the window covers it. Each nShiftR counts as a shift of 0..31
 // (its low five bits); a total above 31 shifts like 31 (every bit is then
 // the sign).
 //
@@ -15,6 +18,11 @@
 // samples (the filter engine does both).
 #include "filter/ownfilter.h"
 #include "image/ownsimd.h"
+
+#if defined(__x86_64__) && !defined(VEXLIB_PORTABLE)
+#include <immintrin.h>
+#define OWN_SEP_AVX2 1
+#endif
 
 using namespace vex;
 
@@ -56,6 +64,68 @@ OWN_CLONES void ownSepStore(typename OwnDepthT<DK>::T* __restrict o, const A* __
     }
 }
 
+#if OWN_SEP_AVX2
+// 8-bit data whose vertical sums fit 16 bits: the vertical pass takes all
+// taps for sixteen samples at once in a register (16-bit products and sums,
+// the same integers), the horizontal pass pairs taps with a multiply-add of
+// 16-bit sums into 32-bit lanes (exact: each product is below 2^22), then
+// shifts, limits and packs sixteen outputs.
+template <class T>
+__attribute__((target("avx2"))) void ownSepVertical8Avx2(int16_t* v, const T* const* rows, const int16_t* taps,
+                                                         int k, int64_t n) {
+    int64_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+        __m256i acc = _mm256_setzero_si256();
+        for (int j = 0; j < k; ++j) {
+            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[j] + i));
+            const __m256i x = std::is_signed_v<T> ? _mm256_cvtepi8_epi16(b) : _mm256_cvtepu8_epi16(b);
+            acc = _mm256_add_epi16(acc, _mm256_mullo_epi16(x, _mm256_set1_epi16(taps[j])));
+        }
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(v + i), acc);
+    }
+    for (; i < n; ++i) {
+        uint16_t a = 0;
+        for (int j = 0; j < k; ++j) a = uint16_t(a + uint16_t(taps[j]) * uint16_t(int16_t(rows[j][i])));
+        v[i] = int16_t(a);
+    }
+}
+
+// `pairs` holds the taps two by two as 32-bit words (low half the first);
+// v is readable for m + 2 * np * L samples.
+template <int DK>
+__attribute__((target("avx2"))) void ownSepHorizontal8Avx2(typename OwnDepthT<DK>::T* o, const int16_t* v,
+                                                           const int32_t* pairs, int np, int L, int64_t m,
+                                                           int shift) {
+    using T = typename OwnDepthT<DK>::T;
+    const __m128i cnt = _mm_cvtsi32_si128(shift);
+    int64_t i = 0;
+    for (; i + 16 <= m; i += 16) {
+        __m256i lo = _mm256_setzero_si256(), hi = lo;
+        for (int p = 0; p < np; ++p) {
+            const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(v + i + int64_t(2 * p) * L));
+            const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(v + i + int64_t(2 * p + 1) * L));
+            const __m256i w = _mm256_set1_epi32(pairs[p]);
+            lo = _mm256_add_epi32(lo, _mm256_madd_epi16(_mm256_unpacklo_epi16(a, b), w));
+            hi = _mm256_add_epi32(hi, _mm256_madd_epi16(_mm256_unpackhi_epi16(a, b), w));
+        }
+        const __m256i s16 = _mm256_packs_epi32(_mm256_sra_epi32(lo, cnt), _mm256_sra_epi32(hi, cnt));
+        const __m256i s8 = DK == kD8U ? _mm256_packus_epi16(s16, s16) : _mm256_packs_epi16(s16, s16);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(o + i), _mm256_castsi256_si128(_mm256_permute4x64_epi64(s8, 0x08)));
+    }
+    for (; i < m; ++i) {
+        uint32_t a = 0;
+        for (int p = 0; p < 2 * np; ++p)
+            a += uint32_t(int32_t(int16_t(uint32_t(pairs[p / 2]) >> (16 * (p & 1))))) * uint32_t(int32_t(v[i + int64_t(p) * L]));
+        const int32_t r = int32_t(a) >> shift;
+        o[i] = T(std::min<int32_t>(std::max<int32_t>(r, int32_t(OwnDepthT<DK>::lo)), int32_t(OwnDepthT<DK>::hi)));
+    }
+}
+const bool kSepAvx2 = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") != 0;
+}();
+#endif
+
 struct SepPlan {
     const signed char* x;
     int nx;
@@ -63,6 +133,42 @@ struct SepPlan {
     int ny;
     int shift;
 };
+
+#if OWN_SEP_AVX2
+template <int DK>
+void ownSepRun8(const SepPlan& p, VexImage* src, VexImage* dst, const OwnWindow& win, const OwnChannels& ch) {
+    using T = typename OwnDepthT<DK>::T;
+    int16_t ytaps[256];
+    int rowsOf[256], k = 0;
+    for (int j = 0; j < p.ny && k < 256; ++j)
+        if (p.y[j] != 0) ytaps[k] = p.y[j], rowsOf[k++] = j;
+    const int np = (p.nx + 1) / 2;
+    ownFilterRun<T, T>(kSep, src, dst, win, ch, nullptr, [&](OwnRows<T>& in, OwnOut<T>& out) {
+        const int L = in.lanes();
+        const int64_t n = in.samples(), m = int64_t(out.width()) * L;
+        OwnBlock vb, pb, rb;
+        int16_t* v = vb.alloc<int16_t>(n + int64_t(L) + 16);
+        int32_t* pairs = pb.alloc<int32_t>(np);
+        const T** rows = rb.alloc<const T*>(std::max(k, 1));
+        if (!v || !pairs || !rows || !in.reserve(p.ny)) {  // all window rows held at once
+            vexError(VEX_StsNoMem, kSep.func, kFilterNoMem, kSep.file, __LINE__);
+            return false;
+        }
+        std::fill(v + n, v + n + L + 16, int16_t(0));
+        for (int q = 0; q < np; ++q) {
+            const int lo = p.x[2 * q], hi = 2 * q + 1 < p.nx ? p.x[2 * q + 1] : 0;
+            pairs[q] = int32_t(uint32_t(uint16_t(int16_t(lo))) | (uint32_t(uint16_t(int16_t(hi))) << 16));
+        }
+        for (int r = 0; r < out.rows(); ++r) {
+            for (int j = 0; j < k; ++j) rows[j] = in.get(int64_t(r) + rowsOf[j]);
+            ownSepVertical8Avx2<T>(v, rows, ytaps, k, n);
+            ownSepHorizontal8Avx2<DK>(out.row(r), v, pairs, np, L, m, p.shift);
+            out.commit(r);
+        }
+        return true;
+    });
+}
+#endif
 
 template <int DK, class AV, class A>
 void ownSepRun(const SepPlan& p, VexImage* src, VexImage* dst, const OwnWindow& win, const OwnChannels& ch) {
@@ -73,7 +179,7 @@ void ownSepRun(const SepPlan& p, VexImage* src, VexImage* dst, const OwnWindow& 
         OwnBlock vb, ab;
         AV* v = vb.alloc<AV>(n);
         A* acc = ab.alloc<A>(m);
-        if (!v || !acc || !in.reserve(1)) {
+        if (!v || !acc || !in.reserve(std::min(p.ny, 64))) {
             vexError(VEX_StsNoMem, kSep.func, kFilterNoMem, kSep.file, __LINE__);
             return false;
         }
@@ -106,6 +212,14 @@ void ownSepDepth(const SepPlan& p, VexImage* src, VexImage* dst, const OwnWindow
     for (int c = 0; c < p.nx; ++c) sx += p.x[c] < 0 ? -p.x[c] : p.x[c];
     // 16-bit lanes wherever the pass's largest sum fits them.
     const bool v16 = DK <= kD8S && ownMaxAbs(DK) * sy <= 32767;
+#if OWN_SEP_AVX2
+    if constexpr (DK == kD8U || DK == kD8S) {
+        if (v16 && kSepAvx2 && p.ny <= 256) {
+            ownSepRun8<DK>(p, src, dst, win, ch);
+            return;
+        }
+    }
+#endif
     if (v16 && ownMaxAbs(DK) * sy * sx <= 32767)
         ownSepRun<DK, int16_t, int16_t>(p, src, dst, win, ch);
     else if (v16)
