@@ -161,7 +161,8 @@ Px refPixel(const Dib& d, int x, int y) {
 // Fills the DIB's rows (and table) with pseudo-random content.
 void randomDib(Dib& d, std::mt19937& rng) {
     for (uint8_t* p = d.table(); p < d.pixels(); ++p) *p = uint8_t(rng());
-    for (uint8_t* p = d.pixels(); p < d.bytes.get() + d.size; ++p) *p = uint8_t(rng());
+    uint32_t x = uint32_t(rng()) | 1;
+    for (uint8_t* p = d.pixels(); p < d.bytes.get() + d.size; ++p) x ^= x << 13, x ^= x >> 17, x ^= x << 5, *p = uint8_t(x);
 }
 
 const int kChans[3] = {1, 3, 4};
@@ -233,7 +234,8 @@ int nearestIndex(const Dib& d, int n, int r, int g, int b) {
 
 // The DIB vexConvertToDIB must produce from `img` into `d` (its table
 // already final), written into `out` (a copy of d's bytes).
-void refEncode(const VexImage* img, const Dib& d, std::vector<uint8_t>& out, bool highByte = true) {
+// With rowStep, only the DIB's stored rows 0, rowStep, 2 rowStep ...
+void refEncode(const VexImage* img, const Dib& d, std::vector<uint8_t>& out, bool highByte = true, int rowStep = 1) {
     const int bits = d.h()->biBitCount, w = img->width, h = img->height, nCh = img->nChannels;
     const int64_t stride = d.stride(), tableBytes = 4 * d.tableLen();
     uint32_t m[4] = {0, 0, 0, 0};
@@ -242,6 +244,7 @@ void refEncode(const VexImage* img, const Dib& d, std::vector<uint8_t>& out, boo
     const bool swap = img->channelSeq[0] == 'R';
     const int n = bits <= 8 ? int(std::min<int64_t>(d.tableLen(), 1 << bits)) : 0;
     for (int y = 0; y < h; ++y) {
+        if ((h - 1 - y) % rowStep) continue;
         const int sy = img->origin == VEX_ORIGIN_BL ? h - 1 - y : y;
         uint8_t* row = out.data() + 40 + tableBytes + (h - 1 - y) * stride;
         for (int x = 0; x < w; ++x) {
@@ -282,6 +285,43 @@ void refEncode(const VexImage* img, const Dib& d, std::vector<uint8_t>& out, boo
     }
 }
 
+// A table that is a product of per-channel levels (entry (r x greens + g)
+// x blues + b), some sorted, some in any order or with repeated levels;
+// biClrUsed becomes its length (the rows move up, the buffer keeps its size).
+void productTable(Dib& d, std::mt19937& rng) {
+    const int n = int(std::min<int64_t>(d.tableLen(), 1 << d.h()->biBitCount));
+    int nb = 1, ng = 1;
+    while (nb * 2 <= n && rng() % 3) nb *= 2;
+    while (nb * ng * 2 <= n && rng() % 3) ng *= 2;
+    const int nr = pick(rng, 1, rng() % 4 ? std::min(8, n / (nb * ng)) : n / (nb * ng));
+    const int count[3] = {nb, ng, nr};
+    std::vector<uint8_t> levels[3];
+    for (int c = 0; c < 3; ++c) {
+        for (int j = 0; j < count[c]; ++j) levels[c].push_back(uint8_t(rng() % 4 ? rng() : levels[c].empty() ? 0 : levels[c].back()));
+        if (rng() % 2) std::sort(levels[c].begin(), levels[c].end());
+    }
+    for (int i = 0; i < nb * ng * nr; ++i) {
+        uint8_t* t = d.table() + 4 * i;
+        t[0] = levels[0][size_t(i % nb)], t[1] = levels[1][size_t(i / nb % ng)], t[2] = levels[2][size_t(i / (nb * ng))];
+    }
+    d.h()->biClrUsed = unsigned(nb * ng * nr);
+}
+
+// The fixed 256-entry tables: the 8 x 8 x 4 colour cube, or the gray ramp.
+void fixedTable256(uint8_t* table, bool gray) {
+    const int levels8[8] = {0, 32, 64, 96, 128, 160, 192, 255}, levels4[4] = {0, 64, 128, 255};
+    for (int i = 0; i < 256; ++i) {
+        const uint8_t q[4] = {uint8_t(levels4[i & 3]), uint8_t(levels8[i >> 2 & 7]), uint8_t(levels8[i >> 5]), 0};
+        const uint8_t g[4] = {uint8_t(i), uint8_t(i), uint8_t(i), 0};
+        std::memcpy(table + 4 * i, gray ? g : q, 4);
+    }
+}
+
+void fillRandom(VexImage* img, uint32_t key) {
+    uint32_t x = key | 1;
+    for (int i = 0; i < img->dataSize; ++i) x ^= x << 13, x ^= x >> 17, x ^= x << 5, img->imageData[i] = char(x);
+}
+
 void setSeq(VexImage* img, const char* seq) {
     std::memset(img->channelSeq, 0, 4);
     std::memcpy(img->channelSeq, seq, std::min<size_t>(4, std::strlen(seq)));
@@ -307,6 +347,7 @@ TEST(Dib, ToDibFollowsTheRulesForEveryFormatAndLayout) {
             setMasks(d, ((1u << wr) - 1) << (s + wb + wg), ((1u << wg) - 1) << (s + wb), ((1u << wb) - 1) << s);
         }
         d.h()->biClrUsed = clrUsed;
+        if (f.bits <= 8 && rng() % 2) productTable(d, rng);
         std::vector<uint8_t> want = d.copy();
         refEncode(img.get(), d, want);
         vexSetErrStatus(VEX_StsOk);
@@ -391,23 +432,75 @@ TEST(Dib, FiveFiveFiveWhiteReadsAs248AndThirtyTwoBitAlphaIsTheTopByte) {
     EXPECT_EQ(VEX_StsOk, vexGetErrStatus());
 }
 
-// A million pixels and more: the indexed writer also keeps a table of every
-// colour met; the result is the same nearest entry.
-TEST(Dib, LargeImagesTakeTheSameNearestEntries) {
-    const int w = 1024, h = 1024;
-    vt::Image img(VEX_DEPTH_8U, 3, h, w);
-    setSeq(img.get(), "BGR");
-    img.fillPattern(99);
-    Dib d = makeDib(8, w, h);
-    vexSetErrStatus(VEX_StsOk);
-    vexConvertToDIB(img.get(), d.h(), 1, 1);
-    ASSERT_EQ(VEX_StsOk, vexGetErrStatus());
-    // Every 7th pixel of every 3rd row against a plain search of the table.
-    for (int y = 0; y < h; y += 3)
-        for (int x = y % 7; x < w; x += 7) {
-            const int i = nearestIndex(d, 256, int(img.sample(x, y, 3)), int(img.sample(x, y, 2)), int(img.sample(x, y, 1)));
-            ASSERT_EQ(i, d.pixels()[size_t(h - 1 - y) * size_t(d.stride()) + size_t(x)]) << x << "," << y;
+// The indexed writers against a search over all entries, for random colours
+// and tables of every kind: the cube, products of levels (sorted or not,
+// with repeats, with few or many levels per channel), arbitrary entries.
+TEST(Dib, NearestEntriesOverRandomColours) {
+    std::mt19937 rng(20);
+    const char* const seqs[4] = {"BGR", "RGB", "BGRA", "RGBA"};
+    for (int iter = 0; iter < 300; ++iter) {
+        const int bits = iter % 4 == 3 ? 4 : 8, nCh = iter % 8 < 4 ? 3 : 4;
+        const int w = pick(rng, 1, 70), h = pick(rng, 1, 5);
+        vt::Image img(VEX_DEPTH_8U, nCh, h, w, pick(rng, 0, 1), 4, pick(rng, 0, 1));
+        setSeq(img.get(), seqs[(nCh - 3) * 2 + pick(rng, 0, 1)]);
+        img.get()->alphaChannel = nCh == 4 ? 4 : 0;
+        fillRandom(img.get(), uint32_t(rng()));
+        Dib d = makeDib(bits, w, h, 0, rng() % 4 ? 0 : unsigned(pick(rng, 1, 1 << bits)));
+        randomDib(d, rng);
+        if (iter % 5 == 0 && bits == 8 && d.tableLen() == 256) fixedTable256(d.table(), false);
+        else if (iter % 5 != 1) productTable(d, rng);
+        std::vector<uint8_t> want = d.copy();
+        refEncode(img.get(), d, want);
+        vexSetErrStatus(VEX_StsOk);
+        vexConvertToDIB(img.get(), d.h(), 1, 0);
+        ASSERT_EQ(VEX_StsOk, vexGetErrStatus());
+        ASSERT_TRUE(want == d.copy()) << iter;
+    }
+}
+
+// Calls writing 16 MiB and more stream their rows; a million pixels and more
+// make the indexed writer keep a table of every colour met. Rows with
+// padding, both channel orders; whole rows (padding included) every 23rd
+// row against the reference.
+TEST(Dib, LargeImagesGiveTheSameBytes) {
+    struct Case { bool toDib; int bits, nCh; const char* seq; int palette, w, h; };
+    const Case cases[] = {
+        {false, 24, 3, "BGR", 0, 2403, 2400}, {false, 24, 3, "RGB", 0, 2403, 2400}, {false, 8, 4, "BGRA", 0, 2403, 2400},
+        {true, 24, 3, "RGB", 0, 2403, 2400},  {true, 8, 4, "RGBA", 1, 2403, 2400},  {true, 8, 3, "BGR", 0, 2403, 2400},
+        {true, 8, 1, "G", 1, 4099, 4096},
+    };
+    std::mt19937 rng(19);
+    for (const Case& k : cases) {
+        vt::Image img(VEX_DEPTH_8U, k.nCh, k.h, k.w, 0, 4, k.bits == 24 ? VEX_ORIGIN_BL : VEX_ORIGIN_TL);
+        setSeq(img.get(), k.seq);
+        img.get()->alphaChannel = k.nCh == 4 ? 4 : 0;
+        fillRandom(img.get(), uint32_t(rng()));
+        Dib d = makeDib(k.bits, k.w, k.h);
+        randomDib(d, rng);
+        vexSetErrStatus(VEX_StsOk);
+        if (!k.toDib) {
+            vexConvertFromDIB(d.h(), img.get());
+            ASSERT_EQ(VEX_StsOk, vexGetErrStatus());
+            for (int y = 0; y < k.h; y += 23)
+                for (int x = 0; x < k.w; ++x)
+                    for (int c = 1; c <= k.nCh; ++c)
+                        ASSERT_EQ(expectedSample(refPixel(d, x, y), k.seq, k.nCh, VEX_DEPTH_8U, c),
+                                  img.sample(x, img.get()->origin == VEX_ORIGIN_BL ? k.h - 1 - y : y, c)) << k.seq;
+            continue;
         }
+        // The fixed tables: the 8 x 8 x 4 cube (a product of levels) and the gray ramp.
+        std::vector<uint8_t> want = d.copy();
+        if (k.palette) fixedTable256(want.data() + 40, k.nCh == 1);
+        Dib ref = makeDib(k.bits, k.w, k.h);
+        std::memcpy(ref.bytes.get(), want.data(), want.size());
+        refEncode(img.get(), ref, want, true, 23);
+        vexConvertToDIB(img.get(), d.h(), 1, k.palette);
+        ASSERT_EQ(VEX_StsOk, vexGetErrStatus());
+        const size_t start = size_t(d.pixels() - d.bytes.get()), stride = size_t(d.stride());
+        ASSERT_EQ(0, std::memcmp(want.data(), d.bytes.get(), start)) << k.seq;
+        for (size_t y = 0; y < size_t(k.h); y += 23)
+            ASSERT_EQ(0, std::memcmp(want.data() + start + y * stride, d.pixels() + y * stride, stride)) << k.seq << " row " << y;
+    }
 }
 
 // An image sharing the DIB's rows converted from that DIB in place: the

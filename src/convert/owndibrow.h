@@ -20,6 +20,14 @@ namespace vex {
 // of colours (an entry is a candidate when its smallest possible distance to
 // the block is not above the largest distance of the entry best for the
 // block's farthest point), so a search visits few entries and stays exact.
+//
+// A table that is a full product of per-channel levels (entry index =
+// (red position x greens + green position) x blues + blue position, as the
+// 256-colour cube) is searched per channel: the distance is a sum of one
+// term per channel, so the nearest entries are the products of each
+// channel's nearest levels, and the lowest index among them takes each
+// channel's lowest position. Three lookups give the same index as the
+// search over all entries.
 class OwnNearest {
 public:
     // `table` holds n entries (1 <= n <= 256). For `pixels` of a million and
@@ -28,7 +36,20 @@ public:
     bool init(const VexRGBQuad* table, int n, bool grayKeys, int64_t pixels = 0);
     uint8_t gray(uint32_t level) const { return grayLut_[level]; }
     const uint8_t* grayTable() const { return grayLut_; }
+    // Per channel (0 blue, 1 green, 2 red): level -> that channel's part of
+    // the index, when the table is a product of levels (else null).
+    const uint8_t* axis(int c) const { return product_ ? axis_[c] : nullptr; }
+    // When each channel has at most 8 levels and its nearest position never
+    // falls as the level rises: the position of level v is the count of
+    // thresholds t[c][k] below v (k < 7, unused ones 255), so the index is
+    // blue count + green count x weight(1) + red count x weight(2).
+    struct Steps {
+        uint8_t t[3][7];
+        uint8_t weight[3];
+    };
+    const Steps* steps() const { return product_ && stepsOk_ ? &steps_ : nullptr; }
     uint8_t colour(uint32_t bgr) {
+        if (product_) return uint8_t(axis_[0][bgr & 0xFF] + axis_[1][bgr >> 8 & 0xFF] + axis_[2][bgr >> 16 & 0xFF]);
         if (!full_.empty()) {
             uint64_t& w = known_[bgr >> 6];
             const uint64_t bit = uint64_t(1) << (bgr & 63);
@@ -41,10 +62,15 @@ public:
 
 private:
     int brute(int r, int g, int b) const;
+    bool initProduct();
     uint8_t search(uint32_t bgr);
     int n_ = 0;
     uint8_t pal_[256][3] = {};  // red, green, blue
     uint8_t grayLut_[256] = {};
+    bool product_ = false;
+    uint8_t axis_[3][256] = {};
+    bool stepsOk_ = false;
+    Steps steps_ = {};
     uint32_t lastKey_ = 0xFFFFFFFFu;
     uint8_t lastIdx_ = 0;
     std::vector<int32_t> cellStart_;  // -1: not built yet
@@ -70,12 +96,55 @@ using OwnToRowFn = void (*)(const uint8_t* const* ch, uint8_t* dib, int64_t n, O
 // Null when the combination has no kernel (a bit count, order, channel
 // count or depth outside the supported ones).
 OwnFromRowFn ownFromDibRow(int bits, OwnDibOrder order, int nChannels, unsigned depth, bool plane);
+
+// Bytes per pixel of a fast kernel that reads one run of pixels (the DIB
+// row, or channel 0 of a pixel-order image) and writes every byte of one run
+// (0 0 when it does not): such a kernel can run on any piece of a row.
+struct OwnPixelBytes {
+    int in = 0, out = 0;
+};
 // Faster kernels for some common combinations (the same results), or null.
 // For 8-bit DIBs the table in k is replaced by the adapted entries.
 OwnFromRowFn ownFromDibFast(int bits, OwnDibOrder order, int nChannels, unsigned depth, bool plane,
-                            OwnDibCtx& k);
+                            OwnDibCtx& k, OwnPixelBytes* bytes);
 OwnToRowFn ownToDibFast(int nChannels, unsigned depth, bool plane, OwnDibOrder order, int bits,
-                        bool standardMasks, const OwnNearest* nearest);
+                        bool standardMasks, const OwnNearest* nearest, OwnPixelBytes* bytes);
+
+// Calls writing at least this many bytes stream their rows past the cache
+// (ownStreamRow): the destination is not read again soon, and streamed
+// stores cost no read of the destination lines.
+constexpr int64_t kDibStreamBytes = int64_t(16) << 20;
+// `bytes` bytes from src to dst, the whole 64-byte lines of dst with
+// non-temporal stores (ownStreamFence orders them). A line is never written
+// partly streamed: mixing the two kinds of store on one line costs more than
+// the streaming saves.
+void ownStreamBytes(uint8_t* dst, const uint8_t* src, int64_t bytes);
+void ownStreamFence();
+// One row of n pixels, `out` bytes each: run(x, count, to) computes pixels
+// x .. x + count - 1 into `to`. The pixels before dst's first line boundary
+// that a pixel boundary meets go straight to dst; the rest is computed piece
+// by piece into a cached buffer and streamed. All loads of a piece thus
+// precede its stores (no store waits on a load that seems to alias it
+// modulo 4 KiB), which also keeps the kernels exact in place.
+constexpr int kDibPieceBytes = 4096;
+template <class Run>
+void ownStreamRow(uint8_t* dst, int64_t n, int out, Run run) {
+    const int offset = int(reinterpret_cast<uintptr_t>(dst) % 64);
+    int64_t x = 0;
+    while (x < 64 && (offset + x * out) % 64 != 0) ++x;
+    if (x >= 64 || x >= n) {  // no pixel starts a line: ordinary stores
+        run(0, n, dst);
+        return;
+    }
+    if (x > 0) run(0, x, dst);
+    alignas(64) uint8_t piece[kDibPieceBytes];
+    const int64_t count = kDibPieceBytes / (64 * out) * 64;
+    for (; x < n; x += count) {
+        const int64_t c = n - x < count ? n - x : count;
+        run(x, c, piece);
+        ownStreamBytes(dst + x * out, piece, c * out);
+    }
+}
 
 // grayKeys: the indexed writers look entries up by byte 2 alone (set when
 // the records are gray: one-channel images or the gray adapter).
