@@ -40,10 +40,10 @@ bool OwnNearest::init(const VexRGBQuad* table, int n, bool grayKeys, int64_t pix
     if (pixels >= (int64_t(1) << 20)) {
         try {
             full_.resize(size_t(1) << 24);
-            known_.assign(size_t(1) << 18, 0);
+            filled_.assign(512, 0);
         } catch (const std::bad_alloc&) {
-            full_.clear();  // the block search alone
-            known_.clear();
+            full_.clear();  // the search per colour alone
+            filled_.clear();
         }
     }
     return true;
@@ -102,44 +102,47 @@ int OwnNearest::brute(int r, int g, int b) const {
     return best;
 }
 
-uint8_t OwnNearest::search(uint32_t bgr) {
-    if (bgr == lastKey_) return lastIdx_;
-    const int b = int(bgr & 0xFF), g = int((bgr >> 8) & 0xFF), r = int((bgr >> 16) & 0xFF);
+// Candidates of the 8 x 8 x 8 block holding (r, g, b), built on first use:
+// entries whose nearest possible distance to the block does not exceed the
+// smallest farthest distance over all entries. Returns the list's start in
+// pool_ (its count - 1, then the indices), or -1 without memory.
+int32_t OwnNearest::candidates(int r, int g, int b) {
     const int cell = (r >> 3) << 10 | (g >> 3) << 5 | (b >> 3);
     int32_t start = cellStart_[size_t(cell)];
-    if (start < 0) {
-        // Candidates of the block [lo, lo + 7] on each axis: entries whose
-        // nearest possible distance does not exceed the smallest farthest
-        // distance over all entries.
-        const int lo[3] = {r & ~7, g & ~7, b & ~7};
-        int minMax = 1 << 30;
-        int near[256];
-        for (int i = 0; i < n_; ++i) {
-            int dMin = 0, dMax = 0;
-            for (int a = 0; a < 3; ++a) {
-                const int p = pal_[i][a], l = lo[a], h = lo[a] + 7;
-                const int in = p < l ? l - p : p > h ? p - h : 0;
-                const int out = p - l > h - p ? p - l : h - p;
-                dMin += in * in;
-                dMax += out * out;
-            }
-            near[i] = dMin;
-            if (dMax < minMax) minMax = dMax;
+    if (start >= 0) return start;
+    const int lo[3] = {r & ~7, g & ~7, b & ~7};
+    int minMax = 1 << 30;
+    int near[256];
+    for (int i = 0; i < n_; ++i) {
+        int dMin = 0, dMax = 0;
+        for (int a = 0; a < 3; ++a) {
+            const int p = pal_[i][a], l = lo[a], h = lo[a] + 7;
+            const int in = p < l ? l - p : p > h ? p - h : 0;
+            const int out = p - l > h - p ? p - l : h - p;
+            dMin += in * in;
+            dMax += out * out;
         }
-        start = int32_t(pool_.size());
-        int count = 0;
-        try {
-            pool_.push_back(0);  // count, then the indices
-            for (int i = 0; i < n_; ++i)
-                if (near[i] <= minMax) pool_.push_back(uint8_t(i)), ++count;
-        } catch (const std::bad_alloc&) {
-            pool_.resize(size_t(start));
-            lastKey_ = bgr;
-            return lastIdx_ = uint8_t(brute(r, g, b));
-        }
-        pool_[size_t(start)] = uint8_t(count - 1);
-        cellStart_[size_t(cell)] = start;
+        near[i] = dMin;
+        if (dMax < minMax) minMax = dMax;
     }
+    start = int32_t(pool_.size());
+    int count = 0;
+    try {
+        pool_.push_back(0);
+        for (int i = 0; i < n_; ++i)
+            if (near[i] <= minMax) pool_.push_back(uint8_t(i)), ++count;
+    } catch (const std::bad_alloc&) {
+        pool_.resize(size_t(start));
+        return -1;
+    }
+    pool_[size_t(start)] = uint8_t(count - 1);
+    cellStart_[size_t(cell)] = start;
+    return start;
+}
+
+// Nearest among the candidates at `start` (or among all entries for -1).
+int OwnNearest::nearest(int32_t start, int r, int g, int b) const {
+    if (start < 0) return brute(r, g, b);
     const uint8_t* list = pool_.data() + start;
     const int count = list[0] + 1;
     int best = list[1], bestD = 1 << 30;
@@ -149,9 +152,26 @@ uint8_t OwnNearest::search(uint32_t bgr) {
         const int d = dr * dr + dg * dg + db * db;
         if (d < bestD) bestD = d, best = i;
     }
+    return best;
+}
+
+uint8_t OwnNearest::search(uint32_t bgr) {
+    if (bgr == lastKey_) return lastIdx_;
+    const int b = int(bgr & 0xFF), g = int((bgr >> 8) & 0xFF), r = int((bgr >> 16) & 0xFF);
     lastKey_ = bgr;
-    lastIdx_ = uint8_t(best);
-    return lastIdx_;
+    return lastIdx_ = uint8_t(nearest(candidates(r, g, b), r, g, b));
+}
+
+// Every colour of the block of `cell` into full_ (block-major, then red,
+// green, blue within the block).
+void OwnNearest::fillBlock(uint32_t cell) {
+    const int r0 = int(cell >> 10) << 3, g0 = int(cell >> 5 & 31) << 3, b0 = int(cell & 31) << 3;
+    const int32_t start = candidates(r0, g0, b0);
+    uint8_t* out = full_.data() + size_t(cell) * 512;
+    for (int r = r0; r < r0 + 8; ++r)
+        for (int g = g0; g < g0 + 8; ++g)
+            for (int b = b0; b < b0 + 8; ++b) *out++ = uint8_t(nearest(start, r, g, b));
+    filled_[cell >> 6] |= uint64_t(1) << (cell & 63);
 }
 
 namespace {

@@ -6,6 +6,7 @@
 // inner loops carry no format tests.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -31,8 +32,9 @@ namespace vex {
 class OwnNearest {
 public:
     // `table` holds n entries (1 <= n <= 256). For `pixels` of a million and
-    // more, colour keys also fill a table of every colour met (16 MiB), so
-    // each distinct colour is searched once.
+    // more, colour keys also fill a 16 MiB table of the index of every
+    // colour, one 8 x 8 x 8 block (512 colours over its candidate list) at
+    // the first colour met in it.
     bool init(const VexRGBQuad* table, int n, bool grayKeys, int64_t pixels = 0);
     uint8_t gray(uint32_t level) const { return grayLut_[level]; }
     const uint8_t* grayTable() const { return grayLut_; }
@@ -51,11 +53,9 @@ public:
     uint8_t colour(uint32_t bgr) {
         if (product_) return uint8_t(axis_[0][bgr & 0xFF] + axis_[1][bgr >> 8 & 0xFF] + axis_[2][bgr >> 16 & 0xFF]);
         if (!full_.empty()) {
-            uint64_t& w = known_[bgr >> 6];
-            const uint64_t bit = uint64_t(1) << (bgr & 63);
-            if (w & bit) return full_[bgr];
-            w |= bit;
-            return full_[bgr] = search(bgr);
+            const uint32_t cell = (bgr >> 19 & 31) << 10 | (bgr >> 11 & 31) << 5 | (bgr >> 3 & 31);
+            if (!(filled_[cell >> 6] >> (cell & 63) & 1)) fillBlock(cell);
+            return full_[std::size_t(cell) << 9 | (bgr >> 16 & 7) << 6 | (bgr >> 8 & 7) << 3 | (bgr & 7)];
         }
         return search(bgr);
     }
@@ -63,6 +63,9 @@ public:
 private:
     int brute(int r, int g, int b) const;
     bool initProduct();
+    int32_t candidates(int r, int g, int b);
+    int nearest(int32_t start, int r, int g, int b) const;
+    void fillBlock(uint32_t cell);
     uint8_t search(uint32_t bgr);
     int n_ = 0;
     uint8_t pal_[256][3] = {};  // red, green, blue
@@ -75,8 +78,8 @@ private:
     uint8_t lastIdx_ = 0;
     std::vector<int32_t> cellStart_;  // -1: not built yet
     std::vector<uint8_t> pool_;
-    std::vector<uint8_t> full_;    // index of every colour met (large images)
-    std::vector<uint64_t> known_;  // which colours full_ holds
+    std::vector<uint8_t> full_;     // index of every colour of the blocks met (large images)
+    std::vector<uint64_t> filled_;  // which of the 32768 blocks full_ holds
 };
 
 // What the readers and writers consult, filled once per call.
