@@ -581,7 +581,7 @@ TEST(Dib, StreamedRowsWriteEachPixelOnce) {
             for (int64_t n : {1, 5, 63, 64, 1000, 1500, 4099}) {
                 if (n * out + offset + 128 > int64_t(buf.size())) continue;
                 std::fill(buf.begin(), buf.end(), uint8_t(0xEE));
-                uint8_t* base = reinterpret_cast<uint8_t*>((reinterpret_cast<uintptr_t>(buf.data()) + 63) & ~uintptr_t(63));
+                uint8_t* base = reinterpret_cast<uint8_t*>((reinterpret_cast<uintptr_t>(buf.data()) + 64) & ~uintptr_t(63));
                 uint8_t* dst = base + offset;
                 std::vector<int> calls(size_t(n), 0);
                 vex::ownStreamRow(dst, n, out, [&](int64_t x, int64_t count, uint8_t* to) {
