@@ -563,8 +563,8 @@ uint32_t ownAdapt(uint32_t r, OwnDibOrder order) {
 }  // namespace
 
 OwnFromRowFn ownFromDibFast(int bits, OwnDibOrder order, int nChannels, unsigned depth, bool plane,
-                            OwnDibCtx& k, OwnPixelBytes* bytes) {
-    *bytes = OwnPixelBytes();
+                            OwnDibCtx& k, int* copyBytes) {
+    *copyBytes = 0;
     if (order == OwnDibOrder::kNone) return nullptr;
     const int layout = ownLayout(nChannels, depth, plane && nChannels > 1);
     if (layout < 0) return nullptr;
@@ -572,37 +572,33 @@ OwnFromRowFn ownFromDibFast(int bits, OwnDibOrder order, int nChannels, unsigned
         // The adapter applied to the table once: reader and adapter in one lookup.
         for (uint32_t& e : k.pal) e = ownAdapt(e, order);
         for (int i = 0; i < 256; ++i) k.lut8[i] = uint8_t(k.pal[i] >> 16);
-        if (layout == 1) {
-            *bytes = {1, 1};
-            return ownIdentity(k.lut8) ? ownCopy1 : ownIdx8Gray;
-        }
-        if (layout == 3) return *bytes = {1, 3}, ownIdx8Bgr;
-        if (layout == 5) return *bytes = {1, 4}, ownIdx8Bgra;
+        if (layout == 1 && ownIdentity(k.lut8)) return *copyBytes = 1, ownCopy1;
+        if (layout == 1) return ownIdx8Gray;
+        if (layout == 3) return ownIdx8Bgr;
+        if (layout == 5) return ownIdx8Bgra;
         return kFromWriters<RdIdx8, AdKeep>[layout];
     }
     const bool standard32 = k.f[0].mask == 0xFFu && k.f[1].mask == 0xFF00u && k.f[2].mask == 0xFF0000u &&
                             k.f[3].mask == 0xFF000000u;
-    OwnFromRowFn fn = nullptr;
-    if (bits == 24 && layout == 3) fn = order == OwnDibOrder::kKeep ? ownCopy3 : order == OwnDibOrder::kSwap ? ownSwap3In : nullptr;
-    if (bits == 32 && standard32 && layout == 5)
-        fn = order == OwnDibOrder::kKeep ? ownCopy4 : order == OwnDibOrder::kSwap ? ownSwap4In : nullptr;
-    if (fn) bytes->in = bytes->out = bits / 8;
-    return fn;
+    const bool keep = order == OwnDibOrder::kKeep, swap = order == OwnDibOrder::kSwap;
+    if (bits == 24 && layout == 3 && keep) return *copyBytes = 3, ownCopy3;
+    if (bits == 24 && layout == 3 && swap) return ownSwap3In;
+    if (bits == 32 && standard32 && layout == 5 && keep) return *copyBytes = 4, ownCopy4;
+    if (bits == 32 && standard32 && layout == 5 && swap) return ownSwap4In;
+    return nullptr;
 }
 
 OwnToRowFn ownToDibFast(int nChannels, unsigned depth, bool plane, OwnDibOrder order, int bits,
-                        bool standardMasks, const OwnNearest* nearest, OwnPixelBytes* bytes) {
-    *bytes = OwnPixelBytes();
+                        bool standardMasks, const OwnNearest* nearest, int* copyBytes) {
+    *copyBytes = 0;
     const int layout = ownLayout(nChannels, depth, plane && nChannels > 1);
-    if (layout == 1 && bits == 8) {
-        *bytes = {1, 1};
-        return ownIdentity(nearest->grayTable()) ? ownCopy1Out : ownGray8Out;
-    }
+    if (layout == 1 && bits == 8 && ownIdentity(nearest->grayTable())) return *copyBytes = 1, ownCopy1Out;
+    if (layout == 1 && bits == 8) return ownGray8Out;
     if (bits == 8 && nearest->steps() && order != OwnDibOrder::kGray) {
         const bool swap = order == OwnDibOrder::kSwap;
         switch (layout) {
-            case 3: return *bytes = {3, 1}, swap ? ownSteps8<3, true> : ownSteps8<3, false>;
-            case 5: return *bytes = {4, 1}, swap ? ownSteps8<4, true> : ownSteps8<4, false>;
+            case 3: return swap ? ownSteps8<3, true> : ownSteps8<3, false>;
+            case 5: return swap ? ownSteps8<4, true> : ownSteps8<4, false>;
             case 7:
             case 9: return swap ? ownSteps8<1, true> : ownSteps8<1, false>;
             default: break;
@@ -611,22 +607,27 @@ OwnToRowFn ownToDibFast(int nChannels, unsigned depth, bool plane, OwnDibOrder o
     if (bits == 8 && nearest->axis(0) && order != OwnDibOrder::kGray) {
         const bool swap = order == OwnDibOrder::kSwap;
         switch (layout) {
-            case 3: return *bytes = {3, 1}, swap ? ownProduct8<3, true> : ownProduct8<3, false>;
-            case 5: return *bytes = {4, 1}, swap ? ownProduct8<4, true> : ownProduct8<4, false>;
+            case 3: return swap ? ownProduct8<3, true> : ownProduct8<3, false>;
+            case 5: return swap ? ownProduct8<4, true> : ownProduct8<4, false>;
             case 7:
             case 9: return swap ? ownProduct8<1, true> : ownProduct8<1, false>;
             default: break;
         }
     }
-    OwnToRowFn fn = nullptr;
-    if (layout == 3 && bits == 24) fn = order == OwnDibOrder::kKeep ? ownCopy3Out : order == OwnDibOrder::kSwap ? ownSwap3Out : nullptr;
-    if (layout == 5 && bits == 32 && standardMasks)
-        fn = order == OwnDibOrder::kKeep ? ownCopy4Out : order == OwnDibOrder::kSwap ? ownSwap4Out : nullptr;
-    if (fn) bytes->in = bytes->out = bits / 8;
-    return fn;
+    const bool keep = order == OwnDibOrder::kKeep, swap = order == OwnDibOrder::kSwap;
+    if (layout == 3 && bits == 24 && keep) return *copyBytes = 3, ownCopy3Out;
+    if (layout == 3 && bits == 24 && swap) return ownSwap3Out;
+    if (layout == 5 && bits == 32 && standardMasks && keep) return *copyBytes = 4, ownCopy4Out;
+    if (layout == 5 && bits == 32 && standardMasks && swap) return ownSwap4Out;
+    return nullptr;
 }
 
-void ownStreamBytes(uint8_t* dst, const uint8_t* src, int64_t bytes) {
+void ownStreamCopy(uint8_t* dst, const uint8_t* src, int64_t bytes) {
+    if (dst == src || bytes <= 0) return;
+    if (dst < src + bytes && src < dst + bytes) {  // overlapping runs
+        std::memmove(dst, src, size_t(bytes));
+        return;
+    }
     int64_t head = int64_t((64 - reinterpret_cast<uintptr_t>(dst) % 64) % 64);
     if (head > bytes) head = bytes;
     std::memcpy(dst, src, size_t(head));

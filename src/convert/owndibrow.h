@@ -100,54 +100,27 @@ using OwnToRowFn = void (*)(const uint8_t* const* ch, uint8_t* dib, int64_t n, O
 // count or depth outside the supported ones).
 OwnFromRowFn ownFromDibRow(int bits, OwnDibOrder order, int nChannels, unsigned depth, bool plane);
 
-// Bytes per pixel of a fast kernel that reads one run of pixels (the DIB
-// row, or channel 0 of a pixel-order image) and writes every byte of one run
-// (0 0 when it does not): such a kernel can run on any piece of a row.
-struct OwnPixelBytes {
-    int in = 0, out = 0;
-};
 // Faster kernels for some common combinations (the same results), or null.
 // For 8-bit DIBs the table in k is replaced by the adapted entries.
+// *copyBytes: the bytes per pixel when the kernel copies one run of bytes
+// (the DIB row, or channel 0 of a pixel-order image) into one run, else 0.
 OwnFromRowFn ownFromDibFast(int bits, OwnDibOrder order, int nChannels, unsigned depth, bool plane,
-                            OwnDibCtx& k, OwnPixelBytes* bytes);
+                            OwnDibCtx& k, int* copyBytes);
 OwnToRowFn ownToDibFast(int nChannels, unsigned depth, bool plane, OwnDibOrder order, int bits,
-                        bool standardMasks, const OwnNearest* nearest, OwnPixelBytes* bytes);
+                        bool standardMasks, const OwnNearest* nearest, int* copyBytes);
 
-// Calls writing at least this many bytes stream their rows past the cache
-// (ownStreamRow): the destination is not read again soon, and streamed
+// Copies of rows adding up to at least this many bytes go past the cache
+// (ownStreamCopy): the destination is not read again soon, and streamed
 // stores cost no read of the destination lines.
 constexpr int64_t kDibStreamBytes = int64_t(16) << 20;
-// `bytes` bytes from src to dst, the whole 64-byte lines of dst with
-// non-temporal stores (ownStreamFence orders them). A line is never written
-// partly streamed: mixing the two kinds of store on one line costs more than
-// the streaming saves.
-void ownStreamBytes(uint8_t* dst, const uint8_t* src, int64_t bytes);
+// `bytes` bytes from src to dst as memmove does, the whole 64-byte lines of
+// a destination apart from the source stored with non-temporal stores
+// (ownStreamFence orders them); the partial lines at the ends take ordinary
+// stores, as a line written partly each way costs more than streaming saves.
+// Loads run ahead of the streamed stores, so a destination a few bytes
+// above the source modulo 4 KiB does not stall them (it does memmove).
+void ownStreamCopy(uint8_t* dst, const uint8_t* src, int64_t bytes);
 void ownStreamFence();
-// One row of n pixels, `out` bytes each: run(x, count, to) computes pixels
-// x .. x + count - 1 into `to`. The pixels before dst's first line boundary
-// that a pixel boundary meets go straight to dst; the rest is computed piece
-// by piece into a cached buffer and streamed. All loads of a piece thus
-// precede its stores (no store waits on a load that seems to alias it
-// modulo 4 KiB), which also keeps the kernels exact in place.
-constexpr int kDibPieceBytes = 4096;
-template <class Run>
-void ownStreamRow(uint8_t* dst, int64_t n, int out, Run run) {
-    const int offset = int(reinterpret_cast<uintptr_t>(dst) % 64);
-    int64_t x = 0;
-    while (x < 64 && (offset + x * out) % 64 != 0) ++x;
-    if (x >= 64 || x >= n) {  // no pixel starts a line: ordinary stores
-        run(0, n, dst);
-        return;
-    }
-    if (x > 0) run(0, x, dst);
-    alignas(64) uint8_t piece[kDibPieceBytes];
-    const int64_t count = kDibPieceBytes / (64 * out) * 64;
-    for (; x < n; x += count) {
-        const int64_t c = n - x < count ? n - x : count;
-        run(x, c, piece);
-        ownStreamBytes(dst + x * out, piece, c * out);
-    }
-}
 
 // grayKeys: the indexed writers look entries up by byte 2 alone (set when
 // the records are gray: one-channel images or the gray adapter).
