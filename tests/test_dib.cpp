@@ -533,10 +533,10 @@ TEST(Dib, NearestEntriesOverRandomColours) {
 // with padding; whole rows (padding included) every 23rd row against the
 // reference.
 TEST(Dib, LargeImagesGiveTheSameBytes) {
-    struct Case { bool toDib; int bits, nCh; const char* seq; int palette, w, h; };
+    struct Case { bool toDib; int bits, nCh; const char* seq; int w, h; };
     const Case cases[] = {
-        {false, 24, 3, "BGR", 0, 2403, 2400}, {false, 32, 4, "BGRA", 0, 2403, 1800},
-        {true, 24, 3, "BGR", 0, 2403, 2400},  {true, 8, 3, "BGR", 0, 2403, 2400},
+        {false, 24, 3, "BGR", 2403, 2400}, {false, 32, 4, "BGRA", 2403, 1800},
+        {true, 24, 3, "BGR", 2403, 2400},  {true, 8, 3, "BGR", 2403, 2400},
     };
     std::mt19937 rng(19);
     for (const Case& k : cases) {
@@ -557,11 +557,9 @@ TEST(Dib, LargeImagesGiveTheSameBytes) {
                                   img.sample(x, img.get()->origin == VEX_ORIGIN_BL ? k.h - 1 - y : y, c)) << k.seq;
             continue;
         }
-        Dib ref = d.clone();
-        if (k.palette) refFixed(ref.table(), 256, k.nCh == 1);
-        std::vector<uint8_t> want = ref.copy();
-        refEncode(img.get(), ref, want, true, 23);
-        vexConvertToDIB(img.get(), d.h(), 1, k.palette);
+        std::vector<uint8_t> want = d.copy();
+        refEncode(img.get(), d, want, true, 23);
+        vexConvertToDIB(img.get(), d.h(), 1, 0);
         ASSERT_EQ(VEX_StsOk, vexGetErrStatus());
         const size_t start = size_t(d.pixels() - d.bytes.get()), stride = size_t(d.stride());
         ASSERT_EQ(0, std::memcmp(want.data(), d.bytes.get(), start)) << k.seq;
