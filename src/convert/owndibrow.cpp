@@ -5,6 +5,10 @@
 #include <cstring>
 #include <new>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "image/ownsimd.h"
 
 namespace vex {
@@ -20,10 +24,12 @@ bool OwnNearest::init(const VexRGBQuad* table, int n, bool grayKeys, int64_t pix
         pal_[i][2] = table[i].rgbBlue;
     }
     lastKey_ = 0xFFFFFFFFu;
+    product_ = false;
     if (grayKeys) {
         for (int v = 0; v < 256; ++v) grayLut_[v] = uint8_t(brute(v, v, v));
         return true;
     }
+    if (initProduct()) return true;
     try {
         cellStart_.assign(32768, -1);
         pool_.clear();
@@ -34,12 +40,55 @@ bool OwnNearest::init(const VexRGBQuad* table, int n, bool grayKeys, int64_t pix
     if (pixels >= (int64_t(1) << 20)) {
         try {
             full_.resize(size_t(1) << 24);
-            known_.assign(size_t(1) << 18, 0);
+            filled_.assign(512, 0);
         } catch (const std::bad_alloc&) {
-            full_.clear();  // the block search alone
-            known_.clear();
+            full_.clear();  // the search per colour alone
+            filled_.clear();
         }
     }
+    return true;
+}
+
+// Finds the blue and green periods of a product table, checks every entry
+// against them and fills each channel's level -> index part.
+bool OwnNearest::initProduct() {
+    const int n = n_;
+    int nb = 1;  // blues: entries before red or green first change
+    while (nb < n && pal_[nb][0] == pal_[0][0] && pal_[nb][1] == pal_[0][1]) ++nb;
+    int ngb = nb;  // greens x blues: entries before red first changes
+    while (ngb < n && pal_[ngb][0] == pal_[0][0]) ++ngb;
+    if (ngb % nb != 0 || n % ngb != 0) return false;
+    const int count[3] = {nb, ngb / nb, n / ngb};  // blue, green, red
+    const int weight[3] = {1, nb, ngb};
+    for (int i = 0; i < n; ++i) {
+        if (pal_[i][2] != pal_[i % nb][2] || pal_[i][1] != pal_[i % ngb / nb * nb][1] ||
+            pal_[i][0] != pal_[i / ngb * ngb][0])
+            return false;
+    }
+    for (int c = 0; c < 3; ++c) {
+        for (int v = 0; v < 256; ++v) {
+            int best = 0, bestD = 1 << 30;
+            for (int j = 0; j < count[c]; ++j) {
+                const int d = v - pal_[j * weight[c]][2 - c];
+                if (d * d < bestD) bestD = d * d, best = j;
+            }
+            axis_[c][v] = uint8_t(best * weight[c]);
+        }
+    }
+    // Thresholds: t[c][k] is the highest level whose position is at most k.
+    // Level 0 counts none: position 0 is nearest at its own level, so a
+    // position that never falls is 0 from level 0 up to there.
+    stepsOk_ = count[0] <= 8 && count[1] <= 8 && count[2] <= 8;
+    for (int c = 0; c < 3 && stepsOk_; ++c) {
+        steps_.weight[c] = uint8_t(weight[c]);
+        for (int k = 0; k < 7; ++k) steps_.t[c][k] = 255;
+        for (int v = 0; v < 256; ++v) {
+            const int pos = axis_[c][v] / weight[c];
+            if (v > 0 && axis_[c][v] < axis_[c][v - 1]) stepsOk_ = false;
+            for (int k = pos; k < 7; ++k) steps_.t[c][k] = uint8_t(v);
+        }
+    }
+    product_ = true;
     return true;
 }
 
@@ -53,44 +102,47 @@ int OwnNearest::brute(int r, int g, int b) const {
     return best;
 }
 
-uint8_t OwnNearest::search(uint32_t bgr) {
-    if (bgr == lastKey_) return lastIdx_;
-    const int b = int(bgr & 0xFF), g = int((bgr >> 8) & 0xFF), r = int((bgr >> 16) & 0xFF);
+// Candidates of the 8 x 8 x 8 block holding (r, g, b), built on first use:
+// entries whose nearest possible distance to the block does not exceed the
+// smallest farthest distance over all entries. Returns the list's start in
+// pool_ (its count - 1, then the indices), or -1 without memory.
+int32_t OwnNearest::candidates(int r, int g, int b) {
     const int cell = (r >> 3) << 10 | (g >> 3) << 5 | (b >> 3);
     int32_t start = cellStart_[size_t(cell)];
-    if (start < 0) {
-        // Candidates of the block [lo, lo + 7] on each axis: entries whose
-        // nearest possible distance does not exceed the smallest farthest
-        // distance over all entries.
-        const int lo[3] = {r & ~7, g & ~7, b & ~7};
-        int minMax = 1 << 30;
-        int near[256];
-        for (int i = 0; i < n_; ++i) {
-            int dMin = 0, dMax = 0;
-            for (int a = 0; a < 3; ++a) {
-                const int p = pal_[i][a], l = lo[a], h = lo[a] + 7;
-                const int in = p < l ? l - p : p > h ? p - h : 0;
-                const int out = p - l > h - p ? p - l : h - p;
-                dMin += in * in;
-                dMax += out * out;
-            }
-            near[i] = dMin;
-            if (dMax < minMax) minMax = dMax;
+    if (start >= 0) return start;
+    const int lo[3] = {r & ~7, g & ~7, b & ~7};
+    int minMax = 1 << 30;
+    int near[256];
+    for (int i = 0; i < n_; ++i) {
+        int dMin = 0, dMax = 0;
+        for (int a = 0; a < 3; ++a) {
+            const int p = pal_[i][a], l = lo[a], h = lo[a] + 7;
+            const int in = p < l ? l - p : p > h ? p - h : 0;
+            const int out = p - l > h - p ? p - l : h - p;
+            dMin += in * in;
+            dMax += out * out;
         }
-        start = int32_t(pool_.size());
-        int count = 0;
-        try {
-            pool_.push_back(0);  // count, then the indices
-            for (int i = 0; i < n_; ++i)
-                if (near[i] <= minMax) pool_.push_back(uint8_t(i)), ++count;
-        } catch (const std::bad_alloc&) {
-            pool_.resize(size_t(start));
-            lastKey_ = bgr;
-            return lastIdx_ = uint8_t(brute(r, g, b));
-        }
-        pool_[size_t(start)] = uint8_t(count - 1);
-        cellStart_[size_t(cell)] = start;
+        near[i] = dMin;
+        if (dMax < minMax) minMax = dMax;
     }
+    start = int32_t(pool_.size());
+    int count = 0;
+    try {
+        pool_.push_back(0);
+        for (int i = 0; i < n_; ++i)
+            if (near[i] <= minMax) pool_.push_back(uint8_t(i)), ++count;
+    } catch (const std::bad_alloc&) {
+        pool_.resize(size_t(start));
+        return -1;
+    }
+    pool_[size_t(start)] = uint8_t(count - 1);
+    cellStart_[size_t(cell)] = start;
+    return start;
+}
+
+// Nearest among the candidates at `start` (or among all entries for -1).
+int OwnNearest::nearest(int32_t start, int r, int g, int b) const {
+    if (start < 0) return brute(r, g, b);
     const uint8_t* list = pool_.data() + start;
     const int count = list[0] + 1;
     int best = list[1], bestD = 1 << 30;
@@ -100,9 +152,26 @@ uint8_t OwnNearest::search(uint32_t bgr) {
         const int d = dr * dr + dg * dg + db * db;
         if (d < bestD) bestD = d, best = i;
     }
+    return best;
+}
+
+uint8_t OwnNearest::search(uint32_t bgr) {
+    if (bgr == lastKey_) return lastIdx_;
+    const int b = int(bgr & 0xFF), g = int((bgr >> 8) & 0xFF), r = int((bgr >> 16) & 0xFF);
     lastKey_ = bgr;
-    lastIdx_ = uint8_t(best);
-    return lastIdx_;
+    return lastIdx_ = uint8_t(nearest(candidates(r, g, b), r, g, b));
+}
+
+// Every colour of the block of `cell` into full_ (block-major, then red,
+// green, blue within the block).
+void OwnNearest::fillBlock(uint32_t cell) {
+    const int r0 = int(cell >> 10) << 3, g0 = int(cell >> 5 & 31) << 3, b0 = int(cell & 31) << 3;
+    const int32_t start = candidates(r0, g0, b0);
+    uint8_t* out = full_.data() + size_t(cell) * 512;
+    for (int r = r0; r < r0 + 8; ++r)
+        for (int g = g0; g < g0 + 8; ++g)
+            for (int b = b0; b < b0 + 8; ++b) *out++ = uint8_t(nearest(start, r, g, b));
+    filled_[cell >> 6] |= uint64_t(1) << (cell & 63);
 }
 
 namespace {
@@ -444,6 +513,45 @@ void ownGray8Out(const uint8_t* const* ch, uint8_t* d, int64_t n, OwnDibCtx& k) 
     for (int64_t x = 0; x < n; ++x) d[x] = lut[s[x]];
 }
 
+// 8-bit indices from a product table (OwnNearest::axis): one lookup per
+// channel. N is the pixel step of the channels (1: plane order); Swap reads
+// blue from channel 2 and red from channel 0 (RGB orders).
+template <int N, bool Swap>
+OWN_CLONES void ownProduct8(const uint8_t* const* ch, uint8_t* __restrict d, int64_t n, OwnDibCtx& k) {
+    const uint8_t* aBlue = k.nearest->axis(0);
+    const uint8_t* aGreen = k.nearest->axis(1);
+    const uint8_t* aRed = k.nearest->axis(2);
+    const uint8_t* blue = ch[Swap ? 2 : 0];
+    const uint8_t* green = ch[1];
+    const uint8_t* red = ch[Swap ? 0 : 2];
+    for (int64_t x = 0; x < n; ++x)
+        d[x] = uint8_t(aBlue[blue[N * x]] + aGreen[green[N * x]] + aRed[red[N * x]]);
+}
+
+// The same indices by counting thresholds (OwnNearest::steps): compares
+// and adds that vectorise, where the lookups above do not.
+template <int N, bool Swap>
+OWN_CLONES void ownSteps8(const uint8_t* const* ch, uint8_t* __restrict d, int64_t n, OwnDibCtx& k) {
+    const OwnNearest::Steps& st = *k.nearest->steps();
+    uint8_t tb[7], tg[7], tr[7];
+    for (int j = 0; j < 7; ++j) tb[j] = st.t[0][j], tg[j] = st.t[1][j], tr[j] = st.t[2][j];
+    const uint8_t wg = st.weight[1], wr = st.weight[2];
+    const uint8_t* blue = ch[Swap ? 2 : 0];
+    const uint8_t* green = ch[1];
+    const uint8_t* red = ch[Swap ? 0 : 2];
+    for (int64_t x = 0; x < n; ++x) {
+        const uint8_t b = blue[N * x], g = green[N * x], r = red[N * x];
+        uint8_t cb = 0, cg = 0, cr = 0;
+#pragma GCC unroll 7
+        for (int j = 0; j < 7; ++j) cb = uint8_t(cb + (b > tb[j]));
+#pragma GCC unroll 7
+        for (int j = 0; j < 7; ++j) cg = uint8_t(cg + (g > tg[j]));
+#pragma GCC unroll 7
+        for (int j = 0; j < 7; ++j) cr = uint8_t(cr + (r > tr[j]));
+        d[x] = uint8_t(cb + cg * wg + cr * wr);
+    }
+}
+
 uint32_t ownAdapt(uint32_t r, OwnDibOrder order) {
     switch (order) {
         case OwnDibOrder::kGray: return AdGrayIn::run(r);
@@ -455,7 +563,8 @@ uint32_t ownAdapt(uint32_t r, OwnDibOrder order) {
 }  // namespace
 
 OwnFromRowFn ownFromDibFast(int bits, OwnDibOrder order, int nChannels, unsigned depth, bool plane,
-                            OwnDibCtx& k) {
+                            OwnDibCtx& k, int* copyBytes) {
+    *copyBytes = 0;
     if (order == OwnDibOrder::kNone) return nullptr;
     const int layout = ownLayout(nChannels, depth, plane && nChannels > 1);
     if (layout < 0) return nullptr;
@@ -463,29 +572,80 @@ OwnFromRowFn ownFromDibFast(int bits, OwnDibOrder order, int nChannels, unsigned
         // The adapter applied to the table once: reader and adapter in one lookup.
         for (uint32_t& e : k.pal) e = ownAdapt(e, order);
         for (int i = 0; i < 256; ++i) k.lut8[i] = uint8_t(k.pal[i] >> 16);
-        if (layout == 1) return ownIdentity(k.lut8) ? ownCopy1 : ownIdx8Gray;
+        if (layout == 1 && ownIdentity(k.lut8)) return *copyBytes = 1, ownCopy1;
+        if (layout == 1) return ownIdx8Gray;
         if (layout == 3) return ownIdx8Bgr;
         if (layout == 5) return ownIdx8Bgra;
         return kFromWriters<RdIdx8, AdKeep>[layout];
     }
     const bool standard32 = k.f[0].mask == 0xFFu && k.f[1].mask == 0xFF00u && k.f[2].mask == 0xFF0000u &&
                             k.f[3].mask == 0xFF000000u;
-    if (bits == 24 && layout == 3 && order == OwnDibOrder::kKeep) return ownCopy3;
-    if (bits == 24 && layout == 3 && order == OwnDibOrder::kSwap) return ownSwap3In;
-    if (bits == 32 && standard32 && layout == 5 && order == OwnDibOrder::kKeep) return ownCopy4;
-    if (bits == 32 && standard32 && layout == 5 && order == OwnDibOrder::kSwap) return ownSwap4In;
+    const bool keep = order == OwnDibOrder::kKeep, swap = order == OwnDibOrder::kSwap;
+    if (bits == 24 && layout == 3 && keep) return *copyBytes = 3, ownCopy3;
+    if (bits == 24 && layout == 3 && swap) return ownSwap3In;
+    if (bits == 32 && standard32 && layout == 5 && keep) return *copyBytes = 4, ownCopy4;
+    if (bits == 32 && standard32 && layout == 5 && swap) return ownSwap4In;
     return nullptr;
 }
 
 OwnToRowFn ownToDibFast(int nChannels, unsigned depth, bool plane, OwnDibOrder order, int bits,
-                        bool standardMasks, const OwnNearest* nearest) {
+                        bool standardMasks, const OwnNearest* nearest, int* copyBytes) {
+    *copyBytes = 0;
     const int layout = ownLayout(nChannels, depth, plane && nChannels > 1);
-    if (layout == 1 && bits == 8) return ownIdentity(nearest->grayTable()) ? ownCopy1Out : ownGray8Out;
-    if (layout == 3 && bits == 24 && order == OwnDibOrder::kKeep) return ownCopy3Out;
-    if (layout == 3 && bits == 24 && order == OwnDibOrder::kSwap) return ownSwap3Out;
-    if (layout == 5 && bits == 32 && standardMasks && order == OwnDibOrder::kKeep) return ownCopy4Out;
-    if (layout == 5 && bits == 32 && standardMasks && order == OwnDibOrder::kSwap) return ownSwap4Out;
+    if (layout == 1 && bits == 8 && ownIdentity(nearest->grayTable())) return *copyBytes = 1, ownCopy1Out;
+    if (layout == 1 && bits == 8) return ownGray8Out;
+    if (bits == 8 && nearest->steps() && order != OwnDibOrder::kGray) {
+        const bool swap = order == OwnDibOrder::kSwap;
+        switch (layout) {
+            case 3: return swap ? ownSteps8<3, true> : ownSteps8<3, false>;
+            case 5: return swap ? ownSteps8<4, true> : ownSteps8<4, false>;
+            case 7:
+            case 9: return swap ? ownSteps8<1, true> : ownSteps8<1, false>;
+            default: break;
+        }
+    }
+    if (bits == 8 && nearest->axis(0) && order != OwnDibOrder::kGray) {
+        const bool swap = order == OwnDibOrder::kSwap;
+        switch (layout) {
+            case 3: return swap ? ownProduct8<3, true> : ownProduct8<3, false>;
+            case 5: return swap ? ownProduct8<4, true> : ownProduct8<4, false>;
+            case 7:
+            case 9: return swap ? ownProduct8<1, true> : ownProduct8<1, false>;
+            default: break;
+        }
+    }
+    const bool keep = order == OwnDibOrder::kKeep, swap = order == OwnDibOrder::kSwap;
+    if (layout == 3 && bits == 24 && keep) return *copyBytes = 3, ownCopy3Out;
+    if (layout == 3 && bits == 24 && swap) return ownSwap3Out;
+    if (layout == 5 && bits == 32 && standardMasks && keep) return *copyBytes = 4, ownCopy4Out;
+    if (layout == 5 && bits == 32 && standardMasks && swap) return ownSwap4Out;
     return nullptr;
+}
+
+void ownStreamCopy(uint8_t* dst, const uint8_t* src, int64_t bytes) {
+    if (dst == src || bytes <= 0) return;
+    if (dst < src + bytes && src < dst + bytes) {  // overlapping runs
+        std::memmove(dst, src, size_t(bytes));
+        return;
+    }
+    int64_t head = int64_t((64 - reinterpret_cast<uintptr_t>(dst) % 64) % 64);
+    if (head > bytes) head = bytes;
+    std::memcpy(dst, src, size_t(head));
+    int64_t i = head;
+#if defined(__SSE2__)
+    for (; i + 64 <= bytes; i += 64) {
+        for (int k = 0; k < 64; k += 16)
+            _mm_stream_si128(reinterpret_cast<__m128i*>(dst + i + k),
+                             _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i + k)));
+    }
+#endif
+    std::memcpy(dst + i, src + i, size_t(bytes - i));
+}
+
+void ownStreamFence() {
+#if defined(__SSE2__)
+    _mm_sfence();
+#endif
 }
 
 }  // namespace vex

@@ -6,6 +6,7 @@
 // inner loops carry no format tests.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -20,37 +21,65 @@ namespace vex {
 // of colours (an entry is a candidate when its smallest possible distance to
 // the block is not above the largest distance of the entry best for the
 // block's farthest point), so a search visits few entries and stays exact.
+//
+// A table that is a full product of per-channel levels (entry index =
+// (red position x greens + green position) x blues + blue position, as the
+// 256-colour cube) is searched per channel: the distance is a sum of one
+// term per channel, so the nearest entries are the products of each
+// channel's nearest levels, and the lowest index among them takes each
+// channel's lowest position. Three lookups give the same index as the
+// search over all entries.
 class OwnNearest {
 public:
     // `table` holds n entries (1 <= n <= 256). For `pixels` of a million and
-    // more, colour keys also fill a table of every colour met (16 MiB), so
-    // each distinct colour is searched once.
+    // more, colour keys also fill a 16 MiB table of the index of every
+    // colour, one 8 x 8 x 8 block (512 colours over its candidate list) at
+    // the first colour met in it.
     bool init(const VexRGBQuad* table, int n, bool grayKeys, int64_t pixels = 0);
     uint8_t gray(uint32_t level) const { return grayLut_[level]; }
     const uint8_t* grayTable() const { return grayLut_; }
+    // Per channel (0 blue, 1 green, 2 red): level -> that channel's part of
+    // the index, when the table is a product of levels (else null).
+    const uint8_t* axis(int c) const { return product_ ? axis_[c] : nullptr; }
+    // When each channel has at most 8 levels and its nearest position never
+    // falls as the level rises: the position of level v is the count of
+    // thresholds t[c][k] below v (k < 7, unused ones 255), so the index is
+    // blue count + green count x weight(1) + red count x weight(2).
+    struct Steps {
+        uint8_t t[3][7];
+        uint8_t weight[3];
+    };
+    const Steps* steps() const { return product_ && stepsOk_ ? &steps_ : nullptr; }
     uint8_t colour(uint32_t bgr) {
+        if (product_) return uint8_t(axis_[0][bgr & 0xFF] + axis_[1][bgr >> 8 & 0xFF] + axis_[2][bgr >> 16 & 0xFF]);
         if (!full_.empty()) {
-            uint64_t& w = known_[bgr >> 6];
-            const uint64_t bit = uint64_t(1) << (bgr & 63);
-            if (w & bit) return full_[bgr];
-            w |= bit;
-            return full_[bgr] = search(bgr);
+            const uint32_t cell = (bgr >> 19 & 31) << 10 | (bgr >> 11 & 31) << 5 | (bgr >> 3 & 31);
+            if (!(filled_[cell >> 6] >> (cell & 63) & 1)) fillBlock(cell);
+            return full_[std::size_t(cell) << 9 | (bgr >> 16 & 7) << 6 | (bgr >> 8 & 7) << 3 | (bgr & 7)];
         }
         return search(bgr);
     }
 
 private:
     int brute(int r, int g, int b) const;
+    bool initProduct();
+    int32_t candidates(int r, int g, int b);
+    int nearest(int32_t start, int r, int g, int b) const;
+    void fillBlock(uint32_t cell);
     uint8_t search(uint32_t bgr);
     int n_ = 0;
     uint8_t pal_[256][3] = {};  // red, green, blue
     uint8_t grayLut_[256] = {};
+    bool product_ = false;
+    uint8_t axis_[3][256] = {};
+    bool stepsOk_ = false;
+    Steps steps_ = {};
     uint32_t lastKey_ = 0xFFFFFFFFu;
     uint8_t lastIdx_ = 0;
     std::vector<int32_t> cellStart_;  // -1: not built yet
     std::vector<uint8_t> pool_;
-    std::vector<uint8_t> full_;    // index of every colour met (large images)
-    std::vector<uint64_t> known_;  // which colours full_ holds
+    std::vector<uint8_t> full_;     // index of every colour of the blocks met (large images)
+    std::vector<uint64_t> filled_;  // which of the 32768 blocks full_ holds
 };
 
 // What the readers and writers consult, filled once per call.
@@ -70,12 +99,28 @@ using OwnToRowFn = void (*)(const uint8_t* const* ch, uint8_t* dib, int64_t n, O
 // Null when the combination has no kernel (a bit count, order, channel
 // count or depth outside the supported ones).
 OwnFromRowFn ownFromDibRow(int bits, OwnDibOrder order, int nChannels, unsigned depth, bool plane);
+
 // Faster kernels for some common combinations (the same results), or null.
 // For 8-bit DIBs the table in k is replaced by the adapted entries.
+// *copyBytes: the bytes per pixel when the kernel copies one run of bytes
+// (the DIB row, or channel 0 of a pixel-order image) into one run, else 0.
 OwnFromRowFn ownFromDibFast(int bits, OwnDibOrder order, int nChannels, unsigned depth, bool plane,
-                            OwnDibCtx& k);
+                            OwnDibCtx& k, int* copyBytes);
 OwnToRowFn ownToDibFast(int nChannels, unsigned depth, bool plane, OwnDibOrder order, int bits,
-                        bool standardMasks, const OwnNearest* nearest);
+                        bool standardMasks, const OwnNearest* nearest, int* copyBytes);
+
+// Copies of rows adding up to at least this many bytes go past the cache
+// (ownStreamCopy): the destination is not read again soon, and streamed
+// stores cost no read of the destination lines.
+constexpr int64_t kDibStreamBytes = int64_t(16) << 20;
+// `bytes` bytes from src to dst as memmove does, the whole 64-byte lines of
+// a destination apart from the source stored with non-temporal stores
+// (ownStreamFence orders them); the partial lines at the ends take ordinary
+// stores, as a line written partly each way costs more than streaming saves.
+// Loads run ahead of the streamed stores, so a destination a few bytes
+// above the source modulo 4 KiB does not stall them (it does memmove).
+void ownStreamCopy(uint8_t* dst, const uint8_t* src, int64_t bytes);
+void ownStreamFence();
 
 // grayKeys: the indexed writers look entries up by byte 2 alone (set when
 // the records are gray: one-channel images or the gray adapter).

@@ -96,20 +96,24 @@ VEXAPI void vexConvertFromDIB(const VexBitmapInfoHeader* dib, VexImage* image) {
     if (dib->biBitCount == 16 || dib->biBitCount == 32) {
         OWN_CHECK(site, !ownDibFields(dib, k.f), kMaskText);
     }
-    if (OwnFromRowFn fast = ownFromDibFast(dib->biBitCount, order, image->nChannels, image->depth, plane, k))
+    int copyBytes = 0;
+    if (OwnFromRowFn fast = ownFromDibFast(dib->biBitCount, order, image->nChannels, image->depth, plane, k, &copyBytes))
         row = fast;
     const int64_t cols = dib->biWidth > 0 ? dib->biWidth : 0;
     const int64_t stride = ownDibStride(cols, dib->biBitCount);
     const uint8_t* pixels = ownDibPixels(dib);
     const bool dibUp = dib->biHeight > 0, imageUp = image->origin == VEX_ORIGIN_BL;
+    const bool stream = copyBytes > 0 && rows * cols * copyBytes >= kDibStreamBytes;
     const OwnRows dst(image);
     uint8_t* ch[4] = {};
     // Picture row r (from the top): the DIB's and the image's stored rows.
     for (int64_t r = 0; r < rows; ++r) {
         const uint8_t* s = pixels + (dibUp ? rows - 1 - r : r) * stride;
         dst.at(imageUp ? image->height - 1 - r : r, ch);
-        row(s, ch, cols, k);
+        if (stream) ownStreamCopy(ch[0], s, cols * copyBytes);
+        else row(s, ch, cols, k);
     }
+    if (stream) ownStreamFence();
 }
 
 VEXAPI VexImage* vexTranslateDIB(VexBitmapInfoHeader* dib, int* cloneData) {
@@ -267,19 +271,25 @@ VEXAPI void vexConvertToDIB(VexImage* image, VexBitmapInfoHeader* dib, int dithe
 
     const bool standardMasks = bits == 32 && k.f[0].mask == 0xFFu && k.f[1].mask == 0xFF00u &&
                                k.f[2].mask == 0xFF0000u && k.f[3].mask == 0xFF000000u;
-    if (OwnToRowFn fast = ownToDibFast(image->nChannels, readDepth, plane, order, bits, standardMasks, &nearest)) row = fast;
+    int copyBytes = 0;
+    if (OwnToRowFn fast = ownToDibFast(image->nChannels, readDepth, plane, order, bits, standardMasks, &nearest, &copyBytes))
+        row = fast;
 
     const int64_t rows = image->height, cols = image->width;
     const int64_t stride = ownDibStride(cols, bits);
     uint8_t* pixels = ownDibPixels(dib);
     const bool imageUp = src->origin == VEX_ORIGIN_BL;
+    const bool stream = copyBytes > 0 && rows * cols * copyBytes >= kDibStreamBytes;
     const OwnRows from(src);
     uint8_t* ch[4] = {};
     // Picture row r from the top: the DIB (bottom-up) stores it last first.
     for (int64_t r = 0; r < rows; ++r) {
         from.at(imageUp ? rows - 1 - r : r, ch);
-        row(ch, pixels + (rows - 1 - r) * stride, cols, k);
+        uint8_t* d = pixels + (rows - 1 - r) * stride;
+        if (stream) ownStreamCopy(d, ch[0], cols * copyBytes);
+        else row(ch, d, cols, k);
     }
+    if (stream) ownStreamFence();
     if (tmp) vexDeallocate(tmp, VEX_IMAGE_ALL);
 }
 
