@@ -5,7 +5,8 @@
 // against the same image untiled, for copy, add, threshold and blur 5x5:
 //     tiled-<op>/8u_c1/vex  versus  untiled-<op>/8u_c1/vex
 //
-// Streaming (bench_stream --stream N [--threads T] [--tiles W] [--dir D]):
+// Streaming (bench_stream --stream N [--threads T] [--tiles W] [--map-writes]
+// [--dir D]):
 // writes an N x N 8U PGM with the vex tool's make-huge generator, streams
 // it through blur 5x5 and then threshold, file to file through the tile
 // store, and reports wall time, CPU time, throughput and the peak resident
@@ -135,13 +136,14 @@ double now() {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
-int runStreaming(int n, int threads, int tile, const std::string& dir) {
+int runStreaming(int n, int threads, int tile, bool mapWrites, const std::string& dir) {
     using namespace vextool;
     const std::string in = dir + "/stream-in.pgm", mid = dir + "/stream-blur.pgm", out = dir + "/stream-out.pgm";
     makeHugeImage(in, n, n, 1, VEX_DEPTH_8U, false);
     StreamOptions opt;
     opt.tileW = opt.tileH = tile;
     opt.threads = threads;
+    opt.mapWrites = mapWrites;
     StreamJob blur;
     blur.name = "blur";
     blur.inputs = {in};
@@ -223,7 +225,10 @@ int runStreaming(int n, int threads, int tile, const std::string& dir) {
 
 int main(int argc, char** argv) {
     int n = 0, threads = 1, tile = 512;
+    bool mapWrites = false;
     std::string dir = ".";
+    for (int i = 1; i < argc; ++i)
+        if (!std::strcmp(argv[i], "--map-writes")) mapWrites = true;
     for (int i = 1; i + 1 < argc; ++i) {
         if (!std::strcmp(argv[i], "--stream")) n = std::atoi(argv[++i]);
         else if (!std::strcmp(argv[i], "--threads")) threads = std::atoi(argv[++i]);
@@ -232,7 +237,7 @@ int main(int argc, char** argv) {
     }
     if (n > 0) {
         try {
-            return runStreaming(n, threads, tile, dir);
+            return runStreaming(n, threads, tile, mapWrites, dir);
         } catch (const std::exception& e) {
             std::fprintf(stderr, "bench_stream: %s\n", e.what());
             return 1;

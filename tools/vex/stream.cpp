@@ -139,15 +139,24 @@ void runStream(const StreamJob& job, const StreamOptions& opt) {
     const int64_t srcCache = (opt.cacheBytes - dstCache) / int64_t(std::max<size_t>(nStores - 1, 1));
 
     std::string err;
+    TileStore::Shape shape;
+    shape.tileW = opt.tileW, shape.tileH = opt.tileH;
+    // Bands need pieces that lie in one tile row of the destination: every
+    // job but the mapped ones (convert), which name a destination tile.
+    shape.bands = opt.bands && job.roiPieces;
+    shape.cacheBytes = srcCache;
     std::vector<std::unique_ptr<TileStore>> srcs;
     for (const std::string& path : job.inputs) {
-        srcs.push_back(TileStore::openRead(path, opt.tileW, opt.tileH, srcCache, &err));
+        srcs.push_back(TileStore::openRead(path, shape, &err));
         if (!srcs.back()) ioFail(err);
     }
     std::unique_ptr<TileStore> baseOwned;
     const TileStore* base = srcs[0].get();
     if (!job.base.empty()) {
-        baseOwned = TileStore::openRead(job.base, opt.tileW, opt.tileH, 0, &err);
+        TileStore::Shape baseShape = shape;
+        baseShape.bands = false;
+        baseShape.cacheBytes = 0;
+        baseOwned = TileStore::openRead(job.base, baseShape, &err);
         if (!baseOwned) ioFail(err);
         base = baseOwned.get();
     }
@@ -178,8 +187,12 @@ void runStream(const StreamJob& job, const StreamOptions& opt) {
                                         "', which must have its size, channels and depth");
 
     const std::string tmp = job.output + ".part" + std::to_string(::getpid());
-    std::unique_ptr<TileStore> dst = TileStore::create(tmp, dl, opt.tileW, opt.tileH, dstCache, &err);
+    TileStore::Shape dstShape = shape;
+    dstShape.cacheBytes = dstCache;
+    dstShape.mapWrites = opt.mapWrites;
+    std::unique_ptr<TileStore> dst = TileStore::create(tmp, dl, dstShape, &err);
     if (!dst) ioFail(replaceAll(err, tmp, job.output));
+    dst->setWholeWrite(whole);
     auto discard = [&]() {
         dst.reset();
         ::unlink(tmp.c_str());
@@ -260,6 +273,9 @@ void runStream(const StreamJob& job, const StreamOptions& opt) {
                 ++tilesDone;
                 pixelsDone += int64_t(p.w) * p.h;
             }
+            // The band's destination tiles are complete: write them now, in
+            // whole rows, and free their room.
+            if (!stop && !dst->retireRow(ty)) stop = true;
         }
         if (dh) dh->roi = nullptr;
         for (VexImage* h : sh)
@@ -341,7 +357,10 @@ void makeHugeImage(const std::string& output, int height, int width, int channel
         throw ToolError(kExitUsage, "make-huge: --depth must be 8U or 16U");
     const std::string tmp = output + ".part" + std::to_string(::getpid());
     // The store creates the file; rows are then written in order.
-    std::unique_ptr<TileStore> store = TileStore::create(tmp, l, 8, 8, 0, &err);
+    TileStore::Shape shape;
+    shape.tileW = shape.tileH = 8;
+    shape.cacheBytes = 0;
+    std::unique_ptr<TileStore> store = TileStore::create(tmp, l, shape, &err);
     if (!store) throw ToolError(kExitIO, "make-huge: " + replaceAll(err, tmp, output));
     store.reset();
     FILE* f = std::fopen(tmp.c_str(), "r+b");

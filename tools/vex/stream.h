@@ -16,6 +16,13 @@ struct StreamOptions {
     int tileW = 512, tileH = 512;  // multiples of 8
     int threads = 1;
     int64_t cacheBytes = int64_t(128) << 20;  // tiles kept, over all stores
+    // The files are read and written in bands of the image's width and the
+    // tile height (the library is still called once per tile); sources
+    // whose rows can be used in place are mapped, not read.
+    bool bands = true;
+    // Destination bands are pointers into a shared mapping of the new file
+    // (when its rows allow) instead of buffers written back with pwrite.
+    bool mapWrites = false;
     bool time = false;                        // print time, throughput, peak memory
 };
 
