@@ -129,7 +129,7 @@ void parseTileSize(const std::string& cmd, const std::string& text, int* w, int*
     *w = int(a), *h = int(b);
 }
 
-void runStream(const StreamJob& job, const StreamOptions& opt) {
+StreamReport runStream(const StreamJob& job, const StreamOptions& opt) {
     const auto t0 = std::chrono::steady_clock::now();
     const double cpu0 = cpuSeconds();
     const std::string& cmd = job.name;
@@ -231,14 +231,103 @@ void runStream(const StreamJob& job, const StreamOptions& opt) {
     std::condition_variable doneCv;
     int running = 0;
 
+    // Untiled windows: the job's reach is known, and a band's windows fit
+    // in a quarter of the cache per thread and in the library's sizes.
+    const int nThreads = std::max(1, std::min(opt.threads, std::max(ty1 - ty0, 1)));
+    bool windows = opt.windows && opt.bands && job.roiPieces && job.reach >= 0 && W > 0 && H > 0;
+    if (windows) {
+        const int64_t rows = int64_t(opt.tileH) + 2 * int64_t(job.reach);
+        int64_t bytes = int64_t(opt.tileH) * dst->windowStep();
+        for (const auto& s : srcs) {
+            const int64_t one = std::min<int64_t>(rows, s->layout().height) * s->windowStep();
+            if (one > INT32_MAX / 2) windows = false;
+            if (!s->mapped()) bytes += one;
+        }
+        if (int64_t(opt.tileH) * dst->windowStep() > INT32_MAX / 2 || bytes * nThreads > opt.cacheBytes)
+            windows = false;
+    }
+
+    // One band through windows: the sources' rows (in place or copied), the
+    // destination rows in a buffer written back in one piece.
+    struct Windows {
+        std::vector<VexImage*> src;
+        std::vector<std::vector<char>> srcBuf;
+        std::vector<VexROI> srcRoi;
+        VexImage* dst = nullptr;
+        std::vector<char> dstBuf;
+        VexROI dstRoi{};
+    };
+    auto windowOf = [](const TileStore& s) {
+        VexImage* h = s.newHeader();
+        if (h) {
+            vexDeleteTileInfo(h->tileInfo);
+            h->tileInfo = nullptr;
+            h->widthStep = int(s.windowStep());
+        }
+        return h;
+    };
+    auto point = [](VexImage* h, char* data, int rows) {
+        h->imageData = data;
+        h->height = rows;
+        h->dataSize = int(rows * int64_t(h->widthStep));
+    };
+    auto runBand = [&](Windows& w, int ty) {
+        const StreamPiece first = pieceOf(tx0, ty);
+        for (size_t k = 0; k < srcs.size(); ++k) {
+            TileStore& s = *srcs[k];
+            const int y0 = std::max(0, first.sy - job.reach);
+            const int y1 = int(std::min<int64_t>(s.layout().height, int64_t(first.sy) + first.h + job.reach));
+            char* rows = s.rowsInPlace(y0);
+            if (!rows) {
+                w.srcBuf[k].resize(size_t((y1 - y0) * s.windowStep()));
+                rows = w.srcBuf[k].data();
+                if (!s.readRows(y0, y1 - y0, rows)) return false;
+            }
+            point(w.src[k], rows, y1 - y0);
+            w.srcRoi[k] = VexROI{job.src.coi, 0, first.sy - y0, first.h, 0};
+            w.src[k]->roi = &w.srcRoi[k];
+        }
+        const int dy0 = first.y, rows = first.h;
+        w.dstBuf.resize(size_t(rows * dst->windowStep()));
+        point(w.dst, w.dstBuf.data(), rows);
+        if (!whole && !dst->readRows(dy0, rows, w.dstBuf.data())) return false;
+        w.dst->roi = &w.dstRoi;
+        for (int tx = tx0; tx < tx1 && !stop; ++tx) {
+            const StreamPiece p = pieceOf(tx, ty);
+            w.dstRoi = VexROI{job.dst.coi, p.x, 0, p.h, p.w};
+            for (VexROI& r : w.srcRoi) r.xOffset = p.sx, r.width = p.w;
+            job.run(w.src, w.dst, p);
+            if (vexGetErrStatus() < 0) return true;
+            ++tilesDone;
+            pixelsDone += int64_t(p.w) * p.h;
+        }
+        if (!dst->writeRows(dy0, rows, w.dstBuf.data())) return false;
+        for (size_t k = 0; k < srcs.size(); ++k) {
+            const int y0 = std::max(0, first.sy - job.reach);
+            srcs[k]->dropRows(y0, int64_t(first.sy) + first.h + job.reach);
+        }
+        return true;
+    };
+
     auto worker = [&]() {
         vexSetErrMode(VEX_ErrModeParent);
         vexRedirectError(threadReport);
         vexSetErrStatus(VEX_StsOk);
         t_report = ThreadReport();
         std::vector<VexImage*> sh;
-        for (const auto& s : srcs) sh.push_back(s->newHeader());
-        VexImage* dh = dst->newHeader();
+        VexImage* dh = nullptr;
+        Windows win;
+        if (windows) {
+            for (const auto& s : srcs) win.src.push_back(windowOf(*s));
+            win.srcBuf.resize(srcs.size());
+            win.srcRoi.resize(srcs.size());
+            win.dst = windowOf(*dst);
+            dh = win.dst;
+            sh = win.src;
+        } else {
+            for (const auto& s : srcs) sh.push_back(s->newHeader());
+            dh = dst->newHeader();
+        }
         VexROI sroi{}, droi{};
         bool ok = dh != nullptr;
         for (VexImage* h : sh) ok = ok && h;
@@ -247,9 +336,21 @@ void runStream(const StreamJob& job, const StreamOptions& opt) {
             if (failText.empty()) failText = cmd + ": out of memory for image headers", failCode = kExitIO;
             stop = true;
         }
+        auto libraryFailed = [&]() {
+            if (vexGetErrStatus() >= 0) return false;
+            std::lock_guard<std::mutex> lock(failMu);
+            if (failText.empty()) failText = threadFailure(), failCode = kExitLibrary;
+            stop = true;
+            return true;
+        };
         while (ok && !stop) {
             const int ty = nextBand++;
             if (ty >= ty1) break;
+            if (windows) {
+                if (!runBand(win, ty)) stop = true;
+                libraryFailed();
+                continue;
+            }
             for (int tx = tx0; tx < tx1 && !stop; ++tx) {
                 const StreamPiece p = pieceOf(tx, ty);
                 if (job.roiPieces) {
@@ -264,12 +365,7 @@ void runStream(const StreamJob& job, const StreamOptions& opt) {
                     for (VexImage* h : sh) h->roi = job.src.coi ? &sroi : nullptr;
                 }
                 job.run(sh, dh, p);
-                if (vexGetErrStatus() < 0) {
-                    std::lock_guard<std::mutex> lock(failMu);
-                    if (failText.empty()) failText = threadFailure(), failCode = kExitLibrary;
-                    stop = true;
-                    break;
-                }
+                if (libraryFailed()) break;
                 ++tilesDone;
                 pixelsDone += int64_t(p.w) * p.h;
             }
@@ -287,7 +383,6 @@ void runStream(const StreamJob& job, const StreamOptions& opt) {
         doneCv.notify_all();
     };
 
-    const int nThreads = std::max(1, std::min(opt.threads, std::max(ty1 - ty0, 1)));
     std::vector<std::thread> pool;
     running = nThreads;
     for (int i = 0; i < nThreads; ++i) pool.emplace_back(worker);
@@ -336,14 +431,21 @@ void runStream(const StreamJob& job, const StreamOptions& opt) {
         ::unlink(tmp.c_str());
         ioFail("cannot write '" + job.output + "': " + why);
     }
+    StreamReport report;
+    report.windows = windows;
+    for (const auto& s : srcs) report.inPlace += windows && s->mapped();
     if (opt.time) {
         const double s = secondsSince(t0);
+        const std::string how =
+            windows ? "untiled windows, " + std::to_string(report.inPlace) + " of " + std::to_string(srcs.size()) +
+                          " source(s) used in place"
+                    : std::to_string(reads) + " tile reads, " + std::to_string(writes) + " tile writes";
         std::printf("%s: streamed %dx%d (height x width) in %.3f s (%.3f s of CPU), %.1f MPix/s, %d thread%s, "
-                    "tiles %dx%d, %lld tile reads, %lld tile writes, peak resident memory %.1f MB\n",
+                    "tiles %dx%d, %s, peak resident memory %.1f MB\n",
                     cmd.c_str(), H, W, s, cpuSeconds() - cpu0, s > 0 ? double(int64_t(W) * H) / s / 1e6 : 0.0, nThreads,
-                    nThreads == 1 ? "" : "s", opt.tileW, opt.tileH, static_cast<long long>(reads),
-                    static_cast<long long>(writes), double(peakResidentBytes()) / (1 << 20));
+                    nThreads == 1 ? "" : "s", opt.tileW, opt.tileH, how.c_str(), double(peakResidentBytes()) / (1 << 20));
     }
+    return report;
 }
 
 // ------------------------------------------------------------ make-huge

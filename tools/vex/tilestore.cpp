@@ -316,11 +316,10 @@ void TileStore::setShape(const Shape& shape) {
 // the image, no row padding, samples in native order at aligned addresses.
 bool TileStore::mapFile(bool write) {
     const FileLayout& l = layout_;
-    if (tileW_ != l.width || tileStep_ != l.rowBytes() || l.swap16 || l.dataOffset % l.sampleBytes != 0)
-        return false;
-    // Written pages of a mapping have their blocks already: no write fault
-    // can then fail for want of disk space.
-    if (write && ::posix_fallocate(fd_, 0, l.dataOffset + l.dataBytes()) != 0) return false;
+    if (windowStep() != l.rowBytes() || l.swap16 || l.dataOffset % l.sampleBytes != 0) return false;
+    if (write && (tileW_ != l.width || tileStep_ != l.rowBytes())) return false;
+    // A new file has its blocks (create): no write fault can fail for want
+    // of disk space.
     mapLen_ = l.dataOffset + l.dataBytes();
     void* p = ::mmap(nullptr, size_t(mapLen_), write ? PROT_READ | PROT_WRITE : PROT_READ, MAP_SHARED, fd_, 0);
     if (p == MAP_FAILED) {
@@ -335,7 +334,7 @@ bool TileStore::mapFile(bool write) {
 // The tile of tile row ty inside the mapping; null for a last row that
 // reaches beyond the image (its rows beyond the file are not mapped).
 char* TileStore::mappedTile(int ty) const {
-    if (!mapping_ || (int64_t(ty) + 1) * tileH_ > layout_.height) return nullptr;
+    if (!mapping_ || tileW_ != layout_.width || (int64_t(ty) + 1) * tileH_ > layout_.height) return nullptr;
     return mapping_ + layout_.dataOffset + int64_t(ty) * tileH_ * layout_.rowBytes();
 }
 
@@ -371,6 +370,16 @@ std::unique_ptr<TileStore> TileStore::create(const std::string& path, FileLayout
         ::unlink(path.c_str());
         return failOpen(err, text);
     }
+    // Blocks for the whole file now: no write can then fail for want of
+    // space, and writes into allocated blocks cost less.
+    const int alloc = ::posix_fallocate(fd, 0, l.dataOffset + l.dataBytes());
+    if (alloc == ENOSPC || alloc == EFBIG) {
+        errno = alloc;
+        std::string text = ioText("write", path);
+        ::close(fd);
+        ::unlink(path.c_str());
+        return failOpen(err, text);
+    }
     std::unique_ptr<TileStore> s(new TileStore());
     s->path_ = path;
     s->fd_ = fd;
@@ -378,7 +387,7 @@ std::unique_ptr<TileStore> TileStore::create(const std::string& path, FileLayout
     s->fresh_ = true;
     s->layout_ = l;
     s->setShape(shape);
-    if (shape.bands && shape.mapWrites) s->mapFile(true);
+    if (shape.bands && shape.mapWrites && alloc == 0) s->mapFile(true);
     s->written_.assign(size_t(s->tilesX_) * size_t(s->tilesY_), 0);
     s->id_ = registerStore(s.get());
     return s;
@@ -588,16 +597,69 @@ void TileStore::drop(Entry* e) {
     lru_.erase(e->lru);
     map_.erase(key(e->tx, e->ty));
     if (e->inMap) {
-        const int64_t page = ::sysconf(_SC_PAGESIZE);
-        const uintptr_t a = reinterpret_cast<uintptr_t>(e->data);
-        const uintptr_t b = a + uintptr_t(int64_t(tileH_) * tileStep_);
-        const uintptr_t first = (a + uintptr_t(page) - 1) / uintptr_t(page) * uintptr_t(page);
-        const uintptr_t last = b / uintptr_t(page) * uintptr_t(page);
-        if (last > first) ::madvise(reinterpret_cast<void*>(first), last - first, MADV_DONTNEED);
+        dropRange(e->data, e->data + int64_t(tileH_) * tileStep_);
     } else {
         spare_.push_back(e->data);
     }
     delete e;
+}
+
+// The pages wholly inside [a, b) of the mapping leave the resident set.
+void TileStore::dropRange(const char* a, const char* b) {
+    const uintptr_t page = uintptr_t(::sysconf(_SC_PAGESIZE));
+    const uintptr_t first = (reinterpret_cast<uintptr_t>(a) + page - 1) / page * page;
+    const uintptr_t last = reinterpret_cast<uintptr_t>(b) / page * page;
+    if (last > first) ::madvise(reinterpret_cast<void*>(first), last - first, MADV_DONTNEED);
+}
+
+char* TileStore::rowsInPlace(int64_t y) const {
+    return mapping_ && y >= 0 && y <= layout_.height ? mapping_ + layout_.dataOffset + y * layout_.rowBytes() : nullptr;
+}
+
+void TileStore::dropRows(int64_t y0, int64_t y1) {
+    y0 = std::max<int64_t>(y0, 0), y1 = std::min<int64_t>(y1, layout_.height);
+    if (mapping_ && y1 > y0) dropRange(rowsInPlace(y0), rowsInPlace(y1));
+}
+
+bool TileStore::readRows(int64_t y, int rows, char* data) {
+    const FileLayout& l = layout_;
+    const int64_t step = windowStep(), n = l.rowBytes();
+    errno = 0;
+    bool ok = true;
+    if (step == n) {
+        ok = readAll(fd_, data, rows * n, l.dataOffset + y * n);
+    } else {
+        for (int r = 0; ok && r < rows; ++r) ok = readAll(fd_, data + r * step, n, l.dataOffset + (y + r) * n);
+    }
+    if (!ok) {
+        std::lock_guard<std::mutex> lock(mu_);
+        fail(ioText("read", path_));
+        return false;
+    }
+    if (l.swap16)
+        for (int r = 0; r < rows; ++r) swapBytes16(data + r * step, n / 2);
+    return true;
+}
+
+bool TileStore::writeRows(int64_t y, int rows, char* data) {
+    const FileLayout& l = layout_;
+    const int64_t step = windowStep(), n = l.rowBytes();
+    if (l.swap16)
+        for (int r = 0; r < rows; ++r) swapBytes16(data + r * step, n / 2);
+    errno = 0;
+    bool ok = true;
+    if (step == n) {
+        ok = writeAll(fd_, data, rows * n, l.dataOffset + y * n);
+    } else {
+        for (int r = 0; ok && r < rows; ++r) ok = writeAll(fd_, data + r * step, n, l.dataOffset + (y + r) * n);
+    }
+    if (!ok) {
+        if (errno == 0) errno = EIO;
+        std::lock_guard<std::mutex> lock(mu_);
+        fail(ioText("write", path_));
+        return false;
+    }
+    return true;
 }
 
 // Drops the least recently used unpinned tile; a changed one is written

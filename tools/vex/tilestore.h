@@ -79,7 +79,7 @@ class TileStore {
     struct Shape {
         int tileW = 512, tileH = 512;
         int64_t cacheBytes = int64_t(128) << 20;
-        bool bands = false;
+        bool bands = false;      // also: map a source whose rows can be used in place
         bool mapWrites = false;
     };
     // Opens an existing file for reading.
@@ -110,8 +110,25 @@ class TileStore {
     // Every pixel of a new file will be written before its tile is released:
     // tiles never written need not be cleared first.
     void setWholeWrite(bool on) { wholeWrite_ = on; }
-    // The tiles are pointers into a mapping of the file.
+    // The file is mapped and its rows can be used in place.
     bool mapped() const { return mapping_ != nullptr; }
+
+    // Whole rows, for callers that hand the library untiled windows of the
+    // file. The library's row stride of the image's width (align 4):
+    int64_t windowStep() const { return (layout_.rowBytes() + 3) / 4 * 4; }
+    // Row y inside the mapping (rows y.. follow at windowStep()), or null
+    // when the file is not mapped.
+    char* rowsInPlace(int64_t y) const;
+    // Copies `rows` rows from row y on into `data` (row stride windowStep())
+    // in native byte order; false on an I/O error (error() says why).
+    bool readRows(int64_t y, int rows, char* data);
+    // Writes `rows` rows of `data` (row stride windowStep()) to the file
+    // from row y on, in one write when the strides agree. Byte-swapped
+    // formats swap `data` in place. False on an I/O error.
+    bool writeRows(int64_t y, int rows, char* data);
+    // Rows [y0, y1) of the mapping are not needed now: their pages leave
+    // the resident set (they are read again from the page cache if used).
+    void dropRows(int64_t y0, int64_t y1);
     // The first I/O failure, or "".
     std::string error() const;
     bool failed() const;
@@ -150,6 +167,7 @@ class TileStore {
     char* newBuffer();
     void setShape(const Shape& shape);
     bool mapFile(bool write);
+    void dropRange(const char* a, const char* b);
     char* mappedTile(int ty) const;
 
     std::string path_;

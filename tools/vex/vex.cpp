@@ -1409,6 +1409,21 @@ StreamRegion streamRegion(const Args& a, const char* side) {
     return r;
 }
 
+// Rows of source above and below a destination pixel that a streamed
+// command reads, at most: the window height of the rank filters and the
+// blur, the longest kernel the kernel parsers accept, 0 for the others.
+int streamReach(const Command& cmd, const Args& a) {
+    if (std::strcmp(cmd.name, "convolve") == 0) return 64;
+    if (std::strcmp(cmd.name, "sepconv") == 0) return 255;
+    for (const char* n : {"blur", "max", "min", "median"})
+        if (std::strcmp(cmd.name, n) == 0) {
+            Call c;
+            c.args = &a;
+            return int(std::max(0LL, std::min(c.number("rows"), 1LL << 24)));
+        }
+    return 0;
+}
+
 int runStreamed(const Command& cmd, const Args& a) {
     if (!streams(cmd)) usage(cmd.name, "--tiles is not available for this command (see the README on streaming)");
     StreamOptions opt;
@@ -1444,6 +1459,7 @@ int runStreamed(const Command& cmd, const Args& a) {
             const long axis = std::strtol(a.values.at("flipAxis").c_str(), nullptr, 0);
             if (axis == 0 || axis == 1 || axis == -1) job.mirrorAxis = int(axis);
         }
+        job.reach = streamReach(cmd, a);
         job.run = [&cmd, &a](const std::vector<VexImage*>& s, VexImage* d, const StreamPiece&) {
             std::vector<ImagePtr> none;
             Call call;
