@@ -298,6 +298,20 @@ StreamReport runStream(const StreamJob& job, const StreamOptions& opt) {
             for (VexROI& r : w.srcRoi) r.xOffset = p.sx, r.width = p.w;
             job.run(w.src, w.dst, p);
             if (vexGetErrStatus() < 0) return true;
+            // A wrapping top or bottom border reads the far end of the image,
+            // which a window that does not span it lacks.
+            for (size_t k = 0; k < srcs.size(); ++k) {
+                const VexImage* h = w.src[k];
+                if ((h->borderMode[0] == VEX_BORDER_WRAP || h->borderMode[1] == VEX_BORDER_WRAP) &&
+                    job.reach > 0 && h->height != srcs[k]->layout().height) {
+                    std::lock_guard<std::mutex> lock(failMu);
+                    if (failText.empty())
+                        failText = cmd + ": a wrapping top or bottom border needs the whole image (give the job no reach)",
+                        failCode = kExitUsage;
+                    stop = true;
+                    return true;
+                }
+            }
             ++tilesDone;
             pixelsDone += int64_t(p.w) * p.h;
         }

@@ -63,7 +63,9 @@ struct StreamJob {
     bool roiPieces = true;
     // Source rows above and below a destination pixel that the operation
     // reads: 0 for pixel-wise operations and mirrors, the window or kernel
-    // height (or more) for filters; -1 when unknown. Known, the library gets
+    // height (or more) for filters; -1 when unknown, and for filters that set
+    // a wrapping top or bottom border (it reads the far end of the image:
+    // such a run stops with a usage error). Known, the library gets
     // untiled windows of the files (band plus these rows, clipped to the
     // image): rows in place in a mapping, or copied; unknown, it reads the
     // files through the tile callback.
