@@ -101,6 +101,18 @@ std::string replaceAll(std::string s, const std::string& from, const std::string
 
 bool stderrIsTerminal() { return ::isatty(2) == 1; }
 
+// Room for n bytes in `buf`, at an address with the alignment of the file
+// offset `off` within 64 bytes (kept to whole samples): the kernel then
+// copies between the buffer and the page cache on equally aligned
+// addresses, which costs about half of a misaligned copy.
+char* coAligned(std::vector<char>& buf, int64_t n, int64_t off, int sampleBytes) {
+    buf.resize(size_t(n + 128));
+    const uintptr_t base = (reinterpret_cast<uintptr_t>(buf.data()) + 63) / 64 * 64;
+    int64_t skew = off % 64;
+    if (skew % sampleBytes) skew = 0;
+    return reinterpret_cast<char*>(base + uintptr_t(skew));
+}
+
 double secondsSince(std::chrono::steady_clock::time_point t0) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
 }
@@ -279,8 +291,7 @@ StreamReport runStream(const StreamJob& job, const StreamOptions& opt) {
             const int y1 = int(std::min<int64_t>(s.layout().height, int64_t(first.sy) + first.h + job.reach));
             char* rows = s.rowsInPlace(y0);
             if (!rows) {
-                w.srcBuf[k].resize(size_t((y1 - y0) * s.windowStep()));
-                rows = w.srcBuf[k].data();
+                rows = coAligned(w.srcBuf[k], (y1 - y0) * s.windowStep(), s.rowOffset(y0), s.layout().sampleBytes);
                 if (!s.readRows(y0, y1 - y0, rows)) return false;
             }
             point(w.src[k], rows, y1 - y0);
@@ -288,9 +299,9 @@ StreamReport runStream(const StreamJob& job, const StreamOptions& opt) {
             w.src[k]->roi = &w.srcRoi[k];
         }
         const int dy0 = first.y, rows = first.h;
-        w.dstBuf.resize(size_t(rows * dst->windowStep()));
-        point(w.dst, w.dstBuf.data(), rows);
-        if (!whole && !dst->readRows(dy0, rows, w.dstBuf.data())) return false;
+        char* band = coAligned(w.dstBuf, rows * dst->windowStep(), dst->rowOffset(dy0), dst->layout().sampleBytes);
+        point(w.dst, band, rows);
+        if (!whole && !dst->readRows(dy0, rows, band)) return false;
         w.dst->roi = &w.dstRoi;
         for (int tx = tx0; tx < tx1 && !stop; ++tx) {
             const StreamPiece p = pieceOf(tx, ty);
@@ -315,7 +326,7 @@ StreamReport runStream(const StreamJob& job, const StreamOptions& opt) {
             ++tilesDone;
             pixelsDone += int64_t(p.w) * p.h;
         }
-        if (!dst->writeRows(dy0, rows, w.dstBuf.data())) return false;
+        if (!dst->writeRows(dy0, rows, band)) return false;
         for (size_t k = 0; k < srcs.size(); ++k) {
             const int y0 = std::max(0, first.sy - job.reach);
             srcs[k]->dropRows(y0, int64_t(first.sy) + first.h + job.reach);

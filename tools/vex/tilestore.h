@@ -116,6 +116,8 @@ class TileStore {
     // Whole rows, for callers that hand the library untiled windows of the
     // file. The library's row stride of the image's width (align 4):
     int64_t windowStep() const { return (layout_.rowBytes() + 3) / 4 * 4; }
+    // Where row y starts in the file.
+    int64_t rowOffset(int64_t y) const { return layout_.dataOffset + y * layout_.rowBytes(); }
     // Row y inside the mapping (rows y.. follow at windowStep()), or null
     // when the file is not mapped.
     char* rowsInPlace(int64_t y) const;
