@@ -253,7 +253,7 @@ StreamReport runStream(const StreamJob& job, const StreamOptions& opt) {
         for (const auto& s : srcs) {
             const int64_t one = std::min<int64_t>(rows, s->layout().height) * s->windowStep();
             if (one > INT32_MAX / 2) windows = false;
-            if (!s->mapped()) bytes += one;
+            bytes += one;  // copied, or resident pages of the mapping
         }
         if (int64_t(opt.tileH) * dst->windowStep() > INT32_MAX / 2 || bytes * nThreads > opt.cacheBytes)
             windows = false;
