@@ -1,5 +1,6 @@
 // Image files <-> VexImage. See imageio.h.
 #include "imageio.h"
+#include "tilestore.h"
 #include "vexcli.h"
 
 #include <png.h>
@@ -247,6 +248,23 @@ std::string sniffFormat(const std::string& path) {
     return "";
 }
 
+// 16-bit binary PGM/PPM: the samples are big-endian in the file. Read
+// through the tile store, which the streamed runs use, so that a file gives
+// the same pixels in memory and streamed.
+ImagePtr loadPnm16(const std::string& path) {
+    TileStore::Shape shape;
+    shape.tileW = shape.tileH = 8;
+    shape.cacheBytes = 0;
+    std::string err;
+    std::unique_ptr<TileStore> store = TileStore::openRead(path, shape, &err);
+    if (!store) throw ToolError(kExitIO, err);
+    const FileLayout& l = store->layout();
+    ImagePtr img = makeImage(l.height, l.width, l.channels, l.depth, -1);
+    for (int y = 0; y < l.height; ++y)
+        if (!store->readRows(y, 1, img->imageData + int64_t(y) * img->widthStep)) throw ToolError(kExitIO, store->error());
+    return img;
+}
+
 ImagePtr loadImage(const std::string& path) {
     checkReadable(path);
     const std::string format = sniffFormat(path);
@@ -260,6 +278,7 @@ ImagePtr loadImage(const std::string& path) {
     if (format == "BMP") return loadBmp(path);
     const bool wide = stbi_is_16_bit(path.c_str()) != 0;
     if (wide && format == "PNG") return loadPng16(path);
+    if (wide && (format == "PGM" || format == "PPM")) return loadPnm16(path);
 
     int w = 0, h = 0, n = 0;
     void* data = wide ? static_cast<void*>(stbi_load_16(path.c_str(), &w, &h, &n, 0))

@@ -101,6 +101,18 @@ std::string replaceAll(std::string s, const std::string& from, const std::string
 
 bool stderrIsTerminal() { return ::isatty(2) == 1; }
 
+// Room for n bytes in `buf`, at an address with the alignment of the file
+// offset `off` within 64 bytes (kept to whole samples): the kernel then
+// copies between the buffer and the page cache on equally aligned
+// addresses, which costs about half of a misaligned copy.
+char* coAligned(std::vector<char>& buf, int64_t n, int64_t off, int sampleBytes) {
+    buf.resize(size_t(n + 128));
+    const uintptr_t base = (reinterpret_cast<uintptr_t>(buf.data()) + 63) / 64 * 64;
+    int64_t skew = off % 64;
+    if (skew % sampleBytes) skew = 0;
+    return reinterpret_cast<char*>(base + uintptr_t(skew));
+}
+
 double secondsSince(std::chrono::steady_clock::time_point t0) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
 }
@@ -129,7 +141,7 @@ void parseTileSize(const std::string& cmd, const std::string& text, int* w, int*
     *w = int(a), *h = int(b);
 }
 
-void runStream(const StreamJob& job, const StreamOptions& opt) {
+StreamReport runStream(const StreamJob& job, const StreamOptions& opt) {
     const auto t0 = std::chrono::steady_clock::now();
     const double cpu0 = cpuSeconds();
     const std::string& cmd = job.name;
@@ -139,15 +151,24 @@ void runStream(const StreamJob& job, const StreamOptions& opt) {
     const int64_t srcCache = (opt.cacheBytes - dstCache) / int64_t(std::max<size_t>(nStores - 1, 1));
 
     std::string err;
+    TileStore::Shape shape;
+    shape.tileW = opt.tileW, shape.tileH = opt.tileH;
+    // Bands need pieces that lie in one tile row of the destination: every
+    // job but the mapped ones (convert), which name a destination tile.
+    shape.bands = opt.bands && job.roiPieces;
+    shape.cacheBytes = srcCache;
     std::vector<std::unique_ptr<TileStore>> srcs;
     for (const std::string& path : job.inputs) {
-        srcs.push_back(TileStore::openRead(path, opt.tileW, opt.tileH, srcCache, &err));
+        srcs.push_back(TileStore::openRead(path, shape, &err));
         if (!srcs.back()) ioFail(err);
     }
     std::unique_ptr<TileStore> baseOwned;
     const TileStore* base = srcs[0].get();
     if (!job.base.empty()) {
-        baseOwned = TileStore::openRead(job.base, opt.tileW, opt.tileH, 0, &err);
+        TileStore::Shape baseShape = shape;
+        baseShape.bands = false;
+        baseShape.cacheBytes = 0;
+        baseOwned = TileStore::openRead(job.base, baseShape, &err);
         if (!baseOwned) ioFail(err);
         base = baseOwned.get();
     }
@@ -178,8 +199,12 @@ void runStream(const StreamJob& job, const StreamOptions& opt) {
                                         "', which must have its size, channels and depth");
 
     const std::string tmp = job.output + ".part" + std::to_string(::getpid());
-    std::unique_ptr<TileStore> dst = TileStore::create(tmp, dl, opt.tileW, opt.tileH, dstCache, &err);
+    TileStore::Shape dstShape = shape;
+    dstShape.cacheBytes = dstCache;
+    dstShape.mapWrites = opt.mapWrites;
+    std::unique_ptr<TileStore> dst = TileStore::create(tmp, dl, dstShape, &err);
     if (!dst) ioFail(replaceAll(err, tmp, job.output));
+    dst->setWholeWrite(whole);
     auto discard = [&]() {
         dst.reset();
         ::unlink(tmp.c_str());
@@ -218,14 +243,116 @@ void runStream(const StreamJob& job, const StreamOptions& opt) {
     std::condition_variable doneCv;
     int running = 0;
 
+    // Untiled windows: the job's reach is known, and a band's windows fit
+    // in a quarter of the cache per thread and in the library's sizes.
+    const int nThreads = std::max(1, std::min(opt.threads, std::max(ty1 - ty0, 1)));
+    bool windows = opt.windows && opt.bands && job.roiPieces && job.reach >= 0 && W > 0 && H > 0;
+    if (windows) {
+        const int64_t rows = int64_t(opt.tileH) + 2 * int64_t(job.reach);
+        int64_t bytes = int64_t(opt.tileH) * dst->windowStep();
+        for (const auto& s : srcs) {
+            const int64_t one = std::min<int64_t>(rows, s->layout().height) * s->windowStep();
+            if (one > INT32_MAX / 2) windows = false;
+            bytes += one;  // copied, or resident pages of the mapping
+        }
+        if (int64_t(opt.tileH) * dst->windowStep() > INT32_MAX / 2 || bytes * nThreads > opt.cacheBytes)
+            windows = false;
+    }
+
+    // One band through windows: the sources' rows (in place or copied), the
+    // destination rows in a buffer written back in one piece.
+    struct Windows {
+        std::vector<VexImage*> src;
+        std::vector<std::vector<char>> srcBuf;
+        std::vector<VexROI> srcRoi;
+        VexImage* dst = nullptr;
+        std::vector<char> dstBuf;
+        VexROI dstRoi{};
+    };
+    auto windowOf = [](const TileStore& s) {
+        VexImage* h = s.newHeader();
+        if (h) {
+            vexDeleteTileInfo(h->tileInfo);
+            h->tileInfo = nullptr;
+            h->widthStep = int(s.windowStep());
+        }
+        return h;
+    };
+    auto point = [](VexImage* h, char* data, int rows) {
+        h->imageData = data;
+        h->height = rows;
+        h->dataSize = int(rows * int64_t(h->widthStep));
+    };
+    auto runBand = [&](Windows& w, int ty) {
+        const StreamPiece first = pieceOf(tx0, ty);
+        for (size_t k = 0; k < srcs.size(); ++k) {
+            TileStore& s = *srcs[k];
+            const int y0 = std::max(0, first.sy - job.reach);
+            const int y1 = int(std::min<int64_t>(s.layout().height, int64_t(first.sy) + first.h + job.reach));
+            char* rows = s.rowsInPlace(y0);
+            if (!rows) {
+                rows = coAligned(w.srcBuf[k], (y1 - y0) * s.windowStep(), s.rowOffset(y0), s.layout().sampleBytes);
+                if (!s.readRows(y0, y1 - y0, rows)) return false;
+            }
+            point(w.src[k], rows, y1 - y0);
+            w.srcRoi[k] = VexROI{job.src.coi, 0, first.sy - y0, first.h, 0};
+            w.src[k]->roi = &w.srcRoi[k];
+        }
+        const int dy0 = first.y, rows = first.h;
+        char* band = coAligned(w.dstBuf, rows * dst->windowStep(), dst->rowOffset(dy0), dst->layout().sampleBytes);
+        point(w.dst, band, rows);
+        if (!whole && !dst->readRows(dy0, rows, band)) return false;
+        w.dst->roi = &w.dstRoi;
+        for (int tx = tx0; tx < tx1 && !stop; ++tx) {
+            const StreamPiece p = pieceOf(tx, ty);
+            w.dstRoi = VexROI{job.dst.coi, p.x, 0, p.h, p.w};
+            for (VexROI& r : w.srcRoi) r.xOffset = p.sx, r.width = p.w;
+            job.run(w.src, w.dst, p);
+            if (vexGetErrStatus() < 0) return true;
+            // A wrapping top or bottom border reads the far end of the image,
+            // which a window that does not span it lacks.
+            for (size_t k = 0; k < srcs.size(); ++k) {
+                const VexImage* h = w.src[k];
+                if ((h->borderMode[0] == VEX_BORDER_WRAP || h->borderMode[1] == VEX_BORDER_WRAP) &&
+                    job.reach > 0 && h->height != srcs[k]->layout().height) {
+                    std::lock_guard<std::mutex> lock(failMu);
+                    if (failText.empty())
+                        failText = cmd + ": a wrapping top or bottom border needs the whole image (give the job no reach)",
+                        failCode = kExitUsage;
+                    stop = true;
+                    return true;
+                }
+            }
+            ++tilesDone;
+            pixelsDone += int64_t(p.w) * p.h;
+        }
+        if (!dst->writeRows(dy0, rows, band)) return false;
+        for (size_t k = 0; k < srcs.size(); ++k) {
+            const int y0 = std::max(0, first.sy - job.reach);
+            srcs[k]->dropRows(y0, int64_t(first.sy) + first.h + job.reach);
+        }
+        return true;
+    };
+
     auto worker = [&]() {
         vexSetErrMode(VEX_ErrModeParent);
         vexRedirectError(threadReport);
         vexSetErrStatus(VEX_StsOk);
         t_report = ThreadReport();
         std::vector<VexImage*> sh;
-        for (const auto& s : srcs) sh.push_back(s->newHeader());
-        VexImage* dh = dst->newHeader();
+        VexImage* dh = nullptr;
+        Windows win;
+        if (windows) {
+            for (const auto& s : srcs) win.src.push_back(windowOf(*s));
+            win.srcBuf.resize(srcs.size());
+            win.srcRoi.resize(srcs.size());
+            win.dst = windowOf(*dst);
+            dh = win.dst;
+            sh = win.src;
+        } else {
+            for (const auto& s : srcs) sh.push_back(s->newHeader());
+            dh = dst->newHeader();
+        }
         VexROI sroi{}, droi{};
         bool ok = dh != nullptr;
         for (VexImage* h : sh) ok = ok && h;
@@ -234,9 +361,21 @@ void runStream(const StreamJob& job, const StreamOptions& opt) {
             if (failText.empty()) failText = cmd + ": out of memory for image headers", failCode = kExitIO;
             stop = true;
         }
+        auto libraryFailed = [&]() {
+            if (vexGetErrStatus() >= 0) return false;
+            std::lock_guard<std::mutex> lock(failMu);
+            if (failText.empty()) failText = threadFailure(), failCode = kExitLibrary;
+            stop = true;
+            return true;
+        };
         while (ok && !stop) {
             const int ty = nextBand++;
             if (ty >= ty1) break;
+            if (windows) {
+                if (!runBand(win, ty)) stop = true;
+                libraryFailed();
+                continue;
+            }
             for (int tx = tx0; tx < tx1 && !stop; ++tx) {
                 const StreamPiece p = pieceOf(tx, ty);
                 if (job.roiPieces) {
@@ -251,15 +390,13 @@ void runStream(const StreamJob& job, const StreamOptions& opt) {
                     for (VexImage* h : sh) h->roi = job.src.coi ? &sroi : nullptr;
                 }
                 job.run(sh, dh, p);
-                if (vexGetErrStatus() < 0) {
-                    std::lock_guard<std::mutex> lock(failMu);
-                    if (failText.empty()) failText = threadFailure(), failCode = kExitLibrary;
-                    stop = true;
-                    break;
-                }
+                if (libraryFailed()) break;
                 ++tilesDone;
                 pixelsDone += int64_t(p.w) * p.h;
             }
+            // The band's destination tiles are complete: write them now, in
+            // whole rows, and free their room.
+            if (!stop && !dst->retireRow(ty)) stop = true;
         }
         if (dh) dh->roi = nullptr;
         for (VexImage* h : sh)
@@ -271,7 +408,6 @@ void runStream(const StreamJob& job, const StreamOptions& opt) {
         doneCv.notify_all();
     };
 
-    const int nThreads = std::max(1, std::min(opt.threads, std::max(ty1 - ty0, 1)));
     std::vector<std::thread> pool;
     running = nThreads;
     for (int i = 0; i < nThreads; ++i) pool.emplace_back(worker);
@@ -320,14 +456,21 @@ void runStream(const StreamJob& job, const StreamOptions& opt) {
         ::unlink(tmp.c_str());
         ioFail("cannot write '" + job.output + "': " + why);
     }
+    StreamReport report;
+    report.windows = windows;
+    for (const auto& s : srcs) report.inPlace += windows && s->mapped();
     if (opt.time) {
         const double s = secondsSince(t0);
+        const std::string how =
+            windows ? "untiled windows, " + std::to_string(report.inPlace) + " of " + std::to_string(srcs.size()) +
+                          " source(s) used in place"
+                    : std::to_string(reads) + " tile reads, " + std::to_string(writes) + " tile writes";
         std::printf("%s: streamed %dx%d (height x width) in %.3f s (%.3f s of CPU), %.1f MPix/s, %d thread%s, "
-                    "tiles %dx%d, %lld tile reads, %lld tile writes, peak resident memory %.1f MB\n",
+                    "tiles %dx%d, %s, peak resident memory %.1f MB\n",
                     cmd.c_str(), H, W, s, cpuSeconds() - cpu0, s > 0 ? double(int64_t(W) * H) / s / 1e6 : 0.0, nThreads,
-                    nThreads == 1 ? "" : "s", opt.tileW, opt.tileH, static_cast<long long>(reads),
-                    static_cast<long long>(writes), double(peakResidentBytes()) / (1 << 20));
+                    nThreads == 1 ? "" : "s", opt.tileW, opt.tileH, how.c_str(), double(peakResidentBytes()) / (1 << 20));
     }
+    return report;
 }
 
 // ------------------------------------------------------------ make-huge
@@ -341,7 +484,10 @@ void makeHugeImage(const std::string& output, int height, int width, int channel
         throw ToolError(kExitUsage, "make-huge: --depth must be 8U or 16U");
     const std::string tmp = output + ".part" + std::to_string(::getpid());
     // The store creates the file; rows are then written in order.
-    std::unique_ptr<TileStore> store = TileStore::create(tmp, l, 8, 8, 0, &err);
+    TileStore::Shape shape;
+    shape.tileW = shape.tileH = 8;
+    shape.cacheBytes = 0;
+    std::unique_ptr<TileStore> store = TileStore::create(tmp, l, shape, &err);
     if (!store) throw ToolError(kExitIO, "make-huge: " + replaceAll(err, tmp, output));
     store.reset();
     FILE* f = std::fopen(tmp.c_str(), "r+b");

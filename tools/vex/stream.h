@@ -16,6 +16,16 @@ struct StreamOptions {
     int tileW = 512, tileH = 512;  // multiples of 8
     int threads = 1;
     int64_t cacheBytes = int64_t(128) << 20;  // tiles kept, over all stores
+    // The files are read and written in bands of the image's width and the
+    // tile height (the library is still called once per tile); sources
+    // whose rows can be used in place are mapped, not read.
+    bool bands = true;
+    // Jobs with a known reach run on untiled windows (see StreamJob::reach);
+    // off: always through the tile callback.
+    bool windows = true;
+    // Destination bands are pointers into a shared mapping of the new file
+    // (when its rows allow) instead of buffers written back with pwrite.
+    bool mapWrites = false;
     bool time = false;                        // print time, throughput, peak memory
 };
 
@@ -51,14 +61,29 @@ struct StreamJob {
     // otherwise the headers keep no ROI (or only a channel of interest) and
     // `run` restricts itself to piece.tx, piece.ty (tile selector or mapping).
     bool roiPieces = true;
+    // Source rows above and below a destination pixel that the operation
+    // reads: 0 for pixel-wise operations and mirrors, the window or kernel
+    // height (or more) for filters; -1 when unknown, and for filters that set
+    // a wrapping top or bottom border (it reads the far end of the image:
+    // such a run stops with a usage error). Known, the library gets
+    // untiled windows of the files (band plus these rows, clipped to the
+    // image): rows in place in a mapping, or copied; unknown, it reads the
+    // files through the tile callback.
+    int reach = -1;
     // Computes one piece on this thread's headers. Failures go through the
     // library's error context of the calling thread.
     std::function<void(const std::vector<VexImage*>& src, VexImage* dst, const StreamPiece& piece)> run;
 };
 
+// How a run went, for reports and tests.
+struct StreamReport {
+    bool windows = false;  // the library got untiled windows (else tiles)
+    int inPlace = 0;       // sources used in place through a mapping
+};
+
 // Runs a job; throws ToolError with a one-line message on failure (the
 // destination file is then left as it was).
-void runStream(const StreamJob& job, const StreamOptions& opt);
+StreamReport runStream(const StreamJob& job, const StreamOptions& opt);
 
 // Writes a synthetic test image of any size row by row (a pattern of
 // gradients, squares and noise). `output` picks the format as for streamed

@@ -2,6 +2,7 @@
 #include "tilestore.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -296,8 +297,48 @@ size_t capacityFor(int64_t cacheBytes, int64_t tileBytes) {
 
 }  // namespace
 
-std::unique_ptr<TileStore> TileStore::openRead(const std::string& path, int tileW, int tileH, int64_t cacheBytes,
-                                               std::string* err) {
+void TileStore::setShape(const Shape& shape) {
+    const FileLayout& l = layout_;
+    const int64_t px = int64_t(l.channels) * l.sampleBytes;
+    tileW_ = shape.tileW, tileH_ = shape.tileH;
+    if (shape.bands) {
+        const int64_t bandW = (int64_t(l.width) + 7) / 8 * 8;
+        const int64_t bandStep = (bandW * px + 3) / 4 * 4;
+        if (bandW <= INT32_MAX / 2 && bandStep * tileH_ <= shape.cacheBytes / 4) tileW_ = int(bandW);
+    }
+    tilesX_ = int((int64_t(l.width) + tileW_ - 1) / tileW_);
+    tilesY_ = int((int64_t(l.height) + tileH_ - 1) / tileH_);
+    tileStep_ = (int64_t(tileW_) * px + 3) / 4 * 4;
+    capacity_ = capacityFor(shape.cacheBytes, tileBytes());
+}
+
+// Maps the file when a tile's rows are the file's rows: tiles as wide as
+// the image, no row padding, samples in native order at aligned addresses.
+bool TileStore::mapFile(bool write) {
+    const FileLayout& l = layout_;
+    if (windowStep() != l.rowBytes() || l.swap16 || l.dataOffset % l.sampleBytes != 0) return false;
+    if (write && (tileW_ != l.width || tileStep_ != l.rowBytes())) return false;
+    // A new file has its blocks (create): no write fault can fail for want
+    // of disk space.
+    mapLen_ = l.dataOffset + l.dataBytes();
+    void* p = ::mmap(nullptr, size_t(mapLen_), write ? PROT_READ | PROT_WRITE : PROT_READ, MAP_SHARED, fd_, 0);
+    if (p == MAP_FAILED) {
+        mapLen_ = 0;
+        return false;
+    }
+    mapping_ = static_cast<char*>(p);
+    ::madvise(mapping_, size_t(mapLen_), MADV_SEQUENTIAL);
+    return true;
+}
+
+// The tile of tile row ty inside the mapping; null for a last row that
+// reaches beyond the image (its rows beyond the file are not mapped).
+char* TileStore::mappedTile(int ty) const {
+    if (!mapping_ || tileW_ != layout_.width || (int64_t(ty) + 1) * tileH_ > layout_.height) return nullptr;
+    return mapping_ + layout_.dataOffset + int64_t(ty) * tileH_ * layout_.rowBytes();
+}
+
+std::unique_ptr<TileStore> TileStore::openRead(const std::string& path, const Shape& shape, std::string* err) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return failOpen(err, ioText("open", path));
     FileLayout l;
@@ -309,17 +350,14 @@ std::unique_ptr<TileStore> TileStore::openRead(const std::string& path, int tile
     s->path_ = path;
     s->fd_ = fd;
     s->layout_ = l;
-    s->tileW_ = tileW, s->tileH_ = tileH;
-    s->tilesX_ = int((int64_t(l.width) + tileW - 1) / tileW);
-    s->tilesY_ = int((int64_t(l.height) + tileH - 1) / tileH);
-    s->tileStep_ = (int64_t(tileW) * l.channels * l.sampleBytes + 3) / 4 * 4;
-    s->capacity_ = capacityFor(cacheBytes, s->tileBytes());
+    s->setShape(shape);
+    if (shape.bands) s->mapFile(false);
     s->id_ = registerStore(s.get());
     return s;
 }
 
-std::unique_ptr<TileStore> TileStore::create(const std::string& path, FileLayout l, int tileW, int tileH,
-                                             int64_t cacheBytes, std::string* err) {
+std::unique_ptr<TileStore> TileStore::create(const std::string& path, FileLayout l, const Shape& shape,
+                                             std::string* err) {
     const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0) return failOpen(err, ioText("create", path));
     const std::string head = fileHeaderText(l);
@@ -332,17 +370,24 @@ std::unique_ptr<TileStore> TileStore::create(const std::string& path, FileLayout
         ::unlink(path.c_str());
         return failOpen(err, text);
     }
+    // Blocks for the whole file now: no write can then fail for want of
+    // space, and writes into allocated blocks cost less.
+    const int alloc = ::posix_fallocate(fd, 0, l.dataOffset + l.dataBytes());
+    if (alloc == ENOSPC || alloc == EFBIG) {
+        errno = alloc;
+        std::string text = ioText("write", path);
+        ::close(fd);
+        ::unlink(path.c_str());
+        return failOpen(err, text);
+    }
     std::unique_ptr<TileStore> s(new TileStore());
     s->path_ = path;
     s->fd_ = fd;
     s->writable_ = true;
     s->fresh_ = true;
     s->layout_ = l;
-    s->tileW_ = tileW, s->tileH_ = tileH;
-    s->tilesX_ = int((int64_t(l.width) + tileW - 1) / tileW);
-    s->tilesY_ = int((int64_t(l.height) + tileH - 1) / tileH);
-    s->tileStep_ = (int64_t(tileW) * l.channels * l.sampleBytes + 3) / 4 * 4;
-    s->capacity_ = capacityFor(cacheBytes, s->tileBytes());
+    s->setShape(shape);
+    if (shape.bands && shape.mapWrites && alloc == 0) s->mapFile(true);
     s->written_.assign(size_t(s->tilesX_) * size_t(s->tilesY_), 0);
     s->id_ = registerStore(s.get());
     return s;
@@ -351,10 +396,11 @@ std::unique_ptr<TileStore> TileStore::create(const std::string& path, FileLayout
 TileStore::~TileStore() {
     unregisterStore(id_);
     for (auto& kv : map_) {
-        std::free(kv.second->data);
+        if (!kv.second->inMap) std::free(kv.second->data);
         delete kv.second;
     }
     for (char* p : spare_) std::free(p);
+    if (mapping_) ::munmap(mapping_, size_t(mapLen_));
     if (fd_ >= 0) ::close(fd_);
 }
 
@@ -436,7 +482,8 @@ bool TileStore::readRun(const std::vector<Entry*>& run) {
     return true;
 }
 
-// Reads one tile; the parts beyond the image are zero.
+// Reads one tile; the parts beyond the image are zero. A tile whose rows
+// are whole file rows is read with one pread.
 bool TileStore::readTile(Entry* e) {
     const FileLayout& l = layout_;
     const int64_t px = int64_t(l.channels) * l.sampleBytes;
@@ -444,9 +491,25 @@ bool TileStore::readTile(Entry* e) {
     const int64_t cols = std::min<int64_t>(tileW_, l.width - x0);
     const int64_t used = cols * px;
     const bool zero = fresh_ && !written_[size_t(key(e->tx, e->ty))];
-    for (int r = 0; r < tileH_; ++r) {
+    if (zero && wholeWrite_) {
+        ++reads_;
+        return true;  // every pixel is written before the tile goes back
+    }
+    const int64_t y0 = int64_t(e->ty) * tileH_;
+    const int rows = int(std::max<int64_t>(0, std::min<int64_t>(tileH_, l.height - y0)));
+    int r = 0;
+    if (!zero && tileStep_ == l.rowBytes() && rows > 0) {
+        errno = 0;
+        if (!readAll(fd_, e->data, rows * tileStep_, l.dataOffset + y0 * l.rowBytes())) {
+            fail(ioText("read", path_));
+            return false;
+        }
+        if (l.swap16) swapBytes16(e->data, rows * tileStep_ / 2);
+        r = rows;
+    }
+    for (; r < tileH_; ++r) {
         char* row = e->data + int64_t(r) * tileStep_;
-        const int64_t y = int64_t(e->ty) * tileH_ + r;
+        const int64_t y = y0 + r;
         if (y >= l.height || zero) {
             std::memset(row, 0, size_t(tileStep_));
             continue;
@@ -475,8 +538,19 @@ bool TileStore::writeRun(int ty, int tx0, int tx1) {
     std::vector<Entry*> run;
     for (int tx = tx0; tx < tx1; ++tx) run.push_back(map_.at(key(tx, ty)));
     const int rows = int(std::min<int64_t>(tileH_, l.height - int64_t(ty) * tileH_));
+    int r = 0;
+    if (run.size() == 1 && tileStep_ == l.rowBytes() && !l.swap16) {
+        // The tile's rows are whole file rows: one write.
+        errno = 0;
+        if (!writeAll(fd_, run[0]->data, rows * tileStep_, l.dataOffset + int64_t(ty) * tileH_ * l.rowBytes())) {
+            if (errno == 0) errno = EIO;
+            fail(ioText("write", path_));
+            return false;
+        }
+        r = rows;
+    }
     std::vector<iovec> vec;
-    for (int r = 0; r < rows; ++r) {
+    for (; r < rows; ++r) {
         const int64_t y = int64_t(ty) * tileH_ + r;
         if (!l.swap16) {
             // Straight from the tiles' rows.
@@ -517,6 +591,77 @@ bool TileStore::writeRun(int ty, int tx0, int tx1) {
     return true;
 }
 
+// Takes an unpinned tile out of the cache: a buffer goes to the spares; a
+// tile inside the mapping gives back the pages that lie wholly inside it.
+void TileStore::drop(Entry* e) {
+    lru_.erase(e->lru);
+    map_.erase(key(e->tx, e->ty));
+    if (e->inMap) {
+        dropRange(e->data, e->data + int64_t(tileH_) * tileStep_);
+    } else {
+        spare_.push_back(e->data);
+    }
+    delete e;
+}
+
+// The pages wholly inside [a, b) of the mapping leave the resident set.
+void TileStore::dropRange(const char* a, const char* b) {
+    const uintptr_t page = uintptr_t(::sysconf(_SC_PAGESIZE));
+    const uintptr_t first = (reinterpret_cast<uintptr_t>(a) + page - 1) / page * page;
+    const uintptr_t last = reinterpret_cast<uintptr_t>(b) / page * page;
+    if (last > first) ::madvise(reinterpret_cast<void*>(first), last - first, MADV_DONTNEED);
+}
+
+char* TileStore::rowsInPlace(int64_t y) const {
+    return mapping_ && y >= 0 && y <= layout_.height ? mapping_ + layout_.dataOffset + y * layout_.rowBytes() : nullptr;
+}
+
+void TileStore::dropRows(int64_t y0, int64_t y1) {
+    y0 = std::max<int64_t>(y0, 0), y1 = std::min<int64_t>(y1, layout_.height);
+    if (mapping_ && y1 > y0) dropRange(rowsInPlace(y0), rowsInPlace(y1));
+}
+
+bool TileStore::readRows(int64_t y, int rows, char* data) {
+    const FileLayout& l = layout_;
+    const int64_t step = windowStep(), n = l.rowBytes();
+    errno = 0;
+    bool ok = true;
+    if (step == n) {
+        ok = readAll(fd_, data, rows * n, l.dataOffset + y * n);
+    } else {
+        for (int r = 0; ok && r < rows; ++r) ok = readAll(fd_, data + r * step, n, l.dataOffset + (y + r) * n);
+    }
+    if (!ok) {
+        std::lock_guard<std::mutex> lock(mu_);
+        fail(ioText("read", path_));
+        return false;
+    }
+    if (l.swap16)
+        for (int r = 0; r < rows; ++r) swapBytes16(data + r * step, n / 2);
+    return true;
+}
+
+bool TileStore::writeRows(int64_t y, int rows, char* data) {
+    const FileLayout& l = layout_;
+    const int64_t step = windowStep(), n = l.rowBytes();
+    if (l.swap16)
+        for (int r = 0; r < rows; ++r) swapBytes16(data + r * step, n / 2);
+    errno = 0;
+    bool ok = true;
+    if (step == n) {
+        ok = writeAll(fd_, data, rows * n, l.dataOffset + y * n);
+    } else {
+        for (int r = 0; ok && r < rows; ++r) ok = writeAll(fd_, data + r * step, n, l.dataOffset + (y + r) * n);
+    }
+    if (!ok) {
+        if (errno == 0) errno = EIO;
+        std::lock_guard<std::mutex> lock(mu_);
+        fail(ioText("write", path_));
+        return false;
+    }
+    return true;
+}
+
 // Drops the least recently used unpinned tile; a changed one is written
 // first, together with the changed unpinned tiles next to it in its row.
 bool TileStore::evictOne() {
@@ -531,10 +676,29 @@ bool TileStore::evictOne() {
         while (writableAt(b)) ++b;
         if (!writeRun(v->ty, a, b)) return false;
     }
-    lru_.pop_front();
-    map_.erase(key(v->tx, v->ty));
-    spare_.push_back(v->data);
-    delete v;
+    drop(v);
+    return true;
+}
+
+bool TileStore::retireRow(int ty) {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (!error_.empty()) return false;
+    if (ty < 0 || ty >= tilesY_) return true;
+    for (int tx = 0; tx < tilesX_;) {
+        auto it = map_.find(key(tx, ty));
+        if (it == map_.end() || it->second->pins > 0) {
+            ++tx;
+            continue;
+        }
+        int b = tx + 1;
+        for (;; ++b) {
+            auto next = b < tilesX_ ? map_.find(key(b, ty)) : map_.end();
+            if (next == map_.end() || next->second->pins > 0 || next->second->dirty != it->second->dirty) break;
+        }
+        if (it->second->dirty && !writeRun(ty, tx, b)) return false;
+        for (int x = tx; x < b; ++x) drop(map_.at(key(x, ty)));
+        tx = b;
+    }
     return true;
 }
 
@@ -550,6 +714,16 @@ char* TileStore::acquire(int tx, int ty, bool write) {
     } else {
         while (map_.size() >= capacity_ && !lru_.empty())
             if (!evictOne()) return nullptr;
+        if (char* p = mappedTile(ty)) {
+            e = new Entry();
+            e->tx = tx, e->ty = ty;
+            e->data = p;
+            e->inMap = true;
+            e->pins = 1;
+            map_[key(tx, ty)] = e;
+            peakTiles_ = std::max<int64_t>(peakTiles_, int64_t(map_.size()));
+            return e->data;  // written in place: never dirty
+        }
         // Read ahead: the uncached tiles to the right in the same tile row,
         // as far as free room allows, with one read per image row.
         int end = tx + 1;
@@ -585,7 +759,7 @@ char* TileStore::acquire(int tx, int ty, bool write) {
         for (size_t i = 1; i < run.size(); ++i) run[i]->lru = lru_.insert(lru_.end(), run[i]);
         peakTiles_ = std::max<int64_t>(peakTiles_, int64_t(map_.size()));
     }
-    if (write) e->dirty = true;
+    if (write && !e->inMap) e->dirty = true;
     return e->data;
 }
 

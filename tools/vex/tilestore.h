@@ -11,6 +11,16 @@
 // native byte order, no row padding:
 //     VEXRAW <width> <height> <channels> <depth>\n       (depth 8U 8S 16U 16S 32S)
 //
+// Band layout: tiles as wide as the image (the tile width rounded up to a
+// multiple of 8). When such a tile's rows are the file's rows (8-bit
+// samples, or wider ones at an aligned offset, native byte order, and the
+// tile row stride equal to the file's row length), a source tile is a
+// pointer into a read-only mapping of the file: nothing is copied, and a
+// tile that leaves the cache gives its pages back (MADV_DONTNEED), so the
+// resident size stays within the cache bound. A destination band is written
+// back with one pwrite of whole rows, or, with mapped writes, is a pointer
+// into a shared writable mapping of the pre-allocated file.
+//
 // The store may be used by several threads at once: one lock guards the
 // cache and the file (reads and writes of one store are serialised).
 #pragma once
@@ -61,14 +71,23 @@ class TileStore {
     TileStore(const TileStore&) = delete;
     TileStore& operator=(const TileStore&) = delete;
 
+    // How the file is cut into tiles: tiles of tileW x tileH, or with
+    // `bands` tiles of the image's width (rounded up to a multiple of 8) and
+    // tileH rows when such a band takes at most a quarter of the cache.
+    // `mapWrites`: a new file's band tiles are pointers into a shared
+    // mapping of the file (pre-allocated) instead of buffers written back.
+    struct Shape {
+        int tileW = 512, tileH = 512;
+        int64_t cacheBytes = int64_t(128) << 20;
+        bool bands = false;      // also: map a source whose rows can be used in place
+        bool mapWrites = false;
+    };
     // Opens an existing file for reading.
-    static std::unique_ptr<TileStore> openRead(const std::string& path, int tileW, int tileH,
-                                               int64_t cacheBytes, std::string* err);
+    static std::unique_ptr<TileStore> openRead(const std::string& path, const Shape& shape, std::string* err);
     // Creates `path` (truncating it) with the layout's header and room for
-    // its pixels. `initFrom`, when not null, is a store of the same layout
-    // whose pixels the new file starts with; otherwise it starts at zero.
-    static std::unique_ptr<TileStore> create(const std::string& path, FileLayout layout, int tileW,
-                                             int tileH, int64_t cacheBytes, std::string* err);
+    // its pixels, which start at zero.
+    static std::unique_ptr<TileStore> create(const std::string& path, FileLayout layout, const Shape& shape,
+                                             std::string* err);
 
     const FileLayout& layout() const { return layout_; }
     int tileW() const { return tileW_; }
@@ -85,6 +104,33 @@ class TileStore {
     // Writes every changed tile back and syncs nothing else; false on an
     // I/O error.
     bool flush();
+    // Tile row ty will not be used again: its changed tiles are written back
+    // now (whole rows) and its tiles leave the cache. False on an I/O error.
+    bool retireRow(int ty);
+    // Every pixel of a new file will be written before its tile is released:
+    // tiles never written need not be cleared first.
+    void setWholeWrite(bool on) { wholeWrite_ = on; }
+    // The file is mapped and its rows can be used in place.
+    bool mapped() const { return mapping_ != nullptr; }
+
+    // Whole rows, for callers that hand the library untiled windows of the
+    // file. The library's row stride of the image's width (align 4):
+    int64_t windowStep() const { return (layout_.rowBytes() + 3) / 4 * 4; }
+    // Where row y starts in the file.
+    int64_t rowOffset(int64_t y) const { return layout_.dataOffset + y * layout_.rowBytes(); }
+    // Row y inside the mapping (rows y.. follow at windowStep()), or null
+    // when the file is not mapped.
+    char* rowsInPlace(int64_t y) const;
+    // Copies `rows` rows from row y on into `data` (row stride windowStep())
+    // in native byte order; false on an I/O error (error() says why).
+    bool readRows(int64_t y, int rows, char* data);
+    // Writes `rows` rows of `data` (row stride windowStep()) to the file
+    // from row y on, in one write when the strides agree. Byte-swapped
+    // formats swap `data` in place. False on an I/O error.
+    bool writeRows(int64_t y, int rows, char* data);
+    // Rows [y0, y1) of the mapping are not needed now: their pages leave
+    // the resident set (they are read again from the page cache if used).
+    void dropRows(int64_t y0, int64_t y1);
     // The first I/O failure, or "".
     std::string error() const;
     bool failed() const;
@@ -110,6 +156,7 @@ class TileStore {
         char* data = nullptr;
         int pins = 0;
         bool dirty = false;
+        bool inMap = false;  // data points into the mapping
         std::list<Entry*>::iterator lru;  // valid when pins == 0
     };
     int64_t key(int tx, int ty) const { return int64_t(ty) * tilesX_ + tx; }
@@ -117,13 +164,21 @@ class TileStore {
     bool readRun(const std::vector<Entry*>& run);
     bool writeRun(int ty, int tx0, int tx1);
     bool evictOne();
+    void drop(Entry* e);
     void fail(const std::string& what);
     char* newBuffer();
+    void setShape(const Shape& shape);
+    bool mapFile(bool write);
+    void dropRange(const char* a, const char* b);
+    char* mappedTile(int ty) const;
 
     std::string path_;
     int fd_ = -1;
     bool writable_ = false;
     bool fresh_ = false;  // created here: tiles never written read as zeros
+    bool wholeWrite_ = false;
+    char* mapping_ = nullptr;  // the whole file, when tiles point into it
+    int64_t mapLen_ = 0;
     FileLayout layout_;
     int tileW_ = 0, tileH_ = 0, tilesX_ = 0, tilesY_ = 0;
     int64_t tileStep_ = 0;

@@ -1102,6 +1102,8 @@ const char* kExitCodesText =
     "  2  usage error (unknown command or option, missing or bad option value)\n"
     "  3  I/O error (unreadable or unwritable file, unsupported format)\n";
 
+std::string stepNamesText();
+
 void printGlobalHelp(FILE* out) {
     std::fprintf(out,
                  "vex: command-line front end of vexlib\n\n"
@@ -1120,8 +1122,13 @@ void printGlobalHelp(FILE* out) {
                  "16-bit PNG/PGM in; PNG (8 or 16 bit) or BMP (8 bit) out, by the extension.\n"
                  "The destination starts as a copy of the first input (or of --base), so pixels\n"
                  "outside the region or channel of interest keep their values.\n"
-                 "Options are written --name VALUE or --name=VALUE; integers may be decimal or 0x hex.\n\n%s",
-                 kExitCodesText);
+                 "Options are written --name VALUE or --name=VALUE; integers may be decimal or 0x hex.\n\n"
+                 "Pipelines: an operation with one destination may be followed by pixel-wise steps,\n"
+                 "  vex blur IN OUT --rows 5 --cols 5 --then threshold --threshold 128 [--then ...]\n"
+                 "each step running in place on the result (its region and channel of interest), as\n"
+                 "the commands one after the other would, but in one pass (with --tiles: tile by tile).\n"
+                 "Steps: %s.\n\n%s",
+                 stepNamesText().c_str(), kExitCodesText);
 }
 
 const char* metavar(Kind k) {
@@ -1159,6 +1166,10 @@ void printCommandHelp(const Command& c, FILE* out) {
     }
     if (c.shape == Shape::Exchange)
         std::fprintf(out, "\nA becomes OUTA and B becomes OUTB, each with the other's region swapped in.\n");
+    if (c.shape == Shape::Unary || c.shape == Shape::Binary)
+        std::fprintf(out, "  %-30s %s\n", "--then CMD [OPTIONS]",
+                     ("then run a pixel-wise step on the result in place (" + stepNamesText() + "); repeatable")
+                         .c_str());
     std::fprintf(out, "\n%s", kExitCodesText);
 }
 
@@ -1398,7 +1409,82 @@ StreamRegion streamRegion(const Args& a, const char* side) {
     return r;
 }
 
-int runStreamed(const Command& cmd, const Args& a) {
+// ------------------------------------------------------------ --then steps
+
+// Pixel-wise commands that may follow an operation after --then: each runs
+// in place on the destination (its region and channel of interest), so a
+// pipeline is one pass over the pixels, also when streamed.
+const char* const kStepNames[] = {"threshold", "adds", "subs", "muls", "square", "abs", "not",
+                                  "ands", "ors", "xors", "lshift", "rshift"};
+
+struct Step {
+    const Command* cmd = nullptr;
+    Args args;
+};
+
+std::string stepNamesText() {
+    std::string t;
+    for (const char* n : kStepNames) t += (t.empty() ? "" : ", ") + std::string(n);
+    return t;
+}
+
+// Runs the steps on `dst` in place, in order, while the status is not negative.
+void runSteps(const std::vector<Step>& steps, VexImage* dst) {
+    for (const Step& st : steps) {
+        if (vexGetErrStatus() < 0) return;
+        Call c;
+        c.args = &st.args;
+        c.src.push_back(dst);
+        c.dst.push_back(dst);
+        st.cmd->op(c);
+    }
+}
+
+// Parses "--then CMD [OPTIONS]" segments from argv[first] on.
+std::vector<Step> parseSteps(const Command& head, int argc, char** argv, int first) {
+    std::vector<Step> steps;
+    if (first < argc && head.shape != Shape::Unary && head.shape != Shape::Binary)
+        usage(head.name, "--then follows only operations with one destination image");
+    for (int i = first; i < argc;) {
+        int end = i + 1;
+        while (end < argc && std::strcmp(argv[end], "--then") != 0) ++end;
+        if (i + 1 >= end) usage(head.name, "--then needs a command (" + stepNamesText() + ")");
+        const std::string name = argv[i + 1];
+        bool allowed = false;
+        for (const char* n : kStepNames) allowed = allowed || name == n;
+        const Command* c = findCommand(name);
+        if (!allowed || !c)
+            usage(head.name, "'" + name + "' cannot follow --then (pixel-wise steps: " + stepNamesText() + ")");
+        Step st;
+        st.cmd = c;
+        st.args = parseArgs(*c, end, argv, i + 2);
+        if (!st.args.files.empty()) usage(c->name, "a step after --then takes no files ('" + st.args.files[0] + "')");
+        for (const char* o : {"roi", "src-roi", "dst-roi", "src-coi", "dst-coi", "base", "time", "tiles", "threads", "cache"})
+            if (has(st.args, o)) usage(c->name, std::string("--") + o + " after --then: give it to the first command");
+        if (has(st.args, "coi") && st.args.values.at("coi") != "0")
+            usage(c->name, "--coi after --then: give it to the first command");
+        steps.push_back(std::move(st));
+        i = end;
+    }
+    return steps;
+}
+
+// Rows of source above and below a destination pixel that a streamed
+// command reads, at most: the window height of the rank filters and the
+// blur, the longest kernel the kernel parsers accept, 0 for the others.
+int streamReach(const Command& cmd, const Args& a) {
+    if (std::strcmp(cmd.name, "convolve") == 0) return 64;
+    if (std::strcmp(cmd.name, "sepconv") == 0) return 255;
+    for (const char* n : {"blur", "max", "min", "median"})
+        if (std::strcmp(cmd.name, n) == 0) {
+            Call c;
+            c.args = &a;
+            return int(std::max(0LL, std::min(c.number("rows"), 1LL << 24)));
+        }
+    return 0;
+}
+
+int runStreamed(const Command& cmd, const Args& a, const std::vector<Step>& steps) {
     if (!streams(cmd)) usage(cmd.name, "--tiles is not available for this command (see the README on streaming)");
     StreamOptions opt;
     parseTileSize(cmd.name, a.values.at("tiles"), &opt.tileW, &opt.tileH);
@@ -1416,6 +1502,7 @@ int runStreamed(const Command& cmd, const Args& a) {
     job.dst = streamRegion(a, "dst");
     if (std::strcmp(cmd.name, "convert") == 0) {
         if (has(a, "base")) usage(cmd.name, "--base does not apply to convert");
+        if (!steps.empty()) usage(cmd.name, "--then does not apply to a streamed convert");
         if (a.values.at("order") != "pixel" || a.values.at("origin") != "tl")
             usage(cmd.name, "streamed results are pixel order with a top-left origin");
         const std::string depthText = has(a, "depth") ? a.values.at("depth") : "";
@@ -1433,7 +1520,8 @@ int runStreamed(const Command& cmd, const Args& a) {
             const long axis = std::strtol(a.values.at("flipAxis").c_str(), nullptr, 0);
             if (axis == 0 || axis == 1 || axis == -1) job.mirrorAxis = int(axis);
         }
-        job.run = [&cmd, &a](const std::vector<VexImage*>& s, VexImage* d, const StreamPiece&) {
+        job.reach = streamReach(cmd, a);
+        job.run = [&cmd, &a, &steps](const std::vector<VexImage*>& s, VexImage* d, const StreamPiece&) {
             std::vector<ImagePtr> none;
             Call call;
             call.args = &a;
@@ -1441,14 +1529,15 @@ int runStreamed(const Command& cmd, const Args& a) {
             call.src = s;
             call.dst.push_back(d);
             cmd.op(call);
+            runSteps(steps, d);
         };
     }
     runStream(job, opt);
     return kExitOk;
 }
 
-int runOperation(const Command& cmd, const Args& a) {
-    if (has(a, "tiles")) return runStreamed(cmd, a);
+int runOperation(const Command& cmd, const Args& a, const std::vector<Step>& steps) {
+    if (has(a, "tiles")) return runStreamed(cmd, a, steps);
     for (const char* o : {"threads", "cache"})
         if (has(a, o)) usage(cmd.name, std::string("--") + o + " applies only with --tiles");
     std::vector<ImagePtr> owned;
@@ -1555,7 +1644,10 @@ int runOperation(const Command& cmd, const Args& a) {
         for (VexImage* d : call.dst) applyRegion(d, a, "dst");
     }
 
-    const double ms = timedCall([&]() { cmd.op(call); });
+    const double ms = timedCall([&]() {
+        cmd.op(call);
+        if (!steps.empty()) runSteps(steps, call.dst[0]);
+    });
     if (has(a, "time")) std::printf("%s: %.3f ms\n", cmd.libName, ms);
 
     for (size_t k = 0; k < outputs.size(); ++k) {
@@ -1591,7 +1683,10 @@ int dispatch(int argc, char** argv) {
             return kExitOk;
         }
     }
-    const Args a = parseArgs(*cmd, argc, argv, 2);
+    int headEnd = 2;
+    while (headEnd < argc && std::strcmp(argv[headEnd], "--then") != 0) ++headEnd;
+    const Args a = parseArgs(*cmd, headEnd, argv, 2);
+    const std::vector<Step> steps = parseSteps(*cmd, argc, argv, headEnd);
     switch (cmd->shape) {
         case Shape::Info: return runInfo(*cmd, a);
         case Shape::Demo: return runDemoCommand(*cmd, a);
@@ -1606,7 +1701,7 @@ int dispatch(int argc, char** argv) {
             makeHugeImage(out, height, width, channels, parseDepth(a.values.at("depth")), has(a, "time"));
             return kExitOk;
         }
-        default: return runOperation(*cmd, a);
+        default: return runOperation(*cmd, a, steps);
     }
 }
 

@@ -2,7 +2,9 @@
 // pixels, once on an untiled image and once file to file through the tile
 // store, must give the same bytes; for every border mode across tile edges,
 // tile sizes that do not divide the image, 1 and 2 threads, 8U and 16U, one
-// and three channels. Also: broken input files and unwritable outputs fail
+// and three channels, rows that can be used in place (width 104) or not
+// (width 93), and every way of streaming: untiled windows, small tiles with
+// eviction, band tiles (mapped sources), band tiles with mapped writes. Also: broken input files and unwritable outputs fail
 // in one line and leave nothing under the output's name.
 #include <dirent.h>
 #include <sys/stat.h>
@@ -14,6 +16,7 @@
 #include <functional>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "imageio.h"
@@ -107,10 +110,15 @@ VexImage* cloneOf(const VexImage* s) {
 struct Op {
     const char* name;
     int mirror;  // 2: not a mirror
+    int reach;   // source rows above and below a pixel that it reads
     std::function<void(VexImage* src, VexImage* dst)> fn;
 };
 
-void runCase(const Op& op, const VexImage* in, int mode, int tw, int th, int threads, const StreamRegion& region) {
+enum class Path { Windows, Tiles, BandTiles, MappedWrites };
+const char* const kPathNames[] = {"windows", "tiles", "band tiles", "mapped writes"};
+
+void runCase(const Op& op, const VexImage* in, int mode, int tw, int th, int threads, const StreamRegion& region,
+             Path way) {
     const std::string src = path("in.vxr"), out = path("out.vxr");
     writeRaw(in, src);
     // In memory: the source with the border mode, the destination a copy.
@@ -131,23 +139,35 @@ void runCase(const Op& op, const VexImage* in, int mode, int tw, int th, int thr
     job.output = out;
     job.src = job.dst = region;
     job.mirrorAxis = op.mirror;
+    // A wrapping border reads the far end of the image: no reach.
+    job.reach = way == Path::Windows && mode != VEX_BORDER_WRAP ? op.reach : -1;
     job.run = [&](const std::vector<VexImage*>& ss, VexImage* dd, const StreamPiece&) {
         vexSetBorderMode(ss[0], mode, VEX_SIDE_ALL, 77);
         op.fn(ss[0], dd);
     };
     StreamOptions opt;
     opt.tileW = tw, opt.tileH = th, opt.threads = threads;
-    opt.cacheBytes = 1 << 16;  // a few tiles: eviction and write-back happen
+    // Tiles: a few tiles in the cache, so eviction and write-back happen.
+    opt.cacheBytes = way == Path::Tiles ? 1 << 16 : 1 << 22;
+    opt.bands = way != Path::Tiles;
+    opt.mapWrites = way == Path::MappedWrites;
     std::string error;
+    StreamReport report;
     try {
-        runStream(job, opt);
+        report = runStream(job, opt);
     } catch (const ToolError& e) {
         error = e.what();
     }
     char what[200];
-    std::snprintf(what, sizeof what, "%s %dx%dx%d depth %u border %d tiles %dx%d threads %d roi %d", op.name,
-                  in->height, in->width, in->nChannels, in->depth, mode, tw, th, threads, int(region.hasRect));
+    std::snprintf(what, sizeof what, "%s %dx%dx%d depth %u border %d tiles %dx%d threads %d roi %d, %s", op.name,
+                  in->height, in->width, in->nChannels, in->depth, mode, tw, th, threads, int(region.hasRect),
+                  kPathNames[int(way)]);
     expect(memOk && error.empty(), std::string(what) + ": " + error);
+    // Windows are used when asked for; rows 104 pixels wide are used in
+    // place, rows of 93 (not a multiple of 4 bytes) are copied.
+    expect(report.windows == (job.reach >= 0), std::string(what) + ": windows not as asked");
+    expect(report.inPlace == (job.reach >= 0 && in->width % 4 == 0 ? 1 : 0),
+           std::string(what) + ": rows in place " + std::to_string(report.inPlace));
     expect(error.empty() && sameAsFile(d, out), std::string(what) + ": streamed bytes differ from in-memory");
     vexDeallocate(s, VEX_IMAGE_ALL);
     vexDeallocate(d, VEX_IMAGE_ALL);
@@ -189,38 +209,41 @@ int main() {
     std::mt19937 rng(12345);
 
     const std::vector<Op> ops = {
-        {"blur", 2, [](VexImage* s, VexImage* d) { vexBlur(s, d, 5, 5, 2, 2); }},
-        {"blur-anchor", 2, [](VexImage* s, VexImage* d) { vexBlur(s, d, 3, 7, 0, 2); }},
-        {"median", 2, [](VexImage* s, VexImage* d) { vexMedianFilter(s, d, 5, 3, 1, 2, nullptr); }},
-        {"max", 2, [](VexImage* s, VexImage* d) { vexMaxFilter(s, d, 3, 3, 1, 1, nullptr); }},
-        {"threshold", 2, [](VexImage* s, VexImage* d) { vexThreshold(s, d, 100, nullptr); }},
-        {"adds", 2, [](VexImage* s, VexImage* d) { vexAddS(s, d, 40, nullptr); }},
-        {"mirror0", 0, [](VexImage* s, VexImage* d) { vexMirror(s, d, 0, nullptr); }},
-        {"mirror1", 1, [](VexImage* s, VexImage* d) { vexMirror(s, d, 1, nullptr); }},
-        {"mirror-1", -1, [](VexImage* s, VexImage* d) { vexMirror(s, d, -1, nullptr); }},
+        {"blur", 2, 5, [](VexImage* s, VexImage* d) { vexBlur(s, d, 5, 5, 2, 2); }},
+        {"blur-anchor", 2, 3, [](VexImage* s, VexImage* d) { vexBlur(s, d, 3, 7, 0, 2); }},
+        {"median", 2, 5, [](VexImage* s, VexImage* d) { vexMedianFilter(s, d, 5, 3, 1, 2, nullptr); }},
+        {"max", 2, 3, [](VexImage* s, VexImage* d) { vexMaxFilter(s, d, 3, 3, 1, 1, nullptr); }},
+        {"threshold", 2, 0, [](VexImage* s, VexImage* d) { vexThreshold(s, d, 100, nullptr); }},
+        {"adds", 2, 0, [](VexImage* s, VexImage* d) { vexAddS(s, d, 40, nullptr); }},
+        {"mirror0", 0, 0, [](VexImage* s, VexImage* d) { vexMirror(s, d, 0, nullptr); }},
+        {"mirror1", 1, 0, [](VexImage* s, VexImage* d) { vexMirror(s, d, 1, nullptr); }},
+        {"mirror-1", -1, 0, [](VexImage* s, VexImage* d) { vexMirror(s, d, -1, nullptr); }},
     };
     const int tiles[][2] = {{8, 8}, {24, 40}, {56, 16}, {512, 512}};
     StreamRegion whole;
     StreamRegion roi;
-    roi.hasRect = true, roi.x = 13, roi.y = 7, roi.w = 61, roi.h = 45;
+    roi.hasRect = true, roi.x = 13, roi.y = 7, roi.w = 61, roi.h = 40;
     for (unsigned depth : {VEX_DEPTH_8U, VEX_DEPTH_16U})
-        for (int ch : {1, 3}) {
-            VexImage* in = randomImage(71, 93, ch, depth, rng);
-            for (const Op& op : ops)
-                for (int mode = 0; mode < 4; ++mode)
-                    for (const auto& t : tiles)
-                        for (int threads : {1, 2}) {
-                            const bool filter = std::strncmp(op.name, "blur", 4) == 0 || !std::strcmp(op.name, "median") ||
-                                                !std::strcmp(op.name, "max");
-                            if (!filter && mode > 0) continue;  // border modes matter to the filters only
-                            runCase(op, in, mode, t[0], t[1], threads, whole);
-                            if (mode == 2 && threads == 2) runCase(op, in, mode, t[0], t[1], threads, roi);
-                        }
-            vexDeallocate(in, VEX_IMAGE_ALL);
-        }
+        for (int ch : {1, 3})
+            for (const auto& size : {std::make_pair(71, 93), std::make_pair(45, 104)}) {
+                VexImage* in = randomImage(size.first, size.second, ch, depth, rng);
+                for (const Op& op : ops)
+                    for (int mode = 0; mode < 4; ++mode)
+                        for (const auto& t : tiles)
+                            for (int threads : {1, 2})
+                                for (Path path : {Path::Windows, Path::Tiles, Path::BandTiles, Path::MappedWrites}) {
+                                    const bool filter = op.reach > 0;
+                                    if (!filter && mode > 0) continue;  // border modes matter to the filters only
+                                    if (threads == 1 && (path == Path::BandTiles || path == Path::MappedWrites)) continue;
+                                    runCase(op, in, mode, t[0], t[1], threads, whole, path);
+                                    if (mode == 2 && threads == 2) runCase(op, in, mode, t[0], t[1], threads, roi, path);
+                                }
+                vexDeallocate(in, VEX_IMAGE_ALL);
+            }
 
-    // A 16-bit PGM streamed to PGM keeps its big-endian samples.
-    {
+    // A 16-bit PGM streamed to PGM keeps its big-endian samples, through
+    // tiles and through (copied) windows.
+    for (int reach : {-1, 0}) {
         const std::string p = path("wide.pgm"), q = path("wide-out.pgm");
         FILE* f = std::fopen(p.c_str(), "wb");
         std::fputs("P5\n# a comment\n3 2\n65535\n", f);
@@ -231,6 +254,7 @@ int main() {
         job.name = "addS";
         job.inputs = {p};
         job.output = q;
+        job.reach = reach;
         job.run = [](const std::vector<VexImage*>& s, VexImage* d, const StreamPiece&) { vexAddS(s[0], d, 1, nullptr); };
         StreamOptions opt;
         opt.tileW = opt.tileH = 8;
@@ -241,7 +265,7 @@ int main() {
         std::fclose(g);
         const unsigned char want[12] = {0, 4, 1, 1, 255, 255, 0, 1, 0x12, 0x35, 0xff, 0xff};
         expect(n == 13 + 12 && std::memcmp(all, "P5\n3 2\n65535\n", 13) == 0 && std::memcmp(all + 13, want, 12) == 0,
-               "16-bit PGM: big-endian samples read and written");
+               "16-bit PGM: big-endian samples read and written, reach " + std::to_string(reach));
     }
 
     // Broken inputs and unwritable outputs.
@@ -303,6 +327,24 @@ int main() {
         expect(msg == "vexBlur: Bad argument: (anchorX<0||anchorY<0)", "worker failure message: '" + msg + "'");
         expect(!exists(path("o7.vxr")) && nothingStartingWith("o7.vxr.part"), "worker failure: nothing written");
         expect(vexGetErrStatus() >= 0, "worker failures leave the main thread's status alone");
+        // A wrapping top border with a declared reach: refused, nothing written.
+        job.name = "blur";
+        job.output = path("o8.vxr");
+        job.reach = 3;
+        job.run = [](const std::vector<VexImage*>& s, VexImage* d, const StreamPiece&) {
+            vexSetBorderMode(s[0], VEX_BORDER_WRAP, VEX_SIDE_TOP, 0);
+            vexBlur(s[0], d, 3, 3, 1, 1);
+        };
+        msg.clear();
+        int code = 0;
+        try {
+            runStream(job, opt);
+        } catch (const ToolError& e) {
+            msg = e.what(), code = e.code;
+        }
+        expect(code == kExitUsage && msg == "blur: a wrapping top or bottom border needs the whole image (give the job no reach)",
+               "wrapping border through windows: '" + msg + "'");
+        expect(!exists(path("o8.vxr")) && nothingStartingWith("o8.vxr.part"), "wrapping border: nothing written");
     }
 
     std::string cleanup = "rm -rf '" + g_dir + "'";

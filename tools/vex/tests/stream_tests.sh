@@ -82,6 +82,34 @@ same "add two files" g.pgm ad2 add g2.pgm
 same "sub, dst roi" g.pgm sb sub g2.pgm --dst-roi 20,10,60,70 --src-roi 0,0,60,70
 same "copy onto a base" g.pgm cp copy --roi 8,8,40,40 --base h.pgm
 
+# 16-bit PGM: big-endian in memory and streamed. Samples 0x0100 and 0x0002
+# (256 and 2; read little-endian they would be 1 and 512).
+printf 'P5\n2 1\n65535\n\001\000\000\002' >be.pgm
+[ "$("$vex" norm be.pgm --type 1)" = 256 ] && [ "$("$vex" norm be.pgm --type 2)" = 258 ] && pass ||
+  fail "16-bit PGM read big-endian in memory"
+"$vex" make-huge w16.pgm --size 37x45 --depth 16U >/dev/null || fail "make-huge w16.pgm"
+same "adds 16U PGM" w16.pgm a16 adds --value 1000
+same "blur 16U PGM" w16.pgm b16 blur --rows 3 --cols 5
+
+# --then: one pass equal to the two commands in turn, in memory and streamed.
+"$vex" blur g.pgm two-a.png --rows 5 --cols 5 && "$vex" threshold two-a.png two.png --threshold 128 &&
+  "$vex" adds two.png two3.png --value 7 --roi 10,10,60,50 || fail "two commands"
+"$vex" blur g.pgm one.png --rows 5 --cols 5 --then threshold --threshold 128 && cmp -s one.png two.png && pass ||
+  fail "--then in memory differs from the two commands"
+for tiles in "24x40" "56x16 --threads 2"; do
+  # shellcheck disable=SC2086
+  "$vex" blur g.pgm one.pgm --rows 5 --cols 5 --tiles $tiles --then threshold --threshold 128 &&
+    "$vex" copy one.pgm one-back.png && cmp -s one-back.png two.png && pass ||
+    fail "--then streamed ($tiles) differs from the two commands"
+done
+"$vex" adds two.png three-a.png --value 0 --roi 10,10,60,50 --then adds --value 7 && cmp -s three-a.png two3.png &&
+  pass || fail "--then keeps the first command's region"
+e "--then a filter" 2 "'blur' cannot follow --then" o11.png "$vex" threshold g.pgm o11.png --threshold 1 --then blur
+e "--then with a file" 2 "a step after --then takes no files" o12.png "$vex" blur g.pgm o12.png --then not o13.png
+e "--then with a region" 2 "--roi after --then: give it to the first command" o14.png \
+  "$vex" blur g.pgm o14.png --then not --roi 1,1,5,5
+e "--then alone" 2 "--then needs a command" o15.png "$vex" blur g.pgm o15.png --then
+
 # A depth round trip through a raw file: 8U -> 16U keeps the values, 16U ->
 # 8U by truncation (mode 0) gives them back.
 "$vex" convert g.pgm w.vxr --depth 16U --tiles 24x16 --threads 2 &&

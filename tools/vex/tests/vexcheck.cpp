@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 #include <map>
 #include <memory>
 #include <string>
@@ -64,6 +65,17 @@ Image decode(const std::string& path) {
     for (int y = 0; y < h; ++y)
         std::memcpy(img->imageData + static_cast<size_t>(y) * img->widthStep, static_cast<char*>(data) + static_cast<size_t>(y) * rb, rb);
     stbi_image_free(data);
+    // 16-bit PGM/PPM samples are big-endian; stb hands them over as stored.
+    char magic[2] = {0, 0};
+    if (FILE* f = wide ? std::fopen(path.c_str(), "rb") : nullptr) {
+        if (std::fread(magic, 1, 2, f) != 2) magic[0] = 0;
+        std::fclose(f);
+    }
+    if (magic[0] == 'P' && (magic[1] == '5' || magic[1] == '6'))
+        for (int y = 0; y < h; ++y) {
+            unsigned char* row = reinterpret_cast<unsigned char*>(img->imageData) + static_cast<size_t>(y) * img->widthStep;
+            for (int i = 0; i < rb; i += 2) std::swap(row[i], row[i + 1]);
+        }
     return img;
 }
 
