@@ -12,7 +12,10 @@
 
 namespace {
 
-int uniform(std::mt19937& rng, int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); }
+using vt::Clip;
+using vt::channelsOf;
+using vt::clipOf;
+using vt::uniform;
 
 // A record with its own storage.
 struct Lut {
@@ -35,22 +38,6 @@ Lut randomLut(std::mt19937& rng, int histSize) {
     return Lut(key, value, factor, uniform(rng, 0, 1));
 }
 
-struct Clip { int x = 0, y = 0, w = 0, h = 0; };
-Clip clipOf(const VexImage* im) {
-    Clip r{0, 0, im->width, im->height};
-    if (const VexROI* roi = im->roi) {
-        r.x = roi->xOffset, r.y = roi->yOffset;
-        r.w = std::max(0, std::min(roi->width, im->width - r.x));
-        r.h = std::max(0, std::min(roi->height, im->height - r.y));
-    }
-    return r;
-}
-std::vector<int> channelsOf(const VexImage* im) {
-    if (im->roi && im->roi->coi > 0) return {im->roi->coi};
-    std::vector<int> all;
-    for (int c = 1; c <= im->nChannels; ++c) all.push_back(c);
-    return all;
-}
 
 // Counts of every value of channel c in the image's region.
 std::vector<int64_t> countValues(const VexImage* im, int c, int histSize) {
@@ -130,23 +117,6 @@ Equalised equalise(const VexLUT& l, int M) {
     return e;
 }
 
-// Random source and destination layouts whose processed channel counts agree.
-void pairLayouts(std::mt19937& rng, const vt::LayoutLimits& lim, vt::Layout* ls, vt::Layout* ld) {
-    *ls = vt::randomLayout(rng, lim);
-    *ld = vt::randomLayout(rng, lim);
-    ld->depth = ls->depth, ld->order = ls->order, ld->origin = ls->origin;
-    const int sc = ls->hasRoi && ls->roi.coi > 0 ? 1 : ls->nChannels;
-    if (sc == 1) {
-        if (ld->nChannels > 1) {
-            if (!ld->hasRoi) ld->hasRoi = true, ld->roi = {0, 0, 0, ld->height, ld->width};
-            ld->roi.coi = uniform(rng, 1, ld->nChannels);
-        }
-    } else {
-        ld->nChannels = ls->nChannels;
-        if (ld->hasRoi) ld->roi.coi = 0;
-    }
-}
-
 std::vector<VexLUT*> pointers(std::vector<Lut>& luts) {
     std::vector<VexLUT*> p;
     for (Lut& l : luts) p.push_back(&l.rec);
@@ -168,7 +138,7 @@ TEST(Histo, MatchesReference) {
         lim.depths = op == 0 ? std::vector<unsigned>{VEX_DEPTH_1U, VEX_DEPTH_8U, VEX_DEPTH_8U, VEX_DEPTH_16U}
                              : std::vector<unsigned>{VEX_DEPTH_8U, VEX_DEPTH_8U, VEX_DEPTH_16U};
         vt::Layout ls, ld;
-        pairLayouts(rng, lim, &ls, &ld);
+        vt::pairLayouts(rng, lim, &ls, &ld, false);
         SCOPED_TRACE("case " + std::to_string(iter) + ": " + vt::describe(ls) + " -> " + vt::describe(ld));
         auto src = vt::makeImage(ls, 7u + iter), dst = vt::makeImage(ld, 300u + iter), expect = vt::makeImage(ld, 300u + iter);
         const int M = ls.depth == VEX_DEPTH_1U ? 2 : ls.depth == VEX_DEPTH_8U ? 256 : 65536;

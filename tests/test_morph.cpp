@@ -13,12 +13,15 @@
 
 namespace {
 
+using vt::Clip;
+using vt::channelsOf;
+using vt::clipOf;
+using vt::uniform;
+
 using MorphFn = void (*)(VexImage*, VexImage*, int, const VexMapping*);
 enum Kind { kErode, kDilate, kOpen, kClose };
 const MorphFn kFns[] = {vexErode, vexDilate, vexOpen, vexClose};
 const char* const kNames[] = {"vexErode", "vexDilate", "vexOpen", "vexClose"};
-
-int uniform(std::mt19937& rng, int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); }
 
 // ---------------------------------------------------------------- reference
 
@@ -59,22 +62,6 @@ int64_t borderSample(const VexImage* im, int x, int y, int c) {
     return vt::sample(im, x, y, c);
 }
 
-struct Clip { int x = 0, y = 0, w = 0, h = 0; };
-Clip clipOf(const VexImage* im) {
-    Clip r{0, 0, im->width, im->height};
-    if (const VexROI* roi = im->roi) {
-        r.x = roi->xOffset, r.y = roi->yOffset;
-        r.w = std::max(0, std::min(roi->width, im->width - r.x));
-        r.h = std::max(0, std::min(roi->height, im->height - r.y));
-    }
-    return r;
-}
-std::vector<int> channelsOf(const VexImage* im) {
-    if (im->roi && im->roi->coi > 0) return {im->roi->coi};
-    std::vector<int> all;
-    for (int c = 1; c <= im->nChannels; ++c) all.push_back(c);
-    return all;
-}
 
 // Writes into `expect` what the operation does to the destination, reading
 // the source `src` (the destination's twin before the call when in place).
@@ -133,17 +120,8 @@ TEST(Morph, MatchesReferenceOverLayoutsAndBorders) {
     lim.roiOutside = true;
     int ran = 0, tiled = 0, inPlace = 0;
     for (int iter = 0; iter < 700; ++iter) {
-        vt::Layout ls = vt::randomLayout(rng, lim);
-        vt::Layout ld = vt::randomLayout(rng, lim);
-        ld.depth = ls.depth, ld.nChannels = ls.nChannels, ld.order = ls.order, ld.origin = ls.origin;
-        const int sc = ls.hasRoi && ls.roi.coi > 0 ? 1 : ls.nChannels;
-        if (sc == 1 && ls.nChannels > 1) {
-            ld.hasRoi = true;
-            if (ld.roi.width == 0) ld.roi = {0, 0, 0, ld.height, ld.width};
-            ld.roi.coi = uniform(rng, 1, ld.nChannels);
-        } else if (ld.hasRoi) {
-            ld.roi.coi = 0;
-        }
+        vt::Layout ls, ld;
+        vt::pairLayouts(rng, lim, &ls, &ld, true);
         const bool self = uniform(rng, 0, 4) == 0;
         const Kind kind = Kind(uniform(rng, 0, 3));
         const int iterations = uniform(rng, 1, 3);

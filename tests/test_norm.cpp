@@ -13,23 +13,15 @@
 
 namespace {
 
+using vt::Clip;
+using vt::clipOf;
+using vt::uniform;
+
 constexpr double kMax = 3.4028234663852886e38;
 constexpr double kMin = 1.1754943508222875e-38;
 const int kTypes[] = {VEX_NORM_INF, VEX_NORM_L1, VEX_NORM_L2, VEX_NORM_RELATIVE | VEX_NORM_INF,
                       VEX_NORM_RELATIVE | VEX_NORM_L1, VEX_NORM_RELATIVE | VEX_NORM_L2};
 
-int uniform(std::mt19937& rng, int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); }
-
-struct Clip { int x = 0, y = 0, w = 0, h = 0; };
-Clip clipOf(const VexImage* im) {
-    Clip r{0, 0, im->width, im->height};
-    if (const VexROI* roi = im->roi) {
-        r.x = roi->xOffset, r.y = roi->yOffset;
-        r.w = std::max(0, std::min(roi->width, im->width - r.x));
-        r.h = std::max(0, std::min(roi->height, im->height - r.y));
-    }
-    return r;
-}
 
 // The plain computation: maxima and sums in double over every processed
 // sample (differences formed in integers first).
