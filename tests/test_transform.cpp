@@ -27,46 +27,7 @@ constexpr double kPi = 3.14159265358979323846;
 
 // ---------------------------------------------------------------- Fourier reference
 
-// Packed real spectrum of x with exponent sign s by direct sums.
-std::vector<double> refRealForward(const std::vector<double>& x, int s) {
-    const int n = static_cast<int>(x.size());
-    std::vector<double> out(n);
-    for (int k = 0; k <= n / 2; ++k) {
-        double re = 0, im = 0;
-        for (int j = 0; j < n; ++j) {
-            const double a = 2 * kPi * double((int64_t(j) * k) % n) / n;
-            re += x[j] * std::cos(a);
-            im += s * x[j] * std::sin(a);
-        }
-        if (k == 0) out[0] = re;
-        else if (2 * k == n) out[n - 1] = re;
-        else out[2 * k - 1] = re, out[2 * k] = im;
-    }
-    return out;
-}
-
-// The real sequence sum_k X_k e^(s 2 pi i jk/n) of a packed spectrum.
-std::vector<double> refRealInverse(const std::vector<double>& p, int s) {
-    const int n = static_cast<int>(p.size());
-    std::vector<double> xr(n, 0.0), xi(n, 0.0);  // the full spectrum
-    xr[0] = p[0];
-    for (int k = 1; 2 * k < n; ++k) {
-        xr[k] = p[2 * k - 1], xi[k] = p[2 * k];
-        xr[n - k] = p[2 * k - 1], xi[n - k] = -p[2 * k];
-    }
-    if (n % 2 == 0 && n > 1) xr[n / 2] = p[n - 1];
-    std::vector<double> out(n);
-    for (int j = 0; j < n; ++j) {
-        double acc = 0;
-        for (int k = 0; k < n; ++k) {
-            const double a = 2 * kPi * double((int64_t(j) * k) % n) / n;
-            acc += xr[k] * std::cos(a) - xi[k] * s * std::sin(a);
-        }
-        out[j] = acc;
-    }
-    return out;
-}
-
+// X_k = sum_j x_j e^(s 2 pi i jk/n) by direct sums, in place.
 void refComplex(std::vector<double>& re, std::vector<double>& im, int s) {
     const int n = static_cast<int>(re.size());
     std::vector<double> r(n), i(n);
@@ -80,6 +41,31 @@ void refComplex(std::vector<double>& re, std::vector<double>& im, int s) {
         r[k] = ar, i[k] = ai;
     }
     re = r, im = i;
+}
+
+// The packed spectrum of a real x: X0; Re X1, Im X1; ...; Re X(n/2) when n is even.
+std::vector<double> refRealForward(const std::vector<double>& x, int s) {
+    const int n = static_cast<int>(x.size());
+    std::vector<double> re = x, im(n, 0.0), out(n);
+    refComplex(re, im, s);
+    out[0] = re[0];
+    for (int k = 1; 2 * k < n; ++k) out[2 * k - 1] = re[k], out[2 * k] = im[k];
+    if (n % 2 == 0 && n > 1) out[n - 1] = re[n / 2];
+    return out;
+}
+
+// The real sequence of a packed spectrum (its conjugate-symmetric whole).
+std::vector<double> refRealInverse(const std::vector<double>& p, int s) {
+    const int n = static_cast<int>(p.size());
+    std::vector<double> re(n, 0.0), im(n, 0.0);
+    re[0] = p[0];
+    for (int k = 1; 2 * k < n; ++k) {
+        re[k] = p[2 * k - 1], im[k] = p[2 * k];
+        re[n - k] = p[2 * k - 1], im[n - k] = -p[2 * k];
+    }
+    if (n % 2 == 0 && n > 1) re[n / 2] = p[n - 1];
+    refComplex(re, im, s);
+    return re;
 }
 
 // The W x H array a (row-major) through the two-dimensional transform.
