@@ -111,12 +111,10 @@ TEST(Norm, MatchesPlainComputation) {
     }
 }
 
-TEST(Norm, WorkedValuesAndRelativeLimits) {
-    vt::Image u8(VEX_DEPTH_8U, 1, 1, 2), a(VEX_DEPTH_16U, 2, 3, 4), zero(VEX_DEPTH_16U, 2, 3, 4);
-    u8.setSample(0, 0, 1, 3), u8.setSample(1, 0, 1, 250);
-    EXPECT_EQ(vexNorm(u8.get(), nullptr, VEX_NORM_INF), 250.0);
-    EXPECT_EQ(vexNorm(u8.get(), nullptr, VEX_NORM_L1), 253.0);
-    EXPECT_EQ(vexNorm(u8.get(), nullptr, VEX_NORM_L2), std::sqrt(9.0 + 62500.0));
+// The limits of the relative forms: a zero denominator, the single-precision
+// maximum, one image only.
+TEST(Norm, RelativeLimits) {
+    vt::Image a(VEX_DEPTH_16U, 2, 3, 4), zero(VEX_DEPTH_16U, 2, 3, 4);
     a.fillPattern(5);
     double maxA = 0;
     for (int k = 0; k < 24; ++k) zero.setSample(k % 4, k / 4 % 3, k / 12 + 1, 0), maxA = std::max(maxA, double(a.sample(k % 4, k / 4 % 3, k / 12 + 1)));

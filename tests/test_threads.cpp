@@ -402,32 +402,4 @@ TEST_F(Threads, EveryFamilyOnEightThreadsSeesOnlyItsOwnResultsAndReports) {
     EXPECT_EQ(distinct.size(), size_t(kThreads)) << "threads share a context";
 }
 
-// The status set on one thread stays there while others fail and reset.
-TEST(ThreadsStatus, StickyStatusIsPerThread) {
-    std::atomic<int> phase{0};
-    std::atomic<bool> wrong{false};
-    std::thread holder([&] {
-        vexSetErrMode(VEX_ErrModeSilent);
-        vexRedirectError(vexNulDevReport);
-        vexSetErrStatus(VEX_StsNoMem);
-        phase = 1;
-        while (phase.load() < 2) std::this_thread::yield();
-        if (vexGetErrStatus() != VEX_StsNoMem || vexGetErrMode() != VEX_ErrModeSilent) wrong = true;
-    });
-    std::thread other([&] {
-        while (phase.load() < 1) std::this_thread::yield();
-        vexSetErrMode(VEX_ErrModeParent);
-        vexRedirectError(vexNulDevReport);
-        for (int i = 0; i < 200; ++i) {
-            vexError(VEX_StsBadArg, "vexOther", "(other)", "test", i);
-            vexSetErrStatus(VEX_StsOk);
-        }
-        if (vexGetErrStatus() != VEX_StsOk) wrong = true;
-        phase = 2;
-    });
-    holder.join();
-    other.join();
-    EXPECT_FALSE(wrong.load());
-}
-
 }  // namespace
