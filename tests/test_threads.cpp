@@ -34,6 +34,7 @@ constexpr int kRounds = 2;
 struct Rec {
     int status;
     std::string func;
+    bool operator==(const Rec& o) const { return status == o.status && func == o.func; }
 };
 struct ThreadLog {
     std::vector<Rec> recs;
@@ -281,13 +282,6 @@ Outcome runOne(const Case& c, int variant, bool broken, int logIndex) {
     return o;
 }
 
-bool sameRecs(const std::vector<Rec>& a, const std::vector<Rec>& b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (a[i].status != b[i].status || a[i].func != b[i].func) return false;
-    return true;
-}
-
 class Threads : public ::testing::Test {
  protected:
     void SetUp() override {
@@ -376,7 +370,7 @@ TEST_F(Threads, EveryFamilyOnEightThreadsSeesOnlyItsOwnResultsAndReports) {
                         if (got.bytes != want.bytes) fail.push_back(what + ": other bytes than alone");
                         if (got.status != want.status)
                             fail.push_back(what + ": status " + std::to_string(got.status));
-                        if (!sameRecs(got.recs, want.recs)) fail.push_back(what + ": other reports than alone");
+                        if (got.recs != want.recs) fail.push_back(what + ": other reports than alone");
                         expectedReports += want.recs.size();
                     }
                 }
