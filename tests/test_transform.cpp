@@ -535,9 +535,9 @@ void runSteps(const std::vector<Step>& steps, const char* func, const char* file
 
 TEST(Fft, ChecksAndTexts) {
     vt::Image src(VEX_DEPTH_8U, 1, 8, 8), dst(VEX_DEPTH_16S, 1, 8, 8);
+    vt::TiledImage tiled(VEX_DEPTH_8U, 1, 8, 8, 4, 4);
     src.fillPattern(3);
     dst.fillPattern(4);
-    const auto before = dst.bytes();
     VexMapping map{0, 0};
     VexImage* s = src.get();
     VexImage* d = dst.get();
@@ -569,26 +569,14 @@ TEST(Fft, ChecksAndTexts) {
         {rois({1, 0, 0, 4, 4}, {0, 0, 0, 4, 4}, real(0x21, s, d)), {bad}},
         {rois({0, 3, 3, 1, 1}, {0, 0, 0, 8, 8}, real(0x21, s, d)), {none}},
         {rois({0, 0, 0, 8, 8}, {0, 0, 0, 8, 8}, with(&s->alphaChannel, 1, with(&d->alphaChannel, 1, real(0x21, s, d)))), {none}},
+        {real(0x21, tiled.get(), d), {"srcImage->imageData==0"}},  // tiled images have no pixel data in memory
+        {[&] { vexSetErrStatus(VEX_StsBadArg), vexCcsFft2D(s, d, 0x22, nullptr); }, {}},  // a negative status stops the call
     }, "vexRealFft2D", "vexfft2d", dst);
-    // The CCS direction names itself; a negative status stops a call early.
-    {
-        vt::ReportLog log;
-        vexCcsFft2D(s, nullptr, 0x22, nullptr);
-        ASSERT_EQ(log.size(), 1u);
-        EXPECT_EQ(log[0].funcName, "vexCcsFft2D");
-        EXPECT_EQ(log[0].context, "dstImage==0");
-        log.clear();
-        src.setRoi(0, 0, 0, 8, 8), dst.setRoi(0, 0, 0, 8, 8);
-        vexCcsFft2D(s, d, 0x22, nullptr);  // status still negative
-        EXPECT_EQ(log.size(), 0u);
-        EXPECT_EQ(dst.bytes(), before);
-        vexSetErrStatus(VEX_StsOk);
-    }
-    // Tiled images have no pixel data in memory.
-    vt::TiledImage tiled(VEX_DEPTH_8U, 1, 8, 8, 4, 4);
+    // The CCS direction names itself.
     vt::ReportLog log;
-    vexRealFft2D(tiled.get(), d, 0x21, nullptr);
-    EXPECT_EQ(log.contexts(), std::vector<std::string>{"srcImage->imageData==0"});
+    vexCcsFft2D(s, nullptr, 0x22, nullptr);
+    EXPECT_EQ(log.size(), 1u);
+    EXPECT_TRUE(log[0].funcName == "vexCcsFft2D" && log[0].context == "dstImage==0");
     vexSetErrStatus(VEX_StsOk);
 }
 
@@ -598,7 +586,6 @@ TEST(Dct, ChecksAndSilentCalls) {
         bits(VEX_DEPTH_1U, 1, 8, 8);
     src.fillPattern(1);
     dst.fillPattern(2);
-    const auto before = dst.bytes();
     VexImage *s = src.get(), *d = dst.get();
     const std::string bad = "Images are not compatible";
     runSteps({
@@ -615,12 +602,8 @@ TEST(Dct, ChecksAndSilentCalls) {
         {[&] { dst.setRoi(0, 0, 0, 8, 8), vexDCT2D(s, d, 3); }, {}},
         {[&] { vexDCT2D(s, d, 0); }, {}},
         {[&] { bits.setRoi(0, 0, 0, 8, 8), vexDCT2D(bits.get(), d, 1); }, {bad}},
+        {[&] { vexSetErrStatus(VEX_StsBadArg), vexDCT2D(s, d, 1); }, {}},  // a negative status stops the call
     }, "vexDCT2D", "vexdct2d", dst);
-    // A negative status left from an earlier call stops the next one.
-    vexSetErrStatus(VEX_StsBadArg);
-    vexDCT2D(s, d, 1);
-    EXPECT_EQ(dst.bytes(), before);
-    vexSetErrStatus(VEX_StsOk);
 }
 
 // The lane kernels agree with the reference for lengths up to 1024 (each
