@@ -12,7 +12,10 @@
 
 namespace {
 
-int uniform(std::mt19937& rng, int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); }
+using vt::Clip;
+using vt::channelsOf;
+using vt::clipOf;
+using vt::uniform;
 
 // A record with its own storage.
 struct Lut {
@@ -35,22 +38,6 @@ Lut randomLut(std::mt19937& rng, int histSize) {
     return Lut(key, value, factor, uniform(rng, 0, 1));
 }
 
-struct Clip { int x = 0, y = 0, w = 0, h = 0; };
-Clip clipOf(const VexImage* im) {
-    Clip r{0, 0, im->width, im->height};
-    if (const VexROI* roi = im->roi) {
-        r.x = roi->xOffset, r.y = roi->yOffset;
-        r.w = std::max(0, std::min(roi->width, im->width - r.x));
-        r.h = std::max(0, std::min(roi->height, im->height - r.y));
-    }
-    return r;
-}
-std::vector<int> channelsOf(const VexImage* im) {
-    if (im->roi && im->roi->coi > 0) return {im->roi->coi};
-    std::vector<int> all;
-    for (int c = 1; c <= im->nChannels; ++c) all.push_back(c);
-    return all;
-}
 
 // Counts of every value of channel c in the image's region.
 std::vector<int64_t> countValues(const VexImage* im, int c, int histSize) {
@@ -130,23 +117,6 @@ Equalised equalise(const VexLUT& l, int M) {
     return e;
 }
 
-// Random source and destination layouts whose processed channel counts agree.
-void pairLayouts(std::mt19937& rng, const vt::LayoutLimits& lim, vt::Layout* ls, vt::Layout* ld) {
-    *ls = vt::randomLayout(rng, lim);
-    *ld = vt::randomLayout(rng, lim);
-    ld->depth = ls->depth, ld->order = ls->order, ld->origin = ls->origin;
-    const int sc = ls->hasRoi && ls->roi.coi > 0 ? 1 : ls->nChannels;
-    if (sc == 1) {
-        if (ld->nChannels > 1) {
-            if (!ld->hasRoi) ld->hasRoi = true, ld->roi = {0, 0, 0, ld->height, ld->width};
-            ld->roi.coi = uniform(rng, 1, ld->nChannels);
-        }
-    } else {
-        ld->nChannels = ls->nChannels;
-        if (ld->hasRoi) ld->roi.coi = 0;
-    }
-}
-
 std::vector<VexLUT*> pointers(std::vector<Lut>& luts) {
     std::vector<VexLUT*> p;
     for (Lut& l : luts) p.push_back(&l.rec);
@@ -168,7 +138,7 @@ TEST(Histo, MatchesReference) {
         lim.depths = op == 0 ? std::vector<unsigned>{VEX_DEPTH_1U, VEX_DEPTH_8U, VEX_DEPTH_8U, VEX_DEPTH_16U}
                              : std::vector<unsigned>{VEX_DEPTH_8U, VEX_DEPTH_8U, VEX_DEPTH_16U};
         vt::Layout ls, ld;
-        pairLayouts(rng, lim, &ls, &ld);
+        vt::pairLayouts(rng, lim, &ls, &ld, false);
         SCOPED_TRACE("case " + std::to_string(iter) + ": " + vt::describe(ls) + " -> " + vt::describe(ld));
         auto src = vt::makeImage(ls, 7u + iter), dst = vt::makeImage(ld, 300u + iter), expect = vt::makeImage(ld, 300u + iter);
         const int M = ls.depth == VEX_DEPTH_1U ? 2 : ls.depth == VEX_DEPTH_8U ? 256 : 65536;
@@ -261,39 +231,16 @@ TEST(Histo, TileSelectorCountsOneTile) {
     EXPECT_EQ(im.outstanding(), 0);
 }
 
-// Worked: the stretch segments; a COI reads its own record only; a dark
-// image equalised spreads monotonically over the whole range.
-TEST(Histo, WorkedCases) {
-    vt::Image src(VEX_DEPTH_8U, 1, 1, 256), dst(VEX_DEPTH_8U, 1, 1, 256);
-    for (int x = 0; x < 256; ++x) src.setSample(x, 0, 1, x);
-    Lut flatLut({64, 192}, {0, 255}), linear({64, 192}, {0, 255}, {2, 0}, 1);
-    VexLUT* p = &flatLut.rec;
-    vexContrastStretch(src.get(), dst.get(), &p, nullptr);
-    for (int x = 0; x < 256; ++x) ASSERT_EQ(dst.sample(x, 0, 1), x < 64 ? x : x < 192 ? 0 : 255) << x;
-    p = &linear.rec;
-    vexContrastStretch(src.get(), dst.get(), &p, nullptr);
-    EXPECT_EQ(dst.sample(100, 0, 1), 72);
-
+// With a COI only the record of that channel is read: the others are null.
+TEST(Histo, CoiReadsItsOwnRecordOnly) {
     vt::Image s3(VEX_DEPTH_8U, 3, 4, 5), d3(VEX_DEPTH_8U, 3, 4, 5);
     s3.setRoi(2, 0, 0, 4, 5), d3.setRoi(2, 0, 0, 4, 5);
     Lut l1({0, 256}, {9, 0});
-    VexLUT* only[3] = {nullptr, &l1.rec, nullptr};  // only lut[1] may be read
+    VexLUT* only[3] = {nullptr, &l1.rec, nullptr};
+    vt::ReportLog log;
     vexContrastStretch(s3.get(), d3.get(), only, nullptr);
     for (int k = 0; k < 20; ++k) EXPECT_EQ(d3.sample(k % 5, k / 5, 2), 9);
-
-    vt::Image dark(VEX_DEPTH_8U, 1, 16, 16), out(VEX_DEPTH_8U, 1, 16, 16);
-    for (int k = 0; k < 256; ++k) dark.setSample(k % 16, k / 16, 1, k / 8);  // 0..31
-    std::vector<int> keys(257);
-    for (int i = 0; i <= 256; ++i) keys[size_t(i)] = i;
-    Lut l(keys, std::vector<int>(257, 0));
-    p = &l.rec;
-    vexComputeHisto(dark.get(), &p, nullptr);
-    vexHistoEqualize(dark.get(), out.get(), &p, nullptr);
-    EXPECT_EQ(out.sample(15, 15, 1), 255);
-    for (int i = 1; i < 256; ++i) EXPECT_LE(out.sample((i - 1) % 16, (i - 1) / 16, 1), out.sample(i % 16, i / 16, 1));
-    EXPECT_GT(out.sample(8, 8, 1), 100);
-    EXPECT_EQ(std::count_if(l.value.begin(), l.value.end() - 1, [](int v) { return v != 0; }), 32);  // 8 pixels on 32 levels
-    EXPECT_EQ(vexGetErrStatus(), 0);
+    EXPECT_EQ(log.size(), 0u);
 }
 
 // ------------------------------------------------------------------ checks

@@ -13,23 +13,15 @@
 
 namespace {
 
+using vt::Clip;
+using vt::clipOf;
+using vt::uniform;
+
 constexpr double kMax = 3.4028234663852886e38;
 constexpr double kMin = 1.1754943508222875e-38;
 const int kTypes[] = {VEX_NORM_INF, VEX_NORM_L1, VEX_NORM_L2, VEX_NORM_RELATIVE | VEX_NORM_INF,
                       VEX_NORM_RELATIVE | VEX_NORM_L1, VEX_NORM_RELATIVE | VEX_NORM_L2};
 
-int uniform(std::mt19937& rng, int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); }
-
-struct Clip { int x = 0, y = 0, w = 0, h = 0; };
-Clip clipOf(const VexImage* im) {
-    Clip r{0, 0, im->width, im->height};
-    if (const VexROI* roi = im->roi) {
-        r.x = roi->xOffset, r.y = roi->yOffset;
-        r.w = std::max(0, std::min(roi->width, im->width - r.x));
-        r.h = std::max(0, std::min(roi->height, im->height - r.y));
-    }
-    return r;
-}
 
 // The plain computation: maxima and sums in double over every processed
 // sample (differences formed in integers first).
@@ -119,12 +111,10 @@ TEST(Norm, MatchesPlainComputation) {
     }
 }
 
-TEST(Norm, WorkedValuesAndRelativeLimits) {
-    vt::Image u8(VEX_DEPTH_8U, 1, 1, 2), a(VEX_DEPTH_16U, 2, 3, 4), zero(VEX_DEPTH_16U, 2, 3, 4);
-    u8.setSample(0, 0, 1, 3), u8.setSample(1, 0, 1, 250);
-    EXPECT_EQ(vexNorm(u8.get(), nullptr, VEX_NORM_INF), 250.0);
-    EXPECT_EQ(vexNorm(u8.get(), nullptr, VEX_NORM_L1), 253.0);
-    EXPECT_EQ(vexNorm(u8.get(), nullptr, VEX_NORM_L2), std::sqrt(9.0 + 62500.0));
+// The limits of the relative forms: a zero denominator, the single-precision
+// maximum, one image only.
+TEST(Norm, RelativeLimits) {
+    vt::Image a(VEX_DEPTH_16U, 2, 3, 4), zero(VEX_DEPTH_16U, 2, 3, 4);
     a.fillPattern(5);
     double maxA = 0;
     for (int k = 0; k < 24; ++k) zero.setSample(k % 4, k / 4 % 3, k / 12 + 1, 0), maxA = std::max(maxA, double(a.sample(k % 4, k / 4 % 3, k / 12 + 1)));

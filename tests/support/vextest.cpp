@@ -421,4 +421,38 @@ std::unique_ptr<ImageBase> makeImage(const Layout& l, uint32_t key) {
     return image;
 }
 
+Clip clipOf(const VexImage* image) {
+    Clip r{0, 0, image->width, image->height};
+    if (const VexROI* roi = image->roi) {
+        r.x = roi->xOffset, r.y = roi->yOffset;
+        r.w = std::max(0, std::min(roi->width, image->width - r.x));
+        r.h = std::max(0, std::min(roi->height, image->height - r.y));
+    }
+    return r;
+}
+
+std::vector<int> channelsOf(const VexImage* image) {
+    if (image->roi && image->roi->coi > 0) return {image->roi->coi};
+    std::vector<int> all;
+    for (int c = 1; c <= image->nChannels; ++c) all.push_back(c);
+    return all;
+}
+
+int uniform(std::mt19937& rng, int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); }
+
+void pairLayouts(std::mt19937& rng, const LayoutLimits& limits, Layout* src, Layout* dst, bool sameChannels) {
+    *src = randomLayout(rng, limits);
+    *dst = randomLayout(rng, limits);
+    dst->depth = src->depth, dst->order = src->order, dst->origin = src->origin;
+    if (sameChannels) dst->nChannels = src->nChannels;
+    const int processed = src->hasRoi && src->roi.coi > 0 ? 1 : src->nChannels;
+    if (processed == 1 && dst->nChannels > 1) {
+        if (!dst->hasRoi) dst->hasRoi = true, dst->roi = {0, 0, 0, dst->height, dst->width};
+        dst->roi.coi = uniform(rng, 1, dst->nChannels);
+    } else {
+        if (processed > 1) dst->nChannels = src->nChannels;
+        dst->roi.coi = 0;
+    }
+}
+
 }  // namespace vt

@@ -177,4 +177,19 @@ std::string describe(const Layout& layout);
 // A vt::Image or vt::TiledImage of that layout, pattern-filled with `key`, ROI attached.
 std::unique_ptr<ImageBase> makeImage(const Layout& layout, uint32_t key);
 
+// The rectangle an operation processes in one image: its ROI clipped to the
+// image (empty when it starts outside), or the whole image; and the channels
+// (the COI alone, or all).
+struct Clip { int x = 0, y = 0, w = 0, h = 0; };
+Clip clipOf(const VexImage* image);
+std::vector<int> channelsOf(const VexImage* image);
+// Uniform in [lo, hi].
+int uniform(std::mt19937& rng, int lo, int hi);
+
+// A source and a destination layout an operation pairs: the same depth, order
+// and origin; a source processing one channel meets a destination channel
+// chosen by its COI, else both have the same channel count and no COI. With
+// `sameChannels` the destination always has the source's channel count.
+void pairLayouts(std::mt19937& rng, const LayoutLimits& limits, Layout* src, Layout* dst, bool sameChannels);
+
 }  // namespace vt
