@@ -13,7 +13,7 @@ F/C_tablegiven (vex) with F/C_rule (another impl, bench_dib's median cut)
 make one operation F/C: the call's time minus the call's time with the
 table given, against the rule's time.
 
-    report.py RESULTS_DIR REPORT.md REPORT.png
+    report.py RESULTS_DIR REPORT.md REPORT.png [RESULTS.md]
     report.py --check RESULTS_DIR     only the name check, exit 1 on a problem
 
 RESULTS_DIR holds PROGRAM.json (--benchmark_out) and PROGRAM.list
@@ -216,6 +216,44 @@ def geomean(values):
     return math.exp(sum(math.log(v) for v in values) / len(values)) if values else float("nan")
 
 
+def summary(programs, table):
+    """The per-program table: operations, how many vexlib wins, geometric mean."""
+    lines = ["| program | operations | vexlib faster | geometric mean vex/peer (CPU) |", "|---|---:|---:|---:|"]
+    for program in programs:
+        mine = [t for t in table if t[0] == program]
+        cpu = [ratio(t[4], t[7]) for t in mine]
+        lines.append(f"| {program} | {len(mine)} | {sum(1 for c in cpu if c < 1.0)} | {geomean(cpu):.2f} |")
+    cpu = [ratio(t[4], t[7]) for t in table]
+    lines.append(f"| all | {len(table)} | {sum(1 for c in cpu if c < 1.0)} | {geomean(cpu):.2f} |")
+    return lines
+
+
+BEGIN, END = "<!-- report: begin -->", "<!-- report: end -->"
+
+
+def update_results(path, results_dir, table, ctx):
+    """Replaces the generated block of bench/RESULTS.md (between the two
+    markers) with the latest run's summary; the hand-written notes around it
+    stay as they are."""
+    with open(path) as f:
+        text = f.read()
+    if BEGIN not in text or END not in text:
+        print(f"{path}: no {BEGIN} ... {END} block, left alone", file=sys.stderr)
+        return
+    programs = sorted(os.path.splitext(os.path.basename(x))[0]
+                      for x in glob.glob(os.path.join(results_dir, "*.json")))
+    block = [BEGIN, "", f"Latest `bench/report` run: {ctx.get('date', '?')}, "
+             f"{os.environ.get('BENCH_MODE', '') or 'full'} mode, "
+             f"load before `{first_line(os.path.join(results_dir, 'load-before.txt'))}`. "
+             "Ratios are vexlib CPU time over the peer's; every operation's row is in "
+             "[REPORT.md](REPORT.md), the chart in [report.png](report.png).", ""]
+    block += summary(programs, table) + ["", END]
+    head, rest = text.split(BEGIN, 1)
+    tail = rest.split(END, 1)[1]
+    with open(path, "w") as f:
+        f.write(head + "\n".join(block) + tail)
+
+
 def write_markdown(path, results_dir, table, unpaired, problems, ctx):
     model, count, simd = cpu_model()
     programs = sorted(os.path.splitext(os.path.basename(x))[0]
@@ -234,14 +272,7 @@ def write_markdown(path, results_dir, table, unpaired, problems, ctx):
              f"- Arguments: `{os.environ.get('BENCH_ARGS', '').strip()}`",
              f"- Load before: `{first_line(os.path.join(results_dir, 'load-before.txt'))}`",
              f"- Load after: `{first_line(os.path.join(results_dir, 'load-after.txt'))}`", ""]
-    lines += ["## Summary", "", "| program | operations | vexlib faster | geometric mean vex/peer (CPU) |",
-              "|---|---:|---:|---:|"]
-    for program in programs:
-        mine = [t for t in table if t[0] == program]
-        cpu = [ratio(t[4], t[7]) for t in mine]
-        lines.append(f"| {program} | {len(mine)} | {sum(1 for c in cpu if c < 1.0)} | {geomean(cpu):.2f} |")
-    cpu = [ratio(t[4], t[7]) for t in table]
-    lines.append(f"| all | {len(table)} | {sum(1 for c in cpu if c < 1.0)} | {geomean(cpu):.2f} |")
+    lines += ["## Summary", ""] + summary(programs, table)
     lines += ["", "## Ratios per operation", "",
               "| program | operation | vex CPU µs | peer | peer CPU µs | vex/peer (CPU) | vex/peer (wall) |",
               "|---|---|---:|---|---:|---:|---:|"]
@@ -306,6 +337,8 @@ def main():
     table, unpaired = ratios(rows)
     problems = check(results_dir, rows, ran)
     write_markdown(md_path, results_dir, table, unpaired, problems, ctx)
+    if len(sys.argv) > 4:
+        update_results(sys.argv[4], results_dir, table, ctx)
     draw(png_path, table)
     for p in problems:
         print("name check:", p, file=sys.stderr)
