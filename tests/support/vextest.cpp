@@ -455,4 +455,14 @@ void pairLayouts(std::mt19937& rng, const LayoutLimits& limits, Layout* src, Lay
     }
 }
 
+void expectOneReport(const ReportLog& log, int status, const std::string& funcName, const std::string& file,
+                     std::string text) {
+    ASSERT_EQ(log.size(), 1u);
+    if (text.compare(0, 5, "Image") == 0) text.resize(70, ' '), text += "\n";
+    EXPECT_EQ(log[0].context, text);
+    EXPECT_EQ(log[0].status, status);
+    EXPECT_EQ(log[0].funcName, funcName);
+    EXPECT_EQ(log[0].file, file);
+}
+
 }  // namespace vt

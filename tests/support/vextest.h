@@ -192,4 +192,10 @@ int uniform(std::mt19937& rng, int lo, int hi);
 // `sameChannels` the destination always has the source's channel count.
 void pairLayouts(std::mt19937& rng, const LayoutLimits& limits, Layout* src, Layout* dst, bool sameChannels);
 
+// The call logged exactly one report, with this status, function, file and
+// text; a header check's text (it starts with "Image") is expected padded to
+// 70 columns and ended by a newline, as the header check writes it.
+void expectOneReport(const ReportLog& log, int status, const std::string& funcName, const std::string& file,
+                     std::string text);
+
 }  // namespace vt
