@@ -191,6 +191,10 @@ OWN_AVX2 void ownExtremeRows8(uint8_t* v0, uint8_t* v1, const uint8_t* const* ro
     const int64_t last = n - 32;
     int64_t i = 0;
     for (; last >= 0 && i < n; i = i == last ? n : std::min(i + 32, last)) {
+        // The rows new to this pair come from memory: ask for them ahead
+        // (a hint only, never a fault, also past a row's end).
+        _mm_prefetch(reinterpret_cast<const char*>(rows[nR - 1] + i + 1024), _MM_HINT_T0);
+        if (two) _mm_prefetch(reinterpret_cast<const char*>(rows[nR] + i + 1024), _MM_HINT_T0);
         __m256i mid = ownLoadX(rows[1] + i, f);
         for (int j = 2; j < nR; ++j) mid = ownPick8<kMax>(mid, ownLoadX(rows[j] + i, f));
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(v0 + i), ownPick8<kMax>(mid, ownLoadX(rows[0] + i, f)));
