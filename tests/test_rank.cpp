@@ -121,18 +121,19 @@ TEST(RankFilters, WideMediansMatchSortedWindows) {
     for (const Case& k : cases) checkWide(2, k.depth, k.ch, k.nR, k.nC, k.nC / 2, k.nR / 3, k.H, k.W, k.W + k.nR);
 }
 
-// The vector paths of the 8-bit routines (32 samples a step, the rest
-// sample by sample; rows read in place between copied margins): widths
-// around the vector size, windows from one sample to wider than the
+// The vector paths of the 8-bit routines (32 or 64 samples a step, the
+// rest sample by sample; rows read in place between copied margins): widths
+// around the vector size, every window width up to 8 and wider than the
 // region, anchors at both ends.
 TEST(RankFilters, VectorRowsMatchSortedWindows) {
     vexSetErrStatus(VEX_StsOk);
-    const int windows[][2] = {{3, 3}, {7, 7}, {8, 8}, {2, 5}, {7, 1}, {1, 7}, {5, 5}, {9, 9}, {3, 40}, {6, 75}};
+    const int windows[][2] = {{3, 3}, {7, 7}, {8, 8}, {2, 5}, {7, 1}, {1, 7}, {5, 5}, {9, 9},
+                              {3, 40}, {6, 75}, {4, 2}, {3, 4}, {2, 6}};
     uint32_t key = 1;
     for (int mode = 0; mode < 3; ++mode)
         for (unsigned depth : {VEX_DEPTH_8U, VEX_DEPTH_8S})
             for (int ch : {1, 3})
-                for (int W : {31, 33, 70})
+                for (int W : {31, 33, 70, 100})
                     for (const auto& w : windows) {
                         const int nR = w[0], nC = w[1];
                         const int ax = key % 2 ? nC - 1 : 0, ay = key % 3 ? nR / 2 : nR - 1;

@@ -132,20 +132,48 @@ template <bool kMax>
 OWN_AVX2 inline __m256i ownPick8(__m256i x, __m256i y) {
     return kMax ? ownMax8(x, y) : ownMin8(x, y);
 }
-template <bool kMax>
-OWN_AVX2 void ownExtremeCols8(uint8_t* o, const uint8_t* v, int nC, int64_t m, int L, uint8_t flip) {
-    const __m256i f = _mm256_set1_epi8(char(flip)), none = _mm256_setzero_si256();
+// The extreme of 32 samples and their next N - 1 neighbours, L apart, as a
+// tree of pairs.
+template <bool kMax, int N>
+OWN_AVX2 inline __m256i ownExtremeSpan8(const uint8_t* v, int L) {
+    if constexpr (N == 1) {
+        return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(v));
+    } else {
+        constexpr int H = N / 2;
+        return ownPick8<kMax>(ownExtremeSpan8<kMax, H>(v, L), ownExtremeSpan8<kMax, N - H>(v + int64_t(H) * L, L));
+    }
+}
+template <bool kMax, int N>
+OWN_AVX2 void ownExtremeColsN(uint8_t* o, const uint8_t* v, int64_t m, int L, uint8_t flip) {
+    const __m256i f = _mm256_set1_epi8(char(flip));
     // Whole vectors; the last one starts at m - 32 and may overlap the one
-    // before (same results, written again). Rows under 32 samples go
-    // sample by sample.
+    // before (same results, written again).
     const int64_t last = m - 32;
     int64_t i = 0;
-    for (; last >= 0 && i < m; i = i == last ? m : std::min(i + 32, last)) {
-        __m256i acc = ownLoadX(v + i, none);
-        for (int c = 1; c < nC; ++c) acc = ownPick8<kMax>(acc, ownLoadX(v + i + int64_t(c) * L, none));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(o + i), _mm256_xor_si256(acc, f));
+    for (; i + 64 <= last; i += 64) {
+        const __m256i x = ownExtremeSpan8<kMax, N>(v + i, L), y = ownExtremeSpan8<kMax, N>(v + i + 32, L);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(o + i), _mm256_xor_si256(x, f));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(o + i + 32), _mm256_xor_si256(y, f));
     }
-    for (; i < m; ++i) {
+    for (; i < m; i = i == last ? m : std::min(i + 32, last))
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(o + i), _mm256_xor_si256(ownExtremeSpan8<kMax, N>(v + i, L), f));
+}
+// Rows of 32 samples or more go by whole vectors, the rest sample by sample.
+template <bool kMax>
+OWN_AVX2 void ownExtremeCols8(uint8_t* o, const uint8_t* v, int nC, int64_t m, int L, uint8_t flip) {
+    if (m >= 32) {
+        switch (nC) {
+            case 1: return ownExtremeColsN<kMax, 1>(o, v, m, L, flip);
+            case 2: return ownExtremeColsN<kMax, 2>(o, v, m, L, flip);
+            case 3: return ownExtremeColsN<kMax, 3>(o, v, m, L, flip);
+            case 4: return ownExtremeColsN<kMax, 4>(o, v, m, L, flip);
+            case 5: return ownExtremeColsN<kMax, 5>(o, v, m, L, flip);
+            case 6: return ownExtremeColsN<kMax, 6>(o, v, m, L, flip);
+            case 7: return ownExtremeColsN<kMax, 7>(o, v, m, L, flip);
+            default: return ownExtremeColsN<kMax, 8>(o, v, m, L, flip);
+        }
+    }
+    for (int64_t i = 0; i < m; ++i) {
         uint8_t acc = v[i];
         for (int c = 1; c < nC; ++c) acc = kMax ? std::max(acc, v[i + int64_t(c) * L]) : std::min(acc, v[i + int64_t(c) * L]);
         o[i] = acc ^ flip;
@@ -163,6 +191,10 @@ OWN_AVX2 void ownExtremeRows8(uint8_t* v0, uint8_t* v1, const uint8_t* const* ro
     const int64_t last = n - 32;
     int64_t i = 0;
     for (; last >= 0 && i < n; i = i == last ? n : std::min(i + 32, last)) {
+        // The rows new to this pair come from memory: ask for them ahead
+        // (a hint only, never a fault, also past a row's end).
+        _mm_prefetch(reinterpret_cast<const char*>(rows[nR - 1] + i + 1024), _MM_HINT_T0);
+        if (two) _mm_prefetch(reinterpret_cast<const char*>(rows[nR] + i + 1024), _MM_HINT_T0);
         __m256i mid = ownLoadX(rows[1] + i, f);
         for (int j = 2; j < nR; ++j) mid = ownPick8<kMax>(mid, ownLoadX(rows[j] + i, f));
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(v0 + i), ownPick8<kMax>(mid, ownLoadX(rows[0] + i, f)));
