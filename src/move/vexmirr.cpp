@@ -238,7 +238,8 @@ void ownFlip(const OwnRegion& rs, const OwnRegion& rd, int h, int w, int flipAxi
             // The destination's rows likewise, for writing.
             const int64_t rowBytes = ownElemSize(depth) * int64_t(w) * ls.pixStride;
             const bool prefetchSrc = ls.step >= 2048 && rowBytes <= 2048 && h > 1;
-            const bool prefetchDst = ld.step >= 2048 && rowBytes <= 2048 && h > 1;
+            const bool prefetchDst = ld.step >= 2048 && rowBytes <= 2048 && h > 1 &&
+                                     !(stream && colsReversed);
             auto ahead = [&](int si) {
                 if (si < 0 || si >= h) return;
                 if (prefetchSrc) {
@@ -250,7 +251,7 @@ void ownFlip(const OwnRegion& rs, const OwnRegion& rd, int h, int w, int flipAxi
                     for (int64_t b = 0; b < rowBytes + 63; b += 64) __builtin_prefetch(row + b, 1);
                 }
             };
-            constexpr int kAhead = 16;
+            constexpr int kAhead = 4;
             auto move = [&](int si, int di) {
                 ownMoveRow(depth, sl + ls.step * si, ls.bit, ls.pixStride, dl + ld.step * di,
                            ld.bit, ld.pixStride, w, ls.perPixel, colsReversed, stream);
@@ -311,12 +312,14 @@ bool ownFlipStreams(const VexImage* dst, int rows, int cols) {
 }
 
 // Untiled images: the common h x w part of both regions.
-void ownFlipImages(const VexImage* src, const VexImage* dst, int rows, int cols, int flipAxis) {
+void ownFlipImages(const VexImage* src, const VexImage* dst, int rows, int cols, int flipAxis,
+                   bool stream = false) {
     OwnRegion rs, rd;
     ownGetRegion(src, &rs);
     ownGetRegion(dst, &rd);
     ownFlip(rs, rd, std::min({rows, rs.rows, rd.rows}), std::min({cols, rs.cols, rd.cols}),
-            flipAxis, dst->depth);
+            flipAxis, dst->depth, stream);
+    if (stream) ownStoreFence();
 }
 
 // A region moved by dx columns and dy rows (pixels move whole: every
@@ -421,6 +424,7 @@ void ownFlipIntoTiles(VexImage* src, int sx, int sy, VexImage* dst, const OwnTil
                       const int* tile, int flipAxis) {
     VexROI srcRoi{ownCoi(src), 0, 0, 0, 0};
     OwnRoiGuard guard(src);
+    const bool stream = !tile && ownFlipStreams(dst, t.rows, t.cols);
     ownForTiles(t, tile, [&](int j, int i) {
         const OwnTilePiece p = ownTilePiece(t, j, i);
         return ownOnTile(kMirror, dst, p, VEX_TILE_GET_WRITE, kErrTileWrite, ownCoi(dst),
@@ -429,7 +433,7 @@ void ownFlipIntoTiles(VexImage* src, int sx, int sy, VexImage* dst, const OwnTil
             const int y = ownMirrorY(flipAxis, t.rows, p.ry, p.h);
             srcRoi = VexROI{srcRoi.coi, sx + x, sy + y, p.h, p.w};
             src->roi = &srcRoi;
-            ownFlipImages(src, &view, p.h, p.w, flipAxis);
+            ownFlipImages(src, &view, p.h, p.w, flipAxis, stream);
             return true;
         });
     });
