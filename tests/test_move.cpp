@@ -440,3 +440,37 @@ TEST(Move, RefusedTile) {
 }
 
 }  // namespace
+
+// Mirrors that write more than the cache-sized threshold between a tiled and
+// an untiled image, either way round: long reversed rows take the streamed
+// path. Regions offset by an odd amount so that the destination's pieces
+// start off any vector boundary; every 37th row checked whole, and the last.
+TEST(Move, LongMixedMirrors) {
+    StatusReset reset;
+    vt::ReportLog log;
+    const int h = 4100, w = 4100;
+    for (int srcTiled = 0; srcTiled < 2; ++srcTiled)
+        for (int axis : {1, -1}) {
+            SCOPED_TRACE("source tiled " + std::to_string(srcTiled) + " axis " + std::to_string(axis));
+            vt::TiledImage T(VEX_DEPTH_8U, 1, h, w, 200, 64);
+            vt::Image U(VEX_DEPTH_8U, 1, h, w);
+            vt::ImageBase& src = srcTiled ? static_cast<vt::ImageBase&>(T) : U;
+            vt::ImageBase& dst = srcTiled ? static_cast<vt::ImageBase&>(U) : T;
+            src.fillPattern(5);
+            dst.fillSentinel();
+            src.setRoi(0, 1, 0, h, w);
+            dst.setRoi(0, 3, 1, h, w);
+            vexMirror(src.get(), dst.get(), axis, nullptr);
+            const int rows = h - 1, cols = w - 3;
+            auto check = [&](int i) {
+                const int si = axis == 1 ? i : rows - 1 - i;
+                for (int j = 0; j < w; ++j)
+                    ASSERT_EQ(dst.sample(j, i + 1, 1), j < 3 ? vt::kSentinel : src.sample(1 + cols - 1 - (j - 3), si, 1))
+                        << j << "," << i;
+            };
+            for (int x = 0; x < w; ++x) ASSERT_EQ(dst.sample(x, 0, 1), vt::kSentinel) << x;
+            for (int i = 0; i < rows; i += 37) check(i);
+            check(rows - 1);
+        }
+    EXPECT_EQ(log.size(), 0u);
+}

@@ -3,9 +3,10 @@
 #include <cstring>
 
 #if defined(__x86_64__)
-#include <tmmintrin.h>
+#include <immintrin.h>
 #endif
 
+#include "arith/ownpixel.h"
 #include "image/ownmove.h"
 #include "image/ownsimd.h"
 
@@ -113,6 +114,35 @@ void ownReverse3(const uint8_t* s, uint8_t* d, int w) { kReverse3Bytes(s, d, w);
 void ownReverse3(const uint8_t* s, uint8_t* d, int w) { ownReverse3Plain(s, d, w); }
 #endif
 OWN_CLONES void ownReverse3(const uint16_t* s, uint16_t* d, int w) { ownReverse3T(s, d, w); }
+
+// Single bytes reversed with the destination's aligned 32-byte blocks written
+// past the cache (see kStreamBytes): a large destination then costs no read
+// of its lines, which matters most where it is written in short pieces a
+// page apart, as a tile's part of an untiled image is. The caller fences.
+#if defined(__x86_64__) && !defined(VEXLIB_PORTABLE)
+__attribute__((target("avx2"))) void ownReverse1StreamAvx2(const uint8_t* s, uint8_t* d, int w) {
+    const int head = std::min(w, int((32 - reinterpret_cast<uintptr_t>(d) % 32) % 32));
+    ownReverse1(s + w - head, d, head);
+    const __m256i rev = _mm256_setr_epi8(15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0, 15,
+                                         14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0);
+    int j = head;
+    for (; j + 32 <= w; j += 32) {
+        __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + w - 32 - j));
+        v = _mm256_permute4x64_epi64(_mm256_shuffle_epi8(v, rev), 0x4E);
+        _mm256_stream_si256(reinterpret_cast<__m256i*>(d + j), v);
+    }
+    ownReverse1(s, d + j, w - j);  // the first w - j source bytes
+}
+using OwnRev1Fn = void (*)(const uint8_t*, uint8_t*, int);
+const OwnRev1Fn kReverse1Stream = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") ? ownReverse1StreamAvx2
+                                          : static_cast<OwnRev1Fn>(ownReverse1);
+}();
+void ownReverse1Stream(const uint8_t* s, uint8_t* d, int w) { kReverse1Stream(s, d, w); }
+#else
+void ownReverse1Stream(const uint8_t* s, uint8_t* d, int w) { ownReverse1(s, d, w); }
+#endif
 OWN_CLONES void ownReverse3(const uint32_t* s, uint32_t* d, int w) { ownReverse3T(s, d, w); }
 
 // Two rows copied crosswise in one pass: a -> da and b -> db. The loop must
@@ -127,7 +157,8 @@ OWN_CLONES __attribute__((optimize("no-tree-loop-distribute-patterns"))) void ow
 }
 
 template <class T>
-void ownMoveRowT(const char* s, int sps, char* d, int dps, int w, int pe, bool reverse) {
+void ownMoveRowT(const char* s, int sps, char* d, int dps, int w, int pe, bool reverse,
+                 bool stream) {
     const T* __restrict src = reinterpret_cast<const T*>(s);
     T* __restrict dst = reinterpret_cast<T*>(d);
     if (!reverse) {
@@ -140,7 +171,10 @@ void ownMoveRowT(const char* s, int sps, char* d, int dps, int w, int pe, bool r
         return;
     }
     if (pe == 1 && sps == 1 && dps == 1) {
-        ownReverse1(src, dst, w);
+        if (sizeof(T) == 1 && stream)
+            ownReverse1Stream(reinterpret_cast<const uint8_t*>(s), reinterpret_cast<uint8_t*>(d), w);
+        else
+            ownReverse1(src, dst, w);
         return;
     }
     if (pe == 3 && sps == 3 && dps == 3) {
@@ -165,23 +199,26 @@ void ownMoveBits(const unsigned char* s, int sb, unsigned char* d, int db, int w
     }
 }
 
-// One lane row from s to d, reversed or not.
+// One lane row from s to d, reversed or not; `stream` lets a reversed row of
+// single bytes be written past the cache.
 void ownMoveRow(unsigned depth, const char* s, int sbit, int sps, char* d, int dbit, int dps,
-                int w, int pe, bool reverse) {
+                int w, int pe, bool reverse, bool stream = false) {
     switch (ownElemSize(depth) * (depth == VEX_DEPTH_1U ? 0 : 1)) {
         case 0:
             ownMoveBits(reinterpret_cast<const unsigned char*>(s), sbit,
                         reinterpret_cast<unsigned char*>(d), dbit, w, reverse);
             break;
-        case 1: ownMoveRowT<uint8_t>(s, sps, d, dps, w, pe, reverse); break;
-        case 2: ownMoveRowT<uint16_t>(s, sps, d, dps, w, pe, reverse); break;
-        default: ownMoveRowT<uint32_t>(s, sps, d, dps, w, pe, reverse); break;
+        case 1: ownMoveRowT<uint8_t>(s, sps, d, dps, w, pe, reverse, stream); break;
+        case 2: ownMoveRowT<uint16_t>(s, sps, d, dps, w, pe, reverse, stream); break;
+        default: ownMoveRowT<uint32_t>(s, sps, d, dps, w, pe, reverse, stream); break;
     }
 }
 
 // The flip of an h x w region of src into the same-sized region of dst.
+// `stream`: the call writes enough (kStreamBytes) that its reversed rows go
+// past the cache; the caller fences.
 void ownFlip(const OwnRegion& rs, const OwnRegion& rd, int h, int w, int flipAxis,
-             unsigned depth) {
+             unsigned depth, bool stream = false) {
     if (h <= 0 || w <= 0) return;
     const bool perChannel = rs.plane != rd.plane;
     const OwnMirrorLanes ls = ownMirrorLanes(rs, depth, perChannel);
@@ -201,7 +238,8 @@ void ownFlip(const OwnRegion& rs, const OwnRegion& rd, int h, int w, int flipAxi
             // The destination's rows likewise, for writing.
             const int64_t rowBytes = ownElemSize(depth) * int64_t(w) * ls.pixStride;
             const bool prefetchSrc = ls.step >= 2048 && rowBytes <= 2048 && h > 1;
-            const bool prefetchDst = ld.step >= 2048 && rowBytes <= 2048 && h > 1;
+            const bool prefetchDst = ld.step >= 2048 && rowBytes <= 2048 && h > 1 &&
+                                     !(stream && colsReversed);
             auto ahead = [&](int si) {
                 if (si < 0 || si >= h) return;
                 if (prefetchSrc) {
@@ -216,7 +254,7 @@ void ownFlip(const OwnRegion& rs, const OwnRegion& rd, int h, int w, int flipAxi
             constexpr int kAhead = 4;
             auto move = [&](int si, int di) {
                 ownMoveRow(depth, sl + ls.step * si, ls.bit, ls.pixStride, dl + ld.step * di,
-                           ld.bit, ld.pixStride, w, ls.perPixel, colsReversed);
+                           ld.bit, ld.pixStride, w, ls.perPixel, colsReversed, stream);
             };
             if (!rowsReversed) {
                 for (int i = 0; i < h; ++i) {
@@ -267,13 +305,21 @@ void ownFlip(const OwnRegion& rs, const OwnRegion& rd, int h, int w, int flipAxi
     vexFree(tmp);
 }
 
+// Whether a flip of rows x cols pixels into dst writes enough to go past
+// the cache (see kStreamBytes).
+bool ownFlipStreams(const VexImage* dst, int rows, int cols) {
+    return int64_t(rows) * cols * dst->nChannels * ownElemSize(dst->depth) >= kStreamBytes;
+}
+
 // Untiled images: the common h x w part of both regions.
-void ownFlipImages(const VexImage* src, const VexImage* dst, int rows, int cols, int flipAxis) {
+void ownFlipImages(const VexImage* src, const VexImage* dst, int rows, int cols, int flipAxis,
+                   bool stream = false) {
     OwnRegion rs, rd;
     ownGetRegion(src, &rs);
     ownGetRegion(dst, &rd);
     ownFlip(rs, rd, std::min({rows, rs.rows, rd.rows}), std::min({cols, rs.cols, rd.cols}),
-            flipAxis, dst->depth);
+            flipAxis, dst->depth, stream);
+    if (stream) ownStoreFence();
 }
 
 // A region moved by dx columns and dy rows (pixels move whole: every
@@ -378,6 +424,7 @@ void ownFlipIntoTiles(VexImage* src, int sx, int sy, VexImage* dst, const OwnTil
                       const int* tile, int flipAxis) {
     VexROI srcRoi{ownCoi(src), 0, 0, 0, 0};
     OwnRoiGuard guard(src);
+    const bool stream = !tile && ownFlipStreams(dst, t.rows, t.cols);
     ownForTiles(t, tile, [&](int j, int i) {
         const OwnTilePiece p = ownTilePiece(t, j, i);
         return ownOnTile(kMirror, dst, p, VEX_TILE_GET_WRITE, kErrTileWrite, ownCoi(dst),
@@ -386,7 +433,7 @@ void ownFlipIntoTiles(VexImage* src, int sx, int sy, VexImage* dst, const OwnTil
             const int y = ownMirrorY(flipAxis, t.rows, p.ry, p.h);
             srcRoi = VexROI{srcRoi.coi, sx + x, sy + y, p.h, p.w};
             src->roi = &srcRoi;
-            ownFlipImages(src, &view, p.h, p.w, flipAxis);
+            ownFlipImages(src, &view, p.h, p.w, flipAxis, stream);
             return true;
         });
     });
@@ -402,13 +449,15 @@ void ownFlipFromTiles(VexImage* src, int sx, int sy, VexImage* dst, int rows, in
     OwnRegion rd;
     ownGetRegion(dst, &rd);
     const unsigned depth = dst->depth;
+    const bool stream = ownFlipStreams(dst, rows, cols);
     ownForTileRows(src, ownCoi(src), sx, sy, cols, rows,
                    [&](const OwnRegion* parts, const int* px, const int* pw, int n, int oy, int ph) {
         const int dy = ownMirrorY(flipAxis, rows, oy, ph);
         for (int q = 0; q < n; ++q)
             ownFlip(parts[q], ownShift(rd, ownMirrorX(flipAxis, cols, px[q], pw[q]), dy, depth), ph,
-                    pw[q], flipAxis, depth);
+                    pw[q], flipAxis, depth, stream);
     });
+    ownStoreFence();
 }
 
 // Both tiled, different headers: each destination tile is got for writing,
