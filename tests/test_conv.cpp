@@ -512,9 +512,9 @@ TEST(ConvolveSep2D, WorkedNumbersAndChecks) {
     EXPECT_EQ(d1.bytes(), before);
 }
 
-// 8-bit images large enough for the integer scaling of 16-bit window sums
-// (the window's every sum checked against the float scaling), with sums at
-// exact multiples of the area (constant bands) and random ones between.
+// 8-bit images with long rows of one and three channels, whose window sums
+// fall at exact multiples of the area (constant bands) and between (random
+// samples): the integer scaling of 16-bit window sums against the float one.
 TEST(Blur, LargeEightBitImagesMatchReference) {
     std::mt19937 rng(77);
     const int windows[][2] = {{15, 15}, {16, 16}, {3, 3}, {11, 7}, {1, 2}};
@@ -534,6 +534,22 @@ TEST(Blur, LargeEightBitImagesMatchReference) {
         runJob(job, s.get(), d.get());
         ASSERT_EQ(vexGetErrStatus(), VEX_StsOk);
         ASSERT_EQ(fref::firstDiff(d.get(), fref::samples(d.get()), want), "");
+    }
+}
+
+// Every window sum 0..255*N of a 1xN window, for every N whose sums fit 16
+// bits: each entering sample is one above the leaving one, so the sum rises
+// by one per pixel. The mean is the float scaling cut off towards zero.
+TEST(Blur, EveryWindowSumOfEveryAreaUpTo257) {
+    for (int N = 2; N <= 257; ++N) {
+        const int W = 255 * N + 1;
+        vt::Image s(VEX_DEPTH_8U, 1, 1, W + N - 1), d(VEX_DEPTH_8U, 1, 1, W);
+        for (int x = 0; x < W + N - 1; ++x) s.setSample(x, 0, 1, x < N ? 0 : s.sample(x - N, 0, 1) + 1);
+        s.setRoi(0, 0, 0, 1, W);
+        vexBlur(s.get(), d.get(), 1, N, 0, 0);
+        const float w = 1.0f / float(N);
+        for (int x = 0; x < W; ++x)
+            ASSERT_EQ(d.sample(x, 0, 1), int64_t(static_cast<int32_t>(float(x) * w))) << "1x" << N << " sum " << x;
     }
 }
 

@@ -167,14 +167,28 @@ OWN_CLONES void ownBlurConvertRun16(typename OwnDepthT<DK>::T* __restrict o, con
 
 // An integer form of the scaling for unsigned 16-bit window sums:
 // (s * mul) >> (16 + shift) equals the float mean cut off towards zero,
-// int32(float(s) * w), for every window sum s in [0, top]. The multipliers
-// next to 2^(16 + shift) / area are tried from the finest shift down, each
-// checked against every sum; mul 0 when none matches (the float scaling
-// stays).
+// f(s) = int32(float(s) * w), for every window sum s in [0, top]. The
+// multipliers next to 2^(16 + shift) / area are tried from the finest shift
+// down; mul 0 when none matches (the float scaling stays).
+//
+// Both sides are non-decreasing in s and rise by at most 1 per step (w is
+// at most 1/2, the products below 256 are rounded by less than 2^-16, and
+// mul < 2^16), so each is fixed by the first sum at which it reaches each
+// value v. For the product that sum is ceil(v * 2^k / mul); they agree on
+// [0, top] when f reaches v exactly there for every such sum up to top,
+// and stays below the next v at top.
 struct OwnBlurScale {
     uint32_t mul = 0;
     int shift = 0;
 };
+bool ownBlurScaleExact(float w, int64_t mul, int k, int64_t top) {
+    auto f = [w](int64_t s) { return int64_t(static_cast<int32_t>(float(s) * w)); };
+    for (int64_t v = 1;; ++v) {
+        const int64_t g = ((v << k) + mul - 1) / mul;  // first sum the product takes to v
+        if (g > top) return f(top) < v;
+        if (f(g) < v || f(g - 1) >= v) return false;
+    }
+}
 OwnBlurScale ownBlurScale16(float w, int64_t area, int64_t top) {
     OwnBlurScale r;
     if (top > 65535 || area < 2) return r;
@@ -182,11 +196,7 @@ OwnBlurScale ownBlurScale16(float w, int64_t area, int64_t top) {
         const int64_t base = (int64_t(1) << (16 + shift)) / area;
         for (int64_t mul = base; mul <= base + 1; ++mul) {
             if (mul < 1 || mul > 65535) continue;
-            int64_t s = 0;
-            while (s <= top && ((uint32_t(s) * uint32_t(mul)) >> (16 + shift)) ==
-                                   uint32_t(static_cast<int32_t>(float(s) * w)))
-                ++s;
-            if (s > top) {
+            if (ownBlurScaleExact(w, mul, 16 + shift, top)) {
                 r.mul = uint32_t(mul);
                 r.shift = shift;
                 return r;
@@ -438,11 +448,9 @@ void ownBlurRun(VexImage* src, VexImage* dst, int nRows, int nCols, const OwnWin
         for (int j = 0; j < nRows; ++j) ownColumnAdd(sum, in.get(j), n);
         // 16-bit column sums of 8-bit data move in the running-sum sweep.
         const bool fused = running && sizeof(S) == 2 && sizeof(T) == 1;
-        // The integer scaling where checking it costs less than the rows.
         OwnBlurScale sc;
-        const int64_t area = int64_t(nRows) * nCols, top = 255 * area;
-        if (DK == kD8U && running && sizeof(H) == 2 && int64_t(out.rows()) * out.width() * in.lanes() >= top)
-            sc = ownBlurScale16(w, area, top);
+        const int64_t area = int64_t(nRows) * nCols;
+        if (DK == kD8U && running && sizeof(H) == 2) sc = ownBlurScale16(w, area, 255 * area);
         for (int r = 0; r < out.rows(); ++r) {
             const T *enter = nullptr, *leave = nullptr;
             if (r > 0) {
