@@ -512,6 +512,47 @@ TEST(ConvolveSep2D, WorkedNumbersAndChecks) {
     EXPECT_EQ(d1.bytes(), before);
 }
 
+// 8-bit images with long rows of one and three channels, whose window sums
+// fall at exact multiples of the area (constant bands) and between (random
+// samples): the integer scaling of 16-bit window sums against the float one.
+TEST(Blur, LargeEightBitImagesMatchReference) {
+    std::mt19937 rng(77);
+    const int windows[][2] = {{15, 15}, {16, 16}, {3, 3}, {11, 7}, {1, 2}};
+    for (int iter = 0; iter < 10; ++iter) {
+        const int ch = iter % 2 ? 3 : 1, H = 250, W = 240;
+        const auto& win = windows[iter / 2];
+        vt::Image s(VEX_DEPTH_8U, ch, H, W), d(VEX_DEPTH_8U, ch, H, W);
+        for (int y = 0; y < H; ++y)
+            for (int x = 0; x < W; ++x)
+                for (int c = 1; c <= ch; ++c) s.setSample(x, y, c, y < 60 ? (y / 20) * 127 : pick(rng, 0, 255));
+        fref::randomBorders(rng, s.get());
+        d.fillPattern(3);
+        Job job{kBlur, {}};
+        job.nR = win[0], job.nC = win[1], job.ax = pick(rng, 0, win[1] - 1), job.ay = pick(rng, 0, win[0] - 1);
+        SCOPED_TRACE(job.text() + " channels " + std::to_string(ch));
+        const auto want = expected(job, s.get(), d.get(), fref::samples(d.get()));
+        runJob(job, s.get(), d.get());
+        ASSERT_EQ(vexGetErrStatus(), VEX_StsOk);
+        ASSERT_EQ(fref::firstDiff(d.get(), fref::samples(d.get()), want), "");
+    }
+}
+
+// Every window sum 0..255*N of a 1xN window, for every N whose sums fit 16
+// bits: each entering sample is one above the leaving one, so the sum rises
+// by one per pixel. The mean is the float scaling cut off towards zero.
+TEST(Blur, EveryWindowSumOfEveryAreaUpTo257) {
+    for (int N = 2; N <= 257; ++N) {
+        const int W = 255 * N + 1;
+        vt::Image s(VEX_DEPTH_8U, 1, 1, W + N - 1), d(VEX_DEPTH_8U, 1, 1, W);
+        for (int x = 0; x < W + N - 1; ++x) s.setSample(x, 0, 1, x < N ? 0 : s.sample(x - N, 0, 1) + 1);
+        s.setRoi(0, 0, 0, 1, W);
+        vexBlur(s.get(), d.get(), 1, N, 0, 0);
+        const float w = 1.0f / float(N);
+        for (int x = 0; x < W; ++x)
+            ASSERT_EQ(d.sample(x, 0, 1), int64_t(static_cast<int32_t>(float(x) * w))) << "1x" << N << " sum " << x;
+    }
+}
+
 TEST(Blur, TruncationZeroSizesAndChecks) {
     // 3x3 on a constant 10: 90 * 0.111111119 = 10.0000007, cut to 10.
     vt::Image s(VEX_DEPTH_8U, 1, 6, 6), d(VEX_DEPTH_8U, 1, 6, 6);

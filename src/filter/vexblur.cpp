@@ -165,6 +165,47 @@ OWN_CLONES void ownBlurConvertRun16(typename OwnDepthT<DK>::T* __restrict o, con
     }
 }
 
+// An integer form of the scaling for unsigned 16-bit window sums:
+// (s * mul) >> (16 + shift) equals the float mean cut off towards zero,
+// f(s) = int32(float(s) * w), for every window sum s in [0, top]. The
+// multipliers next to 2^(16 + shift) / area are tried from the finest shift
+// down; mul 0 when none matches (the float scaling stays).
+//
+// Both sides are non-decreasing in s and rise by at most 1 per step (w is
+// at most 1/2, the products below 256 are rounded by less than 2^-16, and
+// mul < 2^16), so each is fixed by the first sum at which it reaches each
+// value v. For the product that sum is ceil(v * 2^k / mul); they agree on
+// [0, top] when f reaches v exactly there for every such sum up to top,
+// and stays below the next v at top.
+struct OwnBlurScale {
+    uint32_t mul = 0;
+    int shift = 0;
+};
+bool ownBlurScaleExact(float w, int64_t mul, int k, int64_t top) {
+    auto f = [w](int64_t s) { return int64_t(static_cast<int32_t>(float(s) * w)); };
+    for (int64_t v = 1;; ++v) {
+        const int64_t g = ((v << k) + mul - 1) / mul;  // first sum the product takes to v
+        if (g > top) return f(top) < v;
+        if (f(g) < v || f(g - 1) >= v) return false;
+    }
+}
+OwnBlurScale ownBlurScale16(float w, int64_t area, int64_t top) {
+    OwnBlurScale r;
+    if (top > 65535 || area < 2) return r;
+    for (int shift = 15; shift >= 0; --shift) {
+        const int64_t base = (int64_t(1) << (16 + shift)) / area;
+        for (int64_t mul = base; mul <= base + 1; ++mul) {
+            if (mul < 1 || mul > 65535) continue;
+            if (ownBlurScaleExact(w, mul, 16 + shift, top)) {
+                r.mul = uint32_t(mul);
+                r.shift = shift;
+                return r;
+            }
+        }
+    }
+    return r;
+}
+
 #if OWN_BLUR_AVX2
 // Running sums in E-bit lanes (16 or 32), N = 16 / sizeof(E) per 128-bit
 // half: each half adds its lanes' earlier samples (shifts by L, 2L, 4L
@@ -280,12 +321,30 @@ void ownLanePrefix(E* q, S* s, const T* enter, const T* leave, int64_t n, int la
 }
 // 8-bit results from the running sums, sixteen per step: the difference,
 // the float scaling cut off towards zero, then saturating packs, which
-// limit to the depth's range as the plain loop does.
+// limit to the depth's range as the plain loop does. Unsigned 16-bit window
+// sums with an exact integer scaling take 32 per step: the high half of
+// the 16-bit product, shifted (no mean exceeds 255, no limiting needed).
 template <int DK, class E>
 __attribute__((target("avx2"))) void ownBlurConvertRun8Avx2(typename OwnDepthT<DK>::T* o, const E* q, int64_t m,
-                                                            int64_t span, float w) {
+                                                            int64_t span, float w, const OwnBlurScale& sc) {
     const __m256 wv = _mm256_set1_ps(w);
     int64_t i = 0;
+    if constexpr (sizeof(E) == 2 && DK == kD8U) {
+        if (sc.mul) {
+            const __m256i mv = _mm256_set1_epi16(int16_t(sc.mul));
+            const __m128i sh = _mm_cvtsi32_si128(sc.shift);
+            for (; i + 32 <= m; i += 32) {
+                const __m256i* a = reinterpret_cast<const __m256i*>(q + i + span);
+                const __m256i* b = reinterpret_cast<const __m256i*>(q + i);
+                const __m256i d0 = _mm256_sub_epi16(_mm256_loadu_si256(a), _mm256_loadu_si256(b));
+                const __m256i d1 = _mm256_sub_epi16(_mm256_loadu_si256(a + 1), _mm256_loadu_si256(b + 1));
+                const __m256i r0 = _mm256_srl_epi16(_mm256_mulhi_epu16(d0, mv), sh);
+                const __m256i r1 = _mm256_srl_epi16(_mm256_mulhi_epu16(d1, mv), sh);
+                _mm256_storeu_si256(reinterpret_cast<__m256i*>(o + i),
+                                    _mm256_permute4x64_epi64(_mm256_packus_epi16(r0, r1), 0xD8));
+            }
+        }
+    }
     for (; i + 16 <= m; i += 16) {
         __m256i a, b;
         if constexpr (sizeof(E) == 2) {
@@ -337,7 +396,7 @@ bool ownBlurRunning(int lanes, int nCols) {
 template <int DK, class S, class H>
 void ownBlurRow(typename OwnDepthT<DK>::T* o, S* sum, const typename OwnDepthT<DK>::T* enter,
                 const typename OwnDepthT<DK>::T* leave, H* ws, OwnU<H>* ba, OwnU<H>* bb, int width, int lanes,
-                int nCols, float w, bool running) {
+                int nCols, float w, bool running, const OwnBlurScale& sc) {
     const int64_t m = int64_t(width) * lanes;
 #if OWN_BLUR_AVX2
     if constexpr (sizeof(H) <= 4 && sizeof(S) <= 4 && DK != kD32S) {
@@ -346,19 +405,19 @@ void ownBlurRow(typename OwnDepthT<DK>::T* o, S* sum, const typename OwnDepthT<D
             if constexpr (sizeof(H) == 2) {
                 auto* q = reinterpret_cast<uint16_t*>(ba);
                 ownLanePrefix<uint16_t>(q, reinterpret_cast<OwnU<S>*>(sum), enter, leave, n, lanes);
-                if constexpr (DK == kD8U || DK == kD8S) ownBlurConvertRun8Avx2<DK>(o, q, m, span, w);
+                if constexpr (DK == kD8U || DK == kD8S) ownBlurConvertRun8Avx2<DK>(o, q, m, span, w, sc);
                 else ownBlurConvertRun16<DK>(o, q, m, span, w);
             } else {
                 auto* q = reinterpret_cast<uint32_t*>(ba);
                 ownLanePrefix<uint32_t>(q, sum, enter, leave, n, lanes);
-                if constexpr (DK == kD8U || DK == kD8S) ownBlurConvertRun8Avx2<DK>(o, q, m, span, w);
+                if constexpr (DK == kD8U || DK == kD8S) ownBlurConvertRun8Avx2<DK>(o, q, m, span, w, sc);
                 else ownBlurConvertRun<DK>(o, q, m, span, w);
             }
             return;
         }
     }
 #endif
-    (void)running, (void)enter, (void)leave;
+    (void)running, (void)enter, (void)leave, (void)sc;
     ownBlurWindows<S, H>(ws, sum, ba, bb, m, lanes, nCols);
     ownBlurConvert<DK, H>(o, ws, m, w);
 }
@@ -389,6 +448,9 @@ void ownBlurRun(VexImage* src, VexImage* dst, int nRows, int nCols, const OwnWin
         for (int j = 0; j < nRows; ++j) ownColumnAdd(sum, in.get(j), n);
         // 16-bit column sums of 8-bit data move in the running-sum sweep.
         const bool fused = running && sizeof(S) == 2 && sizeof(T) == 1;
+        OwnBlurScale sc;
+        const int64_t area = int64_t(nRows) * nCols;
+        if (DK == kD8U && running && sizeof(H) == 2) sc = ownBlurScale16(w, area, 255 * area);
         for (int r = 0; r < out.rows(); ++r) {
             const T *enter = nullptr, *leave = nullptr;
             if (r > 0) {
@@ -397,7 +459,7 @@ void ownBlurRun(VexImage* src, VexImage* dst, int nRows, int nCols, const OwnWin
                 if (!fused) ownColumnMove(sum, enter, leave, n), enter = leave = nullptr;
             }
             ownBlurRow<DK, S, H>(out.row(r), sum, enter, leave, ws, ba, bl, out.width(), in.lanes(), nCols, w,
-                                 running);
+                                 running, sc);
             out.commit(r);
         }
         return true;
