@@ -237,6 +237,31 @@ TEST(ColorModels, WorkedNumbers) {
     EXPECT_EQ(one(kColor, u8, u8, {255}, nullptr, ones), (Triple{255, 255, 255}));
 }
 
+// RGB -> HSV/HLS -> RGB on random 8-bit pixels comes back within the error
+// of the fixed-point models: the hue is kept in truncated 2-degree steps (up
+// to 1/30 of the channel spread off), and the truncated saturation and the
+// truncations of the way back add at most 4 (the red of the worked numbers
+// already comes back as (255, 2, 1)).
+TEST(ColorModels, RoundTripsStayWithinTheFixedPointError) {
+    vt::Image rgb(VEX_DEPTH_8U, 3, 64, 256), model(VEX_DEPTH_8U, 3, 64, 256), back(VEX_DEPTH_8U, 3, 64, 256);
+    rgb.fillPattern(7);
+    for (bool hls : {false, true}) {
+        SCOPED_TRACE(hls ? "HLS" : "HSV");
+        std::memcpy(rgb.get()->colorSpace, "RGB", 3), std::memcpy(rgb.get()->channelSeq, "RGB", 3);
+        runOp(hls ? kHls : kHsv, rgb.get(), model.get());
+        runOp(hls ? kHlsBack : kHsvBack, model.get(), back.get());
+        ASSERT_EQ(vexGetErrStatus(), VEX_StsOk);
+        for (int y = 0; y < 64; ++y)
+            for (int x = 0; x < 256; ++x) {
+                int64_t lo = 255, hi = 0;
+                for (int c = 1; c <= 3; ++c) lo = std::min(lo, rgb.sample(x, y, c)), hi = std::max(hi, rgb.sample(x, y, c));
+                for (int c = 1; c <= 3; ++c)
+                    ASSERT_LE(double(std::llabs(back.sample(x, y, c) - rgb.sample(x, y, c))), double(hi - lo) / 30 + 4)
+                        << "pixel " << x << "," << y << " channel " << c;
+            }
+    }
+}
+
 // ------------------------------------------------------------ reference matrix
 
 // One case; [0] is the source, [1] the destination.
