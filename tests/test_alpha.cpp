@@ -66,10 +66,6 @@ Rect rectOf(const VexImage* im) {
     const VexROI r = im->roi ? *im->roi : VexROI{0, 0, 0, im->height, im->width};
     return {r.xOffset, r.yOffset, std::min(r.width, im->width - r.xOffset), std::min(r.height, im->height - r.yOffset), r.coi};
 }
-ImagePtr cloneOf(const vt::ImageBase& im) {
-    if (auto* t = dynamic_cast<const vt::TiledImage*>(&im)) return std::make_unique<vt::TiledImage>(t->clone());
-    return std::make_unique<vt::Image>(dynamic_cast<const vt::Image&>(im).clone());
-}
 ImagePtr make(const vt::Layout& l, uint32_t key, int alphaChannel = 0) {
     ImagePtr im = vt::makeImage(l, key);
     im->get()->alphaChannel = alphaChannel;
@@ -175,7 +171,6 @@ std::string describe(const Scene& sc) {
     return d;
 }
 
-int pick(std::mt19937& rng, int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); }
 
 // A valid random call of `fn`: equal depths, channel counts and COIs as the
 // rules want them, alpha channels last, every data order mixture.
@@ -195,35 +190,35 @@ Scene randomScene(std::mt19937& rng, Fn fn) {
         if (d.hasRoi && d.roi.coi) {  // a selected channel of its own
             l.hasRoi = true;
             if (!l.roi.width) l.roi = {0, 0, 0, l.height, l.width};
-            l.roi.coi = pick(rng, 1, nChannels);
+            l.roi.coi = vt::uniform(rng, 1, nChannels);
         } else if (!d.hasRoi || l.roi.coi > nChannels) {
             l.roi.coi = 0;
         }
         return l;
     };
-    if ((fn == kComposite || fn == kCompositeC) && pick(rng, 0, 3) == 0)  // the whole-pixel RGBA case
-        d.nChannels = 4, d.order = VEX_DATA_ORDER_PIXEL, d.hasRoi = d.hasRoi && pick(rng, 0, 1), d.roi.coi = 0;
+    if ((fn == kComposite || fn == kCompositeC) && vt::uniform(rng, 0, 3) == 0)  // the whole-pixel RGBA case
+        d.nChannels = 4, d.order = VEX_DATA_ORDER_PIXEL, d.hasRoi = d.hasRoi && vt::uniform(rng, 0, 1), d.roi.coi = 0;
     const bool one = d.hasRoi && d.roi.coi;
     if (fn == kComposite || fn == kCompositeC) {
-        sc.alpha[0] = d.nChannels > 1 && pick(rng, 0, 2) ? d.nChannels : 0;
+        sc.alpha[0] = d.nChannels > 1 && vt::uniform(rng, 0, 2) ? d.nChannels : 0;
         const int colours = d.nChannels - (sc.alpha[0] != 0);
-        sc.p.type = pick(rng, 0, 5), sc.p.premul = pick(rng, 0, 1), sc.p.divide = pick(rng, 0, 2) == 0;
-        const bool rgba = d.nChannels == 4 && sc.alpha[0] == 4 && d.order == VEX_DATA_ORDER_PIXEL && pick(rng, 0, 1);
+        sc.p.type = vt::uniform(rng, 0, 5), sc.p.premul = vt::uniform(rng, 0, 1), sc.p.divide = vt::uniform(rng, 0, 2) == 0;
+        const bool rgba = d.nChannels == 4 && sc.alpha[0] == 4 && d.order == VEX_DATA_ORDER_PIXEL && vt::uniform(rng, 0, 1);
         if (rgba) d.width += 16, d.roi.width += 16;
         bool hasImg[3] = {false, false, false};  // alphaImageA, alphaImageB, alphaImageDst
         if (fn == kComposite && !rgba)
-            for (bool& h : hasImg) h = pick(rng, 0, 2) == 0;
+            for (bool& h : hasImg) h = vt::uniform(rng, 0, 2) == 0;
         if (fn == kCompositeC) {
             const int kConst[] = {-1, -5, 0, 1, 77, 128, 255, 256, 300, 65535, 70000};
-            sc.p.a = rgba ? -1 : kConst[pick(rng, 0, 10)];
-            sc.p.b = rgba ? -1 : kConst[pick(rng, 0, 10)];
+            sc.p.a = rgba ? -1 : kConst[vt::uniform(rng, 0, 10)];
+            sc.p.b = rgba ? -1 : kConst[vt::uniform(rng, 0, 10)];
         }
         const bool aOwn = fn == kComposite ? !hasImg[0] : sc.p.a < 0;
         const bool bOwn = fn == kComposite ? !hasImg[1] && !hasImg[0] : sc.p.b < 0;
         for (int i = 1; i <= 2; ++i) {
             const bool own = i == 1 ? aOwn : bOwn;
-            const bool withAlpha = own || pick(rng, 0, 1);
-            const int n = one ? pick(rng, 1, 4) : colours + withAlpha;
+            const bool withAlpha = own || vt::uniform(rng, 0, 1);
+            const int n = one ? vt::uniform(rng, 1, 4) : colours + withAlpha;
             sc.layouts[i] = source(std::max(n, 1));
             if (one && withAlpha && sc.layouts[i].nChannels < 2) sc.layouts[i].nChannels = 2;
             if (one && sc.layouts[i].roi.coi > sc.layouts[i].nChannels) sc.layouts[i].roi.coi = 1;
@@ -237,20 +232,20 @@ Scene randomScene(std::mt19937& rng, Fn fn) {
                 al.depths = {d.depth};
                 sc.layouts[3 + k] = vt::randomLayout(rng, al);
                 const int n = sc.layouts[3 + k].nChannels;
-                sc.alpha[3 + k] = k == 2 ? pick(rng, 1, n) : pick(rng, 0, 1) ? n : 0;
+                sc.alpha[3 + k] = k == 2 ? vt::uniform(rng, 1, n) : vt::uniform(rng, 0, 1) ? n : 0;
                 if (sc.alpha[3 + k]) sc.alpha[3 + k] = std::min(sc.alpha[3 + k], n);
             }
-        if (rgba && !one && pick(rng, 0, 3) == 0) sc.inPlace = true;
+        if (rgba && !one && vt::uniform(rng, 0, 3) == 0) sc.inPlace = true;
     } else if (fn == kPreMul) {
-        if (pick(rng, 0, 3) == 0) d.nChannels = 4, d.order = VEX_DATA_ORDER_PIXEL;
-        sc.alpha[0] = pick(rng, 0, 3) ? d.nChannels : 0;
+        if (vt::uniform(rng, 0, 3) == 0) d.nChannels = 4, d.order = VEX_DATA_ORDER_PIXEL;
+        sc.alpha[0] = vt::uniform(rng, 0, 3) ? d.nChannels : 0;
         const int64_t kValues[] = {-1, -7, 0, 1, 128, 255, 256, 65535, 100000};
-        sc.p.value = kValues[pick(rng, sc.alpha[0] ? 0 : 2, 8)];
+        sc.p.value = kValues[vt::uniform(rng, sc.alpha[0] ? 0 : 2, 8)];
     } else {
-        for (int i = 1; i <= (fn == kMulScale ? 2 : 1); ++i) sc.layouts[i] = source(one ? pick(rng, 1, 4) : d.nChannels);
+        for (int i = 1; i <= (fn == kMulScale ? 2 : 1); ++i) sc.layouts[i] = source(one ? vt::uniform(rng, 1, 4) : d.nChannels);
         const int64_t kValues[] = {0, 1, 2, 128, 254, 255, 256, 300, 65534, 65535, 65536, -1, -300};
-        sc.p.value = kValues[pick(rng, 0, 12)];
-        sc.inPlace = !one && pick(rng, 0, 5) == 0;
+        sc.p.value = kValues[vt::uniform(rng, 0, 12)];
+        sc.inPlace = !one && vt::uniform(rng, 0, 5) == 0;
     }
     sc.layouts[0] = d;
     if (sc.inPlace) sc.layouts[1] = d, sc.alpha[1] = sc.alpha[0];
@@ -268,7 +263,7 @@ void runScene(const Scene& sc, uint32_t key, bool* sawTiles = nullptr) {
     ImagePtr before[6], expect[6];
     VexImage *in[6] = {}, *out[6] = {};
     for (int i = 0; i < 6; ++i)
-        if (im[i]) before[i] = cloneOf(*im[i]), expect[i] = cloneOf(*im[i]), in[i] = before[i]->get(), out[i] = expect[i]->get();
+        if (im[i]) before[i] = vt::cloneOf(*im[i]), expect[i] = vt::cloneOf(*im[i]), in[i] = before[i]->get(), out[i] = expect[i]->get();
     if (sc.inPlace) in[1] = in[0];
     reference(sc.fn, in, out, sc.p);
     ReportLog log;

@@ -117,11 +117,6 @@ VexImage flat(const VexImage* im) {
     return f;
 }
 
-std::unique_ptr<vt::ImageBase> cloneOf(const vt::ImageBase& im) {
-    if (auto* t = dynamic_cast<const vt::TiledImage*>(&im)) return std::make_unique<vt::TiledImage>(t->clone());
-    return std::make_unique<vt::Image>(dynamic_cast<const vt::Image&>(im).clone());
-}
-
 // Writes the expected result of sources `src` (pre-call copies) into
 // `expect` (a pre-call copy of the destination). Returns the text of the
 // failing dTile check, or "" when the call should succeed.
@@ -251,10 +246,10 @@ TEST_P(Matrix, MatchesReferenceOverRandomLayouts) {
         }
         std::vector<std::unique_ptr<vt::ImageBase>> copies;
         for (size_t i = 0; i < in.size(); ++i) {
-            copies.push_back(cloneOf(in[i] == dst->get() ? *dst : *srcs[i]));
+            copies.push_back(vt::cloneOf(in[i] == dst->get() ? *dst : *srcs[i]));
             before.push_back(copies.back()->get());
         }
-        auto expect = cloneOf(*dst);
+        auto expect = vt::cloneOf(*dst);
         const std::string failure = reference(o, before, expect->get(), s, flag, tile);
         SCOPED_TRACE(name + " trial " + std::to_string(trial) + " s=" + std::to_string(s) + " flag=" +
                      std::to_string(flag) + " dst " + vt::describe(dl) + " src " + vt::describe(sl[0]) +

@@ -19,7 +19,6 @@ namespace {
 
 using ImagePtr = std::unique_ptr<vt::ImageBase>;
 const unsigned* const kInt = vt::kDepths + 1;  // 8U, 8S, 16U, 16S, 32S
-int pick(std::mt19937& rng, int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); }
 
 // The conversion rule of one depth pair, written from its definition.
 int64_t refConvert(int64_t v, unsigned from, unsigned to, int mode) {
@@ -52,7 +51,7 @@ TEST(Convert, EveryDepthPairAndModeFollowsTheRule) {
                     for (int64_t x = vt::depthMin(kInt[i]); x <= vt::depthMax(kInt[i]); ++x) v.push_back(x);
                 else
                     for (int k = 0; k < 20000; ++k)
-                        v.push_back(k < 4 ? int64_t(k < 2 ? INT32_MIN + k : INT32_MAX - k + 2) : pick(rng, INT_MIN, INT_MAX) >> pick(rng, 0, 31));
+                        v.push_back(k < 4 ? int64_t(k < 2 ? INT32_MIN + k : INT32_MAX - k + 2) : vt::uniform(rng, INT_MIN, INT_MAX) >> vt::uniform(rng, 0, 31));
                 const bool big = (i == 2 && j == 0 && mode) || (i == 3 && j == 1 && !mode);
                 const int w = big ? 4100 : 509, h = big ? 4097 : int((v.size() + 508) / 509);
                 vt::Image s(kInt[i], 1, h, w), d(kInt[j], 1, h, w);
@@ -98,10 +97,6 @@ void reference(const Case& p, const VexImage* s, VexImage* d, int x0, int y0, in
     }
 }
 
-ImagePtr cloneOf(const vt::ImageBase& im) {
-    if (auto* t = dynamic_cast<const vt::TiledImage*>(&im)) return ImagePtr(new vt::TiledImage(t->clone()));
-    return ImagePtr(new vt::Image(static_cast<const vt::Image&>(im).clone()));
-}
 
 void call(const Case& p, VexImage* s, VexImage* d, const VexMapping* m) {
     if (p.bitonal) vexBitonalToGray(s, d, p.zero, p.one, m);
@@ -113,16 +108,16 @@ void call(const Case& p, VexImage* s, VexImage* d, const VexMapping* m) {
 Case randomCase(std::mt19937& rng, bool bitonal, int maxSize) {
     vt::LayoutLimits lim;
     lim.maxSize = maxSize;
-    Case c{vt::randomLayout(rng, lim), vt::randomLayout(rng, lim), bitonal, pick(rng, 0, 1), 0, 0, 0};
+    Case c{vt::randomLayout(rng, lim), vt::randomLayout(rng, lim), bitonal, vt::uniform(rng, 0, 1), 0, 0, 0};
     c.dl.height = c.sl.height, c.dl.width = c.sl.width;
     if (bitonal) {
         c.sl.depth = VEX_DEPTH_1U, c.sl.nChannels = 1;
-        if (c.dl.depth == VEX_DEPTH_1U) c.dl.depth = kInt[pick(rng, 0, 4)];
-        c.zero = pick(rng, int(vt::depthMin(c.dl.depth) / 2), int(vt::depthMax(c.dl.depth) / 2));
-        c.one = int(vt::depthMax(c.dl.depth) - pick(rng, 0, 3));
+        if (c.dl.depth == VEX_DEPTH_1U) c.dl.depth = kInt[vt::uniform(rng, 0, 4)];
+        c.zero = vt::uniform(rng, int(vt::depthMin(c.dl.depth) / 2), int(vt::depthMax(c.dl.depth) / 2));
+        c.one = int(vt::depthMax(c.dl.depth) - vt::uniform(rng, 0, 3));
     } else if (c.dl.depth == VEX_DEPTH_1U && c.sl.depth != VEX_DEPTH_1U) {
-        c.dl.nChannels = 1, c.mode = pick(rng, -5, 9);  // the mode plays no part
-        if (c.sl.nChannels > 1) c.sl.hasRoi = true, c.sl.roi = VexROI{pick(rng, 1, c.sl.nChannels), 0, 0, 1, 1};
+        c.dl.nChannels = 1, c.mode = vt::uniform(rng, -5, 9);  // the mode plays no part
+        if (c.sl.nChannels > 1) c.sl.hasRoi = true, c.sl.roi = VexROI{vt::uniform(rng, 1, c.sl.nChannels), 0, 0, 1, 1};
         c.coi = c.sl.hasRoi ? c.sl.roi.coi : 0;
     } else {
         if (c.sl.depth == VEX_DEPTH_1U || c.dl.depth == VEX_DEPTH_1U) c.sl.depth = c.dl.depth = VEX_DEPTH_1U, c.mode = 7;
@@ -141,9 +136,9 @@ void runCase(const Case& c, uint32_t key, std::mt19937& rng, bool mapped) {
     ImagePtr s = vt::makeImage(c.sl, key), d = vt::makeImage(c.dl, key + 7);
     d->fillSentinel(0x3C);  // padding that differs from the source's
     d->fillPattern(key + 7);
-    ImagePtr whole = cloneOf(*d);
+    ImagePtr whole = vt::cloneOf(*d);
     reference(c, s->get(), whole->get(), 0, 0, c.dl.width, c.dl.height);
-    ImagePtr got = cloneOf(*d);
+    ImagePtr got = vt::cloneOf(*d);
     vexSetErrStatus(VEX_StsOk);
     call(c, s->get(), got->get(), nullptr);
     ASSERT_EQ(VEX_StsOk, vexGetErrStatus()) << what;
@@ -156,8 +151,8 @@ void runCase(const Case& c, uint32_t key, std::mt19937& rng, bool mapped) {
     const int tw = c.dl.tileWidth, th = c.dl.tileHeight, W = c.dl.width, H = c.dl.height;
     for (int y = 0; y < H; y += th)
         for (int x = 0; x < W; x += tw) {
-            const VexMapping m{x + pick(rng, 0, std::min(tw, W - x) - 1), y + pick(rng, 0, std::min(th, H - y) - 1)};
-            ImagePtr expect = cloneOf(*d);
+            const VexMapping m{x + vt::uniform(rng, 0, std::min(tw, W - x) - 1), y + vt::uniform(rng, 0, std::min(th, H - y) - 1)};
+            ImagePtr expect = vt::cloneOf(*d);
             reference(c, s->get(), expect->get(), x, y, std::min(x + tw, W), std::min(y + th, H));
             call(c, s->get(), d->get(), &m);
             ASSERT_EQ(expect->bytes(), d->bytes()) << what << " tile at " << x << "," << y;

@@ -61,7 +61,6 @@ static_assert(VEX_BI_RGB == BI_RGB && VEX_BI_BITFIELDS == BI_BITFIELDS, "");
 
 namespace {
 
-int pick(std::mt19937& rng, int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); }
 
 // A DIB in a buffer of exactly its declared size.
 struct Dib {
@@ -200,7 +199,7 @@ const unsigned kImageDepths[] = {VEX_DEPTH_1U, VEX_DEPTH_8U, VEX_DEPTH_16U};
 // Random contiguous colour masks (low 16 bits for 16-bit DIBs).
 void randomMasks(Dib& d, std::mt19937& rng) {
     const int bits = d.h()->biBitCount;
-    const int s = pick(rng, 0, bits == 16 ? 3 : 8), wr = pick(rng, 1, 6), wg = pick(rng, 1, 7), wb = pick(rng, 1, 5);
+    const int s = vt::uniform(rng, 0, bits == 16 ? 3 : 8), wr = vt::uniform(rng, 1, 6), wg = vt::uniform(rng, 1, 7), wb = vt::uniform(rng, 1, 5);
     setMasks(d, ((1u << wr) - 1) << (s + wb + wg), ((1u << wg) - 1) << (s + wb), ((1u << wb) - 1) << s);
 }
 
@@ -227,17 +226,17 @@ TEST(Dib, FromDibFollowsTheRulesForEveryFormatAndLayout) {
     std::mt19937 rng(11);
     for (int iter = 0; iter < 400; ++iter) {
         const Format f = kFormats[iter % 8];
-        const int w = pick(rng, 1, 37), h = pick(rng, 1, 9) * (rng() & 1 ? 1 : -1);
-        unsigned clrUsed = f.bits <= 8 && rng() % 3 == 0 ? unsigned(pick(rng, 1, 1 << f.bits)) : 0;
+        const int w = vt::uniform(rng, 1, 37), h = vt::uniform(rng, 1, 9) * (rng() & 1 ? 1 : -1);
+        unsigned clrUsed = f.bits <= 8 && rng() % 3 == 0 ? unsigned(vt::uniform(rng, 1, 1 << f.bits)) : 0;
         Dib d = makeDib(f.bits, w, h, f.compression, clrUsed);
         randomDib(d, rng);
         if (f.compression == 3) randomMasks(d, rng);
         if (f.bits == 8 && !clrUsed && iter % 3 == 0) setRamp(d, 256);  // the gray bytes themselves
-        const unsigned depth = kImageDepths[pick(rng, 0, 2)];
-        const int nCh = depth == VEX_DEPTH_1U ? 1 : kChans[pick(rng, 0, 2)];
-        const int ih = (h < 0 ? -h : h) + pick(rng, 0, 3), iw = w + pick(rng, 0, 3);
-        vt::Image img(depth, nCh, ih, iw, pick(rng, 0, 1), rng() & 1 ? 8 : 4, pick(rng, 0, 1));
-        setSeq(img.get(), kSeqs[pick(rng, 0, 5)]);
+        const unsigned depth = kImageDepths[vt::uniform(rng, 0, 2)];
+        const int nCh = depth == VEX_DEPTH_1U ? 1 : kChans[vt::uniform(rng, 0, 2)];
+        const int ih = (h < 0 ? -h : h) + vt::uniform(rng, 0, 3), iw = w + vt::uniform(rng, 0, 3);
+        vt::Image img(depth, nCh, ih, iw, vt::uniform(rng, 0, 1), rng() & 1 ? 8 : 4, vt::uniform(rng, 0, 1));
+        setSeq(img.get(), kSeqs[vt::uniform(rng, 0, 5)]);
         const vt::Image before = img.clone();
         vexSetErrStatus(VEX_StsOk);
         vexConvertFromDIB(d.h(), img.get());
@@ -330,7 +329,7 @@ void productTable(Dib& d, std::mt19937& rng) {
     int nb = 1, ng = 1;
     while (nb * 2 <= n && rng() % 3) nb *= 2;
     while (nb * ng * 2 <= n && rng() % 3) ng *= 2;
-    const int nr = pick(rng, 1, rng() % 4 ? std::min(8, n / (nb * ng)) : n / (nb * ng));
+    const int nr = vt::uniform(rng, 1, rng() % 4 ? std::min(8, n / (nb * ng)) : n / (nb * ng));
     const int count[3] = {nb, ng, nr};
     std::vector<uint8_t> levels[3];
     for (int c = 0; c < 3; ++c) {
@@ -460,15 +459,15 @@ TEST(Dib, ToDibFollowsTheRulesForEveryFormatLayoutAndPalette) {
     std::mt19937 rng(12);
     for (int iter = 0; iter < 720; ++iter) {
         const Format f = kFormats[iter % 8];
-        const int palette = iter / 8 % 3, w = pick(rng, 1, 33), h = pick(rng, 1, 9);
-        const unsigned depth = kImageDepths[pick(rng, 0, 2)];
-        const int nCh = depth == VEX_DEPTH_1U ? 1 : kChans[pick(rng, 0, 2)];
-        vt::Image img(depth, nCh, h, w, pick(rng, 0, 1), rng() & 1 ? 8 : 4, pick(rng, 0, 1));
+        const int palette = iter / 8 % 3, w = vt::uniform(rng, 1, 33), h = vt::uniform(rng, 1, 9);
+        const unsigned depth = kImageDepths[vt::uniform(rng, 0, 2)];
+        const int nCh = depth == VEX_DEPTH_1U ? 1 : kChans[vt::uniform(rng, 0, 2)];
+        vt::Image img(depth, nCh, h, w, vt::uniform(rng, 0, 1), rng() & 1 ? 8 : 4, vt::uniform(rng, 0, 1));
         img.fillPattern(uint32_t(rng()));
         img.get()->alphaChannel = nCh == 4 ? 4 : 0;
-        setSeq(img.get(), nCh == 1 ? kSeqs[pick(rng, 0, 1)] : kSeqs[pick(rng, palette == 2 ? 2 : 0, 5)]);
+        setSeq(img.get(), nCh == 1 ? kSeqs[vt::uniform(rng, 0, 1)] : kSeqs[vt::uniform(rng, palette == 2 ? 2 : 0, 5)]);
         const int K = f.bits <= 8 ? 1 << f.bits : 0;
-        const unsigned clrUsed = K && rng() % 3 == 0 ? unsigned(pick(rng, 1, K)) : 0;
+        const unsigned clrUsed = K && rng() % 3 == 0 ? unsigned(vt::uniform(rng, 1, K)) : 0;
         Dib d = makeDib(f.bits, w, h, f.compression, clrUsed, palette == 2 && K ? K : -1);
         randomDib(d, rng);
         if (f.compression == 3) randomMasks(d, rng);
@@ -510,12 +509,12 @@ TEST(Dib, NearestEntriesOverRandomColours) {
     const char* const seqs[4] = {"BGR", "RGB", "BGRA", "RGBA"};
     for (int iter = 0; iter < 300; ++iter) {
         const int bits = iter % 4 == 3 ? 4 : 8, nCh = iter % 8 < 4 ? 3 : 4;
-        const int w = pick(rng, 1, 70), h = pick(rng, 1, 5);
-        vt::Image img(VEX_DEPTH_8U, nCh, h, w, pick(rng, 0, 1), 4, pick(rng, 0, 1));
-        setSeq(img.get(), seqs[(nCh - 3) * 2 + pick(rng, 0, 1)]);
+        const int w = vt::uniform(rng, 1, 70), h = vt::uniform(rng, 1, 5);
+        vt::Image img(VEX_DEPTH_8U, nCh, h, w, vt::uniform(rng, 0, 1), 4, vt::uniform(rng, 0, 1));
+        setSeq(img.get(), seqs[(nCh - 3) * 2 + vt::uniform(rng, 0, 1)]);
         img.get()->alphaChannel = nCh == 4 ? 4 : 0;
         fillRandom(img.get(), uint32_t(rng()));
-        Dib d = makeDib(bits, w, h, 0, rng() % 4 ? 0 : unsigned(pick(rng, 1, 1 << bits)));
+        Dib d = makeDib(bits, w, h, 0, rng() % 4 ? 0 : unsigned(vt::uniform(rng, 1, 1 << bits)));
         randomDib(d, rng);
         if (iter % 5 == 0 && bits == 8 && d.tableLen() == 256) refFixed(d.table(), 256, false);
         else if (iter % 5 != 1) productTable(d, rng);

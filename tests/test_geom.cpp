@@ -19,17 +19,8 @@ namespace {
 
 using ImagePtr = std::unique_ptr<vt::ImageBase>;
 
-struct StatusReset {
-    StatusReset() { vexSetErrStatus(VEX_StsOk); }
-    ~StatusReset() { vexSetErrStatus(VEX_StsOk); }
-};
 
-int pick(std::mt19937& rng, int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); }
 
-ImagePtr cloneOf(const vt::ImageBase& im) {
-    if (auto* t = dynamic_cast<const vt::TiledImage*>(&im)) return ImagePtr(new vt::TiledImage(t->clone()));
-    return ImagePtr(new vt::Image(static_cast<const vt::Image&>(im).clone()));
-}
 
 // ---------------------------------------------------------------------------
 // Reference pieces.
@@ -255,16 +246,16 @@ void expectMatches(std::mt19937& rng, const std::vector<unsigned>& depths, int m
     lim.depths = {ls.depth}, lim.maxSize = maxDst;
     vt::Layout ld = vt::randomLayout(rng, lim);
     ld.order = ls.order, ld.origin = ls.origin;
-    if (pick(rng, 0, 2) && ls.depth != VEX_DEPTH_1U) {  // mostly equal channel counts
+    if (vt::uniform(rng, 0, 2) && ls.depth != VEX_DEPTH_1U) {  // mostly equal channel counts
         ld.nChannels = ls.nChannels;
-        if (ld.hasRoi) ld.roi.coi = ls.hasRoi && ls.roi.coi ? pick(rng, 1, ld.nChannels) : 0;
+        if (ld.hasRoi) ld.roi.coi = ls.hasRoi && ls.roi.coi ? vt::uniform(rng, 1, ld.nChannels) : 0;
     }
     ImagePtr src = vt::makeImage(ls, key), dst = vt::makeImage(ld, key + 1);
     const std::string text = what + " " + vt::describe(ls) + " -> " + vt::describe(ld);
-    VexMapping m{pick(rng, 0, dst->width() - 1), pick(rng, 0, dst->height() - 1)};
+    VexMapping m{vt::uniform(rng, 0, dst->width() - 1), vt::uniform(rng, 0, dst->height() - 1)};
     const VexMapping* map = key % 4 == 0 ? &m : nullptr;
-    StatusReset reset;
-    ImagePtr expect = cloneOf(*dst), got = cloneOf(*dst);
+    vt::StatusReset reset;
+    ImagePtr expect = vt::cloneOf(*dst), got = vt::cloneOf(*dst);
     ref(src->get(), expect->get(), map);
     op(src->get(), got->get(), map);
     ASSERT_EQ(vexGetErrStatus(), VEX_StsOk) << text;
@@ -295,11 +286,11 @@ TEST(Zoom, MatchesReferenceOverLayouts) {
     for (int n = 0; n < 600; ++n) {
         std::vector<unsigned> depths = kUnsigned;
         if (n % 25 == 0) depths = {VEX_DEPTH_8S, VEX_DEPTH_16S, VEX_DEPTH_32S};
-        int xL = pick(rng, 1, 4), yL = pick(rng, 1, 4), xU = xL * pick(rng, 1, 3) + pick(rng, 0, 2),
-            yU = yL * pick(rng, 1, 3) + pick(rng, 0, 2);
+        int xL = vt::uniform(rng, 1, 4), yL = vt::uniform(rng, 1, 4), xU = xL * vt::uniform(rng, 1, 3) + vt::uniform(rng, 0, 2),
+            yU = yL * vt::uniform(rng, 1, 3) + vt::uniform(rng, 0, 2);
         const int interp = n % 3;
         if (n % 11 == 0)  // fractions of up to 6 bits: the widest integer rows
-            xU = 1 << pick(rng, 4, 6), yU = 1 << pick(rng, 4, 6), xL = pick(rng, 1, 3), yL = pick(rng, 1, 3);
+            xU = 1 << vt::uniform(rng, 4, 6), yU = 1 << vt::uniform(rng, 4, 6), xL = vt::uniform(rng, 1, 3), yL = vt::uniform(rng, 1, 3);
         expectMatches(rng, depths, n % 5 ? 24 : 64, n % 5 ? 48 : 128, 7 * n,
                       [&](VexImage* s, VexImage* d, const VexMapping* m) { vexZoom(s, d, xU, xL, yU, yL, interp, m); },
                       [&](VexImage* s, VexImage* d, const VexMapping* m) { refZoom(s, d, xU, xL, yU, yL, interp, m); },
@@ -310,8 +301,8 @@ TEST(Zoom, MatchesReferenceOverLayouts) {
 TEST(Decimate, MatchesReferenceOverLayouts) {
     std::mt19937 rng(902);
     for (int n = 0; n < 500; ++n) {
-        const int xU = pick(rng, 1, 4), yU = pick(rng, 1, 4), xL = xU * pick(rng, 1, 3) + pick(rng, 0, 2),
-                  yL = yU * pick(rng, 1, 3) + pick(rng, 0, 2), interp = n % 3;
+        const int xU = vt::uniform(rng, 1, 4), yU = vt::uniform(rng, 1, 4), xL = xU * vt::uniform(rng, 1, 3) + vt::uniform(rng, 0, 2),
+                  yL = yU * vt::uniform(rng, 1, 3) + vt::uniform(rng, 0, 2), interp = n % 3;
         expectMatches(rng, kUnsigned, 48, 24, 11 * n,
                       [&](VexImage* s, VexImage* d, const VexMapping* m) { vexDecimate(s, d, xU, xL, yU, yL, interp, m); },
                       [&](VexImage* s, VexImage* d, const VexMapping* m) { refDecimate(s, d, xU, xL, yU, yL, interp, m); },
@@ -327,8 +318,8 @@ TEST(Rotate, MatchesReferenceOverLayouts) {
     std::mt19937 rng(903);
     const int kAngles[] = {9000, 18000, 27000, -9000, 3000, 4500, 12345, 33333, 1};
     for (int n = 0; n < 700; ++n) {
-        const int angle = n % 2 ? kAngles[n / 2 % 9] : pick(rng, -72000, 72000);
-        const int size = n % 7 ? 32 : 80, xS = pick(rng, -4, size + 4), yS = pick(rng, -4, size + 4);
+        const int angle = n % 2 ? kAngles[n / 2 % 9] : vt::uniform(rng, -72000, 72000);
+        const int size = n % 7 ? 32 : 80, xS = vt::uniform(rng, -4, size + 4), yS = vt::uniform(rng, -4, size + 4);
         const int interp = n % 3;
         if (angle % 36000 == 0) continue;  // the copy has its own test
         expectMatches(rng, kUnsigned, size, size, 13 * n,
@@ -356,7 +347,7 @@ vt::Image gray(int h, int w, std::initializer_list<int> v = {}) {
 }
 
 TEST(Zoom, TwoToOneOfFourByFourWritesSevenBySeven) {
-    StatusReset reset;
+    vt::StatusReset reset;
     vt::Image s = gray(6, 6), d = gray(10, 10);
     s.setRoi(0, 1, 1, 4, 4);
     vt::Image before = d.clone();
@@ -369,14 +360,14 @@ TEST(Zoom, TwoToOneOfFourByFourWritesSevenBySeven) {
 }
 
 TEST(Zoom, LinearTenElevenGivesTen) {
-    StatusReset reset;
+    vt::StatusReset reset;
     vt::Image s = gray(2, 2, {10, 11, 10, 11}), d = gray(1, 3);
     vexZoom(s.get(), d.get(), 2, 1, 1, 1, VEX_INTER_LINEAR, nullptr);
     EXPECT_EQ(d.sample(1, 0, 1), 10);
 }
 
 TEST(Decimate, WorkedNumbers) {
-    StatusReset reset;
+    vt::StatusReset reset;
     {  // 2:3 linear, destination column 1 at coordinate 384: samples 10 and 11
        // at fx = 128, fy = 0: s = (128 * 10 + 128 * 11) * 256 = 688128 -> 11
         vt::Image s = gray(4, 6, {10, 10, 11, 0, 0, 0, 10, 10, 11, 0, 0, 0}), d = gray(1, 2);
@@ -393,7 +384,7 @@ TEST(Decimate, WorkedNumbers) {
 }
 
 TEST(Rotate, ZeroAnglesCopyAndMinusNinetyIsTwoSeventy) {
-    StatusReset reset;
+    vt::StatusReset reset;
     vt::Image s(VEX_DEPTH_8U, 3, 12, 12);
     s.fillPattern(8);
     for (int angle : {0, 36000, -36000, 72000}) {
@@ -409,7 +400,7 @@ TEST(Rotate, ZeroAnglesCopyAndMinusNinetyIsTwoSeventy) {
 }
 
 TEST(Rotate, ZeroAngleHandsTheMappingToTheCopyAsATile) {
-    StatusReset reset;
+    vt::StatusReset reset;
     vt::Image s(VEX_DEPTH_8U, 1, 32, 32);
     s.fillPattern(2);
     vt::TiledImage d(VEX_DEPTH_8U, 1, 32, 32, 16, 16);
@@ -424,7 +415,7 @@ TEST(Rotate, ZeroAngleHandsTheMappingToTheCopyAsATile) {
 }
 
 TEST(Rotate, LinearTenElevenGivesEleven) {
-    StatusReset reset;
+    vt::StatusReset reset;
     // 60 degrees about (0, 0): destination (1, 0) reads x = cos 60 = 0.5
     // between columns of 10 and 11 (every row alike): 10.5 + 0.00001 -> 11.
     vt::Image s = gray(4, 4, {10, 11, 10, 11, 10, 11, 10, 11, 10, 11, 10, 11, 10, 11, 10, 11});
@@ -435,7 +426,7 @@ TEST(Rotate, LinearTenElevenGivesEleven) {
 
 // Centres near the ends of the int range (the right-angle maps in 64 bits).
 TEST(Rotate, FarCentresGiveBlackImages) {
-    StatusReset reset;
+    vt::StatusReset reset;
     const int far[][2] = {{INT_MAX - 5, INT_MAX - 7}, {INT_MIN + 5, INT_MIN + 7}, {INT_MAX, INT_MIN}};
     for (int angle : {9000, 18000, 27000, 4500})
         for (const auto& c : far) {
@@ -452,7 +443,7 @@ TEST(Rotate, FarCentresGiveBlackImages) {
 
 void expectReports(const std::function<void(VexImage*, VexImage*)>& call, vt::ImageBase& s, vt::ImageBase& d,
                    const std::vector<std::string>& texts, const std::string& what) {
-    StatusReset reset;
+    vt::StatusReset reset;
     vt::ReportLog log;
     const auto before = d.bytes();
     call(s.get(), d.get());
@@ -510,7 +501,7 @@ TEST(Geom, ArgumentChecks) {
     for (const Case& c : cases) expectReports(c.call, *c.src, *c.dst, c.texts, c.what);
 
     // Bad headers report the header message and stop.
-    StatusReset reset;
+    vt::StatusReset reset;
     vt::ReportLog log;
     vexZoom(nullptr, d.get(), 2, 1, 2, 1, 0, nullptr);
     vexDecimate(s.get(), nullptr, 1, 2, 1, 2, 0, nullptr);
@@ -542,7 +533,7 @@ TEST(Geom, RefusedTilesAreReported) {
     };
     for (const Op& op : ops) {
         for (int side = 0; side < 2; ++side) {
-            StatusReset reset;
+            vt::StatusReset reset;
             vt::TiledImage s(VEX_DEPTH_8U, 1, 24, 24, 8, 8), d(VEX_DEPTH_8U, 1, 24, 24, 8, 8);
             s.fillPattern(1), d.fillPattern(2);
             (side ? s : d).refuse(-1, -1, side ? VEX_TILE_GET_READ : VEX_TILE_GET_WRITE);
@@ -559,7 +550,7 @@ TEST(Geom, RefusedTilesAreReported) {
 }
 
 TEST(Geom, MappingOutsideTheProcessedTilesDoesNothing) {
-    StatusReset reset;
+    vt::StatusReset reset;
     vt::Image s(VEX_DEPTH_8U, 1, 8, 8);
     s.fillPattern(3);
     vt::TiledImage d(VEX_DEPTH_8U, 1, 64, 64, 8, 8);

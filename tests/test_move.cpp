@@ -21,17 +21,8 @@ namespace {
 
 using ImagePtr = std::unique_ptr<vt::ImageBase>;
 
-struct StatusReset {
-    StatusReset() { vexSetErrStatus(VEX_StsOk); }
-    ~StatusReset() { vexSetErrStatus(VEX_StsOk); }
-};
 
-int pick(std::mt19937& rng, int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); }
 
-ImagePtr cloneOf(const vt::ImageBase& im) {
-    if (auto* t = dynamic_cast<const vt::TiledImage*>(&im)) return ImagePtr(new vt::TiledImage(t->clone()));
-    return ImagePtr(new vt::Image(static_cast<const vt::Image&>(im).clone()));
-}
 vt::TiledImage* tiledOf(const vt::ImageBase& im) { return dynamic_cast<vt::TiledImage*>(const_cast<vt::ImageBase*>(&im)); }
 
 // ---------------------------------------------------------------------------
@@ -124,12 +115,12 @@ vt::Layout makeLayout(std::mt19937& rng, unsigned depth, int n, int order, int o
     limits.maxSize = 56, limits.coi = false, limits.roiOutside = true;
     vt::Layout l = vt::randomLayout(rng, limits);
     l.depth = depth, l.nChannels = n, l.order = order, l.origin = origin, l.tiled = tiled;
-    if (tiled && pick(rng, 0, 7) == 0) {  // many small tiles, the region starting inside one
-        l.height = std::max(l.height, pick(rng, 20, 64)), l.width = std::max(l.width, pick(rng, 20, 64));
-        l.tileWidth = 8 * pick(rng, 1, 2), l.tileHeight = 8 * pick(rng, 1, 2);
+    if (tiled && vt::uniform(rng, 0, 7) == 0) {  // many small tiles, the region starting inside one
+        l.height = std::max(l.height, vt::uniform(rng, 20, 64)), l.width = std::max(l.width, vt::uniform(rng, 20, 64));
+        l.tileWidth = 8 * vt::uniform(rng, 1, 2), l.tileHeight = 8 * vt::uniform(rng, 1, 2);
     }
-    if (l.hasRoi && pick(rng, 0, 19) == 0) l.roi.xOffset = l.width + pick(rng, 0, 3);
-    if (l.hasRoi && pick(rng, 0, 19) == 0) l.roi.yOffset = l.height + pick(rng, 0, 3);
+    if (l.hasRoi && vt::uniform(rng, 0, 19) == 0) l.roi.xOffset = l.width + vt::uniform(rng, 0, 3);
+    if (l.hasRoi && vt::uniform(rng, 0, 19) == 0) l.roi.yOffset = l.height + vt::uniform(rng, 0, 3);
     return l;
 }
 
@@ -151,28 +142,28 @@ struct Pair {
 // asks for three-channel 8-bit pixel order (the mirror's byte-shuffle path).
 Pair makePair(std::mt19937& rng, int trial, bool sameCoi, bool mixOrder, bool rgb = false) {
     const unsigned depth = rgb ? (trial % 2 ? VEX_DEPTH_8U : VEX_DEPTH_8S) : vt::kDepths[trial % 6];
-    const int tiling = (trial / 6) % 4, order = rgb ? 0 : pick(rng, 0, 1), origin = pick(rng, 0, 1);
-    const int n = rgb ? 3 : depth == VEX_DEPTH_1U ? 1 : pick(rng, 1, 4);
+    const int tiling = (trial / 6) % 4, order = rgb ? 0 : vt::uniform(rng, 0, 1), origin = vt::uniform(rng, 0, 1);
+    const int n = rgb ? 3 : depth == VEX_DEPTH_1U ? 1 : vt::uniform(rng, 1, 4);
     Pair p;
     p.la = makeLayout(rng, depth, n, order, origin, tiling >= 2);
-    p.lb = makeLayout(rng, depth, n, mixOrder && !rgb && pick(rng, 0, 1) ? 1 - order : order, origin, tiling % 2 == 1);
-    const int kind = pick(rng, 0, 5);
+    p.lb = makeLayout(rng, depth, n, mixOrder && !rgb && vt::uniform(rng, 0, 1) ? 1 - order : order, origin, tiling % 2 == 1);
+    const int kind = vt::uniform(rng, 0, 5);
     if (kind >= 3) {
-        if (!sameCoi && depth != VEX_DEPTH_1U && pick(rng, 0, 1)) p.lb.nChannels = pick(rng, 1, 4);
-        const int ca = pick(rng, 1, p.la.nChannels);
+        if (!sameCoi && depth != VEX_DEPTH_1U && vt::uniform(rng, 0, 1)) p.lb.nChannels = vt::uniform(rng, 1, 4);
+        const int ca = vt::uniform(rng, 1, p.la.nChannels);
         setCoi(p.la, ca);
-        setCoi(p.lb, sameCoi ? ca : pick(rng, 1, p.lb.nChannels));
+        setCoi(p.lb, sameCoi ? ca : vt::uniform(rng, 1, p.lb.nChannels));
     } else if (kind == 2 && !sameCoi) {
-        setCoi(pick(rng, 0, 1) ? p.la : p.lb, 1);  // one channel against all of them
+        setCoi(vt::uniform(rng, 0, 1) ? p.la : p.lb, 1);  // one channel against all of them
     }
-    if (p.la.hasRoi && p.lb.hasRoi && pick(rng, 0, 2) == 0) p.lb.roi.xOffset = p.la.roi.xOffset;  // equal bit offsets
+    if (p.la.hasRoi && p.lb.hasRoi && vt::uniform(rng, 0, 2) == 0) p.lb.roi.xOffset = p.la.roi.xOffset;  // equal bit offsets
     if (p.la.tiled && p.lb.tiled && trial % 3 == 0) {  // one grid: each piece of b pairs with one tile of a
         p.lb.tileWidth = p.la.tileWidth, p.lb.tileHeight = p.la.tileHeight;
         const VexROI none{0, 0, 0, 0, 0}, &ra = p.la.hasRoi ? p.la.roi : none;
         if (!p.lb.hasRoi) p.lb.roi = VexROI{0, 0, 0, p.lb.height, p.lb.width};
         p.lb.hasRoi = true;
-        p.lb.roi.xOffset = ra.xOffset % p.la.tileWidth + p.la.tileWidth * pick(rng, 0, 1);
-        p.lb.roi.yOffset = ra.yOffset % p.la.tileHeight + p.la.tileHeight * pick(rng, 0, 1);
+        p.lb.roi.xOffset = ra.xOffset % p.la.tileWidth + p.la.tileWidth * vt::uniform(rng, 0, 1);
+        p.lb.roi.yOffset = ra.yOffset % p.la.tileHeight + p.la.tileHeight * vt::uniform(rng, 0, 1);
     }
     p.keyA = 1000 + trial, p.keyB = 2000 + trial;
     p.a = vt::makeImage(p.la, p.keyA), p.b = vt::makeImage(p.lb, p.keyB);
@@ -185,9 +176,9 @@ Pair makePair(std::mt19937& rng, int trial, bool sameCoi, bool mixOrder, bool rg
 const int* chooseTile(std::mt19937& rng, const VexImage* s, const VexImage* d, std::array<int, 2>* buf) {
     const Region r = regionOf(d);
     const int cols = std::min(regionOf(s).cols, r.cols), rows = std::min(regionOf(s).rows, r.rows);
-    if (!d->tileInfo || cols <= 0 || rows <= 0 || pick(rng, 0, 1)) return nullptr;
+    if (!d->tileInfo || cols <= 0 || rows <= 0 || vt::uniform(rng, 0, 1)) return nullptr;
     const int tw = d->tileInfo->width, th = d->tileInfo->height;
-    *buf = {pick(rng, r.x / tw, (r.x + cols - 1) / tw + 1), pick(rng, r.y / th, (r.y + rows - 1) / th)};
+    *buf = {vt::uniform(rng, r.x / tw, (r.x + cols - 1) / tw + 1), vt::uniform(rng, r.y / th, (r.y + rows - 1) / th)};
     return buf->data();
 }
 
@@ -260,7 +251,7 @@ void expectReadRows(const vt::TiledImage& im, bool once) {
 // same samples, and one call per tile selector, over every tile and one row
 // and column around them, gives the bytes of one call without.
 TEST(Move, MatchesReferenceAndTilesCompose) {
-    StatusReset reset;
+    vt::StatusReset reset;
     vt::ReportLog log;
     std::mt19937 rng(101);
     const int kValues[] = {INT_MIN, INT_MAX, -1, 0, 1, 255, 256, -129, 65535, 65536, -32769};
@@ -270,13 +261,13 @@ TEST(Move, MatchesReferenceAndTilesCompose) {
         for (int trial = 0; trial < kTrials[op] && !HasFailure(); ++trial) {
             const bool rgb = op == kMirror && trial % 4 == 3;
             Pair p = makePair(rng, rgb ? trial / 4 : trial, op == kMirror, op == kMirror, rgb);
-            const Call c{op, pick(rng, 0, 1) ? kValues[pick(rng, 0, 10)] : pick(rng, -70000, 70000), pick(rng, -1, 1),
-                         op == kMirror && pick(rng, 0, 3) == 0};
+            const Call c{op, vt::uniform(rng, 0, 1) ? kValues[vt::uniform(rng, 0, 10)] : vt::uniform(rng, -70000, 70000), vt::uniform(rng, -1, 1),
+                         op == kMirror && vt::uniform(rng, 0, 3) == 0};
             std::array<int, 2> buf;
             const int* sel = chooseTile(rng, (op == kSet ? p.b : p.a)->get(), (c.inPlace ? p.a : p.b)->get(), &buf);
             SCOPED_TRACE(c.name() + " | a: " + vt::describe(p.la) + " | b: " + vt::describe(p.lb) +
                          (sel ? " | tile " + std::to_string(sel[0]) + "," + std::to_string(sel[1]) : ""));
-            ImagePtr origA = cloneOf(*p.a), origB = cloneOf(*p.b), wantA = cloneOf(*p.a), wantB = cloneOf(*p.b);
+            ImagePtr origA = vt::cloneOf(*p.a), origB = vt::cloneOf(*p.b), wantA = vt::cloneOf(*p.a), wantB = vt::cloneOf(*p.b);
             switch (op) {
                 case kCopy: refCopy(origA->get(), wantB->get(), sel); break;
                 case kSet: refSet(wantB->get(), c.value, sel); break;
@@ -352,7 +343,7 @@ TEST(Move, MatchesReferenceAndTilesCompose) {
 // the operation's name and its literal text, nothing written. The status is
 // left negative, and a copy does nothing until it is reset.
 TEST(Move, ChecksReportInOrderAndWriteNothing) {
-    StatusReset reset;
+    vt::StatusReset reset;
     vt::ReportLog log;
     vt::Image a(VEX_DEPTH_8U, 3, 4, 5), b(VEX_DEPTH_8U, 3, 4, 5), gray(VEX_DEPTH_8U, 1, 4, 5),
         planes(VEX_DEPTH_8U, 3, 4, 5, VEX_DATA_ORDER_PLANE), coi1(VEX_DEPTH_8U, 3, 4, 5),
@@ -413,7 +404,7 @@ TEST(Move, RefusedTile) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.call.name() + " tiled " + std::to_string(c.tiled) + " refused " + c.refused);
-        StatusReset reset;
+        vt::StatusReset reset;
         vt::ReportLog log;
         vt::Layout l;  // 16U x3, 24 x 32 in tiles of 16 x 8, ROI from (4, 2), 20 x 26
         l.depth = VEX_DEPTH_16U, l.nChannels = 3, l.height = 24, l.width = 32, l.tileWidth = 16, l.hasRoi = true;
@@ -421,7 +412,7 @@ TEST(Move, RefusedTile) {
         l.tiled = c.tiled & 1;
         ImagePtr a = vt::makeImage(l, 1);
         l.tiled = c.tiled & 2;
-        ImagePtr b = vt::makeImage(l, 2), wantB = cloneOf(*b);
+        ImagePtr b = vt::makeImage(l, 2), wantB = vt::cloneOf(*b);
         tiledOf(c.refused == 'a' ? *a : *b)->refuse(1, 0, VEX_TILE_GET_READ | VEX_TILE_GET_WRITE);
         Watch watch{a.get(), b.get()};
         const int firstTile[2] = {0, 0};
@@ -446,7 +437,7 @@ TEST(Move, RefusedTile) {
 // path. Regions offset by an odd amount so that the destination's pieces
 // start off any vector boundary; every 37th row checked whole, and the last.
 TEST(Move, LongMixedMirrors) {
-    StatusReset reset;
+    vt::StatusReset reset;
     vt::ReportLog log;
     const int h = 4100, w = 4100;
     for (int srcTiled = 0; srcTiled < 2; ++srcTiled)

@@ -207,7 +207,6 @@ const Op kOps[] = {
     {"vexDCT2D", 2, [](VexImage** i, int v, const int*) { vexDCT2D(i[0], i[1], v & 0xF); }},
 };
 
-int pick(std::mt19937& rng, int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); }
 
 // Breaks one field of a header (or none). A broken ROI is a local record, so
 // the image's own stays intact; the caller restores the whole header after.
@@ -215,34 +214,34 @@ int pick(std::mt19937& rng, int lo, int hi) { return std::uniform_int_distributi
 // ways the checks see; an untiled one may also claim more than its buffer.
 std::string breakHeader(std::mt19937& rng, VexImage* im, VexROI* local, VexTileInfo* fakeTiles) {
     static const int kHuge[] = {INT_MAX, INT_MIN, 1 << 30, -1, 0};
-    const int huge = kHuge[pick(rng, 0, 4)];
+    const int huge = kHuge[vt::uniform(rng, 0, 4)];
     const bool tiled = im->tileInfo != nullptr;
     *local = im->roi ? *im->roi : VexROI{0, 0, 0, im->height, im->width};
     if (tiled) *fakeTiles = *im->tileInfo;
-    switch (pick(rng, 0, 17)) {
-        case 0: im->nChannels = pick(rng, -1, tiled ? 0 : 6); return "nChannels";
-        case 1: im->depth = pick(rng, 0, 1) ? 32u : (pick(rng, 0, 1) && !tiled ? VEX_DEPTH_32S : 7u); return "depth";
-        case 2: im->dataOrder = pick(rng, 2, 3); return "dataOrder";
+    switch (vt::uniform(rng, 0, 17)) {
+        case 0: im->nChannels = vt::uniform(rng, -1, tiled ? 0 : 6); return "nChannels";
+        case 1: im->depth = vt::uniform(rng, 0, 1) ? 32u : (vt::uniform(rng, 0, 1) && !tiled ? VEX_DEPTH_32S : 7u); return "depth";
+        case 2: im->dataOrder = vt::uniform(rng, 2, 3); return "dataOrder";
         case 3: im->origin = -1; return "origin";
-        case 4: im->align = pick(rng, 0, 1) ? 2 : 16; return "align";
-        case 5: im->width += pick(rng, -3, 40); return "width";
-        case 6: im->height += pick(rng, -3, 40); return "height";
-        case 7: im->dataSize = pick(rng, -8, 0) + (tiled ? 0 : im->dataSize / 2); return "dataSize";
-        case 8: im->widthStep = pick(rng, -4, 0); return "widthStep";
-        case 9: im->alphaChannel = pick(rng, 0, 1) ? -1 : im->nChannels + 1; return "alphaChannel";
-        case 10: local->coi = pick(rng, 0, 1) ? -1 : im->nChannels + pick(rng, 1, 3); im->roi = local; return "coi";
+        case 4: im->align = vt::uniform(rng, 0, 1) ? 2 : 16; return "align";
+        case 5: im->width += vt::uniform(rng, -3, 40); return "width";
+        case 6: im->height += vt::uniform(rng, -3, 40); return "height";
+        case 7: im->dataSize = vt::uniform(rng, -8, 0) + (tiled ? 0 : im->dataSize / 2); return "dataSize";
+        case 8: im->widthStep = vt::uniform(rng, -4, 0); return "widthStep";
+        case 9: im->alphaChannel = vt::uniform(rng, 0, 1) ? -1 : im->nChannels + 1; return "alphaChannel";
+        case 10: local->coi = vt::uniform(rng, 0, 1) ? -1 : im->nChannels + vt::uniform(rng, 1, 3); im->roi = local; return "coi";
         case 11: local->xOffset = huge; im->roi = local; return "roi x";
         case 12: local->yOffset = huge; im->roi = local; return "roi y";
-        case 13: local->width = huge, local->height = kHuge[pick(rng, 0, 4)]; im->roi = local; return "roi size";
+        case 13: local->width = huge, local->height = kHuge[vt::uniform(rng, 0, 4)]; im->roi = local; return "roi size";
         case 14:
             im->imageData = !tiled ? nullptr : im->dataBlock ? im->dataBlock : reinterpret_cast<char*>(local);
             return tiled ? "data and tiles" : "no data";
         case 15:
-            fakeTiles->width = pick(rng, 0, 1) ? 12 : pick(rng, -8, 0);
+            fakeTiles->width = vt::uniform(rng, 0, 1) ? 12 : vt::uniform(rng, -8, 0);
             im->tileInfo = fakeTiles;  // untiled: both data and tiles
             return "tile size";
         case 16:
-            if (!tiled) { im->borderMode[pick(rng, 0, 3)] = pick(rng, -5, 9); return "border"; }
+            if (!tiled) { im->borderMode[vt::uniform(rng, 0, 3)] = vt::uniform(rng, -5, 9); return "border"; }
             fakeTiles->callBack = nullptr;
             im->tileInfo = fakeTiles;
             return "callback";
@@ -256,17 +255,17 @@ TEST(Robustness, BrokenHeadersNeverOverrunAndLeaveTheDestinationAlone) {
     limits.maxSize = 24;
     limits.roiOutside = true;
     for (int iter = 0; iter < 20000; ++iter) {
-        const Op& op = kOps[pick(rng, 0, int(std::size(kOps)) - 1)];
+        const Op& op = kOps[vt::uniform(rng, 0, int(std::size(kOps)) - 1)];
         std::vector<std::unique_ptr<vt::ImageBase>> owned;
         VexImage* im[5] = {};
         const vt::Layout base = vt::randomLayout(rng, limits);
         for (int k = 0; k < op.images; ++k) {
-            if (k > 0 && pick(rng, 0, 4) == 0) {  // the same image twice
+            if (k > 0 && vt::uniform(rng, 0, 4) == 0) {  // the same image twice
                 im[k] = im[k - 1];
                 continue;
             }
-            vt::Layout l = pick(rng, 0, 2) ? base : vt::randomLayout(rng, limits);
-            if (pick(rng, 0, 1)) l.depth = base.depth, l.nChannels = l.depth == VEX_DEPTH_1U ? 1 : l.nChannels;
+            vt::Layout l = vt::uniform(rng, 0, 2) ? base : vt::randomLayout(rng, limits);
+            if (vt::uniform(rng, 0, 1)) l.depth = base.depth, l.nChannels = l.depth == VEX_DEPTH_1U ? 1 : l.nChannels;
             owned.push_back(vt::makeImage(l, uint32_t(iter * 3 + k)));
             im[k] = owned.back()->get();
         }
@@ -280,14 +279,14 @@ TEST(Robustness, BrokenHeadersNeverOverrunAndLeaveTheDestinationAlone) {
         VexROI local{};
         VexTileInfo fakeTiles{};
         std::string broken;
-        const int victim = pick(rng, 0, op.images);
+        const int victim = vt::uniform(rng, 0, op.images);
         if (victim < op.images) broken = breakHeader(rng, im[victim], &local, &fakeTiles);
-        if (pick(rng, 0, 9) == 0) im[pick(rng, 0, op.images - 1)] = nullptr, broken += " null";
-        const int tile[2] = {pick(rng, -1, 3), pick(rng, -1, 3)};
+        if (vt::uniform(rng, 0, 9) == 0) im[vt::uniform(rng, 0, op.images - 1)] = nullptr, broken += " null";
+        const int tile[2] = {vt::uniform(rng, -1, 3), vt::uniform(rng, -1, 3)};
         {
             vt::ReportLog log;
             vexSetErrStatus(VEX_StsOk);
-            op.call(im, pick(rng, INT_MIN, INT_MAX), pick(rng, 0, 1) ? tile : nullptr);
+            op.call(im, vt::uniform(rng, INT_MIN, INT_MAX), vt::uniform(rng, 0, 1) ? tile : nullptr);
             for (int k = op.images - 1; k >= 0; --k) *orig[k] = saved[k];
             if (log.size() > 0 && log[0].status == VEX_StsBadArg && log[0].context.find("tileData") == std::string::npos && dst) {
                 EXPECT_EQ(before, dst->bytes()) << op.name << " wrote after rejecting (" << broken << "): " << log[0].context;

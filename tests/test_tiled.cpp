@@ -16,17 +16,13 @@ namespace {
 
 using ImagePtr = std::unique_ptr<vt::ImageBase>;
 
-struct StatusReset {
-    StatusReset() { vexSetErrStatus(VEX_StsOk); }
-    ~StatusReset() { vexSetErrStatus(VEX_StsOk); }
-};
 
 // ---------------------------------------------------------------------------
 // The temporaries of tiled calls: whatever the tiling, the flip or a
 // region that starts inside a tile, no call holds more than two tiles'
 // worth of vexMalloc blocks (and a little for run tables) at once.
 TEST(TiledMemory, TemporariesStayWithinTiles) {
-    StatusReset reset;
+    vt::StatusReset reset;
     vt::ReportLog log;
     constexpr int kSize = 256, kTile = 32;
     const int64_t tileBytes = int64_t(kTile) * kTile * 3;

@@ -19,7 +19,6 @@ namespace {
 using std::make_tuple;
 const vex::OwnSite kSite{"vexTraversalTest", "test_traversal"};
 
-int pick(std::mt19937& rng, int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); }
 
 // A ROI interval cut to [0, size): start and length (0 when empty).
 void clip(int pos, int len, int size, int* start, int* n) {
@@ -49,11 +48,11 @@ TEST(Region, FollowsRoiCoiAndClipping) {
     std::mt19937 rng(11);
     for (int trial = 0; trial < 600 && !HasFailure(); ++trial) {
         const unsigned depth = vt::kDepths[trial % 6];
-        const int n = depth == VEX_DEPTH_1U ? 1 : pick(rng, 1, 4), order = pick(rng, 0, 1), align = pick(rng, 0, 1) ? 8 : 4;
-        const int H = pick(rng, 1, 20), W = pick(rng, 1, 40), coi = pick(rng, 0, 1) ? pick(rng, 1, n) : 0;
+        const int n = depth == VEX_DEPTH_1U ? 1 : vt::uniform(rng, 1, 4), order = vt::uniform(rng, 0, 1), align = vt::uniform(rng, 0, 1) ? 8 : 4;
+        const int H = vt::uniform(rng, 1, 20), W = vt::uniform(rng, 1, 40), coi = vt::uniform(rng, 0, 1) ? vt::uniform(rng, 1, n) : 0;
         vt::Image image(depth, n, H, W, order, align);
         VexImage* im = image.get();
-        image.setRoi(coi, pick(rng, -4, W + 1), pick(rng, -4, H + 1), pick(rng, 1, H + 5), pick(rng, 1, W + 5));
+        image.setRoi(coi, vt::uniform(rng, -4, W + 1), vt::uniform(rng, -4, H + 1), vt::uniform(rng, 1, H + 5), vt::uniform(rng, 1, W + 5));
         const VexROI q = *im->roi;
         int x, y, cols, rows;
         clip(q.xOffset, q.width, W, &x, &cols);
@@ -164,15 +163,15 @@ TEST(GetRect, MatchesBorderRuleOnEverySide) {
     const int sizes[] = {1, 2, 3, 5, 8, 9, 17}, modes[] = {0, 1, 2, 3, 5, 6, 7, 4};
     for (int trial = 0; trial < 1200 && !HasFailure(); ++trial) {
         const unsigned depth = vt::kDepths[trial % 6];
-        const int n = depth == VEX_DEPTH_1U ? 1 : pick(rng, 0, 1) ? 3 : 1, order = pick(rng, 0, 1), align = pick(rng, 0, 1) ? 8 : 4;
-        const int H = sizes[pick(rng, 0, 6)], W = sizes[pick(rng, 0, 6)];
-        vt::TiledImage* tiles = (trial / 6) % 3 ? nullptr : new vt::TiledImage(depth, n, H, W, pick(rng, 0, 1) ? 16 : 8, 8, order, align);
+        const int n = depth == VEX_DEPTH_1U ? 1 : vt::uniform(rng, 0, 1) ? 3 : 1, order = vt::uniform(rng, 0, 1), align = vt::uniform(rng, 0, 1) ? 8 : 4;
+        const int H = sizes[vt::uniform(rng, 0, 6)], W = sizes[vt::uniform(rng, 0, 6)];
+        vt::TiledImage* tiles = (trial / 6) % 3 ? nullptr : new vt::TiledImage(depth, n, H, W, vt::uniform(rng, 0, 1) ? 16 : 8, 8, order, align);
         std::unique_ptr<vt::ImageBase> image(tiles ? static_cast<vt::ImageBase*>(tiles) : new vt::Image(depth, n, H, W, order, align));
         image->fillPattern(trial);
         VexImage* im = image->get();
-        for (int s = 0; s < 4; ++s) im->borderMode[s] = modes[pick(rng, 0, 7)], im->borderValue[s] = pick(rng, -70000, 70000);
-        const int x = pick(rng, -3 * W - 2, 2 * W + 1), y = pick(rng, -2 * H - 2, 2 * H + 1);
-        const int w = pick(rng, 1, 5 * W + 4), h = pick(rng, 1, 4 * H + 4);
+        for (int s = 0; s < 4; ++s) im->borderMode[s] = modes[vt::uniform(rng, 0, 7)], im->borderValue[s] = vt::uniform(rng, -70000, 70000);
+        const int x = vt::uniform(rng, -3 * W - 2, 2 * W + 1), y = vt::uniform(rng, -2 * H - 2, 2 * H + 1);
+        const int w = vt::uniform(rng, 1, 5 * W + 4), h = vt::uniform(rng, 1, 4 * H + 4);
         const bool into = trial / 6 % 2;  // into a larger buffer at (2, 1)
         SCOPED_TRACE(testing::Message() << "trial " << trial << " " << vt::depthName(depth) << " n" << n << " order " << order
                                         << " " << W << "x" << H << (tiles ? " tiled" : "") << " rect " << x << "," << y << " "

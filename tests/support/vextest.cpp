@@ -465,4 +465,9 @@ void expectOneReport(const ReportLog& log, int status, const std::string& funcNa
     EXPECT_EQ(log[0].file, file);
 }
 
+std::unique_ptr<ImageBase> cloneOf(const ImageBase& image) {
+    if (auto* t = dynamic_cast<const TiledImage*>(&image)) return std::make_unique<TiledImage>(t->clone());
+    return std::make_unique<Image>(dynamic_cast<const Image&>(image).clone());
+}
+
 }  // namespace vt

@@ -192,6 +192,15 @@ int uniform(std::mt19937& rng, int lo, int hi);
 // `sameChannels` the destination always has the source's channel count.
 void pairLayouts(std::mt19937& rng, const LayoutLimits& limits, Layout* src, Layout* dst, bool sameChannels);
 
+// A copy of an image of either kind: same layout, bytes, border fields and ROI.
+std::unique_ptr<ImageBase> cloneOf(const ImageBase& image);
+
+// The calling thread's status cleared on entry and on exit of a scope.
+struct StatusReset {
+    StatusReset() { vexSetErrStatus(VEX_StsOk); }
+    ~StatusReset() { vexSetErrStatus(VEX_StsOk); }
+};
+
 // The call logged exactly one report, with this status, function, file and
 // text; a header check's text (it starts with "Image") is expected padded to
 // 70 columns and ended by a newline, as the header check writes it.

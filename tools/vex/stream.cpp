@@ -28,18 +28,9 @@
 
 namespace vextool {
 
-namespace {
-
-// ------------------------------------------------------------ per-thread errors
-
-struct ThreadReport {
-    bool set = false;
-    int status = 0;
-    std::string func, context, trail;
-};
-thread_local ThreadReport t_report;
-
-std::string joinLines(const char* text) {
+// Joins the lines of a multi-line report (the header check pads each line
+// with blanks) into one line.
+std::string oneLine(const char* text) {
     std::string out, line;
     auto flush = [&]() {
         const size_t b = line.find_first_not_of(" \t\r"), e = line.find_last_not_of(" \t\r");
@@ -57,6 +48,18 @@ std::string joinLines(const char* text) {
     return out;
 }
 
+namespace {
+
+// ------------------------------------------------------------ per-thread errors
+
+struct ThreadReport {
+    bool set = false;
+    int status = 0;
+    std::string func, context, trail;
+};
+thread_local ThreadReport t_report;
+
+
 int threadReport(int status, const char* func, const char* context, const char*, int) {
     if (status == VEX_StsBackTrace || status == VEX_StsAutoTrace) {
         t_report.trail += std::string(" (called from ") + (func ? func : "<unknown>") + ")";
@@ -64,7 +67,7 @@ int threadReport(int status, const char* func, const char* context, const char*,
         t_report.set = true;
         t_report.status = status;
         t_report.func = func ? func : "<unknown>";
-        t_report.context = joinLines(context);
+        t_report.context = oneLine(context);
     }
     return status;
 }

@@ -31,6 +31,10 @@ struct StreamOptions {
 
 // Parses "WxH" (tile width x height, positive multiples of 8); throws
 // ToolError(kExitUsage) naming `cmd` otherwise.
+// The lines of a report's text (the header check pads each one with blanks)
+// joined into one line, "; " between them.
+std::string oneLine(const char* text);
+
 void parseTileSize(const std::string& cmd, const std::string& text, int* w, int* h);
 
 // A user's region of one side: an optional rectangle and a channel.

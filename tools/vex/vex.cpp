@@ -40,26 +40,6 @@ struct CapturedReport {
 };
 CapturedReport g_report;
 
-// Joins the lines of a multi-line report (the header check pads each line
-// with blanks) into one line.
-std::string oneLine(const char* text) {
-    std::string out, line;
-    auto flush = [&]() {
-        size_t b = line.find_first_not_of(" \t\r");
-        size_t e = line.find_last_not_of(" \t\r");
-        if (b != std::string::npos) {
-            if (!out.empty()) out += "; ";
-            out += line.substr(b, e - b + 1);
-        }
-        line.clear();
-    };
-    for (const char* p = text ? text : ""; *p; ++p) {
-        if (*p == '\n') flush();
-        else line += *p;
-    }
-    flush();
-    return out;
-}
 
 int toolReport(int status, const char* funcName, const char* context, const char* /*file*/,
                int /*line*/) {
