@@ -586,6 +586,26 @@ void ownCopyInside(const char* buffer, int bx, int by, int64_t step, int64_t pla
         }
 }
 
+// Tiles tx0..tx1 of tile row ty requested for reading, left to right, into
+// tiles[]; `use` runs when every one arrived, and the tiles that arrived are
+// released in reverse order. False when a tile was refused.
+template <class Use>
+bool ownWithTileRow(const OwnSite& site, const VexImage* image, int tx0, int tx1, int ty, char** tiles,
+                    Use use) {
+    int got = 0;
+    bool ok = true;
+    for (int tx = tx0; tx <= tx1; ++tx, ++got) {
+        tiles[got] = ownRequestTile(site, image, tx, ty, VEX_TILE_GET_READ, kErrTileRead, __LINE__);
+        if (!tiles[got]) {
+            ok = false;
+            break;
+        }
+    }
+    if (ok) use();
+    for (int k = got - 1; k >= 0; --k) ownReleaseTile(image, tx0 + k, ty, tiles[k]);
+    return ok;
+}
+
 // A rectangle that lies inside the image: plain row copies, from the image
 // or tile row by tile row from its tiles (requested as ownGatherRect
 // requests them).
@@ -612,16 +632,7 @@ bool ownGatherInside(const OwnSite& site, const VexImage* image, int x, int y, i
                                      image->align);
     bool ok = true;
     for (int ty = ty0; ty <= ty1 && ok; ++ty) {
-        int got = 0;
-        for (int tx = tx0; tx <= tx1; ++tx, ++got) {
-            tiles[got] = ownRequestTile(site, image, tx, ty, VEX_TILE_GET_READ, kErrTileRead,
-                                        __LINE__);
-            if (!tiles[got]) {
-                ok = false;
-                break;
-            }
-        }
-        if (ok) {
+        ok = ownWithTileRow(site, image, tx0, tx1, ty, tiles, [&] {
             const int y0 = std::max(y, ty * th), y1 = std::min(y + height, (ty + 1) * th);
             for (int k = 0; k < n; ++k) {
                 const int tx = tx0 + k;
@@ -629,8 +640,7 @@ bool ownGatherInside(const OwnSite& site, const VexImage* image, int x, int y, i
                               std::max(x, tx * tw), std::min(x + width, (tx + 1) * tw), y0, y1, x,
                               y, s, out, outBit, outStep, outPlane);
             }
-        }
-        for (int k = got - 1; k >= 0; --k) ownReleaseTile(image, tx0 + k, ty, tiles[k]);
+        });
     }
     if (tiles != stackTiles) vexFree(tiles);
     return ok;
@@ -781,16 +791,7 @@ bool ownGatherRect(const OwnSite& site, const VexImage* image, int x, int y, int
                                          image->align);
         OwnRectSource src{tiles, tx0, tw, tstep, tstep * th, 0};
         for (int ty = ty0; ty <= ty1 && ok; ++ty) {
-            int got = 0;
-            for (int tx = tx0; tx <= tx1; ++tx, ++got) {
-                tiles[got] = ownRequestTile(site, image, tx, ty, VEX_TILE_GET_READ, kErrTileRead,
-                                            __LINE__);
-                if (!tiles[got]) {
-                    ok = false;
-                    break;
-                }
-            }
-            if (ok) {
+            ok = ownWithTileRow(site, image, tx0, tx1, ty, tiles, [&] {
                 for (int r = 0; r < height; ++r) {
                     int sy;
                     const OwnColRuns* map;
@@ -798,8 +799,7 @@ bool ownGatherRect(const OwnSite& site, const VexImage* image, int x, int y, int
                     src.rowOff = tstep * (sy - ty * th);
                     doRow(r, src, *map);
                 }
-            }
-            for (int k = got - 1; k >= 0; --k) ownReleaseTile(image, tx0 + k, ty, tiles[k]);
+            });
         }
         if (tiles != stackTiles) vexFree(tiles);
     }
