@@ -188,17 +188,6 @@ void savePng16(const VexImage* img, const std::string& path) {
 
 // ---------------------------------------------------------------- helpers
 
-const char* depthName(unsigned depth) {
-    switch (depth) {
-        case VEX_DEPTH_1U: return "1U";
-        case VEX_DEPTH_8U: return "8U";
-        case VEX_DEPTH_8S: return "8S";
-        case VEX_DEPTH_16U: return "16U";
-        case VEX_DEPTH_16S: return "16S";
-        case VEX_DEPTH_32S: return "32S";
-        default: return "?";
-    }
-}
 
 unsigned parseDepth(const std::string& text) {
     std::string t = text;

@@ -73,9 +73,6 @@ ImagePtr loadBmp(const std::string& path);
 // or "" when it is not recognised.
 std::string sniffFormat(const std::string& path);
 
-// "8U", "16U", ... for a depth code.
-const char* depthName(unsigned depth);
-
 // Parses "8U"/"16U"/"8S"/"16S"/"32S"/"1U" (case-insensitive); 0 when unknown.
 unsigned parseDepth(const std::string& text);
 

@@ -17,6 +17,18 @@
 
 namespace vextool {
 
+const char* depthName(unsigned depth) {
+    switch (depth) {
+        case VEX_DEPTH_1U: return "1U";
+        case VEX_DEPTH_8U: return "8U";
+        case VEX_DEPTH_8S: return "8S";
+        case VEX_DEPTH_16U: return "16U";
+        case VEX_DEPTH_16S: return "16S";
+        case VEX_DEPTH_32S: return "32S";
+        default: return "?";
+    }
+}
+
 namespace {
 
 // ------------------------------------------------------------ registry
@@ -111,16 +123,6 @@ int depthBytes(unsigned depth) {
     }
 }
 
-const char* depthText(unsigned depth) {
-    switch (depth) {
-        case VEX_DEPTH_8U: return "8U";
-        case VEX_DEPTH_8S: return "8S";
-        case VEX_DEPTH_16U: return "16U";
-        case VEX_DEPTH_16S: return "16S";
-        case VEX_DEPTH_32S: return "32S";
-        default: return "?";
-    }
-}
 
 // Header tokens: whitespace-separated words, '#' comments to the end of a
 // line (PGM/PPM). Reads from a small buffer of the file's start.
@@ -198,7 +200,7 @@ bool readFileLayout(int fd, const std::string& path, FileLayout* out, std::strin
         l.channels = int(c);
         l.depth = 0;
         for (unsigned k : {VEX_DEPTH_8U, VEX_DEPTH_8S, VEX_DEPTH_16U, VEX_DEPTH_16S, VEX_DEPTH_32S})
-            if (d == depthText(k)) l.depth = k;
+            if (d == depthName(k)) l.depth = k;
         if (!l.depth) {
             *err = bad + "unknown depth '" + d + "' (8U, 8S, 16U, 16S or 32S)";
             return false;
@@ -255,7 +257,7 @@ bool newFileLayout(const std::string& path, int width, int height, int channels,
         const int want = l.format == FileFormat::Pgm ? 1 : 3;
         if (channels != want || (depth != VEX_DEPTH_8U && depth != VEX_DEPTH_16U)) {
             *err = "'" + path + "': a " + (want == 1 ? "PGM" : "PPM") + " file holds " + (want == 1 ? "1" : "3") +
-                   " channel(s) of 8U or 16U, not " + std::to_string(channels) + " of " + depthText(depth) +
+                   " channel(s) of 8U or 16U, not " + std::to_string(channels) + " of " + depthName(depth) +
                    " (write a .vxr file instead)";
             return false;
         }
@@ -272,7 +274,7 @@ bool newFileLayout(const std::string& path, int width, int height, int channels,
 std::string fileHeaderText(const FileLayout& l) {
     char buf[160];
     if (l.format == FileFormat::Raw)
-        std::snprintf(buf, sizeof buf, "VEXRAW %d %d %d %s\n", l.width, l.height, l.channels, depthText(l.depth));
+        std::snprintf(buf, sizeof buf, "VEXRAW %d %d %d %s\n", l.width, l.height, l.channels, depthName(l.depth));
     else
         std::snprintf(buf, sizeof buf, "P%c\n%d %d\n%d\n", l.format == FileFormat::Pgm ? '5' : '6', l.width, l.height,
                       l.maxval);

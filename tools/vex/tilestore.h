@@ -38,6 +38,9 @@
 
 namespace vextool {
 
+// "8U", "16U", ... for a depth code; "?" for any other number.
+const char* depthName(unsigned depth);
+
 enum class FileFormat { Raw, Pgm, Ppm };
 
 // Where the pixels of an image file lie.

@@ -21,6 +21,7 @@
 
 #include "imageio.h"
 #include "stream.h"
+#include "tilestore.h"
 #include "vexplot.h"
 #include "vexcli.h"
 #include "vexlib.h"
