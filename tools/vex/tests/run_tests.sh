@@ -10,17 +10,7 @@ vex=$2
 check=$3
 work=$4
 
-rm -rf "$work"
-mkdir -p "$work"
-cd "$work" || exit 1
-
-passed=0
-failed=0
-pass() { passed=$((passed + 1)); }
-fail() {
-  echo "FAIL: $*"
-  failed=$((failed + 1))
-}
+. "$(dirname "$0")/testlib.sh"
 
 # t DESC CMD...: CMD must succeed.
 t() {

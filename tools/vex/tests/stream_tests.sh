@@ -6,17 +6,7 @@
 set -u
 vex=$1
 work=$2
-rm -rf "$work"
-mkdir -p "$work"
-cd "$work" || exit 1
-
-passed=0
-failed=0
-pass() { passed=$((passed + 1)); }
-fail() {
-  echo "FAIL: $*"
-  failed=$((failed + 1))
-}
+. "$(dirname "$0")/testlib.sh"
 
 # same DESC IN OUTBASE VEXARGS...: runs the command in memory (OUTBASE.png)
 # and streamed with each of the tile options (OUTBASE.pgm/.ppm), compares.
