@@ -408,9 +408,15 @@ def version():
             for n, _ in _V._fields_}
 
 
-def exchange(a, b, roi=None, coi=0):
+def _channels(a, order):
+    """The channel count of an array in `order`."""
+    return _pixel_view(a, order).shape[2] if a.ndim == 3 else 1
+
+
+def exchange(a, b, roi=None, coi=0, order="pixel", origin="tl", tiles=None):
     """Swaps the regions of a and b in place (vexExchange)."""
-    ia, ib = Image(a, roi, coi, writable=True), Image(b, roi, coi, writable=True)
+    lay = dict(order=order, origin=origin, tiles=tiles)
+    ia, ib = Image(a, roi, coi, writable=True, **lay), Image(b, roi, coi, writable=True, **lay)
     lib.vexExchange.restype = None
     call(lib.vexExchange, ia.ptr, ib.ptr, None)
     ia.sync()
@@ -421,19 +427,22 @@ _OPS = {"over": 0, "in": 1, "out": 2, "atop": 3, "xor": 4, "plus": 5}
 
 
 def composite(a, b, op="over", alpha_a=None, alpha_b=None, alpha_out=None, premultiplied=False,
-              divide=False, out=None, roi=None, coi=0, alpha=None):
+              divide=False, out=None, roi=None, coi=0, alpha=None, order="pixel", origin="tl",
+              tiles=None):
     """a op b (vexAlphaComposite). Opacities from the arrays alpha_a / alpha_b
     when given, else from the sources' alpha channels (alpha=, default the
-    last channel). alpha_out receives the result opacity when given."""
+    last channel). alpha_out receives the result opacity when given.
+    order=, origin=, tiles= as for the table's operations (the opacity
+    arrays take origin= and tiles= too)."""
     a, b = np.asarray(a), np.asarray(b)
-    ch = a.shape[2] if a.ndim == 3 else 1
-    al = ch if alpha is None else alpha
+    al = _channels(a, order) if alpha is None else alpha
     if out is None:
         out = np.array(a, copy=True) if (roi is not None or coi) else np.zeros_like(a)
-    ia, ib = Image(a, roi, coi, alpha=al), Image(b, roi, coi, alpha=al)
-    io = Image(out, roi, coi, alpha=al, writable=True)
-    extra = [Image(np.asarray(x), roi, 0, writable=x is alpha_out) if x is not None else None
-             for x in (alpha_a, alpha_b, alpha_out)]
+    lay = dict(order=order, origin=origin, tiles=tiles)
+    ia, ib = Image(a, roi, coi, alpha=al, **lay), Image(b, roi, coi, alpha=al, **lay)
+    io = Image(out, roi, coi, alpha=al, writable=True, **lay)
+    extra = [Image(np.asarray(x), roi, 0, writable=x is alpha_out, origin=origin, tiles=tiles)
+             if x is not None else None for x in (alpha_a, alpha_b, alpha_out)]
     lib.vexAlphaComposite.restype = None
     call(lib.vexAlphaComposite, ia.ptr, ib.ptr, io.ptr, _OPS.get(op, op),
          *[e.ptr if e else None for e in extra], int(premultiplied), int(divide), None)
@@ -459,45 +468,47 @@ def _luts(channels, keys, values=None, factors=None, interpolate=0):
     return arr, keep
 
 
-def histogram(a, keys, roi=None, coi=0):
+def histogram(a, keys, roi=None, coi=0, order="pixel", origin="tl", tiles=None):
     """Counts of the region's samples per channel in the bins keys[i] <= v <
     keys[i+1] (vexComputeHisto); an array of shape (C, len(keys) - 1)."""
     a = np.asarray(a)
-    ch = a.shape[2] if a.ndim == 3 else 1
+    ch = _channels(a, order)
     arr, keep = _luts(ch, keys)
-    img = Image(a, roi, coi)
+    img = Image(a, roi, coi, order=order, origin=origin, tiles=tiles)
     lib.vexComputeHisto.restype = None
     call(lib.vexComputeHisto, img.ptr, arr, None)
     return np.stack([keep[3 * c + 1][:-1].copy() for c in range(ch)])
 
 
-def contrast_stretch(a, keys, values, factors=None, interpolate=False, out=None, roi=None, coi=0):
+def contrast_stretch(a, keys, values, factors=None, interpolate=False, out=None, roi=None, coi=0,
+                     order="pixel", origin="tl", tiles=None):
     """The piecewise mapping of the segments starting at keys with values
     (slopes factors when interpolate) applied per channel (vexContrastStretch)."""
     a = np.asarray(a)
-    ch = a.shape[2] if a.ndim == 3 else 1
-    arr, keep = _luts(ch, keys, values, factors, int(bool(interpolate)))
+    arr, keep = _luts(_channels(a, order), keys, values, factors, int(bool(interpolate)))
     if out is None:
         out = np.array(a, copy=True) if (roi is not None or coi) else np.zeros_like(a)
-    si, di = Image(a, roi, coi), Image(out, roi, coi, writable=True)
+    lay = dict(order=order, origin=origin, tiles=tiles)
+    si, di = Image(a, roi, coi, **lay), Image(out, roi, coi, writable=True, **lay)
     lib.vexContrastStretch.restype = None
     call(lib.vexContrastStretch, si.ptr, di.ptr, arr, None)
     di.sync()
     return out
 
 
-def equalize_hist(a, keys=None, out=None, roi=None, coi=0):
+def equalize_hist(a, keys=None, out=None, roi=None, coi=0, order="pixel", origin="tl", tiles=None):
     """Histogram equalisation (vexHistoEqualize) from the histogram of the
     region counted in the bins keys (default one bin per level)."""
     a = np.asarray(a)
-    ch = a.shape[2] if a.ndim == 3 else 1
+    ch = _channels(a, order)
+    lay = dict(order=order, origin=origin, tiles=tiles)
     if keys is None:
         keys = np.arange((65536 if a.dtype == np.uint16 else 256) + 1)
-    counts = histogram(a, keys, roi, coi)
+    counts = histogram(a, keys, roi, coi, **lay)
     arr, keep = _luts(ch, keys, np.concatenate([counts, np.zeros((ch, 1), counts.dtype)], 1))
     if out is None:
         out = np.array(a, copy=True) if (roi is not None or coi) else np.zeros_like(a)
-    si, di = Image(a, roi, coi), Image(out, roi, coi, writable=True)
+    si, di = Image(a, roi, coi, **lay), Image(out, roi, coi, writable=True, **lay)
     lib.vexHistoEqualize.restype = None
     call(lib.vexHistoEqualize, si.ptr, di.ptr, arr, None)
     di.sync()
@@ -507,11 +518,12 @@ def equalize_hist(a, keys=None, out=None, roi=None, coi=0):
 _NORMS = {"inf": 1, "l1": 2, "l2": 4}
 
 
-def norm(a, b=None, ord="l2", relative=False, roi=None, coi=0):
+def norm(a, b=None, ord="l2", relative=False, roi=None, coi=0, order="pixel", origin="tl", tiles=None):
     """The norm of a, or of a - b (vexNorm): ord 'inf', 'l1' or 'l2';
     relative divides by the norm of b."""
-    ia = Image(np.asarray(a), roi, coi)
-    ib = Image(np.asarray(b), roi, coi) if b is not None else None
+    lay = dict(order=order, origin=origin, tiles=tiles)
+    ia = Image(np.asarray(a), roi, coi, **lay)
+    ib = Image(np.asarray(b), roi, coi, **lay) if b is not None else None
     t = _NORMS[ord] | (8 if relative else 0)
     lib.vexNorm.argtypes = [IMG, IMG, C.c_int]
     return call(lib.vexNorm, ia.ptr, ib.ptr if ib else None, t)
@@ -580,7 +592,8 @@ def convolve_separable(a, kx, ky, shift_x=0, shift_y=0, out=None, roi=None, coi=
     return out
 
 
-def color_twist(a, matrix, scale=0, offset=0, out=None, roi=None, coi=0):
+def color_twist(a, matrix, scale=0, offset=0, out=None, roi=None, coi=0, order="pixel", origin="tl",
+                tiles=None):
     """Applies the 3x4 fixed-point matrix (each value stands for value /
     2**scale) to the first three channels (vexApplyColorTwist)."""
     a = np.asarray(a)
@@ -592,7 +605,8 @@ def color_twist(a, matrix, scale=0, offset=0, out=None, roi=None, coi=0):
     try:
         if out is None:
             out = np.array(a, copy=True) if (roi is not None or coi) else np.zeros_like(a)
-        si, di = Image(a, roi, coi), Image(out, roi, coi, writable=True)
+        lay = dict(order=order, origin=origin, tiles=tiles)
+        si, di = Image(a, roi, coi, **lay), Image(out, roi, coi, writable=True, **lay)
         lib.vexApplyColorTwist.restype = None
         call(lib.vexApplyColorTwist, si.ptr, di.ptr, tw, offset, None)
         di.sync()
