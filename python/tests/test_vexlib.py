@@ -87,8 +87,13 @@ def scale255(t):  # the library's quotient by 255 through shift and add
 
 
 def window(a, rows, cols, **pad):  # every rows x cols neighbourhood, stacked
-    p = np.pad(a.astype(np.int64), ((rows // 2, rows // 2), (cols // 2, cols // 2)), **pad)
+    p = np.pad(a.astype(np.int64), ((rows // 2, rows // 2), (cols // 2, cols // 2)) + ((0, 0),) * (a.ndim - 2), **pad)
     return np.stack([p[i:i + a.shape[0], j:j + a.shape[1]] for i in range(rows) for j in range(cols)])
+
+
+def correlate(a, k, shift, **pad):  # a 3 x 3 kernel, an arithmetic shift, saturated
+    w = window(a, 3, 3, **pad)
+    return np.clip((np.reshape(k, (9,) + (1,) * a.ndim) * w).sum(0) >> shift, 0, 255)
 
 
 def threshold_ref(a, b):
@@ -115,9 +120,12 @@ REFS = [
     ("gray_to_rgb", [np.uint8], 0, (1.0, 1.0, 1.0), {}, lambda a, b: np.dstack([a] * 3)),
     ("convert", [np.uint16], 0, (), {"dtype": np.uint8, "scale": 1}, lambda a, b: a >> 8),
     ("convert", [np.uint16], 0, (), {"dtype": np.uint8, "scale": 0}, lambda a, b: a & 255),
-    # Correlation and convolution agree on a symmetric kernel; a shift by 3.
-    ("convolve", [np.uint8], 0, (KERNEL,), {"shift": 3},
-     lambda a, b: np.clip((KERNEL.reshape(9, 1, 1) * window(a, 3, 3)).sum(0) >> 3, 0, 255)),
+    # Correlation and convolution agree on symmetric kernels; one shift at the end.
+    ("convolve", [np.uint8], 0, (KERNEL,), {"shift": 3}, lambda a, b: correlate(a, KERNEL, 3)),
+    ("convolve", [np.uint8], 3, (KERNEL,), {"shift": 3, "mode": "reflect"},
+     lambda a, b: correlate(a, KERNEL, 3, mode="symmetric")),
+    ("convolve_separable", [np.uint8], 3, ([1, 2, 1], [1, 1, 1], 2, 1), {"mode": "wrap"},
+     lambda a, b: correlate(a, np.outer([1, 1, 1], [1, 2, 1]), 3, mode="wrap")),
     ("blur", [np.uint8], 0, (3, 5), {"mode": "constant", "cval": 9},
      lambda a, b: window(a, 3, 5, constant_values=9).sum(0) // 15),
     ("zoom", [np.uint8, np.uint16], 0, (2, 1, 2, 1, 0), {}, lambda a, b: a.repeat(2, 0).repeat(2, 1)),
@@ -194,19 +202,20 @@ def test_odd_rows_go_through_a_copy():
     np.testing.assert_array_equal(out, a)
 
 
-@pytest.mark.parametrize("view", ["negative", "transposed", "strided", "column_slice"])
+VIEWS = {"negative": lambda x: x[::-1, ::-1], "transposed": lambda x: x.transpose(1, 0, 2),
+         "strided": lambda x: x[::2, ::3], "column_slice": lambda x: x[:, 3:17]}
+
+
+@pytest.mark.parametrize("view", VIEWS)
 def test_non_contiguous_views(view):
     base = rand((16, 24, 3), np.int16)
-    a = {"negative": base[::-1, ::-1], "transposed": base.transpose(1, 0, 2),
-         "strided": base[::2, ::3], "column_slice": base[:, 3:17]}[view]
+    a = VIEWS[view](base)
     assert vexlib.Image(a).copied
     np.testing.assert_array_equal(vexlib.absolute(a), np.where(a == -32768, a, np.abs(a)))
     # out= on a view: the result lands in the base array's memory.
     dst = np.zeros_like(base)
-    dview = {"negative": dst[::-1, ::-1], "transposed": dst.transpose(1, 0, 2),
-             "strided": dst[::2, ::3], "column_slice": dst[:, 3:17]}[view]
-    vexlib.copy(a, out=dview)
-    np.testing.assert_array_equal(dview, a)
+    vexlib.copy(a, out=VIEWS[view](dst))
+    np.testing.assert_array_equal(VIEWS[view](dst), a)
 
 
 # ------------------------------------------------- errors
