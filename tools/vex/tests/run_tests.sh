@@ -259,6 +259,7 @@ decimate a.png d23.png --factor 2/3
 decimate g16.pgm o.png --factor 3/4 --yfactor 1/2 --interp cubic
 decimate a.png o.png --factor 1/3 --interp 0
 rotate a.png o.png --angle 30
+rotate j.jpg o.png --angle 45 --interp nn
 rotate a.png o.png --angle -4550 --hundredths --interp cubic --cx 5 --cy 7 | rotate a.png o.png --angle -4550 --hundredths --interp 2 --xShift 5 --yShift 7
 rotate g16.pgm o.png --angle 90 --interp nn --size 70x50
 rotate a.png r0.png --angle 360 | rotate a.png r0.png --angle 360 changed=0
