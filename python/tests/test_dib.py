@@ -189,14 +189,10 @@ def test_error_texts():
     raises(lambda: vexlib.from_dib(dib, channels=3, dtype=np.int16), "vexConvertFromDIB", "", -3)
     raises(lambda: vexlib.from_dib(dib, channels=2), "vexConvertFromDIB", "", -3)
     # Sizes the library cannot see are checked before it is called.
-    with pytest.raises(ValueError):
-        vexlib.from_dib(dib[:-1])
-    with pytest.raises(ValueError):
-        vexlib.from_dib(dib[:30])
-    with pytest.raises(ValueError):
-        vexlib.to_dib(a, bits=2)
-    with pytest.raises(ValueError):
-        vexlib.to_dib(a, palette="octree")
+    for bad in (lambda: vexlib.from_dib(dib[:-1]), lambda: vexlib.from_dib(dib[:30]),
+                lambda: vexlib.to_dib(a, bits=2), lambda: vexlib.to_dib(a, palette="octree")):
+        with pytest.raises(ValueError):
+            bad()
     # The thread's status is clear afterwards.
     np.testing.assert_array_equal(vexlib.from_dib(dib), a)
 
