@@ -4,48 +4,16 @@ the library's error texts."""
 import os
 import struct
 import subprocess
-import zlib
 
 import numpy as np
 import pytest
 
 import vexlib
+from imagefiles import parse_bmp, write_png
 
 VEX = os.environ.get("VEX_TOOL")
 rng = np.random.default_rng(53)
 needs_tool = pytest.mark.skipif(not VEX, reason="VEX_TOOL names the vex program")
-
-
-def write_png(path, a):
-    """A plain PNG (no filters) of a gray, RGB or RGBA uint8/uint16 array."""
-    ch = a.shape[2] if a.ndim == 3 else 1
-    kind = {1: 0, 3: 2, 4: 6}[ch]
-    rows = a.astype(">u2" if a.dtype == np.uint16 else np.uint8).reshape(a.shape[0], -1)
-    raw = b"".join(b"\0" + r.tobytes() for r in rows)
-
-    def chunk(tag, data):
-        return struct.pack(">I", len(data)) + tag + data + struct.pack(">I", zlib.crc32(tag + data))
-    head = struct.pack(">IIBBBBB", a.shape[1], a.shape[0], a.dtype.itemsize * 8, kind, 0, 0, 0)
-    with open(path, "wb") as f:
-        f.write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", head) + chunk(b"IDAT", zlib.compress(raw))
-                + chunk(b"IEND", b""))
-
-
-def parse_bmp(path):
-    """A plain reading of an 8-bit (table), 24- or 32-bit BI_RGB BMP file."""
-    data = open(path, "rb").read()
-    off, = struct.unpack_from("<I", data, 10)
-    w, h, _, bpp = struct.unpack_from("<iiHH", data, 18)
-    step = (w * bpp + 31) // 32 * 4
-    rows = np.frombuffer(data, np.uint8, step * abs(h), off).reshape(abs(h), step)[:, :w * bpp // 8]
-    if bpp == 8:
-        table = np.frombuffer(data, np.uint8, off - 54, 54).reshape(-1, 4)
-        img = table[rows][:, :, 2::-1]
-        img = img[:, :, 0] if (img == img[:, :, :1]).all() else img
-    else:
-        img = rows.reshape(abs(h), w, bpp // 8)
-        img = np.concatenate([img[:, :, 2::-1], img[:, :, 3:]], axis=2)
-    return img[::-1] if h > 0 else img
 
 
 def picture(shape, dtype=np.uint8, colours=None):
@@ -221,14 +189,10 @@ def test_error_texts():
     raises(lambda: vexlib.from_dib(dib, channels=3, dtype=np.int16), "vexConvertFromDIB", "", -3)
     raises(lambda: vexlib.from_dib(dib, channels=2), "vexConvertFromDIB", "", -3)
     # Sizes the library cannot see are checked before it is called.
-    with pytest.raises(ValueError):
-        vexlib.from_dib(dib[:-1])
-    with pytest.raises(ValueError):
-        vexlib.from_dib(dib[:30])
-    with pytest.raises(ValueError):
-        vexlib.to_dib(a, bits=2)
-    with pytest.raises(ValueError):
-        vexlib.to_dib(a, palette="octree")
+    for bad in (lambda: vexlib.from_dib(dib[:-1]), lambda: vexlib.from_dib(dib[:30]),
+                lambda: vexlib.to_dib(a, bits=2), lambda: vexlib.to_dib(a, palette="octree")):
+        with pytest.raises(ValueError):
+            bad()
     # The thread's status is clear afterwards.
     np.testing.assert_array_equal(vexlib.from_dib(dib), a)
 

@@ -117,15 +117,6 @@ def test_plane_order_in_place_without_copy():
     np.testing.assert_array_equal(p, want)
 
 
-def test_tiles_with_regions_and_borders():
-    a, b = sources("add")
-    want = vexlib.add(a, b, roi=(5, 3, 30, 20), coi=3)
-    np.testing.assert_array_equal(vexlib.add(a, b, roi=(5, 3, 30, 20), coi=3, tiles=(8, 16)), want)
-    for mode in ("constant", "nearest", "reflect", "wrap"):
-        want = vexlib.median_filter(a, 5, 5, mode=mode, cval=77)
-        np.testing.assert_array_equal(vexlib.median_filter(a, 5, 5, mode=mode, cval=77, tiles=(8, 8)), want)
-
-
 def test_tile_sizes_are_checked():
     a = sources("copy")[0]
     with pytest.raises(vexlib.VexError) as e:
@@ -136,16 +127,3 @@ def test_tile_sizes_are_checked():
         vexlib.copy(a, order="rows")
     with pytest.raises(ValueError):
         vexlib.copy(a, origin="top")
-
-
-@pytest.mark.parametrize("layout", [{"tiles": (8, 16)}, {"order": "plane"}, {"order": "plane", "tiles": (16, 8)}])
-def test_kernel_operations_in_every_layout(layout):
-    a = rng.integers(0, 256, (30, 41, 3), dtype=np.uint8)
-    src = planes(a) if layout.get("order") == "plane" else a
-    k = [[1, 2, 1], [0, 3, -1]]
-    got = vexlib.convolve(src, k, shift=2, mode="reflect", **layout)
-    np.testing.assert_array_equal(pixels(got) if src is not a else got,
-                                  vexlib.convolve(a, k, shift=2, mode="reflect"))
-    got = vexlib.convolve_separable(src, [1, 2, 1], [1, 1, 1], 2, 1, mode="wrap", **layout)
-    np.testing.assert_array_equal(pixels(got) if src is not a else got,
-                                  vexlib.convolve_separable(a, [1, 2, 1], [1, 1, 1], 2, 1, mode="wrap"))

@@ -5,9 +5,12 @@
 //                                       KEY 0: all zeros)
 //   vexcheck size FILE H W C BITS       decode FILE, check its shape
 //   vexcheck same FILE1 FILE2           decode both, require equal samples
-//   vexcheck expect OP FILES... [k=v]   run OP through the library directly
-//                                       on the inputs and compare with the
-//                                       output file(s) vex wrote
+//   vexcheck expect OP FILES... [--name VALUE | --name=VALUE | --flag | name=VALUE]
+//                                       run OP through the library directly on
+//                                       the inputs and compare with the output
+//                                       file(s) vex wrote; the options are read
+//                                       here, by their vex names (changed=0: the
+//                                       output may equal the first input)
 //
 // It decodes files with stb_image only (never with the program's own
 // reader) and builds its VexImage headers itself, so a mistake in the
@@ -16,6 +19,7 @@
 #include <stb_image.h>
 #include <stb_image_write.h>
 
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -156,11 +160,8 @@ int cmdGen(int argc, char** argv) {
 int cmdSize(int argc, char** argv) {
     if (argc != 7) fail("usage: size FILE H W C BITS");
     Image img = decode(argv[2]);
-    const int h = std::atoi(argv[3]), w = std::atoi(argv[4]), c = std::atoi(argv[5]), bits = std::atoi(argv[6]);
-    const int got = img->depth == VEX_DEPTH_16U ? 16 : 8;
-    if (img->height != h || img->width != w || img->nChannels != c || got != bits)
-        fail(std::string(argv[2]) + ": decoded " + shape(img.get()) + ", expected " + argv[3] + "x" + argv[4] +
-             "x" + argv[5] + " " + argv[6] + "-bit");
+    const std::string want = std::string(argv[3]) + "x" + argv[4] + "x" + argv[5] + " " + argv[6] + "-bit";
+    if (shape(img.get()) != want) fail(std::string(argv[2]) + ": decoded " + shape(img.get()) + ", expected " + want);
     return 0;
 }
 
@@ -196,40 +197,12 @@ void attachRoi(VexImage* img, const Options& o, const char* side) {
     img->roi = vexCreateROI(coi, x, y, h, w);
 }
 
-struct OpInfo {
-    const char* name;
-    int nIn;   // input files
-    int nOut;  // output files
-};
-const OpInfo kOps[] = {
-    {"copy", 1, 1},  {"set", 1, 1},   {"exchange", 2, 2}, {"mirror", 1, 1}, {"add", 2, 1},  {"adds", 1, 1},
-    {"sub", 2, 1},   {"subs", 1, 1},  {"mul", 2, 1},      {"muls", 1, 1},   {"square", 1, 1}, {"abs", 1, 1},
-    {"and", 2, 1},   {"or", 2, 1},    {"xor", 2, 1},      {"ands", 1, 1},   {"ors", 1, 1},  {"xors", 1, 1},
-    {"not", 1, 1},   {"lshift", 1, 1}, {"rshift", 1, 1},  {"threshold", 1, 1},
-
-    // (ops: convert)
-
-    // (ops: color)
-    {"gray", 1, 1},  {"hsv", 1, 1},   {"hsv2rgb", 1, 1},  {"hls", 1, 1},    {"hls2rgb", 1, 1},
-
-    // (ops: alpha)
-    {"composite", 2, 1}, {"premultiply", 1, 1}, {"mulscale", 2, 1}, {"mulscales", 1, 1},
-
-    // (ops: stats)
-    {"stretch", 1, 1}, {"equalize", 1, 1},
-
-    // (ops: filter)
-    {"convolve", 1, 1}, {"sepconv", 1, 1}, {"blur", 1, 1}, {"max", 1, 1}, {"min", 1, 1}, {"median", 1, 1},
-
-    // (ops: morph)
-    {"erode", 1, 1}, {"dilate", 1, 1}, {"open", 1, 1}, {"close", 1, 1},
-
-    // (ops: geom)
-    {"zoom", 1, 1},  {"decimate", 1, 1}, {"rotate", 1, 1},
-
-    // (ops: transform)
-    {"fft", 1, 1}, {"dct", 1, 1},
-};
+// Input and output files of an operation.
+int inputsOf(const std::string& op) {
+    for (const char* two : {"exchange", "add", "sub", "mul", "and", "or", "xor", "composite", "mulscale"})
+        if (op == two) return 2;
+    return 1;
+}
 
 int reportCount = 0;
 int countingReport(int status, const char*, const char* context, const char*, int) {
@@ -241,22 +214,29 @@ int countingReport(int status, const char*, const char* context, const char*, in
 int cmdExpect(int argc, char** argv) {
     if (argc < 3) fail("usage: expect OP FILES... [key=value...]");
     const std::string op = argv[2];
-    const OpInfo* opInfo = nullptr;
-    for (const OpInfo& s : kOps)
-        if (op == s.name) opInfo = &s;
-    if (!opInfo) fail("unknown operation " + op);
+    const int nIn = inputsOf(op), nOut = op == "exchange" ? 2 : 1;
     std::vector<std::string> files;
     Options o;
     for (int i = 3; i < argc; ++i) {
-        const char* eq = std::strchr(argv[i], '=');
-        if (eq) o.kv[std::string(argv[i], static_cast<size_t>(eq - argv[i]))] = eq + 1;
-        else files.push_back(argv[i]);
+        std::string arg = argv[i];
+        const bool dashed = arg.compare(0, 2, "--") == 0;
+        if (dashed) arg.erase(0, 2);
+        const size_t eq = arg.find('=');
+        if (eq != std::string::npos) o.kv[arg.substr(0, eq)] = arg.substr(eq + 1);
+        else if (!dashed) files.push_back(arg);
+        else o.kv[arg] = i + 1 < argc && std::strncmp(argv[i + 1], "--", 2) != 0 ? argv[++i] : "1";
     }
-    if (static_cast<int>(files.size()) != opInfo->nIn + opInfo->nOut)
-        fail(op + " takes " + std::to_string(opInfo->nIn) + " input and " + std::to_string(opInfo->nOut) + " output files");
+    if (static_cast<int>(files.size()) != nIn + nOut)
+        fail(op + " takes " + std::to_string(nIn) + " input and " + std::to_string(nOut) + " output files");
+    // Interpolations by name, angles in degrees unless --hundredths.
+    static const char* const kInterp[] = {"nn", "linear", "cubic"};
+    for (int k = 0; k < 3; ++k)
+        if (o.has("interp") && o.kv.at("interp") == kInterp[k]) o.kv["interp"] = std::to_string(k);
+    if (o.has("angle") && !o.has("hundredths"))
+        o.kv["angle"] = std::to_string(std::llround(std::strtod(o.kv.at("angle").c_str(), nullptr) * 100));
 
     std::vector<Image> in;
-    for (int k = 0; k < opInfo->nIn; ++k) in.push_back(decode(files[k]));
+    for (int k = 0; k < nIn; ++k) in.push_back(decode(files[k]));
     std::vector<Image> dst;
     if (op == "exchange") {
         dst.push_back(clone(in[0].get()));
@@ -321,6 +301,11 @@ int cmdExpect(int argc, char** argv) {
         dst[0] = create(a->height, a->width, 1, 8);
         d = dst[0].get();
         vexColorToGray(a, d, nullptr);
+    } else if (op == "color") {
+        dst[0] = create(a->height, a->width, 3, a->depth == VEX_DEPTH_16U ? 16 : 8);
+        d = dst[0].get();
+        auto w = [&](const char* k) { return o.has(k) ? std::strtof(o.kv.at(k).c_str(), nullptr) : 0.0f; };
+        vexGrayToColor(a, d, w("red"), w("green"), w("blue"), nullptr);
     } else if (op == "hsv") vexRGB2HSV(a, d, nullptr);
     else if (op == "hls") vexRGB2HLS(a, d, nullptr);
     else if (op == "hsv2rgb" || op == "hls2rgb") {
@@ -452,20 +437,22 @@ int cmdExpect(int argc, char** argv) {
             for (int y = 0; y < h; ++y)
                 for (int i = 0; i < w * c; ++i) u16(dst[0].get(), y)[i] = static_cast<uint16_t>(s16(work.get(), y)[i] + 32768);
         }
+    } else {
+        fail("unknown operation " + op);
     }
     if (vexGetErrStatus() < 0 || reportCount) fail("the library reported an error for " + op);
 
-    for (int k = 0; k < opInfo->nOut; ++k) {
-        const std::string& outPath = files[opInfo->nIn + k];
+    for (int k = 0; k < nOut; ++k) {
+        const std::string& outPath = files[nIn + k];
         Image got = decode(outPath);
         const long diff = differences(dst[k].get(), got.get());
         if (diff != 0)
             fail(op + ": " + outPath +
                  (diff < 0 ? " has shape " + shape(got.get()) + ", expected " + shape(dst[k].get())
                            : " differs from the direct library call in " + std::to_string(diff) + " sample bytes"));
-        // With changed=1 the operation must have altered its first input,
+        // The operation must have altered its first input (unless changed=0),
         // so an output that merely equals the input cannot pass unnoticed.
-        if (o.num("changed") && k == 0) {
+        if (o.num("changed", 1) && k == 0) {
             Image first = decode(files[0]);
             if (differences(first.get(), got.get()) == 0) fail(op + ": " + outPath + " equals its input");
         }
