@@ -144,27 +144,29 @@ TEST(RankFilters, VectorRowsMatchSortedWindows) {
                     }
 }
 
-// The 7x7 median's own routine: random layouts (tiles, channels of
-// interest, plane order) and, on rows with ROIs on both sides and every
-// border mode, widths around the vector and piece sizes and one, two or
-// three output rows (row pairs and a single last row).
-TEST(RankFilters, Median7x7MatchesSortedWindows) {
-    runMatrix(2, 15, 150, 7, true);
+// The 5x5, 7x7 and 9x9 medians' own routine: random layouts (tiles,
+// channels of interest, plane order) and, on rows with ROIs on both sides
+// and every border mode, widths around the vector and piece sizes and one,
+// two or three output rows (row pairs and a single last row); rows the
+// destination takes through a row buffer (one channel of three, 1-bit
+// samples).
+TEST(RankFilters, MedianNetworksMatchSortedWindows) {
     uint32_t key = 3;
-    for (unsigned depth : {VEX_DEPTH_8U, VEX_DEPTH_8S})
-        for (int ch : {1, 3})
-            for (int W : {10, 11, 31, 32, 33, 171, 511, 512, 513, 700})
-                for (int H : {1, 2, 3}) {
-                    checkWide(2, depth, ch, 7, 7, key % 7, (key / 7) % 7, H, W, key);
-                    if (HasFatalFailure()) return;
-                    key += 5;
-                }
-    // Rows the destination takes through a row buffer: one channel of
-    // three, and 1-bit samples.
-    for (int W : {33, 520}) {
-        checkWide(2, VEX_DEPTH_8U, 3, 7, 7, 3, 3, 3, W, key++, 2);
-        checkWide(2, VEX_DEPTH_8S, 3, 7, 7, 0, 6, 4, W, key++, 3);
-        checkWide(2, VEX_DEPTH_1U, 1, 7, 7, 6, 1, 3, W, key++);
+    for (int k : {5, 7, 9}) {
+        runMatrix(2, 15 + k, 60, k, true);
+        for (unsigned depth : {VEX_DEPTH_8U, VEX_DEPTH_8S})
+            for (int ch : {1, 3})
+                for (int W : {10, 11, 31, 32, 33, 171, 511, 512, 513, 700})
+                    for (int H : {1, 2, 3}) {
+                        checkWide(2, depth, ch, k, k, key % k, (key / k) % k, H, W, key);
+                        if (HasFatalFailure()) return;
+                        key += 5;
+                    }
+        for (int W : {33, 520}) {
+            checkWide(2, VEX_DEPTH_8U, 3, k, k, k / 2, k / 2, 3, W, key++, 2);
+            checkWide(2, VEX_DEPTH_8S, 3, k, k, 0, k - 1, 4, W, key++, 3);
+            checkWide(2, VEX_DEPTH_1U, 1, k, k, k - 1, 1, 3, W, key++);
+        }
     }
 }
 
