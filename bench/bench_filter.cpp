@@ -3,7 +3,7 @@
 //   conv3, conv7     vexConvolve2D (one kernel, shift)   cv::filter2D (float kernel / 2^shift)
 //   sep7             vexConvolveSep2D 7 taps             cv::sepFilter2D
 //   blur3/15/31      vexBlur                             cv::blur
-//   median3/7/15     vexMedianFilter                     cv::medianBlur
+//   median3/5/7/9/15 vexMedianFilter                     cv::medianBlur
 //   max7             vexMaxFilter 7x7                    cv::dilate with a 7x7 rectangle
 // Both sides write a separate destination of the same size; the border
 // rules differ (vexlib: the image's border modes, here replicate; OpenCV:
@@ -90,7 +90,7 @@ std::vector<Case> cases() {
                      [n](const cv::Mat& s, cv::Mat& d) { cv::blur(s, d, cv::Size(n, n)); }
 #endif
         });
-    for (int n : {3, 7, 15})
+    for (int n : {3, 5, 7, 9, 15})
         c.push_back({"median" + std::to_string(n),
                      [n](VexImage* s, VexImage* d) { vexMedianFilter(s, d, n, n, n / 2, n / 2, nullptr); }
 #if VEX_BENCH_HAVE_OPENCV

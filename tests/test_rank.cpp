@@ -74,21 +74,23 @@ TEST(RankFilters, LargeWindowsMatchSortedWindows) {
 // The 3x3 median has a routine of its own for every depth.
 TEST(RankFilters, Median3x3MatchesSortedWindows) { runMatrix(2, 14, 200, 3, true); }
 
-// One call on a source and destination with ROIs on both sides, border
-// modes differing per side, every output against the sorted window.
-void checkWide(int mode, unsigned depth, int ch, int nR, int nC, int ax, int ay, int H, int W, uint32_t key) {
+// One call on a source and destination with ROIs on both sides (and a
+// channel of interest `coi`, 0 for all), border modes differing per side,
+// every output against the sorted window.
+void checkWide(int mode, unsigned depth, int ch, int nR, int nC, int ax, int ay, int H, int W, uint32_t key,
+               int coi = 0) {
     vt::Image s(depth, ch, H + 3, W + 5), d(depth, ch, H + 2, W + 1);
     s.fillPattern(key);
     d.fillPattern(5);
-    s.setRoi(0, 3, 2, H, W + 1);
-    d.setRoi(0, 1, 1, H, W);
+    s.setRoi(coi, 3, 2, H, W + 1);
+    d.setRoi(coi, 1, 1, H, W);
     for (int side = 0; side < 4; ++side) vexSetBorderMode(s.get(), (side + key) % 4, 1 << side, 40 * side + 3);
     const auto before = fref::samples(d.get());
     vt::ReportLog log;
     kFns[mode](s.get(), d.get(), nR, nC, ax, ay, nullptr);
     ASSERT_EQ(log.size(), 0u);
     std::vector<int64_t> want = before;
-    for (int c = 1; c <= ch; ++c)
+    for (int c = coi ? coi : 1; c <= (coi ? coi : ch); ++c)
         for (int y = 0; y < H; ++y)
             for (int x = 0; x < W; ++x)
                 want[fref::indexOf(d.get(), 1 + x, 1 + y, c)] = refRank(mode, s.get(), nR, nC, ax, ay, 3 + x, 2 + y, c);
@@ -140,6 +142,32 @@ TEST(RankFilters, VectorRowsMatchSortedWindows) {
                         checkWide(mode, depth, ch, nR, nC, ax, ay, 5, W, key++);
                         if (HasFatalFailure()) return;
                     }
+}
+
+// The 5x5, 7x7 and 9x9 medians' own routine: random layouts (tiles,
+// channels of interest, plane order) and, on rows with ROIs on both sides
+// and every border mode, widths around the vector and piece sizes and one,
+// two or three output rows (row pairs and a single last row); rows the
+// destination takes through a row buffer (one channel of three, 1-bit
+// samples).
+TEST(RankFilters, MedianNetworksMatchSortedWindows) {
+    uint32_t key = 3;
+    for (int k : {5, 7, 9}) {
+        runMatrix(2, 15 + k, 60, k, true);
+        for (unsigned depth : {VEX_DEPTH_8U, VEX_DEPTH_8S})
+            for (int ch : {1, 3})
+                for (int W : {10, 11, 31, 32, 33, 171, 511, 512, 513, 700})
+                    for (int H : {1, 2, 3}) {
+                        checkWide(2, depth, ch, k, k, key % k, (key / k) % k, H, W, key);
+                        if (HasFatalFailure()) return;
+                        key += 5;
+                    }
+        for (int W : {33, 520}) {
+            checkWide(2, VEX_DEPTH_8U, 3, k, k, k / 2, k / 2, 3, W, key++, 2);
+            checkWide(2, VEX_DEPTH_8S, 3, k, k, 0, k - 1, 4, W, key++, 3);
+            checkWide(2, VEX_DEPTH_1U, 1, k, k, k - 1, 1, 3, W, key++);
+        }
+    }
 }
 
 TEST(RankFilters, MedianRankAndIsolatedPixel) {

@@ -26,6 +26,12 @@
 // column's three samples sorted, then the median of the largest low, the
 // middle median and the smallest high of three neighbouring columns.
 //
+// The 5x5, 7x7 and 9x9 medians of 8-bit samples with AVX2 go by
+// compare-exchange networks on 32 samples at a time instead
+// (ownranknet.h): each column sorted once for two output rows,
+// neighbouring columns merged in pairs, the median selected from the
+// pairs and the last column.
+//
 // Small windows (3x3 median, maximum and minimum up to 8x8) on a
 // destination taken row part by row part read the rows inside the source
 // image in place and copy only the margins the border modes synthesise.
@@ -508,7 +514,67 @@ OWN_AVX2 void ownMedianHistRowAvx2(T* o, int L, const C* cf, const C* cc, int W,
     }
 }
 
+#include "filter/ownranknet.h"
 
+// The next whole vector of 32 after the one at s, for [0, n) with n >= 32:
+// the last one starts at n - 32 and may overlap the one before (same
+// results, written again); n once done.
+inline int64_t ownNextVector(int64_t s, int64_t n) { return s == n - 32 ? n : std::min(s + 32, n - 32); }
+
+// The K x K median (K = 5, 7, 9) of 8-bit samples (signed ones with the
+// sign bit flipped around the comparisons) by networks, for rows of at
+// least 32 samples. Two output rows at a time sort their columns of K (the
+// K - 1 window rows they share once); then, for each output row,
+// neighbouring columns are merged in pairs and each window's median is
+// selected from its K / 2 pairs and its last column. A row pair is worked
+// in pieces of kPiece outputs so that the planes of sorted columns and
+// pairs stay in the first-level cache.
+template <int K, class T>
+OWN_AVX2 bool ownMedianNetRows(const RankArgs& a, OwnRows<T>& in, OwnOut<T>& out) {
+    using Net = OwnRankNet<K>;
+    constexpr int64_t kPiece = 512;
+    const int L = in.lanes(), H = out.rows();
+    const int64_t m = int64_t(out.width()) * L;
+    const int64_t stride = (kPiece + (K - 1) * L + 31) / 32 * 32;
+    OwnBlock pb, ob;
+    uint8_t* planes = pb.alloc<uint8_t>(4 * K * stride);  // sorted columns of the two rows, then pairs
+    uint8_t* own = out.direct() ? nullptr : ob.alloc<uint8_t>(2 * m);
+    if (!planes || (!out.direct() && !own) || !in.reserve(K + 1)) {
+        vexError(VEX_StsNoMem, a.site->func, kFilterNoMem, a.site->file, __LINE__);
+        return false;
+    }
+    uint8_t* cols[2] = {planes, planes + K * stride};
+    uint8_t* pairs = planes + 2 * K * stride;
+    const __m256i flip = _mm256_set1_epi8(std::is_signed_v<T> ? char(0x80) : 0);
+    const uint8_t* rows[K + 1];
+    for (int r = 0; r < H; r += 2) {
+        const bool two = r + 1 < H;
+        for (int j = 0; j <= K; ++j)
+            rows[j] = reinterpret_cast<const uint8_t*>(in.get(int64_t(r) + (j < K || two ? j : K - 1)));
+        uint8_t* dst[2] = {own ? own : reinterpret_cast<uint8_t*>(out.row(r)),
+                           own ? own + m : two ? reinterpret_cast<uint8_t*>(out.row(r + 1)) : nullptr};
+        for (int64_t o = 0; o < m; o += kPiece) {
+            // Outputs [x0, x0 + len); a last piece under one vector starts earlier.
+            const int64_t len = std::max<int64_t>(std::min(kPiece, m - o), 32), x0 = std::min(o, m - len);
+            for (int64_t s = 0, n = len + (K - 1) * L; s < n; s = ownNextVector(s, n))
+                Net::sortColumns(cols[0] + s, cols[1] + s, rows, x0 + s, stride, flip);
+            for (int h = 0; h < (two ? 2 : 1); ++h) {
+                const uint8_t* c = cols[h];
+                for (int64_t s = 0, n = len + (K - 3) * L; s < n; s = ownNextVector(s, n))
+                    Net::mergeColumns(pairs + s, c + s, stride, L);
+                uint8_t* d = dst[h] + x0;
+                for (int64_t s = 0; s < len; s = ownNextVector(s, len))
+                    _mm256_storeu_si256(reinterpret_cast<__m256i*>(d + s),
+                                        _mm256_xor_si256(Net::median(pairs + s, c + s, stride, L), flip));
+            }
+        }
+        for (int h = 0; h < (two ? 2 : 1); ++h) {
+            if (own) std::memcpy(out.row(r + h), own + h * m, size_t(m));
+            out.commit(r + h);
+        }
+    }
+    return true;
+}
 #endif
 
 // Row `enter` comes into the column counters and row `leave` (unless null)
@@ -594,6 +660,16 @@ bool ownMedianHistRows(const RankArgs& a, OwnRows<T>& in, OwnOut<T>& out) {
 
 template <class T>
 bool ownMedian8Rows(const RankArgs& a, OwnRows<T>& in, OwnOut<T>& out) {
+#if OWN_RANK_AVX2
+    if (kRankAvx2 && a.nRows == a.nCols && int64_t(out.width()) * in.lanes() >= 32) {
+        switch (a.nRows) {
+            case 5: return ownMedianNetRows<5, T>(a, in, out);
+            case 7: return ownMedianNetRows<7, T>(a, in, out);
+            case 9: return ownMedianNetRows<9, T>(a, in, out);
+            default: break;
+        }
+    }
+#endif
     // Byte counters while no count, not even the window's, can pass 255.
     if (int64_t(a.nRows) * a.nCols <= 255) return ownMedianHistRows<T, uint8_t>(a, in, out);
     return ownMedianHistRows<T, uint16_t>(a, in, out);
