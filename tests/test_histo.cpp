@@ -139,6 +139,7 @@ TEST(Histo, MatchesReference) {
                              : std::vector<unsigned>{VEX_DEPTH_8U, VEX_DEPTH_8U, VEX_DEPTH_16U};
         vt::Layout ls, ld;
         vt::pairLayouts(rng, lim, &ls, &ld, false);
+        if (iter % 30 == 1) ls.width = ld.width = ls.roi.width = ld.roi.width = 4099 - 3 * iter;  // long stretched rows
         SCOPED_TRACE("case " + std::to_string(iter) + ": " + vt::describe(ls) + " -> " + vt::describe(ld));
         auto src = vt::makeImage(ls, 7u + iter), dst = vt::makeImage(ld, 300u + iter), expect = vt::makeImage(ld, 300u + iter);
         const int M = ls.depth == VEX_DEPTH_1U ? 2 : ls.depth == VEX_DEPTH_8U ? 256 : 65536;
@@ -147,13 +148,16 @@ TEST(Histo, MatchesReference) {
         for (Lut& l : luts) l.value.back() = 12345, l.rec.interpolate |= op == 0;
         std::vector<VexLUT*> p = pointers(luts);
         const std::vector<int> cs = channelsOf(src->get()), cd = channelsOf(dst->get());
+        auto has = [](const std::vector<int>& v, int c) { return std::find(v.begin(), v.end(), c) != v.end(); };
+        for (int c = 1; c <= int(p.size()) && cs.size() == 1; ++c)  // with a COI only its records are read
+            if (!has(cs, c) && (op == 0 || !has(cd, c))) p[size_t(c - 1)] = nullptr;
         vt::ReportLog log;
         if (op == 0) {
             vexComputeHisto(src->get(), p.data(), nullptr);
             ASSERT_EQ(log.size(), 0u);
             for (int c = 1; c <= ls.nChannels; ++c) {
                 const Lut& lut = luts[size_t(c - 1)];
-                const bool counted = std::find(cs.begin(), cs.end(), c) != cs.end();
+                const bool counted = has(cs, c);
                 if (counted) { EXPECT_EQ(std::vector<int>(lut.value.begin(), lut.value.end() - 1), binned(countValues(src->get(), c, M), lut.key)); }
                 EXPECT_EQ(lut.value.back(), 12345);
                 EXPECT_EQ(lut.rec.interpolate, counted ? 0 : 1) << "channel " << c;  // other records untouched
@@ -192,26 +196,6 @@ TEST(Histo, MatchesReference) {
     EXPECT_GT(ran, 500);
 }
 
-// Long rows of every level through a random table, in place too.
-TEST(Histo, StretchLongRows) {
-    std::mt19937 rng(74);
-    for (int width : {31, 32, 33, 64, 95, 517, 4099}) {
-        vt::Image src(VEX_DEPTH_8U, 1, 3, width), dst(VEX_DEPTH_8U, 1, 3, width);
-        for (int k = 0; k < 3 * width; ++k) src.setSample(k % width, k / width, 1, (k % width * 7 + k / width * 101 + k % width / 256) & 255);
-        std::vector<int> keys(257), values(257);
-        for (int v = 0; v <= 256; ++v) keys[size_t(v)] = v, values[size_t(v)] = uniform(rng, 0, 255);
-        Lut l(keys, values);
-        VexLUT* p = &l.rec;
-        vt::Image inPlace = src.clone();
-        vexContrastStretch(src.get(), dst.get(), &p, nullptr);
-        vexContrastStretch(inPlace.get(), inPlace.get(), &p, nullptr);
-        for (int k = 0; k < 3 * width; ++k) {
-            ASSERT_EQ(dst.sample(k % width, k / width, 1), values[size_t(src.sample(k % width, k / width, 1))]) << width << " " << k;
-            ASSERT_EQ(inPlace.sample(k % width, k / width, 1), dst.sample(k % width, k / width, 1));
-        }
-    }
-}
-
 // Each tile selected in turn counts its own part; together the whole region.
 TEST(Histo, TileSelectorCountsOneTile) {
     vt::TiledImage im(VEX_DEPTH_8U, 2, 37, 29, 16, 8);
@@ -229,18 +213,6 @@ TEST(Histo, TileSelectorCountsOneTile) {
     }
     for (int i = 0; i < 8; ++i) EXPECT_EQ(sum[size_t(i)], whole[size_t(i / 4)].value[size_t(i % 4)]) << i;
     EXPECT_EQ(im.outstanding(), 0);
-}
-
-// With a COI only the record of that channel is read: the others are null.
-TEST(Histo, CoiReadsItsOwnRecordOnly) {
-    vt::Image s3(VEX_DEPTH_8U, 3, 4, 5), d3(VEX_DEPTH_8U, 3, 4, 5);
-    s3.setRoi(2, 0, 0, 4, 5), d3.setRoi(2, 0, 0, 4, 5);
-    Lut l1({0, 256}, {9, 0});
-    VexLUT* only[3] = {nullptr, &l1.rec, nullptr};
-    vt::ReportLog log;
-    vexContrastStretch(s3.get(), d3.get(), only, nullptr);
-    for (int k = 0; k < 20; ++k) EXPECT_EQ(d3.sample(k % 5, k / 5, 2), 9);
-    EXPECT_EQ(log.size(), 0u);
 }
 
 // ------------------------------------------------------------------ checks
