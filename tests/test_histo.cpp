@@ -139,7 +139,7 @@ TEST(Histo, MatchesReference) {
                              : std::vector<unsigned>{VEX_DEPTH_8U, VEX_DEPTH_8U, VEX_DEPTH_16U};
         vt::Layout ls, ld;
         vt::pairLayouts(rng, lim, &ls, &ld, false);
-        if (iter % 30 == 1) ls.width = ld.width = ls.roi.width = ld.roi.width = 4099 - 3 * iter;  // long stretched rows
+        if (iter % 30 == 1) ls.width = ld.width = ls.roi.width = ld.roi.width = 300 + iter;  // long stretched rows
         SCOPED_TRACE("case " + std::to_string(iter) + ": " + vt::describe(ls) + " -> " + vt::describe(ld));
         auto src = vt::makeImage(ls, 7u + iter), dst = vt::makeImage(ld, 300u + iter), expect = vt::makeImage(ld, 300u + iter);
         const int M = ls.depth == VEX_DEPTH_1U ? 2 : ls.depth == VEX_DEPTH_8U ? 256 : 65536;
