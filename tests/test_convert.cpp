@@ -261,18 +261,10 @@ TEST(Convert, EveryCheckReportsItsTextAndWritesNothing) {
         vt::Image s(c.sDepth, c.sCh, 6, 10), d(c.dDepth, c.dCh, 6, 10, VEX_DATA_ORDER_PLANE);
         s.fillPattern(2);
         if (!c.call) s.setRoi(0, 0, 0, 1, 1);
-        const std::vector<uint8_t> before = d.bytes();
         VexImage sh = *s.get(), dh = *d.get();  // the calls may spoil these copies only
-        vt::ReportLog log;
-        (c.call ? c.call : cvt(0))(&sh, &dh);
-        ASSERT_EQ(1u, log.size()) << c.text;
-        EXPECT_EQ(VEX_StsBadArg, log[0].status) << c.text;
-        EXPECT_EQ(c.text, c.text.rfind("Image", 0) ? log[0].context : log[0].context.substr(0, c.text.size()));
         const bool bitonal = &c - &cases[0] >= 10;
-        EXPECT_EQ(bitonal ? "vexBitonalToGray" : "vexConvert", log[0].funcName) << c.text;
-        EXPECT_EQ(bitonal ? "..\\_SRC\\vexbitnl" : "..\\_SRC\\vexcvrt", log[0].file) << c.text;
-        EXPECT_EQ(before, d.bytes()) << c.text;
-        vexSetErrStatus(VEX_StsOk);
+        vt::expectRejected([&] { (c.call ? c.call : cvt(0))(&sh, &dh); }, &d, VEX_StsBadArg,
+                           bitonal ? "vexBitonalToGray" : "vexConvert", bitonal ? "..\\_SRC\\vexbitnl" : "..\\_SRC\\vexcvrt", c.text);
     }
 }
 

@@ -1,12 +1,11 @@
 // Bit reduction: plain, jittered, error diffusion and ordered dithering
 // against plain references written here, over depth pairs x channels x
 // orders x channels of interest x grids x tiles; the worked numbers; the
-// grid and the mean; the jitter tables; every check text.
+// jitter tables; every check text.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <array>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -100,23 +99,13 @@ struct Case {
     int nChannels, order, coi, jitter, dither, quantShift, height, width;
 };
 
-std::string describe(const Case& c) {
-    char text[160];
-    std::snprintf(text, sizeof text, "%s->%s ch%d order %d coi %d jitter %d dither %d q %d %dx%d",
-                  vt::depthName(c.sd), vt::depthName(c.dd), c.nChannels, c.order, c.coi, c.jitter, c.dither,
-                  c.quantShift, c.height, c.width);
-    return text;
-}
-
-std::unique_ptr<vt::ImageBase> makeImg(unsigned depth, const Case& c, bool tiled, uint32_t key, int tw, int th) {
-    std::unique_ptr<vt::ImageBase> im;
-    if (tiled)
-        im.reset(new vt::TiledImage(depth, c.nChannels, c.height, c.width, tw, th, c.order));
-    else
-        im.reset(new vt::Image(depth, c.nChannels, c.height, c.width, c.order));
-    im->fillPattern(key);
-    if (c.coi) im->setRoi(c.coi, 0, 0, c.height, c.width);
-    return im;
+// Pattern-filled, the channel of interest attached; tiled with tiles t when given.
+std::unique_ptr<vt::ImageBase> makeImg(unsigned depth, const Case& c, uint32_t key, const int* t = nullptr) {
+    vt::Layout l;
+    l.depth = depth, l.nChannels = c.nChannels, l.order = c.order, l.height = c.height, l.width = c.width;
+    if (t) l.tiled = true, l.tileWidth = t[0], l.tileHeight = t[1];
+    l.hasRoi = c.coi > 0, l.roi = {c.coi, 0, 0, c.height, c.width};
+    return vt::makeImage(l, key);
 }
 
 // The destination of a case: every destination tile (tw x th; the whole
@@ -127,7 +116,7 @@ std::unique_ptr<vt::ImageBase> makeImg(unsigned depth, const Case& c, bool tiled
 // the channel count and sequence say.
 void expectCase(const Case& c, const Tables& T, const vt::ImageBase& src, const vt::ImageBase& dst, int tw, int th) {
     const bool oneLane = c.coi > 0 || c.nChannels == 1, gray = dst.get()->channelSeq[0] == 'G';
-    auto want = makeImg(c.dd, c, false, 77, 0, 0);
+    auto want = makeImg(c.dd, c, 77);
     const int TW = tw ? tw : c.width, TH = th ? th : c.height;
     for (int Y = 0; Y < c.height; Y += TH)
         for (int X = 0; X < c.width; X += TW)
@@ -166,84 +155,50 @@ TEST(ReduceBits, ReferenceMatrixAndTiles) {
         c.quantShift = int(rng() % 24) - 3;
         c.height = sizes[rng() % 7];
         c.width = sizes[rng() % 7];
-        SCOPED_TRACE(describe(c));
-        auto src = makeImg(c.sd, c, false, 1000 + round, 0, 0);
-        if (c.sd == VEX_DEPTH_32S && rng() % 2)  // mostly non-negative too
-            for (int y = 0; y < c.height; ++y)
-                for (int x = 0; x < c.width; ++x)
-                    for (int ch = 1; ch <= c.nChannels; ++ch) src->setSample(x, y, ch, std::abs(src->sample(x, y, ch) / 2));
+        const bool halve = c.sd == VEX_DEPTH_32S && rng() % 2;  // mostly non-negative too
+        SCOPED_TRACE(vt::depthName(c.sd) + std::string("->") + vt::depthName(c.dd) + " ch" + std::to_string(c.nChannels) +
+                     " order " + std::to_string(c.order) + " coi " + std::to_string(c.coi) + " jitter " + std::to_string(c.jitter) +
+                     " dither " + std::to_string(c.dither) + " q " + std::to_string(c.quantShift) + " " +
+                     std::to_string(c.height) + "x" + std::to_string(c.width));
         // Untiled, then the destination, the source or both tiled.
         for (int mode = 0; mode <= 3; ++mode) {
             const int* t = tiles[rng() % 3];
-            auto ts = makeImg(c.sd, c, mode & 2, 0, t[0], t[1]);
-            for (int y = 0; y < c.height; ++y)
-                for (int x = 0; x < c.width; ++x)
-                    for (int ch = 1; ch <= c.nChannels; ++ch) ts->setSample(x, y, ch, src->sample(x, y, ch));
-            auto td = makeImg(c.dd, c, mode & 1, 77, t[0], t[1]);
+            auto src = makeImg(c.sd, c, 1000 + round, mode & 2 ? t : nullptr), dst = makeImg(c.dd, c, 77, mode & 1 ? t : nullptr);
+            for (int k = 0; halve && k < c.height * c.width * c.nChannels; ++k) {
+                const int x = k % c.width, y = k / c.width % c.height, ch = k / (c.width * c.height) + 1;
+                src->setSample(x, y, ch, std::abs(src->sample(x, y, ch) / 2));
+            }
             std::srand(unsigned(round));
-            vexReduceBits(ts->get(), td->get(), c.jitter, c.dither, c.quantShift, nullptr);
+            vexReduceBits(src->get(), dst->get(), c.jitter, c.dither, c.quantShift, nullptr);
             ASSERT_EQ(vexGetErrStatus(), VEX_StsOk);
             SCOPED_TRACE("tiling mode " + std::to_string(mode));
             std::srand(unsigned(round));
             const Tables T;
-            expectCase(c, T, *src, *td, mode & 1 ? t[0] : 0, mode & 1 ? t[1] : 0);
+            expectCase(c, T, *src, *dst, mode & 1 ? t[0] : 0, mode & 1 ? t[1] : 0);
         }
     }
 }
 
+// The threshold of 8U to 1U, the top of 32S, then a plain reduction over the
+// common top-left area of two sizes; a region does not restrict the work.
 TEST(ReduceBits, WorkedNumbers) {
-    auto one = [](unsigned sd, unsigned dd, int64_t v) {
-        vt::Image s(sd, 1, 1, 1), d(dd, 1, 1, 1);
-        s.setSample(0, 0, 1, v);
+    const struct { unsigned sd, dd; int64_t v, want; } one[] = {{VEX_DEPTH_16U, VEX_DEPTH_8U, 43981, 171},
+        {VEX_DEPTH_32S, VEX_DEPTH_16U, 2147483647, 65535}, {VEX_DEPTH_8U, VEX_DEPTH_1U, 128, 1}, {VEX_DEPTH_8U, VEX_DEPTH_1U, 127, 0}};
+    for (const auto& w : one) {
+        vt::Image s(w.sd, 1, 1, 1), d(w.dd, 1, 1, 1);
+        s.setSample(0, 0, 1, w.v);
         vexReduceBits(s.get(), d.get(), 0, 1, 0, nullptr);
-        EXPECT_EQ(vexGetErrStatus(), VEX_StsOk);
-        return d.sample(0, 0, 1);
-    };
-    EXPECT_EQ(one(VEX_DEPTH_16U, VEX_DEPTH_8U, 43981), 171);
-    EXPECT_EQ(one(VEX_DEPTH_32S, VEX_DEPTH_16U, 2147483647), 65535);
-    EXPECT_EQ(one(VEX_DEPTH_8U, VEX_DEPTH_1U, 128), 1);
-    EXPECT_EQ(one(VEX_DEPTH_8U, VEX_DEPTH_1U, 127), 0);
-    // Plain reduction over the common top-left area of two sizes; a region
-    // does not restrict the work.
+        EXPECT_EQ(d.sample(0, 0, 1), w.want) << w.v;
+    }
     vt::Image s(VEX_DEPTH_16U, 1, 5, 9), d(VEX_DEPTH_8U, 1, 7, 4);
     s.fillPattern(2);
     d.fillPattern(3);
     vt::Image before = d.clone();
     s.setRoi(0, 2, 2, 1, 1);
     vexReduceBits(s.get(), d.get(), 0, 1, 0, nullptr);
+    EXPECT_EQ(vexGetErrStatus(), VEX_StsOk);
     for (int y = 0; y < 7; ++y)
         for (int x = 0; x < 4; ++x) EXPECT_EQ(d.sample(x, y, 1), y < 5 ? s.sample(x, y, 1) >> 8 : before.sample(x, y, 1));
-}
-
-// Dithered values lie on the grid (quantShift 6 on 8U: multiples of 3), or
-// at the maximum where the last grid cell is partial (ordered dithering
-// raises into it and stops at 255), and keep the mean brightness of a smooth ramp, within what the floor of every
-// share, error weights summing to less than a whole (248/256, 252/256) and
-// the limit at the maximum lose; the ordered matrix keeps it closest.
-TEST(ReduceBits, DitherKeepsTheGridAndTheMean) {
-    const int H = 64, W = 256;
-    vt::Image s(VEX_DEPTH_16U, 1, H, W);
-    double want = 0;
-    for (int y = 0; y < H; ++y)
-        for (int x = 0; x < W; ++x) {
-            const int64_t v = (int64_t(x) * 65535 / (W - 1) + y * 37) % 65536;
-            s.setSample(x, y, 1, v);
-            want += double(v >> 8) / (H * W);
-        }
-    for (int dither : {2, 4, 8, 16})
-        for (int q = 0; q <= 6; ++q) {
-            vt::Image d(VEX_DEPTH_8U, 1, H, W);
-            vexReduceBits(s.get(), d.get(), 0, dither, q, nullptr);
-            double got = 0;
-            int offGrid = 0;
-            for (int y = 0; y < H; ++y)
-                for (int x = 0; x < W; ++x) {
-                    got += double(d.sample(x, y, 1)) / (H * W);
-                    offGrid += d.sample(x, y, 1) % stepRef(VEX_DEPTH_8U, q) != 0 && d.sample(x, y, 1) != 255;
-                }
-            EXPECT_EQ(offGrid, 0) << "dither " << dither << " quantShift " << q;
-            EXPECT_NEAR(got, want, dither == 16 ? 1.5 : q >= 2 ? 6.0 : 25.0) << "dither " << dither << " quantShift " << q;
-        }
 }
 
 // The library's tables are those filled by the last call with a jitter; a
@@ -270,13 +225,8 @@ TEST(ReduceBits, ChecksInOrder) {
     vt::Image s(VEX_DEPTH_16U, 3, 4, 8), d(VEX_DEPTH_8U, 3, 4, 8), s8(VEX_DEPTH_8U, 1, 4, 8), d1(VEX_DEPTH_1U, 1, 4, 8);
     d.fillPattern(5);
     VexImage *si = s.get(), *di = d.get();
-    struct Step {
-        std::function<void()> spoil;
-        int jitter, dither;
-        const char *func, *context, *file;
-    };
     const char* inc = "incomatibleimages";
-    const std::vector<Step> steps = {
+    const struct { std::function<void()> spoil; int jitter, dither; const char *func, *context, *file; } steps[] = {
         // The jitter is checked before the headers.
         {[&] { si->align = 5; }, 9, 1, "vexReduceBits", "(0>jitterType)||(jitterType>8)", "vexcolor"},
         {[] {}, -1, 1, "vexReduceBits", "(0>jitterType)||(jitterType>8)", "vexcolor"},
@@ -291,15 +241,10 @@ TEST(ReduceBits, ChecksInOrder) {
         {[] {}, 0, 32, "own_dither_rect", "errDitherOption", "owncolor"},
         {[&] { si = s8.get(), di = d1.get(); }, 0, 2, "own_dither_rect", "errInDepth", "owncolor"},
     };
-    for (const Step& st : steps) {
+    for (const auto& st : steps) {
         st.spoil();
-        SCOPED_TRACE(st.context);
-        const auto before = di == d.get() ? d.bytes() : d1.bytes();
-        vt::ReportLog log;
-        vexReduceBits(si, di, st.jitter, st.dither, 0, nullptr);
-        vt::expectOneReport(log, VEX_StsBadArg, st.func, st.file, st.context);
-        EXPECT_EQ(di == d.get() ? d.bytes() : d1.bytes(), before);
-        vexSetErrStatus(VEX_StsOk);
+        vt::expectRejected([&] { vexReduceBits(si, di, st.jitter, st.dither, 0, nullptr); }, di == d.get() ? &d : &d1,
+                           VEX_StsBadArg, st.func, st.file, st.context);
     }
 }
 

@@ -114,7 +114,8 @@ void randomBorders(std::mt19937& rng, VexImage* im) {
 TEST(Morph, MatchesReferenceOverLayoutsAndBorders) {
     std::mt19937 rng(20261207);
     vt::LayoutLimits lim;
-    lim.depths = {VEX_DEPTH_1U, VEX_DEPTH_8U, VEX_DEPTH_8U, VEX_DEPTH_16U, VEX_DEPTH_16U, VEX_DEPTH_8S};
+    // Depths without a kernel leave the destination alone, silently.
+    lim.depths = {VEX_DEPTH_1U, VEX_DEPTH_8U, VEX_DEPTH_8U, VEX_DEPTH_16U, VEX_DEPTH_16U, VEX_DEPTH_8S, VEX_DEPTH_16S, VEX_DEPTH_32S};
     lim.maxChannels = 3;
     lim.maxSize = 34;
     lim.roiOutside = true;
@@ -128,19 +129,10 @@ TEST(Morph, MatchesReferenceOverLayoutsAndBorders) {
         SCOPED_TRACE("case " + std::to_string(iter) + ": " + kNames[kind] + " x" + std::to_string(iterations) +
                      (self ? " in place " : " ") + vt::describe(ls) + " -> " + vt::describe(ld));
         auto src = vt::makeImage(ls, 11u + iter);
-        randomBorders(rng, src->get());
-        std::unique_ptr<vt::ImageBase> dst, expect;
-        if (self) {
-            expect = vt::makeImage(ls, 11u + iter);  // the twin the reference reads
-            auto twin = vt::makeImage(ls, 11u + iter);
-            std::copy(src->get()->borderMode, src->get()->borderMode + 4, twin->get()->borderMode);
-            std::copy(src->get()->borderValue, src->get()->borderValue + 4, twin->get()->borderValue);
-            reference(twin->get(), expect->get(), kind, iterations);
-        } else {
-            dst = vt::makeImage(ld, 900u + iter);
-            expect = vt::makeImage(ld, 900u + iter);
-            reference(src->get(), expect->get(), kind, iterations);
-        }
+        if (iter % 8) randomBorders(rng, src->get());  // else a fresh header's: constant 0
+        std::unique_ptr<vt::ImageBase> dst = self ? nullptr : vt::makeImage(ld, 900u + iter);
+        auto expect = vt::cloneOf(self ? *src : *dst);
+        reference(self ? vt::cloneOf(*src)->get() : src->get(), expect->get(), kind, iterations);  // in place: the twin
         VexImage* target = self ? src->get() : dst->get();
         vt::ReportLog log;
         vexSetErrStatus(VEX_StsBadArg);  // a success resets the status
@@ -156,17 +148,6 @@ TEST(Morph, MatchesReferenceOverLayoutsAndBorders) {
     EXPECT_GT(tiled, 100);
     EXPECT_GT(inPlace, 50);
     EXPECT_EQ(ran, 700);
-}
-
-// A fresh header's borders are constant 0 on every side: a flat image's
-// corner erodes to 0, its middle stays.
-TEST(Morph, DefaultBorderIsConstantZero) {
-    vt::Image grey(VEX_DEPTH_8U, 1, 5, 5), out(VEX_DEPTH_8U, 1, 5, 5);
-    for (int k = 0; k < 25; ++k) grey.setSample(k % 5, k / 5, 1, 90);
-    vexErode(grey.get(), out.get(), 1, nullptr);
-    EXPECT_EQ(out.sample(0, 0, 1), 0);
-    EXPECT_EQ(out.sample(4, 2, 1), 0);
-    EXPECT_EQ(out.sample(2, 2, 1), 90);
 }
 
 // Two headers over one buffer whose regions are shifted against each other.
@@ -251,22 +232,19 @@ TEST(Morph, ChecksInOrder) {
         }
 }
 
-// Depths without a kernel and empty regions: nothing written, nothing
-// reported, the status reset. Undelivered tiles: VEX_StsError with the text
-// of the side that failed, every delivered tile released, and nothing
-// written when the source fails.
-TEST(Morph, SilentCallsAndUndeliveredTiles) {
-    for (unsigned depth : {VEX_DEPTH_8S, VEX_DEPTH_16S, VEX_DEPTH_32S, VEX_DEPTH_8U}) {
-        vt::Image src(depth, 1, 6, 6), dst(depth, 1, 6, 6);
-        src.fillPattern(1), dst.fillPattern(2);
-        if (depth == VEX_DEPTH_8U) src.setRoi(0, 7, 0, 2, 2);  // starts past the image: empty
+// An empty region: nothing written, nothing reported, the status reset.
+// Undelivered tiles: VEX_StsError with the text of the side that failed,
+// every delivered tile released, and nothing written when the source fails.
+TEST(Morph, EmptyRegionAndUndeliveredTiles) {
+    {
+        vt::Image src(VEX_DEPTH_8U, 1, 6, 6), dst(VEX_DEPTH_8U, 1, 6, 6);
+        src.setRoi(0, 7, 0, 2, 2);  // starts past the image
+        dst.fillPattern(2);
         const auto before = dst.bytes();
         vt::ReportLog log;
         vexSetErrStatus(VEX_StsError);
         vexDilate(src.get(), dst.get(), 1, nullptr);
-        EXPECT_EQ(log.size(), 0u);
-        EXPECT_EQ(vexGetErrStatus(), VEX_StsOk);
-        EXPECT_EQ(dst.bytes(), before);
+        EXPECT_TRUE(log.size() == 0 && vexGetErrStatus() == VEX_StsOk && dst.bytes() == before);
     }
     for (int which = 0; which < 2; ++which) {
         vt::TiledImage src(VEX_DEPTH_8U, 1, 16, 16, 8, 8), dst(VEX_DEPTH_8U, 1, 16, 16, 8, 8);

@@ -17,6 +17,17 @@
 
 namespace {
 
+// A mapping pixel when `on`, else none (the record lasts until the next pick).
+const VexMapping* mapIf(const void* on, int x, int y) {
+    thread_local VexMapping m;
+    m = VexMapping{x, y};
+    return on ? &m : nullptr;
+}
+// The pixel of the picked tile (a tile index pair), scaled and shifted.
+const VexMapping* mapTile(const int* t, int scale = 1, int dx = 0, int dy = 0) {
+    return mapIf(t, t ? t[0] * scale + dx : 0, t ? t[1] * scale + dy : 0);
+}
+
 struct Op {
     const char* name;
     int images;  // the last one is written
@@ -41,14 +52,8 @@ const Op kOps[] = {
     {"vexLShiftS", 2, [](VexImage** i, int v, const int* t) { vexLShiftS(i[0], i[1], unsigned(v) % 40, t); }},
     {"vexRShiftS", 2, [](VexImage** i, int v, const int* t) { vexRShiftS(i[0], i[1], unsigned(v) % 40, t); }},
     // (ops: convert)
-    {"vexConvert", 2, [](VexImage** i, int v, const int* t) {
-         const VexMapping m{t ? t[0] * 8 + 3 : 0, t ? t[1] * 8 + 5 : 0};
-         vexConvert(i[0], i[1], v % 3, t ? &m : nullptr);
-     }},
-    {"vexBitonalToGray", 2, [](VexImage** i, int v, const int* t) {
-         const VexMapping m{t ? t[0] * 8 : 0, t ? t[1] * 8 : 0};
-         vexBitonalToGray(i[0], i[1], v % 300, v >> 8, t ? &m : nullptr);
-     }},
+    {"vexConvert", 2, [](VexImage** i, int v, const int* t) { vexConvert(i[0], i[1], v % 3, mapTile(t, 8, 3, 5)); }},
+    {"vexBitonalToGray", 2, [](VexImage** i, int v, const int* t) { vexBitonalToGray(i[0], i[1], v % 300, v >> 8, mapTile(t, 8)); }},
     // The DIB functions with the image as given and a DIB of its size (as far
     // as the header declares one) in a buffer of exactly the declared bytes.
     {"vexConvertToDIB", 1, [](VexImage** i, int v, const int*) {
@@ -74,59 +79,42 @@ const Op kOps[] = {
      }},
 
     // (ops: color)
-    {"vexColorToGray", 2, [](VexImage** i, int, const int* t) {
-         const VexMapping m{t ? t[0] : 0, t ? t[1] : 0};
-         vexColorToGray(i[0], i[1], t ? &m : nullptr);
-     }},
+    {"vexColorToGray", 2, [](VexImage** i, int, const int* t) { vexColorToGray(i[0], i[1], mapTile(t)); }},
     {"vexGrayToColor", 2, [](VexImage** i, int v, const int* t) {
-         const VexMapping m{t ? t[0] : 0, t ? t[1] : 0};
-         vexGrayToColor(i[0], i[1], float(v % 7) / 3, 0.5f, float(v & 3), t ? &m : nullptr);
+         vexGrayToColor(i[0], i[1], float(v % 7) / 3, 0.5f, float(v & 3), mapTile(t));
      }},
-    {"vexRGB2HSV", 2, [](VexImage** i, int, const int* t) {
-         const VexMapping m{t ? t[0] : 0, t ? t[1] : 0};
-         vexRGB2HSV(i[0], i[1], t ? &m : nullptr);
-     }},
+    {"vexRGB2HSV", 2, [](VexImage** i, int, const int* t) { vexRGB2HSV(i[0], i[1], mapTile(t)); }},
     {"vexHLS2RGB", 2, [](VexImage** i, int, const int* t) {
          if (i[0]) std::memcpy(i[0]->colorSpace, "HLS", 3);
-         const VexMapping m{t ? t[0] : 0, t ? t[1] : 0};
-         vexHLS2RGB(i[0], i[1], t ? &m : nullptr);
+         vexHLS2RGB(i[0], i[1], mapTile(t));
      }},
     {"vexReduceBits", 2, [](VexImage** i, int v, const int* t) {
          static const int kDither[] = {1, 2, 4, 8, 16, 5};
-         const VexMapping m{t ? t[0] : 0, t ? t[1] : 0};
-         vexReduceBits(i[0], i[1], (v & 15) % 10 - 1, kDither[unsigned(v >> 4) % 6], (v >> 8) % 24 - 4,
-                       t ? &m : nullptr);
+         vexReduceBits(i[0], i[1], (v & 15) % 10 - 1, kDither[unsigned(v >> 4) % 6], (v >> 8) % 24 - 4, mapTile(t));
      }},
     {"vexApplyColorTwist", 2, [](VexImage** i, int v, const int* t) {
          const int data[16] = {v >> 8, 3 << 10, -(1 << 9), v, 1 << 10, 0, 0, -v, 0, 7, 1 << 12, 1000};
          VexColorTwist* tw = vexCreateColorTwist(data, 10);
-         const VexMapping m{t ? t[0] * 8 : 0, t ? t[1] * 8 : 0};
-         vexApplyColorTwist(i[0], i[1], tw, v % 512, t ? &m : nullptr);
+         vexApplyColorTwist(i[0], i[1], tw, v % 512, mapTile(t, 8));
          vexDeleteColorTwist(tw);
      }},
 
     // (ops: alpha)
     // The scalar picks the alpha channels, the alpha images, the modes and a
     // mapping pixel; sources take alpha channels as their last channel.
-    {"vexMultiplyScale", 3, [](VexImage** i, int v, const int* t) {
-         const VexMapping m{v & 63, (v >> 6) & 63};
-         vexMultiplyScale(i[0], i[1], i[2], t ? &m : nullptr);
-     }},
+    {"vexMultiplyScale", 3, [](VexImage** i, int v, const int* t) { vexMultiplyScale(i[0], i[1], i[2], mapIf(t, v & 63, (v >> 6) & 63)); }},
     {"vexMultiplySScale", 2, [](VexImage** i, int v, const int* t) {
-         const VexMapping m{v & 63, (v >> 6) & 63};
-         vexMultiplySScale(i[0], i[1], unsigned(v), t ? &m : nullptr);
+         vexMultiplySScale(i[0], i[1], unsigned(v), mapIf(t, v & 63, (v >> 6) & 63));
      }},
     {"vexPreMultiplyAlpha", 1, [](VexImage** i, int v, const int* t) {
          if (i[0] && (v & 1)) i[0]->alphaChannel = i[0]->nChannels;
-         const VexMapping m{(v >> 1) & 63, (v >> 7) & 63};
-         vexPreMultiplyAlpha(i[0], v % 70000, t ? &m : nullptr);
+         vexPreMultiplyAlpha(i[0], v % 70000, mapIf(t, (v >> 1) & 63, (v >> 7) & 63));
      }},
     {"vexAlphaComposite", 5, [](VexImage** i, int v, const int* t) {
          for (int k : {0, 1, 4})
              if (i[k] && (v >> k & 1)) i[k]->alphaChannel = i[k]->nChannels;
-         const VexMapping m{(v >> 12) & 63, (v >> 18) & 63};
          vexAlphaComposite(i[0], i[1], i[4], (v >> 5) % 7, (v & 4) ? i[2] : nullptr, (v & 8) ? i[3] : nullptr,
-                           nullptr, (v >> 8) & 1, (v >> 9) & 1, t ? &m : nullptr);
+                           nullptr, (v >> 8) & 1, (v >> 9) & 1, mapIf(t, (v >> 12) & 63, (v >> 18) & 63));
      }},
     {"vexAlphaCompositeC", 3, [](VexImage** i, int v, const int* t) {
          for (int k = 0; k < 3; ++k)
@@ -160,8 +148,7 @@ const Op kOps[] = {
     {"vexConvolve2D", 2, [](VexImage** i, int v, const int*) {
          const signed char e[15] = {1, -1, 0, 2, -128, 127, 1, 1, 1, 3, 0, -2, 5, 1, 1};
          VexConvKernel* k[2] = {vexCreateConvKernel(3, 5, 4, 1, e, 1), vexCreateConvKernel(1, 3, 0, 0, e, 0)};
-         const VexMapping map{v & 15, (v >> 4) & 15};
-         vexConvolve2D(i[0], i[1], k, 1 + (v & 1), (v >> 1) % 5, v & 8 ? &map : nullptr);
+         vexConvolve2D(i[0], i[1], k, 1 + (v & 1), (v >> 1) % 5, mapIf(v & 8 ? i : nullptr, v & 15, (v >> 4) & 15));
          vexDeleteConvKernel(k[0]);
          vexDeleteConvKernel(k[1]);
      }},
@@ -176,16 +163,10 @@ const Op kOps[] = {
     {"vexBlur", 2, [](VexImage** i, int v, const int*) { vexBlur(i[0], i[1], 1 + (v & 3), 5, v & 7, 2); }},
     {"vexMaxFilter", 2, [](VexImage** i, int v, const int*) { vexMaxFilter(i[0], i[1], 5, 3, 1, v & 3, nullptr); }},
     {"vexMinFilter", 2, [](VexImage** i, int v, const int*) { vexMinFilter(i[0], i[1], 2, 6, v & 3, 1, nullptr); }},
-    {"vexMedianFilter", 2, [](VexImage** i, int v, const int*) {
-         const VexMapping map{v & 31, 3};
-         vexMedianFilter(i[0], i[1], 3, 3, 1, 1, v & 1 ? &map : nullptr);
-     }},
+    {"vexMedianFilter", 2, [](VexImage** i, int v, const int*) { vexMedianFilter(i[0], i[1], 3, 3, 1, 1, mapIf(v & 1 ? i : nullptr, v & 31, 3)); }},
 
     // (ops: morph)
-#define VT_MORPH(f) {#f, 2, [](VexImage** i, int v, const int*) { \
-        const VexMapping m{0, 0};                                 \
-        f(i[0], i[1], (v & 3) - 1, (v & 4) ? &m : nullptr);       \
-    }}
+#define VT_MORPH(f) {#f, 2, [](VexImage** i, int v, const int*) { f(i[0], i[1], (v & 3) - 1, mapIf(v & 4 ? i : nullptr, 0, 0)); }}
     VT_MORPH(vexErode), VT_MORPH(vexDilate), VT_MORPH(vexOpen), VT_MORPH(vexClose),
 #undef VT_MORPH
 

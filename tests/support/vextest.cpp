@@ -470,4 +470,17 @@ std::unique_ptr<ImageBase> cloneOf(const ImageBase& image) {
     return std::make_unique<Image>(dynamic_cast<const Image&>(image).clone());
 }
 
+void expectRejected(const std::function<void()>& call, const ImageBase* dst, int status, const std::string& funcName,
+                    const std::string& file, const std::string& text) {
+    SCOPED_TRACE(text);
+    const std::vector<uint8_t> before = dst ? dst->bytes() : std::vector<uint8_t>();
+    {
+        ReportLog log;
+        call();
+        expectOneReport(log, status, funcName, file, text);
+    }
+    if (dst) EXPECT_EQ(dst->bytes(), before);
+    vexSetErrStatus(VEX_StsOk);
+}
+
 }  // namespace vt

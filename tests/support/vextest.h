@@ -207,4 +207,9 @@ struct StatusReset {
 void expectOneReport(const ReportLog& log, int status, const std::string& funcName, const std::string& file,
                      std::string text);
 
+// `call` under a report log: exactly one report as expectOneReport checks it,
+// the bytes of `dst` (when given) as before the call; the status cleared after.
+void expectRejected(const std::function<void()>& call, const ImageBase* dst, int status, const std::string& funcName,
+                    const std::string& file, const std::string& text);
+
 }  // namespace vt
