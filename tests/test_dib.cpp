@@ -369,31 +369,33 @@ void fillRandom(VexImage* img, uint32_t key) {
     for (int i = 0; i < img->dataSize; ++i) x ^= x << 13, x ^= x >> 17, x ^= x << 5, img->imageData[i] = char(x);
 }
 
-// The median-cut rule, written plainly.
+// The median-cut rule, written plainly, on a histogram of levels: colour
+// blue, green, red in six bits; gray eight bits on the first axis alone.
 std::vector<std::array<int, 3>> refMedianCut(const std::vector<std::array<int, 3>>& pixels, bool colour, int K) {
-    const int side = colour ? 64 : 256;
-    std::vector<long> hist(colour ? 64 * 64 * 64 : 256);
-    auto cell = [&](int b, int g, int r) -> long& { return colour ? hist[size_t(b * 4096 + g * 64 + r)] : hist[size_t(b)]; };
+    const int n[3] = {colour ? 64 : 256, colour ? 64 : 1, colour ? 64 : 1};
+    std::vector<long> hist(size_t(n[0]) * n[1] * n[2]);
+    auto cell = [&](int b, int g, int r) -> long& { return hist[(size_t(b) * n[1] + g) * n[2] + r]; };
     for (const auto& p : pixels) ++(colour ? cell(p[0] >> 2, p[1] >> 2, p[2] >> 2) : cell(p[0], 0, 0));
+    // A cell as a table entry: colour levels times 4, a gray level on every channel.
+    auto entry = [&](long b, long g, long r) {
+        return colour ? std::array<int, 3>{int(b) * 4, int(g) * 4, int(r) * 4} : std::array<int, 3>{int(b), int(b), int(b)};
+    };
     std::vector<std::array<int, 3>> out;
     int occupied = 0;
     for (long v : hist) occupied += v != 0;
-    const int scale = colour ? 4 : 1;
     if (occupied <= K) {
         for (size_t i = 0; i < hist.size(); ++i)
-            if (hist[i]) out.push_back(colour ? std::array<int, 3>{int(i >> 12) * 4, int((i >> 6) & 63) * 4, int(i & 63) * 4}
-                                              : std::array<int, 3>{int(i), int(i), int(i)});
+            if (hist[i]) out.push_back(entry(long(i) / (n[1] * n[2]), long(i) / n[2] % n[1], long(i) % n[2]));
         return out;
     }
     struct Box { int lo[3], hi[3]; long count; };
-    const int axes = colour ? 3 : 1;
     auto inBox = [&](const Box& b, auto fn) {
         for (int i = b.lo[0]; i <= b.hi[0]; ++i)
-            for (int j = colour ? b.lo[1] : 0; j <= (colour ? b.hi[1] : 0); ++j)
-                for (int k = colour ? b.lo[2] : 0; k <= (colour ? b.hi[2] : 0); ++k) fn(i, j, k, cell(i, j, k));
+            for (int j = b.lo[1]; j <= b.hi[1]; ++j)
+                for (int k = b.lo[2]; k <= b.hi[2]; ++k) fn(i, j, k, cell(i, j, k));
     };
-    auto shrink = [&](Box& b) {
-        Box s{{side, side, side}, {-1, -1, -1}, 0};
+    auto shrink = [&](Box& b) {  // to its occupied cells; returns their count
+        Box s{{n[0], n[1], n[2]}, {-1, -1, -1}, 0};
         inBox(b, [&](int i, int j, int k, long c) {
             if (!c) return;
             s.count += c;
@@ -403,25 +405,21 @@ std::vector<std::array<int, 3>> refMedianCut(const std::vector<std::array<int, 3
         for (int a = 0; a < 3; ++a) b.lo[a] = s.lo[a], b.hi[a] = s.hi[a];
         return s.count;
     };
-    auto done = [&](const Box& b) { return b.lo[0] == b.hi[0] && b.lo[1] == b.hi[1] && b.lo[2] == b.hi[2]; };
-    std::vector<Box> boxes(1, Box{{0, 0, 0}, {side - 1, colour ? 63 : 0, colour ? 63 : 0}, 0});
+    std::vector<Box> boxes(1, Box{{0, 0, 0}, {n[0] - 1, n[1] - 1, n[2] - 1}, long(pixels.size())});
     shrink(boxes[0]);
-    boxes[0].count = long(pixels.size());
-    while (int(boxes.size()) < K) {
-        const size_t start = boxes.size();
-        bool any = false;
-        for (size_t i = 0; i < start && int(boxes.size()) < K; ++i) {
-            if (done(boxes[i])) continue;
-            any = true;
+    for (bool any = true; any && int(boxes.size()) < K;) {
+        any = false;
+        for (size_t i = 0, start = boxes.size(); i < start && int(boxes.size()) < K; ++i) {
             Box b = boxes[i];
-            int axis = 0;
-            if (axes == 3) {  // largest extent; ties red (2), green (1), blue (0)
-                axis = 2;
-                if (b.hi[1] - b.lo[1] > b.hi[axis] - b.lo[axis]) axis = 1;
-                if (b.hi[0] - b.lo[0] > b.hi[axis] - b.lo[axis]) axis = 0;
-            }
-            std::vector<long> slice(size_t(side), 0);
+            int axis = 2;  // largest extent; ties red (2), green (1), blue (0)
+            if (b.hi[1] - b.lo[1] > b.hi[axis] - b.lo[axis]) axis = 1;
+            if (b.hi[0] - b.lo[0] > b.hi[axis] - b.lo[axis]) axis = 0;
+            if (b.lo[axis] == b.hi[axis]) continue;  // a single cell
+            any = true;
+            std::vector<long> slice(size_t(n[axis]), 0);
             inBox(b, [&](int i2, int j, int k, long c) { slice[size_t(axis == 0 ? i2 : axis == 1 ? j : k)] += c; });
+            // The first slice where the running count passes half, or the one
+            // before it when that ends nearer to half.
             const double half = b.count / 2.0;
             long run = 0;
             int cut = b.lo[axis];
@@ -429,27 +427,22 @@ std::vector<std::array<int, 3>> refMedianCut(const std::vector<std::array<int, 3
                 const long prev = run;
                 run += slice[size_t(l)];
                 if (run > half) {
-                    cut = l;
-                    if (l > b.lo[axis] && std::abs(prev - half) < std::abs(run - half)) cut = l - 1;
+                    cut = l > b.lo[axis] && std::abs(prev - half) < std::abs(run - half) ? l - 1 : l;
                     break;
                 }
             }
             Box p1 = b, p2 = b;
-            p1.hi[axis] = cut;
-            p2.lo[axis] = cut + 1;
-            p1.count = shrink(p1);
-            p2.count = shrink(p2);
+            p1.hi[axis] = cut, p2.lo[axis] = cut + 1;
+            p1.count = shrink(p1), p2.count = shrink(p2);
             boxes[i] = p1;
             boxes.push_back(p2);
         }
-        if (!any) break;
     }
-    // The mean in levels, truncated (colour: then times 4).
+    // The count-weighted mean of each box, truncated.
     for (const Box& b : boxes) {
-        long s[3] = {0, 0, 0}, n = 0;
-        inBox(b, [&](int i, int j, int k, long c) { n += c, s[0] += c * i, s[1] += c * j, s[2] += c * k; });
-        if (colour) out.push_back({int(s[0] / n) * scale, int(s[1] / n) * scale, int(s[2] / n) * scale});
-        else out.push_back({int(s[0] / n), int(s[0] / n), int(s[0] / n)});
+        long s[3] = {0, 0, 0}, c = 0;
+        inBox(b, [&](int i, int j, int k, long v) { c += v, s[0] += v * i, s[1] += v * j, s[2] += v * k; });
+        out.push_back(entry(s[0] / c, s[1] / c, s[2] / c));
     }
     return out;
 }
