@@ -51,13 +51,12 @@ typedef struct tagRGBQUAD {
 #include "vexlib.h"
 #include "vextest.h"
 
-static_assert(sizeof(VexBitmapInfoHeader) == 40 && sizeof(VexBitmapInfoHeader) == sizeof(BITMAPINFOHEADER), "");
-static_assert(sizeof(VexRGBQuad) == 4 && sizeof(VexRGBQuad) == sizeof(RGBQUAD), "");
-static_assert(offsetof(VexBitmapInfoHeader, biPlanes) == offsetof(BITMAPINFOHEADER, biPlanes), "");
-static_assert(offsetof(VexBitmapInfoHeader, biBitCount) == 14 && offsetof(VexBitmapInfoHeader, biCompression) == 16, "");
-static_assert(offsetof(VexBitmapInfoHeader, biClrUsed) == offsetof(BITMAPINFOHEADER, biClrUsed), "");
-static_assert(offsetof(VexRGBQuad, rgbRed) == offsetof(RGBQUAD, rgbRed), "");
-static_assert(VEX_BI_RGB == BI_RGB && VEX_BI_BITFIELDS == BI_BITFIELDS, "");
+static_assert(sizeof(VexBitmapInfoHeader) == 40 && sizeof(VexBitmapInfoHeader) == sizeof(BITMAPINFOHEADER) &&
+              sizeof(VexRGBQuad) == 4 && sizeof(VexRGBQuad) == sizeof(RGBQUAD), "");
+static_assert(offsetof(VexBitmapInfoHeader, biPlanes) == offsetof(BITMAPINFOHEADER, biPlanes) &&
+              offsetof(VexBitmapInfoHeader, biBitCount) == 14 && offsetof(VexBitmapInfoHeader, biCompression) == 16 &&
+              offsetof(VexBitmapInfoHeader, biClrUsed) == offsetof(BITMAPINFOHEADER, biClrUsed), "");
+static_assert(offsetof(VexRGBQuad, rgbRed) == offsetof(RGBQUAD, rgbRed) && VEX_BI_RGB == BI_RGB && VEX_BI_BITFIELDS == BI_BITFIELDS, "");
 
 namespace {
 
