@@ -314,7 +314,8 @@ V apply(const Op& o, unsigned depth, const V& a, const V& b, int64_t s, int flag
     return V(out.begin(), out.begin() + n);
 }
 
-// The rules on values named by hand: saturation per depth, the unsigned
+// The rules on values named by hand (saturation itself is the reference's
+// clamp, met over every 8-bit pair and the wider limits below): the unsigned
 // scalar of vexMultiplyS, the 1U Boolean rules, the logical scalar's low
 // bits, shift counts at and past the width, the threshold's extremes.
 TEST(Exact, NamedValues) {
@@ -329,15 +330,9 @@ TEST(Exact, NamedValues) {
         int flag;
         V a, b, expected;
     } cases[] = {
-        {"vexAdd", U8, 0, 0, {200, 0}, {100, 255}, {255, 255}},
-        {"vexSubtract", U8, 0, 0, {100, 201}, {200, 200}, {0, 1}},
+        // Rules a reference could get wrong the same way as the code: the
+        // operand swap, the magnitude of the depth's minimum, the scalar's sign.
         {"vexSubtract", U8, 0, 1, {100, 201}, {200, 200}, {100, 0}},
-        {"vexAdd", S8, 0, 0, {100, -100}, {100, -100}, {127, -128}},
-        {"vexMultiply", U16, 0, 0, {300, 65535}, {300, 65535}, {65535, 65535}},
-        {"vexAdd", S32, 0, 0, {mx, mn}, {1, -1}, {mx, mn}},
-        {"vexSubtract", S32, 0, 0, {mn, mx}, {1, mn}, {mn, mx}},
-        {"vexMultiply", S32, 0, 0, {65536, -65536}, {65536, 65536}, {mx, mn}},
-        {"vexSquare", S16, 0, 0, {200, -32768}, {}, {32767, 32767}}, {"vexAbs", U8, 0, 0, {200}, {}, {200}},
         {"vexAbs", S8, 0, 0, {-128, -127}, {}, {-128, 127}}, {"vexAbs", S32, 0, 0, {mn, -mx}, {}, {mn, mx}},
         {"vexAddS", U8, -10, 0, {5, 20}, {}, {0, 10}}, {"vexSubtractS", S8, -300, 1, {127}, {}, {-128}},
         {"vexMultiplyS", U8, 0xFFFFFFFF, 0, {0, 1}, {}, {0, 255}},
