@@ -205,12 +205,13 @@ void randomMasks(Dib& d, std::mt19937& rng) {
     setMasks(d, ((1u << wr) - 1) << (s + wb + wg), ((1u << wg) - 1) << (s + wb), ((1u << wb) - 1) << s);
 }
 
-// Every picture pixel of `img` (stored rows by its origin) against the
-// reference decoder; outside the DIB's rectangle the samples of `before`.
-void expectDecoded(const Dib& d, const vt::Image& img, const vt::Image& before) {
+// Every picture pixel of `img` (stored rows by its origin; with rowStep
+// every rowStep-th stored row) against the reference decoder; outside the
+// DIB's rectangle the samples of `before`.
+void expectDecoded(const Dib& d, const vt::Image& img, const vt::Image& before, int rowStep = 1) {
     const VexImage* im = img.get();
     const int rows = d.h()->biHeight < 0 ? -d.h()->biHeight : d.h()->biHeight;
-    for (int y = 0; y < im->height; ++y)
+    for (int y = 0; y < im->height; y += rowStep)
         for (int x = 0; x < im->width; ++x) {
             const int my = im->origin == VEX_ORIGIN_BL ? im->height - 1 - y : y;  // picture row of stored row y
             for (int c = 1; c <= im->nChannels; ++c) {
@@ -519,15 +520,11 @@ TEST(Dib, LargeImagesGiveTheSameBytes) {
         fillRandom(img.get(), uint32_t(rng()));
         Dib d = makeDib(k.bits, k.w, k.h);
         randomDib(d, rng);
-        vexSetErrStatus(VEX_StsOk);
+        vt::StatusReset reset;
         if (!k.toDib) {
             vexConvertFromDIB(d.h(), img.get());
             ASSERT_EQ(VEX_StsOk, vexGetErrStatus());
-            for (int y = 0; y < k.h; y += 23)
-                for (int x = 0; x < k.w; ++x)
-                    for (int c = 1; c <= k.nCh; ++c)
-                        ASSERT_EQ(expectedSample(refPixel(d, x, y), k.seq, k.nCh, VEX_DEPTH_8U, c),
-                                  img.sample(x, img.get()->origin == VEX_ORIGIN_BL ? k.h - 1 - y : y, c)) << k.seq;
+            expectDecoded(d, img, img, 23);
             continue;
         }
         std::vector<uint8_t> want = d.copy();
