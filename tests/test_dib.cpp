@@ -471,9 +471,9 @@ TEST(Dib, ToDibFollowsTheRulesForEveryFormatLayoutAndPalette) {
         randomDib(d, rng);
         if (f.compression == 3) randomMasks(d, rng);
         d.h()->biClrUsed = clrUsed;
-        const int table = int(rng() % 5);
-        if (K && palette == 0 && table == 0 && d.tableLen() == 256) refFixed(d.table(), 256, false);
-        else if (K && palette == 0 && table > 1) productTable(d, rng);
+        const int given = int(rng() % 5);  // the caller's table: the cube, random, or a product
+        if (K && palette == 0 && given == 0 && d.tableLen() == 256) refFixed(d.table(), 256, false);
+        else if (K && palette == 0 && given > 1) productTable(d, rng);
         Dib ref = d.clone();
         if (K && palette == 1) refFixed(ref.table(), ref.tableLen(), nCh == 1);
         if (K && palette == 2) {
