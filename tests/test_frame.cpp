@@ -18,12 +18,11 @@
 
 namespace {
 
-// Saves and restores the calling thread's status, mode and report function.
+// The calling thread's status cleared, and its mode and report function
+// restored, when a test ends.
 struct FrameState {
-    int status = vexGetErrStatus(), mode = vexGetErrMode();
-    VexErrorReport* report = vexRedirectError(nullptr);
-    FrameState() { vexRedirectError(report); }
-    ~FrameState() { vexSetErrStatus(status), vexSetErrMode(mode), vexRedirectError(report); }
+    vt::StatusReset status;
+    vt::ReportLog log;
 };
 
 int returns77(int, const char*, const char*, const char*, int) { return 77; }

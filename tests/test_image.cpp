@@ -439,17 +439,6 @@ int refCoord(int p, int n, int mode) {
                                       : std::clamp(p, 0, n - 1);
 }
 
-TEST(ImageBorder, CoordinateMapping) {
-    const int R = VEX_BORDER_REFLECT, W = VEX_BORDER_WRAP;
-    const int kExamples[][4] = {{-1, 5, R, 0}, {-2, 5, R, 1}, {-5, 5, R, 4}, {-6, 5, R, 4},
-                                {5, 5, R, 4},  {7, 5, W, 2},  {-1, 5, W, 4}};
-    for (const auto& e : kExamples) EXPECT_EQ(refCoord(e[0], e[1], e[2]), e[3]);
-    for (int n : {1, 2, 3, 5, 8})
-        for (int mode : {VEX_BORDER_REPLICATE, R, W})
-            for (int p = -4 * n - 1; p < 5 * n + 1; ++p)
-                EXPECT_EQ(vex::ownBorderCoord(p, n, mode), refCoord(p, n, mode)) << p << " " << n << " " << mode;
-}
-
 // Element i of a run in the image's depth (1U packed MSB first).
 int64_t runElement(const std::vector<uint8_t>& run, unsigned depth, int i) {
     const int bits = vt::depthBits(depth);
