@@ -569,35 +569,29 @@ template <class T>
 T* ownAlign32(T* p) {
     return reinterpret_cast<T*>((reinterpret_cast<uintptr_t>(p) + 31) & ~uintptr_t(31));
 }
+// Outputs [x0, x0 + width) of every row, from `part` (their window columns).
+// The steps start where the output rows' stores are whole 32-byte blocks
+// (judged by the first row), and so do their kept and window sums: slots
+// of whole blocks, and the sums placed to match. `keptAt` and `wsAt` are
+// 32-byte aligned with 32 elements to spare.
 template <class W>
-bool ownBlurRowsFirst(OwnRows<uint8_t>& in, OwnOut<uint8_t>& out, int nRows, int nCols, float w) {
-    const int L = in.lanes();
-    const int64_t m = int64_t(out.width()) * L, span = int64_t(nCols) * L;
-    // The steps start where the output rows' stores are whole 32-byte
-    // blocks (judged by the first row), and so do their kept and window
-    // sums: slots of whole blocks, and the sums placed to match.
-    const int64_t stride = (m + 15) & ~int64_t(15);
-    const int64_t hc = L + int64_t((32 - ((reinterpret_cast<uintptr_t>(out.row(0)) + L) & 31)) & 31);
-    OwnBlock kb, wb;
-    uint16_t* kept = kb.alloc<uint16_t>(stride * nRows + 32);
-    W* ws = wb.alloc<W>(m + 32);
-    if (!kept || !ws || !in.reserve(1)) {
-        vexError(VEX_StsNoMem, kBlurSite.func, kFilterNoMem, kBlurSite.file, __LINE__);
-        return false;
-    }
-    kept = ownAlign32(kept) + (16 - hc % 16) % 16;
-    ws = ownAlign32(ws) + (32 / int64_t(sizeof(W)) - hc % (32 / int64_t(sizeof(W)))) % (32 / int64_t(sizeof(W)));
+void ownBlurRowsPiece(OwnRows<uint8_t>& part, OwnOut<uint8_t>& out, int x0, int width, int nRows, int nCols,
+                      uint16_t* keptAt, W* wsAt, float w, const OwnBlurScale& sc) {
+    const int L = part.lanes();
+    const int64_t m = int64_t(width) * L, span = int64_t(nCols) * L, stride = (m + 15) & ~int64_t(15);
+    const int64_t off = int64_t(x0) * L;
+    const int64_t hc = L + int64_t((32 - ((reinterpret_cast<uintptr_t>(out.row(0) + off) + L) & 31)) & 31);
+    constexpr int64_t perBlock = 32 / int64_t(sizeof(W));
+    uint16_t* kept = keptAt + (16 - hc % 16) % 16;
+    W* ws = wsAt + (perBlock - hc % perBlock) % perBlock;
     std::fill(kept, kept + stride * nRows, uint16_t(0));
     std::fill(ws, ws + m, W(0));
-    const int64_t area = int64_t(nRows) * nCols;
-    const OwnBlurScale sc =
-        sizeof(W) == 2 ? ownBlurScale16(w, area, 255 * area) : ownBlurScale32(w, area, 255 * area);
     // Row e enters the window of output row e - (nRows - 1) in the slot of
     // the row that leaves it (e - nRows); the first nRows - 1 only add.
     for (int64_t e = 0; e < int64_t(out.rows()) + nRows - 1; ++e) {
-        const uint8_t* x = in.get(e);
+        const uint8_t* x = part.get(e);
         const int64_t r = e - (nRows - 1);
-        uint8_t* o = r >= 0 ? out.row(int(r)) : nullptr;
+        uint8_t* o = r >= 0 ? out.row(int(r)) + off : nullptr;
         uint16_t* slot = kept + stride * (e % nRows);
         switch (L) {
             case 1: ownBlurRowsAvx2<1, W>(o, x, slot, ws, m, span, hc, w, sc); break;
@@ -607,7 +601,40 @@ bool ownBlurRowsFirst(OwnRows<uint8_t>& in, OwnOut<uint8_t>& out, int nRows, int
         }
         if (o) out.commit(int(r));
     }
-    return true;
+}
+// A destination written in place is worked in three pieces that walk all
+// rows: the outputs whose window columns all lie inside the source region
+// (their rows are read in place, not copied with synthesised margins), and
+// those left and right of them. Outputs do not depend on the pieces.
+template <class W>
+bool ownBlurRowsFirst(OwnRows<uint8_t>& in, OwnOut<uint8_t>& out, int nRows, int nCols, int ax, float w) {
+    const int L = in.lanes(), width = out.width();
+    const int64_t m = int64_t(width) * L, stride = (m + 15) & ~int64_t(15);
+    OwnBlock kb, wb;
+    uint16_t* kept = kb.alloc<uint16_t>(stride * nRows + 32);
+    W* ws = wb.alloc<W>(m + 32);
+    if (!kept || !ws) {
+        vexError(VEX_StsNoMem, kBlurSite.func, kFilterNoMem, kBlurSite.file, __LINE__);
+        return false;
+    }
+    kept = ownAlign32(kept), ws = ownAlign32(ws);
+    const int64_t area = int64_t(nRows) * nCols;
+    const OwnBlurScale sc =
+        sizeof(W) == 2 ? ownBlurScale16(w, area, 255 * area) : ownBlurScale32(w, area, 255 * area);
+    auto piece = [&](int x0, int pw) {
+        if (pw <= 0) return true;
+        OwnRows<uint8_t> part(in, x0, pw + nCols - 1);
+        if (!part.reserve(1)) {
+            vexError(VEX_StsNoMem, kBlurSite.func, kFilterNoMem, kBlurSite.file, __LINE__);
+            return false;
+        }
+        ownBlurRowsPiece<W>(part, out, x0, pw, nRows, nCols, kept, ws, w, sc);
+        return true;
+    };
+    const int inner = width - nCols + 1;
+    if (!out.direct() || inner <= 0 || ax >= width) return piece(0, width);
+    const int left = ax, right = std::min(width, ax + inner);
+    return piece(left, right - left) && piece(0, left) && piece(right, width - right);
 }
 #endif
 
@@ -620,7 +647,7 @@ void ownBlurRun(VexImage* src, VexImage* dst, int nRows, int nCols, const OwnWin
         if constexpr (DK == kD8U && sizeof(S) == 2) {
             using W = std::conditional_t<sizeof(H) == 2, uint16_t, uint32_t>;
             if (ownBlurRowsFit<W>(in.lanes(), nRows, nCols, int64_t(out.width()) * in.lanes()))
-                return ownBlurRowsFirst<W>(in, out, nRows, nCols, w);
+                return ownBlurRowsFirst<W>(in, out, nRows, nCols, int(-win.dx0), w);
         }
 #endif
         const int64_t n = in.samples();
