@@ -557,11 +557,12 @@ TEST(Blur, EveryWindowSumOfEveryAreaUpTo257) {
     }
 }
 
-// Every window sum 0..255*R*N of R x N windows whose sums pass 16 bits: the
+// Every window sum 0..255*R*N of R x N windows whose sums pass 16 bits (an
+// area with an exact 32-bit integer scaling, 303, and one without, 961): the
 // first window row climbs one step per pixel as above, the other R - 1 rows
 // hold v, so that v = 0..255 covers every sum.
 TEST(Blur, EveryWindowSumOfWiderAreas) {
-    const int windows[][2] = {{3, 100}, {31, 31}, {2, 200}};
+    const int windows[][2] = {{3, 101}, {31, 31}, {2, 200}};
     for (const auto& rc : windows) {
         const int R = rc[0], N = rc[1], W = 255 * N + 1;
         vt::Image s(VEX_DEPTH_8U, 1, R, W + N - 1), d(VEX_DEPTH_8U, 1, 1, W);
