@@ -6,6 +6,13 @@
 // blocks of columns (log2(nCols) sweeps). The cost per sample does not
 // depend on the window's height, and hardly on its width.
 //
+// 8U data with AVX2 takes the other order where every sum along a row fits
+// 16 bits: each source row's window sums along the row are formed once,
+// when the row enters the window (16-bit lanes), and kept until it leaves;
+// the window sums move down a row by the entering row's sums minus the
+// leaving row's, in 16-bit lanes, or in 32-bit lanes where they pass 16
+// bits (a 31x31 window), while everything along the row stays 16-bit.
+//
 // The mean is the window sum times the single-precision weight
 // 1/(nRows*nCols), cut off towards zero (a float-to-integer conversion
 // truncates in C++, whatever the rounding mode), then limited to the
@@ -404,7 +411,7 @@ __attribute__((target("avx2"))) inline __m256i ownMeansF16(__m256i x, __m256 wv)
 // written. 16-bit window sums are kept in order; 32-bit ones, per sixteen
 // samples, as samples 0-3, 8-11, then 4-7, 12-15 (the order the
 // 16-to-32-bit unpacks give and the 32-to-16-bit pack undoes); samples
-// outside whole steps (the first L, the last few) stay in order.
+// outside whole steps (the first h0, the last few) stay in order.
 struct OwnRowsK {
     __m256 wv;
     __m256i mv;
@@ -454,7 +461,8 @@ __attribute__((target("avx2"))) void ownBlurRowsAvx2(uint8_t* o, const uint8_t* 
         ws[p] = sizeof(W) == 2 ? W(ws[p] + d) : W(ws[p] + W(int32_t(int16_t(d))));
     };
     // The first h0 window sums one by one (the first L added up), so that
-    // the steps start at h0; the last L of them end the carried register.
+    // the steps start at h0 (hc >= L); the last L of them end the carried
+    // register.
     const int64_t h0 = std::min<int64_t>(hc, m);
     uint16_t h[L] = {};
     for (int64_t p = 0; p < h0; ++p) {
@@ -465,7 +473,7 @@ __attribute__((target("avx2"))) void ownBlurRowsAvx2(uint8_t* o, const uint8_t* 
         move(p, h[p % L]);
     }
     alignas(32) uint16_t last[16] = {};
-    for (int64_t t = 0; t < L && h0 >= L; ++t) last[16 - L + t] = h[(h0 - L + t) % L];
+    for (int64_t t = 0; t < L; ++t) last[16 - L + t] = h[(h0 - L + t) % L];
     const __m256i inner = ownPick<L, E>(4, true);  // high half e: (e - 8) % L
     const __m256i own = ownPick<L, E>(0, false);   // e % L
     const __m256i next = ownPick<L, E>(16, false);  // second register: (16 + e) % L
@@ -495,9 +503,9 @@ __attribute__((target("avx2"))) void ownBlurRowsAvx2(uint8_t* o, const uint8_t* 
     }
     _mm256_store_si256(reinterpret_cast<__m256i*>(last), carry);
     for (int64_t p = L + j; p < m; ++p) {
-        uint16_t& h = last[16 - L + (p - L - j) % L];  // H[p - L]
-        h = uint16_t(h + x[p - L + span] - x[p - L]);
-        move(p, h);
+        uint16_t& back = last[16 - L + (p - L - j) % L];  // H[p - L]
+        back = uint16_t(back + x[p - L + span] - x[p - L]);
+        move(p, back);
     }
     if (out) {
         ownBlurConvert<kD8U, W>(o, ws, h0, w);
