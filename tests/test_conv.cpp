@@ -6,6 +6,7 @@
 // vector steps, in-place calls and tilings; tile requests; the worked
 // numbers; every check text.
 #include <cmath>
+#include <cstring>
 #include <map>
 #include <set>
 #include <tuple>
@@ -514,13 +515,16 @@ TEST(ConvolveSep2D, WorkedNumbersAndChecks) {
 
 // 8-bit images with long rows of one and three channels, whose window sums
 // fall at exact multiples of the area (constant bands) and between (random
-// samples): the integer scaling of 16-bit window sums against the float one.
+// samples): the integer scaling of 16-bit window sums against the float one;
+// window sums past 16 bits that move down across multiples of 2^16 both
+// ways (band edges, then random rows below the brightest band).
 TEST(Blur, LargeEightBitImagesMatchReference) {
     std::mt19937 rng(77);
-    const int windows[][2] = {{15, 15}, {16, 16}, {3, 3}, {11, 7}, {1, 2}};
-    for (int iter = 0; iter < 10; ++iter) {
-        const int ch = iter % 2 ? 3 : 1, H = 250, W = 240;
+    const int windows[][2] = {{15, 15}, {16, 16}, {3, 3}, {11, 7}, {1, 2}, {31, 31}, {9, 40}};
+    for (int iter = 0; iter < 14; ++iter) {
         const auto& win = windows[iter / 2];
+        const bool wide = win[0] * win[1] > 257;  // smaller images: the reference sums every window
+        const int ch = iter % 2 ? 3 : 1, H = wide ? 100 : 250, W = wide ? 100 : 240;
         vt::Image s(VEX_DEPTH_8U, ch, H, W), d(VEX_DEPTH_8U, ch, H, W);
         for (int y = 0; y < H; ++y)
             for (int x = 0; x < W; ++x)
@@ -550,6 +554,29 @@ TEST(Blur, EveryWindowSumOfEveryAreaUpTo257) {
         const float w = 1.0f / float(N);
         for (int x = 0; x < W; ++x)
             ASSERT_EQ(d.sample(x, 0, 1), int64_t(static_cast<int32_t>(float(x) * w))) << "1x" << N << " sum " << x;
+    }
+}
+
+// Every window sum 0..255*R*N of R x N windows whose sums pass 16 bits (an
+// area with an exact 32-bit integer scaling, 303, and one without, 961): the
+// first window row climbs one step per pixel as above, the other R - 1 rows
+// hold v, so that v = 0..255 covers every sum.
+TEST(Blur, EveryWindowSumOfWiderAreas) {
+    const int windows[][2] = {{3, 101}, {31, 31}, {2, 200}};
+    for (const auto& rc : windows) {
+        const int R = rc[0], N = rc[1], W = 255 * N + 1;
+        vt::Image s(VEX_DEPTH_8U, 1, R, W + N - 1), d(VEX_DEPTH_8U, 1, 1, W);
+        s.setRoi(0, 0, 0, 1, W);
+        const float w = 1.0f / float(R * N);
+        for (int v = 0; v < 256; ++v) {
+            std::memset(s.get()->imageData, v, size_t(s.get()->dataSize));
+            for (int x = 0; x < W + N - 1; ++x) s.setSample(x, 0, 1, x < N ? 0 : s.sample(x - N, 0, 1) + 1);
+            vexBlur(s.get(), d.get(), R, N, 0, 0);
+            const int64_t base = int64_t(R - 1) * N * v;
+            for (int x = 0; x < W; ++x)
+                ASSERT_EQ(d.sample(x, 0, 1), int64_t(static_cast<int32_t>(float(base + x) * w)))
+                    << R << "x" << N << " sum " << base + x;
+        }
     }
 }
 

@@ -6,6 +6,13 @@
 // blocks of columns (log2(nCols) sweeps). The cost per sample does not
 // depend on the window's height, and hardly on its width.
 //
+// 8U data with AVX2 takes the other order where every sum along a row fits
+// 16 bits: each source row's window sums along the row are formed once,
+// when the row enters the window (16-bit lanes), and kept until it leaves;
+// the window sums move down a row by the entering row's sums minus the
+// leaving row's, in 16-bit lanes, or in 32-bit lanes where they pass 16
+// bits (a 31x31 window), while everything along the row stays 16-bit.
+//
 // The mean is the window sum times the single-precision weight
 // 1/(nRows*nCols), cut off towards zero (a float-to-integer conversion
 // truncates in C++, whatever the rounding mode), then limited to the
@@ -189,24 +196,36 @@ bool ownBlurScaleExact(float w, int64_t mul, int k, int64_t top) {
         if (f(g) < v || f(g - 1) >= v) return false;
     }
 }
-OwnBlurScale ownBlurScale16(float w, int64_t area, int64_t top) {
+// The finest k in [kLo, kHi] with a multiplier of at most mulMax; shift
+// is k - kLo.
+OwnBlurScale ownBlurScaleSearch(float w, int64_t area, int64_t top, int kLo, int kHi, int64_t mulMax) {
     OwnBlurScale r;
-    if (top > 65535 || area < 2) return r;
-    for (int shift = 15; shift >= 0; --shift) {
-        const int64_t base = (int64_t(1) << (16 + shift)) / area;
+    if (area < 2) return r;
+    for (int k = kHi; k >= kLo; --k) {
+        const int64_t base = (int64_t(1) << k) / area;
         for (int64_t mul = base; mul <= base + 1; ++mul) {
-            if (mul < 1 || mul > 65535) continue;
-            if (ownBlurScaleExact(w, mul, 16 + shift, top)) {
+            if (mul < 1 || mul > mulMax) continue;
+            if (ownBlurScaleExact(w, mul, k, top)) {
                 r.mul = uint32_t(mul);
-                r.shift = shift;
+                r.shift = k - kLo;
                 return r;
             }
         }
     }
     return r;
 }
+// 16-bit sums: the high half of the 16-bit product, shifted.
+OwnBlurScale ownBlurScale16(float w, int64_t area, int64_t top) {
+    if (top > 65535) return OwnBlurScale{};
+    return ownBlurScaleSearch(w, area, top, 16, 31, 65535);
+}
 
 #if OWN_BLUR_AVX2
+// 32-bit sums: the low 32 bits of the product (which must hold it), shifted.
+OwnBlurScale ownBlurScale32(float w, int64_t area, int64_t top) {
+    if (top < 1 || top > INT32_MAX) return OwnBlurScale{};
+    return ownBlurScaleSearch(w, area, top, 0, 31, int64_t(UINT32_MAX) / top);
+}
 // Running sums in E-bit lanes (16 or 32), N = 16 / sizeof(E) per 128-bit
 // half: each half adds its lanes' earlier samples (shifts by L, 2L, 4L
 // elements), the high half then the low half's last L sums, and every
@@ -374,6 +393,125 @@ __attribute__((target("avx2"))) void ownBlurConvertRun8Avx2(typename OwnDepthT<D
     else
         ownBlurConvertRun<DK>(o + i, q + i, m - i, span, w);
 }
+// Sixteen means of 16-bit window sums by the float scaling, as 16-bit
+// values in order.
+__attribute__((target("avx2"))) inline __m256i ownMeansF16(__m256i x, __m256 wv) {
+    const __m256i a = _mm256_cvtepu16_epi32(_mm256_castsi256_si128(x));
+    const __m256i b = _mm256_cvtepu16_epi32(_mm256_extracti128_si256(x, 1));
+    const __m256i ma = _mm256_cvttps_epi32(_mm256_mul_ps(_mm256_cvtepi32_ps(a), wv));
+    const __m256i mb = _mm256_cvttps_epi32(_mm256_mul_ps(_mm256_cvtepi32_ps(b), wv));
+    return _mm256_permute4x64_epi64(_mm256_packs_epi32(ma, mb), 0xD8);
+}
+// Rows first (8U), one row of samples x: along the row the window sums
+// move by one sample's difference, H[p] = H[p - L] + x[p - L + span] -
+// x[p - L] (16-bit lanes, exact as every H fits them), 32 at a time as
+// running sums of the differences. Each H takes the place of the leaving
+// row's in `kept` (the same slot), and the window sums `ws` move down one
+// row by the difference. With `o`, the means of the moved sums are
+// written. 16-bit window sums are kept in order; 32-bit ones, per sixteen
+// samples, as samples 0-3, 8-11, then 4-7, 12-15 (the order the
+// 16-to-32-bit unpacks give and the 32-to-16-bit pack undoes); samples
+// outside whole steps (the first h0, the last few) stay in order.
+struct OwnRowsK {
+    __m256 wv;
+    __m256i mv;
+    __m128i sh;
+    bool mul;
+};
+template <class W>
+__attribute__((target("avx2"))) inline __m256i ownRowsMove(__m256i e, uint16_t* kept, W* ws, bool out,
+                                                           const OwnRowsK& k) {
+    const __m256i d = _mm256_sub_epi16(e, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(kept)));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(kept), e);
+    __m256i* x = reinterpret_cast<__m256i*>(ws);
+    if constexpr (sizeof(W) == 2) {
+        const __m256i s = _mm256_add_epi16(_mm256_loadu_si256(x), d);
+        _mm256_storeu_si256(x, s);
+        if (!out) return s;
+        return k.mul ? _mm256_srl_epi16(_mm256_mulhi_epu16(s, k.mv), k.sh) : ownMeansF16(s, k.wv);
+    } else {
+        const __m256i sign = _mm256_srai_epi16(d, 15);
+        const __m256i s0 = _mm256_add_epi32(_mm256_loadu_si256(x), _mm256_unpacklo_epi16(d, sign));
+        const __m256i s1 = _mm256_add_epi32(_mm256_loadu_si256(x + 1), _mm256_unpackhi_epi16(d, sign));
+        _mm256_storeu_si256(x, s0);
+        _mm256_storeu_si256(x + 1, s1);
+        if (!out) return s0;
+        __m256i r0, r1;
+        if (k.mul) {
+            r0 = _mm256_srl_epi32(_mm256_mullo_epi32(s0, k.mv), k.sh);
+            r1 = _mm256_srl_epi32(_mm256_mullo_epi32(s1, k.mv), k.sh);
+        } else {
+            r0 = _mm256_cvttps_epi32(_mm256_mul_ps(_mm256_cvtepi32_ps(s0), k.wv));
+            r1 = _mm256_cvttps_epi32(_mm256_mul_ps(_mm256_cvtepi32_ps(s1), k.wv));
+        }
+        return _mm256_packs_epi32(r0, r1);
+    }
+}
+template <int L, class W>
+__attribute__((target("avx2"))) void ownBlurRowsAvx2(uint8_t* o, const uint8_t* x, uint16_t* kept, W* ws, int64_t m,
+                                                     int64_t span, int64_t hc, float w, const OwnBlurScale& sc) {
+    if (m < L) return;
+    using E = uint16_t;
+    const OwnRowsK k{_mm256_set1_ps(w),
+                     sizeof(W) == 2 ? _mm256_set1_epi16(int16_t(sc.mul)) : _mm256_set1_epi32(int32_t(sc.mul)),
+                     _mm_cvtsi32_si128(sc.shift), sc.mul != 0};
+    auto move = [&](int64_t p, uint16_t h) {
+        const uint16_t d = uint16_t(h - kept[p]);
+        kept[p] = h;
+        ws[p] = sizeof(W) == 2 ? W(ws[p] + d) : W(ws[p] + W(int32_t(int16_t(d))));
+    };
+    // The first h0 window sums one by one (the first L added up), so that
+    // the steps start at h0 (hc >= L); the last L of them end the carried
+    // register.
+    const int64_t h0 = std::min<int64_t>(hc, m);
+    uint16_t h[L] = {};
+    for (int64_t p = 0; p < h0; ++p) {
+        if (p < L)
+            for (int64_t c = p; c < p + span; c += L) h[p] = uint16_t(h[p] + x[c]);
+        else
+            h[p % L] = uint16_t(h[p % L] + x[p - L + span] - x[p - L]);
+        move(p, h[p % L]);
+    }
+    alignas(32) uint16_t last[16] = {};
+    for (int64_t t = 0; t < L; ++t) last[16 - L + t] = h[(h0 - L + t) % L];
+    const __m256i inner = ownPick<L, E>(4, true);  // high half e: (e - 8) % L
+    const __m256i own = ownPick<L, E>(0, false);   // e % L
+    const __m256i next = ownPick<L, E>(16, false);  // second register: (16 + e) % L
+    __m256i carry = _mm256_load_si256(reinterpret_cast<const __m256i*>(last));
+    const bool out = o != nullptr;
+    int64_t j = h0 - L;  // the step covers samples L + j .. L + j + 31
+    for (; L + j + 32 <= m; j += 32) {
+        const __m128i* a = reinterpret_cast<const __m128i*>(x + j);
+        const __m128i* b = reinterpret_cast<const __m128i*>(x + j + span);
+        __m256i x0 = _mm256_sub_epi16(_mm256_cvtepu8_epi16(_mm_loadu_si128(b)),
+                                      _mm256_cvtepu8_epi16(_mm_loadu_si128(a)));
+        __m256i x1 = _mm256_sub_epi16(_mm256_cvtepu8_epi16(_mm_loadu_si128(b + 1)),
+                                      _mm256_cvtepu8_epi16(_mm_loadu_si128(a + 1)));
+        x0 = ownLocal<L, E>(x0, inner);
+        x1 = ownLocal<L, E>(x1, inner);
+        x1 = _mm256_add_epi16(x1, _mm256_shuffle_epi8(_mm256_permute2x128_si256(x0, x0, 0x11), own));
+        const __m256i c = _mm256_permute2x128_si256(carry, carry, 0x11);
+        x0 = _mm256_add_epi16(x0, _mm256_shuffle_epi8(c, own));
+        x1 = _mm256_add_epi16(x1, _mm256_shuffle_epi8(c, next));
+        carry = x1;
+        const int64_t p = L + j;
+        const __m256i r0 = ownRowsMove<W>(x0, kept + p, ws + p, out, k);
+        const __m256i r1 = ownRowsMove<W>(x1, kept + p + 16, ws + p + 16, out, k);
+        if (out)
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(o + p),
+                                _mm256_permute4x64_epi64(_mm256_packus_epi16(r0, r1), 0xD8));
+    }
+    _mm256_store_si256(reinterpret_cast<__m256i*>(last), carry);
+    for (int64_t p = L + j; p < m; ++p) {
+        uint16_t& back = last[16 - L + (p - L - j) % L];  // H[p - L]
+        back = uint16_t(back + x[p - L + span] - x[p - L]);
+        move(p, back);
+    }
+    if (out) {
+        ownBlurConvert<kD8U, W>(o, ws, h0, w);
+        if (L + j < m) ownBlurConvert<kD8U, W>(o + L + j, ws + L + j, m - L - j, w);
+    }
+}
 const bool kBlurAvx2 = [] {
     __builtin_cpu_init();
     return __builtin_cpu_supports("avx2") != 0;
@@ -422,11 +560,104 @@ void ownBlurRow(typename OwnDepthT<DK>::T* o, S* sum, const typename OwnDepthT<D
     ownBlurConvert<DK, H>(o, ws, m, w);
 }
 
+#if OWN_BLUR_AVX2
+// Rows first serves 8U rows of up to four lanes whose sums along a row fit
+// 16 bits (16 bits signed for their differences, with 32-bit window sums),
+// while the kept row sums stay moderate (16 MB); the kept sums replace the
+// column sums, and a wide window's sums then move down in 32 bits while
+// everything along the row stays in 16-bit lanes.
+constexpr int64_t kBlurKeptMax = int64_t(1) << 23;
+template <class W>
+bool ownBlurRowsFit(int lanes, int nRows, int nCols, int64_t m) {
+    const int64_t rowTop = sizeof(W) == 2 ? 65535 : 32767;
+    return kBlurAvx2 && lanes <= 4 && nCols > 1 && 255 * int64_t(nCols) <= rowTop &&
+           m * int64_t(nRows) <= kBlurKeptMax;
+}
+template <class T>
+T* ownAlign32(T* p) {
+    return reinterpret_cast<T*>((reinterpret_cast<uintptr_t>(p) + 31) & ~uintptr_t(31));
+}
+// Outputs [x0, x0 + width) of every row, from `part` (their window columns).
+// The steps start where the output rows' stores are whole 32-byte blocks
+// (judged by the first row), and so do their kept and window sums: slots
+// of whole blocks, and the sums placed to match. `keptAt` and `wsAt` are
+// 32-byte aligned with 32 elements to spare.
+template <class W>
+void ownBlurRowsPiece(OwnRows<uint8_t>& part, OwnOut<uint8_t>& out, int x0, int width, int nRows, int nCols,
+                      uint16_t* keptAt, W* wsAt, float w, const OwnBlurScale& sc) {
+    const int L = part.lanes();
+    const int64_t m = int64_t(width) * L, span = int64_t(nCols) * L, stride = (m + 15) & ~int64_t(15);
+    const int64_t off = int64_t(x0) * L;
+    const int64_t hc = L + int64_t((32 - ((reinterpret_cast<uintptr_t>(out.row(0) + off) + L) & 31)) & 31);
+    constexpr int64_t perBlock = 32 / int64_t(sizeof(W));
+    uint16_t* kept = keptAt + (16 - hc % 16) % 16;
+    W* ws = wsAt + (perBlock - hc % perBlock) % perBlock;
+    std::fill(kept, kept + stride * nRows, uint16_t(0));
+    std::fill(ws, ws + m, W(0));
+    // Row e enters the window of output row e - (nRows - 1) in the slot of
+    // the row that leaves it (e - nRows); the first nRows - 1 only add.
+    for (int64_t e = 0; e < int64_t(out.rows()) + nRows - 1; ++e) {
+        const uint8_t* x = part.get(e);
+        const int64_t r = e - (nRows - 1);
+        uint8_t* o = r >= 0 ? out.row(int(r)) + off : nullptr;
+        uint16_t* slot = kept + stride * (e % nRows);
+        switch (L) {
+            case 1: ownBlurRowsAvx2<1, W>(o, x, slot, ws, m, span, hc, w, sc); break;
+            case 2: ownBlurRowsAvx2<2, W>(o, x, slot, ws, m, span, hc, w, sc); break;
+            case 3: ownBlurRowsAvx2<3, W>(o, x, slot, ws, m, span, hc, w, sc); break;
+            default: ownBlurRowsAvx2<4, W>(o, x, slot, ws, m, span, hc, w, sc); break;
+        }
+        if (o) out.commit(int(r));
+    }
+}
+// A destination written in place is worked in three pieces that walk all
+// rows: the outputs whose window columns all lie inside the source region
+// (their rows are read in place, not copied with synthesised margins), and
+// those left and right of them. Outputs do not depend on the pieces.
+template <class W>
+bool ownBlurRowsFirst(OwnRows<uint8_t>& in, OwnOut<uint8_t>& out, int nRows, int nCols, int ax, float w) {
+    const int L = in.lanes(), width = out.width();
+    const int64_t m = int64_t(width) * L, stride = (m + 15) & ~int64_t(15);
+    OwnBlock kb, wb;
+    uint16_t* kept = kb.alloc<uint16_t>(stride * nRows + 32);
+    W* ws = wb.alloc<W>(m + 32);
+    if (!kept || !ws) {
+        vexError(VEX_StsNoMem, kBlurSite.func, kFilterNoMem, kBlurSite.file, __LINE__);
+        return false;
+    }
+    kept = ownAlign32(kept), ws = ownAlign32(ws);
+    const int64_t area = int64_t(nRows) * nCols;
+    const OwnBlurScale sc =
+        sizeof(W) == 2 ? ownBlurScale16(w, area, 255 * area) : ownBlurScale32(w, area, 255 * area);
+    auto piece = [&](int x0, int pw) {
+        if (pw <= 0) return true;
+        OwnRows<uint8_t> part(in, x0, pw + nCols - 1);
+        if (!part.reserve(1)) {
+            vexError(VEX_StsNoMem, kBlurSite.func, kFilterNoMem, kBlurSite.file, __LINE__);
+            return false;
+        }
+        ownBlurRowsPiece<W>(part, out, x0, pw, nRows, nCols, kept, ws, w, sc);
+        return true;
+    };
+    const int inner = width - nCols + 1;
+    if (!out.direct() || inner <= 0 || ax >= width) return piece(0, width);
+    const int left = ax, right = std::min(width, ax + inner);
+    return piece(left, right - left) && piece(0, left) && piece(right, width - right);
+}
+#endif
+
 template <int DK, class S, class H>
 void ownBlurRun(VexImage* src, VexImage* dst, int nRows, int nCols, const OwnWindow& win,
                 const OwnChannels& ch, float w) {
     using T = typename OwnDepthT<DK>::T;
     ownFilterRun<T, T>(kBlurSite, src, dst, win, ch, nullptr, [&](OwnRows<T>& in, OwnOut<T>& out) {
+#if OWN_BLUR_AVX2
+        if constexpr (DK == kD8U && sizeof(S) == 2) {
+            using W = std::conditional_t<sizeof(H) == 2, uint16_t, uint32_t>;
+            if (ownBlurRowsFit<W>(in.lanes(), nRows, nCols, int64_t(out.width()) * in.lanes()))
+                return ownBlurRowsFirst<W>(in, out, nRows, nCols, int(-win.dx0), w);
+        }
+#endif
         const int64_t n = in.samples();
         const bool blocks = nCols > 4;
         const bool running = DK != kD32S && ownBlurRunning<S, H>(in.lanes(), nCols);
