@@ -133,7 +133,7 @@ int64_t refBorder(const VexImage* im, int x, int y, int c) {
     return vt::sample(im, refCoord(x, im->width, mode), refCoord(y, im->height, mode), c);
 }
 
-// Tile reads come in rows: every tile of a row requested left to right,
+// Tile reads come in rows: the tiles of a row requested left to right,
 // then released in reverse order; nothing stays outstanding.
 void expectReadRows(const vt::TiledImage& image) {
     const auto& calls = image.calls();
@@ -142,7 +142,7 @@ void expectReadRows(const vt::TiledImage& image) {
         for (; k < calls.size() && calls[k].mode == VEX_TILE_GET_READ; ++k) got.push_back(calls[k]);
         ASSERT_FALSE(got.empty()) << "call " << k << " is " << calls[k];
         for (size_t g = 1; g < got.size(); ++g)
-            EXPECT_EQ(got[g], (vt::TileCall{got[g - 1].xIndex + 1, got[0].yIndex, VEX_TILE_GET_READ}));
+            EXPECT_TRUE(got[g].yIndex == got[0].yIndex && got[g].xIndex > got[g - 1].xIndex) << got[g];
         for (size_t g = got.size(); g-- > 0; ++k) {
             ASSERT_LT(k, calls.size());
             EXPECT_EQ(calls[k], (vt::TileCall{got[g].xIndex, got[g].yIndex, VEX_TILE_RELEASE}));

@@ -587,14 +587,17 @@ void ownCopyInside(const char* buffer, int bx, int by, int64_t step, int64_t pla
 }
 
 // Tiles tx0..tx1 of tile row ty requested for reading, left to right, into
-// tiles[]; `use` runs when every one arrived, and the tiles that arrived are
-// released in reverse order. False when a tile was refused.
+// tiles[] (with `need`, only those whose need[tx - tx0] is set; the others
+// stay null); `use` runs when every one arrived, and the tiles that arrived
+// are released in reverse order. False when a tile was refused.
 template <class Use>
 bool ownWithTileRow(const OwnSite& site, const VexImage* image, int tx0, int tx1, int ty, char** tiles,
-                    Use use) {
+                    Use use, const unsigned char* need = nullptr) {
     int got = 0;
     bool ok = true;
     for (int tx = tx0; tx <= tx1; ++tx, ++got) {
+        tiles[got] = nullptr;
+        if (need && !need[got]) continue;
         tiles[got] = ownRequestTile(site, image, tx, ty, VEX_TILE_GET_READ, kErrTileRead, __LINE__);
         if (!tiles[got]) {
             ok = false;
@@ -602,7 +605,8 @@ bool ownWithTileRow(const OwnSite& site, const VexImage* image, int tx0, int tx1
         }
     }
     if (ok) use();
-    for (int k = got - 1; k >= 0; --k) ownReleaseTile(image, tx0 + k, ty, tiles[k]);
+    for (int k = got - 1; k >= 0; --k)
+        if (tiles[k]) ownReleaseTile(image, tx0 + k, ty, tiles[k]);
     return ok;
 }
 
@@ -700,14 +704,23 @@ bool ownGatherRect(const OwnSite& site, const VexImage* image, int x, int y, int
                                outPlane);
 
     // Column runs: [0] for the rows inside, [m] for outside rows of mode m.
+    // A rule has at most one run per column outside the image and one for
+    // the inside; a few rules of narrow margins (a filter's bordered row)
+    // fit on the stack.
     OwnColRuns maps[4];
-    const int64_t perMap = int64_t(width) + 2;
+    const int64_t inCols = std::max<int64_t>(0, std::min<int64_t>(int64_t(x) + width, W) - std::max(x, 0));
+    const int64_t perMap = int64_t(width) - inCols + 2;
     int needed = 1;
     for (int m = 1; m < 4; ++m) needed += (rowSideModes >> m) & 1;
     const int64_t runBytes = perMap * needed * int64_t(sizeof(OwnColRun));
-    OwnColRun* runMemory = runBytes <= INT32_MAX
+    OwnColRun stackRuns[256];
+    OwnColRun* runMemory = perMap * needed <= 256 ? stackRuns
+                           : runBytes <= INT32_MAX
                                ? static_cast<OwnColRun*>(vexMalloc(static_cast<int>(runBytes)))
                                : nullptr;
+    auto freeRuns = [&] {
+        if (runMemory != stackRuns) vexFree(runMemory);
+    };
     if (!runMemory) {
         vexError(VEX_StsNoMem, site.func, "Out of memory", site.file, __LINE__);
         return false;
@@ -772,38 +785,71 @@ bool ownGatherRect(const OwnSite& site, const VexImage* image, int x, int y, int
             doRow(r, src, *map);
         }
     } else {
-        // Tile row by tile row: every tile of the row that the box touches is
-        // requested left to right, the rows that read from it are copied, and
-        // the tiles are released in reverse order.
+        // Tile row by tile row: the tiles of the row that the rectangle's
+        // rows there read (a wrapping border reads the far strip, not the
+        // tiles in between) are requested left to right, the rows that read
+        // from them are copied, and the tiles are released in reverse order.
         const int tw = image->tileInfo->width, th = image->tileInfo->height;
         const int tx0 = cols.lo / tw, tx1 = cols.hi / tw;
         const int ty0 = rows.lo / th, ty1 = rows.hi / th;
-        char* stackTiles[64];
-        const int n = tx1 - tx0 + 1;
-        char** tiles = n <= 64 ? stackTiles
-                               : static_cast<char**>(vexMalloc(int(sizeof(char*)) * n));
-        if (!tiles) {
-            vexFree(runMemory);
+        const int n = tx1 - tx0 + 1, nty = ty1 - ty0 + 1;
+        // tiles[n]; per column rule the tile columns it reads (4 x n); the
+        // tile columns of the current tile row (n); per tile row the rules
+        // its rows use (nty).
+        const int64_t scratchBytes = int64_t(sizeof(char*)) * n + 5 * int64_t(n) + nty;
+        alignas(char*) char stackScratch[64 * sizeof(char*) + 5 * 64 + 64];
+        char* scratch = scratchBytes <= int64_t(sizeof(stackScratch)) ? stackScratch
+                        : scratchBytes <= INT32_MAX ? static_cast<char*>(vexMalloc(static_cast<int>(scratchBytes)))
+                                                    : nullptr;
+        if (!scratch) {
+            freeRuns();
             vexError(VEX_StsNoMem, site.func, "Out of memory", site.file, __LINE__);
             return false;
+        }
+        char** tiles = reinterpret_cast<char**>(scratch);
+        unsigned char* ruleTiles = reinterpret_cast<unsigned char*>(scratch + sizeof(char*) * n);
+        unsigned char* rowTiles = ruleTiles + 4 * int64_t(n);
+        unsigned char* rowRules = rowTiles + n;
+        std::memset(ruleTiles, 0, size_t(5 * int64_t(n) + nty));
+        for (int m = 0; m < 4; ++m)
+            for (int k = 0; k < maps[m].count; ++k) {
+                const OwnColRun& run = maps[m].runs[k];
+                if (run.kind == kRunConst) continue;
+                const int a = run.kind == kRunBackward ? run.src - (run.n - 1) : run.src;
+                const int b = run.kind == kRunForward ? run.src + (run.n - 1) : run.src;
+                for (int t = a / tw; t <= b / tw; ++t) ruleTiles[int64_t(m) * n + t - tx0] = 1;
+            }
+        for (int r = 0; r < height; ++r) {
+            int sy;
+            const OwnColRuns* map;
+            if (rowSource(r, &sy, &map)) rowRules[sy / th - ty0] |= static_cast<unsigned char>(1u << (map - maps));
         }
         const int64_t tstep = ownRowStep(tw, image->depth, image->nChannels, image->dataOrder,
                                          image->align);
         OwnRectSource src{tiles, tx0, tw, tstep, tstep * th, 0};
         for (int ty = ty0; ty <= ty1 && ok; ++ty) {
-            ok = ownWithTileRow(site, image, tx0, tx1, ty, tiles, [&] {
-                for (int r = 0; r < height; ++r) {
-                    int sy;
-                    const OwnColRuns* map;
-                    if (!rowSource(r, &sy, &map) || sy / th != ty) continue;
-                    src.rowOff = tstep * (sy - ty * th);
-                    doRow(r, src, *map);
-                }
-            });
+            const unsigned rules = rowRules[ty - ty0];
+            if (!rules) continue;
+            std::memset(rowTiles, 0, size_t(n));
+            for (int m = 0; m < 4; ++m)
+                if (rules & (1u << m))
+                    for (int k = 0; k < n; ++k) rowTiles[k] |= ruleTiles[int64_t(m) * n + k];
+            ok = ownWithTileRow(
+                site, image, tx0, tx1, ty, tiles,
+                [&] {
+                    for (int r = 0; r < height; ++r) {
+                        int sy;
+                        const OwnColRuns* map;
+                        if (!rowSource(r, &sy, &map) || sy / th != ty) continue;
+                        src.rowOff = tstep * (sy - ty * th);
+                        doRow(r, src, *map);
+                    }
+                },
+                rowTiles);
         }
-        if (tiles != stackTiles) vexFree(tiles);
+        if (scratch != stackScratch) vexFree(scratch);
     }
-    vexFree(runMemory);
+    freeRuns();
     return ok;
 }
 
