@@ -143,12 +143,21 @@ class OwnRows {
         tags_ = tagBlock_.alloc<int64_t>(k_);
         ptrs_ = ptrBlock_.alloc<const T*>(k_);
         if (!buf_ || !tags_ || !ptrs_) return false;
-        // A bordered row whose samples are not the image's own layout is
-        // gathered into `raw_` first: one row of all channels.
+        // Bordered rows are gathered into `raw_` first when their samples
+        // are not in the image's own layout (all channels of a pixel, or
+        // bits), and when they are short: then kBand rows at once, so that
+        // the narrow side strips of a row pay for one gather per band.
         const VexImage& d = s_.data;
-        if (!s_.gathered && (d.depth == VEX_DEPTH_1U || (d.dataOrder == VEX_DATA_ORDER_PIXEL && g_.lanes != d.nChannels))) {
-            raw_ = rawBlock_.alloc<char>(ownRowStep(g_.len, d.depth, d.nChannels, d.dataOrder, 8));
-            if (!raw_) return false;
+        raw_ = nullptr;
+        rawY_ = INT64_MIN;
+        if (!s_.gathered) {
+            const bool plane = d.dataOrder == VEX_DATA_ORDER_PLANE;
+            rawStep_ = ownRowStep(g_.len, d.depth, plane ? 1 : d.nChannels, VEX_DATA_ORDER_PIXEL, 8);
+            rawRows_ = rawStep_ * kBand <= kBandBytes ? kBand : 1;
+            if (rawRows_ > 1 || d.depth == VEX_DEPTH_1U || (!plane && g_.lanes != d.nChannels)) {
+                raw_ = rawBlock_.alloc<char>(rawStep_ * rawRows_);
+                if (!raw_) return false;
+            }
         }
         for (int i = 0; i < k_; ++i) tags_[i] = INT64_MIN;
         return true;
@@ -165,12 +174,15 @@ class OwnRows {
     }
 
  private:
+    static constexpr int kBand = 16, kBandBytes = 8192;
     const T* fetch(int64_t yy, T* buf);
     const OwnFilterSrc& s_;
     OwnRowGeom g_;
     int k_ = 0;
     T* buf_ = nullptr;
-    char* raw_ = nullptr;
+    char* raw_ = nullptr;   // gathered rows [rawY_, rawY_ + rawRows_), rawStep_ bytes apart
+    int64_t rawY_ = INT64_MIN, rawStep_ = 0;
+    int rawRows_ = 1;
     int64_t* tags_ = nullptr;
     const T** ptrs_ = nullptr;
     OwnBlock bufBlock_, rawBlock_, tagBlock_, ptrBlock_;
@@ -194,23 +206,33 @@ const T* OwnRows<T>::fetch(int64_t yy, T* buf) {
     } else {
         // A row beyond the image, or reaching beyond its left or right
         // edge: gathered with its border samples, straight into the row
-        // slot when the slot has the image's layout (a plane of a
-        // plane-order image is gathered as an image of its own).
-        VexImage view = d;
-        if (plane) {
-            view.imageData += s_.planeSize * g_.ch;
-            view.nChannels = 1;
+        // slot when the slot has the image's layout and the row is long,
+        // else with the rows after it into `raw_` (a plane of a plane-order
+        // image is gathered as an image of its own).
+        if (!raw_ || yy < rawY_ || yy >= rawY_ + rawRows_) {
+            VexImage view = d;
+            if (plane) {
+                view.imageData += s_.planeSize * g_.ch;
+                view.nChannels = 1;
+            }
+            const int n = static_cast<int>(std::min<int64_t>(rawRows_, int64_t(INT32_MAX) - yy + 1));
+            char* to = raw_ ? raw_ : reinterpret_cast<char*>(buf);
+            rawY_ = INT64_MIN;
+            if (!ownGatherRect(*s_.site, &view, static_cast<int>(g_.x0), static_cast<int>(yy), g_.len, n, to, 0,
+                               rawStep_, 0)) {
+                s_.failed = true;  // the engine stops after this pass
+                std::fill(buf, buf + samples(), T(0));
+                return buf;
+            }
+            if (!raw_) return buf;
+            rawY_ = yy;
         }
-        char* to = raw_ ? raw_ : reinterpret_cast<char*>(buf);
-        if (!ownGatherRect(*s_.site, &view, static_cast<int>(g_.x0), static_cast<int>(yy), g_.len, 1, to, 0, 0,
-                           0)) {
-            s_.failed = true;  // the engine stops after this pass
-            std::fill(buf, buf + samples(), T(0));
+        row = raw_ + (yy - rawY_) * rawStep_;
+        c0 = 0;
+        if (!bits && (L == pix || pix == 1)) {
+            std::copy_n(reinterpret_cast<const T*>(row) + chOff, samples(), buf);
             return buf;
         }
-        if (!raw_) return buf;
-        row = raw_;
-        c0 = 0;
     }
     if (bits) {
         const auto* p = reinterpret_cast<const uint8_t*>(row);
