@@ -239,6 +239,29 @@ TEST(Filters, MatchReferenceOverLayoutsKernelsWindowsAndBorders) {
     }
 }
 
+// Blur windows lying whole images away from the region (above and left,
+// the corner between) or several images long: the samples repeat by the
+// border modes over several periods.
+TEST(Blur, WindowsFarBeyondTheImageFollowTheBorderModes) {
+    std::mt19937 rng(31);
+    for (int iter = 0; iter < 150; ++iter) {
+        const int si = pick(rng, 1, 5);
+        Pair p = randomPair(rng, kD[si], kD[si], true, pick(rng, 0, 3) == 0, false);
+        VexImage *s = p.src->get(), *d = p.dst->get();
+        Job job{kBlur, {}};
+        const bool wide = pick(rng, 0, 1);  // one side several images long, reaching past both edges
+        job.nC = wide ? pick(rng, 1, 4 * s->width) : pick(rng, 1, 3);
+        job.nR = wide ? pick(rng, 1, 3) : pick(rng, 1, 4 * s->height);
+        job.ax = pick(rng, 0, 5 * s->width), job.ay = pick(rng, 0, 5 * s->height);
+        SCOPED_TRACE(p.text + " " + job.text() + " anchor " + std::to_string(job.ax) + "," + std::to_string(job.ay));
+        const auto want = expected(job, s, d, fref::samples(d));
+        vt::ReportLog log;
+        runJob(job, s, d);
+        ASSERT_EQ(log.size(), 0u) << log[0].context;
+        ASSERT_EQ(fref::firstDiff(d, fref::samples(d), want), "");
+    }
+}
+
 // Tiled and untiled copies of the same images give the same destination,
 // whatever the tile sizes, border modes and image heights (several bands);
 // a source tile is requested at most three times, once when one band

@@ -4,15 +4,16 @@
 // An operation describes its window (the source columns and rows one output
 // pixel reads, relative to that pixel) and supplies a row body. The engine
 //  - clips and pairs the regions (smaller width and height of the two),
-//  - prepares the source: the image itself, or, for an in-place call, a
-//    compact copy of just the pixels the window can reach (the region plus
-//    the strips the border modes map to), or, for a tiled source, such a
-//    copy band by band (a source tile is requested by at most three bands),
+//  - prepares the source: the image itself, or, for an in-place call, the
+//    rectangle the windows reach gathered with ownGatherRect, or, for a
+//    tiled source, such a rectangle band by band (a source tile is
+//    requested by at most three bands),
 //  - hands the body bordered source rows (OwnRows): samples of one working
 //    channel, or of all channels interleaved, for the output columns plus
-//    the window margins, the out-of-image samples already synthesised by the
-//    border modes. Rows lying inside the image with no margin to synthesise
-//    are handed out in place, without a copy,
+//    the window margins. Rows lying inside the image with no margin to
+//    synthesise are handed out in place, without a copy; every other row
+//    of an untiled image is gathered, border samples included, by one
+//    ownGatherRect call into the reader's row slot,
 //  - takes output rows from the body (OwnOut) straight into the destination
 //    where its layout allows, else through a row buffer (channel of
 //    interest, 1-bit packing),
@@ -55,24 +56,24 @@ class OwnBlock {
     void* p_ = nullptr;
 };
 
-// Coordinate p beyond [0, size) mapped by a border mode (not constant);
-// O(1) for any distance.
-int64_t ownFilterCoord(int64_t p, int64_t size, int mode);
-
-// The source as the engine reads it.
+// The source as the engine reads it: the untiled image itself, or the
+// rectangle of it that the reader needs, gathered with its border samples.
 struct OwnFilterSrc {
+    const OwnSite* site = nullptr;
     const VexImage* image = nullptr;  // the caller's header: size, border modes
-    VexImage data{};                  // untiled pixels: the image or the gathered copy
-    const int* mapX = nullptr;        // image column -> column of `data` (null: same)
-    const int* mapY = nullptr;
+    VexImage data{};                  // untiled pixels: the image or the gathered rectangle
+    bool gathered = false;            // data is the rectangle from image pixel (x, y)
+    int64_t x = 0, y = 0;
     int64_t step = 0, planeSize = 0;
-    OwnBlock pixels, maps;
+    mutable bool failed = false;  // a bordered row could not be gathered (reported)
+    OwnBlock pixels;
 };
 
 // Prepares `s` for reading image columns [x0, x1) and rows [y0, y1) (the
-// bounds may lie outside the image). With `gather` the pixels those
-// coordinates reach are copied out of the image (through the tile callback
-// for a tiled image). False after a reported failure.
+// bounds may lie outside the image). With `gather` that rectangle is copied
+// out of the image (through the tile callback for a tiled image), the
+// samples outside the image synthesised by its border modes. False after a
+// reported failure.
 bool ownFilterSource(const OwnSite& site, const VexImage* image, int64_t x0, int64_t y0,
                      int64_t x1, int64_t y1, bool gather, OwnFilterSrc* s);
 
@@ -115,15 +116,6 @@ inline int64_t ownMaxAbs(int k) {
     return m[k];
 }
 
-// A border constant as a sample of type T: the low bits of the value.
-template <class T>
-inline T ownBorderSample(int v, bool bits) {
-    if (bits) return T(v & 1);
-    if constexpr (sizeof(T) == 1) return T(uint8_t(uint32_t(v)));
-    else if constexpr (sizeof(T) == 2) return T(uint16_t(uint32_t(v)));
-    else return T(v);
-}
-
 // Geometry of the bordered rows of one pass.
 struct OwnRowGeom {
     int64_t x0;  // image column of the first sample of a row
@@ -151,6 +143,22 @@ class OwnRows {
         tags_ = tagBlock_.alloc<int64_t>(k_);
         ptrs_ = ptrBlock_.alloc<const T*>(k_);
         if (!buf_ || !tags_ || !ptrs_) return false;
+        // Bordered rows are gathered into `raw_` first when their samples
+        // are not in the image's own layout (all channels of a pixel, or
+        // bits), and when they are short: then kBand rows at once, so that
+        // the narrow side strips of a row pay for one gather per band.
+        const VexImage& d = s_.data;
+        raw_ = nullptr;
+        rawY_ = INT64_MIN;
+        if (!s_.gathered) {
+            const bool plane = d.dataOrder == VEX_DATA_ORDER_PLANE;
+            rawStep_ = ownRowStep(g_.len, d.depth, plane ? 1 : d.nChannels, VEX_DATA_ORDER_PIXEL, 8);
+            rawRows_ = rawStep_ * kBand <= kBandBytes ? kBand : 1;
+            if (rawRows_ > 1 || d.depth == VEX_DEPTH_1U || (!plane && g_.lanes != d.nChannels)) {
+                raw_ = rawBlock_.alloc<char>(rawStep_ * rawRows_);
+                if (!raw_) return false;
+            }
+        }
         for (int i = 0; i < k_; ++i) tags_[i] = INT64_MIN;
         return true;
     }
@@ -166,91 +174,81 @@ class OwnRows {
     }
 
  private:
-    const T* fetch(int64_t yy, T* buf) const;
+    static constexpr int kBand = 16, kBandBytes = 8192;
+    const T* fetch(int64_t yy, T* buf);
     const OwnFilterSrc& s_;
     OwnRowGeom g_;
     int k_ = 0;
     T* buf_ = nullptr;
+    char* raw_ = nullptr;   // gathered rows [rawY_, rawY_ + rawRows_), rawStep_ bytes apart
+    int64_t rawY_ = INT64_MIN, rawStep_ = 0;
+    int rawRows_ = 1;
     int64_t* tags_ = nullptr;
     const T** ptrs_ = nullptr;
-    OwnBlock bufBlock_, tagBlock_, ptrBlock_;
+    OwnBlock bufBlock_, rawBlock_, tagBlock_, ptrBlock_;
 };
 
 template <class T>
-const T* OwnRows<T>::fetch(int64_t yy, T* buf) const {
+const T* OwnRows<T>::fetch(int64_t yy, T* buf) {
     const VexImage* im = s_.image;
-    const int64_t W = im->width, H = im->height;
-    const bool bits = im->depth == VEX_DEPTH_1U;
+    const VexImage& d = s_.data;
+    const bool bits = d.depth == VEX_DEPTH_1U;
+    const bool plane = d.dataOrder == VEX_DATA_ORDER_PLANE;
     const int L = g_.lanes;
-    const int64_t n = samples();
-    int lm, rm, lv, rv;
-    int64_t sy;
-    if (yy < 0 || yy >= H) {
-        const int side = yy < 0 ? 0 : 1;
-        const int m = im->borderMode[side] & 3;
-        if (m == VEX_BORDER_CONSTANT) {
-            std::fill(buf, buf + n, ownBorderSample<T>(im->borderValue[side], bits));
+    const int pix = plane ? 1 : d.nChannels;  // elements between pixels
+    const int chOff = plane ? 0 : g_.ch;      // element of lane 0 within a pixel
+    const char* row;
+    int64_t c0;  // column of the row's first sample in `row`
+    if (s_.gathered || (yy >= 0 && yy < im->height && g_.x0 >= 0 && g_.x0 + g_.len <= im->width)) {
+        row = d.imageData + (yy - s_.y) * s_.step + (plane ? s_.planeSize * g_.ch : 0);
+        c0 = g_.x0 - s_.x;
+        if (!bits && (L == pix || pix == 1)) return reinterpret_cast<const T*>(row) + c0 * pix + chOff;
+    } else {
+        // A row beyond the image, or reaching beyond its left or right
+        // edge: gathered with its border samples, straight into the row
+        // slot when the slot has the image's layout and the row is long,
+        // else with the rows after it into `raw_` (a plane of a plane-order
+        // image is gathered as an image of its own).
+        if (!raw_ || yy < rawY_ || yy >= rawY_ + rawRows_) {
+            VexImage view = d;
+            if (plane) {
+                view.imageData += s_.planeSize * g_.ch;
+                view.nChannels = 1;
+            }
+            const int n = static_cast<int>(std::min<int64_t>(rawRows_, int64_t(INT32_MAX) - yy + 1));
+            char* to = raw_ ? raw_ : reinterpret_cast<char*>(buf);
+            rawY_ = INT64_MIN;
+            if (!ownGatherRect(*s_.site, &view, static_cast<int>(g_.x0), static_cast<int>(yy), g_.len, n, to, 0,
+                               rawStep_, 0)) {
+                s_.failed = true;  // the engine stops after this pass
+                std::fill(buf, buf + samples(), T(0));
+                return buf;
+            }
+            if (!raw_) return buf;
+            rawY_ = yy;
+        }
+        row = raw_ + (yy - rawY_) * rawStep_;
+        c0 = 0;
+        if (!bits && (L == pix || pix == 1)) {
+            std::copy_n(reinterpret_cast<const T*>(row) + chOff, samples(), buf);
             return buf;
         }
-        sy = ownFilterCoord(yy, H, m);
-        lm = rm = m;
-        lv = rv = im->borderValue[side];
-    } else {
-        sy = yy;
-        lm = im->borderMode[2] & 3;
-        rm = im->borderMode[3] & 3;
-        lv = im->borderValue[2];
-        rv = im->borderValue[3];
     }
-    const VexImage& d = s_.data;
-    const int nch = d.nChannels;
-    const bool plane = d.dataOrder == VEX_DATA_ORDER_PLANE;
-    const int64_t ry = s_.mapY ? s_.mapY[sy] : sy;
-    const char* row = d.imageData + ry * s_.step + (plane ? s_.planeSize * g_.ch : 0);
-    const int pix = plane ? 1 : nch;            // elements between pixels
-    const int chOff = plane ? 0 : g_.ch;        // element of lane 0 within a pixel
-    auto mapX = [&](int64_t x) -> int64_t { return s_.mapX ? s_.mapX[x] : x; };
-    const int64_t x0 = g_.x0, x1 = g_.x0 + g_.len;
-    const int64_t a = std::max<int64_t>(x0, 0), b = std::min<int64_t>(x1, W);
-    if (!bits && a == x0 && b == x1 && (L == pix || pix == 1))
-        return reinterpret_cast<const T*>(row) + mapX(a) * pix + chOff;
-    auto readPix = [&](int64_t cx, T* out) {
-        if (bits) {
-            const auto* p = reinterpret_cast<const uint8_t*>(row);
+    if (bits) {
+        const auto* p = reinterpret_cast<const uint8_t*>(row);
+        for (int64_t x = 0; x < g_.len; ++x)
             for (int l = 0; l < L; ++l) {
-                const int64_t bit = cx * pix + chOff + l;
-                out[l] = T((p[bit >> 3] >> (7 - (bit & 7))) & 1);
+                const int64_t bit = (c0 + x) * pix + chOff + l;
+                buf[x * L + l] = T((p[bit >> 3] >> (7 - (bit & 7))) & 1);
             }
-        } else {
-            const T* p = reinterpret_cast<const T*>(row) + cx * pix + chOff;
-            for (int l = 0; l < L; ++l) out[l] = p[l];
-        }
-    };
-    T* o = buf;
-    auto side = [&](int64_t lo, int64_t hi, int m, int v) {
-        if (m == VEX_BORDER_CONSTANT) {
-            const T c = ownBorderSample<T>(v, bits);
-            for (int64_t x = lo; x < hi; ++x, o += L) std::fill(o, o + L, c);
-        } else {
-            for (int64_t x = lo; x < hi; ++x, o += L) readPix(mapX(ownFilterCoord(x, W, m)), o);
-        }
-    };
-    side(x0, std::min<int64_t>(x1, 0), lm, lv);
-    if (b > a) {
-        const int64_t c0 = mapX(a);
-        if (!bits && L == pix) {
-            std::memcpy(o, reinterpret_cast<const T*>(row) + c0 * pix + chOff,
-                        size_t((b - a) * L) * sizeof(T));
-            o += (b - a) * L;
-        } else if (!bits && L == 1) {
-            const T* p = reinterpret_cast<const T*>(row) + c0 * pix + chOff;
-            for (int64_t x = 0; x < b - a; ++x) o[x] = p[x * pix];
-            o += b - a;
-        } else {
-            for (int64_t x = 0; x < b - a; ++x, o += L) readPix(c0 + x, o);
-        }
+    } else if (L == 1) {
+        const T* p = reinterpret_cast<const T*>(row) + c0 * pix + chOff;
+        for (int64_t x = 0; x < g_.len; ++x) buf[x] = p[x * pix];
+    } else {
+        const T* p = reinterpret_cast<const T*>(row) + c0 * pix + chOff;
+        for (int64_t x = 0; x < g_.len; ++x)
+            for (int l = 0; l < L; ++l) buf[x * L + l] = p[x * pix + l];
     }
-    side(std::max<int64_t>(x0, W), x1, rm, rv);
     return buf;
 }
 
@@ -333,7 +331,10 @@ void ownFilterRun(const OwnSite& site, VexImage* src, VexImage* dst, const OwnWi
     ownClipRegion(dst, &dx, &dy, &dw, &dh);
     const int W = std::min(sw, dw), H = std::min(sh, dh);
     if (W <= 0 || H <= 0 || ch.n <= 0) return;
-    if (win.spanX < 1 || win.spanY < 1 || int64_t(W) + win.spanX > INT32_MAX / 8) {
+    // Rows and columns the windows reach must be 32-bit coordinates.
+    if (win.spanX < 1 || win.spanY < 1 || int64_t(W) + win.spanX > INT32_MAX / 8 ||
+        int64_t(sx) + win.dx0 + W + win.spanX > INT32_MAX || int64_t(sy) + win.dy0 + H + win.spanY > INT32_MAX ||
+        int64_t(sx) + win.dx0 < -INT32_MAX || int64_t(sy) + win.dy0 < -INT32_MAX) {
         vexError(VEX_StsNoMem, site.func, kFilterNoMem, site.file, __LINE__);
         return;
     }
@@ -357,7 +358,7 @@ void ownFilterRun(const OwnSite& site, VexImage* src, VexImage* dst, const OwnWi
                 vexError(VEX_StsNoMem, site.func, kFilterNoMem, site.file, __LINE__);
                 return false;
             }
-            if (!body(in, out)) return false;
+            if (!body(in, out) || s.failed) return false;
         }
         return true;
     };

@@ -420,26 +420,33 @@ struct OwnColRuns {
         runs[count++] = OwnColRun{out, 1, constant ? kRunConst : kRunForward, src, value};
     }
 
+    // Image columns [a, b) beyond one edge, at rectangle column a - x: a
+    // constant or a repeated edge column is one run, the others pixel by pixel.
+    void pushSide(int x, int64_t a, int64_t b, int W, int mode, int value) {
+        if (b <= a) return;
+        const int out = static_cast<int>(a - x), n = static_cast<int>(b - a);
+        if (mode == VEX_BORDER_CONSTANT) {
+            runs[count++] = OwnColRun{out, n, kRunConst, 0, value};
+        } else if (mode == VEX_BORDER_REPLICATE) {
+            runs[count++] = OwnColRun{out, n, kRunRepeat, a < 0 ? 0 : W - 1, 0};
+        } else {
+            for (int64_t xx = a; xx < b; ++xx) {
+                const int c = static_cast<int>(xx);
+                pushPixel(c - x, false, ownBorderCoord(c, W, mode), 0);
+            }
+        }
+    }
+
     // Columns x .. x + width - 1 of an image `W` wide; beyond the left edge
     // by (leftMode, leftValue), beyond the right edge by the right pair.
     void build(int x, int width, int W, int leftMode, int leftValue, int rightMode,
                int rightValue) {
         count = 0;
-        const int inLo = std::max(x, 0), inHi = std::min<int64_t>(int64_t(x) + width, W);
-        for (int xx = x; xx < std::min<int64_t>(int64_t(x) + width, 0); ++xx) {
-            if (leftMode == VEX_BORDER_CONSTANT)
-                pushPixel(xx - x, true, 0, leftValue);
-            else
-                pushPixel(xx - x, false, ownBorderCoord(xx, W, leftMode), 0);
-        }
+        const int64_t end = int64_t(x) + width;
+        const int inLo = std::max(x, 0), inHi = static_cast<int>(std::min<int64_t>(end, W));
+        pushSide(x, x, std::min<int64_t>(end, 0), W, leftMode, leftValue);
         if (inHi > inLo) runs[count++] = OwnColRun{inLo - x, inHi - inLo, kRunForward, inLo, 0};
-        for (int64_t xx = std::max(x, W); xx < int64_t(x) + width; ++xx) {
-            const int c = static_cast<int>(xx);
-            if (rightMode == VEX_BORDER_CONSTANT)
-                pushPixel(c - x, true, 0, rightValue);
-            else
-                pushPixel(c - x, false, ownBorderCoord(c, W, rightMode), 0);
-        }
+        pushSide(x, std::max(x, W), end, W, rightMode, rightValue);
     }
 };
 
@@ -509,7 +516,7 @@ void ownRunRow(const OwnColRuns& map, const OwnRectSource& src, int lane, char* 
                const OwnPixelShape& s) {
     const int pb = s.pixel;
     auto at = [&](int sx, int* tileCol) {  // tile row buffer of column sx
-        const int t = sx / src.tw;
+        const int t = sx < src.tw ? 0 : sx / src.tw;
         *tileCol = sx - t * src.tw;
         return src.tiles[t - src.tx0] + src.rowOff + src.plane * lane;
     };
@@ -532,6 +539,8 @@ void ownRunRow(const OwnColRuns& map, const OwnRectSource& src, int lane, char* 
                     ownCopyBits(reinterpret_cast<const unsigned char*>(row), lx * pb,
                                 reinterpret_cast<unsigned char*>(out), outBit + o * pb,
                                 int64_t(n) * pb);
+                else if (n * pb <= 16)  // a side strip's few bytes
+                    for (int i = 0; i < n * pb; ++i) out[int64_t(o) * pb + i] = row[int64_t(lx) * pb + i];
                 else
                     std::memcpy(out + int64_t(o) * pb, row + int64_t(lx) * pb, size_t(n) * pb);
                 o += n, sx += n, left -= n;
@@ -554,7 +563,10 @@ void ownRunRow(const OwnColRuns& map, const OwnRectSource& src, int lane, char* 
                             ownPutBit(out, outBit + int64_t(o + i) * pb + b,
                                       ownGetBit(row, int64_t(lx) * pb + b));
                     } else if (pb == 1) {
-                        std::memset(out + o, row[lx], size_t(left));
+                        if (left <= 16)
+                            for (int j = 0; j < left; ++j) out[o + j] = row[lx];
+                        else
+                            std::memset(out + o, row[lx], size_t(left));
                         break;
                     } else {
                         std::memcpy(out + int64_t(o + i) * pb, row + int64_t(lx) * pb, size_t(pb));
@@ -587,14 +599,17 @@ void ownCopyInside(const char* buffer, int bx, int by, int64_t step, int64_t pla
 }
 
 // Tiles tx0..tx1 of tile row ty requested for reading, left to right, into
-// tiles[]; `use` runs when every one arrived, and the tiles that arrived are
-// released in reverse order. False when a tile was refused.
+// tiles[] (with `need`, only those whose need[tx - tx0] is set; the others
+// stay null); `use` runs when every one arrived, and the tiles that arrived
+// are released in reverse order. False when a tile was refused.
 template <class Use>
 bool ownWithTileRow(const OwnSite& site, const VexImage* image, int tx0, int tx1, int ty, char** tiles,
-                    Use use) {
+                    Use use, const unsigned char* need = nullptr) {
     int got = 0;
     bool ok = true;
     for (int tx = tx0; tx <= tx1; ++tx, ++got) {
+        tiles[got] = nullptr;
+        if (need && !need[got]) continue;
         tiles[got] = ownRequestTile(site, image, tx, ty, VEX_TILE_GET_READ, kErrTileRead, __LINE__);
         if (!tiles[got]) {
             ok = false;
@@ -602,7 +617,8 @@ bool ownWithTileRow(const OwnSite& site, const VexImage* image, int tx0, int tx1
         }
     }
     if (ok) use();
-    for (int k = got - 1; k >= 0; --k) ownReleaseTile(image, tx0 + k, ty, tiles[k]);
+    for (int k = got - 1; k >= 0; --k)
+        if (tiles[k]) ownReleaseTile(image, tx0 + k, ty, tiles[k]);
     return ok;
 }
 
@@ -655,9 +671,9 @@ bool ownGatherRect(const OwnSite& site, const VexImage* image, int x, int y, int
     const int* mode = image->borderMode;
     const int* value = image->borderValue;
 
-    // Which image pixels the rectangle refers to: rows, and the modes that
-    // map its columns (the row side's for rows beyond the image, left/right
-    // for rows inside). Their bounding box is what a tiled image is asked for.
+    // Which image rows the rectangle refers to, and the modes that map its
+    // columns (the row side's for rows beyond the image, left/right for
+    // rows inside).
     OwnSpan rows, cols;
     bool insideRows = false;
     int rowSideModes = 0;  // bit m set: some outside row maps columns with mode m
@@ -673,26 +689,6 @@ bool ownGatherRect(const OwnSite& site, const VexImage* image, int x, int y, int
         rows.add(ownBorderCoord(yy, H, m));
         rowSideModes |= 1 << m;
     }
-    {
-        const int inLo = std::max(x, 0), inHi = static_cast<int>(std::min<int64_t>(int64_t(x) + width, W));
-        if (inHi > inLo && !rows.empty()) {
-            cols.add(inLo);
-            cols.add(inHi - 1);
-        }
-        for (int64_t xx = x; xx < int64_t(x) + width; ++xx) {
-            if (xx >= 0 && xx < W) {
-                xx = W - 1;  // the inside columns are covered above
-                continue;
-            }
-            const int c = static_cast<int>(xx);
-            if (insideRows) {
-                const int m = mode[c < 0 ? 2 : 3] & 3;
-                if (m != VEX_BORDER_CONSTANT) cols.add(ownBorderCoord(c, W, m));
-            }
-            for (int m = 1; m < 4; ++m)
-                if (rowSideModes & (1 << m)) cols.add(ownBorderCoord(c, W, m));
-        }
-    }
 
     const OwnPixelShape shape = ownPixelShape(image);
     if (x >= 0 && y >= 0 && int64_t(x) + width <= W && int64_t(y) + height <= H)
@@ -700,14 +696,23 @@ bool ownGatherRect(const OwnSite& site, const VexImage* image, int x, int y, int
                                outPlane);
 
     // Column runs: [0] for the rows inside, [m] for outside rows of mode m.
+    // A rule has at most one run per column outside the image and one for
+    // the inside; a few rules of narrow margins (a filter's bordered row)
+    // fit on the stack.
     OwnColRuns maps[4];
-    const int64_t perMap = int64_t(width) + 2;
+    const int64_t inCols = std::max<int64_t>(0, std::min<int64_t>(int64_t(x) + width, W) - std::max(x, 0));
+    const int64_t perMap = int64_t(width) - inCols + 2;
     int needed = 1;
     for (int m = 1; m < 4; ++m) needed += (rowSideModes >> m) & 1;
     const int64_t runBytes = perMap * needed * int64_t(sizeof(OwnColRun));
-    OwnColRun* runMemory = runBytes <= INT32_MAX
+    OwnColRun stackRuns[256];
+    OwnColRun* runMemory = perMap * needed <= 256 ? stackRuns
+                           : runBytes <= INT32_MAX
                                ? static_cast<OwnColRun*>(vexMalloc(static_cast<int>(runBytes)))
                                : nullptr;
+    auto freeRuns = [&] {
+        if (runMemory != stackRuns) vexFree(runMemory);
+    };
     if (!runMemory) {
         vexError(VEX_StsNoMem, site.func, "Out of memory", site.file, __LINE__);
         return false;
@@ -724,6 +729,26 @@ bool ownGatherRect(const OwnSite& site, const VexImage* image, int x, int y, int
                 maps[m].build(x, width, W, m, 0, m, 0);
             }
     }
+    // The image columns the used rules read: with the rows, the bounding box
+    // of the tiles a tiled image is asked for.
+    // Calls read(m, first, last) for the image columns of each run of each
+    // rule some row uses.
+    auto forReadRuns = [&](auto read) {
+        for (int m = 0; m < 4; ++m) {
+            if (m == 0 ? !insideRows : !(rowSideModes & (1 << m))) continue;
+            for (int k = 0; k < maps[m].count; ++k) {
+                const OwnColRun& run = maps[m].runs[k];
+                if (run.kind != kRunConst)
+                    read(m, run.kind == kRunBackward ? run.src - (run.n - 1) : run.src,
+                         run.kind == kRunForward ? run.src + (run.n - 1) : run.src);
+            }
+        }
+    };
+    if (image->tileInfo)
+        forReadRuns([&](int, int a, int b) {
+            cols.add(a);
+            cols.add(b);
+        });
 
     // Source row and column rule of rectangle row r; false for a constant row.
     auto rowSource = [&](int r, int* sy, const OwnColRuns** map) {
@@ -772,38 +797,66 @@ bool ownGatherRect(const OwnSite& site, const VexImage* image, int x, int y, int
             doRow(r, src, *map);
         }
     } else {
-        // Tile row by tile row: every tile of the row that the box touches is
-        // requested left to right, the rows that read from it are copied, and
-        // the tiles are released in reverse order.
+        // Tile row by tile row: the tiles of the row that the rectangle's
+        // rows there read (a wrapping border reads the far strip, not the
+        // tiles in between) are requested left to right, the rows that read
+        // from them are copied, and the tiles are released in reverse order.
         const int tw = image->tileInfo->width, th = image->tileInfo->height;
         const int tx0 = cols.lo / tw, tx1 = cols.hi / tw;
         const int ty0 = rows.lo / th, ty1 = rows.hi / th;
-        char* stackTiles[64];
-        const int n = tx1 - tx0 + 1;
-        char** tiles = n <= 64 ? stackTiles
-                               : static_cast<char**>(vexMalloc(int(sizeof(char*)) * n));
-        if (!tiles) {
-            vexFree(runMemory);
+        const int n = tx1 - tx0 + 1, nty = ty1 - ty0 + 1;
+        // tiles[n]; per column rule the tile columns it reads (4 x n); the
+        // tile columns of the current tile row (n); per tile row the rules
+        // its rows use (nty).
+        const int64_t scratchBytes = int64_t(sizeof(char*)) * n + 5 * int64_t(n) + nty;
+        alignas(char*) char stackScratch[64 * sizeof(char*) + 5 * 64 + 64];
+        char* scratch = scratchBytes <= int64_t(sizeof(stackScratch)) ? stackScratch
+                        : scratchBytes <= INT32_MAX ? static_cast<char*>(vexMalloc(static_cast<int>(scratchBytes)))
+                                                    : nullptr;
+        if (!scratch) {
+            freeRuns();
             vexError(VEX_StsNoMem, site.func, "Out of memory", site.file, __LINE__);
             return false;
+        }
+        char** tiles = reinterpret_cast<char**>(scratch);
+        unsigned char* ruleTiles = reinterpret_cast<unsigned char*>(scratch + sizeof(char*) * n);
+        unsigned char* rowTiles = ruleTiles + 4 * int64_t(n);
+        unsigned char* rowRules = rowTiles + n;
+        std::memset(ruleTiles, 0, size_t(5 * int64_t(n) + nty));
+        forReadRuns([&](int m, int a, int b) {
+            for (int t = a / tw; t <= b / tw; ++t) ruleTiles[int64_t(m) * n + t - tx0] = 1;
+        });
+        for (int r = 0; r < height; ++r) {
+            int sy;
+            const OwnColRuns* map;
+            if (rowSource(r, &sy, &map)) rowRules[sy / th - ty0] |= static_cast<unsigned char>(1u << (map - maps));
         }
         const int64_t tstep = ownRowStep(tw, image->depth, image->nChannels, image->dataOrder,
                                          image->align);
         OwnRectSource src{tiles, tx0, tw, tstep, tstep * th, 0};
         for (int ty = ty0; ty <= ty1 && ok; ++ty) {
-            ok = ownWithTileRow(site, image, tx0, tx1, ty, tiles, [&] {
-                for (int r = 0; r < height; ++r) {
-                    int sy;
-                    const OwnColRuns* map;
-                    if (!rowSource(r, &sy, &map) || sy / th != ty) continue;
-                    src.rowOff = tstep * (sy - ty * th);
-                    doRow(r, src, *map);
-                }
-            });
+            const unsigned rules = rowRules[ty - ty0];
+            if (!rules) continue;
+            std::memset(rowTiles, 0, size_t(n));
+            for (int m = 0; m < 4; ++m)
+                if (rules & (1u << m))
+                    for (int k = 0; k < n; ++k) rowTiles[k] |= ruleTiles[int64_t(m) * n + k];
+            ok = ownWithTileRow(
+                site, image, tx0, tx1, ty, tiles,
+                [&] {
+                    for (int r = 0; r < height; ++r) {
+                        int sy;
+                        const OwnColRuns* map;
+                        if (!rowSource(r, &sy, &map) || sy / th != ty) continue;
+                        src.rowOff = tstep * (sy - ty * th);
+                        doRow(r, src, *map);
+                    }
+                },
+                rowTiles);
         }
-        if (tiles != stackTiles) vexFree(tiles);
+        if (scratch != stackScratch) vexFree(scratch);
     }
-    vexFree(runMemory);
+    freeRuns();
     return ok;
 }
 
