@@ -309,6 +309,26 @@ class OwnOut {
     OwnBlock block_;
 };
 
+// Runs piece(rows, x0, w) for output columns [x0, x0 + w), writing from
+// column x0 of each output row. On a destination that takes parts of rows
+// the columns go in three pieces: first the outputs whose nCols window
+// columns (the first at x - ax) all lie inside the source region, whose
+// rows are then read in place rather than copied with synthesised margins,
+// then those left and right of them. Outputs do not depend on the pieces.
+template <class T, class D, class Piece>
+bool ownFilterPieces(OwnRows<T>& in, const OwnOut<D>& out, int nCols, int64_t ax, Piece&& piece) {
+    const int W = out.width(), inner = W - nCols + 1;
+    if (!out.direct() || inner <= 0 || ax >= W) return piece(in, 0, W);
+    const int left = static_cast<int>(ax), right = std::min(W, left + inner);
+    const int cuts[3][2] = {{left, right}, {0, left}, {right, W}};
+    for (const auto& c : cuts) {
+        if (c[1] <= c[0]) continue;
+        OwnRows<T> part(in, c[0], c[1] - c[0] + nCols - 1);
+        if (!piece(part, c[0], c[1] - c[0])) return false;
+    }
+    return true;
+}
+
 // The window: output pixel (x, y) reads columns x + dx0 .. x + dx0 + spanX - 1
 // and rows y + dy0 .. y + dy0 + spanY - 1.
 struct OwnWindow {

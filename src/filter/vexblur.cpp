@@ -610,10 +610,8 @@ void ownBlurRowsPiece(OwnRows<uint8_t>& part, OwnOut<uint8_t>& out, int x0, int 
         if (o) out.commit(int(r));
     }
 }
-// A destination written in place is worked in three pieces that walk all
-// rows: the outputs whose window columns all lie inside the source region
-// (their rows are read in place, not copied with synthesised margins), and
-// those left and right of them. Outputs do not depend on the pieces.
+// The rows-first sweep over the output columns, in the pieces of
+// ownFilterPieces (the middle piece reads its rows in place).
 template <class W>
 bool ownBlurRowsFirst(OwnRows<uint8_t>& in, OwnOut<uint8_t>& out, int nRows, int nCols, int ax, float w) {
     const int L = in.lanes(), width = out.width();
@@ -629,20 +627,15 @@ bool ownBlurRowsFirst(OwnRows<uint8_t>& in, OwnOut<uint8_t>& out, int nRows, int
     const int64_t area = int64_t(nRows) * nCols;
     const OwnBlurScale sc =
         sizeof(W) == 2 ? ownBlurScale16(w, area, 255 * area) : ownBlurScale32(w, area, 255 * area);
-    auto piece = [&](int x0, int pw) {
+    return ownFilterPieces(in, out, nCols, ax, [&](OwnRows<uint8_t>& part, int x0, int pw) {
         if (pw <= 0) return true;
-        OwnRows<uint8_t> part(in, x0, pw + nCols - 1);
         if (!part.reserve(1)) {
             vexError(VEX_StsNoMem, kBlurSite.func, kFilterNoMem, kBlurSite.file, __LINE__);
             return false;
         }
         ownBlurRowsPiece<W>(part, out, x0, pw, nRows, nCols, kept, ws, w, sc);
         return true;
-    };
-    const int inner = width - nCols + 1;
-    if (!out.direct() || inner <= 0 || ax >= width) return piece(0, width);
-    const int left = ax, right = std::min(width, ax + inner);
-    return piece(left, right - left) && piece(0, left) && piece(right, width - right);
+    });
 }
 #endif
 

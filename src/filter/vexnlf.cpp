@@ -81,25 +81,6 @@ struct RankArgs {
     const int* tile;
 };
 
-// Runs piece(rows, x0, w) for output columns [x0, x0 + w), writing from
-// column x0 of each output row: on a destination that takes parts of rows,
-// in three pieces, the middle one holding the outputs whose window columns
-// all lie inside the source image, so that its rows are read in place
-// rather than copied with their synthesised margins.
-template <class T, class Piece>
-bool ownRankPieces(const RankArgs& a, OwnRows<T>& in, OwnOut<T>& out, Piece&& piece) {
-    const int W = out.width(), ax = static_cast<int>(-a.win.dx0), inner = W - a.nCols + 1;
-    if (!out.direct() || inner <= 0) return piece(in, 0, W);
-    const int cuts[4] = {0, ax, ax + inner, W};
-    for (int p = 0; p < 3; ++p) {
-        const int x0 = cuts[p], w = cuts[p + 1] - x0;
-        if (w <= 0) continue;
-        OwnRows<T> part(in, x0, w + a.nCols - 1);
-        if (!piece(part, x0, w)) return false;
-    }
-    return true;
-}
-
 template <class T, bool kMax>
 OWN_CLONES void ownExtremeInto(T* __restrict a, const T* __restrict b, int64_t n) {
     for (int64_t i = 0; i < n; ++i) a[i] = kMax ? std::max(a[i], b[i]) : std::min(a[i], b[i]);
@@ -225,7 +206,7 @@ bool ownExtremeRows(const RankArgs& a, OwnRows<T>& in, OwnOut<T>& out) {
     const int64_t n = in.samples(), m = int64_t(out.width()) * L;
 #if OWN_RANK_AVX2
     if (sizeof(T) == 1 && kRankAvx2 && k >= 2 && k <= 8 && a.nCols <= 8) {
-        return ownRankPieces<T>(a, in, out, [&](OwnRows<T>& part, int x0, int w) {
+        return ownFilterPieces(in, out, a.nCols, -a.win.dx0, [&](OwnRows<T>& part, int x0, int w) {
             const int64_t pn = part.samples(), pm = int64_t(w) * L;
             OwnBlock vb;
             auto* v0 = vb.alloc<uint8_t>(2 * pn);
@@ -742,7 +723,7 @@ OWN_AVX2 void ownMedian3x3Row8(uint8_t* o, const uint8_t* a, const uint8_t* b, c
 template <class T>
 bool ownMedian3x3Rows(const RankArgs& a, OwnRows<T>& whole, OwnOut<T>& out) {
     const int L = whole.lanes();
-    return ownRankPieces<T>(a, whole, out, [&](OwnRows<T>& in, int x0, int w) {
+    return ownFilterPieces(whole, out, a.nCols, -a.win.dx0, [&](OwnRows<T>& in, int x0, int w) {
         if (!in.reserve(4)) {
             vexError(VEX_StsNoMem, a.site->func, kFilterNoMem, a.site->file, __LINE__);
             return false;
