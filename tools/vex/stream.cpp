@@ -19,8 +19,10 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <future>
 #include <memory>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 #include "imageio.h"
@@ -105,13 +107,15 @@ std::string replaceAll(std::string s, const std::string& from, const std::string
 bool stderrIsTerminal() { return ::isatty(2) == 1; }
 
 // Room for n bytes in `buf`, at an address with the alignment of the file
-// offset `off` within 64 bytes (kept to whole samples): the kernel then
-// copies between the buffer and the page cache on equally aligned
-// addresses, which costs about half of a misaligned copy.
+// offset `off` within TileStore::kIoAlign bytes (kept to whole samples):
+// the kernel then copies between the buffer and the page cache on equally
+// aligned addresses, which costs about half of a misaligned copy, and the
+// page-aligned middle of a destination band can be written directly.
 char* coAligned(std::vector<char>& buf, int64_t n, int64_t off, int sampleBytes) {
-    buf.resize(size_t(n + 128));
-    const uintptr_t base = (reinterpret_cast<uintptr_t>(buf.data()) + 63) / 64 * 64;
-    int64_t skew = off % 64;
+    const int64_t align = TileStore::kIoAlign;
+    buf.resize(size_t(n + 2 * align));
+    const uintptr_t base = (reinterpret_cast<uintptr_t>(buf.data()) + align - 1) / align * align;
+    int64_t skew = off % align;
     if (skew % sampleBytes) skew = 0;
     return reinterpret_cast<char*>(base + uintptr_t(skew));
 }
@@ -122,11 +126,14 @@ double secondsSince(std::chrono::steady_clock::time_point t0) {
 
 }  // namespace
 
-double cpuSeconds() {
+CpuTimes cpuTimes() {
     struct rusage ru {};
     ::getrusage(RUSAGE_SELF, &ru);
-    return double(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) + double(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+    return CpuTimes{double(ru.ru_utime.tv_sec) + double(ru.ru_utime.tv_usec) / 1e6,
+                    double(ru.ru_stime.tv_sec) + double(ru.ru_stime.tv_usec) / 1e6};
 }
+
+double cpuSeconds() { return cpuTimes().total(); }
 
 int64_t peakResidentBytes() {
     struct rusage ru {};
@@ -146,7 +153,7 @@ void parseTileSize(const std::string& cmd, const std::string& text, int* w, int*
 
 StreamReport runStream(const StreamJob& job, const StreamOptions& opt) {
     const auto t0 = std::chrono::steady_clock::now();
-    const double cpu0 = cpuSeconds();
+    const CpuTimes cpu0 = cpuTimes();
     const std::string& cmd = job.name;
     auto ioFail = [&](const std::string& text) { throw ToolError(kExitIO, cmd + ": " + text); };
     const size_t nStores = job.inputs.size() + 1;
@@ -205,6 +212,7 @@ StreamReport runStream(const StreamJob& job, const StreamOptions& opt) {
     TileStore::Shape dstShape = shape;
     dstShape.cacheBytes = dstCache;
     dstShape.mapWrites = opt.mapWrites;
+    dstShape.directWrites = opt.directWrites;
     std::unique_ptr<TileStore> dst = TileStore::create(tmp, dl, dstShape, &err);
     if (!dst) ioFail(replaceAll(err, tmp, job.output));
     dst->setWholeWrite(whole);
@@ -250,6 +258,7 @@ StreamReport runStream(const StreamJob& job, const StreamOptions& opt) {
     // in a quarter of the cache per thread and in the library's sizes.
     const int nThreads = std::max(1, std::min(opt.threads, std::max(ty1 - ty0, 1)));
     bool windows = opt.windows && opt.bands && job.roiPieces && job.reach >= 0 && W > 0 && H > 0;
+    bool overlapWrites = false;
     if (windows) {
         const int64_t rows = int64_t(opt.tileH) + 2 * int64_t(job.reach);
         int64_t bytes = int64_t(opt.tileH) * dst->windowStep();
@@ -260,17 +269,27 @@ StreamReport runStream(const StreamJob& job, const StreamOptions& opt) {
         }
         if (int64_t(opt.tileH) * dst->windowStep() > INT32_MAX / 2 || bytes * nThreads > opt.cacheBytes)
             windows = false;
+        // A second destination band per thread, when it fits too: a band is
+        // written (past the page cache the write waits for the disk) while
+        // the next one is computed.
+        overlapWrites = windows && (bytes + int64_t(opt.tileH) * dst->windowStep()) * nThreads <= opt.cacheBytes;
     }
 
     // One band through windows: the sources' rows (in place or copied), the
-    // destination rows in a buffer written back in one piece.
+    // destination rows in a buffer written back in one piece; with
+    // overlapped writes, two such buffers taken in turn, the band before
+    // being written by a helper thread meanwhile.
     struct Windows {
         std::vector<VexImage*> src;
         std::vector<std::vector<char>> srcBuf;
         std::vector<VexROI> srcRoi;
         VexImage* dst = nullptr;
-        std::vector<char> dstBuf;
+        std::vector<char> dstBuf[2];
+        int next = 0;
         VexROI dstRoi{};
+        std::future<bool> writing;  // declared after the buffers: ends first
+        // Waits for the band being written; false if its write failed.
+        bool settle() { return !writing.valid() || writing.get(); }
     };
     auto windowOf = [](const TileStore& s) {
         VexImage* h = s.newHeader();
@@ -302,7 +321,8 @@ StreamReport runStream(const StreamJob& job, const StreamOptions& opt) {
             w.src[k]->roi = &w.srcRoi[k];
         }
         const int dy0 = first.y, rows = first.h;
-        char* band = coAligned(w.dstBuf, rows * dst->windowStep(), dst->rowOffset(dy0), dst->layout().sampleBytes);
+        char* band =
+            coAligned(w.dstBuf[w.next], rows * dst->windowStep(), dst->rowOffset(dy0), dst->layout().sampleBytes);
         point(w.dst, band, rows);
         if (!whole && !dst->readRows(dy0, rows, band)) return false;
         w.dst->roi = &w.dstRoi;
@@ -329,11 +349,19 @@ StreamReport runStream(const StreamJob& job, const StreamOptions& opt) {
             ++tilesDone;
             pixelsDone += int64_t(p.w) * p.h;
         }
-        if (!dst->writeRows(dy0, rows, band)) return false;
         for (size_t k = 0; k < srcs.size(); ++k) {
             const int y0 = std::max(0, first.sy - job.reach);
             srcs[k]->dropRows(y0, int64_t(first.sy) + first.h + job.reach);
         }
+        if (!overlapWrites) return dst->writeRows(dy0, rows, band);
+        if (!w.settle()) return false;
+        TileStore* out = dst.get();
+        try {
+            w.writing = std::async(std::launch::async, [out, dy0, rows, band] { return out->writeRows(dy0, rows, band); });
+        } catch (const std::system_error&) {
+            return out->writeRows(dy0, rows, band);  // no thread to spare: write it now
+        }
+        w.next ^= 1;
         return true;
     };
 
@@ -401,6 +429,7 @@ StreamReport runStream(const StreamJob& job, const StreamOptions& opt) {
             // whole rows, and free their room.
             if (!stop && !dst->retireRow(ty)) stop = true;
         }
+        if (!win.settle()) stop = true;
         if (dh) dh->roi = nullptr;
         for (VexImage* h : sh)
             if (h) h->roi = nullptr;
@@ -453,6 +482,7 @@ StreamReport runStream(const StreamJob& job, const StreamOptions& opt) {
         return n;
     }();
     const int64_t writes = dst->tileWrites();
+    const int64_t direct = dst->directBytes();
     dst.reset();
     if (std::rename(tmp.c_str(), job.output.c_str()) != 0) {
         const std::string why = std::strerror(errno);
@@ -461,6 +491,7 @@ StreamReport runStream(const StreamJob& job, const StreamOptions& opt) {
     }
     StreamReport report;
     report.windows = windows;
+    report.directBytes = direct;
     for (const auto& s : srcs) report.inPlace += windows && s->mapped();
     if (opt.time) {
         const double s = secondsSince(t0);
@@ -468,10 +499,12 @@ StreamReport runStream(const StreamJob& job, const StreamOptions& opt) {
             windows ? "untiled windows, " + std::to_string(report.inPlace) + " of " + std::to_string(srcs.size()) +
                           " source(s) used in place"
                     : std::to_string(reads) + " tile reads, " + std::to_string(writes) + " tile writes";
-        std::printf("%s: streamed %dx%d (height x width) in %.3f s (%.3f s of CPU), %.1f MPix/s, %d thread%s, "
-                    "tiles %dx%d, %s, peak resident memory %.1f MB\n",
-                    cmd.c_str(), H, W, s, cpuSeconds() - cpu0, s > 0 ? double(int64_t(W) * H) / s / 1e6 : 0.0, nThreads,
-                    nThreads == 1 ? "" : "s", opt.tileW, opt.tileH, how.c_str(), double(peakResidentBytes()) / (1 << 20));
+        const CpuTimes cpu = cpuTimes();
+        std::printf("%s: streamed %dx%d (height x width) in %.3f s (CPU %.3f s user + %.3f s system), %.1f MPix/s, "
+                    "%d thread%s, tiles %dx%d, %s, %.1f MB written past the page cache, peak resident memory %.1f MB\n",
+                    cmd.c_str(), H, W, s, cpu.user - cpu0.user, cpu.system - cpu0.system,
+                    s > 0 ? double(int64_t(W) * H) / s / 1e6 : 0.0, nThreads, nThreads == 1 ? "" : "s", opt.tileW,
+                    opt.tileH, how.c_str(), double(direct) / (1 << 20), double(peakResidentBytes()) / (1 << 20));
     }
     return report;
 }

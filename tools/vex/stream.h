@@ -26,6 +26,9 @@ struct StreamOptions {
     // Destination bands are pointers into a shared mapping of the new file
     // (when its rows allow) instead of buffers written back with pwrite.
     bool mapWrites = false;
+    // The page-aligned middle of each written band goes to the disk with
+    // O_DIRECT, past the page cache (where the file system allows).
+    bool directWrites = true;
     bool time = false;                        // print time, throughput, peak memory
 };
 
@@ -83,6 +86,7 @@ struct StreamJob {
 struct StreamReport {
     bool windows = false;  // the library got untiled windows (else tiles)
     int inPlace = 0;       // sources used in place through a mapping
+    int64_t directBytes = 0;  // destination bytes written past the page cache
 };
 
 // Runs a job; throws ToolError with a one-line message on failure (the
@@ -98,6 +102,11 @@ void makeHugeImage(const std::string& output, int height, int width, int channel
 // Peak resident memory of the process so far, in bytes (getrusage).
 int64_t peakResidentBytes();
 // User and system time of the process so far, in seconds (getrusage).
+struct CpuTimes {
+    double user = 0, system = 0;
+    double total() const { return user + system; }
+};
+CpuTimes cpuTimes();
 double cpuSeconds();
 
 }  // namespace vextool

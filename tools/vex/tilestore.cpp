@@ -390,6 +390,12 @@ std::unique_ptr<TileStore> TileStore::create(const std::string& path, FileLayout
     s->layout_ = l;
     s->setShape(shape);
     if (shape.bands && shape.mapWrites && alloc == 0) s->mapFile(true);
+    if (shape.directWrites && !s->mapping_) {
+        // A second descriptor for writes that bypass the page cache; file
+        // systems without O_DIRECT refuse it here or at the first write.
+        s->directFd_ = ::open(path.c_str(), O_WRONLY | O_DIRECT | O_CLOEXEC);
+        s->directOk_ = s->directFd_ >= 0;
+    }
     s->written_.assign(size_t(s->tilesX_) * size_t(s->tilesY_), 0);
     s->id_ = registerStore(s.get());
     return s;
@@ -404,6 +410,7 @@ TileStore::~TileStore() {
     for (char* p : spare_) std::free(p);
     if (mapping_) ::munmap(mapping_, size_t(mapLen_));
     if (fd_ >= 0) ::close(fd_);
+    if (directFd_ >= 0) ::close(directFd_);
 }
 
 void TileStore::fail(const std::string& what) {
@@ -651,7 +658,7 @@ bool TileStore::writeRows(int64_t y, int rows, char* data) {
     errno = 0;
     bool ok = true;
     if (step == n) {
-        ok = writeAll(fd_, data, rows * n, l.dataOffset + y * n);
+        ok = writeSpan(data, rows * n, l.dataOffset + y * n);
     } else {
         for (int r = 0; ok && r < rows; ++r) ok = writeAll(fd_, data + r * step, n, l.dataOffset + (y + r) * n);
     }
@@ -662,6 +669,33 @@ bool TileStore::writeRows(int64_t y, int rows, char* data) {
         return false;
     }
     return true;
+}
+
+// Writes n bytes of p at file offset off. With direct writes on and p
+// placed like the file (p + k page-aligned where off + k is), the pages
+// wholly inside the range go straight from p to the disk and only the
+// partial pages at its ends through the page cache (those pages are never
+// written directly, so the two paths do not meet).
+bool TileStore::writeSpan(const char* p, int64_t n, int64_t off) {
+    const int64_t a = (off + kIoAlign - 1) / kIoAlign * kIoAlign, b = (off + n) / kIoAlign * kIoAlign;
+    if (!directOk_ || b <= a || (reinterpret_cast<uintptr_t>(p) + uintptr_t(a - off)) % kIoAlign != 0)
+        return writeAll(fd_, p, n, off);
+    if (!writeAll(fd_, p, a - off, off)) return false;
+    for (int64_t at = a; at < b;) {
+        const ssize_t put = ::pwrite(directFd_, p + (at - off), size_t(b - at), at);
+        if (put < 0 && errno == EINTR) continue;
+        if (put < 0 && errno == EINVAL) {
+            // Alignment this file system does not take: the page cache from
+            // here on, for this write and every later one.
+            directOk_ = false;
+            if (!writeAll(fd_, p + (at - off), b - at, at)) return false;
+            break;
+        }
+        if (put <= 0) return false;
+        at += put;
+        directBytes_ += put;
+    }
+    return writeAll(fd_, p + (b - off), off + n - b, b);
 }
 
 // Drops the least recently used unpinned tile; a changed one is written
