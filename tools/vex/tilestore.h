@@ -144,6 +144,9 @@ class TileStore {
     // is placed as kIoAlign says). Byte-swapped formats swap `data` in
     // place. False on an I/O error.
     bool writeRows(int64_t y, int rows, char* data);
+    // Rows [y0, y1) of the mapping are about to be read (they are mapped
+    // now), and `ahead` rows after them next (read from the disk meanwhile).
+    void willReadRows(int64_t y0, int64_t y1, int64_t ahead);
     // Rows [y0, y1) of the mapping are not needed now: their pages leave
     // the resident set (they are read again from the page cache if used).
     void dropRows(int64_t y0, int64_t y1);
