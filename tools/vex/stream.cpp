@@ -168,6 +168,7 @@ StreamReport runStream(const StreamJob& job, const StreamOptions& opt) {
     // job but the mapped ones (convert), which name a destination tile.
     shape.bands = opt.bands && job.roiPieces;
     shape.cacheBytes = srcCache;
+    shape.directReads = opt.directReads;
     std::vector<std::unique_ptr<TileStore>> srcs;
     for (const std::string& path : job.inputs) {
         srcs.push_back(TileStore::openRead(path, shape, &err));
@@ -179,6 +180,7 @@ StreamReport runStream(const StreamJob& job, const StreamOptions& opt) {
         TileStore::Shape baseShape = shape;
         baseShape.bands = false;
         baseShape.cacheBytes = 0;
+        baseShape.directReads = false;
         baseOwned = TileStore::openRead(job.base, baseShape, &err);
         if (!baseOwned) ioFail(err);
         base = baseOwned.get();
@@ -500,6 +502,7 @@ StreamReport runStream(const StreamJob& job, const StreamOptions& opt) {
     StreamReport report;
     report.windows = windows;
     report.directBytes = direct;
+    for (const auto& s : srcs) report.directReadBytes += s->directBytes();
     for (const auto& s : srcs) report.inPlace += windows && s->mapped();
     if (opt.time) {
         const double s = secondsSince(t0);
@@ -509,10 +512,12 @@ StreamReport runStream(const StreamJob& job, const StreamOptions& opt) {
                     : std::to_string(reads) + " tile reads, " + std::to_string(writes) + " tile writes";
         const CpuTimes cpu = cpuTimes();
         std::printf("%s: streamed %dx%d (height x width) in %.3f s (CPU %.3f s user + %.3f s system), %.1f MPix/s, "
-                    "%d thread%s, tiles %dx%d, %s, %.1f MB written past the page cache, peak resident memory %.1f MB\n",
+                    "%d thread%s, tiles %dx%d, %s, %.1f MB written and %.1f MB read past the page cache, "
+                    "peak resident memory %.1f MB\n",
                     cmd.c_str(), H, W, s, cpu.user - cpu0.user, cpu.system - cpu0.system,
                     s > 0 ? double(int64_t(W) * H) / s / 1e6 : 0.0, nThreads, nThreads == 1 ? "" : "s", opt.tileW,
-                    opt.tileH, how.c_str(), double(direct) / (1 << 20), double(peakResidentBytes()) / (1 << 20));
+                    opt.tileH, how.c_str(), double(direct) / (1 << 20), double(report.directReadBytes) / (1 << 20),
+                    double(peakResidentBytes()) / (1 << 20));
     }
     return report;
 }

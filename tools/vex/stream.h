@@ -29,6 +29,9 @@ struct StreamOptions {
     // The page-aligned middle of each written band goes to the disk with
     // O_DIRECT, past the page cache (where the file system allows).
     bool directWrites = true;
+    // Sources mostly not in the page cache are read the same way instead of
+    // being mapped.
+    bool directReads = true;
     bool time = false;                        // print time, throughput, peak memory
 };
 
@@ -88,7 +91,8 @@ struct StreamJob {
 struct StreamReport {
     bool windows = false;  // the library got untiled windows (else tiles)
     int inPlace = 0;       // sources used in place through a mapping
-    int64_t directBytes = 0;  // destination bytes written past the page cache
+    int64_t directBytes = 0;      // destination bytes written past the page cache
+    int64_t directReadBytes = 0;  // source bytes read past it
 };
 
 // Runs a job; throws ToolError with a one-line message on failure (the

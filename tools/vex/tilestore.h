@@ -91,6 +91,10 @@ class TileStore {
         // A new file's whole-row writes bypass the page cache where they
         // can (see writeRows); silently off where the file system refuses.
         bool directWrites = false;
+        // A source mostly not in the page cache is not mapped; its rows are
+        // read past the page cache where they can (see readRows). Filling
+        // the page cache costs more CPU time than the reads themselves.
+        bool directReads = false;
     };
     // Buffers for readRows/writeRows are best placed at the offset of their
     // first byte in the file modulo kIoAlign: the kernel then copies between
@@ -136,7 +140,9 @@ class TileStore {
     // when the file is not mapped.
     char* rowsInPlace(int64_t y) const;
     // Copies `rows` rows from row y on into `data` (row stride windowStep())
-    // in native byte order; false on an I/O error (error() says why).
+    // in native byte order (the page-aligned middle of a whole-row read
+    // straight from the disk for a store reading directly, when `data` is
+    // placed as kIoAlign says); false on an I/O error (error() says why).
     bool readRows(int64_t y, int rows, char* data);
     // Writes `rows` rows of `data` (row stride windowStep()) to the file
     // from row y on, in one write when the strides agree (its page-aligned
@@ -167,7 +173,7 @@ class TileStore {
     int64_t tileReads() const { return reads_; }
     int64_t tileWrites() const { return writes_; }
     int64_t peakTiles() const { return peakTiles_; }
-    // Bytes written past the page cache so far.
+    // Bytes read or written past the page cache so far.
     int64_t directBytes() const { return directBytes_; }
 
  private:
@@ -192,7 +198,8 @@ class TileStore {
     bool mapFile(bool write);
     void dropRange(const char* a, const char* b);
     char* mappedTile(int ty) const;
-    bool writeSpan(const char* p, int64_t n, int64_t off);
+    bool transferSpan(char* p, int64_t n, int64_t off, bool write);
+    double residentShare() const;  // of the mapped file's pages, in the page cache
 
     std::string path_;
     int fd_ = -1;

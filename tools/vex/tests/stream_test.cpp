@@ -273,7 +273,8 @@ int main() {
 
     // Bands long enough for whole pages in their middle: written past the
     // page cache where the file system takes O_DIRECT (the partial pages at
-    // band ends through it), the same bytes either way. A PGM header puts
+    // band ends through it), and read past it from a source that is not in
+    // the page cache; the same bytes either way. A PGM header puts
     // the rows at an odd offset; the 16-bit raw rows are swapped in place.
     {
         const int probe = ::open(path("probe").c_str(), O_WRONLY | O_CREAT | O_DIRECT, 0644);
@@ -290,6 +291,10 @@ int main() {
                     VexImage* in = randomImage(301, 1000, sh.ch, sh.depth, rng);
                     const std::string src = path("long-in.vxr"), out = path(sh.out);
                     writeRaw(in, src);
+                    // The source leaves the page cache: read past it too.
+                    const int fd = ::open(src.c_str(), O_RDONLY);
+                    const bool evicted = fd >= 0 && ::fsync(fd) == 0 && ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED) == 0;
+                    if (fd >= 0) ::close(fd);
                     VexImage* want = cloneOf(in);
                     vexBlur(in, want, 5, 3, 2, 1);
                     vexThreshold(want, want, 100, nullptr);
@@ -305,7 +310,7 @@ int main() {
                     StreamOptions opt;
                     opt.tileW = 64, opt.tileH = 24;
                     opt.threads = threads;
-                    opt.directWrites = direct;
+                    opt.directWrites = opt.directReads = direct;
                     std::string error;
                     StreamReport report;
                     try {
@@ -318,6 +323,9 @@ int main() {
                     expect(error.empty() && sameAsFile(want, out), what + "streamed bytes differ from in-memory " + error);
                     expect(direct && directHere ? report.directBytes > 0 : report.directBytes == 0,
                            what + std::to_string(report.directBytes) + " bytes written directly");
+                    expect(direct && directHere && evicted ? report.directReadBytes > 0 && report.inPlace == 0
+                                                           : report.directReadBytes == 0,
+                           what + std::to_string(report.directReadBytes) + " bytes read directly");
                     vexDeallocate(in, VEX_IMAGE_ALL);
                     vexDeallocate(want, VEX_IMAGE_ALL);
                 }
