@@ -1,6 +1,7 @@
 // Streamed runs (stream.h): the destination is cut into bands of one tile
-// row; N threads take the bands in order, and each computes its band tile
-// by tile through its own tiled headers over the shared tile stores.
+// row; N threads take the bands in order, and each computes its band in one
+// call on untiled windows of the files when the job's reach is known, else
+// tile by tile through its own tiled headers over the shared tile stores.
 //
 // Every thread has its own library context (status, error mode, report
 // function): the library keeps them per thread, so a failure on one thread
@@ -9,6 +10,7 @@
 // swaps the header's roi pointer while it runs.
 #include "stream.h"
 
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -18,9 +20,12 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <future>
 #include <memory>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 #include "imageio.h"
@@ -104,16 +109,33 @@ std::string replaceAll(std::string s, const std::string& from, const std::string
 
 bool stderrIsTerminal() { return ::isatty(2) == 1; }
 
+// A buffer for the rows of a band: 2 MiB aligned and asked to be backed by
+// huge pages before its first touch, so that the computation and the
+// kernel's pinning of it for direct transfers walk 512 times fewer pages.
+struct BandBuffer {
+    std::unique_ptr<char, void (*)(void*)> data{nullptr, std::free};
+    size_t size = 0;
+};
+
 // Room for n bytes in `buf`, at an address with the alignment of the file
-// offset `off` within 64 bytes (kept to whole samples): the kernel then
-// copies between the buffer and the page cache on equally aligned
-// addresses, which costs about half of a misaligned copy.
-char* coAligned(std::vector<char>& buf, int64_t n, int64_t off, int sampleBytes) {
-    buf.resize(size_t(n + 128));
-    const uintptr_t base = (reinterpret_cast<uintptr_t>(buf.data()) + 63) / 64 * 64;
-    int64_t skew = off % 64;
+// offset `off` within TileStore::kIoAlign bytes (kept to whole samples):
+// the kernel then copies between the buffer and the page cache on equally
+// aligned addresses, which costs about half of a misaligned copy, and the
+// page-aligned middle of a band can be transferred directly. Null when
+// memory runs out.
+char* coAligned(BandBuffer& buf, int64_t n, int64_t off, int sampleBytes) {
+    const int64_t align = TileStore::kIoAlign;
+    const size_t need = size_t(n + 2 * align), huge = size_t(2) << 20;
+    if (need > buf.size) {
+        const size_t size = (need + huge - 1) / huge * huge;
+        buf.data.reset(static_cast<char*>(std::aligned_alloc(huge, size)));
+        buf.size = buf.data ? size : 0;
+        if (!buf.data) return nullptr;
+        ::madvise(buf.data.get(), size, MADV_HUGEPAGE);
+    }
+    int64_t skew = off % align;
     if (skew % sampleBytes) skew = 0;
-    return reinterpret_cast<char*>(base + uintptr_t(skew));
+    return buf.data.get() + skew;
 }
 
 double secondsSince(std::chrono::steady_clock::time_point t0) {
@@ -122,11 +144,14 @@ double secondsSince(std::chrono::steady_clock::time_point t0) {
 
 }  // namespace
 
-double cpuSeconds() {
+CpuTimes cpuTimes() {
     struct rusage ru {};
     ::getrusage(RUSAGE_SELF, &ru);
-    return double(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) + double(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+    return CpuTimes{double(ru.ru_utime.tv_sec) + double(ru.ru_utime.tv_usec) / 1e6,
+                    double(ru.ru_stime.tv_sec) + double(ru.ru_stime.tv_usec) / 1e6};
 }
+
+double cpuSeconds() { return cpuTimes().total(); }
 
 int64_t peakResidentBytes() {
     struct rusage ru {};
@@ -146,7 +171,7 @@ void parseTileSize(const std::string& cmd, const std::string& text, int* w, int*
 
 StreamReport runStream(const StreamJob& job, const StreamOptions& opt) {
     const auto t0 = std::chrono::steady_clock::now();
-    const double cpu0 = cpuSeconds();
+    const CpuTimes cpu0 = cpuTimes();
     const std::string& cmd = job.name;
     auto ioFail = [&](const std::string& text) { throw ToolError(kExitIO, cmd + ": " + text); };
     const size_t nStores = job.inputs.size() + 1;
@@ -160,6 +185,7 @@ StreamReport runStream(const StreamJob& job, const StreamOptions& opt) {
     // job but the mapped ones (convert), which name a destination tile.
     shape.bands = opt.bands && job.roiPieces;
     shape.cacheBytes = srcCache;
+    shape.directReads = opt.directReads;
     std::vector<std::unique_ptr<TileStore>> srcs;
     for (const std::string& path : job.inputs) {
         srcs.push_back(TileStore::openRead(path, shape, &err));
@@ -171,6 +197,7 @@ StreamReport runStream(const StreamJob& job, const StreamOptions& opt) {
         TileStore::Shape baseShape = shape;
         baseShape.bands = false;
         baseShape.cacheBytes = 0;
+        baseShape.directReads = false;
         baseOwned = TileStore::openRead(job.base, baseShape, &err);
         if (!baseOwned) ioFail(err);
         base = baseOwned.get();
@@ -205,6 +232,7 @@ StreamReport runStream(const StreamJob& job, const StreamOptions& opt) {
     TileStore::Shape dstShape = shape;
     dstShape.cacheBytes = dstCache;
     dstShape.mapWrites = opt.mapWrites;
+    dstShape.directWrites = opt.directWrites;
     std::unique_ptr<TileStore> dst = TileStore::create(tmp, dl, dstShape, &err);
     if (!dst) ioFail(replaceAll(err, tmp, job.output));
     dst->setWholeWrite(whole);
@@ -250,6 +278,7 @@ StreamReport runStream(const StreamJob& job, const StreamOptions& opt) {
     // in a quarter of the cache per thread and in the library's sizes.
     const int nThreads = std::max(1, std::min(opt.threads, std::max(ty1 - ty0, 1)));
     bool windows = opt.windows && opt.bands && job.roiPieces && job.reach >= 0 && W > 0 && H > 0;
+    bool overlapWrites = false;
     if (windows) {
         const int64_t rows = int64_t(opt.tileH) + 2 * int64_t(job.reach);
         int64_t bytes = int64_t(opt.tileH) * dst->windowStep();
@@ -260,17 +289,27 @@ StreamReport runStream(const StreamJob& job, const StreamOptions& opt) {
         }
         if (int64_t(opt.tileH) * dst->windowStep() > INT32_MAX / 2 || bytes * nThreads > opt.cacheBytes)
             windows = false;
+        // A second destination band per thread, when it fits too: a band is
+        // written (past the page cache the write waits for the disk) while
+        // the next one is computed.
+        overlapWrites = windows && (bytes + int64_t(opt.tileH) * dst->windowStep()) * nThreads <= opt.cacheBytes;
     }
 
     // One band through windows: the sources' rows (in place or copied), the
-    // destination rows in a buffer written back in one piece.
+    // destination rows in a buffer written back in one piece; with
+    // overlapped writes, two such buffers taken in turn, the band before
+    // being written by a helper thread meanwhile.
     struct Windows {
         std::vector<VexImage*> src;
-        std::vector<std::vector<char>> srcBuf;
+        std::vector<BandBuffer> srcBuf;
         std::vector<VexROI> srcRoi;
         VexImage* dst = nullptr;
-        std::vector<char> dstBuf;
+        BandBuffer dstBuf[2];
+        int next = 0;
         VexROI dstRoi{};
+        std::future<bool> writing;  // declared after the buffers: ends first
+        // Waits for the band being written; false if its write failed.
+        bool settle() { return !writing.valid() || writing.get(); }
     };
     auto windowOf = [](const TileStore& s) {
         VexImage* h = s.newHeader();
@@ -286,6 +325,11 @@ StreamReport runStream(const StreamJob& job, const StreamOptions& opt) {
         h->height = rows;
         h->dataSize = int(rows * int64_t(h->widthStep));
     };
+    auto outOfMemory = [&]() {
+        std::lock_guard<std::mutex> lock(failMu);
+        if (failText.empty()) failText = cmd + ": out of memory for a band", failCode = kExitIO;
+        return false;
+    };
     auto runBand = [&](Windows& w, int ty) {
         const StreamPiece first = pieceOf(tx0, ty);
         for (size_t k = 0; k < srcs.size(); ++k) {
@@ -293,8 +337,10 @@ StreamReport runStream(const StreamJob& job, const StreamOptions& opt) {
             const int y0 = std::max(0, first.sy - job.reach);
             const int y1 = int(std::min<int64_t>(s.layout().height, int64_t(first.sy) + first.h + job.reach));
             char* rows = s.rowsInPlace(y0);
+            if (rows) s.willReadRows(y0, y1, y1 - y0);
             if (!rows) {
                 rows = coAligned(w.srcBuf[k], (y1 - y0) * s.windowStep(), s.rowOffset(y0), s.layout().sampleBytes);
+                if (!rows) return outOfMemory();
                 if (!s.readRows(y0, y1 - y0, rows)) return false;
             }
             point(w.src[k], rows, y1 - y0);
@@ -302,12 +348,20 @@ StreamReport runStream(const StreamJob& job, const StreamOptions& opt) {
             w.src[k]->roi = &w.srcRoi[k];
         }
         const int dy0 = first.y, rows = first.h;
-        char* band = coAligned(w.dstBuf, rows * dst->windowStep(), dst->rowOffset(dy0), dst->layout().sampleBytes);
+        char* band =
+            coAligned(w.dstBuf[w.next], rows * dst->windowStep(), dst->rowOffset(dy0), dst->layout().sampleBytes);
+        if (!band) return outOfMemory();
         point(w.dst, band, rows);
         if (!whole && !dst->readRows(dy0, rows, band)) return false;
         w.dst->roi = &w.dstRoi;
-        for (int tx = tx0; tx < tx1 && !stop; ++tx) {
-            const StreamPiece p = pieceOf(tx, ty);
+        // One call for the band's whole width: cutting it at tile edges
+        // only adds calls (each with its row setup), measured 25 % more
+        // user time for a blur 5x5 and threshold in 512-pixel pieces.
+        {
+            StreamPiece p = first;
+            const StreamPiece last = pieceOf(tx1 - 1, ty);
+            p.w = last.x + last.w - first.x;
+            p.sx = std::min(first.sx, last.sx);  // mirrored columns: the last piece starts leftmost
             w.dstRoi = VexROI{job.dst.coi, p.x, 0, p.h, p.w};
             for (VexROI& r : w.srcRoi) r.xOffset = p.sx, r.width = p.w;
             job.run(w.src, w.dst, p);
@@ -326,14 +380,22 @@ StreamReport runStream(const StreamJob& job, const StreamOptions& opt) {
                     return true;
                 }
             }
-            ++tilesDone;
+            tilesDone += tx1 - tx0;
             pixelsDone += int64_t(p.w) * p.h;
         }
-        if (!dst->writeRows(dy0, rows, band)) return false;
         for (size_t k = 0; k < srcs.size(); ++k) {
             const int y0 = std::max(0, first.sy - job.reach);
             srcs[k]->dropRows(y0, int64_t(first.sy) + first.h + job.reach);
         }
+        if (!overlapWrites) return dst->writeRows(dy0, rows, band);
+        if (!w.settle()) return false;
+        TileStore* out = dst.get();
+        try {
+            w.writing = std::async(std::launch::async, [out, dy0, rows, band] { return out->writeRows(dy0, rows, band); });
+        } catch (const std::system_error&) {
+            return out->writeRows(dy0, rows, band);  // no thread to spare: write it now
+        }
+        w.next ^= 1;
         return true;
     };
 
@@ -401,6 +463,7 @@ StreamReport runStream(const StreamJob& job, const StreamOptions& opt) {
             // whole rows, and free their room.
             if (!stop && !dst->retireRow(ty)) stop = true;
         }
+        if (!win.settle()) stop = true;
         if (dh) dh->roi = nullptr;
         for (VexImage* h : sh)
             if (h) h->roi = nullptr;
@@ -453,6 +516,7 @@ StreamReport runStream(const StreamJob& job, const StreamOptions& opt) {
         return n;
     }();
     const int64_t writes = dst->tileWrites();
+    const int64_t direct = dst->directBytes();
     dst.reset();
     if (std::rename(tmp.c_str(), job.output.c_str()) != 0) {
         const std::string why = std::strerror(errno);
@@ -461,6 +525,8 @@ StreamReport runStream(const StreamJob& job, const StreamOptions& opt) {
     }
     StreamReport report;
     report.windows = windows;
+    report.directBytes = direct;
+    for (const auto& s : srcs) report.directReadBytes += s->directBytes();
     for (const auto& s : srcs) report.inPlace += windows && s->mapped();
     if (opt.time) {
         const double s = secondsSince(t0);
@@ -468,10 +534,14 @@ StreamReport runStream(const StreamJob& job, const StreamOptions& opt) {
             windows ? "untiled windows, " + std::to_string(report.inPlace) + " of " + std::to_string(srcs.size()) +
                           " source(s) used in place"
                     : std::to_string(reads) + " tile reads, " + std::to_string(writes) + " tile writes";
-        std::printf("%s: streamed %dx%d (height x width) in %.3f s (%.3f s of CPU), %.1f MPix/s, %d thread%s, "
-                    "tiles %dx%d, %s, peak resident memory %.1f MB\n",
-                    cmd.c_str(), H, W, s, cpuSeconds() - cpu0, s > 0 ? double(int64_t(W) * H) / s / 1e6 : 0.0, nThreads,
-                    nThreads == 1 ? "" : "s", opt.tileW, opt.tileH, how.c_str(), double(peakResidentBytes()) / (1 << 20));
+        const CpuTimes cpu = cpuTimes();
+        std::printf("%s: streamed %dx%d (height x width) in %.3f s (CPU %.3f s user + %.3f s system), %.1f MPix/s, "
+                    "%d thread%s, tiles %dx%d, %s, %.1f MB written and %.1f MB read past the page cache, "
+                    "peak resident memory %.1f MB\n",
+                    cmd.c_str(), H, W, s, cpu.user - cpu0.user, cpu.system - cpu0.system,
+                    s > 0 ? double(int64_t(W) * H) / s / 1e6 : 0.0, nThreads, nThreads == 1 ? "" : "s", opt.tileW,
+                    opt.tileH, how.c_str(), double(direct) / (1 << 20), double(report.directReadBytes) / (1 << 20),
+                    double(peakResidentBytes()) / (1 << 20));
     }
     return report;
 }

@@ -26,6 +26,12 @@ struct StreamOptions {
     // Destination bands are pointers into a shared mapping of the new file
     // (when its rows allow) instead of buffers written back with pwrite.
     bool mapWrites = false;
+    // The page-aligned middle of each written band goes to the disk with
+    // O_DIRECT, past the page cache (where the file system allows).
+    bool directWrites = true;
+    // Sources mostly not in the page cache are read the same way instead of
+    // being mapped.
+    bool directReads = true;
     bool time = false;                        // print time, throughput, peak memory
 };
 
@@ -44,8 +50,10 @@ struct StreamRegion {
     int coi = 0;
 };
 
-// One destination piece: a rectangle inside one destination tile, and where
-// the matching source rectangle starts.
+// One destination piece: a rectangle inside one destination tile (through
+// the tile callback) or a band's whole working width (through untiled
+// windows; tx is then the band's first tile), and where the matching source
+// rectangle starts.
 struct StreamPiece {
     int tx = 0, ty = 0;        // destination tile
     int x = 0, y = 0, w = 0, h = 0;  // destination rectangle
@@ -83,6 +91,8 @@ struct StreamJob {
 struct StreamReport {
     bool windows = false;  // the library got untiled windows (else tiles)
     int inPlace = 0;       // sources used in place through a mapping
+    int64_t directBytes = 0;      // destination bytes written past the page cache
+    int64_t directReadBytes = 0;  // source bytes read past it
 };
 
 // Runs a job; throws ToolError with a one-line message on failure (the
@@ -98,6 +108,11 @@ void makeHugeImage(const std::string& output, int height, int width, int channel
 // Peak resident memory of the process so far, in bytes (getrusage).
 int64_t peakResidentBytes();
 // User and system time of the process so far, in seconds (getrusage).
+struct CpuTimes {
+    double user = 0, system = 0;
+    double total() const { return user + system; }
+};
+CpuTimes cpuTimes();
 double cpuSeconds();
 
 }  // namespace vextool

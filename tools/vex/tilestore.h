@@ -19,12 +19,16 @@
 // tile that leaves the cache gives its pages back (MADV_DONTNEED), so the
 // resident size stays within the cache bound. A destination band is written
 // back with one pwrite of whole rows, or, with mapped writes, is a pointer
-// into a shared writable mapping of the pre-allocated file.
+// into a shared writable mapping of the pre-allocated file. With direct
+// writes, the page-aligned middle of such a write goes from the caller's
+// buffer to the disk (O_DIRECT) instead of through the page cache: copying
+// into the page cache is most of the kernel's time otherwise.
 //
 // The store may be used by several threads at once: one lock guards the
 // cache and the file (reads and writes of one store are serialised).
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <list>
 #include <memory>
@@ -84,7 +88,18 @@ class TileStore {
         int64_t cacheBytes = int64_t(128) << 20;
         bool bands = false;      // also: map a source whose rows can be used in place
         bool mapWrites = false;
+        // A new file's whole-row writes bypass the page cache where they
+        // can (see writeRows); silently off where the file system refuses.
+        bool directWrites = false;
+        // A source mostly not in the page cache is not mapped; its rows are
+        // read past the page cache where they can (see readRows). Filling
+        // the page cache costs more CPU time than the reads themselves.
+        bool directReads = false;
     };
+    // Buffers for readRows/writeRows are best placed at the offset of their
+    // first byte in the file modulo kIoAlign: the kernel then copies between
+    // equally aligned addresses, and direct writes need page-aligned memory.
+    static constexpr int64_t kIoAlign = 4096;
     // Opens an existing file for reading.
     static std::unique_ptr<TileStore> openRead(const std::string& path, const Shape& shape, std::string* err);
     // Creates `path` (truncating it) with the layout's header and room for
@@ -125,12 +140,19 @@ class TileStore {
     // when the file is not mapped.
     char* rowsInPlace(int64_t y) const;
     // Copies `rows` rows from row y on into `data` (row stride windowStep())
-    // in native byte order; false on an I/O error (error() says why).
+    // in native byte order (the page-aligned middle of a whole-row read
+    // straight from the disk for a store reading directly, when `data` is
+    // placed as kIoAlign says); false on an I/O error (error() says why).
     bool readRows(int64_t y, int rows, char* data);
     // Writes `rows` rows of `data` (row stride windowStep()) to the file
-    // from row y on, in one write when the strides agree. Byte-swapped
-    // formats swap `data` in place. False on an I/O error.
+    // from row y on, in one write when the strides agree (its page-aligned
+    // middle direct to the disk, when the store writes directly and `data`
+    // is placed as kIoAlign says). Byte-swapped formats swap `data` in
+    // place. False on an I/O error.
     bool writeRows(int64_t y, int rows, char* data);
+    // Rows [y0, y1) of the mapping are about to be read (they are mapped
+    // now), and `ahead` rows after them next (read from the disk meanwhile).
+    void willReadRows(int64_t y0, int64_t y1, int64_t ahead);
     // Rows [y0, y1) of the mapping are not needed now: their pages leave
     // the resident set (they are read again from the page cache if used).
     void dropRows(int64_t y0, int64_t y1);
@@ -151,6 +173,8 @@ class TileStore {
     int64_t tileReads() const { return reads_; }
     int64_t tileWrites() const { return writes_; }
     int64_t peakTiles() const { return peakTiles_; }
+    // Bytes read or written past the page cache so far.
+    int64_t directBytes() const { return directBytes_; }
 
  private:
     TileStore() = default;
@@ -174,9 +198,14 @@ class TileStore {
     bool mapFile(bool write);
     void dropRange(const char* a, const char* b);
     char* mappedTile(int ty) const;
+    bool transferSpan(char* p, int64_t n, int64_t off, bool write);
+    double residentShare() const;  // of the mapped file's pages, in the page cache
 
     std::string path_;
     int fd_ = -1;
+    int directFd_ = -1;                  // the file opened with O_DIRECT, or -1
+    std::atomic<bool> directOk_{false};  // off for good after the first refusal
+    std::atomic<int64_t> directBytes_{0};
     bool writable_ = false;
     bool fresh_ = false;  // created here: tiles never written read as zeros
     bool wholeWrite_ = false;

@@ -4,9 +4,12 @@
 // tile sizes that do not divide the image, 1 and 2 threads, 8U and 16U, one
 // and three channels, rows that can be used in place (width 104) or not
 // (width 93), and every way of streaming: untiled windows, small tiles with
-// eviction, band tiles (mapped sources), band tiles with mapped writes. Also: broken input files and unwritable outputs fail
-// in one line and leave nothing under the output's name.
+// eviction, band tiles (mapped sources), band tiles with mapped writes,
+// bands written past the page cache or through it. Also: broken input files
+// and unwritable outputs fail in one line and leave nothing under the
+// output's name.
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -266,6 +269,66 @@ int main() {
         const unsigned char want[12] = {0, 4, 1, 1, 255, 255, 0, 1, 0x12, 0x35, 0xff, 0xff};
         expect(n == 13 + 12 && std::memcmp(all, "P5\n3 2\n65535\n", 13) == 0 && std::memcmp(all + 13, want, 12) == 0,
                "16-bit PGM: big-endian samples read and written, reach " + std::to_string(reach));
+    }
+
+    // Bands long enough for whole pages in their middle: written past the
+    // page cache where the file system takes O_DIRECT (the partial pages at
+    // band ends through it), and read past it from a source that is not in
+    // the page cache; the same bytes either way. A PGM header puts
+    // the rows at an odd offset; the 16-bit raw rows are swapped in place.
+    {
+        const int probe = ::open(path("probe").c_str(), O_WRONLY | O_CREAT | O_DIRECT, 0644);
+        const bool directHere = probe >= 0;
+        if (probe >= 0) ::close(probe);
+        struct Shape {
+            const char* out;
+            int ch;
+            unsigned depth;
+        };
+        for (const Shape& sh : {Shape{"long.pgm", 1, VEX_DEPTH_8U}, Shape{"long.vxr", 3, VEX_DEPTH_16U}})
+            for (int threads : {1, 3})
+                for (bool direct : {true, false}) {
+                    VexImage* in = randomImage(301, 1000, sh.ch, sh.depth, rng);
+                    const std::string src = path("long-in.vxr"), out = path(sh.out);
+                    writeRaw(in, src);
+                    // The source leaves the page cache: read past it too.
+                    const int fd = ::open(src.c_str(), O_RDONLY);
+                    const bool evicted = fd >= 0 && ::fsync(fd) == 0 && ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED) == 0;
+                    if (fd >= 0) ::close(fd);
+                    VexImage* want = cloneOf(in);
+                    vexBlur(in, want, 5, 3, 2, 1);
+                    vexThreshold(want, want, 100, nullptr);
+                    StreamJob job;
+                    job.name = "blur";
+                    job.inputs = {src};
+                    job.output = out;
+                    job.reach = 5;
+                    job.run = [](const std::vector<VexImage*>& ss, VexImage* dd, const StreamPiece&) {
+                        vexBlur(ss[0], dd, 5, 3, 2, 1);
+                        vexThreshold(dd, dd, 100, nullptr);
+                    };
+                    StreamOptions opt;
+                    opt.tileW = 64, opt.tileH = 24;
+                    opt.threads = threads;
+                    opt.directWrites = opt.directReads = direct;
+                    std::string error;
+                    StreamReport report;
+                    try {
+                        report = runStream(job, opt);
+                    } catch (const ToolError& e) {
+                        error = e.what();
+                    }
+                    const std::string what = std::string(sh.out) + " threads " + std::to_string(threads) +
+                                             (direct ? " direct" : " buffered") + ": ";
+                    expect(error.empty() && sameAsFile(want, out), what + "streamed bytes differ from in-memory " + error);
+                    expect(direct && directHere ? report.directBytes > 0 : report.directBytes == 0,
+                           what + std::to_string(report.directBytes) + " bytes written directly");
+                    expect(direct && directHere && evicted ? report.directReadBytes > 0 && report.inPlace == 0
+                                                           : report.directReadBytes == 0,
+                           what + std::to_string(report.directReadBytes) + " bytes read directly");
+                    vexDeallocate(in, VEX_IMAGE_ALL);
+                    vexDeallocate(want, VEX_IMAGE_ALL);
+                }
     }
 
     // Broken inputs and unwritable outputs.
