@@ -434,7 +434,7 @@ TEST(Move, RefusedTile) {
 
 // Mirrors that write more than the cache-sized threshold between every
 // tiled/untiled pairing (tile grids differing when both are tiled): long
-// reversed rows take the streamed path. Regions offset by an odd amount so that the destination's pieces
+// reversed rows take the streamed path where one side is untiled. Regions offset by an odd amount so that the destination's pieces
 // start off any vector boundary; every 37th row checked whole, and the last.
 TEST(Move, LongMirrorsEveryPairing) {
     vt::StatusReset reset;
