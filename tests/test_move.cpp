@@ -432,21 +432,22 @@ TEST(Move, RefusedTile) {
 
 }  // namespace
 
-// Mirrors that write more than the cache-sized threshold between a tiled and
-// an untiled image, either way round: long reversed rows take the streamed
-// path. Regions offset by an odd amount so that the destination's pieces
+// Mirrors that write more than the cache-sized threshold between every
+// tiled/untiled pairing (tile grids differing when both are tiled): long
+// reversed rows take the streamed path where one side is untiled. Regions offset by an odd amount so that the destination's pieces
 // start off any vector boundary; every 37th row checked whole, and the last.
-TEST(Move, LongMixedMirrors) {
+TEST(Move, LongMirrorsEveryPairing) {
     vt::StatusReset reset;
     vt::ReportLog log;
     const int h = 4100, w = 4100;
-    for (int srcTiled = 0; srcTiled < 2; ++srcTiled)
+    const char* const kPairs[] = {"tiled to untiled", "untiled to tiled", "tiled to tiled"};
+    for (int pairing = 0; pairing < 3; ++pairing)
         for (int axis : {1, -1}) {
-            SCOPED_TRACE("source tiled " + std::to_string(srcTiled) + " axis " + std::to_string(axis));
-            vt::TiledImage T(VEX_DEPTH_8U, 1, h, w, 200, 64);
+            SCOPED_TRACE(std::string(kPairs[pairing]) + " axis " + std::to_string(axis));
+            vt::TiledImage T(VEX_DEPTH_8U, 1, h, w, 200, 64), T2(VEX_DEPTH_8U, 1, h, w, 128, 96);
             vt::Image U(VEX_DEPTH_8U, 1, h, w);
-            vt::ImageBase& src = srcTiled ? static_cast<vt::ImageBase&>(T) : U;
-            vt::ImageBase& dst = srcTiled ? static_cast<vt::ImageBase&>(U) : T;
+            vt::ImageBase& src = pairing == 1 ? static_cast<vt::ImageBase&>(U) : T;
+            vt::ImageBase& dst = pairing == 0 ? static_cast<vt::ImageBase&>(U) : pairing == 1 ? T : T2;
             src.fillPattern(5);
             dst.fillSentinel();
             src.setRoi(0, 1, 0, h, w);
@@ -454,14 +455,43 @@ TEST(Move, LongMixedMirrors) {
             vexMirror(src.get(), dst.get(), axis, nullptr);
             const int rows = h - 1, cols = w - 3;
             auto check = [&](int i) {
-                const int si = axis == 1 ? i : rows - 1 - i;
-                for (int j = 0; j < w; ++j)
-                    ASSERT_EQ(dst.sample(j, i + 1, 1), j < 3 ? vt::kSentinel : src.sample(1 + cols - 1 - (j - 3), si, 1))
+                const int si = axis == -1 ? rows - 1 - i : i;
+                for (int j = 0; j < w; ++j) {
+                    const int sj = cols - 1 - (j - 3);
+                    ASSERT_EQ(dst.sample(j, i + 1, 1), j < 3 ? vt::kSentinel : src.sample(1 + sj, si, 1))
                         << j << "," << i;
+                }
             };
             for (int x = 0; x < w; ++x) ASSERT_EQ(dst.sample(x, 0, 1), vt::kSentinel) << x;
             for (int i = 0; i < rows; i += 37) check(i);
             check(rows - 1);
         }
+    EXPECT_EQ(log.size(), 0u);
+}
+
+// Copies whose untiled side has rows a page or more apart and whose tile
+// parts are short (rows asked for ahead), in both orders, one channel of
+// interest or all: every byte against the reference.
+TEST(Move, WideRowsThroughTiles) {
+    vt::StatusReset reset;
+    vt::ReportLog log;
+    for (int order : {VEX_DATA_ORDER_PIXEL, VEX_DATA_ORDER_PLANE})
+        for (int coi : {0, 2})
+            for (int intoTiles = 0; intoTiles < 2; ++intoTiles) {
+                SCOPED_TRACE("order " + std::to_string(order) + " coi " + std::to_string(coi) +
+                             (intoTiles ? " into tiles" : " out of tiles"));
+                vt::Layout l;
+                l.depth = VEX_DEPTH_16U, l.nChannels = 3, l.order = order, l.height = 45, l.width = 1100;
+                l.tileWidth = 40, l.tileHeight = 16, l.hasRoi = true;
+                l.roi = VexROI{coi, 5, 3, 40, 1090};
+                l.tiled = !intoTiles;
+                ImagePtr a = vt::makeImage(l, 1);
+                l.roi = VexROI{coi, 9, 2, 41, 1091};
+                l.tiled = intoTiles;
+                ImagePtr b = vt::makeImage(l, 2), want = vt::cloneOf(*b);
+                refCopy(a->get(), want->get(), nullptr);
+                vexCopy(a->get(), b->get(), nullptr);
+                EXPECT_EQ(b->bytes(), want->bytes()) << vt::diffSamples(b->get(), want->get());
+            }
     EXPECT_EQ(log.size(), 0u);
 }

@@ -125,27 +125,26 @@ bool ownPixelKernel(const OwnPixelOp& op, VexImage* const* img, int count,
         run.srcBit[i] = r[i].bitOffset;
     }
     // Short rows far apart (a tile-sized piece of a large untiled image):
-    // the hardware prefetcher does not follow rows that start a page or more
-    // apart, so the rows a few ahead are asked for here.
+    // the rows a few ahead are asked for (see ownRunPrefetch).
     const int64_t rowBytesAll = bits ? (perRow + 7) / 8 : perRow * esize;
-    const bool prefetch = nRows > 1 && rowBytesAll <= 4096;
-    // A destination whose runs are streamed (see ownStreamRun) is not asked
-    // for: a line brought into the cache would only be evicted again by the
-    // streaming store.
-    bool streamed = callBytes >= kStreamBytes && !bits && run.dstInc == 1;
-    for (int i = 0; i < nSrc; ++i) streamed = streamed && run.srcInc[i] == 1;
-    constexpr int kAhead = 6;
+    if (nRows > 1 && rowBytesAll <= 4096) {
+        // A destination whose runs are streamed (see ownStreamRun) is not
+        // asked for: a line brought into the cache would only be evicted
+        // again by the streaming store.
+        bool streamed = callBytes >= kStreamBytes && !bits && run.dstInc == 1;
+        for (int i = 0; i < nSrc; ++i) streamed = streamed && run.srcInc[i] == 1;
+        run.ahead = 6;
+        run.aheadCount = nSrc + !streamed;
+        run.aheadBytes = rowBytesAll + 63;
+    }
+    // One call per plane: the kernel runs the rows itself.
+    run.rows = nRows;
+    for (int i = 0; i < nSrc; ++i) run.srcStep[i] = step[i];
+    run.dstStep = step[nSrc];
     for (int p = 0; p < planes; ++p) {
-        for (int y = 0; y < nRows; ++y) {
-            if (prefetch && y + kAhead < nRows)
-                for (int i = 0; i <= nSrc - streamed; ++i) {
-                    const char* ahead = base[i] + p * planeSize[i] + (y + kAhead) * step[i];
-                    for (int64_t b = 0; b < rowBytesAll + 63; b += 64) __builtin_prefetch(ahead + b);
-                }
-            for (int i = 0; i < nSrc; ++i) run.src[i] = base[i] + p * planeSize[i] + y * step[i];
-            run.dst = base[nSrc] + p * planeSize[nSrc] + y * step[nSrc];
-            fn(run, args);
-        }
+        for (int i = 0; i < nSrc; ++i) run.src[i] = base[i] + p * planeSize[i];
+        run.dst = base[nSrc] + p * planeSize[nSrc];
+        fn(run, args);
     }
     return true;
 }

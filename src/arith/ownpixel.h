@@ -43,7 +43,35 @@ struct OwnRun {
     // kStreamBytes are streamed like one long run; the walk then fences the
     // stores itself (ownStoreFence) before it hands a tile back.
     int64_t callBytes = 0;
+    // `rows` runs of n samples each; row k of an image starts its step
+    // (bytes) after row k - 1. One call covers a whole piece of a tile walk.
+    int64_t rows = 1;
+    int64_t srcStep[2] = {0, 0};
+    int64_t dstStep = 0;
+    // Rows far apart: the first `aheadCount` images (sources first, then
+    // the destination) have aheadBytes of the row `ahead` rows further on
+    // asked for before each row is processed (0: nothing is asked for).
+    int ahead = 0;
+    int aheadCount = 0;
+    int64_t aheadBytes = 0;
 };
+
+// The start of row y of image i of a run (i == 2 names the destination).
+inline const char* ownRunRowAt(const OwnRun& r, int i, int64_t y) {
+    return i < 2 ? static_cast<const char*>(r.src[i]) + y * r.srcStep[i]
+                 : static_cast<const char*>(r.dst) + y * r.dstStep;
+}
+
+// Asks for the row `ahead` rows after y of the run's first aheadCount
+// images: the hardware prefetcher does not follow rows that start a page or
+// more apart (a tile-sized piece of a large untiled image).
+__attribute__((always_inline)) inline void ownRunPrefetch(const OwnRun& r, int nSrc, int64_t y) {
+    if (!r.ahead || y + r.ahead >= r.rows) return;
+    for (int k = 0; k < r.aheadCount; ++k) {
+        const char* p = ownRunRowAt(r, k < nSrc ? k : 2, y + r.ahead);
+        for (int64_t b = 0; b < r.aheadBytes; b += 64) __builtin_prefetch(p + b);
+    }
+}
 
 using OwnRowFn = void (*)(const OwnRun& run, const OwnPixelArgs& args);
 
@@ -178,49 +206,85 @@ __attribute__((always_inline)) inline void ownStreamRun(T* __restrict d, int64_t
     for (; i < n; ++i) d[i] = at(i);
 }
 
-// Contiguous loops. Sources and destination may be the same buffer (an
+// Contiguous rows. Sources and destination may be the same buffer (an
 // operation in place): each result depends only on the inputs at its own
 // index, which are loaded before it is stored, so exact aliasing is safe.
+// The row loop runs inside the clone, one call per piece.
 template <class Op>
-OWN_CLONES void ownBinaryRun(const typename Op::Sample* __restrict a,
-                             const typename Op::Sample* __restrict b,
-                             typename Op::Sample* __restrict d, int64_t n, const Op op,
-                             int64_t callBytes = 0) {
-    ownStreamRun(d, n, [&](int64_t i) { return op(a[i], b[i]); }, callBytes);
+OWN_CLONES void ownBinaryRun(const OwnRun& r, const Op op) {
+    using T = typename Op::Sample;
+    for (int64_t y = 0; y < r.rows; ++y) {
+        ownRunPrefetch(r, 2, y);
+        const T* __restrict a = reinterpret_cast<const T*>(ownRunRowAt(r, 0, y));
+        const T* __restrict b = reinterpret_cast<const T*>(ownRunRowAt(r, 1, y));
+        T* __restrict d = reinterpret_cast<T*>(const_cast<char*>(ownRunRowAt(r, 2, y)));
+        ownStreamRun(d, r.n, [&](int64_t i) { return op(a[i], b[i]); }, r.callBytes);
+    }
 }
 
 template <class Op>
-OWN_CLONES void ownUnaryRun(const typename Op::Sample* __restrict a,
-                            typename Op::Sample* __restrict d, int64_t n, const Op op,
-                            int64_t callBytes = 0) {
-    ownStreamRun(d, n, [&](int64_t i) { return op(a[i]); }, callBytes);
+OWN_CLONES void ownUnaryRun(const OwnRun& r, const Op op) {
+    using T = typename Op::Sample;
+    for (int64_t y = 0; y < r.rows; ++y) {
+        ownRunPrefetch(r, 1, y);
+        const T* __restrict a = reinterpret_cast<const T*>(ownRunRowAt(r, 0, y));
+        T* __restrict d = reinterpret_cast<T*>(const_cast<char*>(ownRunRowAt(r, 2, y)));
+        ownStreamRun(d, r.n, [&](int64_t i) { return op(a[i]); }, r.callBytes);
+    }
+}
+
+// One contiguous run of n samples (the whole-byte middle of a 1U row).
+template <class Op>
+inline void ownBinaryBytes(const typename Op::Sample* a, const typename Op::Sample* b,
+                           typename Op::Sample* d, int64_t n, const Op& op) {
+    OwnRun r{};
+    r.src[0] = a;
+    r.src[1] = b;
+    r.dst = d;
+    r.n = n;
+    ownBinaryRun(r, op);
+}
+template <class Op>
+inline void ownUnaryBytes(const typename Op::Sample* a, typename Op::Sample* d, int64_t n,
+                          const Op& op) {
+    OwnRun r{};
+    r.src[0] = a;
+    r.dst = d;
+    r.n = n;
+    ownUnaryRun(r, op);
 }
 
 template <class Op>
 void ownBinaryRow(const OwnRun& r, const OwnPixelArgs& args) {
     using T = typename Op::Sample;
     const Op op(args);
-    const T* a = static_cast<const T*>(r.src[0]);
-    const T* b = static_cast<const T*>(r.src[1]);
-    T* d = static_cast<T*>(r.dst);
     if (r.srcInc[0] == 1 && r.srcInc[1] == 1 && r.dstInc == 1) {
-        ownBinaryRun(a, b, d, r.n, op, r.callBytes);
+        ownBinaryRun(r, op);
         return;
     }
-    for (int64_t i = 0; i < r.n; ++i) d[i * r.dstInc] = op(a[i * r.srcInc[0]], b[i * r.srcInc[1]]);
+    for (int64_t y = 0; y < r.rows; ++y) {
+        ownRunPrefetch(r, 2, y);
+        const T* a = reinterpret_cast<const T*>(ownRunRowAt(r, 0, y));
+        const T* b = reinterpret_cast<const T*>(ownRunRowAt(r, 1, y));
+        T* d = reinterpret_cast<T*>(const_cast<char*>(ownRunRowAt(r, 2, y)));
+        for (int64_t i = 0; i < r.n; ++i) d[i * r.dstInc] = op(a[i * r.srcInc[0]], b[i * r.srcInc[1]]);
+    }
 }
 
 template <class Op>
 void ownUnaryRow(const OwnRun& r, const OwnPixelArgs& args) {
     using T = typename Op::Sample;
     const Op op(args);
-    const T* a = static_cast<const T*>(r.src[0]);
-    T* d = static_cast<T*>(r.dst);
     if (r.srcInc[0] == 1 && r.dstInc == 1) {
-        ownUnaryRun(a, d, r.n, op, r.callBytes);
+        ownUnaryRun(r, op);
         return;
     }
-    for (int64_t i = 0; i < r.n; ++i) d[i * r.dstInc] = op(a[i * r.srcInc[0]]);
+    for (int64_t y = 0; y < r.rows; ++y) {
+        ownRunPrefetch(r, 1, y);
+        const T* a = reinterpret_cast<const T*>(ownRunRowAt(r, 0, y));
+        T* d = reinterpret_cast<T*>(const_cast<char*>(ownRunRowAt(r, 2, y)));
+        for (int64_t i = 0; i < r.n; ++i) d[i * r.dstInc] = op(a[i * r.srcInc[0]]);
+    }
 }
 
 // ---------------------------------------------------------------- 1U rows
@@ -244,28 +308,32 @@ inline uint8_t ownBitMask(int lo, int k) {
 
 template <class F>
 inline void ownBitWalk(const OwnRun& r, int nSrc, F f) {
-    const uint8_t* s0 = static_cast<const uint8_t*>(r.src[0]);
-    const uint8_t* s1 = nSrc > 1 ? static_cast<const uint8_t*>(r.src[1]) : s0;
     const int b1 = nSrc > 1 ? r.srcBit[1] : r.srcBit[0];
-    uint8_t* d = static_cast<uint8_t*>(r.dst);
-    int64_t done = 0;
     const bool aligned = r.srcBit[0] == r.dstBit && b1 == r.dstBit;
-    while (done < r.n) {
-        const int64_t pos = r.dstBit + done;
-        const int64_t byte = pos >> 3;
-        const int lo = static_cast<int>(pos & 7);
-        if (aligned && lo == 0 && r.n - done >= 8) {
-            const int64_t whole = (r.n - done) >> 3;
-            f.bytes(s0 + byte, s1 + byte, d + byte, whole);
-            done += whole * 8;
-            continue;
+    for (int64_t y = 0; y < r.rows; ++y) {
+        ownRunPrefetch(r, nSrc, y);
+        const uint8_t* s0 = reinterpret_cast<const uint8_t*>(ownRunRowAt(r, 0, y));
+        const uint8_t* s1 =
+            nSrc > 1 ? reinterpret_cast<const uint8_t*>(ownRunRowAt(r, 1, y)) : s0;
+        uint8_t* d = reinterpret_cast<uint8_t*>(const_cast<char*>(ownRunRowAt(r, 2, y)));
+        int64_t done = 0;
+        while (done < r.n) {
+            const int64_t pos = r.dstBit + done;
+            const int64_t byte = pos >> 3;
+            const int lo = static_cast<int>(pos & 7);
+            if (aligned && lo == 0 && r.n - done >= 8) {
+                const int64_t whole = (r.n - done) >> 3;
+                f.bytes(s0 + byte, s1 + byte, d + byte, whole);
+                done += whole * 8;
+                continue;
+            }
+            const int k = static_cast<int>(std::min<int64_t>(8 - lo, r.n - done));
+            const uint8_t va = uint8_t(ownTakeBits(s0, r.srcBit[0] + done, k) >> lo);
+            const uint8_t vb = uint8_t(ownTakeBits(s1, b1 + done, k) >> lo);
+            const uint8_t m = ownBitMask(lo, k);
+            d[byte] = uint8_t((d[byte] & ~m) | (f.one(va, vb) & m));
+            done += k;
         }
-        const int k = static_cast<int>(std::min<int64_t>(8 - lo, r.n - done));
-        const uint8_t va = uint8_t(ownTakeBits(s0, r.srcBit[0] + done, k) >> lo);
-        const uint8_t vb = uint8_t(ownTakeBits(s1, b1 + done, k) >> lo);
-        const uint8_t m = ownBitMask(lo, k);
-        d[byte] = uint8_t((d[byte] & ~m) | (f.one(va, vb) & m));
-        done += k;
     }
 }
 
@@ -274,7 +342,7 @@ void ownBitBinaryRow(const OwnRun& r, const OwnPixelArgs& args) {
     struct {
         Op op;
         void bytes(const uint8_t* a, const uint8_t* b, uint8_t* d, int64_t n) const {
-            ownBinaryRun(a, b, d, n, op);
+            ownBinaryBytes(a, b, d, n, op);
         }
         uint8_t one(uint8_t a, uint8_t b) const { return op(a, b); }
     } f{Op(args)};
@@ -286,7 +354,7 @@ void ownBitUnaryRow(const OwnRun& r, const OwnPixelArgs& args) {
     struct {
         Op op;
         void bytes(const uint8_t* a, const uint8_t*, uint8_t* d, int64_t n) const {
-            ownUnaryRun(a, d, n, op);
+            ownUnaryBytes(a, d, n, op);
         }
         uint8_t one(uint8_t a, uint8_t) const { return op(a); }
     } f{Op(args)};

@@ -191,6 +191,27 @@ void ownCopyRegion(const OwnRegion& s, const OwnRegion& d, int rows, int cols, u
                              bytes * size_t(rows));
             return;
         }
+        // Short rows a page or more apart (a tile's part of a large untiled
+        // image): the hardware prefetcher does not follow them, so the rows
+        // a few ahead are asked for, the destination's for writing.
+        const bool aheadSrc = rows > 1 && bytes <= 2048 && ls.step >= 2048;
+        const bool aheadDst = rows > 1 && bytes <= 2048 && ld.step >= 2048;
+        if (aheadSrc || aheadDst) {
+            constexpr int kAhead = 4;
+            for (int k = 0; k < ls.lanes; ++k) {
+                const char* ps = ls.base + ls.laneStride * k;
+                char* pd = ld.base + ld.laneStride * k;
+                for (int y = 0; y < rows; ++y) {
+                    if (y + kAhead < rows)
+                        for (size_t b = 0; b < bytes + 63; b += 64) {
+                            if (aheadSrc) __builtin_prefetch(ps + ls.step * (y + kAhead) + b);
+                            if (aheadDst) __builtin_prefetch(pd + ld.step * (y + kAhead) + b, 1);
+                        }
+                    std::memcpy(pd + ld.step * y, ps + ls.step * y, bytes);
+                }
+            }
+            return;
+        }
         ownForLaneRows(ls, ld, rows, [&](char* ps, char* pd) { std::memcpy(pd, ps, bytes); });
         return;
     }
