@@ -10,6 +10,7 @@
 #include <mutex>
 #include <sstream>
 #include <stdexcept>
+#include <tuple>
 
 namespace vt {
 
@@ -319,6 +320,25 @@ int TiledImage::outstanding() const {
 }
 void TiledImage::refuse(int xIndex, int yIndex, int modes) {
     store_->refusals.push_back({xIndex, yIndex, modes});
+}
+
+void expectReadRows(const TiledImage& image, bool once) {
+    const std::vector<TileCall>& calls = image.calls();
+    std::map<std::pair<int, int>, int> reads;
+    for (size_t k = 0; k < calls.size();) {
+        std::vector<TileCall> got;
+        for (; k < calls.size() && calls[k].mode == VEX_TILE_GET_READ; ++k) got.push_back(calls[k]);
+        ASSERT_FALSE(got.empty()) << "call " << k << " is " << calls[k];
+        for (size_t g = 0; g < got.size(); ++g) {
+            EXPECT_TRUE(!once || ++reads[std::make_pair(got[g].xIndex, got[g].yIndex)] == 1) << got[g];
+            EXPECT_TRUE(!g || (got[g].yIndex == got[0].yIndex && got[g].xIndex > got[g - 1].xIndex)) << got[g];
+        }
+        for (size_t g = got.size(); g-- > 0; ++k) {
+            ASSERT_LT(k, calls.size());
+            EXPECT_EQ(calls[k], (TileCall{got[g].xIndex, got[g].yIndex, VEX_TILE_RELEASE}));
+        }
+    }
+    EXPECT_EQ(std::make_tuple(image.outstanding(), image.releaseMismatches(), image.badCalls()), std::make_tuple(0, 0, 0));
 }
 
 // ---------------------------------------------------------------------------

@@ -116,6 +116,11 @@ class TiledImage : public ImageBase {
     std::unique_ptr<Store> store_;
 };
 
+// Reads a row of tiles at a time: a row's tiles requested left to right, then
+// released in reverse; with `once`, no tile read twice. Nothing left
+// outstanding, every release with its own buffer, no bad call.
+void expectReadRows(const TiledImage& image, bool once = false);
+
 struct Report {
     int status;
     std::string funcName, context, file;  // null recorded as ""
