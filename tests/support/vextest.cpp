@@ -123,6 +123,21 @@ uint64_t mix(uint64_t z) {
     return z ^ (z >> 31);
 }
 
+int64_t patternValue(uint32_t key, int x, int y, int c, unsigned depth) {
+    const uint64_t h = mix(mix(mix(mix(key) ^ uint32_t(x)) ^ uint32_t(y)) ^ uint32_t(c));
+    const int64_t lo = depthMin(depth), hi = depthMax(depth);
+    if (depthBits(depth) == 1) return (h >> 20) & 1;
+    switch (h & 15) {
+        case 0: return lo;
+        case 1: return hi;
+        case 2: return depthSigned(depth) ? -1 : 0;
+        case 3: return lo + 1;
+        case 4: return hi - 1;
+        case 5: return depthSigned(depth) ? 0 : 1;
+        default: return lo + int64_t((h >> 8) % uint64_t(hi - lo + 1));
+    }
+}
+
 // A header of the given layout with colour names fitting the channel count.
 VexImage* makeHeader(unsigned depth, int nChannels, int height, int width, int order, int align,
                      int origin, VexTileInfo* tiles) {
@@ -164,21 +179,6 @@ void setSample(VexImage* image, int x, int y, int c, int64_t value) {
     } else {
         const uint32_t v = static_cast<uint32_t>(value);
         std::memcpy(p, &v, size_t(bits / 8));
-    }
-}
-
-int64_t patternValue(uint32_t key, int x, int y, int c, unsigned depth) {
-    const uint64_t h = mix(mix(mix(mix(key) ^ uint32_t(x)) ^ uint32_t(y)) ^ uint32_t(c));
-    const int64_t lo = depthMin(depth), hi = depthMax(depth);
-    if (depthBits(depth) == 1) return (h >> 20) & 1;
-    switch (h & 15) {
-        case 0: return lo;
-        case 1: return hi;
-        case 2: return depthSigned(depth) ? -1 : 0;
-        case 3: return lo + 1;
-        case 4: return hi - 1;
-        case 5: return depthSigned(depth) ? 0 : 1;
-        default: return lo + int64_t((h >> 8) % uint64_t(hi - lo + 1));
     }
 }
 
