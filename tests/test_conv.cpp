@@ -318,15 +318,22 @@ TEST(Convolve2D, WrapBorderOfTiledSourceReadsOnlyTheStripsItNeeds) {
     EXPECT_EQ(writes, (std::vector<vt::TileCall>{{1, 2, 2}, {1, 2, 4}}));
 }
 
-// One pixel of a source row through the kernels; returns the destination sample.
-int64_t convOne(unsigned sd, unsigned dd, std::vector<int> samples, std::vector<KDesc> ks, int method) {
+// The first destination sample of `call` on one-row images, the source
+// holding `samples`, both with a ROI of their first pixel.
+int64_t firstSample(unsigned sd, unsigned dd, std::vector<int> samples,
+                    const std::function<void(VexImage*, VexImage*)>& call) {
     vt::Image s(sd, 1, 1, int(samples.size())), d(dd, 1, 1, int(samples.size()));
     d.fillPattern(3);
     for (size_t i = 0; i < samples.size(); ++i) s.setSample(int(i), 0, 1, samples[i]);
     s.setRoi(0, 0, 0, 1, 1), d.setRoi(0, 0, 0, 1, 1);
-    Kernels kern(ks);
-    vexConvolve2D(s.get(), d.get(), kern.k.data(), int(ks.size()), method, nullptr);
+    call(s.get(), d.get());
     return d.sample(0, 0, 1);
+}
+int64_t convOne(unsigned sd, unsigned dd, std::vector<int> samples, std::vector<KDesc> ks, int method) {
+    Kernels kern(ks);
+    return firstSample(sd, dd, samples, [&](VexImage* s, VexImage* d) {
+        vexConvolve2D(s, d, kern.k.data(), int(ks.size()), method, nullptr);
+    });
 }
 KDesc row(std::vector<signed char> v, int shift = 0, int ax = 0) { return KDesc{1, int(v.size()), ax, 0, shift, v}; }
 KDesc col(std::vector<signed char> v, int shift = 0, int ay = 0) { return KDesc{int(v.size()), 1, 0, ay, shift, v}; }
@@ -483,11 +490,8 @@ TEST(ConvolveSep2D, WorkedNumbersAndChecks) {
     EXPECT_EQ(fref::samples(d.get()), std::vector<int64_t>(25, 100));
     // -5 >> 1 = -3 in 8S; clamped to 0 in 8U; above 255 gives 255.
     auto one = [](unsigned depth, int v, KDesc x) {
-        vt::Image a(depth, 1, 1, 1), b(depth, 1, 1, 1);
-        a.setSample(0, 0, 1, v);
         Kernels k({x, row({1})});
-        vexConvolveSep2D(a.get(), b.get(), k.k[0], k.k[1]);
-        return b.sample(0, 0, 1);
+        return firstSample(depth, depth, {v}, [&](VexImage* a, VexImage* b) { vexConvolveSep2D(a, b, k.k[0], k.k[1]); });
     };
     EXPECT_EQ(one(VEX_DEPTH_8S, -5, row({1}, 1)), -3);
     EXPECT_EQ(one(VEX_DEPTH_8U, 200, row({-1}, 1)), 0);
@@ -576,15 +580,11 @@ TEST(Blur, TruncationZeroSizesAndChecks) {
     vexBlur(s.get(), d.get(), 3, 3, 1, 1);
     EXPECT_EQ(fref::samples(d.get()), std::vector<int64_t>(36, 10));
     // 7 * (1/3) in single precision is 2.3333335: 2; signed data towards zero: -7/3 gives -2.
-    auto mean3 = [](unsigned depth, int a, int b, int c) {
-        vt::Image x(depth, 1, 1, 3), y(depth, 1, 1, 3);
-        x.setSample(0, 0, 1, a), x.setSample(1, 0, 1, b), x.setSample(2, 0, 1, c);
-        x.setRoi(0, 0, 0, 1, 1), y.setRoi(0, 0, 0, 1, 1);
-        vexBlur(x.get(), y.get(), 1, 3, 0, 0);
-        return y.sample(0, 0, 1);
+    auto mean3 = [](unsigned depth, std::vector<int> v) {
+        return firstSample(depth, depth, v, [](VexImage* a, VexImage* b) { vexBlur(a, b, 1, 3, 0, 0); });
     };
-    EXPECT_EQ(mean3(VEX_DEPTH_8U, 1, 2, 4), 2);
-    EXPECT_EQ(mean3(VEX_DEPTH_8S, -1, -2, -4), -2);
+    EXPECT_EQ(mean3(VEX_DEPTH_8U, {1, 2, 4}), 2);
+    EXPECT_EQ(mean3(VEX_DEPTH_8S, {-1, -2, -4}), -2);
     ASSERT_EQ(vexGetErrStatus(), VEX_StsOk);
 
     d.fillPattern(8);
