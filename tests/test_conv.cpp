@@ -229,31 +229,15 @@ TEST(Filters, MatchReferenceOverLayoutsKernelsWindowsAndBorders) {
         VexImage *s = p.src->get(), *d = inPlace ? s : p.dst->get();
         if (op == kConv && s->nChannels > 1 && !s->roi && !inPlace && pick(rng, 0, 3) == 0)
             s->alphaChannel = d->alphaChannel = s->nChannels;
-        const Job job = randomJob(rng, op);
-        SCOPED_TRACE(p.text + " " + job.text() + (inPlace ? " in place" : "") + " iter " + std::to_string(iter));
-        const auto want = expected(job, s, d, fref::samples(d));
-        vt::ReportLog log;
-        runJob(job, s, d);
-        ASSERT_EQ(log.size(), 0u) << log[0].context;
-        ASSERT_EQ(fref::firstDiff(d, fref::samples(d), want), "");
-    }
-}
-
-// Blur windows lying whole images away from the region (above and left,
-// the corner between) or several images long: the samples repeat by the
-// border modes over several periods.
-TEST(Blur, WindowsFarBeyondTheImageFollowTheBorderModes) {
-    std::mt19937 rng(31);
-    for (int iter = 0; iter < 150; ++iter) {
-        const int si = pick(rng, 1, 5);
-        Pair p = randomPair(rng, kD[si], kD[si], true, pick(rng, 0, 3) == 0, false);
-        VexImage *s = p.src->get(), *d = p.dst->get();
-        Job job{kBlur, {}};
-        const bool wide = pick(rng, 0, 1);  // one side several images long, reaching past both edges
-        job.nC = wide ? pick(rng, 1, 4 * s->width) : pick(rng, 1, 3);
-        job.nR = wide ? pick(rng, 1, 3) : pick(rng, 1, 4 * s->height);
-        job.ax = pick(rng, 0, 5 * s->width), job.ay = pick(rng, 0, 5 * s->height);
-        SCOPED_TRACE(p.text + " " + job.text() + " anchor " + std::to_string(job.ax) + "," + std::to_string(job.ay));
+        Job job = randomJob(rng, op);
+        if (op == kBlur && !longRows && pick(rng, 0, 2) == 0) {  // windows whole images away, or several images long
+            const bool wide = pick(rng, 0, 1);
+            job.nC = wide ? pick(rng, 1, 4 * s->width) : pick(rng, 1, 3);
+            job.nR = wide ? pick(rng, 1, 3) : pick(rng, 1, 4 * s->height);
+            job.ax = pick(rng, 0, 5 * s->width), job.ay = pick(rng, 0, 5 * s->height);
+        }
+        SCOPED_TRACE(p.text + " " + job.text() + " anchor " + std::to_string(job.ax) + "," + std::to_string(job.ay) +
+                     (inPlace ? " in place" : "") + " iter " + std::to_string(iter));
         const auto want = expected(job, s, d, fref::samples(d));
         vt::ReportLog log;
         runJob(job, s, d);
@@ -334,15 +318,22 @@ TEST(Convolve2D, WrapBorderOfTiledSourceReadsOnlyTheStripsItNeeds) {
     EXPECT_EQ(writes, (std::vector<vt::TileCall>{{1, 2, 2}, {1, 2, 4}}));
 }
 
-// One pixel of a source row through the kernels; returns the destination sample.
-int64_t convOne(unsigned sd, unsigned dd, std::vector<int> samples, std::vector<KDesc> ks, int method) {
+// The first destination sample of `call` on one-row images, the source
+// holding `samples`, both with a ROI of their first pixel.
+int64_t firstSample(unsigned sd, unsigned dd, std::vector<int> samples,
+                    const std::function<void(VexImage*, VexImage*)>& call) {
     vt::Image s(sd, 1, 1, int(samples.size())), d(dd, 1, 1, int(samples.size()));
     d.fillPattern(3);
     for (size_t i = 0; i < samples.size(); ++i) s.setSample(int(i), 0, 1, samples[i]);
     s.setRoi(0, 0, 0, 1, 1), d.setRoi(0, 0, 0, 1, 1);
-    Kernels kern(ks);
-    vexConvolve2D(s.get(), d.get(), kern.k.data(), int(ks.size()), method, nullptr);
+    call(s.get(), d.get());
     return d.sample(0, 0, 1);
+}
+int64_t convOne(unsigned sd, unsigned dd, std::vector<int> samples, std::vector<KDesc> ks, int method) {
+    Kernels kern(ks);
+    return firstSample(sd, dd, samples, [&](VexImage* s, VexImage* d) {
+        vexConvolve2D(s, d, kern.k.data(), int(ks.size()), method, nullptr);
+    });
 }
 KDesc row(std::vector<signed char> v, int shift = 0, int ax = 0) { return KDesc{1, int(v.size()), ax, 0, shift, v}; }
 KDesc col(std::vector<signed char> v, int shift = 0, int ay = 0) { return KDesc{int(v.size()), 1, 0, ay, shift, v}; }
@@ -375,8 +366,7 @@ TEST(Convolve2D, WorkedNumbers) {
 
     // A 3x3 box on a constant 4x4 image of 10, default border (constant 0).
     vt::Image s(U8, 1, 4, 4), d(U8, 1, 4, 4);
-    for (int y = 0; y < 4; ++y)
-        for (int x = 0; x < 4; ++x) s.setSample(x, y, 1, 10);
+    std::memset(s.get()->imageData, 10, size_t(s.get()->dataSize));
     Kernels box({KDesc{3, 3, 1, 1, 0, std::vector<signed char>(9, 1)}});
     vexConvolve2D(s.get(), d.get(), box.k.data(), 1, 0, nullptr);
     EXPECT_EQ(std::make_tuple(d.sample(0, 0, 1), d.sample(1, 0, 1), d.sample(1, 1, 1)), std::make_tuple(40, 60, 90));
@@ -479,16 +469,11 @@ TEST(Convolve2D, ChecksInOrderLeaveTheDestinationAlone) {
                    "mapping->yDst > dstImage->height-1)"}},
                  {conv(S, one.get(), g, 1, 0, nullptr), {"Uncompatible images"}}});
     EXPECT_EQ(d.bytes(), before);
-    // A bad header is reported with its message.
-    s.get()->align = 5;
-    vt::ReportLog log;
-    vexConvolve2D(S, D, g, 1, 0, nullptr);
-    ASSERT_EQ(log.size(), 1u);
-    EXPECT_EQ(log[0].context.rfind("Image align is invalid", 0), 0u);
+    s.get()->align = 5;  // a bad header is reported with its message
+    vt::expectRejected([&] { vexConvolve2D(S, D, g, 1, 0, nullptr); }, &d, VEX_StsBadArg, "vexConvolve2D", "vexcnv2d",
+                       "Image align is invalid");
     s.get()->align = 4;
-    vexSetErrStatus(VEX_StsOk);
-    // 100 kernels are accepted.
-    log.clear();
+    vt::ReportLog log;  // 100 kernels are accepted
     std::vector<VexConvKernel*> hundred(100, good.k[0]);
     vexConvolve2D(S, D, hundred.data(), 100, 0, nullptr);
     EXPECT_EQ(log.size(), 0u);
@@ -498,19 +483,15 @@ TEST(Convolve2D, ChecksInOrderLeaveTheDestinationAlone) {
 TEST(ConvolveSep2D, WorkedNumbersAndChecks) {
     // 1 2 1 by 1 2 1, shifts 2 and 2, on a constant 100: 1600 >> 4 = 100.
     vt::Image s(VEX_DEPTH_8U, 1, 5, 5), d(VEX_DEPTH_8U, 1, 5, 5);
-    for (int y = 0; y < 5; ++y)
-        for (int x = 0; x < 5; ++x) s.setSample(x, y, 1, 100);
+    std::memset(s.get()->imageData, 100, size_t(s.get()->dataSize));
     vexSetBorderMode(s.get(), VEX_BORDER_REPLICATE, 15, 0);
     Kernels kern({row({1, 2, 1}, 2, 1), col({1, 2, 1}, 2, 1)});
     vexConvolveSep2D(s.get(), d.get(), kern.k[0], kern.k[1]);
     EXPECT_EQ(fref::samples(d.get()), std::vector<int64_t>(25, 100));
     // -5 >> 1 = -3 in 8S; clamped to 0 in 8U; above 255 gives 255.
     auto one = [](unsigned depth, int v, KDesc x) {
-        vt::Image a(depth, 1, 1, 1), b(depth, 1, 1, 1);
-        a.setSample(0, 0, 1, v);
         Kernels k({x, row({1})});
-        vexConvolveSep2D(a.get(), b.get(), k.k[0], k.k[1]);
-        return b.sample(0, 0, 1);
+        return firstSample(depth, depth, {v}, [&](VexImage* a, VexImage* b) { vexConvolveSep2D(a, b, k.k[0], k.k[1]); });
     };
     EXPECT_EQ(one(VEX_DEPTH_8S, -5, row({1}, 1)), -3);
     EXPECT_EQ(one(VEX_DEPTH_8U, 200, row({-1}, 1)), 0);
@@ -564,34 +545,22 @@ TEST(Blur, LargeEightBitImagesMatchReference) {
     }
 }
 
-// Every window sum 0..255*N of a 1xN window, for every N whose sums fit 16
-// bits: each entering sample is one above the leaving one, so the sum rises
-// by one per pixel. The mean is the float scaling cut off towards zero.
-TEST(Blur, EveryWindowSumOfEveryAreaUpTo257) {
-    for (int N = 2; N <= 257; ++N) {
+// Every window sum 0..255*R*N of R x N windows: the first window row climbs
+// one step per pixel (each entering sample one above the leaving one), the
+// other R - 1 rows hold v, so that v = 0..255 covers every sum. 1 x N for
+// every N whose sums fit 16 bits, then areas past 16 bits with an exact
+// 32-bit integer scaling (303) and without (961). The mean is the float
+// scaling cut off towards zero.
+TEST(Blur, EveryWindowSumOfEveryArea) {
+    std::vector<std::pair<int, int>> windows;
+    for (int N = 2; N <= 257; ++N) windows.push_back({1, N});
+    windows.insert(windows.end(), {{3, 101}, {31, 31}, {2, 200}});
+    for (const auto& [R, N] : windows) {
         const int W = 255 * N + 1;
-        vt::Image s(VEX_DEPTH_8U, 1, 1, W + N - 1), d(VEX_DEPTH_8U, 1, 1, W);
-        for (int x = 0; x < W + N - 1; ++x) s.setSample(x, 0, 1, x < N ? 0 : s.sample(x - N, 0, 1) + 1);
-        s.setRoi(0, 0, 0, 1, W);
-        vexBlur(s.get(), d.get(), 1, N, 0, 0);
-        const float w = 1.0f / float(N);
-        for (int x = 0; x < W; ++x)
-            ASSERT_EQ(d.sample(x, 0, 1), int64_t(static_cast<int32_t>(float(x) * w))) << "1x" << N << " sum " << x;
-    }
-}
-
-// Every window sum 0..255*R*N of R x N windows whose sums pass 16 bits (an
-// area with an exact 32-bit integer scaling, 303, and one without, 961): the
-// first window row climbs one step per pixel as above, the other R - 1 rows
-// hold v, so that v = 0..255 covers every sum.
-TEST(Blur, EveryWindowSumOfWiderAreas) {
-    const int windows[][2] = {{3, 101}, {31, 31}, {2, 200}};
-    for (const auto& rc : windows) {
-        const int R = rc[0], N = rc[1], W = 255 * N + 1;
         vt::Image s(VEX_DEPTH_8U, 1, R, W + N - 1), d(VEX_DEPTH_8U, 1, 1, W);
         s.setRoi(0, 0, 0, 1, W);
         const float w = 1.0f / float(R * N);
-        for (int v = 0; v < 256; ++v) {
+        for (int v = 0; v < (R > 1 ? 256 : 1); ++v) {
             std::memset(s.get()->imageData, v, size_t(s.get()->dataSize));
             for (int x = 0; x < W + N - 1; ++x) s.setSample(x, 0, 1, x < N ? 0 : s.sample(x - N, 0, 1) + 1);
             vexBlur(s.get(), d.get(), R, N, 0, 0);
@@ -606,21 +575,16 @@ TEST(Blur, EveryWindowSumOfWiderAreas) {
 TEST(Blur, TruncationZeroSizesAndChecks) {
     // 3x3 on a constant 10: 90 * 0.111111119 = 10.0000007, cut to 10.
     vt::Image s(VEX_DEPTH_8U, 1, 6, 6), d(VEX_DEPTH_8U, 1, 6, 6);
-    for (int y = 0; y < 6; ++y)
-        for (int x = 0; x < 6; ++x) s.setSample(x, y, 1, 10);
+    std::memset(s.get()->imageData, 10, size_t(s.get()->dataSize));
     vexSetBorderMode(s.get(), VEX_BORDER_REFLECT, 15, 0);
     vexBlur(s.get(), d.get(), 3, 3, 1, 1);
     EXPECT_EQ(fref::samples(d.get()), std::vector<int64_t>(36, 10));
     // 7 * (1/3) in single precision is 2.3333335: 2; signed data towards zero: -7/3 gives -2.
-    auto mean3 = [](unsigned depth, int a, int b, int c) {
-        vt::Image x(depth, 1, 1, 3), y(depth, 1, 1, 3);
-        x.setSample(0, 0, 1, a), x.setSample(1, 0, 1, b), x.setSample(2, 0, 1, c);
-        x.setRoi(0, 0, 0, 1, 1), y.setRoi(0, 0, 0, 1, 1);
-        vexBlur(x.get(), y.get(), 1, 3, 0, 0);
-        return y.sample(0, 0, 1);
+    auto mean3 = [](unsigned depth, std::vector<int> v) {
+        return firstSample(depth, depth, v, [](VexImage* a, VexImage* b) { vexBlur(a, b, 1, 3, 0, 0); });
     };
-    EXPECT_EQ(mean3(VEX_DEPTH_8U, 1, 2, 4), 2);
-    EXPECT_EQ(mean3(VEX_DEPTH_8S, -1, -2, -4), -2);
+    EXPECT_EQ(mean3(VEX_DEPTH_8U, {1, 2, 4}), 2);
+    EXPECT_EQ(mean3(VEX_DEPTH_8S, {-1, -2, -4}), -2);
     ASSERT_EQ(vexGetErrStatus(), VEX_StsOk);
 
     d.fillPattern(8);

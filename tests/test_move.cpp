@@ -8,7 +8,6 @@
 #include <array>
 #include <climits>
 #include <functional>
-#include <map>
 #include <memory>
 #include <random>
 #include <string>
@@ -28,24 +27,11 @@ vt::TiledImage* tiledOf(const vt::ImageBase& im) { return dynamic_cast<vt::Tiled
 // ---------------------------------------------------------------------------
 // The reference: regions clipped to their images, paired at their corners.
 
-struct Region {
-    int x = 0, y = 0, cols = 0, rows = 0;
-    std::vector<int> ch;  // channels to move, 1-based
+// The rectangle (ROI clipped to the image) and the channels moved in an image.
+struct Region : vt::Clip {
+    std::vector<int> ch;
+    explicit Region(const VexImage* im) : vt::Clip(vt::clipOf(im)), ch(vt::channelsOf(im)) {}
 };
-
-// (ROI offsets are never negative: the header check refuses them.)
-Region regionOf(const VexImage* im) {
-    Region r;
-    if (const VexROI* q = im->roi) {
-        r.x = std::min(q->xOffset, im->width), r.cols = std::min(q->width, im->width - r.x);
-        r.y = std::min(q->yOffset, im->height), r.rows = std::min(q->height, im->height - r.y);
-    } else {
-        r.cols = im->width, r.rows = im->height;
-    }
-    for (int c = 1; c <= im->nChannels; ++c)
-        if (!im->roi || !im->roi->coi || im->roi->coi == c) r.ch.push_back(c);
-    return r;
-}
 
 // Calls fn(rs, rd, si, sj, i, j) for each pixel (i, j) of the common part of
 // two regions that lies in the tile `sel` of d (any tile when null), with
@@ -53,9 +39,9 @@ Region regionOf(const VexImage* im) {
 constexpr int kNoFlip = 1 << 8;
 void forPairs(const VexImage* s, const VexImage* d, const int* sel,
               const std::function<void(const Region&, const Region&, int, int, int, int)>& fn, int axis = kNoFlip) {
-    const Region rs = regionOf(s), rd = regionOf(d);
+    const Region rs(s), rd(d);
     if (rs.ch.size() != rd.ch.size()) return;
-    const int rows = std::min(rs.rows, rd.rows), cols = std::min(rs.cols, rd.cols);
+    const int rows = std::min(rs.h, rd.h), cols = std::min(rs.w, rd.w);
     for (int i = 0; i < rows; ++i)
         for (int j = 0; j < cols; ++j)
             if (!sel || ((rd.x + j) / d->tileInfo->width == sel[0] && (rd.y + i) / d->tileInfo->height == sel[1]))
@@ -174,8 +160,8 @@ Pair makePair(std::mt19937& rng, int trial, bool sameCoi, bool mixOrder, bool rg
 // null, or any tile of the range (the first, a middle or the last tile
 // column and row), or a column past it.
 const int* chooseTile(std::mt19937& rng, const VexImage* s, const VexImage* d, std::array<int, 2>* buf) {
-    const Region r = regionOf(d);
-    const int cols = std::min(regionOf(s).cols, r.cols), rows = std::min(regionOf(s).rows, r.rows);
+    const Region r(d);
+    const int cols = std::min(Region(s).w, r.w), rows = std::min(Region(s).h, r.h);
     if (!d->tileInfo || cols <= 0 || rows <= 0 || vt::uniform(rng, 0, 1)) return nullptr;
     const int tw = d->tileInfo->width, th = d->tileInfo->height;
     *buf = {vt::uniform(rng, r.x / tw, (r.x + cols - 1) / tw + 1), vt::uniform(rng, r.y / th, (r.y + rows - 1) / th)};
@@ -220,28 +206,6 @@ int maxHeld(const vt::TiledImage& im) {
     int held = 0, most = 0;
     for (const vt::TileCall& c : im.calls()) most = std::max(most, held += c.mode == VEX_TILE_RELEASE ? -1 : 1);
     return most;
-}
-
-// A source read a row of tiles at a time: each row requested left to right,
-// then released in reverse; with `once`, no tile read twice.
-void expectReadRows(const vt::TiledImage& im, bool once) {
-    const std::vector<vt::TileCall>& c = im.calls();
-    std::map<std::pair<int, int>, int> reads;
-    for (size_t k = 0; k < c.size();) {
-        size_t got = k;
-        while (got < c.size() && c[got].mode == VEX_TILE_GET_READ) ++got;
-        ASSERT_GT(got, k);
-        ASSERT_LE(2 * got - k, c.size());
-        for (size_t g = k; g < got; ++g) {
-            const int times = ++reads[{c[g].xIndex, c[g].yIndex}];
-            EXPECT_TRUE(!once || times == 1) << c[g];
-            if (g > k) {
-                EXPECT_EQ(c[g], (vt::TileCall{c[g - 1].xIndex + 1, c[k].yIndex, 1}));
-            }
-            EXPECT_EQ(c[got + (got - 1 - g)], (vt::TileCall{c[g].xIndex, c[g].yIndex, VEX_TILE_RELEASE}));
-        }
-        k = 2 * got - k;
-    }
 }
 
 // ---------------------------------------------------------------------------
@@ -293,11 +257,11 @@ TEST(Move, MatchesReferenceAndTilesCompose) {
             // the destination is untiled; in place, mirror pairs are traded
             // holding at most two tiles, each got for writing (a selected
             // tile reads its mirror rectangle first).
-            if (ta && op == kMirror && !c.inPlace) expectReadRows(*ta, !tb);
+            if (ta && op == kMirror && !c.inPlace) vt::expectReadRows(*ta, !tb);
             // An exchange on one grid: each tile of a read, handed back, then
             // swapped in place with b's piece.
             const VexTileInfo *ga = ta ? p.a->get()->tileInfo : nullptr, *gb = tb ? p.b->get()->tileInfo : nullptr;
-            const Region ra = regionOf(p.a->get()), rb = regionOf(p.b->get());
+            const Region ra(p.a->get()), rb(p.b->get());
             const bool oneGrid = ga && gb && op == kExchange && ga->width == gb->width && ga->height == gb->height &&
                                  ra.x % ga->width == rb.x % ga->width && ra.y % ga->height == rb.y % ga->height;
             for (size_t k = 0; oneGrid && k < ta->calls().size(); k += 4) {

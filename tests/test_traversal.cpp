@@ -12,21 +12,14 @@
 #include <tuple>
 #include <vector>
 
+#include "filterref.h"
 #include "image/ownrect.h"
-#include "vextest.h"
 
 namespace {
 
 using std::make_tuple;
 const vex::OwnSite kSite{"vexTraversalTest", "test_traversal"};
 
-
-// A ROI interval cut to [0, size): start and length (0 when empty).
-void clip(int pos, int len, int size, int* start, int* n) {
-    const int64_t lo = std::max(pos, 0), hi = std::min<int64_t>(int64_t(pos) + len, size);
-    *start = static_cast<int>(std::min<int64_t>(lo, size));
-    *n = hi > lo ? static_cast<int>(hi - lo) : 0;
-}
 
 // Where sample (x, y, c) of an untiled image lives, found by writing it and
 // looking for the byte (and, for 1U, the bit: 0 = MSB) that changed.
@@ -55,9 +48,8 @@ TEST(Region, FollowsRoiCoiAndClipping) {
         VexImage* im = image.get();
         image.setRoi(coi, vt::uniform(rng, -4, W + 1), vt::uniform(rng, -4, H + 1), vt::uniform(rng, 1, H + 5), vt::uniform(rng, 1, W + 5));
         const VexROI q = *im->roi;
-        int x, y, cols, rows;
-        clip(q.xOffset, q.width, W, &x, &cols);
-        clip(q.yOffset, q.height, H, &y, &rows);
+        const fref::Rect cut = fref::clipped(im);
+        const int x = cut.x, y = cut.y, cols = cut.w, rows = cut.h;
         SCOPED_TRACE(testing::Message() << vt::depthName(depth) << " n" << n << " order " << order << " align " << align
                                         << " " << W << "x" << H << " roi x" << q.xOffset << " y" << q.yOffset << " w"
                                         << q.width << " h" << q.height << " coi " << coi);
@@ -116,46 +108,10 @@ struct Gathered {
     ~Gathered() { vexFree(data); }
 };
 
-// The border rule, written out here: the coordinate a mode maps p to.
-int refCoord(int p, int n, int mode) {
-    if (p >= 0 && p < n) return p;
-    if (mode == VEX_BORDER_REPLICATE) return p < 0 ? 0 : n - 1;
-    if (mode == VEX_BORDER_WRAP) return ((p % n) + n) % n;
-    const int q = ((p % (2 * n)) + 2 * n) % (2 * n);  // reflect, the edge pixel repeated
-    return q < n ? q : 2 * n - 1 - q;
-}
-
-// Value of (x, y, c) by the border rule (a constant as the side's raw value);
-// the top or bottom side governs corners.
-int64_t refBorder(const VexImage* im, int x, int y, int c) {
-    if (x >= 0 && x < im->width && y >= 0 && y < im->height) return vt::sample(im, x, y, c);
-    const int slot = y < 0 ? 0 : y >= im->height ? 1 : x < 0 ? 2 : 3, mode = im->borderMode[slot] & 3;
-    if (mode == VEX_BORDER_CONSTANT) return im->borderValue[slot];
-    return vt::sample(im, refCoord(x, im->width, mode), refCoord(y, im->height, mode), c);
-}
-
-// Tile reads come in rows: the tiles of a row requested left to right,
-// then released in reverse order; nothing stays outstanding.
-void expectReadRows(const vt::TiledImage& image) {
-    const auto& calls = image.calls();
-    for (size_t k = 0; k < calls.size();) {
-        std::vector<vt::TileCall> got;
-        for (; k < calls.size() && calls[k].mode == VEX_TILE_GET_READ; ++k) got.push_back(calls[k]);
-        ASSERT_FALSE(got.empty()) << "call " << k << " is " << calls[k];
-        for (size_t g = 1; g < got.size(); ++g)
-            EXPECT_TRUE(got[g].yIndex == got[0].yIndex && got[g].xIndex > got[g - 1].xIndex) << got[g];
-        for (size_t g = got.size(); g-- > 0; ++k) {
-            ASSERT_LT(k, calls.size());
-            EXPECT_EQ(calls[k], (vt::TileCall{got[g].xIndex, got[g].yIndex, VEX_TILE_RELEASE}));
-        }
-    }
-    EXPECT_EQ(make_tuple(image.outstanding(), image.releaseMismatches(), image.badCalls()), make_tuple(0, 0, 0));
-}
-
 // Every pixel of random rectangles (inside, across each side and corner,
 // wholly outside, up to five times the image with runs that repeat over
 // several periods and cross tile edges) equals the per-pixel border rule
-// and the rule written above, for every depth, order, mode (also above 3),
+// and the reference rule, for every depth, order, mode (also above 3),
 // tiled or not. Every other rectangle is gathered into the middle of a
 // larger buffer (at a bit offset for 1U), which keeps its sentinel around it.
 TEST(GetRect, MatchesBorderRuleOnEverySide) {
@@ -196,7 +152,7 @@ TEST(GetRect, MatchesBorderRuleOnEverySide) {
             view = g->header;
         }
         if (tiles) {  // requested: exactly the tiles holding a pixel the rule reads
-            expectReadRows(*tiles);
+            vt::expectReadRows(*tiles);
             std::set<std::pair<int, int>> read, want;
             for (const vt::TileCall& c : tiles->calls())
                 if (c.mode == VEX_TILE_GET_READ) read.insert({c.xIndex, c.yIndex});
@@ -204,7 +160,7 @@ TEST(GetRect, MatchesBorderRuleOnEverySide) {
                 for (int px = x; px < x + w; ++px) {
                     const int slot = py < 0 ? 0 : py >= H ? 1 : px < 0 ? 2 : px >= W ? 3 : -1;
                     const int mode = slot < 0 ? VEX_BORDER_REPLICATE : im->borderMode[slot] & 3;
-                    if (mode != VEX_BORDER_CONSTANT) want.insert({refCoord(px, W, mode) / tw, refCoord(py, H, mode) / 8});
+                    if (mode != VEX_BORDER_CONSTANT) want.insert({int(fref::mapCoord(px, W, mode)) / tw, int(fref::mapCoord(py, H, mode)) / 8});
                 }
             EXPECT_EQ(read, want);
         }
@@ -222,7 +178,7 @@ TEST(GetRect, MatchesBorderRuleOnEverySide) {
                     const int px = x + col - dx, py = y + r - dy;
                     int rule = 0;
                     ASSERT_TRUE(vex::ownGetBorderPixel(im, px, py, c, &rule));
-                    const uint32_t want = uint32_t(refBorder(im, px, py, c)) & mask;
+                    const uint32_t want = uint32_t(fref::borderSample(im, px, py, c)) & mask;
                     ASSERT_EQ(make_tuple(got, uint32_t(rule) & mask), make_tuple(want, want))
                         << "at (" << px << ", " << py << ", " << c << ")";
                 }
@@ -237,7 +193,7 @@ TEST(GetRect, WideRowOfTiles) {
     image.fillPattern(4);
     Gathered g(image.get(), 2, 3, 8 * 70, 7);
     ASSERT_NE(g.data, nullptr);
-    expectReadRows(image);
+    vt::expectReadRows(image);
     EXPECT_EQ(image.calls().size(), 2u * 2 * 71);
     for (int y = 0; y < 7; ++y)
         for (int x = 0; x < 8 * 70; ++x) ASSERT_EQ(vt::sample(&g.header, x, y, 1), image.sample(x + 2, y + 3, 1));

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <sstream>
 #include <stdexcept>
+#include <tuple>
 
 namespace vt {
 
@@ -122,6 +123,21 @@ uint64_t mix(uint64_t z) {
     return z ^ (z >> 31);
 }
 
+int64_t patternValue(uint32_t key, int x, int y, int c, unsigned depth) {
+    const uint64_t h = mix(mix(mix(mix(key) ^ uint32_t(x)) ^ uint32_t(y)) ^ uint32_t(c));
+    const int64_t lo = depthMin(depth), hi = depthMax(depth);
+    if (depthBits(depth) == 1) return (h >> 20) & 1;
+    switch (h & 15) {
+        case 0: return lo;
+        case 1: return hi;
+        case 2: return depthSigned(depth) ? -1 : 0;
+        case 3: return lo + 1;
+        case 4: return hi - 1;
+        case 5: return depthSigned(depth) ? 0 : 1;
+        default: return lo + int64_t((h >> 8) % uint64_t(hi - lo + 1));
+    }
+}
+
 // A header of the given layout with colour names fitting the channel count.
 VexImage* makeHeader(unsigned depth, int nChannels, int height, int width, int order, int align,
                      int origin, VexTileInfo* tiles) {
@@ -163,21 +179,6 @@ void setSample(VexImage* image, int x, int y, int c, int64_t value) {
     } else {
         const uint32_t v = static_cast<uint32_t>(value);
         std::memcpy(p, &v, size_t(bits / 8));
-    }
-}
-
-int64_t patternValue(uint32_t key, int x, int y, int c, unsigned depth) {
-    const uint64_t h = mix(mix(mix(mix(key) ^ uint32_t(x)) ^ uint32_t(y)) ^ uint32_t(c));
-    const int64_t lo = depthMin(depth), hi = depthMax(depth);
-    if (depthBits(depth) == 1) return (h >> 20) & 1;
-    switch (h & 15) {
-        case 0: return lo;
-        case 1: return hi;
-        case 2: return depthSigned(depth) ? -1 : 0;
-        case 3: return lo + 1;
-        case 4: return hi - 1;
-        case 5: return depthSigned(depth) ? 0 : 1;
-        default: return lo + int64_t((h >> 8) % uint64_t(hi - lo + 1));
     }
 }
 
@@ -319,6 +320,25 @@ int TiledImage::outstanding() const {
 }
 void TiledImage::refuse(int xIndex, int yIndex, int modes) {
     store_->refusals.push_back({xIndex, yIndex, modes});
+}
+
+void expectReadRows(const TiledImage& image, bool once) {
+    const std::vector<TileCall>& calls = image.calls();
+    std::map<std::pair<int, int>, int> reads;
+    for (size_t k = 0; k < calls.size();) {
+        std::vector<TileCall> got;
+        for (; k < calls.size() && calls[k].mode == VEX_TILE_GET_READ; ++k) got.push_back(calls[k]);
+        ASSERT_FALSE(got.empty()) << "call " << k << " is " << calls[k];
+        for (size_t g = 0; g < got.size(); ++g) {
+            EXPECT_TRUE(!once || ++reads[std::make_pair(got[g].xIndex, got[g].yIndex)] == 1) << got[g];
+            EXPECT_TRUE(!g || (got[g].yIndex == got[0].yIndex && got[g].xIndex > got[g - 1].xIndex)) << got[g];
+        }
+        for (size_t g = got.size(); g-- > 0; ++k) {
+            ASSERT_LT(k, calls.size());
+            EXPECT_EQ(calls[k], (TileCall{got[g].xIndex, got[g].yIndex, VEX_TILE_RELEASE}));
+        }
+    }
+    EXPECT_EQ(std::make_tuple(image.outstanding(), image.releaseMismatches(), image.badCalls()), std::make_tuple(0, 0, 0));
 }
 
 // ---------------------------------------------------------------------------

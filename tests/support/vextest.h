@@ -30,9 +30,6 @@ int rowStep(int width, unsigned depth, int nChannels, int order, int align);
 // std::out_of_range outside the image.
 int64_t sample(const VexImage* image, int x, int y, int c);
 void setSample(VexImage* image, int x, int y, int c, int64_t value);  // low bits stored
-// Pseudo-random over the depth's range, the extremes (min, max, 0 or -1,
-// min+1, max-1) frequent.
-int64_t patternValue(uint32_t key, int x, int y, int c, unsigned depth);
 // Empty when every sample is equal, else the first difference.
 std::string diffSamples(const VexImage* a, const VexImage* b);
 
@@ -54,7 +51,9 @@ class ImageBase {
     void setRoi(int coi, int x, int y, int height, int width);  // attaches or updates
     int64_t sample(int x, int y, int c) const { return vt::sample(image_, x, y, c); }
     void setSample(int x, int y, int c, int64_t v) { vt::setSample(image_, x, y, c, v); }
-    void fillPattern(uint32_t key);  // every sample, ROI ignored
+    // Every sample (ROI ignored) pseudo-random over the depth's range, the
+    // extremes (min, max, 0 or -1, min+1, max-1) frequent.
+    void fillPattern(uint32_t key);
     // Every byte of the store: row padding, unused planes and tile margins too.
     virtual void fillSentinel(uint8_t byte = kSentinel) = 0;
     virtual std::vector<uint8_t> bytes() const = 0;  // tiles concatenated row by row
@@ -115,6 +114,11 @@ class TiledImage : public ImageBase {
  private:
     std::unique_ptr<Store> store_;
 };
+
+// Reads a row of tiles at a time: a row's tiles requested left to right, then
+// released in reverse; with `once`, no tile read twice. Nothing left
+// outstanding, every release with its own buffer, no bad call.
+void expectReadRows(const TiledImage& image, bool once = false);
 
 struct Report {
     int status;

@@ -62,13 +62,40 @@ bool nothingStartingWith(const std::string& prefix) {
 
 int bytesOf(unsigned depth) { return depth == VEX_DEPTH_16U || depth == VEX_DEPTH_16S ? 2 : depth == VEX_DEPTH_32S ? 4 : 1; }
 
-// An untiled image with random pixels.
-VexImage* randomImage(int h, int w, int ch, unsigned depth, std::mt19937& rng) {
+// An untiled image, pixel order, rows aligned to 4 bytes.
+VexImage* newImage(int h, int w, int ch, unsigned depth) {
     VexImage* img = vexCreateImageHeader(ch, 0, int(depth), ch == 3 ? "RGB" : "GRAY", ch == 3 ? "RGB" : "GRAY",
                                          VEX_DATA_ORDER_PIXEL, VEX_ORIGIN_TL, 4, h, w, nullptr, nullptr, nullptr);
     vexAllocateImage(img, 0);
+    return img;
+}
+
+VexImage* randomImage(int h, int w, int ch, unsigned depth, std::mt19937& rng) {
+    VexImage* img = newImage(h, w, ch, depth);
     for (int64_t i = 0; i < int64_t(img->dataSize); ++i) img->imageData[i] = char(rng() & 0xff);
     return img;
+}
+
+VexImage* cloneOf(const VexImage* s) {
+    VexImage* d = newImage(s->height, s->width, s->nChannels, s->depth);
+    std::memcpy(d->imageData, s->imageData, size_t(s->dataSize));
+    return d;
+}
+
+void writeFile(const std::string& p, const std::string& bytes) {
+    FILE* f = std::fopen(p.c_str(), "wb");
+    std::fwrite(bytes.data(), 1, bytes.size(), f);
+    std::fclose(f);
+}
+
+std::string readFile(const std::string& p) {
+    std::string all;
+    if (FILE* f = std::fopen(p.c_str(), "rb")) {
+        char buf[65536];
+        for (size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) all.append(buf, n);
+        std::fclose(f);
+    }
+    return all;
 }
 
 // Writes the pixels of `img` as a VEXRAW file.
@@ -76,23 +103,14 @@ void writeRaw(const VexImage* img, const std::string& p) {
     FileLayout l;
     std::string err;
     newFileLayout(p, img->width, img->height, img->nChannels, img->depth, &l, &err);
-    FILE* f = std::fopen(p.c_str(), "wb");
-    const std::string head = fileHeaderText(l);
-    std::fwrite(head.data(), 1, head.size(), f);
-    for (int y = 0; y < img->height; ++y)
-        std::fwrite(img->imageData + int64_t(y) * img->widthStep, 1, size_t(l.rowBytes()), f);
-    std::fclose(f);
+    std::string bytes = fileHeaderText(l);
+    for (int y = 0; y < img->height; ++y) bytes.append(img->imageData + int64_t(y) * img->widthStep, size_t(l.rowBytes()));
+    writeFile(p, bytes);
 }
 
 // Compares the pixel rows of a streamed result with an untiled image.
 bool sameAsFile(const VexImage* img, const std::string& p) {
-    FILE* f = std::fopen(p.c_str(), "rb");
-    if (!f) return false;
-    std::vector<char> all;
-    char buf[65536];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) all.insert(all.end(), buf, buf + n);
-    std::fclose(f);
+    const std::string all = readFile(p);
     const int64_t row = int64_t(img->width) * img->nChannels * bytesOf(img->depth);
     const int64_t data = row * img->height;
     if (int64_t(all.size()) < data) return false;
@@ -102,12 +120,20 @@ bool sameAsFile(const VexImage* img, const std::string& p) {
     return true;
 }
 
-VexImage* cloneOf(const VexImage* s) {
-    VexImage* d = vexCreateImageHeader(s->nChannels, 0, int(s->depth), "", "", VEX_DATA_ORDER_PIXEL, VEX_ORIGIN_TL, 4,
-                                       s->height, s->width, nullptr, nullptr, nullptr);
-    vexAllocateImage(d, 0);
-    std::memcpy(d->imageData, s->imageData, size_t(s->dataSize));
-    return d;
+// A run of a job: its report, or the failure's message and exit code.
+struct Outcome {
+    StreamReport report;
+    std::string error;
+    int code = 0;
+};
+Outcome run(const StreamJob& job, const StreamOptions& opt) {
+    Outcome o;
+    try {
+        o.report = runStream(job, opt);
+    } catch (const ToolError& e) {
+        o.error = e.what(), o.code = e.code;
+    }
+    return o;
 }
 
 struct Op {
@@ -154,13 +180,9 @@ void runCase(const Op& op, const VexImage* in, int mode, int tw, int th, int thr
     opt.cacheBytes = way == Path::Tiles ? 1 << 16 : 1 << 22;
     opt.bands = way != Path::Tiles;
     opt.mapWrites = way == Path::MappedWrites;
-    std::string error;
-    StreamReport report;
-    try {
-        report = runStream(job, opt);
-    } catch (const ToolError& e) {
-        error = e.what();
-    }
+    const Outcome o = run(job, opt);
+    const std::string& error = o.error;
+    const StreamReport& report = o.report;
     char what[200];
     std::snprintf(what, sizeof what, "%s %dx%dx%d depth %u border %d tiles %dx%d threads %d roi %d, %s", op.name,
                   in->height, in->width, in->nChannels, in->depth, mode, tw, th, threads, int(region.hasRect),
@@ -176,28 +198,31 @@ void runCase(const Op& op, const VexImage* in, int mode, int tw, int th, int thr
     vexDeallocate(d, VEX_IMAGE_ALL);
 }
 
-// Runs a job that must fail; checks the message and that nothing is left.
-void expectFailure(const std::string& what, const std::string& input, const std::string& output,
-                   const std::string& needle, int code) {
+StreamJob copyJob(const std::string& input, const std::string& output) {
     StreamJob job;
     job.name = "copy";
     job.inputs = {input};
     job.output = output;
     job.run = [](const std::vector<VexImage*>& s, VexImage* d, const StreamPiece&) { vexCopy(s[0], d, nullptr); };
+    return job;
+}
+
+// Runs a job that must fail with `code` and a one-line message holding
+// `needle` (equal to it with `exact`); no output is created under the
+// final name (one there before stays) and no temporary is left.
+void expectFailure(const std::string& what, const StreamJob& job, const std::string& needle, int code,
+                   bool exact = false, int threads = 1) {
     StreamOptions opt;
-    opt.tileW = opt.tileH = 16;
-    std::string msg;
-    int got = 0;
-    try {
-        runStream(job, opt);
-    } catch (const ToolError& e) {
-        msg = e.what();
-        got = e.code;
-    }
-    expect(got == code, what + ": exit code " + std::to_string(got) + " (" + msg + ")");
-    expect(msg.find(needle) != std::string::npos, what + ": message '" + msg + "' lacks '" + needle + "'");
+    opt.tileW = opt.tileH = 16, opt.threads = threads;
+    const bool existed = exists(job.output);
+    const Outcome o = run(job, opt);
+    const std::string& msg = o.error;
+    expect(o.code == code, what + ": exit code " + std::to_string(o.code) + " (" + msg + ")");
+    expect(exact ? msg == needle : msg.find(needle) != std::string::npos,
+           what + ": message '" + msg + "' lacks '" + needle + "'");
     expect(msg.find('\n') == std::string::npos, what + ": the message is one line");
-    const std::string base = output.substr(output.rfind('/') + 1);
+    expect(existed || !exists(job.output), what + ": an output was created");
+    const std::string base = job.output.substr(job.output.rfind('/') + 1);
     expect(nothingStartingWith(base + ".part"), what + ": a temporary file was left");
 }
 
@@ -248,11 +273,7 @@ int main() {
     // tiles and through (copied) windows.
     for (int reach : {-1, 0}) {
         const std::string p = path("wide.pgm"), q = path("wide-out.pgm");
-        FILE* f = std::fopen(p.c_str(), "wb");
-        std::fputs("P5\n# a comment\n3 2\n65535\n", f);
-        const unsigned char px[12] = {0, 3, 1, 0, 255, 254, 0, 0, 0x12, 0x34, 0xff, 0xff};
-        std::fwrite(px, 1, sizeof px, f);
-        std::fclose(f);
+        writeFile(p, std::string("P5\n# a comment\n3 2\n65535\n") + std::string("\0\3\1\0\xff\xfe\0\0\x12\x34\xff\xff", 12));
         StreamJob job;
         job.name = "addS";
         job.inputs = {p};
@@ -262,12 +283,7 @@ int main() {
         StreamOptions opt;
         opt.tileW = opt.tileH = 8;
         runStream(job, opt);
-        FILE* g = std::fopen(q.c_str(), "rb");
-        char all[64] = {};
-        const size_t n = std::fread(all, 1, sizeof all, g);
-        std::fclose(g);
-        const unsigned char want[12] = {0, 4, 1, 1, 255, 255, 0, 1, 0x12, 0x35, 0xff, 0xff};
-        expect(n == 13 + 12 && std::memcmp(all, "P5\n3 2\n65535\n", 13) == 0 && std::memcmp(all + 13, want, 12) == 0,
+        expect(readFile(q) == std::string("P5\n3 2\n65535\n") + std::string("\0\4\1\1\xff\xff\0\1\x12\x35\xff\xff", 12),
                "16-bit PGM: big-endian samples read and written, reach " + std::to_string(reach));
     }
 
@@ -311,13 +327,9 @@ int main() {
                     opt.tileW = 64, opt.tileH = 24;
                     opt.threads = threads;
                     opt.directWrites = opt.directReads = direct;
-                    std::string error;
-                    StreamReport report;
-                    try {
-                        report = runStream(job, opt);
-                    } catch (const ToolError& e) {
-                        error = e.what();
-                    }
+                    const Outcome o = run(job, opt);
+                    const std::string& error = o.error;
+                    const StreamReport& report = o.report;
                     const std::string what = std::string(sh.out) + " threads " + std::to_string(threads) +
                                              (direct ? " direct" : " buffered") + ": ";
                     expect(error.empty() && sameAsFile(want, out), what + "streamed bytes differ from in-memory " + error);
@@ -336,78 +348,41 @@ int main() {
         VexImage* in = randomImage(40, 50, 1, VEX_DEPTH_8U, rng);
         writeRaw(in, path("good.vxr"));
         vexDeallocate(in, VEX_IMAGE_ALL);
-        // Cut short: drop the last 100 bytes.
-        FILE* f = std::fopen(path("good.vxr").c_str(), "rb");
-        std::vector<char> all(4000);
-        all.resize(std::fread(all.data(), 1, all.size(), f));
-        std::fclose(f);
-        FILE* g = std::fopen(path("short.vxr").c_str(), "wb");
-        std::fwrite(all.data(), 1, all.size() - 100, g);
-        std::fclose(g);
-        expectFailure("cut short", path("short.vxr"), path("o1.vxr"), "is cut short", kExitIO);
-        expect(!exists(path("o1.vxr")), "cut short: no output");
-        FILE* h = std::fopen(path("bad.pgm").c_str(), "wb");
-        std::fputs("P5\n50 forty\n255\n", h);
-        std::fclose(h);
-        expectFailure("bad header", path("bad.pgm"), path("o2.pgm"), "has a bad header", kExitIO);
-        FILE* k = std::fopen(path("depth.vxr").c_str(), "wb");
-        std::fputs("VEXRAW 4 4 1 12U\n", k);
-        std::fclose(k);
-        expectFailure("bad depth", path("depth.vxr"), path("o3.vxr"), "unknown depth '12U'", kExitIO);
-        expectFailure("not an image", path("o4.vxr").c_str(), path("o5.vxr"), "cannot open", kExitIO);
-        expectFailure("missing directory", path("good.vxr"), path("nodir/out.vxr"), "No such file or directory",
+        const std::string good = readFile(path("good.vxr"));
+        writeFile(path("short.vxr"), good.substr(0, good.size() - 100));  // cut short
+        writeFile(path("bad.pgm"), "P5\n50 forty\n255\n");
+        writeFile(path("depth.vxr"), "VEXRAW 4 4 1 12U\n");
+        writeFile(path("keep.vxr"), "old");
+        ::mkdir(path("isdir.vxr").c_str(), 0755);  // the rename fails, the temporary goes
+        expectFailure("cut short", copyJob(path("short.vxr"), path("o1.vxr")), "is cut short", kExitIO);
+        expectFailure("bad header", copyJob(path("bad.pgm"), path("o2.pgm")), "has a bad header", kExitIO);
+        expectFailure("bad depth", copyJob(path("depth.vxr"), path("o3.vxr")), "unknown depth '12U'", kExitIO);
+        expectFailure("not an image", copyJob(path("o4.vxr"), path("o5.vxr")), "cannot open", kExitIO);
+        expectFailure("missing directory", copyJob(path("good.vxr"), path("nodir/out.vxr")),
+                      "No such file or directory", kExitIO);
+        expectFailure("output is a directory", copyJob(path("good.vxr"), path("isdir.vxr")), "cannot write", kExitIO);
+        expectFailure("failed run over an existing file", copyJob(path("short.vxr"), path("keep.vxr")), "cut short",
                       kExitIO);
-        // The final name is a directory: the rename fails, the temporary goes.
-        ::mkdir(path("isdir.vxr").c_str(), 0755);
-        expectFailure("output is a directory", path("good.vxr"), path("isdir.vxr"), "cannot write", kExitIO);
-        // An existing output stays as it was when the run fails.
-        FILE* o = std::fopen(path("keep.vxr").c_str(), "wb");
-        std::fputs("old", o);
-        std::fclose(o);
-        expectFailure("failed run over an existing file", path("short.vxr"), path("keep.vxr"), "cut short", kExitIO);
-        FILE* r = std::fopen(path("keep.vxr").c_str(), "rb");
-        char back[8] = {};
-        expect(std::fread(back, 1, sizeof back, r) == 3 && std::strcmp(back, "old") == 0,
-               "failed run: the old output is untouched");
-        std::fclose(r);
-        // A PGM cannot hold three channels.
-        expectFailure("shape the format cannot hold", path("good.vxr"), path("o6.ppm"), "holds 3 channel", kExitUsage);
-        // A library failure on a worker thread is that thread's report.
-        StreamJob job;
+        expect(readFile(path("keep.vxr")) == "old", "failed run: the old output is untouched");
+        expectFailure("shape the format cannot hold", copyJob(path("good.vxr"), path("o6.ppm")), "holds 3 channel",
+                      kExitUsage);
+        // A library failure on a worker thread is that thread's report, and
+        // leaves the main thread's status alone.
+        StreamJob job = copyJob(path("good.vxr"), path("o7.vxr"));
         job.name = "blur";
-        job.inputs = {path("good.vxr")};
-        job.output = path("o7.vxr");
         job.run = [](const std::vector<VexImage*>& s, VexImage* d, const StreamPiece&) { vexBlur(s[0], d, 3, 3, -1, 1); };
-        StreamOptions opt;
-        opt.tileW = opt.tileH = 16;
-        opt.threads = 2;
-        std::string msg;
-        try {
-            runStream(job, opt);
-        } catch (const ToolError& e) {
-            msg = e.what();
-        }
-        expect(msg == "vexBlur: Bad argument: (anchorX<0||anchorY<0)", "worker failure message: '" + msg + "'");
-        expect(!exists(path("o7.vxr")) && nothingStartingWith("o7.vxr.part"), "worker failure: nothing written");
+        expectFailure("worker failure", job, "vexBlur: Bad argument: (anchorX<0||anchorY<0)", kExitLibrary, true, 2);
         expect(vexGetErrStatus() >= 0, "worker failures leave the main thread's status alone");
-        // A wrapping top border with a declared reach: refused, nothing written.
-        job.name = "blur";
+        // A wrapping top border with a declared reach: refused.
         job.output = path("o8.vxr");
         job.reach = 3;
         job.run = [](const std::vector<VexImage*>& s, VexImage* d, const StreamPiece&) {
             vexSetBorderMode(s[0], VEX_BORDER_WRAP, VEX_SIDE_TOP, 0);
             vexBlur(s[0], d, 3, 3, 1, 1);
         };
-        msg.clear();
-        int code = 0;
-        try {
-            runStream(job, opt);
-        } catch (const ToolError& e) {
-            msg = e.what(), code = e.code;
-        }
-        expect(code == kExitUsage && msg == "blur: a wrapping top or bottom border needs the whole image (give the job no reach)",
-               "wrapping border through windows: '" + msg + "'");
-        expect(!exists(path("o8.vxr")) && nothingStartingWith("o8.vxr.part"), "wrapping border: nothing written");
+        expectFailure("wrapping border through windows", job,
+                      "blur: a wrapping top or bottom border needs the whole image (give the job no reach)", kExitUsage,
+                      true, 2);
     }
 
     std::string cleanup = "rm -rf '" + g_dir + "'";
