@@ -672,45 +672,49 @@ void TileStore::willReadRows(int64_t y0, int64_t y1, int64_t ahead) {
     if (a1 > y1) pages(y1, a1, MADV_WILLNEED);
 }
 
-bool TileStore::readRows(int64_t y, int rows, char* data) {
+// Rows [y, y + rows) between `data` (rows windowStep() apart) and the file,
+// as they lie in the file (no byte swapping): one span when the rows are
+// contiguous, else row by row. False after recording the error.
+bool TileStore::transferRows(int64_t y, int rows, char* data, bool write) {
     const FileLayout& l = layout_;
     const int64_t step = windowStep(), n = l.rowBytes();
     errno = 0;
     bool ok = true;
     if (step == n) {
-        ok = transferSpan(data, rows * n, l.dataOffset + y * n, false);
+        ok = transferSpan(data, rows * n, l.dataOffset + y * n, write);
     } else {
-        for (int r = 0; ok && r < rows; ++r) ok = readAll(fd_, data + r * step, n, l.dataOffset + (y + r) * n);
+        for (int r = 0; ok && r < rows; ++r) {
+            char* row = data + r * step;
+            const int64_t at = l.dataOffset + (y + r) * n;
+            ok = write ? writeAll(fd_, row, n, at) : readAll(fd_, row, n, at);
+        }
     }
     if (!ok) {
+        // A read that finds the file cut short leaves errno 0 (the message
+        // says so); a write has no such case.
+        if (write && errno == 0) errno = EIO;
         std::lock_guard<std::mutex> lock(mu_);
-        fail(ioText("read", path_));
-        return false;
+        fail(ioText(write ? "write" : "read", path_));
     }
-    if (l.swap16)
-        for (int r = 0; r < rows; ++r) swapBytes16(data + r * step, n / 2);
+    return ok;
+}
+
+// Byte-swapped formats: the rows between file order and native order.
+void TileStore::swapRows(char* data, int rows) const {
+    if (!layout_.swap16) return;
+    const int64_t step = windowStep(), n = layout_.rowBytes();
+    for (int r = 0; r < rows; ++r) swapBytes16(data + r * step, n / 2);
+}
+
+bool TileStore::readRows(int64_t y, int rows, char* data) {
+    if (!transferRows(y, rows, data, false)) return false;
+    swapRows(data, rows);
     return true;
 }
 
 bool TileStore::writeRows(int64_t y, int rows, char* data) {
-    const FileLayout& l = layout_;
-    const int64_t step = windowStep(), n = l.rowBytes();
-    if (l.swap16)
-        for (int r = 0; r < rows; ++r) swapBytes16(data + r * step, n / 2);
-    errno = 0;
-    bool ok = true;
-    if (step == n) {
-        ok = transferSpan(data, rows * n, l.dataOffset + y * n, true);
-    } else {
-        for (int r = 0; ok && r < rows; ++r) ok = writeAll(fd_, data + r * step, n, l.dataOffset + (y + r) * n);
-    }
-    if (!ok) {
-        if (errno == 0) errno = EIO;
-        std::lock_guard<std::mutex> lock(mu_);
-        fail(ioText("write", path_));
-        return false;
-    }
-    return true;
+    swapRows(data, rows);
+    return transferRows(y, rows, data, true);
 }
 
 // Reads or writes n bytes of p at file offset off. With direct transfers on

@@ -198,6 +198,8 @@ class TileStore {
     bool mapFile(bool write);
     void dropRange(const char* a, const char* b);
     char* mappedTile(int ty) const;
+    bool transferRows(int64_t y, int rows, char* data, bool write);
+    void swapRows(char* data, int rows) const;
     bool transferSpan(char* p, int64_t n, int64_t off, bool write);
     double residentShare() const;  // of the mapped file's pages, in the page cache
 
