@@ -729,9 +729,9 @@ bool ownGatherRect(const OwnSite& site, const VexImage* image, int x, int y, int
                 maps[m].build(x, width, W, m, 0, m, 0);
             }
     }
-    // The image columns the used rules read: with the rows, the bounding box
-    // of the tiles a tiled image is asked for.
-    // Calls read(m, first, last) for the image columns of each run of each
+    // The image columns the used rules read bound, with the rows, the tiles
+    // of a tiled image that are considered (only those some row reads are
+    // asked for). Calls read(m, first, last) for the image columns of each run of each
     // rule some row uses.
     auto forReadRuns = [&](auto read) {
         for (int m = 0; m < 4; ++m) {
