@@ -374,4 +374,37 @@ TEST(Threads, EveryFamilyOnEightThreadsSeesOnlyItsOwnResultsAndReports) {
     g_shared = nullptr;
 }
 
+// Two threads transform different lengths at once, each meeting more DCT
+// lengths than a thread keeps (its set is dropped and rebuilt as it goes)
+// and freeing its FFT tables after every call: the tables are each thread's
+// own, so both get the bytes a thread alone gets.
+TEST(Threads, TransformTablesOfDifferentLengthsAtOnce) {
+    using Sizes = std::vector<std::pair<int, int>>;
+    const Sizes sizes[2] = {{{5, 6}, {7, 9}, {10, 11}, {12, 13}, {16, 8}},
+                            {{14, 15}, {17, 18}, {19, 20}, {32, 21}, {8, 24}}};
+    auto run = [](const Sizes& list) {
+        Bytes out;
+        for (auto [h, w] : list) {
+            vt::Image a = pat(k8U, 1, h, w, uint32_t(h * 100 + w)), d(k16S, 1, h, w), f(k32S, 1, h, w);
+            vexDCT2D(a.get(), d.get(), VEX_DCT_FORWARD);
+            vexRealFft2D(a.get(), f.get(), VEX_FFT_FORWARD | VEX_FFT_FLOAT, nullptr);
+            append(out, d.bytes()), append(out, f.bytes());
+        }
+        return out;
+    };
+    Bytes alone[2];
+    for (int t = 0; t < 2; ++t) std::thread([&, t] { alone[t] = run(sizes[t]); }).join();
+    std::atomic<int> ready{0};
+    int mismatches[2] = {0, 0};
+    std::vector<std::thread> pair;
+    for (int t = 0; t < 2; ++t)
+        pair.emplace_back([&, t] {
+            for (++ready; ready.load() < 2;) std::this_thread::yield();
+            for (int round = 0; round < 1000; ++round) mismatches[t] += run(sizes[t]) != alone[t];
+        });
+    for (std::thread& th : pair) th.join();
+    EXPECT_EQ(mismatches[0] + mismatches[1], 0);
+    EXPECT_EQ(vexGetErrStatus(), VEX_StsOk);
+}
+
 }  // namespace

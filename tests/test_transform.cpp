@@ -6,7 +6,7 @@
 // and columns), depths, data orders, regions, channels of interest, alpha,
 // both FFT engines, directions and scaling; with sentinels around what may be
 // written. Then worked numbers for the writers' rounding and saturation, the
-// kept and reused setups, threads, and every check text.
+// kept and reused setups, and every check text.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -454,36 +454,6 @@ TEST(Fft, TablesKeptFreedAndRebuilt) {
     vexCcsFft2D(nullptr, nullptr, 0x80, nullptr);
     EXPECT_EQ(vex::ownFftTableCount(), 0);
     EXPECT_EQ(vexGetErrStatus(), VEX_StsOk);
-}
-
-// Four threads transform different lengths at once, 40 times each, with the
-// tables freed now and then; each result equals the one computed alone.
-TEST(Transform, ConcurrentTransformsOfDifferentLengths) {
-    struct Job { Op op; int h, w, flags; std::vector<uint8_t> expected; };
-    std::vector<Job> jobs = {{kRealToCcs, 64, 64, 0x21, {}}, {kRealToCcs, 48, 30, 0x121, {}}, {kRealToCcs, 17, 128, 0x21, {}},
-                             {kCcsToReal, 32, 5, 0x122, {}},  {kDct, 64, 64, 1, {}},          {kDct, 8, 8, 2, {}},
-                             {kDct, 30, 17, 1, {}},           {kDct, 16, 128, 2, {}}};
-    auto run = [](const Job& j, bool freeAfter) {
-        const bool dct = j.op == kDct;
-        vt::Image src(VEX_DEPTH_16S, dct ? 1 : 2, j.h, j.w), dst(dct ? VEX_DEPTH_16S : VEX_DEPTH_32S, dct ? 1 : 2, j.h, j.w);
-        src.fillPattern(uint32_t(j.h * 1000 + j.w));
-        transform(j.op, src, dst, j.flags);
-        if (freeAfter) dct ? vexDCT2D(nullptr, nullptr, VEX_DCT_FREE) : vexRealFft2D(nullptr, nullptr, VEX_FFT_FREE, nullptr);
-        return dst.bytes();
-    };
-    for (Job& j : jobs) j.expected = run(j, false);
-    vexRealFft2D(nullptr, nullptr, VEX_FFT_FREE, nullptr);
-    std::vector<int> mismatches(jobs.size(), 0);
-    std::vector<std::thread> threads;
-    for (size_t t = 0; t < jobs.size(); ++t)
-        threads.emplace_back([&, t] {
-            for (int rep = 0; rep < 40; ++rep)
-                if (run(jobs[t], jobs[t].op == kDct && rep % 3 == 0) != jobs[t].expected) ++mismatches[t];
-            vexRealFft2D(nullptr, nullptr, VEX_FFT_FREE, nullptr);
-        });
-    for (auto& th : threads) th.join();
-    for (size_t t = 0; t < jobs.size(); ++t) EXPECT_EQ(mismatches[t], 0) << "job " << t;
-    vexDCT2D(nullptr, nullptr, VEX_DCT_FREE);
 }
 
 // ---------------------------------------------------------------- checks
