@@ -179,6 +179,20 @@ TEST(ReduceBits, ReferenceMatrixAndTiles) {
     }
 }
 
+// Every reduced value of one grid cell at every position of the ordered
+// matrix, into 8U and into 16U (entries times 257): each of the sixteen
+// thresholds shows in the output.
+TEST(ReduceBits, OrderedDitherAtEveryValueAndPosition) {
+    for (unsigned dd : {VEX_DEPTH_8U, VEX_DEPTH_16U}) {
+        const Case c{dd == VEX_DEPTH_8U ? VEX_DEPTH_16U : VEX_DEPTH_32S, dd, 1, 0, 0, 0, 16, dd == VEX_DEPTH_8U ? 0 : 8, 4, 1024};
+        auto src = makeImg(c.sd, c, 1), dst = makeImg(c.dd, c, 2);
+        for (int k = 0; k < 4 * 1024; ++k) src->setSample(k % 1024, k / 1024, 1, int64_t(k % 1024 / 4) << (dd == VEX_DEPTH_8U ? 8 : 15));
+        vexReduceBits(src->get(), dst->get(), 0, 16, c.quantShift, nullptr);
+        ASSERT_EQ(vexGetErrStatus(), VEX_StsOk);
+        expectCase(c, Tables(), *src, *dst, 0, 0);
+    }
+}
+
 // The threshold of 8U to 1U, the top of 32S, then a plain reduction over the
 // common top-left area of two sizes; a region does not restrict the work.
 TEST(ReduceBits, WorkedNumbers) {
