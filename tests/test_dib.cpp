@@ -248,18 +248,6 @@ TEST(Dib, FromDibFollowsTheRulesForEveryFormatAndLayout) {
     }
 }
 
-// Five-bit fields are shifted up, not stretched: white reads as 248.
-TEST(Dib, FiveFiveFiveWhiteReadsAs248) {
-    Dib d = makeDib(16, 1, 1);
-    d.pixels()[0] = 0xFF, d.pixels()[1] = 0x7F;
-    vt::Image img(VEX_DEPTH_8U, 3, 1, 1);
-    setSeq(img.get(), "BGR");
-    vt::StatusReset reset;
-    vexConvertFromDIB(d.h(), img.get());
-    EXPECT_EQ(std::make_tuple(img.sample(0, 0, 1), img.sample(0, 0, 2), img.sample(0, 0, 3), vexGetErrStatus()),
-              std::make_tuple(248, 248, 248, VEX_StsOk));
-}
-
 // ------------------------------------------------------------ reference encoder
 // The record of image pixel (x, stored row sy) after the channel-order
 // adapter: blue, green, red, alpha.

@@ -175,17 +175,10 @@ def patched(dib, at, fmt, value):
 def test_error_texts():
     a = picture((6, 8, 3))
     dib = vexlib.to_dib(a, bits=24)
-    raises(lambda: vexlib.to_dib(a.astype(np.int8)), "vexConvertToDIB", "(image->depth & 0x80000000)")
-    raises(lambda: vexlib.to_dib(picture((6, 8, 2))), "vexConvertToDIB",
-           "(image->nChannels != 3 && image->nChannels != 1)")
+    # The library's own tests hold its texts; here each call hands one on.
     raises(lambda: vexlib.to_dib(picture((6, 8, 5))), "vexConvertToDIB",
            "(image->nChannels <= 0 || image->nChannels > 4)")
     raises(lambda: vexlib.from_dib(patched(dib, 12, "<H", 2)), "vexTranslateDIB", "(dib->biPlanes != 1)")
-    raises(lambda: vexlib.from_dib(patched(dib, 16, "<I", 1)), "vexTranslateDIB",
-           "(dib->biCompression != 0) && (dib->biCompression != 3)")
-    raises(lambda: vexlib.from_dib(patched(dib, 14, "<H", 2)), "vexTranslateDIB", "Bad dib->biBitCount")
-    raises(lambda: vexlib.from_dib(patched(dib, 0, "<I", 44)), "vexTranslateDIB",
-           "(dib->biSize != sizeof(BITMAPINFOHEADER))")
     raises(lambda: vexlib.from_dib(dib, channels=3, dtype=np.int16), "vexConvertFromDIB", "", -3)
     raises(lambda: vexlib.from_dib(dib, channels=2), "vexConvertFromDIB", "", -3)
     # Sizes the library cannot see are checked before it is called.

@@ -235,12 +235,6 @@ def test_error_texts_and_reset():
     np.testing.assert_array_equal(vexlib.add(a, a), np.minimum(a.astype(int) * 2, 255))
 
 
-def test_threshold_rejects_one_bit():
-    with pytest.raises(vexlib.VexError) as e:
-        vexlib.threshold(np.zeros((8, 8), bool), 1)
-    assert e.value.condition == "(srcImage->depth==1)" and e.value.function == "vexThreshold"
-
-
 def test_errors_on_another_thread():
     import threading
     caught = []
