@@ -321,28 +321,33 @@ TEST(Rotate, MatchesReferenceOverLayouts) {
 // ---------------------------------------------------------------------------
 // Worked numbers.
 
-vt::Image gray(int h, int w, std::initializer_list<int> v = {}) {
-    vt::Image im(VEX_DEPTH_8U, 1, h, w);
-    im.fillPattern(5);
-    int k = 0;
-    for (int x : v) im.setSample(k % w, k / w, 1, x), ++k;
-    return im;
-}
-
-TEST(Zoom, LinearTenElevenGivesTen) {
-    vt::StatusReset reset;
-    vt::Image s = gray(2, 2, {10, 11, 10, 11}), d = gray(1, 3);
-    vexZoom(s.get(), d.get(), 2, 1, 1, 1, VEX_INTER_LINEAR, nullptr);
-    EXPECT_EQ(d.sample(1, 0, 1), 10);
-}
-
-// 2:3 linear, destination column 1 at coordinate 384: samples 10 and 11 at
-// fx = 128, fy = 0: s = (128 * 10 + 128 * 11) * 256 = 688128 -> 11.
-TEST(Decimate, LinearWorkedNumber) {
-    vt::StatusReset reset;
-    vt::Image s = gray(4, 6, {10, 10, 11, 0, 0, 0, 10, 10, 11, 0, 0, 0}), d = gray(1, 2);
-    vexDecimate(s.get(), d.get(), 2, 3, 1, 1, VEX_INTER_LINEAR, nullptr);
-    EXPECT_EQ(d.sample(1, 0, 1), 11);
+// Linear interpolation between samples of 10 and 11, worked by hand (the
+// rest of each image is pattern): the zoom's middle sample 10.5 gives 10;
+// 2:3 decimation, destination column 1 at coordinate 384, reads 10 and 11 at
+// fx = 128, fy = 0: (128 * 10 + 128 * 11) * 256 = 688128 gives 11; a turn of
+// 60 degrees about (0, 0) reads destination (1, 0) at x = cos 60 = 0.5 between
+// columns of 10 and 11: 10.5 + 0.00001 gives 11.
+TEST(Geom, LinearWorkedNumbers) {
+    const std::vector<int> ramp = {10, 11, 10, 11, 10, 11, 10, 11, 10, 11, 10, 11, 10, 11, 10, 11};
+    const struct {
+        int h, w, dh, dw;
+        std::vector<int> in;
+        std::function<void(VexImage*, VexImage*)> call;
+        int want;
+    } cases[] = {
+        {2, 2, 1, 3, ramp, [](VexImage* s, VexImage* d) { vexZoom(s, d, 2, 1, 1, 1, VEX_INTER_LINEAR, nullptr); }, 10},
+        {4, 6, 1, 2, {10, 10, 11, 0, 0, 0, 10, 10, 11, 0, 0, 0},
+         [](VexImage* s, VexImage* d) { vexDecimate(s, d, 2, 3, 1, 1, VEX_INTER_LINEAR, nullptr); }, 11},
+        {4, 4, 4, 4, ramp, [](VexImage* s, VexImage* d) { vexRotate(s, d, 6000, 0, 0, VEX_INTER_LINEAR, nullptr); }, 11},
+    };
+    for (const auto& c : cases) {
+        vt::StatusReset reset;
+        vt::Image s(VEX_DEPTH_8U, 1, c.h, c.w), d(VEX_DEPTH_8U, 1, c.dh, c.dw);
+        s.fillPattern(5), d.fillPattern(5);
+        for (int k = 0; k < c.h * c.w && k < int(c.in.size()); ++k) s.setSample(k % c.w, k / c.w, 1, c.in[size_t(k)]);
+        c.call(s.get(), d.get());
+        EXPECT_EQ(d.sample(1, 0, 1), c.want) << c.want;
+    }
 }
 
 // Whole turns copy (the matrix leaves them out).
@@ -371,16 +376,6 @@ TEST(Rotate, ZeroAngleHandsTheMappingToTheCopyAsATile) {
         for (int x = 0; x < 32; ++x)
             ASSERT_EQ(d.sample(x, y, 1), x >= 16 && y < 16 ? s.sample(x, y, 1) : before.sample(x, y, 1))
                 << x << "," << y;
-}
-
-TEST(Rotate, LinearTenElevenGivesEleven) {
-    vt::StatusReset reset;
-    // 60 degrees about (0, 0): destination (1, 0) reads x = cos 60 = 0.5
-    // between columns of 10 and 11 (every row alike): 10.5 + 0.00001 -> 11.
-    vt::Image s = gray(4, 4, {10, 11, 10, 11, 10, 11, 10, 11, 10, 11, 10, 11, 10, 11, 10, 11});
-    vt::Image d = gray(4, 4);
-    vexRotate(s.get(), d.get(), 6000, 0, 0, VEX_INTER_LINEAR, nullptr);
-    EXPECT_EQ(d.sample(1, 0, 1), 11);
 }
 
 // Centres near the ends of the int range (the right-angle maps in 64 bits).
