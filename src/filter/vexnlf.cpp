@@ -181,8 +181,10 @@ template <bool kMax, int S>
 OWN_AVX2 inline __m256i ownStep8(__m256i x, __m256i next) {
     return ownPick8<kMax>(x, _mm256_alignr_epi8(_mm256_permute2x128_si256(x, next, 0x21), x, S));
 }
-// m outputs of a row from its column extremes v (readable 128 bytes past
-// m), by the steps of shifts A, B, C (0: no step), each flipped by `flip`.
+// The steps of shifts A, B, C (0: no step) as a pipeline: takes in the
+// vector at v and gives back, flipped by `flip`, the output vector as many
+// vectors before it as there are steps; s[i] holds the vector step i took
+// in last.
 template <bool kMax, int A, int B, int C>
 OWN_AVX2 inline __m256i ownAdvance8(__m256i* s, const uint8_t* v, __m256i flip) {
     __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(v));
@@ -200,6 +202,8 @@ OWN_AVX2 inline __m256i ownAdvance8(__m256i* s, const uint8_t* v, __m256i flip) 
     }
     return _mm256_xor_si256(x, flip);
 }
+// m outputs of a row from its column extremes v (readable 128 bytes past
+// m); a last part vector goes through a copy.
 template <bool kMax, int A, int B, int C>
 OWN_AVX2 void ownExtremeAcross8(uint8_t* o, const uint8_t* v, int64_t m, __m256i flip) {
     // ownAdvance8 takes in vector t of v and gives back output vector t - lag.
