@@ -5,6 +5,7 @@
 //   blur3/15/31      vexBlur                             cv::blur
 //   median3/5/7/9/15 vexMedianFilter                     cv::medianBlur
 //   max7             vexMaxFilter 7x7                    cv::dilate with a 7x7 rectangle
+//   min7             vexMinFilter 7x7                    cv::erode with a 7x7 rectangle
 // Both sides write a separate destination of the same size; the border
 // rules differ (vexlib: the image's border modes, here replicate; OpenCV:
 // its default), which touches only the outermost rows and columns.
@@ -103,6 +104,14 @@ std::vector<Case> cases() {
                  ,
                  [](const cv::Mat& s, cv::Mat& d) {
                      cv::dilate(s, d, cv::getStructuringElement(cv::MORPH_RECT, cv::Size(7, 7)));
+                 }
+#endif
+    });
+    c.push_back({"min7", [](VexImage* s, VexImage* d) { vexMinFilter(s, d, 7, 7, 3, 3, nullptr); }
+#if VEX_BENCH_HAVE_OPENCV
+                 ,
+                 [](const cv::Mat& s, cv::Mat& d) {
+                     cv::erode(s, d, cv::getStructuringElement(cv::MORPH_RECT, cv::Size(7, 7)));
                  }
 #endif
     });

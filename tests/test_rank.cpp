@@ -144,6 +144,30 @@ TEST(RankFilters, VectorRowsMatchSortedWindows) {
                     }
 }
 
+// The 8-bit maximum and minimum of windows up to 8x8 (four output rows a
+// pass, whole vectors shifted across a row): every window size with every
+// lane count up to four (five goes the general way), row counts that leave
+// one to three rows for the last pass, widths around one to four vectors;
+// rows the destination takes through a row buffer (one channel of three).
+TEST(RankFilters, ExtremeRowsMatchSortedWindows) {
+    vexSetErrStatus(VEX_StsOk);
+    uint32_t key = 7;
+    for (int mode = 0; mode < 2; ++mode)
+        for (unsigned depth : {VEX_DEPTH_8U, VEX_DEPTH_8S})
+            for (int ch = 1; ch <= 5; ++ch)
+                for (int W : {1, 9, 32, 63, 64, 65, 97, 130})
+                    for (int H : {1, 2, 3, 4, 6, 7, 9}) {
+                        const int nR = 2 + key % 7, nC = 1 + (key / 7) % 8;
+                        checkWide(mode, depth, ch, nR, nC, key % nC, (key / 3) % nR, H, W, key);
+                        if (HasFatalFailure()) return;
+                        ++key;
+                    }
+    for (int W : {40, 129}) {
+        checkWide(0, VEX_DEPTH_8U, 3, 7, 7, 3, 3, 6, W, key++, 2);
+        checkWide(1, VEX_DEPTH_8S, 3, 5, 8, 7, 0, 7, W, key++, 3);
+    }
+}
+
 // The 5x5, 7x7 and 9x9 medians' own routine: random layouts (tiles,
 // channels of interest, plane order) and, on rows with ROIs on both sides
 // and every border mode, widths around the vector and piece sizes and one,

@@ -3,13 +3,14 @@
 // (0 maximum, 1 minimum, 2 median) and picks the routine for the depth
 // from a table indexed by the mode.
 //
-// Maximum and minimum are separable. On 8-bit samples with windows of at
-// most 8x8 (AVX2), two output rows at a time take the extreme of the window
-// rows they share and of their own first or last row, then of the window's
-// columns, 32 samples per step. Otherwise, across a row the window extreme
-// comes from doubling: extremes over 2, 4, 8, ... samples, then two of the
-// largest power-of-two span cover any window, so a row costs about
-// log2(nCols) passes. Down the columns, short windows combine their rows
+// Maximum and minimum are separable. On 8-bit samples of at most four
+// lanes with windows of at most 8x8 (AVX2), four output rows at a time take
+// the extremes of the window rows down the columns, each window row read
+// once per 32 samples, then across each row in at most three steps of a
+// vector and its shifted self (2, 4, then all columns). Otherwise, across
+// a row the window extreme comes from doubling: extremes over 2, 4, 8, ...
+// samples, then two of the largest power-of-two span cover any window, so
+// a row costs about log2(nCols) passes. Down the columns, short windows combine their rows
 // directly; from five rows on, the rows are taken in blocks of nRows
 // (van Herk / Gil-Werman): a block's suffix extremes and a running prefix
 // extreme of the next block give every window in three passes per row.
@@ -110,92 +111,137 @@ void ownExtremeRow(T* h, T* tmp, const T* row, int64_t n, int64_t m, int nCols, 
 }
 
 #if OWN_RANK_AVX2
-// Windows of at most 8 rows and 8 columns on 8-bit samples (signed ones
-// with the sign bit flipped around the comparisons), two output rows at a
-// time: the extreme of the window rows the two share, then of each row's
-// own first or last row, 32 samples per step; then of the window's columns
-// in each of the two rows.
-template <bool kMax>
+// Windows of at most 8 rows and 8 columns on 8-bit samples of at most four
+// lanes, R = min(4, nRows) output rows at a time. Down the columns, each of
+// the K + R - 1 window rows is read once per step of 32 samples: with
+// T[i] the extreme of window rows i .. K-1 (a chain up from the rows all R
+// outputs share) and P[i] that of rows K .. K+i-1, output row i takes T[i]
+// with P[i]. Signed samples are compared as signed bytes and kept with the
+// sign bit flipped (the order of unsigned bytes) until they are stored.
+// Across a row, the window's N columns come in at most three steps, each
+// the extreme of a vector and of itself shifted by s samples: s = L gives
+// the extremes of 2 neighbours, then s = 2L of 4 (or s = L of 3), then the
+// shift that completes N. The shifted vector comes from the vector and the
+// next one (a lane permute and a byte alignment, no second load), and the
+// steps run one vector apart as a pipeline.
+template <bool kMax, bool kSigned = false>
 OWN_AVX2 inline __m256i ownPick8(__m256i x, __m256i y) {
+    if constexpr (kSigned) return kMax ? _mm256_max_epi8(x, y) : _mm256_min_epi8(x, y);
     return kMax ? ownMax8(x, y) : ownMin8(x, y);
 }
-// The extreme of 32 samples and their next N - 1 neighbours, L apart, as a
-// tree of pairs.
-template <bool kMax, int N>
-OWN_AVX2 inline __m256i ownExtremeSpan8(const uint8_t* v, int L) {
-    if constexpr (N == 1) {
-        return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(v));
-    } else {
-        constexpr int H = N / 2;
-        return ownPick8<kMax>(ownExtremeSpan8<kMax, H>(v, L), ownExtremeSpan8<kMax, N - H>(v + int64_t(H) * L, L));
-    }
-}
-template <bool kMax, int N>
-OWN_AVX2 void ownExtremeColsN(uint8_t* o, const uint8_t* v, int64_t m, int L, uint8_t flip) {
-    const __m256i f = _mm256_set1_epi8(char(flip));
-    // Whole vectors; the last one starts at m - 32 and may overlap the one
-    // before (same results, written again).
-    const int64_t last = m - 32;
-    int64_t i = 0;
-    for (; i + 64 <= last; i += 64) {
-        const __m256i x = ownExtremeSpan8<kMax, N>(v + i, L), y = ownExtremeSpan8<kMax, N>(v + i + 32, L);
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(o + i), _mm256_xor_si256(x, f));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(o + i + 32), _mm256_xor_si256(y, f));
-    }
-    for (; i < m; i = i == last ? m : std::min(i + 32, last))
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(o + i), _mm256_xor_si256(ownExtremeSpan8<kMax, N>(v + i, L), f));
-}
-// Rows of 32 samples or more go by whole vectors, the rest sample by sample.
-template <bool kMax>
-OWN_AVX2 void ownExtremeCols8(uint8_t* o, const uint8_t* v, int nC, int64_t m, int L, uint8_t flip) {
-    if (m >= 32) {
-        switch (nC) {
-            case 1: return ownExtremeColsN<kMax, 1>(o, v, m, L, flip);
-            case 2: return ownExtremeColsN<kMax, 2>(o, v, m, L, flip);
-            case 3: return ownExtremeColsN<kMax, 3>(o, v, m, L, flip);
-            case 4: return ownExtremeColsN<kMax, 4>(o, v, m, L, flip);
-            case 5: return ownExtremeColsN<kMax, 5>(o, v, m, L, flip);
-            case 6: return ownExtremeColsN<kMax, 6>(o, v, m, L, flip);
-            case 7: return ownExtremeColsN<kMax, 7>(o, v, m, L, flip);
-            default: return ownExtremeColsN<kMax, 8>(o, v, m, L, flip);
-        }
-    }
-    for (int64_t i = 0; i < m; ++i) {
-        uint8_t acc = v[i];
-        for (int c = 1; c < nC; ++c) acc = kMax ? std::max(acc, v[i + int64_t(c) * L]) : std::min(acc, v[i + int64_t(c) * L]);
-        o[i] = acc ^ flip;
-    }
-}
-// rows[0 .. nR] (nR + 1 rows, the last one only when `two`): v0 takes the
-// extreme of rows 0 .. nR-1, v1 of rows 1 .. nR.
-template <bool kMax>
-OWN_AVX2 void ownExtremeRows8(uint8_t* v0, uint8_t* v1, const uint8_t* const* rows, int nR, bool two, int64_t n,
-                              uint8_t flip) {
-    const __m256i f = _mm256_set1_epi8(char(flip));
-    // Whole vectors; the last one starts at n - 32 and may overlap the one
-    // before (same results, written again). Rows under 32 samples go
-    // sample by sample.
+// Output rows 0 .. R-1 of the window rows rows[0 .. K+R-2] over n >= 32
+// samples into v[0 .. R-1]; the last vector starts at n - 32 and may overlap
+// the one before (same results, written again).
+template <bool kMax, bool kSigned, int K>
+OWN_AVX2 void ownExtremeDown8(uint8_t* const* v, const uint8_t* const* rows, int64_t n) {
+    constexpr int R = K < 4 ? K : 4;
+    const uint8_t* p[K + R - 1];
+    for (int j = 0; j < K + R - 1; ++j) p[j] = rows[j];
+    uint8_t* o[R];
+    for (int j = 0; j < R; ++j) o[j] = v[j];
+    const __m256i f = _mm256_set1_epi8(char(kSigned ? 0x80 : 0));
     const int64_t last = n - 32;
-    int64_t i = 0;
-    for (; last >= 0 && i < n; i = i == last ? n : std::min(i + 32, last)) {
-        // The rows new to this pair come from memory: ask for them ahead
-        // (a hint only, never a fault, also past a row's end).
-        _mm_prefetch(reinterpret_cast<const char*>(rows[nR - 1] + i + 1024), _MM_HINT_T0);
-        if (two) _mm_prefetch(reinterpret_cast<const char*>(rows[nR] + i + 1024), _MM_HINT_T0);
-        __m256i mid = ownLoadX(rows[1] + i, f);
-        for (int j = 2; j < nR; ++j) mid = ownPick8<kMax>(mid, ownLoadX(rows[j] + i, f));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(v0 + i), ownPick8<kMax>(mid, ownLoadX(rows[0] + i, f)));
-        if (two) _mm256_storeu_si256(reinterpret_cast<__m256i*>(v1 + i), ownPick8<kMax>(mid, ownLoadX(rows[nR] + i, f)));
-    }
-    for (; i < n; ++i) {
-        uint8_t mid = rows[1][i] ^ flip;
-        for (int j = 2; j < nR; ++j) mid = kMax ? std::max<uint8_t>(mid, rows[j][i] ^ flip) : std::min<uint8_t>(mid, rows[j][i] ^ flip);
-        const uint8_t a = rows[0][i] ^ flip;
-        v0[i] = kMax ? std::max(mid, a) : std::min(mid, a);
-        if (two) {
-            const uint8_t b = rows[nR][i] ^ flip;
-            v1[i] = kMax ? std::max(mid, b) : std::min(mid, b);
+    for (int64_t i = 0;; i = std::min(i + 32, last)) {
+        __m256i x[K + R - 1];
+#pragma GCC unroll 11
+        for (int j = 0; j < K + R - 1; ++j) x[j] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p[j] + i));
+        __m256i t[R];
+        t[R - 1] = x[R - 1];
+#pragma GCC unroll 8
+        for (int j = R; j < K; ++j) t[R - 1] = ownPick8<kMax, kSigned>(t[R - 1], x[j]);
+#pragma GCC unroll 4
+        for (int j = R - 2; j >= 0; --j) t[j] = ownPick8<kMax, kSigned>(t[j + 1], x[j]);
+        __m256i q = x[K];
+#pragma GCC unroll 4
+        for (int j = 1; j < R; ++j) {
+            if (j > 1) q = ownPick8<kMax, kSigned>(q, x[K + j - 1]);
+            t[j] = ownPick8<kMax, kSigned>(t[j], q);
         }
+#pragma GCC unroll 4
+        for (int j = 0; j < R; ++j)
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(o[j] + i), kSigned ? _mm256_xor_si256(t[j], f) : t[j]);
+        if (i == last) break;
+    }
+}
+template <bool kMax, bool kSigned>
+OWN_AVX2 void ownExtremeDown8K(int k, uint8_t* const* v, const uint8_t* const* rows, int64_t n) {
+    switch (k) {
+        case 2: return ownExtremeDown8<kMax, kSigned, 2>(v, rows, n);
+        case 3: return ownExtremeDown8<kMax, kSigned, 3>(v, rows, n);
+        case 4: return ownExtremeDown8<kMax, kSigned, 4>(v, rows, n);
+        case 5: return ownExtremeDown8<kMax, kSigned, 5>(v, rows, n);
+        case 6: return ownExtremeDown8<kMax, kSigned, 6>(v, rows, n);
+        case 7: return ownExtremeDown8<kMax, kSigned, 7>(v, rows, n);
+        default: return ownExtremeDown8<kMax, kSigned, 8>(v, rows, n);
+    }
+}
+// The extreme of x and of x shifted by S samples (S from 1 to 16), whose
+// samples past the end of x come from `next`.
+template <bool kMax, int S>
+OWN_AVX2 inline __m256i ownStep8(__m256i x, __m256i next) {
+    return ownPick8<kMax>(x, _mm256_alignr_epi8(_mm256_permute2x128_si256(x, next, 0x21), x, S));
+}
+// The steps of shifts A, B, C (0: no step) as a pipeline: takes in the
+// vector at v and gives back, flipped by `flip`, the output vector as many
+// vectors before it as there are steps; s[i] holds the vector step i took
+// in last.
+template <bool kMax, int A, int B, int C>
+OWN_AVX2 inline __m256i ownAdvance8(__m256i* s, const uint8_t* v, __m256i flip) {
+    __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(v));
+    if constexpr (A > 0) {
+        const __m256i y = ownStep8<kMax, A>(s[0], x);
+        s[0] = x, x = y;
+    }
+    if constexpr (B > 0) {
+        const __m256i y = ownStep8<kMax, B>(s[1], x);
+        s[1] = x, x = y;
+    }
+    if constexpr (C > 0) {
+        const __m256i y = ownStep8<kMax, C>(s[2], x);
+        s[2] = x, x = y;
+    }
+    return _mm256_xor_si256(x, flip);
+}
+// m outputs of a row from its column extremes v (readable 128 bytes past
+// m); a last part vector goes through a copy.
+template <bool kMax, int A, int B, int C>
+OWN_AVX2 void ownExtremeAcross8(uint8_t* o, const uint8_t* v, int64_t m, __m256i flip) {
+    // ownAdvance8 takes in vector t of v and gives back output vector t - lag.
+    constexpr int lag = (A > 0) + (B > 0) + (C > 0);
+    __m256i s[3] = {flip, flip, flip};
+    for (int t = 0; t < lag; ++t) ownAdvance8<kMax, A, B, C>(s, v + 32 * t, flip);
+    const int64_t whole = m / 32;
+    for (int64_t j = 0; j < whole; ++j)
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(o + 32 * j),
+                            ownAdvance8<kMax, A, B, C>(s, v + 32 * (j + lag), flip));
+    if (m > 32 * whole) {
+        alignas(32) uint8_t tail[32];
+        const __m256i x = ownAdvance8<kMax, A, B, C>(s, v + 32 * (whole + lag), flip);
+        _mm256_store_si256(reinterpret_cast<__m256i*>(tail), x);
+        std::memcpy(o + 32 * whole, tail, size_t(m - 32 * whole));
+    }
+}
+template <bool kMax, int L>
+OWN_AVX2 void ownExtremeAcross8N(int nC, uint8_t* o, const uint8_t* v, int64_t m, __m256i flip) {
+    switch (nC) {
+        case 1: return ownExtremeAcross8<kMax, 0, 0, 0>(o, v, m, flip);
+        case 2: return ownExtremeAcross8<kMax, L, 0, 0>(o, v, m, flip);
+        case 3: return ownExtremeAcross8<kMax, L, L, 0>(o, v, m, flip);
+        case 4: return ownExtremeAcross8<kMax, L, 2 * L, 0>(o, v, m, flip);
+        case 5: return ownExtremeAcross8<kMax, L, 2 * L, L>(o, v, m, flip);
+        case 6: return ownExtremeAcross8<kMax, L, 2 * L, 2 * L>(o, v, m, flip);
+        case 7: return ownExtremeAcross8<kMax, L, 2 * L, 3 * L>(o, v, m, flip);
+        default: return ownExtremeAcross8<kMax, L, 2 * L, 4 * L>(o, v, m, flip);
+    }
+}
+template <bool kMax>
+OWN_AVX2 void ownExtremeAcross8L(int nC, int L, uint8_t* o, const uint8_t* v, int64_t m, uint8_t flip) {
+    const __m256i f = _mm256_set1_epi8(char(flip));
+    switch (L) {
+        case 1: return ownExtremeAcross8N<kMax, 1>(nC, o, v, m, f);
+        case 2: return ownExtremeAcross8N<kMax, 2>(nC, o, v, m, f);
+        case 3: return ownExtremeAcross8N<kMax, 3>(nC, o, v, m, f);
+        default: return ownExtremeAcross8N<kMax, 4>(nC, o, v, m, f);
     }
 }
 #endif
@@ -205,30 +251,52 @@ bool ownExtremeRows(const RankArgs& a, OwnRows<T>& in, OwnOut<T>& out) {
     const int L = in.lanes(), k = a.nRows;
     const int64_t n = in.samples(), m = int64_t(out.width()) * L;
 #if OWN_RANK_AVX2
-    if (sizeof(T) == 1 && kRankAvx2 && k >= 2 && k <= 8 && a.nCols <= 8) {
-        return ownFilterPieces(in, out, a.nCols, -a.win.dx0, [&](OwnRows<T>& part, int x0, int w) {
+    if (sizeof(T) == 1 && kRankAvx2 && k >= 2 && k <= 8 && a.nCols <= 8 && L <= 4) {
+        const int R = std::min(4, k), nC = a.nCols;
+        return ownFilterPieces(in, out, nC, -a.win.dx0, [&](OwnRows<T>& part, int x0, int w) {
             const int64_t pn = part.samples(), pm = int64_t(w) * L;
+            // Column extremes of the R output rows, each readable 128 bytes
+            // past its end (zeros, used by no output). Rows under 32 samples
+            // are copied into slots of 32 (zeros past the row), a slot per
+            // window row kept.
+            const int64_t vn = pn + 128;
+            const int kept = k + R - 1;
             OwnBlock vb;
-            auto* v0 = vb.alloc<uint8_t>(2 * pn);
-            if (!v0 || !part.reserve(k + 1)) {
+            auto* vbuf = vb.alloc<uint8_t>(R * vn + (pn < 32 ? 32 * kept : 0));
+            if (!vbuf || !part.reserve(kept)) {
                 vexError(VEX_StsNoMem, a.site->func, kFilterNoMem, a.site->file, __LINE__);
                 return false;
             }
-            uint8_t* v1 = v0 + pn;
-            const uint8_t flip = std::is_signed_v<T> ? 0x80 : 0;
-            const uint8_t* rows[9];
-            auto dst = [&](int r) { return reinterpret_cast<uint8_t*>(out.row(r) + int64_t(x0) * L); };
-            for (int r = 0; r < out.rows(); r += 2) {
-                const bool two = r + 1 < out.rows();
-                for (int j = 0; j < k + (two ? 1 : 0); ++j)
+            uint8_t* v[4];
+            for (int i = 0; i < R; ++i) {
+                v[i] = vbuf + vn * i;
+                std::memset(v[i] + pn, 0, 128);
+            }
+            uint8_t* slots = vbuf + R * vn;
+            if (pn < 32) std::memset(slots, 0, size_t(32 * kept));
+            const uint8_t* rows[11];
+            int have = 0;  // rows[0 .. have) are window rows r .. r + have - 1
+            for (int r = 0; r < out.rows(); r += R) {
+                const int h = std::min(R, out.rows() - r);
+                for (int j = have; j < k + h - 1; ++j) {
                     rows[j] = reinterpret_cast<const uint8_t*>(part.get(int64_t(r) + j));
-                ownExtremeRows8<kMax>(v0, v1, rows, k, two, pn, flip);
-                ownExtremeCols8<kMax>(dst(r), v0, a.nCols, pm, L, flip);
-                out.commit(r);
-                if (two) {
-                    ownExtremeCols8<kMax>(dst(r + 1), v1, a.nCols, pm, L, flip);
-                    out.commit(r + 1);
+                    if (pn < 32) {
+                        uint8_t* slot = slots + 32 * ((r + j) % kept);
+                        std::memcpy(slot, rows[j], size_t(pn));
+                        rows[j] = slot;
+                    }
                 }
+                for (int j = k + h - 1; j < kept; ++j) rows[j] = rows[k + h - 2];  // outputs past the last
+                const int64_t vm = std::max<int64_t>(pn, 32);
+                if (std::is_signed_v<T>) ownExtremeDown8K<kMax, true>(k, v, rows, vm);
+                else ownExtremeDown8K<kMax, false>(k, v, rows, vm);
+                for (int i = 0; i < h; ++i) {
+                    ownExtremeAcross8L<kMax>(nC, L, reinterpret_cast<uint8_t*>(out.row(r + i) + int64_t(x0) * L), v[i],
+                                             pm, std::is_signed_v<T> ? 0x80 : 0);
+                    out.commit(r + i);
+                }
+                for (int j = 0; j < k - 1; ++j) rows[j] = rows[j + R];
+                have = k - 1;
             }
             return true;
         });
