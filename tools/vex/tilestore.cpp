@@ -645,11 +645,16 @@ double TileStore::residentShare() const {
     const int64_t page = ::sysconf(_SC_PAGESIZE);
     const int64_t pages = (mapLen_ + page - 1) / page;
     if (!mapping_ || pages == 0) return 1;
-    std::vector<unsigned char> in(static_cast<size_t>(pages));
-    if (::mincore(mapping_, size_t(mapLen_), in.data()) != 0) return 1;
+    // At most 1024 pages, evenly spread: asking for every page of a 400 MB
+    // file took 4 % of the CPU time of a fused blur and threshold of it.
+    const int64_t samples = std::min<int64_t>(pages, 1024);
     int64_t resident = 0;
-    for (unsigned char c : in) resident += c & 1;
-    return double(resident) / double(pages);
+    for (int64_t i = 0; i < samples; ++i) {
+        unsigned char in = 0;
+        if (::mincore(mapping_ + i * pages / samples * page, size_t(page), &in) != 0) return 1;
+        resident += in & 1;
+    }
+    return double(resident) / double(samples);
 }
 
 void TileStore::willReadRows(int64_t y0, int64_t y1, int64_t ahead) {

@@ -201,7 +201,7 @@ class TileStore {
     bool transferRows(int64_t y, int rows, char* data, bool write);
     void swapRows(char* data, int rows) const;
     bool transferSpan(char* p, int64_t n, int64_t off, bool write);
-    double residentShare() const;  // of the mapped file's pages, in the page cache
+    double residentShare() const;  // of the mapped file's pages in the page cache (sampled)
 
     std::string path_;
     int fd_ = -1;
