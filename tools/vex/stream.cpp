@@ -402,7 +402,7 @@ StreamReport runStream(const StreamJob& job, const StreamOptions& opt) {
             const int y0 = std::max(0, first.sy - job.reach);
             const int y1 = int(std::min<int64_t>(s.layout().height, int64_t(first.sy) + first.h + job.reach));
             char* rows = s.rowsInPlace(y0);
-            if (rows) s.willReadRows(y0, y1, y1 - y0);
+            if (rows && !s.willReadRows(y0, y1, y1 - y0)) return false;
             if (!rows) {
                 rows = coAligned(w.srcBuf[k], (y1 - y0) * s.windowStep(), s.rowOffset(y0), s.layout().sampleBytes);
                 if (!rows) return outOfMemory();
