@@ -667,19 +667,23 @@ bool TileStore::willReadRows(int64_t y0, int64_t y1, int64_t ahead) {
     if (populate(rowsInPlace(y0), rowsInPlace(y1), rowsInPlace(std::min<int64_t>(y1 + ahead, layout_.height))))
         return true;
     std::lock_guard<std::mutex> lock(mu_);
-    cutShort();
+    mappedReadFailed();
     return false;
 }
 
-void TileStore::cutShort() {
-    errno = 0;
+void TileStore::mappedReadFailed() {
+    // The pages could not be mapped: the file is shorter than its pixels
+    // now, or (whole) its blocks cannot be read.
+    struct stat st {};
+    const bool shorter = ::fstat(fd_, &st) == 0 && int64_t(st.st_size) < layout_.dataOffset + layout_.dataBytes();
+    errno = shorter ? 0 : EIO;
     fail(ioText("read", path_));
 }
 
 // Maps the pages of [a, b) of the mapping now and asks for [b, c) to be
-// read from the disk meanwhile. False when pages of [a, b) lie beyond the
-// file's end: it shrank after it was opened, and touching them would kill
-// the process (SIGBUS).
+// read from the disk meanwhile. False when pages of [a, b) cannot be had
+// (they lie beyond the file's end: it shrank after it was opened; or their
+// blocks cannot be read): touching them would kill the process (SIGBUS).
 bool TileStore::populate(const char* a, const char* b, const char* c) const {
     const uintptr_t page = uintptr_t(::sysconf(_SC_PAGESIZE));
     auto advise = [&](const char* from, const char* to, int advice) {
@@ -834,7 +838,7 @@ char* TileStore::acquire(int tx, int ty, bool write) {
         if (char* p = mappedTile(ty)) {
             const char* end = p + int64_t(tileH_) * tileStep_;
             if (!populate(p, end, end)) {
-                cutShort();
+                mappedReadFailed();
                 return nullptr;
             }
             e = new Entry();

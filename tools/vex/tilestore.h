@@ -152,8 +152,9 @@ class TileStore {
     bool writeRows(int64_t y, int rows, char* data);
     // Rows [y0, y1) of the mapping are about to be read (they are mapped
     // now), and `ahead` rows after them next (read from the disk meanwhile).
-    // False when the file has been cut short since it was opened and the
-    // rows are gone (error() says so): they must not be touched.
+    // False when the rows cannot be had (error() says why: the file has
+    // been cut short since it was opened, or cannot be read): they must not
+    // be touched.
     bool willReadRows(int64_t y0, int64_t y1, int64_t ahead);
     // Rows [y0, y1) of the mapping are not needed now: their pages leave
     // the resident set (they are read again from the page cache if used).
@@ -209,7 +210,7 @@ class TileStore {
     void swapRows(char* data, int rows) const;
     bool transferSpan(char* p, int64_t n, int64_t off, bool write);
     bool populate(const char* a, const char* b, const char* c) const;
-    void cutShort();  // records that the file ends before its pixels do
+    void mappedReadFailed();  // records why pages of the mapping could not be had
     double residentShare() const;  // of the mapped file's pages in the page cache (sampled)
 
     std::string path_;
