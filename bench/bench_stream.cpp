@@ -6,8 +6,9 @@
 //     tiled-<op>/8u_c1/vex  versus  untiled-<op>/8u_c1/vex
 //
 // Streaming (bench_stream --stream N [--threads T] [--tiles W] [--map-writes]
-// [--page-cache-writes] [--dir D]):
-// writes an N x N 8U PGM with the vex tool's make-huge generator, streams
+// [--page-cache-writes] [--small-pages] [--dir D]):
+// writes an N x N 8U PGM with the vex tool's make-huge generator (with
+// --small-pages: then again in 4 KiB writes, see rewriteInSmallPieces), streams
 // it through blur 5x5 and then threshold, file to file through the tile
 // store, and reports wall time, CPU time, throughput and the peak resident
 // memory (getrusage; CPU time split into user and system); bands are
@@ -20,6 +21,7 @@
 // declare their reach (5 rows for the blur, 0 for the threshold), so the
 // library gets untiled windows of the files. The files are removed
 // at the end.
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -149,10 +151,30 @@ std::string cpuText(const vextool::CpuTimes& a, const vextool::CpuTimes& b) {
     return text;
 }
 
-int runStreaming(int n, int threads, int tile, bool mapWrites, bool direct, const std::string& dir) {
+// Writes the file again in 4 KiB writes: its pages in the page cache are
+// then 4 KiB each, as for a file written by a program that writes in small
+// pieces (make-huge writes 4 MiB blocks, which the page cache keeps whole).
+bool rewriteInSmallPieces(const std::string& path) {
+    const std::string tmp = path + ".small";
+    FILE* a = std::fopen(path.c_str(), "rb");
+    const int b = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    std::vector<char> buf(4096);
+    bool ok = a && b >= 0;
+    for (size_t got; ok && (got = std::fread(buf.data(), 1, buf.size(), a)) > 0;)
+        ok = ::write(b, buf.data(), got) == ssize_t(got);
+    if (a) std::fclose(a);
+    if (b >= 0) ok = ::close(b) == 0 && ok;
+    return ok && std::rename(tmp.c_str(), path.c_str()) == 0;
+}
+
+int runStreaming(int n, int threads, int tile, bool mapWrites, bool direct, bool smallPages, const std::string& dir) {
     using namespace vextool;
     const std::string in = dir + "/stream-in.pgm", mid = dir + "/stream-blur.pgm", out = dir + "/stream-out.pgm";
     makeHugeImage(in, n, n, 1, VEX_DEPTH_8U, false);
+    if (smallPages && !rewriteInSmallPieces(in)) {
+        std::fprintf(stderr, "bench_stream: cannot rewrite %s\n", in.c_str());
+        return 1;
+    }
     StreamOptions opt;
     opt.tileW = opt.tileH = tile;
     opt.threads = threads;
@@ -183,9 +205,9 @@ int runStreaming(int n, int threads, int tile, bool mapWrites, bool direct, cons
     const double c0 = t0.total(), c2 = t2.total();
     const double peakMB = double(peakResidentBytes()) / (1 << 20);
     const double px = double(n) * n;
-    std::printf("streamed %dx%d 8U, tiles %dx%d, %d thread(s), %s writes: blur 5x5 %.2f s (%s), threshold %.2f s (%s)\n",
-                n, n, tile, tile, threads, direct ? "direct" : "page-cache", w1 - w0, cpuText(t0, t1).c_str(), w2 - w1,
-                cpuText(t1, t2).c_str());
+    std::printf("streamed %dx%d 8U%s, tiles %dx%d, %d thread(s), %s writes: blur 5x5 %.2f s (%s), threshold %.2f s (%s)\n",
+                n, n, smallPages ? " (source in 4 KiB pages)" : "", tile, tile, threads, direct ? "direct" : "page-cache",
+                w1 - w0, cpuText(t0, t1).c_str(), w2 - w1, cpuText(t1, t2).c_str());
     std::printf("  blur+threshold: wall %.2f s = %.1f MPix/s; %s = %.1f MPix per CPU-second; peak resident %.1f MB\n",
                 w2 - w0, px / (w2 - w0) / 1e6, cpuText(t0, t2).c_str(), px / (c2 - c0) / 1e6, peakMB);
     // Fused: one pass, the threshold applied in place to each blurred
@@ -257,11 +279,12 @@ int runStreaming(int n, int threads, int tile, bool mapWrites, bool direct, cons
 
 int main(int argc, char** argv) {
     int n = 0, threads = 1, tile = 512;
-    bool mapWrites = false, direct = true;
+    bool mapWrites = false, direct = true, smallPages = false;
     std::string dir = ".";
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--map-writes")) mapWrites = true;
         if (!std::strcmp(argv[i], "--page-cache-writes")) direct = false;
+        if (!std::strcmp(argv[i], "--small-pages")) smallPages = true;
     }
     for (int i = 1; i + 1 < argc; ++i) {
         if (!std::strcmp(argv[i], "--stream")) n = std::atoi(argv[++i]);
@@ -271,7 +294,7 @@ int main(int argc, char** argv) {
     }
     if (n > 0) {
         try {
-            return runStreaming(n, threads, tile, mapWrites, direct, dir);
+            return runStreaming(n, threads, tile, mapWrites, direct, smallPages, dir);
         } catch (const std::exception& e) {
             std::fprintf(stderr, "bench_stream: %s\n", e.what());
             return 1;

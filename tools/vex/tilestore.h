@@ -152,13 +152,21 @@ class TileStore {
     bool writeRows(int64_t y, int rows, char* data);
     // Rows [y0, y1) of the mapping are about to be read (they are mapped
     // now), and `ahead` rows after them next (read from the disk meanwhile).
-    void willReadRows(int64_t y0, int64_t y1, int64_t ahead);
+    // False when the rows cannot be had (error() says why: the file has
+    // been cut short since it was opened, or cannot be read): they must not
+    // be touched.
+    bool willReadRows(int64_t y0, int64_t y1, int64_t ahead);
     // Rows [y0, y1) of the mapping are not needed now: their pages leave
     // the resident set (they are read again from the page cache if used).
     void dropRows(int64_t y0, int64_t y1);
     // The first I/O failure, or "".
     std::string error() const;
     bool failed() const;
+
+    // For tests: from now on every transfer past the page cache is refused
+    // the way a file system without O_DIRECT refuses it (EINVAL), so that
+    // the way back to the page cache can be checked where O_DIRECT works.
+    static void refuseDirectTransfers(bool on);
 
     // Copies the pixel bytes of `from` (same layout) into this store's file.
     bool copyPixelsFrom(const TileStore& from);
@@ -201,7 +209,9 @@ class TileStore {
     bool transferRows(int64_t y, int rows, char* data, bool write);
     void swapRows(char* data, int rows) const;
     bool transferSpan(char* p, int64_t n, int64_t off, bool write);
-    double residentShare() const;  // of the mapped file's pages, in the page cache
+    bool populate(const char* a, const char* b, const char* c) const;
+    void mappedReadFailed();  // records why pages of the mapping could not be had
+    double residentShare() const;  // of the mapped file's pages in the page cache (sampled)
 
     std::string path_;
     int fd_ = -1;

@@ -10,6 +10,7 @@
 // output's name.
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -226,6 +227,40 @@ void expectFailure(const std::string& what, const StreamJob& job, const std::str
     expect(nothingStartingWith(base + ".part"), what + ": a temporary file was left");
 }
 
+// The test directory's file system takes O_DIRECT.
+bool directWorksHere() {
+    const int probe = ::open(path("probe").c_str(), O_WRONLY | O_CREAT | O_DIRECT, 0644);
+    if (probe >= 0) ::close(probe);
+    return probe >= 0;
+}
+
+// Takes a file out of the page cache; false if it could not.
+bool evict(const std::string& p) {
+    const int fd = ::open(p.c_str(), O_RDONLY);
+    const bool ok = fd >= 0 && ::fsync(fd) == 0 && ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED) == 0;
+    if (fd >= 0) ::close(fd);
+    return ok;
+}
+
+// The share of a file's pages in the page cache (-1 if unknown).
+double cachedShare(const std::string& p) {
+    const int fd = ::open(p.c_str(), O_RDONLY);
+    const off_t size = fd >= 0 ? ::lseek(fd, 0, SEEK_END) : 0;
+    void* m = size > 0 ? ::mmap(nullptr, size_t(size), PROT_READ, MAP_SHARED, fd, 0) : MAP_FAILED;
+    if (fd >= 0) ::close(fd);
+    if (m == MAP_FAILED) return -1;
+    const size_t page = size_t(::sysconf(_SC_PAGESIZE)), pages = (size_t(size) + page - 1) / page;
+    std::vector<unsigned char> in(pages);
+    double share = -1;
+    if (::mincore(m, size_t(size), in.data()) == 0) {
+        size_t n = 0;
+        for (unsigned char c : in) n += c & 1;
+        share = double(n) / double(pages);
+    }
+    ::munmap(m, size_t(size));
+    return share;
+}
+
 }  // namespace
 
 int main() {
@@ -293,24 +328,24 @@ int main() {
     // the page cache; the same bytes either way. A PGM header puts
     // the rows at an odd offset; the 16-bit raw rows are swapped in place.
     {
-        const int probe = ::open(path("probe").c_str(), O_WRONLY | O_CREAT | O_DIRECT, 0644);
-        const bool directHere = probe >= 0;
-        if (probe >= 0) ::close(probe);
+        const bool directHere = directWorksHere();
         struct Shape {
             const char* out;
             int ch;
             unsigned depth;
         };
+        // Refused: direct transfers asked for, but the file system refuses
+        // each (simulated): the page cache takes over, same bytes.
+        enum Way { kDirect, kBuffered, kRefused };
         for (const Shape& sh : {Shape{"long.pgm", 1, VEX_DEPTH_8U}, Shape{"long.vxr", 3, VEX_DEPTH_16U}})
             for (int threads : {1, 3})
-                for (bool direct : {true, false}) {
+                for (Way way : {kDirect, kBuffered, kRefused}) {
+                    const bool direct = way == kDirect;
                     VexImage* in = randomImage(301, 1000, sh.ch, sh.depth, rng);
                     const std::string src = path("long-in.vxr"), out = path(sh.out);
                     writeRaw(in, src);
                     // The source leaves the page cache: read past it too.
-                    const int fd = ::open(src.c_str(), O_RDONLY);
-                    const bool evicted = fd >= 0 && ::fsync(fd) == 0 && ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED) == 0;
-                    if (fd >= 0) ::close(fd);
+                    const bool evicted = evict(src);
                     VexImage* want = cloneOf(in);
                     vexBlur(in, want, 5, 3, 2, 1);
                     vexThreshold(want, want, 100, nullptr);
@@ -326,21 +361,112 @@ int main() {
                     StreamOptions opt;
                     opt.tileW = 64, opt.tileH = 24;
                     opt.threads = threads;
-                    opt.directWrites = opt.directReads = direct;
+                    opt.directWrites = opt.directReads = way != kBuffered;
+                    TileStore::refuseDirectTransfers(way == kRefused);
                     const Outcome o = run(job, opt);
+                    TileStore::refuseDirectTransfers(false);
                     const std::string& error = o.error;
                     const StreamReport& report = o.report;
-                    const std::string what = std::string(sh.out) + " threads " + std::to_string(threads) +
-                                             (direct ? " direct" : " buffered") + ": ";
+                    const char* const wayName[] = {" direct", " buffered", " direct refused"};
+                    const std::string what = std::string(sh.out) + " threads " + std::to_string(threads) + wayName[way] + ": ";
                     expect(error.empty() && sameAsFile(want, out), what + "streamed bytes differ from in-memory " + error);
                     expect(direct && directHere ? report.directBytes > 0 : report.directBytes == 0,
                            what + std::to_string(report.directBytes) + " bytes written directly");
                     expect(direct && directHere && evicted ? report.directReadBytes > 0 && report.inPlace == 0
                                                            : report.directReadBytes == 0,
                            what + std::to_string(report.directReadBytes) + " bytes read directly");
+                    if (way == kRefused && directHere && evicted)
+                        expect(report.inPlace == 0, what + "a source read past the page cache was mapped instead");
                     vexDeallocate(in, VEX_IMAGE_ALL);
                     vexDeallocate(want, VEX_IMAGE_ALL);
                 }
+    }
+
+    // A source partly in the page cache: used in place when most of its
+    // pages are there, else read past the page cache; the same bytes either
+    // way. The file has more pages than the store looks at, and the part in
+    // the page cache is its first quarter or all but its first quarter.
+    {
+        VexImage* in = randomImage(3000, 1000, 3, VEX_DEPTH_8U, rng);
+        const std::string src = path("part-in.vxr"), out = path("part-out.vxr");
+        writeRaw(in, src);
+        VexImage* want = cloneOf(in);
+        vexBlur(in, want, 3, 3, 1, 1);
+        for (bool most : {false, true}) {
+            bool evicted = evict(src);
+            const int fd = ::open(src.c_str(), O_RDONLY);
+            const off_t size = fd >= 0 ? ::lseek(fd, 0, SEEK_END) : 0;
+            const off_t a = most ? size / 4 : 0, b = most ? size : size / 4;
+            std::vector<char> buf(size_t(b - a));
+            evicted = evicted && fd >= 0 && ::posix_fadvise(fd, 0, 0, POSIX_FADV_RANDOM) == 0 &&
+                      ::pread(fd, buf.data(), buf.size(), a) == ssize_t(buf.size());
+            if (fd >= 0) ::close(fd);
+            const double share = cachedShare(src);
+            StreamJob job;
+            job.name = "blur";
+            job.inputs = {src};
+            job.output = out;
+            job.reach = 3;
+            job.run = [](const std::vector<VexImage*>& ss, VexImage* dd, const StreamPiece&) {
+                vexBlur(ss[0], dd, 3, 3, 1, 1);
+            };
+            StreamOptions opt;
+            opt.tileW = 64, opt.tileH = 24;
+            const Outcome o = run(job, opt);
+            const std::string what = std::string("source ") + std::to_string(int(share * 100)) + " % in the page cache: ";
+            expect(o.error.empty() && sameAsFile(want, out), what + "streamed bytes differ from in-memory " + o.error);
+            if (evicted && (share < 0.4 || share > 0.6))
+                expect(o.report.inPlace == (share > 0.5 || !directWorksHere() ? 1 : 0),
+                       what + "used in place: " + std::to_string(o.report.inPlace));
+        }
+        vexDeallocate(in, VEX_IMAGE_ALL);
+        vexDeallocate(want, VEX_IMAGE_ALL);
+    }
+
+    // A source cut short while it is streamed (after it was opened): the
+    // rows beyond its new end are reported as such, whichever way they are
+    // read. Through the mapping they must not even be touched (the process
+    // would die of SIGBUS).
+    {
+        struct Case {
+            const char* name;
+            int width, reach;
+            bool bands, evict;
+        };
+        for (const Case& c : {Case{"in place", 1000, 5, true, false}, Case{"copied rows", 999, 5, true, false},
+                              Case{"read directly", 1000, 5, true, true}, Case{"tiles", 1000, -1, false, false},
+                              Case{"band tiles", 1000, -1, true, false}}) {
+            VexImage* in = randomImage(301, c.width, 1, VEX_DEPTH_8U, rng);
+            const std::string src = path("shrinking.vxr");
+            writeRaw(in, src);
+            vexDeallocate(in, VEX_IMAGE_ALL);
+            if (c.evict) evict(src);
+            FileLayout l;
+            std::string err;
+            newFileLayout(src, c.width, 301, 1, VEX_DEPTH_8U, &l, &err);
+            StreamJob job;
+            job.name = "blur";
+            job.inputs = {src};
+            job.output = path("shrunk-out.vxr");
+            job.reach = c.reach;
+            bool cut = false;
+            job.run = [&](const std::vector<VexImage*>& ss, VexImage* dd, const StreamPiece&) {
+                // The first piece cuts the file at the page boundary before
+                // row 90: inside the page-aligned middle of a band's rows
+                // (read past the page cache, the read ends there).
+                if (!cut) cut = ::truncate(src.c_str(), off_t((l.dataOffset + 90 * l.rowBytes()) / 4096 * 4096)) == 0;
+                vexBlur(ss[0], dd, 5, 5, 2, 2);
+            };
+            StreamOptions opt;
+            opt.tileW = 64, opt.tileH = 24;
+            opt.bands = c.bands;
+            const Outcome o = run(job, opt);
+            const std::string what = std::string("cut short while read, ") + c.name;
+            expect(cut, what + ": the file was not cut");
+            expect(o.code == kExitIO && o.error == "blur: '" + src + "' is cut short",
+                   what + ": " + std::to_string(o.code) + " " + o.error);
+            expect(!exists(job.output), what + ": an output was left");
+        }
     }
 
     // Broken inputs and unwritable outputs.
