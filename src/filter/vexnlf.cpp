@@ -442,25 +442,24 @@ struct OwnCount16<uint16_t> {
 };
 
 // Column counters as in ownColumnsMovePlain, for `count` columns whose
-// samples lie `L` apart (and their counters 256 L and 16 L apart); the
-// fine counters only when not kCoarse (the coarse ones are kept apart).
-template <class T, class C, bool kCoarse = true>
+// samples lie `L` apart (and their counters 256 L and 16 L apart).
+template <class T, class C>
 OWN_AVX2 inline void ownColumnsMoveAvx2(C* fine, C* coarse, const T* enter, const T* leave, int64_t count, int L) {
     using K = OwnCount16<C>;
     const C(*step)[16] = kStep<C>.v;
     for (int64_t e = 0; e < count; ++e) {
         const int a = ownBin(enter[e * L]);
         C* f = fine + e * L * 256 + (a & 0xF0);
-        C* c = kCoarse ? coarse + e * L * 16 : nullptr;
-        typename K::V cv = kCoarse ? K::add(K::load(c), K::load(step[a >> 4])) : K::zero();
+        C* c = coarse + e * L * 16;
+        typename K::V cv = K::add(K::load(c), K::load(step[a >> 4]));
         K::store(f, K::add(K::load(f), K::load(step[a & 15])));
         if (leave) {
             const int d = ownBin(leave[e * L]);
             C* g = fine + e * L * 256 + (d & 0xF0);
-            if (kCoarse) cv = K::sub(cv, K::load(step[d >> 4]));
+            cv = K::sub(cv, K::load(step[d >> 4]));
             K::store(g, K::sub(K::load(g), K::load(step[d & 15])));
         }
-        if (kCoarse) K::store(c, cv);
+        K::store(c, cv);
     }
 }
 
@@ -755,7 +754,26 @@ OWN_AVX2 bool ownCoarseBins(const OwnCoarsePlanes& P, int64_t m, int lo, int hi,
 template <class T>
 OWN_AVX2 void ownBandColumns(uint8_t* fine, OwnCoarsePlanes& P, const T* enter, const T* leave, int64_t n) {
     const uint8_t flip = std::is_signed_v<T> ? 0 : 0x80;
-    ownColumnsMoveAvx2<T, uint8_t, false>(fine, nullptr, enter, leave, n, 1);
+    // The fine step pattern of every sample value, 16 bytes each.
+    struct Steps {
+        alignas(16) uint8_t v[256][16];
+        constexpr Steps() : v() {
+            for (int a = 0; a < 256; ++a)
+                for (int i = 0; i < 16; ++i) v[a][i] = uint8_t(i >= (a & 15) ? 1 : 0);
+        }
+    };
+    static constexpr Steps kSteps{};
+    uint8_t* p = fine;
+    for (int64_t e = 0; e < n; ++e, p += 256) {
+        const int a = ownBin(enter[e]);
+        __m128i* f = reinterpret_cast<__m128i*>(p + (a & 0xF0));
+        _mm_storeu_si128(f, _mm_add_epi8(_mm_loadu_si128(f), _mm_load_si128(reinterpret_cast<const __m128i*>(kSteps.v[a]))));
+        if (leave) {
+            const int d = ownBin(leave[e]);
+            __m128i* g = reinterpret_cast<__m128i*>(p + (d & 0xF0));
+            _mm_storeu_si128(g, _mm_sub_epi8(_mm_loadu_si128(g), _mm_load_si128(reinterpret_cast<const __m128i*>(kSteps.v[d]))));
+        }
+    }
     auto u = [](const T* p) { return reinterpret_cast<const uint8_t*>(p); };
     if (leave) ownCoarseColumns<true>(P.col, P.ps, u(enter), u(leave), n, flip);
     else ownCoarseColumns<false>(P.col, P.ps, u(enter), nullptr, n, flip);
@@ -804,24 +822,28 @@ OWN_AVX2 void ownMedianBandRow(T* o, int l, int L, const uint8_t* cf, const OwnC
     const __m256i spread23 = _mm256_add_epi8(spread01, _mm256_set1_epi8(2));
     __m256i k0 = _mm256_setzero_si256(), k1 = k0;
     int s = -16;  // the band's first bin; none yet
+    // k / L for 0 <= k < 2^10 as (k * inv) >> 16, without a division per group.
+    const int64_t inv = (65535 + L) / L;
     for (int x = 0; x < W;) {
-        const int64_t group = (int64_t(x) * L + l) >> 5;
-        const int end = int(std::min<int64_t>(W, ((group + 1) * 32 - l + L - 1) / L));
+        const int64_t i0 = int64_t(x) * L + l, group = i0 >> 5;
+        const int end = int(std::min<int64_t>(W, x + (((group + 1) * 32 - i0 + L - 1) * inv >> 16)));
         const int band = P.band[group];
         if (band != 255) {
             if (band != s) ownBandSum(k0, k1, cf + int64_t(x) * fs + 16 * (s = band), fs, nC);
             const int base = 16 * s + 64;
-            for (; x < end; ++x) {
-                const int64_t i = int64_t(x) * L + l;
+            const uint8_t* bp = P.bounds + 4 * (int64_t(x) * L + l);
+            const uint8_t* cp = cf + int64_t(x) * fs + 16 * s;
+            T* op = o + int64_t(x) * L + l;
+            for (; x < end; ++x, bp += 4 * L, cp += fs, op += L) {
                 int32_t packed;
-                std::memcpy(&packed, P.bounds + 4 * i, 4);
+                std::memcpy(&packed, bp, 4);
                 const __m256i bound = _mm256_set1_epi32(packed);
                 const __m256i u0 = _mm256_shuffle_epi8(bound, spread01), u1 = _mm256_shuffle_epi8(bound, spread23);
                 // Counts at or over their bound.
                 const unsigned g0 = unsigned(_mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_max_epu8(k0, u0), k0)));
                 const unsigned g1 = unsigned(_mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_max_epu8(k1, u1), k1)));
-                o[i] = T(uint8_t((base - __builtin_popcount(g0) - __builtin_popcount(g1)) ^ flip));
-                ownBandStep(k0, k1, cf + int64_t(x) * fs + 16 * s, fs, nC);
+                *op = T(uint8_t((base - __builtin_popcount(g0) - __builtin_popcount(g1)) ^ flip));
+                ownBandStep(k0, k1, cp, fs, nC);
             }
             continue;
         }
