@@ -22,7 +22,10 @@
 // the first whose count reaches the rank, its fine value likewise within
 // the bin. The cost per pixel does not depend on the window size. Wide rows
 // are worked in vertical strips whose column histograms stay in the
-// second-level cache. A 3x3 window of any depth takes a shorter road: each
+// second-level cache. With byte counters and AVX2 the coarse level is
+// worked 32 outputs at a time from transposed column counts (see
+// ownCoarseColumns), and groups of 32 outputs whose medians share a band
+// of four bins take the fine level without picking a bin per output. A 3x3 window of any depth takes a shorter road: each
 // column's three samples sorted, then the median of the largest low, the
 // middle median and the smallest high of three neighbouring columns.
 //
