@@ -587,7 +587,8 @@ OWN_AVX2 bool ownMedianNetRows(const RankArgs& a, OwnRows<T>& in, OwnOut<T>& out
 // row before are summed: planes under the range count as below the rank in
 // every output, those over it as reaching it, which holds when the range's
 // first plane is below the rank in every output and its last plane reaches
-// it; when it does not, the row sums all planes.
+// it; a side where it does not widens by two planes and the row's bins are
+// taken again.
 //
 // The fine level stays per output: the fine running counts of a band of
 // four bins (two registers) follow the row and are summed afresh from the
@@ -688,9 +689,9 @@ OWN_AVX2 inline int ownMinByte(__m256i v) {
 }
 
 // Bins and ranks left within the bin of the m outputs from window rows
-// lo .. hi, with the smallest and largest bin; false when some output's
-// bin lies outside lo + 1 .. hi (below lo + 1 only when lo > 0, above hi
-// only when hi < 14), where the rows outside the range could matter.
+// lo .. hi, with the smallest and largest bin. Returns 0, or 1 when some
+// output's bin lies below lo + 1 (lo > 0), plus 2 when some bin lies above
+// hi (hi < 14): there the rows outside the range matter.
 //
 // Every 32 output samples whose bins all lie in one band of four bins
 // (first bin s, s <= 12) get s in `band` and, for each sample, the rank
@@ -700,25 +701,24 @@ OWN_AVX2 inline int ownMinByte(__m256i v) {
 // below the median exactly when its fine running count is under its bin's
 // bound, so the median is 16 s plus the number of such values. Other
 // groups get 255 in `band`.
-OWN_AVX2 bool ownCoarseBins(const OwnCoarsePlanes& P, int64_t m, int lo, int hi, int rank, int& bmin, int& bmax) {
+OWN_AVX2 int ownCoarseBins(const OwnCoarsePlanes& P, int64_t m, int lo, int hi, int rank, int& bmin, int& bmax) {
     const __m256i rm1 = _mm256_set1_epi8(char(rank - 1)), zero = _mm256_setzero_si256();
     const __m256i ones = _mm256_cmpeq_epi8(zero, zero);
     const __m256i lane = _mm256_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21,
                                           22, 23, 24, 25, 26, 27, 28, 29, 30, 31);
-    __m256i bad = zero, mn = _mm256_set1_epi8(15), mx = zero;
+    __m256i badLow = zero, badHigh = zero, mn = _mm256_set1_epi8(15), mx = zero;
     for (int64_t s = 0; s < m; s += 32) {
         // Lanes past the row's end take no part.
         const __m256i valid = _mm256_cmpgt_epi8(_mm256_set1_epi8(char(std::min<int64_t>(m - s, 32))), lane);
-        __m256i b = _mm256_set1_epi8(char(lo)), below = zero, under = zero, miss = zero;
+        __m256i b = _mm256_set1_epi8(char(lo)), below = zero, under = zero;
         for (int k = lo; k <= hi; ++k) {
             const __m256i w = ownLoad(P.win + k * P.ms + s);
             under = _mm256_cmpeq_epi8(_mm256_subs_epu8(w, rm1), zero);  // count below the rank
-            if (k == lo && lo > 0) miss = _mm256_andnot_si256(under, ones);
+            if (k == lo && lo > 0) badLow = _mm256_or_si256(badLow, _mm256_andnot_si256(under, valid));
             b = _mm256_sub_epi8(b, under);
             below = _mm256_max_epu8(below, _mm256_and_si256(w, under));
         }
-        if (hi < 14) miss = _mm256_or_si256(miss, under);
-        bad = _mm256_or_si256(bad, _mm256_and_si256(miss, valid));
+        if (hi < 14) badHigh = _mm256_or_si256(badHigh, _mm256_and_si256(under, valid));
         const __m256i rest = _mm256_sub_epi8(rm1, below);
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(P.bins + s), b);
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(P.rest + s), rest);
@@ -748,7 +748,7 @@ OWN_AVX2 bool ownCoarseBins(const OwnCoarsePlanes& P, int64_t m, int lo, int hi,
     }
     bmin = ownMinByte(mn);
     bmax = 255 - ownMinByte(_mm256_xor_si256(mx, ones));
-    return _mm256_testz_si256(bad, bad) != 0;
+    return (_mm256_testz_si256(badLow, badLow) ? 0 : 1) | (_mm256_testz_si256(badHigh, badHigh) ? 0 : 2);
 }
 
 // Rows of the fine column counters (all of a sample's lanes, counters 256
@@ -874,16 +874,18 @@ OWN_AVX2 void ownMedianBandStep(T* o, int L, uint8_t* fine, OwnCoarsePlanes& P, 
                                 int64_t n, int W, int nC, int rank) {
     ownBandColumns<T>(fine, P, enter, leave, n);
     const int64_t m = int64_t(W) * L;
-    int bmin = 0, bmax = 15;
-    for (int k = P.lo; k <= P.hi; ++k) ownCoarseWindow(P, k, n, m, nC, L);
-    if (!ownCoarseBins(P, m, P.lo, P.hi, rank, bmin, bmax)) {
-        for (int k = 0; k < 15; ++k)
-            if (k < P.lo || k > P.hi) ownCoarseWindow(P, k, n, m, nC, L);
-        ownCoarseBins(P, m, 0, 14, rank, bmin, bmax);
+    int bmin = 0, bmax = 15, lo = P.lo, hi = P.hi;
+    for (int k = lo; k <= hi; ++k) ownCoarseWindow(P, k, n, m, nC, L);
+    // A side where the range does not hold widens by two planes.
+    for (int miss; (miss = ownCoarseBins(P, m, lo, hi, rank, bmin, bmax)) != 0;) {
+        const int wideLo = miss & 1 ? std::max(lo - 2, 0) : lo, wideHi = miss & 2 ? std::min(hi + 2, 14) : hi;
+        for (int k = wideLo; k < lo; ++k) ownCoarseWindow(P, k, n, m, nC, L);
+        for (int k = hi + 1; k <= wideHi; ++k) ownCoarseWindow(P, k, n, m, nC, L);
+        lo = wideLo, hi = wideHi;
     }
-    // Next row: one plane of slack on either side.
-    P.lo = std::max(bmin - 2, 0);
-    P.hi = std::min(bmax + 1, 14);
+    // Next row: the planes of this row's bins (bin b needs planes b - 1 and b).
+    P.lo = std::max(bmin - 1, 0);
+    P.hi = std::min(bmax, 14);
     for (int l = 0; l < L; ++l) ownMedianBandRow<T>(o, l, L, fine + int64_t(l) * 256, P, W, nC);
 }
 #endif
