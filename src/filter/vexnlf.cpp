@@ -319,6 +319,7 @@ constexpr OwnStep<C> kStep{};
 struct OwnCoarsePlanes {
     uint8_t* col;   // 15 planes of column counts, ps apart
     uint8_t* lev;   // doubling sums of one plane (up to 7 levels), ps apart
+    uint8_t* at;    // fine update offsets of the row's samples (4 rows, ps apart)
     uint8_t* win;   // 15 rows of window counts, ms apart
     uint8_t* bins;  // the median's bin per output sample
     uint8_t* rest;  // rank - 1 - (the window's count below the bin) per output sample
@@ -598,14 +599,25 @@ OWN_AVX2 bool ownMedianNetRows(const RankArgs& a, OwnRows<T>& in, OwnOut<T>& out
 // Plane k's count moves by the entering sample's [bin <= k] less the
 // leaving one's. A sample XORed with `flip` is, as a signed byte, at most
 // 16 k - 113 exactly when its bin is at most k.
+//
+// On the way, the offsets the fine update takes for each sample go to
+// `at` (rows ps apart: the entering sample's bin times 16 and low four
+// bits times 16, then the leaving sample's).
 template <bool kLeave>
-OWN_AVX2 void ownCoarseColumns(uint8_t* col, int64_t ps, const uint8_t* enter, const uint8_t* leave, int64_t n,
-                               uint8_t flip) {
-    const __m256i f = _mm256_set1_epi8(char(flip));
+OWN_AVX2 void ownCoarseColumns(uint8_t* col, uint8_t* at, int64_t ps, const uint8_t* enter, const uint8_t* leave,
+                               int64_t n, uint8_t flip) {
+    const __m256i f = _mm256_set1_epi8(char(flip)), high = _mm256_set1_epi8(char(0xF0));
+    const __m256i sign = _mm256_set1_epi8(char(0x80));
     int64_t i = 0;
     for (; i + 32 <= n; i += 32) {
         const __m256i e = ownLoadX(enter + i, f);
         const __m256i d = kLeave ? ownLoadX(leave + i, f) : _mm256_setzero_si256();
+        for (int h = 0; h < (kLeave ? 2 : 1); ++h) {
+            const __m256i v = _mm256_xor_si256(h ? d : e, sign);
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(at + 2 * h * ps + i), _mm256_and_si256(v, high));
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(at + (2 * h + 1) * ps + i),
+                                _mm256_and_si256(_mm256_slli_epi16(v, 4), high));
+        }
         for (int k = 0; k < 15; ++k) {
             uint8_t* p = col + k * ps + i;
             const __m256i t = _mm256_set1_epi8(char(16 * k - 113));
@@ -620,9 +632,14 @@ OWN_AVX2 void ownCoarseColumns(uint8_t* col, int64_t ps, const uint8_t* enter, c
     }
     const int toBin = flip ^ 0x80;
     for (; i < n; ++i) {
-        for (int k = (enter[i] ^ toBin) >> 4; k < 15; ++k) ++col[k * ps + i];
-        if (kLeave)
-            for (int k = (leave[i] ^ toBin) >> 4; k < 15; ++k) --col[k * ps + i];
+        const int a = enter[i] ^ toBin;
+        for (int k = a >> 4; k < 15; ++k) ++col[k * ps + i];
+        at[i] = uint8_t(a & 0xF0), at[ps + i] = uint8_t(a << 4);
+        if (kLeave) {
+            const int b = leave[i] ^ toBin;
+            for (int k = b >> 4; k < 15; ++k) --col[k * ps + i];
+            at[2 * ps + i] = uint8_t(b & 0xF0), at[3 * ps + i] = uint8_t(b << 4);
+        }
     }
 }
 
@@ -757,29 +774,26 @@ OWN_AVX2 int ownCoarseBins(const OwnCoarsePlanes& P, int64_t m, int lo, int hi, 
 template <class T>
 OWN_AVX2 void ownBandColumns(uint8_t* fine, OwnCoarsePlanes& P, const T* enter, const T* leave, int64_t n) {
     const uint8_t flip = std::is_signed_v<T> ? 0 : 0x80;
-    // The fine step pattern of every sample value, 16 bytes each.
-    struct Steps {
-        alignas(16) uint8_t v[256][16];
-        constexpr Steps() : v() {
-            for (int a = 0; a < 256; ++a)
-                for (int i = 0; i < 16; ++i) v[a][i] = uint8_t(i >= (a & 15) ? 1 : 0);
-        }
-    };
-    static constexpr Steps kSteps{};
-    uint8_t* p = fine;
-    for (int64_t e = 0; e < n; ++e, p += 256) {
-        const int a = ownBin(enter[e]);
-        __m128i* f = reinterpret_cast<__m128i*>(p + (a & 0xF0));
-        _mm_storeu_si128(f, _mm_add_epi8(_mm_loadu_si128(f), _mm_load_si128(reinterpret_cast<const __m128i*>(kSteps.v[a]))));
-        if (leave) {
-            const int d = ownBin(leave[e]);
-            __m128i* g = reinterpret_cast<__m128i*>(p + (d & 0xF0));
-            _mm_storeu_si128(g, _mm_sub_epi8(_mm_loadu_si128(g), _mm_load_si128(reinterpret_cast<const __m128i*>(kSteps.v[d]))));
-        }
-    }
     auto u = [](const T* p) { return reinterpret_cast<const uint8_t*>(p); };
-    if (leave) ownCoarseColumns<true>(P.col, P.ps, u(enter), u(leave), n, flip);
-    else ownCoarseColumns<false>(P.col, P.ps, u(enter), nullptr, n, flip);
+    const uint8_t* step = &kStep<uint8_t>.v[0][0];
+    const uint8_t *hi = P.at, *lo = P.at + P.ps;
+    uint8_t* p = fine;
+    if (!leave) {
+        ownCoarseColumns<false>(P.col, P.at, P.ps, u(enter), nullptr, n, flip);
+        for (int64_t e = 0; e < n; ++e, p += 256) {
+            __m128i* f = reinterpret_cast<__m128i*>(p + hi[e]);
+            _mm_storeu_si128(f, _mm_add_epi8(_mm_loadu_si128(f), _mm_loadu_si128(reinterpret_cast<const __m128i*>(step + lo[e]))));
+        }
+        return;
+    }
+    ownCoarseColumns<true>(P.col, P.at, P.ps, u(enter), u(leave), n, flip);
+    const uint8_t *hiOut = P.at + 2 * P.ps, *loOut = P.at + 3 * P.ps;
+    for (int64_t e = 0; e < n; ++e, p += 256) {
+        __m128i* f = reinterpret_cast<__m128i*>(p + hi[e]);
+        _mm_storeu_si128(f, _mm_add_epi8(_mm_loadu_si128(f), _mm_loadu_si128(reinterpret_cast<const __m128i*>(step + lo[e]))));
+        __m128i* g = reinterpret_cast<__m128i*>(p + hiOut[e]);
+        _mm_storeu_si128(g, _mm_sub_epi8(_mm_loadu_si128(g), _mm_loadu_si128(reinterpret_cast<const __m128i*>(step + loOut[e]))));
+    }
 }
 
 // The band's window counts summed afresh from the nC columns from p on
@@ -987,7 +1001,7 @@ bool ownMedianHistRows(const RankArgs& a, OwnRows<T>& in, OwnOut<T>& out) {
     if (sizeof(C) == 1 && kRankAvx2 && int64_t(W) * L >= 32) {
         planes.ps = (n + 63) / 32 * 32;
         planes.ms = (int64_t(strip) * L + 63) / 32 * 32;
-        const int64_t bytes = 22 * planes.ps + 21 * planes.ms + planes.ms / 32;
+        const int64_t bytes = 26 * planes.ps + 21 * planes.ms + planes.ms / 32;
         uint8_t* p = pb.alloc<uint8_t>(bytes);
         if (!p) {
             vexError(VEX_StsNoMem, a.site->func, kFilterNoMem, a.site->file, __LINE__);
@@ -996,7 +1010,8 @@ bool ownMedianHistRows(const RankArgs& a, OwnRows<T>& in, OwnOut<T>& out) {
         std::memset(p, 0, size_t(bytes));
         planes.col = p;
         planes.lev = p + 15 * planes.ps;
-        planes.win = p + 22 * planes.ps;
+        planes.at = p + 22 * planes.ps;
+        planes.win = p + 26 * planes.ps;
         planes.bins = planes.win + 15 * planes.ms;
         planes.rest = planes.bins + planes.ms;
         planes.bounds = planes.rest + planes.ms;
