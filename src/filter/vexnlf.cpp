@@ -724,6 +724,7 @@ OWN_AVX2 int ownCoarseBins(const OwnCoarsePlanes& P, int64_t m, int lo, int hi, 
     const __m256i lane = _mm256_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21,
                                           22, 23, 24, 25, 26, 27, 28, 29, 30, 31);
     __m256i badLow = zero, badHigh = zero, mn = _mm256_set1_epi8(15), mx = zero;
+    int last = -1;  // the band of the group before, -1 for none
     for (int64_t s = 0; s < m; s += 32) {
         // Lanes past the row's end take no part.
         const __m256i valid = _mm256_cmpgt_epi8(_mm256_set1_epi8(char(std::min<int64_t>(m - s, 32))), lane);
@@ -742,9 +743,14 @@ OWN_AVX2 int ownCoarseBins(const OwnCoarsePlanes& P, int64_t m, int lo, int hi, 
         const __m256i bLow = _mm256_or_si256(b, _mm256_andnot_si256(valid, ones)), bHigh = _mm256_and_si256(b, valid);
         mn = _mm256_min_epu8(mn, bLow);
         mx = _mm256_max_epu8(mx, bHigh);
-        const int cLow = std::min(ownMinByte(bLow), 12), cHigh = 255 - ownMinByte(_mm256_xor_si256(bHigh, ones));
-        const bool banded = cHigh <= cLow + 3;
+        // The group before's band when it holds these bins too (moving the
+        // band costs a sum over the window's columns), else the band from
+        // the smallest bin.
+        const int gLow = ownMinByte(bLow), gHigh = 255 - ownMinByte(_mm256_xor_si256(bHigh, ones));
+        const int cLow = last >= 0 && gLow >= last && gHigh <= last + 3 ? last : std::min(gLow, 12);
+        const bool banded = gHigh <= cLow + 3;
         P.band[s >> 5] = uint8_t(banded ? cLow : 255);
+        last = banded ? cLow : -1;
         if (!banded) continue;
         // Bounds of bins t = 0 .. 3 of the band, as four bytes per sample.
         const __m256i j = _mm256_sub_epi8(b, _mm256_set1_epi8(char(cLow))), r1 = _mm256_sub_epi8(rest, ones);
@@ -841,11 +847,16 @@ OWN_AVX2 void ownMedianBandRow(T* o, int l, int L, const uint8_t* cf, const OwnC
     int s = -16;  // the band's first bin; none yet
     // k / L for 0 <= k < 2^10 as (k * inv) >> 16, without a division per group.
     const int64_t inv = (65535 + L) / L;
+    const int64_t groups = (int64_t(W) * L + 31) >> 5;
     for (int x = 0; x < W;) {
         const int64_t i0 = int64_t(x) * L + l, group = i0 >> 5;
-        const int end = int(std::min<int64_t>(W, x + (((group + 1) * 32 - i0 + L - 1) * inv >> 16)));
+        int end = int(std::min<int64_t>(W, x + (((group + 1) * 32 - i0 + L - 1) * inv >> 16)));
         const int band = P.band[group];
         if (band != 255) {
+            // The following groups of the same band run on in one loop.
+            int64_t next = group + 1;
+            while (next < groups && P.band[next] == band) ++next;
+            if (next > group + 1) end = int(std::min<int64_t>(W, (next * 32 - l + L - 1) / L));
             if (band != s) ownBandSum(k0, k1, cf + int64_t(x) * fs + 16 * (s = band), fs, nC);
             const int base = 16 * s + 64;
             const uint8_t* bp = P.bounds + 4 * (int64_t(x) * L + l);
