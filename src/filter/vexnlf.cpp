@@ -608,10 +608,21 @@ OWN_AVX2 void ownCoarseColumns(uint8_t* col, uint8_t* at, int64_t ps, const uint
                                int64_t n, uint8_t flip) {
     const __m256i f = _mm256_set1_epi8(char(flip)), high = _mm256_set1_epi8(char(0xF0));
     const __m256i sign = _mm256_set1_epi8(char(0x80));
-    int64_t i = 0;
-    for (; i + 32 <= n; i += 32) {
-        const __m256i e = ownLoadX(enter + i, f);
-        const __m256i d = kLeave ? ownLoadX(leave + i, f) : _mm256_setzero_si256();
+    alignas(32) uint8_t lastIn[32] = {}, lastOut[32] = {};
+    for (int64_t i = 0; i < n; i += 32) {
+        // The row's last samples from a copy: the lanes past its end
+        // count in the planes' padding, which no output reads.
+        const uint8_t *in = enter + i, *out = kLeave ? leave + i : nullptr;
+        if (i + 32 > n) {
+            std::memcpy(lastIn, in, size_t(n - i));
+            in = lastIn;
+            if (kLeave) {
+                std::memcpy(lastOut, out, size_t(n - i));
+                out = lastOut;
+            }
+        }
+        const __m256i e = ownLoadX(in, f);
+        const __m256i d = kLeave ? ownLoadX(out, f) : _mm256_setzero_si256();
         for (int h = 0; h < (kLeave ? 2 : 1); ++h) {
             const __m256i v = _mm256_xor_si256(h ? d : e, sign);
             _mm256_storeu_si256(reinterpret_cast<__m256i*>(at + 2 * h * ps + i), _mm256_and_si256(v, high));
@@ -620,7 +631,10 @@ OWN_AVX2 void ownCoarseColumns(uint8_t* col, uint8_t* at, int64_t ps, const uint
         }
         for (int k = 0; k < 15; ++k) {
             uint8_t* p = col + k * ps + i;
-            const __m256i t = _mm256_set1_epi8(char(16 * k - 113));
+            __m256i t = _mm256_set1_epi8(char(16 * k - 113));
+            // Kept as a register: the compiler would rewrite some compares
+            // with constants as a minimum and an equality (two operations).
+            asm("" : "+x"(t));
             // -1 where a sample's bin is above k: the entering one's mask
             // less the leaving one's is the change; without a leaving
             // sample, the change is the mask plus one.
@@ -628,17 +642,6 @@ OWN_AVX2 void ownCoarseColumns(uint8_t* col, uint8_t* at, int64_t ps, const uint
                                          : _mm256_sub_epi8(_mm256_setzero_si256(),
                                                            _mm256_cmpgt_epi8(_mm256_set1_epi8(char(16 * k - 112)), e));
             _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), _mm256_add_epi8(ownLoad(p), delta));
-        }
-    }
-    const int toBin = flip ^ 0x80;
-    for (; i < n; ++i) {
-        const int a = enter[i] ^ toBin;
-        for (int k = a >> 4; k < 15; ++k) ++col[k * ps + i];
-        at[i] = uint8_t(a & 0xF0), at[ps + i] = uint8_t(a << 4);
-        if (kLeave) {
-            const int b = leave[i] ^ toBin;
-            for (int k = b >> 4; k < 15; ++k) --col[k * ps + i];
-            at[2 * ps + i] = uint8_t(b & 0xF0), at[3 * ps + i] = uint8_t(b << 4);
         }
     }
 }
