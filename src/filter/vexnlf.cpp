@@ -789,6 +789,7 @@ OWN_AVX2 void ownBandColumns(uint8_t* fine, OwnCoarsePlanes& P, const T* enter, 
     uint8_t* p = fine;
     if (!leave) {
         ownCoarseColumns<false>(P.col, P.at, P.ps, u(enter), nullptr, n, flip);
+        #pragma GCC unroll 2
         for (int64_t e = 0; e < n; ++e, p += 256) {
             __m128i* f = reinterpret_cast<__m128i*>(p + hi[e]);
             _mm_storeu_si128(f, _mm_add_epi8(_mm_loadu_si128(f), _mm_loadu_si128(reinterpret_cast<const __m128i*>(step + lo[e]))));
@@ -797,6 +798,7 @@ OWN_AVX2 void ownBandColumns(uint8_t* fine, OwnCoarsePlanes& P, const T* enter, 
     }
     ownCoarseColumns<true>(P.col, P.at, P.ps, u(enter), u(leave), n, flip);
     const uint8_t *hiOut = P.at + 2 * P.ps, *loOut = P.at + 3 * P.ps;
+    #pragma GCC unroll 2
     for (int64_t e = 0; e < n; ++e, p += 256) {
         __m128i* f = reinterpret_cast<__m128i*>(p + hi[e]);
         _mm_storeu_si128(f, _mm_add_epi8(_mm_loadu_si128(f), _mm_loadu_si128(reinterpret_cast<const __m128i*>(step + lo[e]))));
@@ -865,6 +867,7 @@ OWN_AVX2 void ownMedianBandRow(T* o, int l, int L, const uint8_t* cf, const OwnC
             const uint8_t* bp = P.bounds + 4 * (int64_t(x) * L + l);
             const uint8_t* cp = cf + int64_t(x) * fs + 16 * s;
             T* op = o + int64_t(x) * L + l;
+#pragma GCC unroll 2
             for (; x < end; ++x, bp += 4 * L, cp += fs, op += L) {
                 int32_t packed;
                 std::memcpy(&packed, bp, 4);
