@@ -25,9 +25,10 @@
 // second-level cache. With byte counters and AVX2 the coarse level is
 // worked 32 outputs at a time from transposed column counts (see
 // ownCoarseColumns), and groups of 32 outputs whose medians share a band
-// of four bins take the fine level without picking a bin per output. A 3x3 window of any depth takes a shorter road: each
-// column's three samples sorted, then the median of the largest low, the
-// middle median and the smallest high of three neighbouring columns.
+// of four bins take the fine level without picking a bin per output.
+// A 3x3 window of any depth takes a shorter road: each column's three
+// samples sorted, then the median of the largest low, the middle median
+// and the smallest high of three neighbouring columns.
 //
 // The 5x5, 7x7 and 9x9 medians of 8-bit samples with AVX2 go by
 // compare-exchange networks on 32 samples at a time instead
@@ -659,7 +660,8 @@ OWN_AVX2 void ownCoarseWindow(const OwnCoarsePlanes& P, int k, int64_t n, int64_
         uint8_t* o = P.lev + q * P.ps;
         const uint8_t* x = lev[q];
         for (int64_t s = 0; s < len; s += 32)
-            _mm256_storeu_si256(reinterpret_cast<__m256i*>(o + s), _mm256_add_epi8(ownLoad(x + s), ownLoad(x + s + sh)));
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(o + s),
+                                _mm256_add_epi8(ownLoad(x + s), ownLoad(x + s + sh)));
         lev[q + 1] = o;
     }
     const uint8_t* part[8];
@@ -681,7 +683,8 @@ OWN_AVX2 void ownCoarseWindow(const OwnCoarsePlanes& P, int k, int64_t n, int64_
             for (int64_t s = 0; s < m; s += 32) OWN_PUT(_mm256_add_epi8(OWN_AT(0), OWN_AT(1)));
             break;
         case 3:
-            for (int64_t s = 0; s < m; s += 32) OWN_PUT(_mm256_add_epi8(_mm256_add_epi8(OWN_AT(0), OWN_AT(1)), OWN_AT(2)));
+            for (int64_t s = 0; s < m; s += 32)
+                OWN_PUT(_mm256_add_epi8(_mm256_add_epi8(OWN_AT(0), OWN_AT(1)), OWN_AT(2)));
             break;
         case 4:
             for (int64_t s = 0; s < m; s += 32)
@@ -777,6 +780,15 @@ OWN_AVX2 int ownCoarseBins(const OwnCoarsePlanes& P, int64_t m, int lo, int hi, 
     return (_mm256_testz_si256(badLow, badLow) ? 0 : 1) | (_mm256_testz_si256(badHigh, badHigh) ? 0 : 2);
 }
 
+// One 16-byte step pattern added to (kSub: subtracted from) the counters
+// at p.
+template <bool kSub>
+OWN_AVX2 inline void ownStep16(uint8_t* p, const uint8_t* step) {
+    __m128i* f = reinterpret_cast<__m128i*>(p);
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(step));
+    _mm_storeu_si128(f, kSub ? _mm_sub_epi8(_mm_loadu_si128(f), v) : _mm_add_epi8(_mm_loadu_si128(f), v));
+}
+
 // Rows of the fine column counters (all of a sample's lanes, counters 256
 // apart) and the coarse planes: row `enter` comes in and, unless null,
 // row `leave` goes out.
@@ -789,21 +801,16 @@ OWN_AVX2 void ownBandColumns(uint8_t* fine, OwnCoarsePlanes& P, const T* enter, 
     uint8_t* p = fine;
     if (!leave) {
         ownCoarseColumns<false>(P.col, P.at, P.ps, u(enter), nullptr, n, flip);
-        #pragma GCC unroll 2
-        for (int64_t e = 0; e < n; ++e, p += 256) {
-            __m128i* f = reinterpret_cast<__m128i*>(p + hi[e]);
-            _mm_storeu_si128(f, _mm_add_epi8(_mm_loadu_si128(f), _mm_loadu_si128(reinterpret_cast<const __m128i*>(step + lo[e]))));
-        }
+#pragma GCC unroll 2
+        for (int64_t e = 0; e < n; ++e, p += 256) ownStep16<false>(p + hi[e], step + lo[e]);
         return;
     }
     ownCoarseColumns<true>(P.col, P.at, P.ps, u(enter), u(leave), n, flip);
     const uint8_t *hiOut = P.at + 2 * P.ps, *loOut = P.at + 3 * P.ps;
-    #pragma GCC unroll 2
+#pragma GCC unroll 2
     for (int64_t e = 0; e < n; ++e, p += 256) {
-        __m128i* f = reinterpret_cast<__m128i*>(p + hi[e]);
-        _mm_storeu_si128(f, _mm_add_epi8(_mm_loadu_si128(f), _mm_loadu_si128(reinterpret_cast<const __m128i*>(step + lo[e]))));
-        __m128i* g = reinterpret_cast<__m128i*>(p + hiOut[e]);
-        _mm_storeu_si128(g, _mm_sub_epi8(_mm_loadu_si128(g), _mm_loadu_si128(reinterpret_cast<const __m128i*>(step + loOut[e]))));
+        ownStep16<false>(p + hi[e], step + lo[e]);
+        ownStep16<true>(p + hiOut[e], step + loOut[e]);
     }
 }
 
@@ -887,7 +894,8 @@ OWN_AVX2 void ownMedianBandRow(T* o, int l, int L, const uint8_t* cf, const OwnC
             if (unsigned(b - s) > 3u)
                 ownBandSum(k0, k1, cf + int64_t(x) * fs + 16 * (s = std::min(std::max(b - 1, 0), 12)), fs, nC);
             const Pick& pk = kPick[b - s];
-            const __m256i reg = _mm256_blendv_epi8(k0, k1, _mm256_load_si256(reinterpret_cast<const __m256i*>(pk.mask)));
+            const __m256i reg =
+                _mm256_blendv_epi8(k0, k1, _mm256_load_si256(reinterpret_cast<const __m256i*>(pk.mask)));
             const __m128i fine = _mm256_castsi256_si128(
                 _mm256_permutevar8x32_epi32(reg, _mm256_load_si256(reinterpret_cast<const __m256i*>(pk.idx))));
             const int v = b << 4 | ownBelow8(fine, _mm_set1_epi8(char(P.rest[i])));
