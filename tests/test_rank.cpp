@@ -216,6 +216,9 @@ TEST(RankFilters, HistogramMediansMatchSortedWindows) {
     checkWide(2, VEX_DEPTH_8U, 1, 13, 15, 2, 12, 5, 2100, key++, 0, fills[1]);
     checkWide(2, VEX_DEPTH_8S, 3, 15, 15, 14, 0, 4, 90, key++, 2);
     checkWide(2, VEX_DEPTH_1U, 1, 15, 15, 7, 7, 4, 130, key++);
+    // 255 samples: the longest doubling of columns, and one column.
+    checkWide(2, VEX_DEPTH_8U, 1, 1, 255, 200, 0, 2, 40, key++, 0, fills[1]);
+    checkWide(2, VEX_DEPTH_8S, 3, 255, 1, 0, 130, 3, 33, key++, 0, fills[2]);
     runMatrix(2, 40, 40, 15, true);
 }
 
