@@ -2,6 +2,8 @@
 // window (samples by the border rule), over random layouts, windows,
 // anchors, border modes, ROIs, channels of interest and tilings; the median
 // rank; in-place calls; the mapping; every check text.
+#include <functional>
+
 #include "filterref.h"
 
 namespace {
@@ -77,10 +79,15 @@ TEST(RankFilters, Median3x3MatchesSortedWindows) { runMatrix(2, 14, 200, 3, true
 // One call on a source and destination with ROIs on both sides (and a
 // channel of interest `coi`, 0 for all), border modes differing per side,
 // every output against the sorted window.
+// `fill`, when given, sets every source sample (x, y, channel 1..ch).
 void checkWide(int mode, unsigned depth, int ch, int nR, int nC, int ax, int ay, int H, int W, uint32_t key,
-               int coi = 0) {
+               int coi = 0, const std::function<int64_t(int, int, int)>& fill = nullptr) {
     vt::Image s(depth, ch, H + 3, W + 5), d(depth, ch, H + 2, W + 1);
     s.fillPattern(key);
+    if (fill)
+        for (int y = 0; y < H + 3; ++y)
+            for (int x = 0; x < W + 5; ++x)
+                for (int c = 1; c <= ch; ++c) s.setSample(x, y, c, fill(x, y, c));
     d.fillPattern(5);
     s.setRoi(coi, 3, 2, H, W + 1);
     d.setRoi(coi, 1, 1, H, W);
@@ -192,6 +199,51 @@ TEST(RankFilters, MedianNetworksMatchSortedWindows) {
             checkWide(2, VEX_DEPTH_1U, 1, k, k, k - 1, 1, 3, W, key++);
         }
     }
+}
+
+// The histogram median with AVX2 (byte counters, rows of 32 output
+// samples or more): the coarse level 32 outputs at a time, summed only
+// around the bins of the row before; groups of 32 outputs whose medians
+// share a band of four bins, and groups that do not. Widths around the
+// vector size, windows up to 255 samples, one to three output rows, random
+// samples (medians near the middle) and images whose medians jump between
+// distant bins from column to column and row to row.
+TEST(RankFilters, HistogramMediansMatchSortedWindows) {
+    vexSetErrStatus(VEX_StsOk);
+    const int windows[][2] = {{15, 15}, {11, 13}, {6, 6}, {3, 20}, {17, 15}, {1, 33}, {40, 2}};
+    uint32_t key = 7;
+    for (unsigned depth : {VEX_DEPTH_8U, VEX_DEPTH_8S})
+        for (int ch : {1, 3})
+            for (int W : {10, 11, 31, 32, 33, 63, 64, 65, 100})
+                for (const auto& w : windows) {
+                    checkWide(2, depth, ch, w[0], w[1], key % w[1], (key / 3) % w[0], 1 + key % 3, W, key);
+                    if (HasFatalFailure()) return;
+                    ++key;
+                }
+    // Stripes of dark and bright columns, a ramp down the rows and noise:
+    // neighbouring medians lie bins apart and the bins' range moves.
+    const std::function<int64_t(int, int, int)> fills[] = {
+        [](int x, int y, int c) { return int64_t((x / 9 + c) % 2 ? 250 - 6 * y : 7 * y + (x * 13 + c * 29) % 40); },
+        [](int x, int y, int c) { return int64_t((x * x + 3 * y * y + 50 * c) % 256); },
+        [](int x, int y, int c) { return int64_t(y < 12 ? (x * 37 + c) % 256 : (x / 4 % 3) * 100 + y % 7); },
+    };
+    for (unsigned depth : {VEX_DEPTH_8U, VEX_DEPTH_8S})
+        for (int ch : {1, 3})
+            for (size_t f = 0; f < 3; ++f) {
+                checkWide(2, depth, ch, 15, 15, 7, 7, 30, 140, key++, 0, fills[f]);
+                checkWide(2, depth, ch, 9, 21, 20, 0, 25, 77, key++, 0, fills[f]);
+                if (HasFatalFailure()) return;
+            }
+    // Wide rows in several strips, a channel of interest, 1-bit samples,
+    // random layouts with tiles.
+    checkWide(2, VEX_DEPTH_8U, 3, 15, 15, 7, 7, 6, 700, key++, 0, fills[0]);
+    checkWide(2, VEX_DEPTH_8U, 1, 13, 15, 2, 12, 5, 2100, key++, 0, fills[1]);
+    checkWide(2, VEX_DEPTH_8S, 3, 15, 15, 14, 0, 4, 90, key++, 2);
+    checkWide(2, VEX_DEPTH_1U, 1, 15, 15, 7, 7, 4, 130, key++);
+    // 255 samples: the longest doubling of columns, and one column.
+    checkWide(2, VEX_DEPTH_8U, 1, 1, 255, 200, 0, 2, 40, key++, 0, fills[1]);
+    checkWide(2, VEX_DEPTH_8S, 3, 255, 1, 0, 130, 3, 33, key++, 0, fills[2]);
+    runMatrix(2, 40, 40, 15, true);
 }
 
 TEST(RankFilters, MedianRankAndIsolatedPixel) {

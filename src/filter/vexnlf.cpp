@@ -23,9 +23,13 @@
 // the first whose count reaches the rank, its fine value likewise within
 // the bin. The cost per pixel does not depend on the window size. Wide rows
 // are worked in vertical strips whose column histograms stay in the
-// second-level cache. A 3x3 window of any depth takes a shorter road: each
-// column's three samples sorted, then the median of the largest low, the
-// middle median and the smallest high of three neighbouring columns.
+// second-level cache. With byte counters and AVX2 the coarse level is
+// worked 32 outputs at a time from transposed column counts (see
+// ownCoarseColumns), and groups of 32 outputs whose medians share a band
+// of four bins take the fine level without picking a bin per output.
+// A 3x3 window of any depth takes a shorter road: each column's three
+// samples sorted, then the median of the largest low, the middle median
+// and the smallest high of three neighbouring columns.
 //
 // The 5x5, 7x7 and 9x9 medians of 8-bit samples with AVX2 go by
 // compare-exchange networks on 32 samples at a time instead
@@ -379,6 +383,21 @@ struct OwnStep {
 template <class C>
 constexpr OwnStep<C> kStep{};
 
+// The coarse level of 8-bit medians with byte counters and AVX2, 32
+// outputs at a time (see ownCoarseColumns): buffers of one strip.
+struct OwnCoarsePlanes {
+    uint8_t* col;   // 15 planes of column counts, ps apart
+    uint8_t* lev;   // doubling sums of one plane (up to 7 levels), ps apart
+    uint8_t* at;    // fine update offsets of the row's samples (4 rows, ps apart)
+    uint8_t* win;   // 15 rows of window counts, ms apart
+    uint8_t* bins;  // the median's bin per output sample
+    uint8_t* rest;  // rank - 1 - (the window's count below the bin) per output sample
+    uint8_t* band;    // per 32 output samples: the first bin of their band, 255 for none
+    uint8_t* bounds;  // per output sample: rank bounds of the band's four bins
+    int64_t ps, ms;
+    int lo, hi;  // the planes the next row sums
+};
+
 // Column counters of n samples, one column per sample (256 fine and 16
 // coarse counters each): row `enter` comes in and, when not null, row
 // `leave` goes out.
@@ -624,14 +643,368 @@ OWN_AVX2 bool ownMedianNetRows(const RankArgs& a, OwnRows<T>& in, OwnOut<T>& out
     }
     return true;
 }
+
+// ---- Coarse counts of 32 outputs at a time (byte counters, AVX2).
+//
+// The columns' coarse running counts are kept transposed: plane k holds,
+// for every column, the count of its samples whose bin is at most k
+// (k = 0 .. 14), one byte per column, so a row step updates 32 columns of
+// a plane with two compares. A window's count of plane k is the sum of nC
+// columns L apart, formed by doubling (sums of 2, 4, 8, ... columns, then
+// the sums the binary digits of nC name). The median's bin is the number
+// of planes whose window count stays below the rank, the count below the
+// bin the largest of those counts. Only the planes around the bins of the
+// row before are summed: planes under the range count as below the rank in
+// every output, those over it as reaching it, which holds when the range's
+// first plane is below the rank in every output and its last plane reaches
+// it; a side where it does not widens by two planes and the row's bins are
+// taken again.
+//
+// The fine level stays per output: the fine running counts of a band of
+// four bins (two registers) follow the row and are summed afresh from the
+// columns when the median's bin leaves the band; the bin's 16 counts are
+// picked from the band and compared with the rank left within the bin.
+
+// Plane k's count moves by the entering sample's [bin <= k] less the
+// leaving one's. A sample XORed with `flip` is, as a signed byte, at most
+// 16 k - 113 exactly when its bin is at most k.
+//
+// On the way, the offsets the fine update takes for each sample go to
+// `at` (rows ps apart: the entering sample's bin times 16 and low four
+// bits times 16, then the leaving sample's).
+template <bool kLeave>
+OWN_AVX2 void ownCoarseColumns(uint8_t* col, uint8_t* at, int64_t ps, const uint8_t* enter, const uint8_t* leave,
+                               int64_t n, uint8_t flip) {
+    const __m256i f = _mm256_set1_epi8(char(flip)), high = _mm256_set1_epi8(char(0xF0));
+    const __m256i sign = _mm256_set1_epi8(char(0x80));
+    alignas(32) uint8_t lastIn[32] = {}, lastOut[32] = {};
+    for (int64_t i = 0; i < n; i += 32) {
+        // The row's last samples from a copy: the lanes past its end
+        // count in the planes' padding, which no output reads.
+        const uint8_t *in = enter + i, *out = kLeave ? leave + i : nullptr;
+        if (i + 32 > n) {
+            std::memcpy(lastIn, in, size_t(n - i));
+            in = lastIn;
+            if (kLeave) {
+                std::memcpy(lastOut, out, size_t(n - i));
+                out = lastOut;
+            }
+        }
+        const __m256i e = ownLoadX(in, f);
+        const __m256i d = kLeave ? ownLoadX(out, f) : _mm256_setzero_si256();
+        for (int h = 0; h < (kLeave ? 2 : 1); ++h) {
+            const __m256i v = _mm256_xor_si256(h ? d : e, sign);
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(at + 2 * h * ps + i), _mm256_and_si256(v, high));
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(at + (2 * h + 1) * ps + i),
+                                _mm256_and_si256(_mm256_slli_epi16(v, 4), high));
+        }
+        for (int k = 0; k < 15; ++k) {
+            uint8_t* p = col + k * ps + i;
+            __m256i t = _mm256_set1_epi8(char(16 * k - 113));
+            // Kept as a register: the compiler would rewrite some compares
+            // with constants as a minimum and an equality (two operations).
+            asm("" : "+x"(t));
+            // -1 where a sample's bin is above k: the entering one's mask
+            // less the leaving one's is the change; without a leaving
+            // sample, the change is the mask plus one.
+            const __m256i delta = kLeave ? _mm256_sub_epi8(_mm256_cmpgt_epi8(e, t), _mm256_cmpgt_epi8(d, t))
+                                         : _mm256_sub_epi8(_mm256_setzero_si256(),
+                                                           _mm256_cmpgt_epi8(_mm256_set1_epi8(char(16 * k - 112)), e));
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), _mm256_add_epi8(ownLoad(p), delta));
+        }
+    }
+}
+
+// Window counts of plane k for the m outputs (rows of n >= m >= 32
+// columns) into window row k. Whole vectors: past the row's end the
+// buffers' padding gives counts no output uses.
+OWN_AVX2 void ownCoarseWindow(const OwnCoarsePlanes& P, int k, int64_t n, int64_t m, int nC, int L) {
+    const uint8_t* lev[8];
+    lev[0] = P.col + k * P.ps;
+    int q = 0;
+    for (; (2 << q) <= nC; ++q) {
+        // Sums of 2^(q+1) columns, for the first n - (2^(q+1) - 1) L.
+        const int64_t len = n - ((int64_t(2) << q) - 1) * L, sh = (int64_t(1) << q) * L;
+        uint8_t* o = P.lev + q * P.ps;
+        const uint8_t* x = lev[q];
+        for (int64_t s = 0; s < len; s += 32)
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(o + s),
+                                _mm256_add_epi8(ownLoad(x + s), ownLoad(x + s + sh)));
+        lev[q + 1] = o;
+    }
+    const uint8_t* part[8];
+    int parts = 0;
+    int64_t off = 0;
+    for (int b = q; b >= 0; --b)
+        if (nC >> b & 1) {
+            part[parts++] = lev[b] + off;
+            off += (int64_t(1) << b) * L;
+        }
+    uint8_t* w = P.win + k * P.ms;
+#define OWN_AT(t) ownLoad(part[t] + s)
+#define OWN_PUT(v) _mm256_storeu_si256(reinterpret_cast<__m256i*>(w + s), v)
+    switch (parts) {
+        case 1:
+            for (int64_t s = 0; s < m; s += 32) OWN_PUT(OWN_AT(0));
+            break;
+        case 2:
+            for (int64_t s = 0; s < m; s += 32) OWN_PUT(_mm256_add_epi8(OWN_AT(0), OWN_AT(1)));
+            break;
+        case 3:
+            for (int64_t s = 0; s < m; s += 32)
+                OWN_PUT(_mm256_add_epi8(_mm256_add_epi8(OWN_AT(0), OWN_AT(1)), OWN_AT(2)));
+            break;
+        case 4:
+            for (int64_t s = 0; s < m; s += 32)
+                OWN_PUT(_mm256_add_epi8(_mm256_add_epi8(OWN_AT(0), OWN_AT(1)), _mm256_add_epi8(OWN_AT(2), OWN_AT(3))));
+            break;
+        default:
+            for (int64_t s = 0; s < m; s += 32) {
+                __m256i acc = OWN_AT(0);
+                for (int t = 1; t < parts; ++t) acc = _mm256_add_epi8(acc, OWN_AT(t));
+                OWN_PUT(acc);
+            }
+    }
+#undef OWN_AT
+#undef OWN_PUT
+}
+
+// The smallest byte of v.
+OWN_AVX2 inline int ownMinByte(__m256i v) {
+    __m128i x = _mm_min_epu8(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1));
+    x = _mm_min_epu8(x, _mm_srli_si128(x, 8));
+    x = _mm_min_epu8(x, _mm_srli_si128(x, 4));
+    x = _mm_min_epu8(x, _mm_srli_si128(x, 2));
+    x = _mm_min_epu8(x, _mm_srli_si128(x, 1));
+    return _mm_cvtsi128_si32(x) & 0xFF;
+}
+
+// Bins and ranks left within the bin of the m outputs from window rows
+// lo .. hi, with the smallest and largest bin. Returns 0, or 1 when some
+// output's bin lies below lo + 1 (lo > 0), plus 2 when some bin lies above
+// hi (hi < 14): there the rows outside the range matter.
+//
+// Every 32 output samples whose bins all lie in one band of four bins
+// (first bin s, s <= 12) get s in `band` and, for each sample, the rank
+// bounds of the band's four bins (`bounds`, four bytes): 255 for a bin
+// below the median's (all of its values lie below the median), the rank
+// left plus one for the median's bin, 0 above. A value of the band lies
+// below the median exactly when its fine running count is under its bin's
+// bound, so the median is 16 s plus the number of such values. Other
+// groups get 255 in `band`.
+OWN_AVX2 int ownCoarseBins(const OwnCoarsePlanes& P, int64_t m, int lo, int hi, int rank, int& bmin, int& bmax) {
+    const __m256i rm1 = _mm256_set1_epi8(char(rank - 1)), zero = _mm256_setzero_si256();
+    const __m256i ones = _mm256_cmpeq_epi8(zero, zero);
+    const __m256i lane = _mm256_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21,
+                                          22, 23, 24, 25, 26, 27, 28, 29, 30, 31);
+    __m256i badLow = zero, badHigh = zero, mn = _mm256_set1_epi8(15), mx = zero;
+    int last = -1;  // the band of the group before, -1 for none
+    for (int64_t s = 0; s < m; s += 32) {
+        // Lanes past the row's end take no part.
+        const __m256i valid = _mm256_cmpgt_epi8(_mm256_set1_epi8(char(std::min<int64_t>(m - s, 32))), lane);
+        __m256i b = _mm256_set1_epi8(char(lo)), below = zero, under = zero;
+        for (int k = lo; k <= hi; ++k) {
+            const __m256i w = ownLoad(P.win + k * P.ms + s);
+            under = _mm256_cmpeq_epi8(_mm256_subs_epu8(w, rm1), zero);  // count below the rank
+            if (k == lo && lo > 0) badLow = _mm256_or_si256(badLow, _mm256_andnot_si256(under, valid));
+            b = _mm256_sub_epi8(b, under);
+            below = _mm256_max_epu8(below, _mm256_and_si256(w, under));
+        }
+        if (hi < 14) badHigh = _mm256_or_si256(badHigh, _mm256_and_si256(under, valid));
+        const __m256i rest = _mm256_sub_epi8(rm1, below);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(P.bins + s), b);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(P.rest + s), rest);
+        const __m256i bLow = _mm256_or_si256(b, _mm256_andnot_si256(valid, ones)), bHigh = _mm256_and_si256(b, valid);
+        mn = _mm256_min_epu8(mn, bLow);
+        mx = _mm256_max_epu8(mx, bHigh);
+        // The group before's band when it holds these bins too (moving the
+        // band costs a sum over the window's columns), else the band from
+        // the smallest bin.
+        const int gLow = ownMinByte(bLow), gHigh = 255 - ownMinByte(_mm256_xor_si256(bHigh, ones));
+        const int cLow = last >= 0 && gLow >= last && gHigh <= last + 3 ? last : std::min(gLow, 12);
+        const bool banded = gHigh <= cLow + 3;
+        P.band[s >> 5] = uint8_t(banded ? cLow : 255);
+        last = banded ? cLow : -1;
+        if (!banded) continue;
+        // Bounds of bins t = 0 .. 3 of the band, as four bytes per sample.
+        const __m256i j = _mm256_sub_epi8(b, _mm256_set1_epi8(char(cLow))), r1 = _mm256_sub_epi8(rest, ones);
+        __m256i t4[4];
+        for (int t = 0; t < 4; ++t) {
+            const __m256i tv = _mm256_set1_epi8(char(t));
+            t4[t] = _mm256_or_si256(_mm256_cmpgt_epi8(j, tv), _mm256_and_si256(_mm256_cmpeq_epi8(j, tv), r1));
+        }
+        const __m256i lo01 = _mm256_unpacklo_epi8(t4[0], t4[1]), hi01 = _mm256_unpackhi_epi8(t4[0], t4[1]);
+        const __m256i lo23 = _mm256_unpacklo_epi8(t4[2], t4[3]), hi23 = _mm256_unpackhi_epi8(t4[2], t4[3]);
+        const __m256i q0 = _mm256_unpacklo_epi16(lo01, lo23), q1 = _mm256_unpackhi_epi16(lo01, lo23);
+        const __m256i q2 = _mm256_unpacklo_epi16(hi01, hi23), q3 = _mm256_unpackhi_epi16(hi01, hi23);
+        __m256i* d = reinterpret_cast<__m256i*>(P.bounds + 4 * s);
+        _mm256_storeu_si256(d, _mm256_permute2x128_si256(q0, q1, 0x20));
+        _mm256_storeu_si256(d + 1, _mm256_permute2x128_si256(q2, q3, 0x20));
+        _mm256_storeu_si256(d + 2, _mm256_permute2x128_si256(q0, q1, 0x31));
+        _mm256_storeu_si256(d + 3, _mm256_permute2x128_si256(q2, q3, 0x31));
+    }
+    bmin = ownMinByte(mn);
+    bmax = 255 - ownMinByte(_mm256_xor_si256(mx, ones));
+    return (_mm256_testz_si256(badLow, badLow) ? 0 : 1) | (_mm256_testz_si256(badHigh, badHigh) ? 0 : 2);
+}
+
+// One 16-byte step pattern added to (kSub: subtracted from) the counters
+// at p.
+template <bool kSub>
+OWN_AVX2 inline void ownStep16(uint8_t* p, const uint8_t* step) {
+    __m128i* f = reinterpret_cast<__m128i*>(p);
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(step));
+    _mm_storeu_si128(f, kSub ? _mm_sub_epi8(_mm_loadu_si128(f), v) : _mm_add_epi8(_mm_loadu_si128(f), v));
+}
+
+// Rows of the fine column counters (all of a sample's lanes, counters 256
+// apart) and the coarse planes: row `enter` comes in and, unless null,
+// row `leave` goes out.
+template <class T>
+OWN_AVX2 void ownBandColumns(uint8_t* fine, OwnCoarsePlanes& P, const T* enter, const T* leave, int64_t n) {
+    const uint8_t flip = std::is_signed_v<T> ? 0 : 0x80;
+    auto u = [](const T* p) { return reinterpret_cast<const uint8_t*>(p); };
+    const uint8_t* step = &kStep<uint8_t>.v[0][0];
+    const uint8_t *hi = P.at, *lo = P.at + P.ps;
+    uint8_t* p = fine;
+    if (!leave) {
+        ownCoarseColumns<false>(P.col, P.at, P.ps, u(enter), nullptr, n, flip);
+#pragma GCC unroll 2
+        for (int64_t e = 0; e < n; ++e, p += 256) ownStep16<false>(p + hi[e], step + lo[e]);
+        return;
+    }
+    ownCoarseColumns<true>(P.col, P.at, P.ps, u(enter), u(leave), n, flip);
+    const uint8_t *hiOut = P.at + 2 * P.ps, *loOut = P.at + 3 * P.ps;
+#pragma GCC unroll 2
+    for (int64_t e = 0; e < n; ++e, p += 256) {
+        ownStep16<false>(p + hi[e], step + lo[e]);
+        ownStep16<true>(p + hiOut[e], step + loOut[e]);
+    }
+}
+
+// The band's window counts summed afresh from the nC columns from p on
+// (fs apart), and moved on by one column (the column after the last one
+// is padding).
+OWN_AVX2 inline void ownBandSum(__m256i& k0, __m256i& k1, const uint8_t* p, int64_t fs, int nC) {
+    k0 = k1 = _mm256_setzero_si256();
+    for (int c = 0; c < nC; ++c, p += fs) {
+        k0 = _mm256_add_epi8(k0, ownLoad(p));
+        k1 = _mm256_add_epi8(k1, ownLoad(p + 32));
+    }
+}
+OWN_AVX2 inline void ownBandStep(__m256i& k0, __m256i& k1, const uint8_t* p, int64_t fs, int nC) {
+    const uint8_t* in = p + int64_t(nC) * fs;
+    k0 = _mm256_sub_epi8(_mm256_add_epi8(k0, ownLoad(in)), ownLoad(p));
+    k1 = _mm256_sub_epi8(_mm256_add_epi8(k1, ownLoad(in + 32)), ownLoad(p + 32));
+}
+
+// One output row of lane l (of L) from its bins, ranks left and band
+// bounds and the fine column counters (`cf` at the lane's first column,
+// columns L samples apart). The window's fine running counts of the band
+// (bins s .. s + 3, two registers) follow the row. A group of 32 samples
+// with a band of its own moves the band there and counts the band's values
+// under their bounds; otherwise each output whose bin leaves the band
+// moves the band (s = bin - 1 within 0 .. 12) and its bin's counts are
+// picked from the band. Moving the band sums it afresh from the columns.
+template <class T>
+OWN_AVX2 void ownMedianBandRow(T* o, int l, int L, const uint8_t* cf, const OwnCoarsePlanes& P, int W, int nC) {
+    // Bin j of the band: register j / 2 (a blend mask), half j % 2 (the
+    // dwords a permute takes).
+    struct Pick {
+        alignas(32) int32_t mask[8], idx[8];
+    };
+    static constexpr Pick kPick[4] = {{{0, 0, 0, 0, 0, 0, 0, 0}, {0, 1, 2, 3, 0, 1, 2, 3}},
+                                      {{0, 0, 0, 0, 0, 0, 0, 0}, {4, 5, 6, 7, 4, 5, 6, 7}},
+                                      {{-1, -1, -1, -1, -1, -1, -1, -1}, {0, 1, 2, 3, 0, 1, 2, 3}},
+                                      {{-1, -1, -1, -1, -1, -1, -1, -1}, {4, 5, 6, 7, 4, 5, 6, 7}}};
+    const int64_t fs = int64_t(L) * 256;
+    const uint8_t flip = std::is_signed_v<T> ? 0x80 : 0;
+    // Bounds of bins 0 and 1 (2 and 3) of the band to the two halves.
+    const __m256i spread01 = _mm256_setr_epi8(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1, 1,
+                                              1, 1, 1, 1, 1, 1, 1);
+    const __m256i spread23 = _mm256_add_epi8(spread01, _mm256_set1_epi8(2));
+    __m256i k0 = _mm256_setzero_si256(), k1 = k0;
+    int s = -16;  // the band's first bin; none yet
+    // k / L for 0 <= k < 2^10 as (k * inv) >> 16, without a division per group.
+    const int64_t inv = (65535 + L) / L;
+    const int64_t groups = (int64_t(W) * L + 31) >> 5;
+    for (int x = 0; x < W;) {
+        const int64_t i0 = int64_t(x) * L + l, group = i0 >> 5;
+        int end = int(std::min<int64_t>(W, x + (((group + 1) * 32 - i0 + L - 1) * inv >> 16)));
+        const int band = P.band[group];
+        if (band != 255) {
+            // The following groups of the same band run on in one loop.
+            int64_t next = group + 1;
+            while (next < groups && P.band[next] == band) ++next;
+            if (next > group + 1) end = int(std::min<int64_t>(W, (next * 32 - l + L - 1) / L));
+            if (band != s) ownBandSum(k0, k1, cf + int64_t(x) * fs + 16 * (s = band), fs, nC);
+            const int base = 16 * s + 64;
+            const uint8_t* bp = P.bounds + 4 * (int64_t(x) * L + l);
+            const uint8_t* cp = cf + int64_t(x) * fs + 16 * s;
+            T* op = o + int64_t(x) * L + l;
+#pragma GCC unroll 2
+            for (; x < end; ++x, bp += 4 * L, cp += fs, op += L) {
+                int32_t packed;
+                std::memcpy(&packed, bp, 4);
+                const __m256i bound = _mm256_set1_epi32(packed);
+                const __m256i u0 = _mm256_shuffle_epi8(bound, spread01), u1 = _mm256_shuffle_epi8(bound, spread23);
+                // Counts at or over their bound.
+                const unsigned g0 = unsigned(_mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_max_epu8(k0, u0), k0)));
+                const unsigned g1 = unsigned(_mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_max_epu8(k1, u1), k1)));
+                *op = T(uint8_t((base - __builtin_popcount(g0) - __builtin_popcount(g1)) ^ flip));
+                ownBandStep(k0, k1, cp, fs, nC);
+            }
+            continue;
+        }
+        for (; x < end; ++x) {
+            const int64_t i = int64_t(x) * L + l;
+            const int b = P.bins[i];
+            if (unsigned(b - s) > 3u)
+                ownBandSum(k0, k1, cf + int64_t(x) * fs + 16 * (s = std::min(std::max(b - 1, 0), 12)), fs, nC);
+            const Pick& pk = kPick[b - s];
+            const __m256i reg =
+                _mm256_blendv_epi8(k0, k1, _mm256_load_si256(reinterpret_cast<const __m256i*>(pk.mask)));
+            const __m128i fine = _mm256_castsi256_si128(
+                _mm256_permutevar8x32_epi32(reg, _mm256_load_si256(reinterpret_cast<const __m256i*>(pk.idx))));
+            const int v = b << 4 | ownBelow8(fine, _mm_set1_epi8(char(P.rest[i])));
+            o[i] = T(uint8_t(v ^ flip));
+            ownBandStep(k0, k1, cf + int64_t(x) * fs + 16 * s, fs, nC);
+        }
+    }
+}
+
+// One step of the strip: the rows move in the counters, then the window
+// rows of the planes in the range (all of them when the range does not
+// hold), then each lane's row.
+template <class T>
+OWN_AVX2 void ownMedianBandStep(T* o, int L, uint8_t* fine, OwnCoarsePlanes& P, const T* enter, const T* leave,
+                                int64_t n, int W, int nC, int rank) {
+    ownBandColumns<T>(fine, P, enter, leave, n);
+    const int64_t m = int64_t(W) * L;
+    int bmin = 0, bmax = 15, lo = P.lo, hi = P.hi;
+    for (int k = lo; k <= hi; ++k) ownCoarseWindow(P, k, n, m, nC, L);
+    // A side where the range does not hold widens by two planes.
+    for (int miss; (miss = ownCoarseBins(P, m, lo, hi, rank, bmin, bmax)) != 0;) {
+        const int wideLo = miss & 1 ? std::max(lo - 2, 0) : lo, wideHi = miss & 2 ? std::min(hi + 2, 14) : hi;
+        for (int k = wideLo; k < lo; ++k) ownCoarseWindow(P, k, n, m, nC, L);
+        for (int k = hi + 1; k <= wideHi; ++k) ownCoarseWindow(P, k, n, m, nC, L);
+        lo = wideLo, hi = wideHi;
+    }
+    // Next row: the planes of this row's bins (bin b needs planes b - 1 and b).
+    P.lo = std::max(bmin - 1, 0);
+    P.hi = std::min(bmax, 14);
+    for (int l = 0; l < L; ++l) ownMedianBandRow<T>(o, l, L, fine + int64_t(l) * 256, P, W, nC);
+}
 #endif
 
 // Row `enter` comes into the column counters and row `leave` (unless null)
 // goes out; then one output row (all lanes) from the counters.
 template <class T, class C>
-void ownMedianHistStep(T* o, int L, C* fine, C* coarse, const T* enter, const T* leave, int64_t n, int W, int nC,
-                       int64_t rank) {
+void ownMedianHistStep(T* o, int L, C* fine, C* coarse, OwnCoarsePlanes* planes, const T* enter, const T* leave,
+                       int64_t n, int W, int nC, int64_t rank) {
 #if OWN_RANK_AVX2
+    if constexpr (sizeof(C) == 1)
+        if (planes) return ownMedianBandStep<T>(o, L, fine, *planes, enter, leave, n, W, nC, int(rank));
     if (kRankAvx2) {
         ownColumnsMoveAvx2<T, C>(fine, coarse, enter, leave, n, 1);
         for (int l = 0; l < L; ++l)
@@ -647,8 +1020,8 @@ void ownMedianHistStep(T* o, int L, C* fine, C* coarse, const T* enter, const T*
 // The histograms of one vertical strip of the window rows (`in`, output
 // columns [0, W) written from o + 0 on in each row `row(r)` returns).
 template <class T, class C, class RowOf, class Commit>
-bool ownMedianHistStrip(const RankArgs& a, OwnRows<T>& in, int W, int H, C* fine, C* coarse, RowOf rowOf,
-                        Commit commit) {
+bool ownMedianHistStrip(const RankArgs& a, OwnRows<T>& in, int W, int H, C* fine, C* coarse, OwnCoarsePlanes* planes,
+                        RowOf rowOf, Commit commit) {
     const int L = in.lanes();
     const int64_t n = in.samples();
     const int nR = a.nRows, nC = a.nCols;
@@ -662,12 +1035,26 @@ bool ownMedianHistStrip(const RankArgs& a, OwnRows<T>& in, int W, int H, C* fine
         return false;
     }
     std::memset(fine, 0, size_t(n) * 256 * sizeof(C));
-    std::memset(coarse, 0, size_t(n) * 16 * sizeof(C));
-    for (int j = 0; j + 1 < nR; ++j) ownColumnsMovePlain<T, C>(fine, coarse, in.get(j), nullptr, n);
+    if (planes) {
+        std::memset(planes->col, 0, size_t(planes->ps) * 15);
+        planes->lo = 0, planes->hi = 14;
+    } else {
+        std::memset(coarse, 0, size_t(n) * 16 * sizeof(C));
+    }
+    for (int j = 0; j + 1 < nR; ++j) {
+#if OWN_RANK_AVX2
+        if constexpr (sizeof(C) == 1)
+            if (planes) {
+                ownBandColumns<T>(fine, *planes, in.get(j), nullptr, n);
+                continue;
+            }
+#endif
+        ownColumnsMovePlain<T, C>(fine, coarse, in.get(j), nullptr, n);
+    }
     for (int r = 0; r < H; ++r) {
         const T* enter = in.get(int64_t(r) + nR - 1);
-        ownMedianHistStep<T, C>(rowOf(r), L, fine, coarse, enter, r > 0 ? in.get(int64_t(r) - 1) : nullptr, n, W,
-                                nC, rank);
+        ownMedianHistStep<T, C>(rowOf(r), L, fine, coarse, planes, enter, r > 0 ? in.get(int64_t(r) - 1) : nullptr,
+                                n, W, nC, rank);
         commit(r);
     }
     return true;
@@ -685,22 +1072,53 @@ bool ownMedianHistRows(const RankArgs& a, OwnRows<T>& in, OwnOut<T>& out) {
     if (out.direct()) {
         const int64_t fit = (int64_t(256) << 10) / perPixel - (nC - 1);
         strip = static_cast<int>(std::min<int64_t>(W, std::max<int64_t>(fit, 256)));
+        // Strips of equal width (none narrower than half of one).
+        const int count = (W + strip - 1) / strip;
+        strip = (W + count - 1) / count;
     }
-    OwnBlock fb, cb;
+    OwnBlock fb, cb, pb;
     const int64_t n = (int64_t(strip) + nC - 1) * L;
-    C* fine = fb.alloc<C>(n * 256);
+    // One column more than the strip's: padding the band's last step reads.
+    C* fine = fb.alloc<C>((n + L) * 256);
     C* coarse = cb.alloc<C>(n * 16);
     if (!fine || !coarse) {
         vexError(VEX_StsNoMem, a.site->func, kFilterNoMem, a.site->file, __LINE__);
         return false;
     }
+    std::memset(fine, 0, size_t(n + L) * 256 * sizeof(C));
+    // Byte counters with AVX2 on rows of at least 32 output samples: the
+    // coarse level 32 outputs at a time.
+    OwnCoarsePlanes planes{};
+    OwnCoarsePlanes* pl = nullptr;
+#if OWN_RANK_AVX2
+    if (sizeof(C) == 1 && kRankAvx2 && int64_t(W) * L >= 32) {
+        planes.ps = (n + 63) / 32 * 32;
+        planes.ms = (int64_t(strip) * L + 63) / 32 * 32;
+        const int64_t bytes = 26 * planes.ps + 21 * planes.ms + planes.ms / 32;
+        uint8_t* p = pb.alloc<uint8_t>(bytes);
+        if (!p) {
+            vexError(VEX_StsNoMem, a.site->func, kFilterNoMem, a.site->file, __LINE__);
+            return false;
+        }
+        std::memset(p, 0, size_t(bytes));
+        planes.col = p;
+        planes.lev = p + 15 * planes.ps;
+        planes.at = p + 22 * planes.ps;
+        planes.win = p + 26 * planes.ps;
+        planes.bins = planes.win + 15 * planes.ms;
+        planes.rest = planes.bins + planes.ms;
+        planes.bounds = planes.rest + planes.ms;
+        planes.band = planes.bounds + 4 * planes.ms;
+        pl = &planes;
+    }
+#endif
     if (strip == W)
-        return ownMedianHistStrip<T, C>(a, in, W, H, fine, coarse, [&](int r) { return out.row(r); },
+        return ownMedianHistStrip<T, C>(a, in, W, H, fine, coarse, pl, [&](int r) { return out.row(r); },
                                         [&](int r) { out.commit(r); });
     for (int x0 = 0; x0 < W; x0 += strip) {
         const int w = std::min(strip, W - x0);
         OwnRows<T> part(in, x0, w + nC - 1);
-        if (!ownMedianHistStrip<T, C>(a, part, w, H, fine, coarse,
+        if (!ownMedianHistStrip<T, C>(a, part, w, H, fine, coarse, pl,
                                       [&](int r) { return out.row(r) + int64_t(x0) * L; }, [](int) {}))
             return false;
     }
