@@ -4,6 +4,8 @@
 // 256x256 tiles by a trivial callback (every tile its own block of memory),
 // against the same image untiled, for copy, add, threshold and blur 5x5:
 //     tiled-<op>/8u_c1/vex  versus  untiled-<op>/8u_c1/vex
+// and the blur with only the source (tiledsrc-) or only the destination
+// (tileddst-) tiled.
 //
 // Streaming (bench_stream --stream N [--threads T] [--tiles W] [--map-writes]
 // [--page-cache-writes] [--small-pages] [--dir D]):
@@ -84,18 +86,23 @@ void makeTiled(const VexImage* src, int tw, int th, MemTiled* t) {
 
 constexpr int kSize = 4096, kTile = 256;
 
+// `tiled` says which images are held as tiles: the sources, the destination or both.
+enum class Tiles { kNone, kSources, kDestination, kAll };
 template <class Op>
-void runOp(benchmark::State& state, bool tiled, Op op) {
+void runOp(benchmark::State& state, Tiles tiles, Op op) {
     auto a = vexbench::makeImage(kSize, kSize, 1, VEX_DEPTH_8U, 1);
     auto b = vexbench::makeImage(kSize, kSize, 1, VEX_DEPTH_8U, 2);
     auto d = vexbench::makeImage(kSize, kSize, 1, VEX_DEPTH_8U, 3);
     MemTiled ta, tb, td;
     VexImage *pa = a.get(), *pb = b.get(), *pd = d.get();
-    if (tiled) {
+    if (tiles == Tiles::kSources || tiles == Tiles::kAll) {
         makeTiled(pa, kTile, kTile, &ta);
         makeTiled(pb, kTile, kTile, &tb);
+        pa = &ta.header, pb = &tb.header;
+    }
+    if (tiles == Tiles::kDestination || tiles == Tiles::kAll) {
         makeTiled(pd, kTile, kTile, &td);
-        pa = &ta.header, pb = &tb.header, pd = &td.header;
+        pd = &td.header;
     }
     vexSetErrStatus(VEX_StsOk);
     for (auto _ : state) op(pa, pb, pd);
@@ -117,7 +124,7 @@ void registerAll() {
     // Blur one destination tile per call (ROIs on both images), the way the
     // streamed runs call it: each call gathers only its tile and margins.
     vexbench::add("tiled-blur5x5-pertile", "8u_c1", "vex", [](benchmark::State& s) {
-        runOp(s, true, [](VexImage* a, VexImage*, VexImage* d) {
+        runOp(s, Tiles::kAll, [](VexImage* a, VexImage*, VexImage* d) {
             for (int ty = 0; ty < kSize / kTile; ++ty)
                 for (int tx = 0; tx < kSize / kTile; ++tx) {
                     VexROI r{0, tx * kTile, ty * kTile, kTile, kTile};
@@ -132,9 +139,15 @@ void registerAll() {
     for (const Case& c : kCases)
         for (bool tiled : {false, true}) {
             const auto fn = c.fn;
+            const Tiles tiles = tiled ? Tiles::kAll : Tiles::kNone;
             vexbench::add(std::string(tiled ? "tiled-" : "untiled-") + c.name, "8u_c1", "vex",
-                          [fn, tiled](benchmark::State& s) { runOp(s, tiled, fn); });
+                          [fn, tiles](benchmark::State& s) { runOp(s, tiles, fn); });
         }
+    // The blur with only the source or only the destination tiled.
+    const auto blur = kCases[3].fn;
+    vexbench::add("tiledsrc-blur5x5", "8u_c1", "vex", [blur](benchmark::State& s) { runOp(s, Tiles::kSources, blur); });
+    vexbench::add("tileddst-blur5x5", "8u_c1", "vex",
+                  [blur](benchmark::State& s) { runOp(s, Tiles::kDestination, blur); });
 }
 
 // ------------------------------------------------------------ streaming

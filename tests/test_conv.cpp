@@ -247,33 +247,43 @@ TEST(Filters, MatchReferenceOverLayoutsKernelsWindowsAndBorders) {
 }
 
 // Tiled and untiled copies of the same images give the same destination,
-// whatever the tile sizes, border modes and image heights (several bands);
-// a source tile is requested at most three times, once when one band
-// covers the image, and only tiles holding needed pixels.
+// whatever the tile sizes, border modes,
+// image heights (several bands), channels, channels of interest and ROIs
+// (a destination's starting inside a tile); a source tile is requested at
+// most three times, once when one band covers the image, and only tiles
+// holding needed pixels; each destination tile the region touches is
+// requested for writing once and released before the next is requested.
 TEST(Filters, TiledEqualsUntiledWithBoundedTileRequests) {
     std::mt19937 rng(5);
-    for (int iter = 0; iter < 90; ++iter) {
+    for (int iter = 0; iter < 120; ++iter) {
         const Op op = Op(iter % 3);
         const unsigned depth = kD[pick(rng, op == kBlur ? 1 : 0, 5)];
-        const int H = iter % 4 == 0 ? pick(rng, 130, 300) : pick(rng, 20, 60), W = pick(rng, 20, 60);
+        const int nc = depth == VEX_DEPTH_1U || iter % 3 ? 1 : 3;
+        const int H = iter % 4 < 2 ? pick(rng, 130, 300) : pick(rng, 20, 60), W = pick(rng, 20, 60);
         const int tw = 8 * pick(rng, 1, 5), th = 8 * pick(rng, 1, 5);
-        vt::TiledImage ts(depth, 1, H, W, tw, th);
+        vt::TiledImage ts(depth, nc, H, W, tw, th);
         std::unique_ptr<vt::ImageBase> td;  // a tiled or an untiled destination
-        if (iter % 2) td = std::make_unique<vt::TiledImage>(depth, 1, H, W, 8 * pick(rng, 1, 3), 8 * pick(rng, 1, 3));
-        else td = std::make_unique<vt::Image>(depth, 1, H, W);
-        vt::Image us(depth, 1, H, W), ud(depth, 1, H, W);
+        if (iter % 2) td = std::make_unique<vt::TiledImage>(depth, nc, H, W, 8 * pick(rng, 1, 5), 8 * pick(rng, 1, 3));
+        else td = std::make_unique<vt::Image>(depth, nc, H, W);
+        vt::Image us(depth, nc, H, W), ud(depth, nc, H, W);
         ts.fillPattern(9), us.fillPattern(9), td->fillPattern(4), ud.fillPattern(4);
         for (int side = 0; side < 4; ++side) {
             const int mode = pick(rng, 0, 3), value = pick(rng, -5, 300);
             vexSetBorderMode(ts.get(), mode, 1 << side, value);
             vexSetBorderMode(us.get(), mode, 1 << side, value);
         }
+        const int coi = nc > 1 && pick(rng, 0, 1) ? pick(rng, 1, nc) : 0;
         const int rx = pick(rng, 0, W - 4), ry = pick(rng, 0, H > 128 ? 9 : H - 4);
         const int rw = pick(rng, 1, W - rx), rh = H > 128 ? H - ry - pick(rng, 0, 9) : pick(rng, 1, H - ry);
-        ts.setRoi(0, rx, ry, rh, rw), us.setRoi(0, rx, ry, rh, rw);
+        ts.setRoi(coi, rx, ry, rh, rw), us.setRoi(coi, rx, ry, rh, rw);
+        if (coi || pick(rng, 0, 1)) {
+            const int dx = pick(rng, 0, 5), dy = pick(rng, 0, 5), dc = coi ? pick(rng, 1, nc) : 0;
+            td->setRoi(dc, dx, dy, H - dy, W - dx), ud.setRoi(dc, dx, dy, H - dy, W - dx);
+        }
         Job job = randomJob(rng, op);
         if (op == kConv) job.ks = {randomKernel(rng, 7)};
-        SCOPED_TRACE(job.text() + " height " + std::to_string(H) + " iter " + std::to_string(iter));
+        SCOPED_TRACE(job.text() + " height " + std::to_string(H) + " channels " + std::to_string(nc) + " coi " +
+                     std::to_string(coi) + " iter " + std::to_string(iter));
         ts.clearCalls();
         runJob(job, ts.get(), td->get());
         runJob(job, us.get(), ud.get());
@@ -285,7 +295,17 @@ TEST(Filters, TiledEqualsUntiledWithBoundedTileRequests) {
         for (const auto& [tileIndex, count] : reads) EXPECT_LE(count, rh <= 128 ? 1 : 3);
         EXPECT_EQ(ts.outstanding(), 0);
         if (iter % 2) {
-            EXPECT_EQ(static_cast<vt::TiledImage*>(td.get())->outstanding(), 0);
+            const auto* tt = static_cast<vt::TiledImage*>(td.get());
+            const std::vector<vt::TileCall>& calls = tt->calls();
+            std::set<std::pair<int, int>> written;
+            ASSERT_EQ(calls.size() % 2, 0u);
+            for (size_t i = 0; i < calls.size(); i += 2) {
+                EXPECT_EQ(calls[i].mode, VEX_TILE_GET_WRITE);
+                EXPECT_EQ(calls[i + 1], (vt::TileCall{calls[i].xIndex, calls[i].yIndex, VEX_TILE_RELEASE}));
+                EXPECT_TRUE(written.insert({calls[i].xIndex, calls[i].yIndex}).second);
+            }
+            EXPECT_FALSE(written.empty());
+            EXPECT_EQ(tt->outstanding(), 0);
         }
     }
 }

@@ -6,8 +6,14 @@ namespace vex {
 
 const char kFilterNoMem[] = "Allocation failure";
 
+int64_t ownFilterSourceBytes(const VexImage* image, int64_t w, int64_t h) {
+    return w <= INT32_MAX && h <= INT32_MAX ? ownDataSize(static_cast<int>(h), static_cast<int>(w), image->depth,
+                                                           image->nChannels, image->dataOrder, image->align)
+                                            : -1;
+}
+
 bool ownFilterSource(const OwnSite& site, const VexImage* image, int64_t x0, int64_t y0,
-                     int64_t x1, int64_t y1, bool gather, OwnFilterSrc* s) {
+                     int64_t x1, int64_t y1, bool gather, OwnFilterSrc* s, char* into) {
     s->site = &site;
     s->image = image;
     if (!gather) {
@@ -19,11 +25,8 @@ bool ownFilterSource(const OwnSite& site, const VexImage* image, int64_t x0, int
     // The rectangle in the image's layout, its border samples synthesised by
     // the gatherer, which asks a tiled image only for the tiles it reads.
     const int64_t w = x1 - x0, h = y1 - y0;
-    const int64_t size = w <= INT32_MAX && h <= INT32_MAX
-                             ? ownDataSize(static_cast<int>(h), static_cast<int>(w), image->depth,
-                                           image->nChannels, image->dataOrder, image->align)
-                             : -1;
-    char* data = s->pixels.alloc<char>(size);
+    const int64_t size = ownFilterSourceBytes(image, w, h);
+    char* data = into ? into : s->pixels.alloc<char>(size);
     if (!data) {
         vexError(VEX_StsNoMem, site.func, kFilterNoMem, site.file, __LINE__);
         return false;

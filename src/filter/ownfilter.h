@@ -18,7 +18,9 @@
 //    where its layout allows, else through a row buffer (channel of
 //    interest, 1-bit packing),
 //  - walks the destination's tiles (mode 2, then 4), or only the one a
-//    mapping selects.
+//    mapping selects; a walk over all of them (not in place) runs the body
+//    on full-width bands of whole tile rows in a band buffer copied into
+//    the tiles one at a time.
 #pragma once
 
 #include <algorithm>
@@ -27,6 +29,7 @@
 #include <cstring>
 #include <type_traits>
 
+#include "image/ownmove.h"
 #include "image/ownrect.h"
 
 namespace vex {
@@ -73,9 +76,12 @@ struct OwnFilterSrc {
 // bounds may lie outside the image). With `gather` that rectangle is copied
 // out of the image (through the tile callback for a tiled image), the
 // samples outside the image synthesised by its border modes. False after a
-// reported failure.
+// reported failure. With `into` the rectangle goes there (room for
+// ownFilterSourceBytes of it) instead of into a block of its own.
 bool ownFilterSource(const OwnSite& site, const VexImage* image, int64_t x0, int64_t y0,
-                     int64_t x1, int64_t y1, bool gather, OwnFilterSrc* s);
+                     int64_t x1, int64_t y1, bool gather, OwnFilterSrc* s, char* into = nullptr);
+// Bytes of a gathered w x h rectangle of `image`; -1 beyond 32-bit sizes.
+int64_t ownFilterSourceBytes(const VexImage* image, int64_t w, int64_t h);
 
 // Per depth: the engine's sample type, the depth's range, and the largest
 // magnitude of a sample.
@@ -136,6 +142,8 @@ class OwnRows {
     int len() const { return g_.len; }
     int lanes() const { return g_.lanes; }
     int64_t samples() const { return int64_t(g_.len) * g_.lanes; }
+    // Every row inside the image is read in place, margins included.
+    bool inPlace() const { return s_.gathered || (g_.x0 >= 0 && g_.x0 + g_.len <= s_.image->width); }
     // Room for `k` rows kept at once (the most recent ones are reused).
     bool reserve(int k) {
         k_ = std::max(1, k);
@@ -318,7 +326,7 @@ class OwnOut {
 template <class T, class D, class Piece>
 bool ownFilterPieces(OwnRows<T>& in, const OwnOut<D>& out, int nCols, int64_t ax, Piece&& piece) {
     const int W = out.width(), inner = W - nCols + 1;
-    if (!out.direct() || inner <= 0 || ax >= W) return piece(in, 0, W);
+    if (!out.direct() || inner <= 0 || ax >= W || in.inPlace()) return piece(in, 0, W);
     const int left = static_cast<int>(ax), right = std::min(W, left + inner);
     const int cuts[3][2] = {{left, right}, {0, left}, {right, W}};
     for (const auto& c : cuts) {
@@ -339,6 +347,76 @@ struct OwnWindow {
 struct OwnChannels {
     int n, src0, dst0;
 };
+
+// The walk over all tiles of a tiled destination (not written in place)
+// by full-width bands: whole tile rows of the destination, together at
+// least `bandRows` high, are filtered into one untiled band buffer, reused
+// for every band, which is then copied into the band's tiles, each
+// requested for writing once and released before the next, in the order of
+// ownForTiles. The body thus sees rows as long as the region instead of a
+// tile's width. A tiled source (`bands`) is gathered once per band, into
+// the same block as the band buffer (`sourceBytes(rows)` bytes for a band
+// of that many rows); else the rows come from `whole`. False when the band
+// walk does not apply (one tile column, a block above kFilterBandMax, or
+// the channels written being some but not all of several), the caller then
+// walking tile by tile; true when it ran, failures included (reported).
+constexpr int64_t kFilterBandMax = int64_t(16) << 20;
+template <class Bytes, class Prepare, class Piece>
+bool ownFilterTileRows(const OwnSite& site, VexImage* dst, const OwnTileRange& t, const OwnChannels& ch,
+                       bool bands, int bandRows, const OwnFilterSrc& whole, Bytes&& sourceBytes,
+                       Prepare&& prepare, Piece&& piece) {
+    // The channels the body writes, as the copy's channel of interest.
+    const int coi = ch.n == dst->nChannels ? 0 : ch.n == 1 ? ch.dst0 + 1 : -1;
+    if (t.txCount < 2 || coi < 0) return false;
+    // The band starting at tile row i ends before tile row end(i).
+    auto end = [&](int i) {
+        int rows = 0;
+        while (i < t.tyCount && rows < bandRows) rows += ownTilePiece(t, 0, i++).h;
+        return i;
+    };
+    int most = 0;  // rows of the highest band
+    for (int i = 0; i < t.tyCount; i = end(i)) {
+        const OwnTilePiece last = ownTilePiece(t, 0, end(i) - 1);
+        most = std::max(most, last.ry + last.h - ownTilePiece(t, 0, i).ry);
+    }
+    const int W = t.cols;
+    const int64_t outBytes = (ownDataSize(most, W, dst->depth, dst->nChannels, dst->dataOrder, dst->align) + 63) & ~63;
+    const int64_t inBytes = bands ? sourceBytes(most) : 0;
+    if (inBytes < 0 || outBytes + inBytes > kFilterBandMax) return false;
+    OwnBlock block;
+    char* data = block.alloc<char>(outBytes + inBytes);
+    if (!data) {
+        vexError(VEX_StsNoMem, site.func, kFilterNoMem, site.file, __LINE__);
+        return true;
+    }
+    if (dst->depth == VEX_DEPTH_1U) std::memset(data, 0, static_cast<size_t>(outBytes));
+    VexImage band = ownRectHeader(dst, data, W, most);
+    OwnFilterSrc banded;
+    for (int i = 0; i < t.tyCount;) {
+        const int k = end(i), b0 = ownTilePiece(t, 0, i).ry;
+        const OwnTilePiece last = ownTilePiece(t, 0, k - 1);
+        const int b1 = last.ry + last.h;
+        if (bands && !prepare(&banded, b0, b1, true, data + outBytes)) return true;
+        VexROI rows{coi, 0, 0, b1 - b0, W};
+        band.roi = &rows;
+        if (!piece(bands ? banded : whole, &band, 0, b0, W, b1 - b0)) return true;
+        for (; i < k; ++i)
+            for (int j = 0; j < t.txCount; ++j) {
+                const OwnTilePiece p = ownTilePiece(t, j, i);
+                VexROI from{coi, p.rx, p.ry - b0, p.h, p.w};
+                band.roi = &from;
+                const bool ok = ownOnTile(site, dst, p, VEX_TILE_GET_WRITE, kErrTileWrite, coi, [&](VexImage& view) {
+                    OwnRegion a, b;
+                    ownGetRegion(&band, &a);
+                    ownGetRegion(&view, &b);
+                    ownCopyRegion(a, b, p.h, p.w, dst->depth);
+                    return true;
+                });
+                if (!ok) return true;
+            }
+    }
+    return true;
+}
 
 // Runs `body(OwnRows<T>&, OwnOut<D>&)` over the paired regions (or the one
 // destination tile `tile` names). The body reports its own failures and
@@ -363,9 +441,9 @@ void ownFilterRun(const OwnSite& site, VexImage* src, VexImage* dst, const OwnWi
                           dst->dataOrder == VEX_DATA_ORDER_PIXEL && ch.n == src->nChannels &&
                           ch.n == dst->nChannels;
     // Output rows [r0, r1) of the region read source rows from here.
-    auto prepare = [&](OwnFilterSrc* s, int r0, int r1, bool gather) {
+    auto prepare = [&](OwnFilterSrc* s, int r0, int r1, bool gather, char* into = nullptr) {
         return ownFilterSource(site, src, sx + win.dx0, sy + win.dy0 + r0, sx + win.dx0 + W - 1 + win.spanX,
-                               sy + win.dy0 + r1 - 1 + win.spanY, gather, s);
+                               sy + win.dy0 + r1 - 1 + win.spanY, gather, s, into);
     };
     auto piece = [&](const OwnFilterSrc& s, VexImage* d, int ox, int oy, int pw, int ph) -> bool {
         const int passes = together ? 1 : ch.n;
@@ -412,6 +490,13 @@ void ownFilterRun(const OwnSite& site, VexImage* src, VexImage* dst, const OwnWi
     }
     OwnTileRange t;
     if (!ownPairTileRange(src, dst, &t)) return;
+    // Bands of a tile row or more: as a tiled source's bands, else at least
+    // a window and 128 rows high.
+    const int tileRows = bands ? bandRows : static_cast<int>(std::max<int64_t>(win.spanY, 128));
+    auto sourceBytes = [&](int rows) { return ownFilterSourceBytes(src, W - 1 + win.spanX, rows - 1 + win.spanY); };
+    if (!tile && src != dst &&
+        ownFilterTileRows(site, dst, t, ch, bands, tileRows, whole, sourceBytes, prepare, piece))
+        return;
     OwnFilterSrc banded;
     int b0 = 0, b1 = 0;  // output rows the band in `banded` serves
     ownForTiles(t, tile, [&](int j, int i) {

@@ -567,10 +567,11 @@ void ownBlurRow(typename OwnDepthT<DK>::T* o, S* sum, const typename OwnDepthT<D
 // column sums, and a wide window's sums then move down in 32 bits while
 // everything along the row stays in 16-bit lanes.
 constexpr int64_t kBlurKeptMax = int64_t(1) << 23;
-// Rows of fewer samples (a 256-pixel tile of a tiled destination) go the
-// column-sum way: there the rows-first sweep's cost per row and per piece
-// outweighs its gain (measured: 4096x4096 8U into 256x256 tiles, blur 5x5,
-// 17.7 ms rows first against 8.1 ms by column sums).
+// Rows of fewer samples (a 256-pixel tile of a destination written one
+// tile per call; a walk over all tiles hands the body full-width bands) go
+// the column-sum way: there the rows-first sweep's cost per row and per
+// piece outweighs its gain (measured: 4096x4096 8U into 256x256 tiles, blur
+// 5x5, 17.7 ms rows first against 8.1 ms by column sums).
 constexpr int64_t kBlurRowsMin = 1024;
 template <class W>
 bool ownBlurRowsFit(int lanes, int nRows, int nCols, int64_t m) {
