@@ -247,6 +247,18 @@ void ownFlip(const OwnRegion& rs, const OwnRegion& rd, int h, int w, int flipAxi
             // not follow rows that start a page or more apart.
             // The destination's rows likewise, for writing.
             const int64_t rowBytes = ownElemSize(depth) * int64_t(w) * ls.pixStride;
+            // Flipped both ways, rows lying back to back on both sides (a
+            // whole tile, an image without row padding) are one row
+            // reversed: one stream down the source and one up the
+            // destination, which the hardware prefetcher follows, instead
+            // of short rows taken from both ends.
+            if (rowsReversed && colsReversed && depth != VEX_DEPTH_1U &&
+                ls.pixStride == ls.perPixel && ld.pixStride == ld.perPixel &&
+                ls.step == rowBytes && ld.step == rowBytes && int64_t(w) * h <= INT32_MAX) {
+                ownMoveRow(depth, sl, 0, ls.pixStride, dl, 0, ld.pixStride, w * h, ls.perPixel,
+                           true, stream);
+                continue;
+            }
             const bool prefetchSrc = ls.step >= 2048 && rowBytes <= 2048 && h > 1;
             const bool prefetchDst = ld.step >= 2048 && rowBytes <= 2048 && h > 1 &&
                                      !(stream && colsReversed);
