@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -73,7 +74,7 @@ __attribute__((always_inline)) inline void ownRunPrefetch(const OwnRun& r, int n
     }
 }
 
-// The destination rows of the run lie back to back (see ownStreamRun).
+// The destination rows of the run lie back to back (see ownStreamJoined).
 inline bool ownRunJoined(const OwnRun& r, size_t esize) {
     return r.rows > 1 && r.dstStep == r.n * int64_t(esize);
 }
@@ -167,6 +168,7 @@ inline int64_t ownStreamHead(const T* d, int64_t n, int64_t callBytes = 0) {
         return -1;
     return int64_t((64 - address % 64) % 64 / sizeof(T));
 }
+#endif
 
 // Orders the streamed stores of a walk before a tile goes back to its owner
 // (and before the walk returns).
@@ -176,19 +178,50 @@ inline void ownStoreFence() {
 #endif
 }
 
-// Elements [from, to) of the line-sized block of results at d + base
-// (base + 64 / sizeof(T) <= n), streamed 16 bytes at a time from an aligned
-// temporary; from and to fall on 16-byte boundaries of d. The whole block is
-// computed: a loop of one fixed length, like the line loop of ownStreamRun.
-template <class T, class At>
-__attribute__((always_inline)) inline void ownStreamPart(T* __restrict d, int64_t base, int64_t from,
-                                                         int64_t to, At at) {
-    constexpr int kLine = 64 / sizeof(T);
-    alignas(64) T chunk[kLine];
-    for (int k = 0; k < kLine; ++k) chunk[k] = at(base + k);
-    const __m128i* s = reinterpret_cast<const __m128i*>(chunk);
-    for (int64_t k = (from - base) * int64_t(sizeof(T)) / 16; k < (to - base) * int64_t(sizeof(T)) / 16; ++k)
-        _mm_stream_si128(reinterpret_cast<__m128i*>(d + base) + k, _mm_load_si128(s + k));
+#if defined(__SSE2__)
+// Rows of at most this many bytes lying back to back in the destination are
+// streamed through a staging buffer of one page (ownStreamJoined): the
+// line carried over and the line read past the end fit beside the row.
+constexpr int64_t kStageBytes = 4096 - 128;
+
+// `rows` destination rows of n elements lying back to back from d (a tile
+// of a tiled destination), in a call that is streamed: row(y, out) computes
+// row y into out. Each row goes into a staging buffer at its offset within
+// its line, the whole lines are streamed from there, and the part of the
+// last line carries over to the next row, so lines split between two rows
+// are streamed whole too. Only the first and the last line of the block,
+// which it may share with bytes that are not its own, are stored normally.
+// Stored normally, every split line (a quarter of the lines of a 256-byte
+// tile row starting 16 bytes past a line) costs a read from memory. All
+// loads of a row precede its stores, as in ownStreamRun's chunks. The
+// buffer is one aligned page: the rows' stores into it are off a vector
+// boundary whenever the destination is, and a store split across two pages
+// made the whole walk four times slower (measured with the buffer at the
+// last 256 bytes of a page).
+template <class T, class Row>
+__attribute__((always_inline)) inline void ownStreamJoined(T* d, int64_t n, int64_t rows, Row row) {
+    alignas(4096) unsigned char stage[4096];
+    const int64_t bytes = n * int64_t(sizeof(T));
+    int64_t fill = int64_t(reinterpret_cast<uintptr_t>(d) % 64);  // bytes of the line before d
+    int64_t own = fill;  // first byte of the current line that is the block's
+    unsigned char* line = reinterpret_cast<unsigned char*>(d) - fill;
+    for (int64_t y = 0; y < rows; ++y) {
+        row(y, reinterpret_cast<T*>(stage + fill));
+        const int64_t end = fill + bytes, whole = end / 64 * 64;
+        int64_t done = 0;
+        if (own && whole) {
+            std::memcpy(line + own, stage + own, size_t(64 - own));
+            own = 0;
+            done = 64;
+        }
+        for (; done < whole; done += 64) ownStreamChunk(line + done, stage + done, 64);
+        if (whole) {
+            std::memcpy(stage, stage + whole, 64);
+            line += whole;
+        }
+        fill = end - whole;
+    }
+    std::memcpy(line + own, stage + own, size_t(std::max<int64_t>(fill - own, 0)));
 }
 #endif
 
@@ -196,31 +229,14 @@ __attribute__((always_inline)) inline void ownStreamPart(T* __restrict d, int64_
 // (or of the runs of a call writing at least kStreamBytes in all) streamed
 // past the cache in chunks (see kStreamBytes). `at` reads only the inputs at
 // index i.
-//
-// `joined`: the run is one row of a block whose rows lie back to back (a
-// tile of a tiled destination), so the line a row ends in is the line the
-// next row starts in. Such rows are streamed whole, in 16-byte blocks up to
-// and from their first and last line boundary, whenever they start on a
-// 16-byte boundary and span whole blocks: the two parts of a split line are
-// then streamed one right after the other and leave the core as one line.
-// Stored normally, those lines (a quarter of a 256-byte tile row starting
-// 16 bytes past a line) cost a read of the line from memory each and made
-// a tiled destination a third slower than an untiled one.
 template <class T, class At>
 __attribute__((always_inline)) inline void ownStreamRun(T* __restrict d, int64_t n, At at,
-                                                        int64_t callBytes = 0,
-                                                        bool joined = false) {
+                                                        int64_t callBytes = 0) {
     int64_t i = 0;
 #if defined(__SSE2__)
     const int64_t head = ownStreamHead(d, n, callBytes);
     if (head >= 0) {
         constexpr int kCount = kStreamChunk / sizeof(T);
-        const bool blocks = joined && reinterpret_cast<uintptr_t>(d) % 16 == 0 &&
-                            n * int64_t(sizeof(T)) % 16 == 0 && n * int64_t(sizeof(T)) >= 64;
-        if (blocks && head > 0) {
-            ownStreamPart(d, 0, 0, head, at);
-            i = head;
-        }
         for (; i < std::min(head, n); ++i) d[i] = at(i);
         for (; i + kCount <= n; i += kCount) {
             alignas(64) T chunk[kCount];
@@ -234,10 +250,6 @@ __attribute__((always_inline)) inline void ownStreamRun(T* __restrict d, int64_t
             alignas(64) T chunk[kLine];
             for (int k = 0; k < kLine; ++k) chunk[k] = at(i + k);
             ownStreamChunk(d + i, chunk, 64);
-        }
-        if (blocks && i < n) {
-            ownStreamPart(d, n - kLine, i, n, at);
-            i = n;
         }
         // A walk fences once per tile it hands back (ownStoreFence), not
         // once per run.
@@ -254,25 +266,46 @@ __attribute__((always_inline)) inline void ownStreamRun(T* __restrict d, int64_t
 template <class Op>
 OWN_CLONES void ownBinaryRun(const OwnRun& r, const Op op) {
     using T = typename Op::Sample;
-    const bool joined = ownRunJoined(r, sizeof(T));
+#if defined(__SSE2__)
+    if (ownRunJoined(r, sizeof(T)) && r.n * int64_t(sizeof(T)) <= kStageBytes &&
+        ownStreamHead(static_cast<T*>(r.dst), r.n, r.callBytes) >= 0) {
+        ownStreamJoined(static_cast<T*>(r.dst), r.n, r.rows, [&](int64_t y, T* __restrict out) {
+            ownRunPrefetch(r, 2, y);
+            const T* __restrict a = reinterpret_cast<const T*>(ownRunRowAt(r, 0, y));
+            const T* __restrict b = reinterpret_cast<const T*>(ownRunRowAt(r, 1, y));
+            for (int64_t i = 0; i < r.n; ++i) out[i] = op(a[i], b[i]);
+        });
+        return;
+    }
+#endif
     for (int64_t y = 0; y < r.rows; ++y) {
         ownRunPrefetch(r, 2, y);
         const T* __restrict a = reinterpret_cast<const T*>(ownRunRowAt(r, 0, y));
         const T* __restrict b = reinterpret_cast<const T*>(ownRunRowAt(r, 1, y));
         T* __restrict d = reinterpret_cast<T*>(const_cast<char*>(ownRunRowAt(r, 2, y)));
-        ownStreamRun(d, r.n, [&](int64_t i) { return op(a[i], b[i]); }, r.callBytes, joined);
+        ownStreamRun(d, r.n, [&](int64_t i) { return op(a[i], b[i]); }, r.callBytes);
     }
 }
 
 template <class Op>
 OWN_CLONES void ownUnaryRun(const OwnRun& r, const Op op) {
     using T = typename Op::Sample;
-    const bool joined = ownRunJoined(r, sizeof(T));
+#if defined(__SSE2__)
+    if (ownRunJoined(r, sizeof(T)) && r.n * int64_t(sizeof(T)) <= kStageBytes &&
+        ownStreamHead(static_cast<T*>(r.dst), r.n, r.callBytes) >= 0) {
+        ownStreamJoined(static_cast<T*>(r.dst), r.n, r.rows, [&](int64_t y, T* __restrict out) {
+            ownRunPrefetch(r, 1, y);
+            const T* __restrict a = reinterpret_cast<const T*>(ownRunRowAt(r, 0, y));
+            for (int64_t i = 0; i < r.n; ++i) out[i] = op(a[i]);
+        });
+        return;
+    }
+#endif
     for (int64_t y = 0; y < r.rows; ++y) {
         ownRunPrefetch(r, 1, y);
         const T* __restrict a = reinterpret_cast<const T*>(ownRunRowAt(r, 0, y));
         T* __restrict d = reinterpret_cast<T*>(const_cast<char*>(ownRunRowAt(r, 2, y)));
-        ownStreamRun(d, r.n, [&](int64_t i) { return op(a[i]); }, r.callBytes, joined);
+        ownStreamRun(d, r.n, [&](int64_t i) { return op(a[i]); }, r.callBytes);
     }
 }
 
