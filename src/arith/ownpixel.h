@@ -269,11 +269,15 @@ OWN_CLONES void ownBinaryRun(const OwnRun& r, const Op op) {
 #if defined(__SSE2__)
     if (ownRunJoined(r, sizeof(T)) && r.n * int64_t(sizeof(T)) <= kStageBytes &&
         ownStreamHead(static_cast<T*>(r.dst), r.n, r.callBytes) >= 0) {
-        ownStreamJoined(static_cast<T*>(r.dst), r.n, r.rows, [&](int64_t y, T* __restrict out) {
-            ownRunPrefetch(r, 2, y);
-            const T* __restrict a = reinterpret_cast<const T*>(ownRunRowAt(r, 0, y));
-            const T* __restrict b = reinterpret_cast<const T*>(ownRunRowAt(r, 1, y));
-            for (int64_t i = 0; i < r.n; ++i) out[i] = op(a[i], b[i]);
+        // A copy of the run: the stores into the staging buffer (bytes)
+        // could otherwise alias its fields, which would then be read again
+        // for every row.
+        const OwnRun q = r;
+        ownStreamJoined(static_cast<T*>(q.dst), q.n, q.rows, [&](int64_t y, T* __restrict out) {
+            ownRunPrefetch(q, 2, y);
+            const T* __restrict a = reinterpret_cast<const T*>(ownRunRowAt(q, 0, y));
+            const T* __restrict b = reinterpret_cast<const T*>(ownRunRowAt(q, 1, y));
+            for (int64_t i = 0; i < q.n; ++i) out[i] = op(a[i], b[i]);
         });
         return;
     }
@@ -293,10 +297,11 @@ OWN_CLONES void ownUnaryRun(const OwnRun& r, const Op op) {
 #if defined(__SSE2__)
     if (ownRunJoined(r, sizeof(T)) && r.n * int64_t(sizeof(T)) <= kStageBytes &&
         ownStreamHead(static_cast<T*>(r.dst), r.n, r.callBytes) >= 0) {
-        ownStreamJoined(static_cast<T*>(r.dst), r.n, r.rows, [&](int64_t y, T* __restrict out) {
-            ownRunPrefetch(r, 1, y);
-            const T* __restrict a = reinterpret_cast<const T*>(ownRunRowAt(r, 0, y));
-            for (int64_t i = 0; i < r.n; ++i) out[i] = op(a[i]);
+        const OwnRun q = r;  // see ownBinaryRun
+        ownStreamJoined(static_cast<T*>(q.dst), q.n, q.rows, [&](int64_t y, T* __restrict out) {
+            ownRunPrefetch(q, 1, y);
+            const T* __restrict a = reinterpret_cast<const T*>(ownRunRowAt(q, 0, y));
+            for (int64_t i = 0; i < q.n; ++i) out[i] = op(a[i]);
         });
         return;
     }
