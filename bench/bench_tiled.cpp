@@ -8,6 +8,7 @@
 // The add-order row runs no library code: it times the tile walk's memory
 // order against one pass with a plain loop (see registerPattern).
 #include <cstring>
+#include <sys/resource.h>
 #include <vector>
 
 #if defined(__SSE2__)
@@ -111,6 +112,15 @@ void call(Op op, VexImage* a, VexImage* b, VexImage* d) {
     }
 }
 
+// Page faults of the process so far: the timed calls should take none (every
+// buffer is written before the timing), which the "faults" counter (per
+// call) shows.
+long minorFaults() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_minflt + usage.ru_majflt;
+}
+
 void registerCase(Op op, const Tiling& t, bool inPlace) {
     const std::string kase = inPlace ? std::string("in-place") : t.name;
     for (int tiledRun = 0; tiledRun < 2; ++tiledRun) {
@@ -120,10 +130,13 @@ void registerCase(Op op, const Tiling& t, bool inPlace) {
                           Any a(srcTiled, 1), b(srcTiled, 2), d(dstTiled, 3);
                           VexImage* dst = inPlace ? a.get() : d.get();
                           call(op, a.get(), b.get(), dst);  // warm up
+                          const long faults = minorFaults();
                           for (auto _ : st) {
                               call(op, a.get(), b.get(), dst);
                               benchmark::ClobberMemory();
                           }
+                          st.counters["faults"] = benchmark::Counter(double(minorFaults() - faults),
+                                                                     benchmark::Counter::kAvgIterations);
                           if (vexbench::checkStatus(st)) vexbench::setBytes(st, size_t(kSize) * kSize);
                       });
     }

@@ -200,6 +200,43 @@ TEST(GetRect, WideRowOfTiles) {
     EXPECT_EQ(log.size(), 0u);
 }
 
+// A pixel-wise walk writing 16 MiB and more into tiles streams the rows of
+// each tile piece whole, lines split between two rows included, from the
+// offsets within a line that the tiles' own buffers give: rows of 232 bytes
+// (8U), of 256 bytes (16U), and of 24 bytes (shorter than a line, with a
+// region starting inside the first tile column, whose pieces keep the
+// other stores). Binary and unary rows; sentinels outside the region.
+TEST(PixelWalk, StreamsTileRowsWhole) {
+    vt::ReportLog log;
+    const int h = 4100, w = 4100;
+    vt::Image A(VEX_DEPTH_8U, 1, h, w), B(VEX_DEPTH_8U, 1, h, w), C(VEX_DEPTH_16U, 1, h, 2050);
+    vt::TiledImage G(VEX_DEPTH_8U, 1, h, w, 232, 64), H(VEX_DEPTH_16U, 1, h, 2050, 128, 48),
+        K(VEX_DEPTH_8U, 1, h, w, 24, 40);
+    A.fillPattern(1), B.fillPattern(2), C.fillPattern(3);
+    G.fillSentinel(), H.fillSentinel(), K.fillSentinel();
+    A.setRoi(0, 0, 1, h - 1, w);
+    G.setRoi(0, 0, 2, h - 2, w);
+    H.setRoi(0, 0, 3, h - 3, 2050);
+    K.setRoi(0, 5, 1, h - 1, w - 5);
+    vexAdd(A.get(), B.get(), G.get(), nullptr);
+    vexAddS(C.get(), H.get(), 1000, nullptr);
+    vexAddS(B.get(), K.get(), 9, nullptr);
+    for (int y = 0; y < h; y += y < 100 ? 1 : 7) {
+        for (int x = 0; x < w; ++x) {
+            ASSERT_EQ(G.sample(x, y, 1), y < 2 ? vt::kSentinel
+                                               : std::min<int64_t>(A.sample(x, y - 1, 1) + B.sample(x, y - 2, 1), 255))
+                << x << "," << y;
+            ASSERT_EQ(K.sample(x, y, 1), y < 1 || x < 5 ? vt::kSentinel
+                                                        : std::min<int64_t>(B.sample(x - 5, y - 1, 1) + 9, 255))
+                << x << "," << y;
+        }
+        for (int x = 0; x < 2050; ++x)
+            ASSERT_EQ(H.sample(x, y, 1), y < 3 ? 0xA5A5 : std::min<int64_t>(C.sample(x, y - 3, 1) + 1000, 65535))
+                << x << "," << y;
+    }
+    EXPECT_EQ(log.size(), 0u);
+}
+
 // A mapping read as a destination pixel names the tile holding it (floor
 // division, so pixels left of or above the image name no tile); read as
 // indices it is the selector itself; null or untiled means the whole region.

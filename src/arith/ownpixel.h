@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -71,6 +72,11 @@ __attribute__((always_inline)) inline void ownRunPrefetch(const OwnRun& r, int n
         const char* p = ownRunRowAt(r, k < nSrc ? k : 2, y + r.ahead);
         for (int64_t b = 0; b < r.aheadBytes; b += 64) __builtin_prefetch(p + b);
     }
+}
+
+// The destination rows of the run lie back to back (see ownStreamJoined).
+inline bool ownRunJoined(const OwnRun& r, size_t esize) {
+    return r.rows > 1 && r.dstStep == r.n * int64_t(esize);
 }
 
 using OwnRowFn = void (*)(const OwnRun& run, const OwnPixelArgs& args);
@@ -172,6 +178,53 @@ inline void ownStoreFence() {
 #endif
 }
 
+#if defined(__SSE2__)
+// Rows of at most this many bytes lying back to back in the destination are
+// streamed through a staging buffer of one page (ownStreamJoined): the
+// line carried over and the line read past the end fit beside the row.
+constexpr int64_t kStageBytes = 4096 - 128;
+
+// `rows` destination rows of n elements lying back to back from d (a tile
+// of a tiled destination), in a call that is streamed: row(y, out) computes
+// row y into out. Each row goes into a staging buffer at its offset within
+// its line, the whole lines are streamed from there, and the part of the
+// last line carries over to the next row, so lines split between two rows
+// are streamed whole too. Only the first and the last line of the block,
+// which it may share with bytes that are not its own, are stored normally.
+// Stored normally, every split line (a quarter of the lines of a 256-byte
+// tile row starting 16 bytes past a line) costs a read from memory. All
+// loads of a row precede its stores, as in ownStreamRun's chunks. The
+// buffer is one aligned page: the rows' stores into it are off a vector
+// boundary whenever the destination is, and a store split across two pages
+// made the whole walk four times slower (measured with the buffer at the
+// last 256 bytes of a page).
+template <class T, class Row>
+__attribute__((always_inline)) inline void ownStreamJoined(T* d, int64_t n, int64_t rows, Row row) {
+    alignas(4096) unsigned char stage[4096];
+    const int64_t bytes = n * int64_t(sizeof(T));
+    int64_t fill = int64_t(reinterpret_cast<uintptr_t>(d) % 64);  // bytes of the line before d
+    int64_t own = fill;  // first byte of the current line that is the block's
+    unsigned char* line = reinterpret_cast<unsigned char*>(d) - fill;
+    for (int64_t y = 0; y < rows; ++y) {
+        row(y, reinterpret_cast<T*>(stage + fill));
+        const int64_t end = fill + bytes, whole = end / 64 * 64;
+        int64_t done = 0;
+        if (own && whole) {
+            std::memcpy(line + own, stage + own, size_t(64 - own));
+            own = 0;
+            done = 64;
+        }
+        for (; done < whole; done += 64) ownStreamChunk(line + done, stage + done, 64);
+        if (whole) {
+            std::memcpy(stage, stage + whole, 64);
+            line += whole;
+        }
+        fill = end - whole;
+    }
+    std::memcpy(line + own, stage + own, size_t(std::max<int64_t>(fill - own, 0)));
+}
+#endif
+
 // One contiguous run: d[i] = at(i) for i < n, with the results of long runs
 // (or of the runs of a call writing at least kStreamBytes in all) streamed
 // past the cache in chunks (see kStreamBytes). `at` reads only the inputs at
@@ -213,6 +266,22 @@ __attribute__((always_inline)) inline void ownStreamRun(T* __restrict d, int64_t
 template <class Op>
 OWN_CLONES void ownBinaryRun(const OwnRun& r, const Op op) {
     using T = typename Op::Sample;
+#if defined(__SSE2__)
+    if (ownRunJoined(r, sizeof(T)) && r.n * int64_t(sizeof(T)) <= kStageBytes &&
+        ownStreamHead(static_cast<T*>(r.dst), r.n, r.callBytes) >= 0) {
+        // A copy of the run: the stores into the staging buffer (bytes)
+        // could otherwise alias its fields, which would then be read again
+        // for every row.
+        const OwnRun q = r;
+        ownStreamJoined(static_cast<T*>(q.dst), q.n, q.rows, [&](int64_t y, T* __restrict out) {
+            ownRunPrefetch(q, 2, y);
+            const T* __restrict a = reinterpret_cast<const T*>(ownRunRowAt(q, 0, y));
+            const T* __restrict b = reinterpret_cast<const T*>(ownRunRowAt(q, 1, y));
+            for (int64_t i = 0; i < q.n; ++i) out[i] = op(a[i], b[i]);
+        });
+        return;
+    }
+#endif
     for (int64_t y = 0; y < r.rows; ++y) {
         ownRunPrefetch(r, 2, y);
         const T* __restrict a = reinterpret_cast<const T*>(ownRunRowAt(r, 0, y));
@@ -225,6 +294,18 @@ OWN_CLONES void ownBinaryRun(const OwnRun& r, const Op op) {
 template <class Op>
 OWN_CLONES void ownUnaryRun(const OwnRun& r, const Op op) {
     using T = typename Op::Sample;
+#if defined(__SSE2__)
+    if (ownRunJoined(r, sizeof(T)) && r.n * int64_t(sizeof(T)) <= kStageBytes &&
+        ownStreamHead(static_cast<T*>(r.dst), r.n, r.callBytes) >= 0) {
+        const OwnRun q = r;  // see ownBinaryRun
+        ownStreamJoined(static_cast<T*>(q.dst), q.n, q.rows, [&](int64_t y, T* __restrict out) {
+            ownRunPrefetch(q, 1, y);
+            const T* __restrict a = reinterpret_cast<const T*>(ownRunRowAt(q, 0, y));
+            for (int64_t i = 0; i < q.n; ++i) out[i] = op(a[i]);
+        });
+        return;
+    }
+#endif
     for (int64_t y = 0; y < r.rows; ++y) {
         ownRunPrefetch(r, 1, y);
         const T* __restrict a = reinterpret_cast<const T*>(ownRunRowAt(r, 0, y));
