@@ -391,6 +391,9 @@ bool ownFilterTileRows(const OwnSite& site, VexImage* dst, const OwnTileRange& t
     }
     if (dst->depth == VEX_DEPTH_1U) std::memset(data, 0, static_cast<size_t>(outBytes));
     VexImage band = ownRectHeader(dst, data, W, most);
+    // What the call writes: from kStreamBytes on, the band goes into its
+    // tiles past the cache.
+    const int64_t callBytes = int64_t(W) * t.rows * (coi ? 1 : dst->nChannels) * ownElemSize(dst->depth);
     OwnFilterSrc banded;
     for (int i = 0; i < t.tyCount;) {
         const int k = end(i), b0 = ownTilePiece(t, 0, i).ry;
@@ -409,7 +412,7 @@ bool ownFilterTileRows(const OwnSite& site, VexImage* dst, const OwnTileRange& t
                     OwnRegion a, b;
                     ownGetRegion(&band, &a);
                     ownGetRegion(&view, &b);
-                    ownCopyRegion(a, b, p.h, p.w, dst->depth);
+                    ownCopyRegion(a, b, p.h, p.w, dst->depth, callBytes);
                     return true;
                 });
                 if (!ok) return true;

@@ -1,5 +1,6 @@
 #include "ownmove.h"
 #include "ownsimd.h"
+#include "ownstream.h"
 
 #include <algorithm>
 #include <cstring>
@@ -171,7 +172,8 @@ void ownForLaneRows(const OwnLanes& a, const OwnLanes& b, int rows, RowFn fn) {
 
 }  // namespace
 
-void ownCopyRegion(const OwnRegion& s, const OwnRegion& d, int rows, int cols, unsigned depth) {
+void ownCopyRegion(const OwnRegion& s, const OwnRegion& d, int rows, int cols, unsigned depth,
+                   int64_t callBytes) {
     if (rows <= 0 || cols <= 0) return;
     const OwnLanes ls = ownLanes(s, cols), ld = ownLanes(d, cols);
     if (depth == VEX_DEPTH_1U) {
@@ -196,6 +198,24 @@ void ownCopyRegion(const OwnRegion& s, const OwnRegion& d, int rows, int cols, u
         // a few ahead are asked for, the destination's for writing.
         const bool aheadSrc = rows > 1 && bytes <= 2048 && ls.step >= 2048;
         const bool aheadDst = rows > 1 && bytes <= 2048 && ld.step >= 2048;
+#if defined(__SSE2__)
+        // Into a tile of a large call: its rows lie back to back and are
+        // streamed whole lines at a time (ownStreamJoined).
+        if (rows > 1 && int64_t(bytes) == ld.step && int64_t(bytes) <= kStageBytes &&
+            ownStreamHead(ld.base, int64_t(bytes), callBytes) >= 0) {
+            constexpr int kAhead = 4;
+            for (int k = 0; k < ls.lanes; ++k) {
+                const char* ps = ls.base + ls.laneStride * k;
+                ownStreamJoined(ld.base + ld.laneStride * k, int64_t(bytes), rows, [&](int64_t y, char* out) {
+                    if (aheadSrc && y + kAhead < rows)
+                        for (size_t b = 0; b < bytes + 63; b += 64) __builtin_prefetch(ps + ls.step * (y + kAhead) + b);
+                    std::memcpy(out, ps + ls.step * y, bytes);
+                });
+            }
+            ownStoreFence();
+            return;
+        }
+#endif
         if (aheadSrc || aheadDst) {
             constexpr int kAhead = 4;
             for (int k = 0; k < ls.lanes; ++k) {

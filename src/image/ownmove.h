@@ -22,7 +22,11 @@ OwnLanes ownLanes(const OwnRegion& r, int cols);
 
 // rows x cols pixels of region s onto region d (equal depth, equal channels
 // to process). Nothing outside the regions' channels and columns changes.
-void ownCopyRegion(const OwnRegion& s, const OwnRegion& d, int rows, int cols, unsigned depth);
+// `callBytes`: what the whole call writes; from kStreamBytes on, a
+// destination whose rows lie back to back (a tile) is streamed past the
+// cache.
+void ownCopyRegion(const OwnRegion& s, const OwnRegion& d, int rows, int cols, unsigned depth,
+                   int64_t callBytes = 0);
 void ownSwapRegion(const OwnRegion& a, const OwnRegion& b, int rows, int cols, unsigned depth);
 // Fills with `value` already limited to the depth's range.
 void ownFillRegion(const OwnRegion& d, int rows, int cols, unsigned depth, int value);

@@ -22,11 +22,13 @@ bool ownPairRegions(const VexImage* a, const VexImage* b, OwnRegion* ra, OwnRegi
     return *rows > 0 && *cols > 0;
 }
 
-void ownCopyBody(VexImage* src, VexImage* dst, void*) {
+// ctx: what the whole call writes into a tiled destination (int64_t), or
+// null (see ownCopyRegion).
+void ownCopyBody(VexImage* src, VexImage* dst, void* ctx) {
     OwnRegion rs, rd;
     int rows, cols;
     if (ownPairRegions(src, dst, &rs, &rd, &rows, &cols))
-        ownCopyRegion(rs, rd, rows, cols, dst->depth);
+        ownCopyRegion(rs, rd, rows, cols, dst->depth, ctx ? *static_cast<int64_t*>(ctx) : 0);
 }
 
 void ownSwapBody(VexImage* a, VexImage* b, void*) {
@@ -131,7 +133,13 @@ VEXAPI void vexCopy(VexImage* srcImage, VexImage* dstImage, const int* tile) {
         ownWalkGatherInto(kCopy, srcImage, dstImage, tile);
         return;
     }
-    ownWalkPair(kCopy, srcImage, dstImage, tile, ownCopyBody, nullptr);
+    int64_t callBytes = 0;
+    if (dstImage->tileInfo) {
+        OwnRegion g;
+        ownGetRegion(dstImage, &g);
+        callBytes = int64_t(g.rows) * g.cols * g.channels * ownElemSize(dstImage->depth);
+    }
+    ownWalkPair(kCopy, srcImage, dstImage, tile, ownCopyBody, callBytes ? &callBytes : nullptr);
 }
 
 VEXAPI void vexSet(VexImage* image, int fillValue, const int* tile) {

@@ -1,0 +1,103 @@
+// Stores past the cache: long results are written with non-temporal
+// stores from small aligned temporaries, so that a destination the next
+// call does not read costs no read of its lines. Shared by the pixel-wise
+// kernels, the mirror, compositing and the copies into tiles.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace vex {
+
+// Runs of at least this many destination bytes are written past the cache
+// with non-temporal stores: the images of such a call do not stay cached for
+// the next one anyway, and the stores then cost no read of the destination
+// line. Smaller runs keep ordinary stores, which leave the result cached.
+constexpr int64_t kStreamBytes = int64_t(16) << 20;
+// Results are computed a chunk of eight lines at a time into a temporary and
+// then streamed. All loads of a chunk thus precede its stores: a destination
+// that trails a source by a line or two modulo 4 KiB would otherwise make
+// each load wait on the pending store it seems to alias (measured: twice
+// the time of ordinary stores).
+constexpr int kStreamChunk = 512;
+
+#if defined(__SSE2__)
+// `bytes` (a multiple of 64) from an aligned temporary to aligned memory.
+__attribute__((always_inline)) inline void ownStreamChunk(void* dst, const void* chunk, int bytes) {
+    const __m128i* s = static_cast<const __m128i*>(chunk);
+    __m128i* d = static_cast<__m128i*>(dst);
+#pragma GCC unroll 32
+    for (int k = 0; k < bytes / 16; ++k) _mm_stream_si128(d + k, _mm_load_si128(s + k));
+}
+// Elements before d reaches a line boundary, or -1 when the run is not
+// streamed (short, or not element-aligned).
+template <class T>
+inline int64_t ownStreamHead(const T* d, int64_t n, int64_t callBytes = 0) {
+    const uintptr_t address = reinterpret_cast<uintptr_t>(d);
+    if (std::max(n * int64_t(sizeof(T)), callBytes) < kStreamBytes || address % sizeof(T) != 0)
+        return -1;
+    return int64_t((64 - address % 64) % 64 / sizeof(T));
+}
+#endif
+
+// Orders the streamed stores of a walk before a tile goes back to its owner
+// (and before the walk returns).
+inline void ownStoreFence() {
+#if defined(__SSE2__)
+    _mm_sfence();
+#endif
+}
+
+#if defined(__SSE2__)
+// Rows of at most this many bytes lying back to back in the destination are
+// streamed through a staging buffer of one page (ownStreamJoined): the
+// line carried over and the line read past the end fit beside the row.
+constexpr int64_t kStageBytes = 4096 - 128;
+
+// `rows` destination rows of n elements lying back to back from d (a tile
+// of a tiled destination), in a call that is streamed: row(y, out) computes
+// row y into out. Each row goes into a staging buffer at its offset within
+// its line, the whole lines are streamed from there, and the part of the
+// last line carries over to the next row, so lines split between two rows
+// are streamed whole too. Only the first and the last line of the block,
+// which it may share with bytes that are not its own, are stored normally.
+// Stored normally, every split line (a quarter of the lines of a 256-byte
+// tile row starting 16 bytes past a line) costs a read from memory. All
+// loads of a row precede its stores, as in ownStreamRun's chunks. The
+// buffer is one aligned page: the rows' stores into it are off a vector
+// boundary whenever the destination is, and a store split across two pages
+// made the whole walk four times slower (measured with the buffer at the
+// last 256 bytes of a page).
+template <class T, class Row>
+__attribute__((always_inline)) inline void ownStreamJoined(T* d, int64_t n, int64_t rows, Row row) {
+    alignas(4096) unsigned char stage[4096];
+    const int64_t bytes = n * int64_t(sizeof(T));
+    int64_t fill = int64_t(reinterpret_cast<uintptr_t>(d) % 64);  // bytes of the line before d
+    int64_t own = fill;  // first byte of the current line that is the block's
+    unsigned char* line = reinterpret_cast<unsigned char*>(d) - fill;
+    for (int64_t y = 0; y < rows; ++y) {
+        row(y, reinterpret_cast<T*>(stage + fill));
+        const int64_t end = fill + bytes, whole = end / 64 * 64;
+        int64_t done = 0;
+        if (own && whole) {
+            std::memcpy(line + own, stage + own, size_t(64 - own));
+            own = 0;
+            done = 64;
+        }
+        for (; done < whole; done += 64) ownStreamChunk(line + done, stage + done, 64);
+        if (whole) {
+            std::memcpy(stage, stage + whole, 64);
+            line += whole;
+        }
+        fill = end - whole;
+    }
+    std::memcpy(line + own, stage + own, size_t(std::max<int64_t>(fill - own, 0)));
+}
+#endif
+
+}  // namespace vex
