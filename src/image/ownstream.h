@@ -72,17 +72,24 @@ constexpr int64_t kStageBytes = 4096 - 128;
 // buffer is one aligned page: the rows' stores into it are off a vector
 // boundary whenever the destination is, and a store split across two pages
 // made the whole walk four times slower (measured with the buffer at the
-// last 256 bytes of a page).
+// last 256 bytes of a page). As many rows as the page holds are computed
+// before their lines are streamed, so that the streaming loads find the
+// rows' stores done rather than waiting to be forwarded from them (and a
+// group's stores into the destination stay within its own rows, which an
+// operation in place relies on).
 template <class T, class Row>
 __attribute__((always_inline)) inline void ownStreamJoined(T* d, int64_t n, int64_t rows, Row row) {
     alignas(4096) unsigned char stage[4096];
     const int64_t bytes = n * int64_t(sizeof(T));
+    const int64_t group = std::max<int64_t>(1, kStageBytes / bytes);
     int64_t fill = int64_t(reinterpret_cast<uintptr_t>(d) % 64);  // bytes of the line before d
     int64_t own = fill;  // first byte of the current line that is the block's
     unsigned char* line = reinterpret_cast<unsigned char*>(d) - fill;
-    for (int64_t y = 0; y < rows; ++y) {
-        row(y, reinterpret_cast<T*>(stage + fill));
-        const int64_t end = fill + bytes, whole = end / 64 * 64;
+    for (int64_t y = 0; y < rows;) {
+        const int64_t k = std::min(group, rows - y);
+        for (int64_t j = 0; j < k; ++j) row(y + j, reinterpret_cast<T*>(stage + fill + j * bytes));
+        y += k;
+        const int64_t end = fill + k * bytes, whole = end / 64 * 64;
         int64_t done = 0;
         if (own && whole) {
             std::memcpy(line + own, stage + own, size_t(64 - own));
