@@ -199,13 +199,21 @@ void runCase(const Op& op, const VexImage* in, int mode, int tw, int th, int thr
     vexDeallocate(d, VEX_IMAGE_ALL);
 }
 
-StreamJob copyJob(const std::string& input, const std::string& output) {
+// A job of one input file whose pieces `run` computes.
+StreamJob oneInputJob(const char* name, const std::string& input, const std::string& output, int reach,
+                      decltype(StreamJob::run) run) {
     StreamJob job;
-    job.name = "copy";
+    job.name = name;
     job.inputs = {input};
     job.output = output;
-    job.run = [](const std::vector<VexImage*>& s, VexImage* d, const StreamPiece&) { vexCopy(s[0], d, nullptr); };
+    job.reach = reach;
+    job.run = std::move(run);
     return job;
+}
+
+StreamJob copyJob(const std::string& input, const std::string& output) {
+    return oneInputJob("copy", input, output, -1,
+                       [](const std::vector<VexImage*>& s, VexImage* d, const StreamPiece&) { vexCopy(s[0], d, nullptr); });
 }
 
 // Runs a job that must fail with `code` and a one-line message holding
@@ -309,12 +317,8 @@ int main() {
     for (int reach : {-1, 0}) {
         const std::string p = path("wide.pgm"), q = path("wide-out.pgm");
         writeFile(p, std::string("P5\n# a comment\n3 2\n65535\n") + std::string("\0\3\1\0\xff\xfe\0\0\x12\x34\xff\xff", 12));
-        StreamJob job;
-        job.name = "addS";
-        job.inputs = {p};
-        job.output = q;
-        job.reach = reach;
-        job.run = [](const std::vector<VexImage*>& s, VexImage* d, const StreamPiece&) { vexAddS(s[0], d, 1, nullptr); };
+        const StreamJob job = oneInputJob("addS", p, q, reach, [](const std::vector<VexImage*>& s, VexImage* d,
+                                                                   const StreamPiece&) { vexAddS(s[0], d, 1, nullptr); });
         StreamOptions opt;
         opt.tileW = opt.tileH = 8;
         runStream(job, opt);
@@ -349,15 +353,11 @@ int main() {
                     VexImage* want = cloneOf(in);
                     vexBlur(in, want, 5, 3, 2, 1);
                     vexThreshold(want, want, 100, nullptr);
-                    StreamJob job;
-                    job.name = "blur";
-                    job.inputs = {src};
-                    job.output = out;
-                    job.reach = 5;
-                    job.run = [](const std::vector<VexImage*>& ss, VexImage* dd, const StreamPiece&) {
-                        vexBlur(ss[0], dd, 5, 3, 2, 1);
-                        vexThreshold(dd, dd, 100, nullptr);
-                    };
+                    const StreamJob job = oneInputJob("blur", src, out, 5,
+                                                      [](const std::vector<VexImage*>& ss, VexImage* dd, const StreamPiece&) {
+                                                          vexBlur(ss[0], dd, 5, 3, 2, 1);
+                                                          vexThreshold(dd, dd, 100, nullptr);
+                                                      });
                     StreamOptions opt;
                     opt.tileW = 64, opt.tileH = 24;
                     opt.threads = threads;
@@ -402,14 +402,10 @@ int main() {
                       ::pread(fd, buf.data(), buf.size(), a) == ssize_t(buf.size());
             if (fd >= 0) ::close(fd);
             const double share = cachedShare(src);
-            StreamJob job;
-            job.name = "blur";
-            job.inputs = {src};
-            job.output = out;
-            job.reach = 3;
-            job.run = [](const std::vector<VexImage*>& ss, VexImage* dd, const StreamPiece&) {
-                vexBlur(ss[0], dd, 3, 3, 1, 1);
-            };
+            const StreamJob job = oneInputJob("blur", src, out, 3,
+                                              [](const std::vector<VexImage*>& ss, VexImage* dd, const StreamPiece&) {
+                                                  vexBlur(ss[0], dd, 3, 3, 1, 1);
+                                              });
             StreamOptions opt;
             opt.tileW = 64, opt.tileH = 24;
             const Outcome o = run(job, opt);
@@ -444,19 +440,17 @@ int main() {
             FileLayout l;
             std::string err;
             newFileLayout(src, c.width, 301, 1, VEX_DEPTH_8U, &l, &err);
-            StreamJob job;
-            job.name = "blur";
-            job.inputs = {src};
-            job.output = path("shrunk-out.vxr");
-            job.reach = c.reach;
             bool cut = false;
-            job.run = [&](const std::vector<VexImage*>& ss, VexImage* dd, const StreamPiece&) {
-                // The first piece cuts the file at the page boundary before
-                // row 90: inside the page-aligned middle of a band's rows
-                // (read past the page cache, the read ends there).
-                if (!cut) cut = ::truncate(src.c_str(), off_t((l.dataOffset + 90 * l.rowBytes()) / 4096 * 4096)) == 0;
-                vexBlur(ss[0], dd, 5, 5, 2, 2);
-            };
+            const StreamJob job = oneInputJob(
+                "blur", src, path("shrunk-out.vxr"), c.reach,
+                [&](const std::vector<VexImage*>& ss, VexImage* dd, const StreamPiece&) {
+                    // The first piece cuts the file at the page boundary
+                    // before row 90: inside the page-aligned middle of a
+                    // band's rows (read past the page cache, the read ends
+                    // there).
+                    if (!cut) cut = ::truncate(src.c_str(), off_t((l.dataOffset + 90 * l.rowBytes()) / 4096 * 4096)) == 0;
+                    vexBlur(ss[0], dd, 5, 5, 2, 2);
+                });
             StreamOptions opt;
             opt.tileW = 64, opt.tileH = 24;
             opt.bands = c.bands;
