@@ -174,13 +174,23 @@ __attribute__((always_inline)) inline void ownStreamRun(T* __restrict d, int64_t
     for (; i < n; ++i) d[i] = at(i);
 }
 
-// Contiguous rows. Sources and destination may be the same buffer (an
-// operation in place): each result depends only on the inputs at its own
-// index, which are loaded before it is stored, so exact aliasing is safe.
-// The row loop runs inside the clone, one call per piece.
-template <class Op>
-OWN_CLONES void ownBinaryRun(const OwnRun& r, const Op op) {
+// Contiguous rows of one or two sources (kSources). Sources and
+// destination may be the same buffer (an operation in place): each result
+// depends only on the inputs at its own index, which are loaded before it
+// is stored, so exact aliasing is safe. The row loop runs inside the clone,
+// one call per piece.
+template <int kSources, class Op>
+__attribute__((always_inline)) inline void ownRunRows(const OwnRun& r, const Op& op) {
     using T = typename Op::Sample;
+    auto at = [&op](const T* __restrict a, const T* __restrict b, int64_t i) {
+        if constexpr (kSources == 2)
+            return op(a[i], b[i]);
+        else
+            return op(a[i]);
+    };
+    auto source = [](const OwnRun& q, int k, int64_t y) {
+        return k < kSources ? reinterpret_cast<const T*>(ownRunRowAt(q, k, y)) : nullptr;
+    };
 #if defined(__SSE2__)
     if (ownRunJoined(r, sizeof(T)) && r.n * int64_t(sizeof(T)) <= kStageBytes &&
         ownStreamHead(static_cast<T*>(r.dst), r.n, r.callBytes) >= 0) {
@@ -189,44 +199,31 @@ OWN_CLONES void ownBinaryRun(const OwnRun& r, const Op op) {
         // for every row.
         const OwnRun q = r;
         ownStreamJoined(static_cast<T*>(q.dst), q.n, q.rows, [&](int64_t y, T* __restrict out) {
-            ownRunPrefetch(q, 2, y);
-            const T* __restrict a = reinterpret_cast<const T*>(ownRunRowAt(q, 0, y));
-            const T* __restrict b = reinterpret_cast<const T*>(ownRunRowAt(q, 1, y));
-            for (int64_t i = 0; i < q.n; ++i) out[i] = op(a[i], b[i]);
+            ownRunPrefetch(q, kSources, y);
+            const T* __restrict a = source(q, 0, y);
+            const T* __restrict b = source(q, 1, y);
+            for (int64_t i = 0; i < q.n; ++i) out[i] = at(a, b, i);
         });
         return;
     }
 #endif
     for (int64_t y = 0; y < r.rows; ++y) {
-        ownRunPrefetch(r, 2, y);
-        const T* __restrict a = reinterpret_cast<const T*>(ownRunRowAt(r, 0, y));
-        const T* __restrict b = reinterpret_cast<const T*>(ownRunRowAt(r, 1, y));
+        ownRunPrefetch(r, kSources, y);
+        const T* __restrict a = source(r, 0, y);
+        const T* __restrict b = source(r, 1, y);
         T* __restrict d = reinterpret_cast<T*>(const_cast<char*>(ownRunRowAt(r, 2, y)));
-        ownStreamRun(d, r.n, [&](int64_t i) { return op(a[i], b[i]); }, r.callBytes);
+        ownStreamRun(d, r.n, [&](int64_t i) { return at(a, b, i); }, r.callBytes);
     }
 }
 
 template <class Op>
+OWN_CLONES void ownBinaryRun(const OwnRun& r, const Op op) {
+    ownRunRows<2>(r, op);
+}
+
+template <class Op>
 OWN_CLONES void ownUnaryRun(const OwnRun& r, const Op op) {
-    using T = typename Op::Sample;
-#if defined(__SSE2__)
-    if (ownRunJoined(r, sizeof(T)) && r.n * int64_t(sizeof(T)) <= kStageBytes &&
-        ownStreamHead(static_cast<T*>(r.dst), r.n, r.callBytes) >= 0) {
-        const OwnRun q = r;  // see ownBinaryRun
-        ownStreamJoined(static_cast<T*>(q.dst), q.n, q.rows, [&](int64_t y, T* __restrict out) {
-            ownRunPrefetch(q, 1, y);
-            const T* __restrict a = reinterpret_cast<const T*>(ownRunRowAt(q, 0, y));
-            for (int64_t i = 0; i < q.n; ++i) out[i] = op(a[i]);
-        });
-        return;
-    }
-#endif
-    for (int64_t y = 0; y < r.rows; ++y) {
-        ownRunPrefetch(r, 1, y);
-        const T* __restrict a = reinterpret_cast<const T*>(ownRunRowAt(r, 0, y));
-        T* __restrict d = reinterpret_cast<T*>(const_cast<char*>(ownRunRowAt(r, 2, y)));
-        ownStreamRun(d, r.n, [&](int64_t i) { return op(a[i]); }, r.callBytes);
-    }
+    ownRunRows<1>(r, op);
 }
 
 // One contiguous run of n samples (the whole-byte middle of a 1U row).
