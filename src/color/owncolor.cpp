@@ -56,7 +56,7 @@ bool ownNextDstTile(VexImage* dst, const VexMapping* mapping, OwnTileIter* it, O
         t->col = t->row = t->x = t->y = 0;
         t->width = dst->width;
         t->height = dst->height;
-        t->block = OwnBlock{dst->imageData, ownImageStep(dst),
+        t->block = OwnColorBlock{dst->imageData, ownImageStep(dst),
                             int64_t(ownImageStep(dst)) * dst->height};
         t->tiled = false;
         return true;
@@ -101,7 +101,7 @@ bool ownNextDstTile(VexImage* dst, const VexMapping* mapping, OwnTileIter* it, O
     t->width = tw;
     t->height = th;
     const int64_t step = ownRowStep(tw, dst->depth, dst->nChannels, dst->dataOrder, dst->align);
-    t->block = OwnBlock{data, step, step * th};
+    t->block = OwnColorBlock{data, step, step * th};
     t->tiled = true;
     return true;
 }
@@ -111,21 +111,21 @@ namespace {
 // The source rectangle (x, y, width, height): a view into an untiled source
 // when it lies inside, else a gathered copy (*owned set).
 bool ownSourceBlock(const OwnSite& site, const VexImage* src, int x, int y, int width,
-                    int height, OwnBlock* b, char** owned) {
+                    int height, OwnColorBlock* b, char** owned) {
     *owned = nullptr;
     const int64_t step = ownImageStep(src);
     if (!src->tileInfo && x >= 0 && y >= 0 && int64_t(x) + width <= src->width &&
         int64_t(y) + height <= src->height) {
         const int64_t bits = int64_t(x) * ownDepthBits(src->depth) *
                              (src->dataOrder == VEX_DATA_ORDER_PLANE ? 1 : src->nChannels);
-        *b = OwnBlock{src->imageData + step * y + bits / 8, step, step * src->height};
+        *b = OwnColorBlock{src->imageData + step * y + bits / 8, step, step * src->height};
         if (bits % 8 == 0) return true;  // 1U rectangles start on a byte here
     }
     int rstep = 0;
     char* rect = ownGetRect(site, src, x, y, width, height, &rstep);
     if (!rect) return false;
     *owned = rect;
-    *b = OwnBlock{rect, rstep, int64_t(rstep) * height};
+    *b = OwnColorBlock{rect, rstep, int64_t(rstep) * height};
     return true;
 }
 
@@ -138,8 +138,8 @@ void ownColorWalk(const OwnSite& site, VexImage* src, VexImage* dst, const VexMa
         const int cols = std::min(src->width, dst->width);
         if (rows <= 0 || cols <= 0) return;
         const int64_t ss = ownImageStep(src), ds = ownImageStep(dst);
-        body(src, OwnBlock{src->imageData, ss, ss * src->height}, dst,
-             OwnBlock{dst->imageData, ds, ds * dst->height}, rows, cols, ctx);
+        body(src, OwnColorBlock{src->imageData, ss, ss * src->height}, dst,
+             OwnColorBlock{dst->imageData, ds, ds * dst->height}, rows, cols, ctx);
         return;
     }
     const OwnSite shared{site.func, kColorShared};
@@ -147,7 +147,7 @@ void ownColorWalk(const OwnSite& site, VexImage* src, VexImage* dst, const VexMa
     OwnTileIter it;
     OwnDstTile t;
     while (ownNextDstTile(dst, mapping, &it, &t)) {
-        OwnBlock s;
+        OwnColorBlock s;
         char* owned = nullptr;
         bool ok = t.width > 0 && t.height > 0;
         if (ok) ok = ownSourceBlock(shared, src, t.x, t.y, t.width, t.height, &s, &owned);

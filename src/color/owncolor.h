@@ -35,7 +35,7 @@ bool ownIsModel(const char text[4], const char* model);
 
 // An untiled block of pixels in an image's layout: the destination tile or
 // the whole destination, or the matching source rectangle.
-struct OwnBlock {
+struct OwnColorBlock {
     char* data;
     int64_t step;       // row stride
     int64_t planeSize;  // distance between planes (plane order)
@@ -44,8 +44,8 @@ struct OwnBlock {
 // Per-block body of an operation: converts rows x cols pixels from the
 // source block (laid out like `src`) into the destination block (laid out
 // like `dst`). Returns false to stop the walk.
-using OwnColorBody = bool (*)(const VexImage* src, const OwnBlock& s, const VexImage* dst,
-                              const OwnBlock& d, int rows, int cols, void* ctx);
+using OwnColorBody = bool (*)(const VexImage* src, const OwnColorBlock& s, const VexImage* dst,
+                              const OwnColorBlock& d, int rows, int cols, void* ctx);
 
 // Frame checks: both headers (reported under the operation's file), then
 // "null_data_pointer" (under "owncolor"). True when all pass.
@@ -75,7 +75,7 @@ struct OwnDstTile {
     int col, row;    // tile indices (0, 0 for an untiled destination)
     int x, y;        // top-left pixel
     int width, height;
-    OwnBlock block;
+    OwnColorBlock block;
     bool tiled;
 };
 bool ownNextDstTile(VexImage* dst, const VexMapping* mapping, OwnTileIter* it, OwnDstTile* t);
@@ -140,7 +140,7 @@ struct OwnReduceArgs {
 // True when (source, destination) is one of the reduction pairs.
 bool ownReducePair(unsigned srcDepth, unsigned dstDepth);
 // The per-block body of vexReduceBits (ctx: OwnReduceArgs).
-bool ownReduceBlock(const VexImage* src, const OwnBlock& s, const VexImage* dst, const OwnBlock& d,
+bool ownReduceBlock(const VexImage* src, const OwnColorBlock& s, const VexImage* dst, const OwnColorBlock& d,
                     int rows, int cols, void* ctx);
 // Dithers rows x cols samples of one channel in place: 8U or 16U samples
 // `inc` elements apart, rows `step` bytes apart; `elemScale` and `elemBase`

@@ -272,14 +272,14 @@ struct OwnLane {
     int elemScale, elemBase;
 };
 
-OwnLane ownLane(const VexImage* like, const OwnBlock& b, int c) {
+OwnLane ownLane(const VexImage* like, const OwnColorBlock& b, int c) {
     if (like->dataOrder == VEX_DATA_ORDER_PLANE) return OwnLane{b.planeSize * c, 1, 1, 0};
     return OwnLane{int64_t(c) * ownElemSize(like->depth), like->nChannels, like->nChannels, c};
 }
 
 }  // namespace
 
-bool ownReduceBlock(const VexImage* src, const OwnBlock& s, const VexImage* dst, const OwnBlock& d,
+bool ownReduceBlock(const VexImage* src, const OwnColorBlock& s, const VexImage* dst, const OwnColorBlock& d,
                     int rows, int cols, void* ctx) {
     const OwnReduceArgs& a = *static_cast<const OwnReduceArgs*>(ctx);
     const unsigned sd = src->depth, dd = dst->depth;

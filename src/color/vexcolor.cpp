@@ -30,7 +30,7 @@ void ownDepthFailure(const char* name) {
 
 // Component pointers of row y of a block: three components of `model`, or
 // (model < 0) channel 0 / the first plane alone in out[0].
-int ownRowComponents(const VexImage* like, const OwnBlock& b, int model, int y, char* out[3]) {
+int ownRowComponents(const VexImage* like, const OwnColorBlock& b, int model, int y, char* out[3]) {
     char* row = b.data + b.step * y;
     if (model < 0) {
         out[0] = row;
@@ -46,7 +46,7 @@ int ownRowComponents(const VexImage* like, const OwnBlock& b, int model, int y, 
 
 // ---------------------------------------------------------------- gray
 
-bool ownGrayBody(const VexImage* src, const OwnBlock& s, const VexImage* dst, const OwnBlock& d,
+bool ownGrayBody(const VexImage* src, const OwnColorBlock& s, const VexImage* dst, const OwnColorBlock& d,
                  int rows, int cols, void* ctx) {
     const OwnGrayRow row = reinterpret_cast<OwnGrayRow>(ctx);
     for (int y = 0; y < rows; ++y) {
@@ -65,7 +65,7 @@ struct OwnColorCtx {
     OwnGrayWeights weights;
 };
 
-bool ownColorBody(const VexImage* src, const OwnBlock& s, const VexImage* dst, const OwnBlock& d,
+bool ownColorBody(const VexImage* src, const OwnColorBlock& s, const VexImage* dst, const OwnColorBlock& d,
                   int rows, int cols, void* ctx) {
     const OwnColorCtx& c = *static_cast<const OwnColorCtx*>(ctx);
     for (int y = 0; y < rows; ++y) {
@@ -86,7 +86,7 @@ struct OwnModelCtx {
     OwnModel from, to;
 };
 
-bool ownModelBody(const VexImage* src, const OwnBlock& s, const VexImage* dst, const OwnBlock& d,
+bool ownModelBody(const VexImage* src, const OwnColorBlock& s, const VexImage* dst, const OwnColorBlock& d,
                   int rows, int cols, void* ctx) {
     const OwnModelCtx& c = *static_cast<const OwnModelCtx*>(ctx);
     for (int y = 0; y < rows; ++y) {

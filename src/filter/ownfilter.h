@@ -29,35 +29,13 @@
 #include <cstring>
 #include <type_traits>
 
+#include "frame/ownframe.h"
 #include "image/ownmove.h"
 #include "image/ownrect.h"
 
 namespace vex {
 
 extern const char kFilterNoMem[];  // "Allocation failure"
-
-// A vexMalloc block released on scope exit.
-class OwnBlock {
- public:
-    OwnBlock() = default;
-    ~OwnBlock() { vexFree(p_); }
-    OwnBlock(const OwnBlock&) = delete;
-    OwnBlock& operator=(const OwnBlock&) = delete;
-    // Allocates `count` elements of T (at least one); false when it cannot.
-    template <class T>
-    T* alloc(int64_t count) {
-        vexFree(p_);
-        p_ = nullptr;
-        const int64_t bytes = std::max<int64_t>(count, 1) * int64_t(sizeof(T)) + 32;
-        if (count < 0 || count > (int64_t(INT32_MAX) - 64) / int64_t(sizeof(T)) || bytes > INT32_MAX - 64)
-            return nullptr;
-        p_ = vexMalloc(static_cast<int>(bytes));
-        return static_cast<T*>(p_);
-    }
-
- private:
-    void* p_ = nullptr;
-};
 
 // The source as the engine reads it: the untiled image itself, or the
 // rectangle of it that the reader needs, gathered with its border samples.

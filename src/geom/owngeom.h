@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdint>
 
+#include "frame/ownframe.h"
 #include "image/ownrect.h"
 
 namespace vex {
@@ -85,28 +86,19 @@ char* ownGeoRequest(const OwnSite& site, const VexImage* image, int tx, int ty, 
 
 void ownGeoNoMem(const OwnSite& site, int line);
 
-// Temporary arrays of one call, from vexMalloc, freed together.
+// Temporary arrays of one call, each its own block, freed together.
 class OwnTemp {
  public:
-    OwnTemp() = default;
-    OwnTemp(const OwnTemp&) = delete;
-    OwnTemp& operator=(const OwnTemp&) = delete;
-    ~OwnTemp() {
-        for (int k = 0; k < n_; ++k) vexFree(p_[k]);
-    }
-    // Null when the size does not fit or the allocation fails.
+    // Null when the size does not fit, the allocation fails or the call
+    // already holds its most blocks.
     template <class T>
     T* get(int64_t count) {
-        const int64_t bytes = (count > 0 ? count : 1) * int64_t(sizeof(T));
-        if (n_ == kMax || bytes > INT32_MAX) return nullptr;
-        void* p = vexMalloc(static_cast<int>(bytes));
-        if (p) p_[n_++] = p;
-        return static_cast<T*>(p);
+        return n_ == kMax ? nullptr : block_[n_++].alloc<T>(count);
     }
 
  private:
     static constexpr int kMax = 16;
-    void* p_[kMax] = {};
+    OwnBlock block_[kMax];
     int n_ = 0;
 };
 

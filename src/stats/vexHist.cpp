@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "frame/ownframe.h"
 #include "image/ownrect.h"
 #include "image/ownsimd.h"
 
@@ -311,20 +312,6 @@ int64_t ownMappingChecks(const OwnSite& site, VexImage* src, VexImage* dst, VexL
     return histSize;
 }
 
-// A vexMalloc block that frees itself.
-struct OwnBlock {
-    void* p = nullptr;
-    explicit OwnBlock(int64_t bytes)
-        : p(bytes > 0 && bytes <= INT32_MAX ? vexMalloc(static_cast<int>(bytes)) : nullptr) {}
-    ~OwnBlock() { vexFree(p); }
-    OwnBlock(const OwnBlock&) = delete;
-    OwnBlock& operator=(const OwnBlock&) = delete;
-    template <class T>
-    T* as() const {
-        return static_cast<T*>(p);
-    }
-};
-
 template <class T>
 void ownStretchTable(const VexLUT* l, T* tab, int M) {
     const int k0 = std::min(l->key[0], M);
@@ -373,8 +360,8 @@ VEXAPI void vexComputeHisto(VexImage* srcImage, VexLUT** lut, const int* tile) {
     if (!ownLutsOk(site, lut, srcImage, histSize)) return;
     const int channels = ownChannelsOf(srcImage);
     const int perChannel = int(histSize) * (srcImage->depth == VEX_DEPTH_8U ? 4 : 1);
-    OwnBlock counters(int64_t(channels) * perChannel * int64_t(sizeof(uint32_t)));
-    if (!counters.p) {
+    OwnBlock counters;
+    if (!counters.alloc<uint32_t>(int64_t(channels) * perChannel)) {
         vexError(VEX_StsNoMem, site.func, "", site.file, __LINE__);
         return;
     }
@@ -407,8 +394,8 @@ VEXAPI void vexContrastStretch(VexImage* srcImage, VexImage* dstImage, VexLUT** 
         OWN_CHECK(site, l->interpolate && l->factor == nullptr, "lut[k]->factor==0");
     }
     const int esize = ownElemSize(srcImage->depth);
-    OwnBlock tables(int64_t(channels) * M * esize);
-    if (!tables.p) {
+    OwnBlock tables;
+    if (!tables.alloc<uint8_t>(int64_t(channels) * M * esize)) {
         vexError(VEX_StsNoMem, site.func, "", site.file, __LINE__);
         return;
     }
@@ -419,7 +406,7 @@ VEXAPI void vexContrastStretch(VexImage* srcImage, VexImage* dstImage, VexLUT** 
         else
             ownStretchTable(l, tables.as<uint16_t>() + k * M, int(M));
     }
-    ownMap(srcImage, dstImage, tables.p, tile);
+    ownMap(srcImage, dstImage, tables.as<void>(), tile);
     OWN_TRAIL(site);
 }
 
@@ -434,9 +421,8 @@ VEXAPI void vexHistoEqualize(VexImage* srcImage, VexImage* dstImage, VexLUT** lu
     if (!ownLutsOk(site, lut, dstImage, M)) return;
     const int channels = ownChannelsOf(srcImage);
     const int esize = ownElemSize(srcImage->depth);
-    OwnBlock tables(int64_t(channels) * M * esize);
-    OwnBlock cumulative(int64_t(channels) * M * int64_t(sizeof(int64_t)));
-    if (!tables.p || !cumulative.p) {
+    OwnBlock tables, cumulative;
+    if (!tables.alloc<uint8_t>(int64_t(channels) * M * esize) || !cumulative.alloc<int64_t>(int64_t(channels) * M)) {
         vexError(VEX_StsNoMem, site.func, "", site.file, __LINE__);
         return;
     }
@@ -478,11 +464,11 @@ VEXAPI void vexHistoEqualize(VexImage* srcImage, VexImage* dstImage, VexLUT** lu
                 tables.as<uint16_t>()[k * M + v] = uint16_t(uint64_t(q));
         }
     }
-    ownMap(srcImage, dstImage, tables.p, tile);
+    ownMap(srcImage, dstImage, tables.as<void>(), tile);
     if (OWN_TRAIL(site)) return;
     // The equalised histogram: each level's density moves to its mapped level.
-    OwnBlock counts(M * int64_t(sizeof(int64_t)));
-    if (!counts.p) {
+    OwnBlock counts;
+    if (!counts.alloc<int64_t>(M)) {
         vexError(VEX_StsNoMem, site.func, "", site.file, __LINE__);
         return;
     }
