@@ -78,15 +78,6 @@ OWN_AVX2 inline __m256i ownLoadX(const uint8_t* p, __m256i flip) {
 }
 #endif
 
-// Working buffers come 8-byte aligned; the median's counters and planes
-// are read and written in 16- and 32-byte pieces, which split across cache
-// lines unless their start is moved to a line boundary. Takes a block
-// allocated 64 bytes longer than needed (null stays null).
-template <class T>
-T* ownLineStart(T* p) {
-    return reinterpret_cast<T*>((reinterpret_cast<uintptr_t>(p) + 63) & ~uintptr_t(63));
-}
-
 struct RankArgs {
     const OwnSite* site;
     int nRows, nCols;
@@ -614,7 +605,7 @@ OWN_AVX2 bool ownMedianNetRows(const RankArgs& a, OwnRows<T>& in, OwnOut<T>& out
     const int64_t m = int64_t(out.width()) * L;
     const int64_t stride = (kPiece + (K - 1) * L + 31) / 32 * 32;
     OwnBlock pb, ob;
-    uint8_t* planes = ownLineStart(pb.alloc<uint8_t>(4 * K * stride + 64));  // sorted columns of the two rows, then pairs
+    uint8_t* planes = pb.alloc<uint8_t>(4 * K * stride);  // sorted columns of the two rows, then pairs
     uint8_t* own = out.direct() ? nullptr : ob.alloc<uint8_t>(2 * m);
     if (!planes || (!out.direct() && !own) || !in.reserve(K + 1)) {
         vexError(VEX_StsNoMem, a.site->func, kFilterNoMem, a.site->file, __LINE__);
@@ -1088,7 +1079,7 @@ bool ownMedianHistRows(const RankArgs& a, OwnRows<T>& in, OwnOut<T>& out) {
     OwnBlock fb, cb, pb;
     const int64_t n = (int64_t(strip) + nC - 1) * L;
     // One column more than the strip's: padding the band's last step reads.
-    C* fine = ownLineStart(fb.alloc<C>((n + L) * 256 + 64));
+    C* fine = fb.alloc<C>((n + L) * 256);
     C* coarse = cb.alloc<C>(n * 16);
     if (!fine || !coarse) {
         vexError(VEX_StsNoMem, a.site->func, kFilterNoMem, a.site->file, __LINE__);
@@ -1104,7 +1095,7 @@ bool ownMedianHistRows(const RankArgs& a, OwnRows<T>& in, OwnOut<T>& out) {
         planes.ps = (n + 63) / 32 * 32;
         planes.ms = (int64_t(strip) * L + 63) / 32 * 32;
         const int64_t bytes = 26 * planes.ps + 21 * planes.ms + planes.ms / 32;
-        uint8_t* p = ownLineStart(pb.alloc<uint8_t>(bytes + 64));
+        uint8_t* p = pb.alloc<uint8_t>(bytes);
         if (!p) {
             vexError(VEX_StsNoMem, a.site->func, kFilterNoMem, a.site->file, __LINE__);
             return false;
