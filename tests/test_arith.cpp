@@ -281,12 +281,7 @@ TEST_P(Matrix, MatchesReferenceOverRandomLayouts) {
         for (size_t i = 0; i < every.size(); ++i)
             EXPECT_EQ(std::memcmp(every[i]->roi ? every[i]->roi : &rois[i], &rois[i], sizeof(VexROI)), 0) << i;
         srcs.push_back(std::move(dst));
-        for (auto& im : srcs)
-            if (auto* t = dynamic_cast<vt::TiledImage*>(im.get())) {
-                EXPECT_EQ(t->outstanding(), 0);
-                EXPECT_EQ(t->releaseMismatches(), 0);
-                EXPECT_EQ(t->badCalls(), 0);
-            }
+        for (auto& im : srcs) EXPECT_EQ(vt::tileFaults(im.get()), "");
     }
     vexSetErrStatus(VEX_StsOk);
     for (int p = 0; p < kPaths; ++p) EXPECT_GT(reached[p], 0) << "path " << p << " never taken";

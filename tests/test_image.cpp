@@ -503,10 +503,7 @@ TEST(ImageBorder, PixelsRowsAndColumnsFollowTheRule) {
                         for (size_t b = used; b < run.size(); ++b) ASSERT_EQ(run[b], vt::kSentinel);
                     }
         }
-        if (tiled) {
-            EXPECT_EQ(make_tuple(tiled->releaseMismatches(), tiled->badCalls(), tiled->outstanding()),
-                      make_tuple(0, 0, 0));
-        }
+        EXPECT_EQ(vt::tileFaults(tiled), "");
     }
 }
 
@@ -532,7 +529,7 @@ TEST(ImageBorder, OddModesAndRefusedTiles) {
     EXPECT_FALSE(vex::ownGetBorderRow(h, 10, 8, 1, 8, run.data()));
     EXPECT_FALSE(vex::ownGetBorderColumn(h, 20, 0, 1, 10, run.data()));
     EXPECT_TRUE(vex::ownGetBorderColumn(h, 10, -3, 1, 20, run.data()));
-    EXPECT_EQ(make_tuple(tiles.outstanding(), tiles.badCalls()), make_tuple(0, 0));
+    EXPECT_EQ(vt::tileFaults(&tiles), "");
 }
 
 // The test pattern reaches both ends of every depth's range, which the
