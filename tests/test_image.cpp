@@ -14,6 +14,7 @@
 
 #include "image/ownimage.h"
 #include "vexlib.h"
+#include "filterref.h"
 #include "vextest.h"
 
 namespace {
@@ -431,14 +432,6 @@ TEST(ImageRecords, RoiTileInfoAndBorderSides) {
 // ---------------------------------------------------------------------------
 // The border rule.
 
-// Reference coordinate mapping: the identity inside [0, n) for every mode.
-int refCoord(int p, int n, int mode) {
-    const int m = ((p % (2 * n)) + 2 * n) % (2 * n);
-    return mode == VEX_BORDER_REFLECT ? (m < n ? m : 2 * n - 1 - m)  // period 2n, edge repeated
-           : mode == VEX_BORDER_WRAP  ? m % n
-                                      : std::clamp(p, 0, n - 1);
-}
-
 // Element i of a run in the image's depth (1U packed MSB first).
 int64_t runElement(const std::vector<uint8_t>& run, unsigned depth, int i) {
     const int bits = vt::depthBits(depth);
@@ -476,7 +469,7 @@ TEST(ImageBorder, PixelsRowsAndColumnsFollowTheRule) {
                     for (int c = 1; c <= h->nChannels; ++c) {
                         const int slot = y < 0 ? 0 : y >= ht ? 1 : x < 0 ? 2 : x >= w ? 3 : -1;
                         const int mode = slot < 0 ? VEX_BORDER_REPLICATE : h->borderMode[slot];
-                        const int mx = refCoord(x, w, mode), my = refCoord(y, ht, mode);
+                        const int mx = int(fref::mapCoord(x, w, mode)), my = int(fref::mapCoord(y, ht, mode));
                         const int64_t want = mode == VEX_BORDER_CONSTANT ? h->borderValue[slot]
                                                                          : vt::sample(h, mx, my, c) & mask;
                         if (tiled) tiled->clearCalls();
@@ -510,10 +503,7 @@ TEST(ImageBorder, PixelsRowsAndColumnsFollowTheRule) {
                         for (size_t b = used; b < run.size(); ++b) ASSERT_EQ(run[b], vt::kSentinel);
                     }
         }
-        if (tiled) {
-            EXPECT_EQ(make_tuple(tiled->releaseMismatches(), tiled->badCalls(), tiled->outstanding()),
-                      make_tuple(0, 0, 0));
-        }
+        EXPECT_EQ(vt::tileFaults(tiled), "");
     }
 }
 
@@ -539,7 +529,7 @@ TEST(ImageBorder, OddModesAndRefusedTiles) {
     EXPECT_FALSE(vex::ownGetBorderRow(h, 10, 8, 1, 8, run.data()));
     EXPECT_FALSE(vex::ownGetBorderColumn(h, 20, 0, 1, 10, run.data()));
     EXPECT_TRUE(vex::ownGetBorderColumn(h, 10, -3, 1, 20, run.data()));
-    EXPECT_EQ(make_tuple(tiles.outstanding(), tiles.badCalls()), make_tuple(0, 0));
+    EXPECT_EQ(vt::tileFaults(&tiles), "");
 }
 
 // The test pattern reaches both ends of every depth's range, which the

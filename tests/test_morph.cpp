@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "filterref.h"
 #include "vextest.h"
 
 namespace {
@@ -28,40 +29,7 @@ const char* const kNames[] = {"vexErode", "vexDilate", "vexOpen", "vexClose"};
 // The border rule, point by point: inside the image the pixel; beyond one
 // side that side's mode; beyond a corner the top/bottom side's mode for both
 // coordinates.
-int mapCoord(int p, int n, int mode) {
-    switch (mode) {
-        case VEX_BORDER_REPLICATE: return std::clamp(p, 0, n - 1);
-        case VEX_BORDER_REFLECT:
-            if (p < 0)
-                while (p < -n) p += 2 * n;
-            else
-                while (p >= n) p -= 2 * n;
-            return p < 0 ? -p - 1 : p;
-        default:  // wrap
-            while (p < 0) p += n;
-            while (p >= n) p -= n;
-            return p;
-    }
-}
-
-int64_t borderSample(const VexImage* im, int x, int y, int c) {
-    const bool top = y < 0, bottom = y >= im->height, left = x < 0, right = x >= im->width;
-    if (!top && !bottom && !left && !right) return vt::sample(im, x, y, c);
-    const int slot = top ? 0 : bottom ? 1 : left ? 2 : 3;
-    const int mode = im->borderMode[slot];
-    if (mode == VEX_BORDER_CONSTANT) {
-        const int v = im->borderValue[slot];
-        switch (vt::depthBits(im->depth)) {
-            case 1: return v & 1;
-            case 8: return v & 0xFF;
-            default: return v & 0xFFFF;
-        }
-    }
-    if (top || bottom) y = mapCoord(y, im->height, mode);
-    if (left || right) x = mapCoord(x, im->width, mode);
-    return vt::sample(im, x, y, c);
-}
-
+using fref::borderSample;
 
 // Writes into `expect` what the operation does to the destination, reading
 // the source `src` (the destination's twin before the call when in place).

@@ -115,6 +115,10 @@ class TiledImage : public ImageBase {
     std::unique_ptr<Store> store_;
 };
 
+// Empty for an untiled image or a clean tile store (nothing outstanding,
+// every release with its own buffer, no bad call), else what is wrong.
+std::string tileFaults(const ImageBase* image);
+
 // Reads a row of tiles at a time: a row's tiles requested left to right, then
 // released in reverse; with `once`, no tile read twice. Nothing left
 // outstanding, every release with its own buffer, no bad call.
