@@ -60,4 +60,22 @@ class OwnBlock {
     void* data_ = nullptr;
 };
 
+// Scratch memory of one call: on the stack when `bytes` fits in N, else a
+// block; released on scope exit. Null (from `as`) when the block cannot be
+// had.
+template <int N>
+class OwnScratch {
+ public:
+    explicit OwnScratch(int64_t bytes) : p_(bytes <= N ? stack_ : heap_.alloc<char>(bytes)) {}
+    template <class T>
+    T* as() const {
+        return reinterpret_cast<T*>(p_);
+    }
+
+ private:
+    alignas(64) char stack_[N];
+    OwnBlock heap_;
+    char* p_;
+};
+
 }  // namespace vex

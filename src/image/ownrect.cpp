@@ -1,6 +1,7 @@
 // Region clipping and pairing, tile ranges and the tile walks.
 #include "ownrect.h"
 
+#include "frame/ownframe.h"
 #include "ownmove.h"
 
 #include <algorithm>
@@ -638,8 +639,8 @@ bool ownGatherInside(const OwnSite& site, const VexImage* image, int x, int y, i
     const int tx0 = x / tw, tx1 = (x + width - 1) / tw;
     const int ty0 = y / th, ty1 = (y + height - 1) / th;
     const int n = tx1 - tx0 + 1;
-    char* stackTiles[64];
-    char** tiles = n <= 64 ? stackTiles : static_cast<char**>(vexMalloc(int(sizeof(char*)) * n));
+    OwnScratch<64 * sizeof(char*)> tileList(int64_t(sizeof(char*)) * n);
+    char** tiles = tileList.as<char*>();
     if (!tiles) {
         vexError(VEX_StsNoMem, site.func, "Out of memory", site.file, __LINE__);
         return false;
@@ -658,7 +659,6 @@ bool ownGatherInside(const OwnSite& site, const VexImage* image, int x, int y, i
             }
         });
     }
-    if (tiles != stackTiles) vexFree(tiles);
     return ok;
 }
 
@@ -705,14 +705,8 @@ bool ownGatherRect(const OwnSite& site, const VexImage* image, int x, int y, int
     int needed = 1;
     for (int m = 1; m < 4; ++m) needed += (rowSideModes >> m) & 1;
     const int64_t runBytes = perMap * needed * int64_t(sizeof(OwnColRun));
-    OwnColRun stackRuns[256];
-    OwnColRun* runMemory = perMap * needed <= 256 ? stackRuns
-                           : runBytes <= INT32_MAX
-                               ? static_cast<OwnColRun*>(vexMalloc(static_cast<int>(runBytes)))
-                               : nullptr;
-    auto freeRuns = [&] {
-        if (runMemory != stackRuns) vexFree(runMemory);
-    };
+    OwnScratch<256 * sizeof(OwnColRun)> runs(runBytes);
+    OwnColRun* runMemory = runs.as<OwnColRun>();
     if (!runMemory) {
         vexError(VEX_StsNoMem, site.func, "Out of memory", site.file, __LINE__);
         return false;
@@ -809,12 +803,9 @@ bool ownGatherRect(const OwnSite& site, const VexImage* image, int x, int y, int
         // tile columns of the current tile row (n); per tile row the rules
         // its rows use (nty).
         const int64_t scratchBytes = int64_t(sizeof(char*)) * n + 5 * int64_t(n) + nty;
-        alignas(char*) char stackScratch[64 * sizeof(char*) + 5 * 64 + 64];
-        char* scratch = scratchBytes <= int64_t(sizeof(stackScratch)) ? stackScratch
-                        : scratchBytes <= INT32_MAX ? static_cast<char*>(vexMalloc(static_cast<int>(scratchBytes)))
-                                                    : nullptr;
+        OwnScratch<64 * sizeof(char*) + 5 * 64 + 64> scratchBlock(scratchBytes);
+        char* scratch = scratchBlock.as<char>();
         if (!scratch) {
-            freeRuns();
             vexError(VEX_StsNoMem, site.func, "Out of memory", site.file, __LINE__);
             return false;
         }
@@ -854,9 +845,7 @@ bool ownGatherRect(const OwnSite& site, const VexImage* image, int x, int y, int
                 },
                 rowTiles);
         }
-        if (scratch != stackScratch) vexFree(scratch);
     }
-    freeRuns();
     return ok;
 }
 
