@@ -72,6 +72,7 @@ bool OwnTileRows::init(const OwnSite& site, const VexImage* image, int64_t x0, i
     held_ = heldBlock_.alloc<char*>(nt_);
     side_ = above_ = below_ = nullptr;
     heldTy_ = -1;
+    failed_ = false;
     if (!held_) vexError(VEX_StsNoMem, site.func, kFilterNoMem, site.file, __LINE__);
     return held_ != nullptr;
 }
@@ -124,7 +125,12 @@ bool OwnTileRows::outside(int64_t yy, char* to) {
 }
 
 bool OwnTileRows::row(int64_t yy, char* to) {
-    if (yy < 0 || yy >= im_->height) return outside(yy, to);
+    if (failed_) return false;  // reported once
+    if (!(yy < 0 || yy >= im_->height ? outside(yy, to) : inside(yy, to))) failed_ = true;
+    return !failed_;
+}
+
+bool OwnTileRows::inside(int64_t yy, char* to) {
     const int64_t ty = yy / th_;
     if (sideStep_ && !side_ && !sides()) return false;
     if (nt_ && ty != heldTy_) {

@@ -145,18 +145,21 @@ class OwnTileRows {
     OwnTileRows& operator=(const OwnTileRows&) = delete;
     // Image columns [x0, x0 + len) of image rows [y0, y0 + rows).
     bool init(const OwnSite& site, const VexImage* image, int64_t x0, int len, int64_t y0, int64_t rows);
-    // Image row yy into `to` (len pixels); false after a reported failure.
+    // Image row yy into `to` (len pixels); false after a reported failure
+    // (then for every later row too, reported once).
     bool row(int64_t yy, char* to);
 
  private:
     void release();
     bool sides();
     bool outside(int64_t yy, char* to);
+    bool inside(int64_t yy, char* to);
     const OwnSite* site_ = nullptr;
     const VexImage* im_ = nullptr;
     int64_t x0_ = 0, y0_ = 0, y1_ = 0, px_ = 0, tstep_ = 0;
     int len_ = 0, ia_ = 0, ib_ = 0, left_ = 0, right_ = 0, tw_ = 1, th_ = 1;
     int tx0_ = 0, nt_ = 0, heldTy_ = -1;
+    bool failed_ = false;
     char** held_ = nullptr;
     char* side_ = nullptr;  // side columns of the rows inside the image from sideY_, sideStep_ bytes apart
     int64_t sideY_ = 0, sideStep_ = 0;
