@@ -156,7 +156,12 @@ bool OwnTileRows::inside(int64_t yy, char* to) {
         const int64_t tx = tx0_ + k, a = std::max<int64_t>(ia_, tx * tw_), b = std::min<int64_t>(ib_, (tx + 1) * tw_);
         const char* from = held_[k] + ly * tstep_ + (a - tx * tw_) * px_;
         const int64_t bytes = (b - a) * px_;
-        std::memcpy(to + (a - x0_) * px_, from, static_cast<size_t>(bytes));
+        // In 32-byte steps the copies of the row's pieces overlap one
+        // another, where a library call per piece waits on its own loads.
+        char* d = to + (a - x0_) * px_;
+        int64_t q = 0;
+        for (; q + 32 <= bytes; q += 32) std::memcpy(d + q, from + q, 32);
+        if (q < bytes) std::memcpy(d + q, from + q, static_cast<size_t>(bytes - q));
         if (ahead)
             for (int64_t off = 0; off < bytes; off += 64) __builtin_prefetch(from + kPrefetchRows * tstep_ + off);
     }
