@@ -126,7 +126,15 @@ bool OwnTileRows::outside(int64_t yy, char* to) {
 
 bool OwnTileRows::row(int64_t yy, char* to) {
     if (failed_) return false;  // reported once
-    if (!(yy < 0 || yy >= im_->height ? outside(yy, to) : inside(yy, to))) failed_ = true;
+    bool ok;
+    if (yy < y0_ || yy >= y1_) {  // not a row the reader was set up for: gathered alone
+        release();
+        ok = ownGatherRect(*site_, im_, static_cast<int>(x0_), static_cast<int>(yy), len_, 1, to, 0,
+                           int64_t(len_) * px_, 0);
+    } else {
+        ok = yy < 0 || yy >= im_->height ? outside(yy, to) : inside(yy, to);
+    }
+    if (!ok) failed_ = true;
     return !failed_;
 }
 
