@@ -563,9 +563,9 @@ void ownFilterRun(const OwnSite& site, VexImage* src, VexImage* dst, const OwnWi
     // a window and 128 rows high.
     const int tileRows = bands ? bandRows : static_cast<int>(std::max<int64_t>(win.spanY, 128));
     auto sourceBytes = [&](int rows) { return ownFilterSourceBytes(src, W - 1 + win.spanX, rows - 1 + win.spanY); };
-    // The band walk reads a tiled source rolling: each reader gathers its
-    // rows a batch at a time into a ring that stays in the cache, instead
-    // of a whole band of source rows gathered before the body runs.
+    // The band walk reads a tiled source a tile row at a time (OwnTileRows)
+    // while the body runs, instead of a whole band of source rows gathered
+    // before it.
     OwnFilterSrc rolling;
     if (bands && src->depth != VEX_DEPTH_1U && (src->dataOrder == VEX_DATA_ORDER_PIXEL || src->nChannels == 1)) {
         ownFilterSource(site, src, 0, 0, 0, 0, false, &rolling);
