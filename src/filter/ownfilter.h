@@ -20,7 +20,10 @@
 //  - walks the destination's tiles (mode 2, then 4), or only the one a
 //    mapping selects; a walk over all of them (not in place) runs the body
 //    on full-width bands of whole tile rows in a band buffer copied into
-//    the tiles one at a time.
+//    the tiles one at a time. There a tiled source (pixel order or one
+//    channel, not 1-bit) is not gathered band by band: each row the body
+//    asks for is assembled out of the source tiles of its tile row, held
+//    while the rows of that tile row are read (OwnTileRows).
 #pragma once
 
 #include <algorithm>
@@ -44,6 +47,9 @@ struct OwnFilterSrc {
     const VexImage* image = nullptr;  // the caller's header: size, border modes
     VexImage data{};                  // untiled pixels: the image or the gathered rectangle
     bool gathered = false;            // data is the rectangle from image pixel (x, y)
+    // A tiled image whose readers assemble their rows themselves out of its
+    // tiles (OwnTileRows): pixel order or one channel, not 1-bit.
+    bool rolling = false;
     int64_t x = 0, y = 0;
     int64_t step = 0, planeSize = 0;
     mutable bool failed = false;  // a bordered row could not be gathered (reported)
@@ -100,6 +106,46 @@ inline int64_t ownMaxAbs(int k) {
     return m[k];
 }
 
+// Bordered rows of a tiled image (pixel order or one channel, not 1-bit),
+// assembled one at a time as a reader walks down them: the tiles of the
+// tile row being read are held, requested once as the reading enters that
+// row and released as it leaves (or when the reader ends); the columns
+// beyond the image's left and right edges are gathered for all the rows at
+// once, and the rows beyond its top or bottom edge likewise, on first use.
+// While a row is copied out of the held tiles, the same row a few rows
+// further down is prefetched, so that the reading of memory overlaps the
+// work on the rows before it.
+class OwnTileRows {
+ public:
+    OwnTileRows() = default;
+    ~OwnTileRows() { release(); }
+    OwnTileRows(const OwnTileRows&) = delete;
+    OwnTileRows& operator=(const OwnTileRows&) = delete;
+    // Image columns [x0, x0 + len) of image rows [y0, y0 + rows).
+    bool init(const OwnSite& site, const VexImage* image, int64_t x0, int len, int64_t y0, int64_t rows);
+    // Image row yy into `to` (len pixels); false after a reported failure
+    // (then for every later row too, reported once).
+    bool row(int64_t yy, char* to);
+
+ private:
+    void release();
+    bool sides();
+    bool outside(int64_t yy, char* to);
+    bool inside(int64_t yy, char* to);
+    const OwnSite* site_ = nullptr;
+    const VexImage* im_ = nullptr;
+    int64_t x0_ = 0, y0_ = 0, y1_ = 0, px_ = 0, tstep_ = 0;
+    int len_ = 0, ia_ = 0, ib_ = 0, left_ = 0, right_ = 0, tw_ = 1, th_ = 1;
+    int tx0_ = 0, nt_ = 0, heldTy_ = -1;
+    bool failed_ = false;
+    char** held_ = nullptr;
+    char* side_ = nullptr;  // side columns of the rows inside the image from sideY_, sideStep_ bytes apart
+    int64_t sideY_ = 0, sideStep_ = 0;
+    char* above_ = nullptr;  // rows [y0_, 0) and [H, y1_) once gathered
+    char* below_ = nullptr;
+    OwnBlock heldBlock_, sideBlock_, aboveBlock_, belowBlock_;
+};
+
 // Geometry of the bordered rows of one pass.
 struct OwnRowGeom {
     int64_t x0;  // image column of the first sample of a row
@@ -107,6 +153,7 @@ struct OwnRowGeom {
     int len;     // pixels per bordered row
     int lanes;   // samples per pixel: the channels processed together, or 1
     int ch;      // absolute channel (0-based) of lane 0
+    int64_t rows = INT64_MAX;  // window rows the reader may ask for
 };
 
 template <class T>
@@ -116,12 +163,14 @@ class OwnRows {
     // Pixels [offset, offset + len) of the rows of `whole` (a vertical
     // strip), with its own row store.
     OwnRows(const OwnRows& whole, int64_t offset, int len)
-        : s_(whole.s_), g_{whole.g_.x0 + offset, whole.g_.y0, len, whole.g_.lanes, whole.g_.ch} {}
+        : s_(whole.s_), g_{whole.g_.x0 + offset, whole.g_.y0, len, whole.g_.lanes, whole.g_.ch, whole.g_.rows} {}
     int len() const { return g_.len; }
     int lanes() const { return g_.lanes; }
     int64_t samples() const { return int64_t(g_.len) * g_.lanes; }
     // Every row inside the image is read in place, margins included.
-    bool inPlace() const { return s_.gathered || (g_.x0 >= 0 && g_.x0 + g_.len <= s_.image->width); }
+    bool inPlace() const {
+        return s_.gathered || s_.rolling || (g_.x0 >= 0 && g_.x0 + g_.len <= s_.image->width);
+    }
     // Room for `k` rows kept at once (the most recent ones are reused).
     bool reserve(int k) {
         k_ = std::max(1, k);
@@ -136,7 +185,12 @@ class OwnRows {
         const VexImage& d = s_.data;
         raw_ = nullptr;
         rawY_ = INT64_MIN;
-        if (!s_.gathered) {
+        if (s_.rolling) {
+            // Rows assembled in the image's pixel layout, one per row slot.
+            rawStep_ = ownRowStep(g_.len, d.depth, d.nChannels, VEX_DATA_ORDER_PIXEL, 8);
+            raw_ = rawBlock_.alloc<char>(rawStep_ * k_);
+            if (!raw_ || !tiles_.init(*s_.site, s_.image, g_.x0, g_.len, g_.y0, g_.rows)) return false;
+        } else if (!s_.gathered) {
             const bool plane = d.dataOrder == VEX_DATA_ORDER_PLANE;
             rawStep_ = ownRowStep(g_.len, d.depth, plane ? 1 : d.nChannels, VEX_DATA_ORDER_PIXEL, 8);
             rawRows_ = rawStep_ * kBand <= kBandBytes ? kBand : 1;
@@ -172,6 +226,7 @@ class OwnRows {
     int64_t* tags_ = nullptr;
     const T** ptrs_ = nullptr;
     OwnBlock bufBlock_, rawBlock_, tagBlock_, ptrBlock_;
+    OwnTileRows tiles_;  // a rolling source's rows
 };
 
 template <class T>
@@ -185,7 +240,18 @@ const T* OwnRows<T>::fetch(int64_t yy, T* buf) {
     const int chOff = plane ? 0 : g_.ch;      // element of lane 0 within a pixel
     const char* row;
     int64_t c0;  // column of the row's first sample in `row`
-    if (s_.gathered || (yy >= 0 && yy < im->height && g_.x0 >= 0 && g_.x0 + g_.len <= im->width)) {
+    if (s_.rolling) {
+        const int64_t i = yy - g_.y0;
+        char* to = raw_ + rawStep_ * (((i % k_) + k_) % k_);
+        if (!tiles_.row(yy, to)) {
+            s_.failed = true;  // reported; the engine stops after this pass
+            std::fill(buf, buf + samples(), T(0));
+            return buf;
+        }
+        row = to;
+        c0 = 0;
+        if (!bits && (L == pix || pix == 1)) return reinterpret_cast<const T*>(row) + chOff;
+    } else if (s_.gathered || (yy >= 0 && yy < im->height && g_.x0 >= 0 && g_.x0 + g_.len <= im->width)) {
         row = d.imageData + (yy - s_.y) * s_.step + (plane ? s_.planeSize * g_.ch : 0);
         c0 = g_.x0 - s_.x;
         if (!bits && (L == pix || pix == 1)) return reinterpret_cast<const T*>(row) + c0 * pix + chOff;
@@ -430,7 +496,7 @@ void ownFilterRun(const OwnSite& site, VexImage* src, VexImage* dst, const OwnWi
         const int passes = together ? 1 : ch.n;
         for (int k = 0; k < passes; ++k) {
             OwnRowGeom g{sx + ox + win.dx0, sy + oy + win.dy0, static_cast<int>(pw + win.spanX - 1),
-                         together ? ch.n : 1, ch.src0 + k};
+                         together ? ch.n : 1, ch.src0 + k, ph - 1 + win.spanY};
             OwnRows<T> in(s, g);
             OwnOut<D> out(d, pw, ph, g.lanes, ch.dst0 + k);
             if (!out.init()) {
@@ -475,8 +541,17 @@ void ownFilterRun(const OwnSite& site, VexImage* src, VexImage* dst, const OwnWi
     // a window and 128 rows high.
     const int tileRows = bands ? bandRows : static_cast<int>(std::max<int64_t>(win.spanY, 128));
     auto sourceBytes = [&](int rows) { return ownFilterSourceBytes(src, W - 1 + win.spanX, rows - 1 + win.spanY); };
+    // The band walk reads a tiled source a tile row at a time (OwnTileRows)
+    // while the body runs, instead of a whole band of source rows gathered
+    // before it.
+    OwnFilterSrc rolling;
+    if (bands && src->depth != VEX_DEPTH_1U && (src->dataOrder == VEX_DATA_ORDER_PIXEL || src->nChannels == 1)) {
+        ownFilterSource(site, src, 0, 0, 0, 0, false, &rolling);
+        rolling.rolling = true;
+    }
     if (!tile && src != dst &&
-        ownFilterTileRows(site, dst, t, ch, bands, tileRows, whole, sourceBytes, prepare, piece))
+        ownFilterTileRows(site, dst, t, ch, bands && !rolling.rolling, tileRows, rolling.rolling ? rolling : whole,
+                          sourceBytes, prepare, piece))
         return;
     OwnFilterSrc banded;
     int b0 = 0, b1 = 0;  // output rows the band in `banded` serves
