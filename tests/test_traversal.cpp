@@ -246,16 +246,20 @@ TEST(PixelWalk, StreamsTileRowsWhole) {
 
 // Copies and filter bands into the tiles of a large call stream the tile
 // rows too (rows back to back, lines split between rows): a region starting
-// inside a tile, tile rows of 232 and 24 bytes, sentinels around.
+// inside a tile, tile rows of 232, 80 (on 16-byte boundaries) and 24 bytes,
+// sentinels around.
 TEST(PixelWalk, CopiesAndFilterBandsStreamIntoTiles) {
     vt::ReportLog log;
     const int h = 4100, w = 4100;
     vt::Image A(VEX_DEPTH_8U, 1, h, w), U(VEX_DEPTH_8U, 1, h, w);
-    vt::TiledImage G(VEX_DEPTH_8U, 1, h, w, 232, 64), K(VEX_DEPTH_8U, 1, h, w, 24, 40);
+    vt::TiledImage G(VEX_DEPTH_8U, 1, h, w, 232, 64), K(VEX_DEPTH_8U, 1, h, w, 24, 40),
+        M(VEX_DEPTH_8U, 1, h, w, 80, 56);
     A.fillPattern(4), U.fillSentinel();
-    G.fillSentinel(), K.fillSentinel();
+    G.fillSentinel(), K.fillSentinel(), M.fillSentinel();
     K.setRoi(0, 5, 1, h - 1, w - 5);
     vexCopy(A.get(), K.get(), nullptr);
+    M.setRoi(0, 0, 3, h - 3, w);
+    vexCopy(A.get(), M.get(), nullptr);
     G.setRoi(0, 3, 2, h - 2, w - 3);
     U.setRoi(0, 3, 2, h - 2, w - 3);
     vexBlur(A.get(), G.get(), 3, 5, 1, 2);
@@ -263,6 +267,7 @@ TEST(PixelWalk, CopiesAndFilterBandsStreamIntoTiles) {
     for (int y = 0; y < h; y += y < 100 ? 1 : 7)
         for (int x = 0; x < w; ++x) {
             ASSERT_EQ(K.sample(x, y, 1), y < 1 || x < 5 ? vt::kSentinel : A.sample(x - 5, y - 1, 1)) << x << "," << y;
+            ASSERT_EQ(M.sample(x, y, 1), y < 3 ? vt::kSentinel : A.sample(x, y - 3, 1)) << x << "," << y;
             ASSERT_EQ(G.sample(x, y, 1), U.sample(x, y, 1)) << x << "," << y;
         }
     EXPECT_EQ(log.size(), 0u);
