@@ -62,6 +62,20 @@ void ownReverse3T(const T* __restrict src, T* __restrict dst, int w) {
         dst[3 * j + 2] = last[-3 * j + 2];
     }
 }
+// Two rows that do not overlap trade places reversed: a[j] <-> b[w - 1 - j],
+// in one pass over both (no row buffer).
+template <class T>
+void ownSwapReverse1T(T* __restrict a, T* __restrict b, int w) {
+    T* last = b + w - 1;
+    for (int j = 0; j < w; ++j) {
+        const T t = a[j];
+        a[j] = last[-j];
+        last[-j] = t;
+    }
+}
+OWN_CLONES void ownSwapReverse1(uint8_t* a, uint8_t* b, int w) { ownSwapReverse1T(a, b, w); }
+OWN_CLONES void ownSwapReverse1(uint16_t* a, uint16_t* b, int w) { ownSwapReverse1T(a, b, w); }
+OWN_CLONES void ownSwapReverse1(uint32_t* a, uint32_t* b, int w) { ownSwapReverse1T(a, b, w); }
 OWN_CLONES void ownReverse1(const uint8_t* s, uint8_t* d, int w) { ownReverse1T(s, d, w); }
 OWN_CLONES void ownReverse1(const uint16_t* s, uint16_t* d, int w) { ownReverse1T(s, d, w); }
 OWN_CLONES void ownReverse1(const uint32_t* s, uint32_t* d, int w) { ownReverse1T(s, d, w); }
@@ -535,9 +549,26 @@ void ownSwapFlip(const OwnRegion& a, const OwnRegion& b, int h, int w, int flipA
     for (int k = 0; k < la.lanes; ++k) {
         char* laneA = la.base + la.laneStride * k;
         char* laneB = lb.base + lb.laneStride * k;
+        // Single samples reversed: each pair of rows in one pass.
+        const bool single = colsReversed && depth != VEX_DEPTH_1U && pe == 1 && la.pixStride == 1 &&
+                            lb.pixStride == 1;
         for (int i = 0; i < h; ++i) {
             char* rowA = laneA + la.step * i;
             char* rowB = laneB + lb.step * (rowsReversed ? h - 1 - i : i);
+            if (single) {
+                switch (ownElemSize(depth)) {
+                    case 1:
+                        ownSwapReverse1(reinterpret_cast<uint8_t*>(rowA), reinterpret_cast<uint8_t*>(rowB), w);
+                        break;
+                    case 2:
+                        ownSwapReverse1(reinterpret_cast<uint16_t*>(rowA), reinterpret_cast<uint16_t*>(rowB), w);
+                        break;
+                    default:
+                        ownSwapReverse1(reinterpret_cast<uint32_t*>(rowA), reinterpret_cast<uint32_t*>(rowB), w);
+                        break;
+                }
+                continue;
+            }
             ownMoveRow(depth, rowA, la.bit, la.pixStride, tmp, 0, pe, w, pe, false);
             ownMoveRow(depth, rowB, lb.bit, lb.pixStride, rowA, la.bit, la.pixStride, w, pe,
                        colsReversed);
