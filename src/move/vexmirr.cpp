@@ -569,9 +569,17 @@ void ownSwapFlip(const OwnRegion& a, const OwnRegion& b, int h, int w, int flipA
     for (int k = 0; k < la.lanes; ++k) {
         char* laneA = la.base + la.laneStride * k;
         char* laneB = lb.base + lb.laneStride * k;
-        // Single samples reversed: each pair of rows in one pass.
+        // Single samples reversed: each pair of rows in one pass; flipped
+        // both ways, rows lying back to back on both sides (whole tiles) are
+        // one pair of rows.
         const bool single = colsReversed && depth != VEX_DEPTH_1U && pe == 1 && la.pixStride == 1 &&
                             lb.pixStride == 1;
+        const int64_t rowBytes = int64_t(w) * ownElemSize(depth);
+        if (single && rowsReversed && la.step == rowBytes && lb.step == rowBytes &&
+            int64_t(w) * h <= INT32_MAX) {
+            ownSwapReverseRow(depth, laneA, laneB, w * h);
+            continue;
+        }
         for (int i = 0; i < h; ++i) {
             char* rowA = laneA + la.step * i;
             char* rowB = laneB + lb.step * (rowsReversed ? h - 1 - i : i);
