@@ -203,17 +203,19 @@ TEST(GetRect, WideRowOfTiles) {
 // A pixel-wise walk writing 16 MiB and more into tiles streams the rows of
 // each tile piece whole, lines split between two rows included, from the
 // offsets within a line that the tiles' own buffers give: rows of 232 bytes
-// (8U), of 256 bytes (16U), and of 24 bytes (shorter than a line, with a
-// region starting inside the first tile column, whose pieces keep the
-// other stores). Binary and unary rows; sentinels outside the region.
+// (8U), of 256 bytes (16U), of 80 bytes (8U, a line and a quarter: rows
+// on 16-byte boundaries go from registers straight to the tile, the last
+// vector of a row alone in its line) and of 24 bytes (shorter than a line,
+// with a region starting inside the first tile column, whose pieces keep
+// the other stores). Binary and unary rows; sentinels outside the region.
 TEST(PixelWalk, StreamsTileRowsWhole) {
     vt::ReportLog log;
     const int h = 4100, w = 4100;
     vt::Image A(VEX_DEPTH_8U, 1, h, w), B(VEX_DEPTH_8U, 1, h, w), C(VEX_DEPTH_16U, 1, h, 2050);
     vt::TiledImage G(VEX_DEPTH_8U, 1, h, w, 232, 64), H(VEX_DEPTH_16U, 1, h, 2050, 128, 48),
-        K(VEX_DEPTH_8U, 1, h, w, 24, 40);
+        K(VEX_DEPTH_8U, 1, h, w, 24, 40), M(VEX_DEPTH_8U, 1, h, w, 80, 56);
     A.fillPattern(1), B.fillPattern(2), C.fillPattern(3);
-    G.fillSentinel(), H.fillSentinel(), K.fillSentinel();
+    G.fillSentinel(), H.fillSentinel(), K.fillSentinel(), M.fillSentinel();
     A.setRoi(0, 0, 1, h - 1, w);
     G.setRoi(0, 0, 2, h - 2, w);
     H.setRoi(0, 0, 3, h - 3, 2050);
@@ -221,6 +223,8 @@ TEST(PixelWalk, StreamsTileRowsWhole) {
     vexAdd(A.get(), B.get(), G.get(), nullptr);
     vexAddS(C.get(), H.get(), 1000, nullptr);
     vexAddS(B.get(), K.get(), 9, nullptr);
+    M.setRoi(0, 0, 5, h - 5, w);
+    vexAdd(B.get(), A.get(), M.get(), nullptr);
     for (int y = 0; y < h; y += y < 100 ? 1 : 7) {
         for (int x = 0; x < w; ++x) {
             ASSERT_EQ(G.sample(x, y, 1), y < 2 ? vt::kSentinel
@@ -228,6 +232,9 @@ TEST(PixelWalk, StreamsTileRowsWhole) {
                 << x << "," << y;
             ASSERT_EQ(K.sample(x, y, 1), y < 1 || x < 5 ? vt::kSentinel
                                                         : std::min<int64_t>(B.sample(x - 5, y - 1, 1) + 9, 255))
+                << x << "," << y;
+            ASSERT_EQ(M.sample(x, y, 1), y < 5 ? vt::kSentinel
+                                               : std::min<int64_t>(B.sample(x, y - 5, 1) + A.sample(x, y - 4, 1), 255))
                 << x << "," << y;
         }
         for (int x = 0; x < 2050; ++x)
@@ -239,16 +246,20 @@ TEST(PixelWalk, StreamsTileRowsWhole) {
 
 // Copies and filter bands into the tiles of a large call stream the tile
 // rows too (rows back to back, lines split between rows): a region starting
-// inside a tile, tile rows of 232 and 24 bytes, sentinels around.
+// inside a tile, tile rows of 232, 80 (on 16-byte boundaries) and 24 bytes,
+// sentinels around.
 TEST(PixelWalk, CopiesAndFilterBandsStreamIntoTiles) {
     vt::ReportLog log;
     const int h = 4100, w = 4100;
     vt::Image A(VEX_DEPTH_8U, 1, h, w), U(VEX_DEPTH_8U, 1, h, w);
-    vt::TiledImage G(VEX_DEPTH_8U, 1, h, w, 232, 64), K(VEX_DEPTH_8U, 1, h, w, 24, 40);
+    vt::TiledImage G(VEX_DEPTH_8U, 1, h, w, 232, 64), K(VEX_DEPTH_8U, 1, h, w, 24, 40),
+        M(VEX_DEPTH_8U, 1, h, w, 80, 56);
     A.fillPattern(4), U.fillSentinel();
-    G.fillSentinel(), K.fillSentinel();
+    G.fillSentinel(), K.fillSentinel(), M.fillSentinel();
     K.setRoi(0, 5, 1, h - 1, w - 5);
     vexCopy(A.get(), K.get(), nullptr);
+    M.setRoi(0, 0, 3, h - 3, w);
+    vexCopy(A.get(), M.get(), nullptr);
     G.setRoi(0, 3, 2, h - 2, w - 3);
     U.setRoi(0, 3, 2, h - 2, w - 3);
     vexBlur(A.get(), G.get(), 3, 5, 1, 2);
@@ -256,6 +267,7 @@ TEST(PixelWalk, CopiesAndFilterBandsStreamIntoTiles) {
     for (int y = 0; y < h; y += y < 100 ? 1 : 7)
         for (int x = 0; x < w; ++x) {
             ASSERT_EQ(K.sample(x, y, 1), y < 1 || x < 5 ? vt::kSentinel : A.sample(x - 5, y - 1, 1)) << x << "," << y;
+            ASSERT_EQ(M.sample(x, y, 1), y < 3 ? vt::kSentinel : A.sample(x, y - 3, 1)) << x << "," << y;
             ASSERT_EQ(G.sample(x, y, 1), U.sample(x, y, 1)) << x << "," << y;
         }
     EXPECT_EQ(log.size(), 0u);

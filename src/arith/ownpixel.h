@@ -192,6 +192,23 @@ __attribute__((always_inline)) inline void ownRunRows(const OwnRun& r, const Op&
         return k < kSources ? reinterpret_cast<const T*>(ownRunRowAt(q, k, y)) : nullptr;
     };
 #if defined(__SSE2__)
+    if (ownRunJoined(r, sizeof(T)) && ownStreamAlignedFits(static_cast<T*>(r.dst), r.n) &&
+        ownStreamHead(static_cast<T*>(r.dst), r.n, r.callBytes) >= 0) {
+        const OwnRun q = r;
+        const T* __restrict a = nullptr;
+        const T* __restrict b = nullptr;
+        ownStreamAligned(
+            static_cast<T*>(q.dst), q.n, q.rows,
+            [&](int64_t y) {
+                ownRunPrefetch(q, kSources, y);
+                a = source(q, 0, y);
+                b = source(q, 1, y);
+            },
+            [&](int64_t i, int64_t k, T* __restrict out) {
+                for (int64_t j = 0; j < k; ++j) out[j] = at(a, b, i + j);
+            });
+        return;
+    }
     if (ownRunJoined(r, sizeof(T)) && r.n * int64_t(sizeof(T)) <= kStageBytes &&
         ownStreamHead(static_cast<T*>(r.dst), r.n, r.callBytes) >= 0) {
         // A copy of the run: the stores into the staging buffer (bytes)

@@ -206,9 +206,29 @@ void ownCopyRegion(const OwnRegion& s, const OwnRegion& d, int rows, int cols, u
             constexpr int kAhead = 4;
             for (int k = 0; k < ls.lanes; ++k) {
                 const char* ps = ls.base + ls.laneStride * k;
-                ownStreamJoined(ld.base + ld.laneStride * k, int64_t(bytes), rows, [&](int64_t y, char* out) {
+                char* pd = ld.base + ld.laneStride * k;
+                auto ahead = [&](int64_t y) __attribute__((always_inline)) {
                     if (aheadSrc && y + kAhead < rows)
                         for (size_t b = 0; b < bytes + 63; b += 64) __builtin_prefetch(ps + ls.step * (y + kAhead) + b);
+                };
+                if (ownStreamAlignedFits(pd, int64_t(bytes))) {
+                    const char* row = nullptr;
+                    ownStreamAligned(
+                        pd, int64_t(bytes), rows,
+                        [&](int64_t y) __attribute__((always_inline)) {
+                            ahead(y);
+                            row = ps + ls.step * y;
+                        },
+                        [&](int64_t i, int64_t n, char* out) __attribute__((always_inline)) {
+                            if (n == 64)
+                                std::memcpy(out, row + i, 64);
+                            else
+                                std::memcpy(out, row + i, size_t(n));
+                        });
+                    continue;
+                }
+                ownStreamJoined(pd, int64_t(bytes), rows, [&](int64_t y, char* out) {
+                    ahead(y);
                     std::memcpy(out, ps + ls.step * y, bytes);
                 });
             }

@@ -105,6 +105,59 @@ __attribute__((always_inline)) inline void ownStreamJoined(T* d, int64_t n, int6
     }
     std::memcpy(line + own, stage + own, size_t(std::max<int64_t>(fill - own, 0)));
 }
+
+// `rows` destination rows of n elements lying back to back from d, in a call
+// that is streamed, when d and every row start lie on a 16-byte boundary (a
+// tile from an allocator). start(y) runs before row y; fill(i, k, out)
+// computes elements i to i + k - 1 of that row into out, a line-sized
+// aligned temporary (k = 64 / sizeof(T) but at a row's end), whose 16-byte
+// parts go straight to the destination, streamed: no row is written into a
+// page-sized buffer and read back a line later, and a line split
+// between two rows is streamed by the two rows' consecutive stores. Only
+// the parts in the block's first and last line, which it may share with
+// bytes that are not its own, are stored normally.
+template <class T, class Start, class Fill>
+__attribute__((always_inline)) inline void ownStreamAligned(T* d, int64_t n, int64_t rows, Start start,
+                                                            Fill fill) {
+    constexpr int64_t kLine = 64 / sizeof(T), kPart = 16 / sizeof(T);
+    const int64_t bytes = n * int64_t(sizeof(T));
+    const uintptr_t address = reinterpret_cast<uintptr_t>(d);
+    // Block offsets of the first whole line and of the end of the last one.
+    const int64_t lo = int64_t((64 - address % 64) % 64);
+    const int64_t hi = int64_t((address + uintptr_t(rows * bytes)) / 64 * 64 - address);
+    for (int64_t y = 0; y < rows; ++y) {
+        start(y);
+        const int64_t offset = y * bytes;
+        // Elements of the row that are streamed: i0 to i1 - 1.
+        const int64_t i0 = std::clamp<int64_t>(lo - offset, 0, bytes) / int64_t(sizeof(T));
+        const int64_t i1 = std::clamp<int64_t>(hi - offset, 0, bytes) / int64_t(sizeof(T));
+        const bool all = i0 == 0 && i1 == n;
+        __m128i* out = reinterpret_cast<__m128i*>(d + y * n);
+        auto put = [&](int64_t i, __m128i v) {
+            if (all || (i >= i0 && i < i1))
+                _mm_stream_si128(out + i / kPart, v);
+            else
+                _mm_store_si128(out + i / kPart, v);
+        };
+        alignas(64) T chunk[kLine];
+        const __m128i* parts = reinterpret_cast<const __m128i*>(chunk);
+        int64_t i = 0;
+        for (; i + kLine <= n; i += kLine) {
+            fill(i, kLine, chunk);
+            for (int k = 0; k < 4; ++k) put(i + k * kPart, _mm_load_si128(parts + k));
+        }
+        if (i < n) {
+            fill(i, n - i, chunk);
+            for (int k = 0; i + k * kPart < n; ++k) put(i + k * kPart, _mm_load_si128(parts + k));
+        }
+    }
+}
+
+// Whether ownStreamAligned takes rows of n elements from d.
+template <class T>
+inline bool ownStreamAlignedFits(const T* d, int64_t n) {
+    return reinterpret_cast<uintptr_t>(d) % 16 == 0 && n * int64_t(sizeof(T)) % 16 == 0;
+}
 #endif
 
 }  // namespace vex

@@ -62,6 +62,28 @@ void ownReverse3T(const T* __restrict src, T* __restrict dst, int w) {
         dst[3 * j + 2] = last[-3 * j + 2];
     }
 }
+// Two rows that do not overlap trade places reversed: a[j] <-> b[w - 1 - j],
+// in one pass over both (no row buffer).
+template <class T>
+void ownSwapReverse1T(T* __restrict a, T* __restrict b, int w) {
+    T* last = b + w - 1;
+    for (int j = 0; j < w; ++j) {
+        const T t = a[j];
+        a[j] = last[-j];
+        last[-j] = t;
+    }
+}
+OWN_CLONES void ownSwapReverse1(uint8_t* a, uint8_t* b, int w) { ownSwapReverse1T(a, b, w); }
+OWN_CLONES void ownSwapReverse1(uint16_t* a, uint16_t* b, int w) { ownSwapReverse1T(a, b, w); }
+OWN_CLONES void ownSwapReverse1(uint32_t* a, uint32_t* b, int w) { ownSwapReverse1T(a, b, w); }
+// The same for rows of one-sample pixels of any depth but 1U.
+void ownSwapReverseRow(unsigned depth, char* a, char* b, int w) {
+    switch (ownElemSize(depth)) {
+        case 1: ownSwapReverse1(reinterpret_cast<uint8_t*>(a), reinterpret_cast<uint8_t*>(b), w); break;
+        case 2: ownSwapReverse1(reinterpret_cast<uint16_t*>(a), reinterpret_cast<uint16_t*>(b), w); break;
+        default: ownSwapReverse1(reinterpret_cast<uint32_t*>(a), reinterpret_cast<uint32_t*>(b), w); break;
+    }
+}
 OWN_CLONES void ownReverse1(const uint8_t* s, uint8_t* d, int w) { ownReverse1T(s, d, w); }
 OWN_CLONES void ownReverse1(const uint16_t* s, uint16_t* d, int w) { ownReverse1T(s, d, w); }
 OWN_CLONES void ownReverse1(const uint32_t* s, uint32_t* d, int w) { ownReverse1T(s, d, w); }
@@ -326,8 +348,20 @@ void ownFlip(const OwnRegion& rs, const OwnRegion& rd, int h, int w, int flipAxi
         char* lane = ls.base + ls.laneStride * k;
         auto row = [&](int i) { return lane + ls.step * i; };
         const int pairs = rowsReversed ? (h + 1) / 2 : h;
+        // Single samples reversed: two rows trade places in one pass, and a
+        // row reversed onto itself trades its two halves (the middle sample
+        // of an odd width stays).
+        const bool single = colsReversed && depth != VEX_DEPTH_1U && pe == 1 && ls.pixStride == 1;
+        const int64_t half = int64_t(w - w / 2) * ownElemSize(depth);
         for (int i = 0; i < pairs; ++i) {
             const int j = rowsReversed ? h - 1 - i : i;
+            if (single) {
+                if (j != i)
+                    ownSwapReverseRow(depth, row(i), row(j), w);
+                else
+                    ownSwapReverseRow(depth, row(i), row(i) + half, w / 2);
+                continue;
+            }
             ownMoveRow(depth, row(i), ls.bit, ls.pixStride, tmp, 0, pe, w, pe, false);
             if (j != i) ownMoveRow(depth, row(j), ls.bit, ls.pixStride, row(i), ls.bit,
                                    ls.pixStride, w, pe, colsReversed);
@@ -535,9 +569,24 @@ void ownSwapFlip(const OwnRegion& a, const OwnRegion& b, int h, int w, int flipA
     for (int k = 0; k < la.lanes; ++k) {
         char* laneA = la.base + la.laneStride * k;
         char* laneB = lb.base + lb.laneStride * k;
+        // Single samples reversed: each pair of rows in one pass; flipped
+        // both ways, rows lying back to back on both sides (whole tiles) are
+        // one pair of rows.
+        const bool single = colsReversed && depth != VEX_DEPTH_1U && pe == 1 && la.pixStride == 1 &&
+                            lb.pixStride == 1;
+        const int64_t rowBytes = int64_t(w) * ownElemSize(depth);
+        if (single && rowsReversed && la.step == rowBytes && lb.step == rowBytes &&
+            int64_t(w) * h <= INT32_MAX) {
+            ownSwapReverseRow(depth, laneA, laneB, w * h);
+            continue;
+        }
         for (int i = 0; i < h; ++i) {
             char* rowA = laneA + la.step * i;
             char* rowB = laneB + lb.step * (rowsReversed ? h - 1 - i : i);
+            if (single) {
+                ownSwapReverseRow(depth, rowA, rowB, w);
+                continue;
+            }
             ownMoveRow(depth, rowA, la.bit, la.pixStride, tmp, 0, pe, w, pe, false);
             ownMoveRow(depth, rowB, lb.bit, lb.pixStride, rowA, la.bit, la.pixStride, w, pe,
                        colsReversed);
