@@ -457,7 +457,7 @@ OWN_AVX2 inline void ownForward32(int op, const __m256i ch[3], __m256i out[3]) {
                                         _mm256_and_si256(_mm256_and_si256(isR, gLessB), ownSet8(180)));
     const bool hls = op == kFastRGB2HLS;
     const __m256i one = ownSet16(1), k30 = ownSet16(30), k255 = ownSet16(255);
-    __m256i h[2], s[2], l[2];
+    __m256i h[2], s[2], l[2]{};  // l is written for HLS only
     for (int half = 0; half < 2; ++half) {
         const __m256i d = ownHalf16(half, delta);
         const __m256i num = _mm256_add_epi16(_mm256_mullo_epi16(_mm256_sub_epi16(ownHalf16(half, a), ownHalf16(half, b)), k30),

@@ -1088,7 +1088,7 @@ bool ownMedianHistRows(const RankArgs& a, OwnRows<T>& in, OwnOut<T>& out) {
     std::memset(fine, 0, size_t(n + L) * 256 * sizeof(C));
     // Byte counters with AVX2 on rows of at least 32 output samples: the
     // coarse level 32 outputs at a time.
-    OwnCoarsePlanes planes{};
+    [[maybe_unused]] OwnCoarsePlanes planes{};  // filled only with AVX2
     OwnCoarsePlanes* pl = nullptr;
 #if OWN_RANK_AVX2
     if (sizeof(C) == 1 && kRankAvx2 && int64_t(W) * L >= 32) {
