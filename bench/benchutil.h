@@ -74,6 +74,41 @@ inline void fillRandom(void* data, size_t n, uint32_t key) {
     }
 }
 
+// Pixel memory of the images a case makes, kept for the whole process. A
+// memory-bound call measures up to twice as slow on some freshly mapped
+// pages as on others (the same code, from run to run), so the images of a
+// case would carry the luck of their placement into its ratio. Inside a
+// case (a function registered with add()), the n-th image or peer matrix it
+// makes takes the n-th block of this pool, grown when too small: vexlib's
+// case and the peer's, made in the same order, run on the very same pages,
+// and no timed call touches a page for the first time. Outside a case
+// (null) the caller allocates as usual.
+struct BlockPool {
+    std::vector<std::pair<void*, size_t>> blocks;
+    size_t next = 0;
+    bool inCase = false;
+};
+inline BlockPool& blockPool() {
+    static BlockPool pool;
+    return pool;
+}
+inline void* pooledBlock(size_t bytes) {
+    BlockPool& p = blockPool();
+    if (!p.inCase) return nullptr;
+    if (p.next == p.blocks.size()) p.blocks.push_back({nullptr, 0});
+    auto& b = p.blocks[p.next++];
+    if (b.second < bytes) {
+        std::free(b.first);
+        const size_t rounded = (bytes + 4095) / 4096 * 4096;
+        b = {std::aligned_alloc(4096, rounded), rounded};
+        if (!b.first) {
+            std::fprintf(stderr, "benchmark: cannot allocate %zu bytes\n", bytes);
+            std::exit(1);
+        }
+    }
+    return b.first;
+}
+
 // An allocated untiled pixel-order image, align `align`, random content.
 // Ends the program when the image cannot be made.
 inline Image makeImage(int height, int width, int nChannels, unsigned depth, uint32_t key = 1,
@@ -84,7 +119,12 @@ inline Image makeImage(int height, int width, int nChannels, unsigned depth, uin
     VexImage* img = vexCreateImageHeader(nChannels, 0, static_cast<int>(depth), kSpace[c], kSeq[c],
                                          VEX_DATA_ORDER_PIXEL, VEX_ORIGIN_TL, align, height, width, nullptr,
                                          nullptr, nullptr);
-    if (img) vexAllocateImage(img, -1);
+    if (img) {
+        if (void* block = pooledBlock(static_cast<size_t>(img->dataSize)))
+            img->imageData = static_cast<char*>(block);  // dataBlock stays null: the pool keeps it
+        else
+            vexAllocateImage(img, -1);
+    }
     if (!img || !img->imageData) {
         std::fprintf(stderr, "benchmark: cannot make a %dx%d image of %d channels\n", height, width, nChannels);
         std::exit(1);
@@ -103,7 +143,9 @@ inline void setBytes(benchmark::State& state, size_t bytesPerCall) {
 #if VEX_BENCH_HAVE_OPENCV
 // A square OpenCV peer image filled like makeImage (row by row).
 inline cv::Mat makeMat(int size, int cvType, uint32_t key) {
-    cv::Mat m(size, size, cvType);
+    const size_t bytes = size_t(size) * size * CV_ELEM_SIZE(cvType);
+    void* block = pooledBlock(bytes);
+    cv::Mat m = block ? cv::Mat(size, size, cvType, block) : cv::Mat(size, size, cvType);
     for (int y = 0; y < m.rows; ++y) fillRandom(m.ptr(y), m.cols * m.elemSize(), key + y);
     return m;
 }
@@ -197,7 +239,14 @@ benchmark::internal::Benchmark* add(const std::string& family, const std::string
     const std::string row = family + "/" + kase;
     auto& order = rowOrder();
     if (std::find(order.begin(), order.end(), row) == order.end()) order.push_back(row);
-    return benchmark::RegisterBenchmark((row + "/" + impl).c_str(), std::forward<Fn>(fn))
+    auto inCase = [fn = std::forward<Fn>(fn)](benchmark::State& st) mutable {
+        BlockPool& p = blockPool();
+        p.next = 0;
+        p.inCase = true;
+        fn(st);
+        p.inCase = false;
+    };
+    return benchmark::RegisterBenchmark((row + "/" + impl).c_str(), std::move(inCase))
         ->UseRealTime()
         ->Unit(benchmark::kMicrosecond);
 }
