@@ -3,7 +3,9 @@
 // every image untiled and once with 256x256 tiles (all images tiled, or
 // mixed: only the sources or only the destination tiled). The tile callback
 // is trivial: it hands out pointers into tile buffers made ready before the
-// timing, so the figures show what the library's tiled paths cost.
+// timing (blocks of the benchmark pool, so the tiled and the untiled run of
+// a case use the same pages), so the figures show what the library's tiled
+// paths cost.
 // Single-threaded throughout; the summary prints tiled/untiled ratios.
 // The add-order row runs no library code: it times the tile walk's memory
 // order against one pass with a plain loop (see registerPattern).
@@ -27,7 +29,8 @@ constexpr int kTile = 256;
 // One buffer per image, tiles one after another (row-major tile order),
 // each laid out as an untiled kTile x kTile image.
 struct TileStore {
-    std::vector<unsigned char> bytes;
+    unsigned char* data = nullptr;     // 16 bytes past a 64-byte line, as a std::vector's would be
+    std::vector<unsigned char> owned;  // outside a case, where the benchmark pool hands out nothing
     int tilesX = 0, tilesY = 0;
     size_t tileBytes = 0;
 };
@@ -48,8 +51,7 @@ void tileCallback(const VexImage* image, int xIndex, int yIndex, int mode) {
         info->tileData = nullptr;
         return;
     }
-    info->tileData = reinterpret_cast<char*>(const_cast<unsigned char*>(s->bytes.data())) +
-                     (size_t(yIndex) * s->tilesX + xIndex) * s->tileBytes;
+    info->tileData = reinterpret_cast<char*>(s->data) + (size_t(yIndex) * s->tilesX + xIndex) * s->tileBytes;
 }
 
 // A tiled 8U one-channel image with random content.
@@ -62,8 +64,14 @@ struct Tiled {
         store.tilesX = (kSize + kTile - 1) / kTile;
         store.tilesY = (kSize + kTile - 1) / kTile;
         store.tileBytes = size_t(kTile) * kTile;
-        store.bytes.resize(store.tileBytes * store.tilesX * store.tilesY);
-        vexbench::fillRandom(store.bytes.data(), store.bytes.size(), key);
+        const size_t n = store.tileBytes * store.tilesX * store.tilesY;
+        if (void* block = vexbench::pooledBlock(n + 16)) {
+            store.data = static_cast<unsigned char*>(block) + 16;
+        } else {
+            store.owned.resize(n);
+            store.data = store.owned.data();
+        }
+        vexbench::fillRandom(store.data, n, key);
         image->tileInfo = vexCreateTileInfo(tileCallback, static_cast<int>(stores().size()), kTile, kTile);
         stores().push_back(&store);
     }
@@ -173,14 +181,12 @@ void registerPattern() {
     for (int tiledRun = 0; tiledRun < 2; ++tiledRun)
         vexbench::add("add-order", "dst-tiled", tiledRun ? "tiled" : "untiled", [=](benchmark::State& st) {
             const size_t bytes = size_t(kSize) * kSize;
-            std::vector<unsigned char> a(bytes + 64), b(bytes + 64), d(bytes + 64);
-            vexbench::fillRandom(a.data(), bytes, 1);
-            vexbench::fillRandom(b.data(), bytes, 2);
-            auto at = [](std::vector<unsigned char>& v) {  // 64-byte aligned start
-                return v.data() + (64 - reinterpret_cast<uintptr_t>(v.data()) % 64) % 64;
-            };
-            const unsigned char *pa = at(a), *pb = at(b);
-            unsigned char* pd = at(d);
+            // Blocks of the benchmark pool (page-aligned; a case always gets them).
+            auto* pa = static_cast<unsigned char*>(vexbench::pooledBlock(bytes));
+            auto* pb = static_cast<unsigned char*>(vexbench::pooledBlock(bytes));
+            auto* pd = static_cast<unsigned char*>(vexbench::pooledBlock(bytes));
+            vexbench::fillRandom(pa, bytes, 1);
+            vexbench::fillRandom(pb, bytes, 2);
             auto pass = [&] {
                 if (!tiledRun) {
                     addStream(pa, pb, pd, bytes);
