@@ -7,6 +7,7 @@
 #endif
 
 #include "arith/ownpixel.h"
+#include "frame/ownframe.h"
 #include "image/ownmove.h"
 #include "image/ownsimd.h"
 
@@ -338,8 +339,8 @@ void ownFlip(const OwnRegion& rs, const OwnRegion& rd, int h, int w, int flipAxi
     // In place: one row buffer; rows swapped in pairs, or reversed one by one.
     const int pe = ls.perPixel;
     const int64_t rowBytes = depth == VEX_DEPTH_1U ? (w + 7) / 8 : int64_t(w) * pe * ownElemSize(depth);
-    char* tmp = rowBytes <= INT32_MAX ? static_cast<char*>(vexMalloc(static_cast<int>(rowBytes)))
-                                      : nullptr;
+    OwnBlock tmpBlock;
+    char* tmp = tmpBlock.alloc<char>(rowBytes);
     if (!tmp) {
         vexError(VEX_StsNoMem, kMirror.func, "Out of memory", kMirror.file, __LINE__);
         return;
@@ -368,7 +369,6 @@ void ownFlip(const OwnRegion& rs, const OwnRegion& rd, int h, int w, int flipAxi
             ownMoveRow(depth, tmp, 0, pe, row(j), ls.bit, ls.pixStride, w, pe, colsReversed);
         }
     }
-    vexFree(tmp);
 }
 
 // Whether a flip of rows x cols pixels into dst writes enough to go past
@@ -624,8 +624,8 @@ void ownFlipTilesInPlace(VexImage* image, const OwnTileRange& t, int flipAxis) {
     const int coi = ownCoi(image);
     const int rows = t.rows, cols = t.cols, tw = t.tileW, th = t.tileH;
     const int64_t rowBytes = int64_t(tw) * image->nChannels * ownElemSize(depth) + 8;
-    char* tmp = rowBytes <= INT32_MAX ? static_cast<char*>(vexMalloc(static_cast<int>(rowBytes)))
-                                      : nullptr;
+    OwnBlock tmpBlock;
+    char* tmp = tmpBlock.alloc<char>(rowBytes);
     if (!tmp) {
         vexError(VEX_StsNoMem, kMirror.func, "Out of memory", kMirror.file, __LINE__);
         return;
@@ -679,7 +679,6 @@ void ownFlipTilesInPlace(VexImage* image, const OwnTileRange& t, int flipAxis) {
         ownReleaseTile(image, p.tx, p.ty, data);
         return ok;
     });
-    vexFree(tmp);
 }
 
 }  // namespace
