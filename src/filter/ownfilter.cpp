@@ -78,8 +78,7 @@ bool OwnTileRows::init(const OwnSite& site, const VexImage* image, int64_t x0, i
 }
 
 void OwnTileRows::release() {
-    if (heldTy_ >= 0)
-        for (int k = 0; k < nt_; ++k) ownReleaseTile(im_, tx0_ + k, heldTy_, held_[k]);
+    if (heldTy_ >= 0) ownReleaseTileRow(im_, tx0_, tx0_ + nt_ - 1, heldTy_, held_);
     heldTy_ = -1;
 }
 
@@ -143,14 +142,7 @@ bool OwnTileRows::inside(int64_t yy, char* to) {
     if (sideStep_ && !side_ && !sides()) return false;
     if (nt_ && ty != heldTy_) {
         release();
-        for (int k = 0; k < nt_; ++k) {
-            held_[k] = ownRequestTile(*site_, im_, tx0_ + k, static_cast<int>(ty), VEX_TILE_GET_READ, kErrTileRead,
-                                      __LINE__);
-            if (!held_[k]) {
-                for (int q = 0; q < k; ++q) ownReleaseTile(im_, tx0_ + q, static_cast<int>(ty), held_[q]);
-                return false;
-            }
-        }
+        if (!ownGetTileRow(*site_, im_, tx0_, tx0_ + nt_ - 1, static_cast<int>(ty), held_)) return false;
         heldTy_ = static_cast<int>(ty);
     }
     if (sideStep_) {

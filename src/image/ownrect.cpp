@@ -220,6 +220,26 @@ void ownReleaseTile(const VexImage* image, int tx, int ty, char* data) {
     image->tileInfo->callBack(image, tx, ty, VEX_TILE_RELEASE);
 }
 
+bool ownGetTileRow(const OwnSite& site, const VexImage* image, int tx0, int tx1, int ty, char** tiles,
+                   const unsigned char* need) {
+    for (int tx = tx0; tx <= tx1; ++tx) {
+        char*& tile = tiles[tx - tx0];
+        tile = nullptr;
+        if (need && !need[tx - tx0]) continue;
+        tile = ownRequestTile(site, image, tx, ty, VEX_TILE_GET_READ, kErrTileRead, __LINE__);
+        if (!tile) {
+            ownReleaseTileRow(image, tx0, tx - 1, ty, tiles);
+            return false;
+        }
+    }
+    return true;
+}
+
+void ownReleaseTileRow(const VexImage* image, int tx0, int tx1, int ty, char** tiles) {
+    for (int tx = tx1; tx >= tx0; --tx)
+        if (tiles[tx - tx0]) ownReleaseTile(image, tx, ty, tiles[tx - tx0]);
+}
+
 VexImage ownTileView(const VexImage* image, VexROI* local, char* data) {
     VexImage view = ownTileHeader(image);
     view.imageData = data;
@@ -599,28 +619,14 @@ void ownCopyInside(const char* buffer, int bx, int by, int64_t step, int64_t pla
         }
 }
 
-// Tiles tx0..tx1 of tile row ty requested for reading, left to right, into
-// tiles[] (with `need`, only those whose need[tx - tx0] is set; the others
-// stay null); `use` runs when every one arrived, and the tiles that arrived
-// are released in reverse order. False when a tile was refused.
+// ownGetTileRow, `use`, ownReleaseTileRow. False when a tile was refused.
 template <class Use>
 bool ownWithTileRow(const OwnSite& site, const VexImage* image, int tx0, int tx1, int ty, char** tiles,
                     Use use, const unsigned char* need = nullptr) {
-    int got = 0;
-    bool ok = true;
-    for (int tx = tx0; tx <= tx1; ++tx, ++got) {
-        tiles[got] = nullptr;
-        if (need && !need[got]) continue;
-        tiles[got] = ownRequestTile(site, image, tx, ty, VEX_TILE_GET_READ, kErrTileRead, __LINE__);
-        if (!tiles[got]) {
-            ok = false;
-            break;
-        }
-    }
-    if (ok) use();
-    for (int k = got - 1; k >= 0; --k)
-        if (tiles[k]) ownReleaseTile(image, tx0 + k, ty, tiles[k]);
-    return ok;
+    if (!ownGetTileRow(site, image, tx0, tx1, ty, tiles, need)) return false;
+    use();
+    ownReleaseTileRow(image, tx0, tx1, ty, tiles);
+    return true;
 }
 
 // A rectangle that lies inside the image: plain row copies, from the image

@@ -100,6 +100,16 @@ char* ownRequestTile(const OwnSite& site, const VexImage* image, int tx, int ty,
 // Hands a tile back, first restoring its buffer address in tileData.
 void ownReleaseTile(const VexImage* image, int tx, int ty, char* data);
 
+// Tiles tx0..tx1 of tile row ty requested for reading, left to right, into
+// tiles[] (with `need`, only those whose need[tx - tx0] is set; the others
+// stay null). False when a tile was refused (reported): the tiles that
+// arrived are then released already.
+bool ownGetTileRow(const OwnSite& site, const VexImage* image, int tx0, int tx1, int ty, char** tiles,
+                   const unsigned char* need = nullptr);
+// Releases the tiles of ownGetTileRow (the non-null ones) in reverse order of
+// the requests.
+void ownReleaseTileRow(const VexImage* image, int tx0, int tx1, int ty, char** tiles);
+
 // An untiled header over one tile's buffer, with the local ROI `local`.
 VexImage ownTileView(const VexImage* image, VexROI* local, char* data);
 
