@@ -198,25 +198,30 @@ void ownCopyRegion(const OwnRegion& s, const OwnRegion& d, int rows, int cols, u
         // a few ahead are asked for, the destination's for writing.
         const bool aheadSrc = rows > 1 && bytes <= 2048 && ls.step >= 2048;
         const bool aheadDst = rows > 1 && bytes <= 2048 && ld.step >= 2048;
+        constexpr int kAhead = 4;
+        // Row y + kAhead of a lane: the source's when aheadSrc, the
+        // destination's (for writing) when `dst`.
+        auto ahead = [&](const char* ps, char* pd, int64_t y, bool dst) __attribute__((always_inline)) {
+            if ((!aheadSrc && !dst) || y + kAhead >= rows) return;
+            for (size_t b = 0; b < bytes + 63; b += 64) {
+                if (aheadSrc) __builtin_prefetch(ps + ls.step * (y + kAhead) + b);
+                if (dst) __builtin_prefetch(pd + ld.step * (y + kAhead) + b, 1);
+            }
+        };
 #if defined(__SSE2__)
         // Into a tile of a large call: its rows lie back to back and are
         // streamed whole lines at a time (ownStreamJoined).
         if (rows > 1 && int64_t(bytes) == ld.step && int64_t(bytes) <= kStageBytes &&
             ownStreamHead(ld.base, int64_t(bytes), callBytes) >= 0) {
-            constexpr int kAhead = 4;
             for (int k = 0; k < ls.lanes; ++k) {
                 const char* ps = ls.base + ls.laneStride * k;
                 char* pd = ld.base + ld.laneStride * k;
-                auto ahead = [&](int64_t y) __attribute__((always_inline)) {
-                    if (aheadSrc && y + kAhead < rows)
-                        for (size_t b = 0; b < bytes + 63; b += 64) __builtin_prefetch(ps + ls.step * (y + kAhead) + b);
-                };
                 if (ownStreamAlignedFits(pd, int64_t(bytes))) {
                     const char* row = nullptr;
                     ownStreamAligned(
                         pd, int64_t(bytes), rows,
                         [&](int64_t y) __attribute__((always_inline)) {
-                            ahead(y);
+                            ahead(ps, pd, y, false);
                             row = ps + ls.step * y;
                         },
                         [&](int64_t i, int64_t n, char* out) __attribute__((always_inline)) {
@@ -228,7 +233,7 @@ void ownCopyRegion(const OwnRegion& s, const OwnRegion& d, int rows, int cols, u
                     continue;
                 }
                 ownStreamJoined(pd, int64_t(bytes), rows, [&](int64_t y, char* out) {
-                    ahead(y);
+                    ahead(ps, pd, y, false);
                     std::memcpy(out, ps + ls.step * y, bytes);
                 });
             }
@@ -237,16 +242,11 @@ void ownCopyRegion(const OwnRegion& s, const OwnRegion& d, int rows, int cols, u
         }
 #endif
         if (aheadSrc || aheadDst) {
-            constexpr int kAhead = 4;
             for (int k = 0; k < ls.lanes; ++k) {
                 const char* ps = ls.base + ls.laneStride * k;
                 char* pd = ld.base + ld.laneStride * k;
                 for (int y = 0; y < rows; ++y) {
-                    if (y + kAhead < rows)
-                        for (size_t b = 0; b < bytes + 63; b += 64) {
-                            if (aheadSrc) __builtin_prefetch(ps + ls.step * (y + kAhead) + b);
-                            if (aheadDst) __builtin_prefetch(pd + ld.step * (y + kAhead) + b, 1);
-                        }
+                    ahead(ps, pd, y, aheadDst);
                     std::memcpy(pd + ld.step * y, ps + ls.step * y, bytes);
                 }
             }
