@@ -579,10 +579,6 @@ bool ownBlurRowsFit(int lanes, int nRows, int nCols, int64_t m) {
     return kBlurAvx2 && lanes <= 4 && nCols > 1 && 255 * int64_t(nCols) <= rowTop &&
            m >= kBlurRowsMin && m * int64_t(nRows) <= kBlurKeptMax;
 }
-template <class T>
-T* ownAlign32(T* p) {
-    return reinterpret_cast<T*>((reinterpret_cast<uintptr_t>(p) + 31) & ~uintptr_t(31));
-}
 // Outputs [x0, x0 + width) of every row, from `part` (their window columns).
 // The steps start where the output rows' stores are whole 32-byte blocks
 // (judged by the first row), and so do their kept and window sums: slots
@@ -622,14 +618,13 @@ template <class W>
 bool ownBlurRowsFirst(OwnRows<uint8_t>& in, OwnOut<uint8_t>& out, int nRows, int nCols, int ax, float w) {
     const int L = in.lanes(), width = out.width();
     const int64_t m = int64_t(width) * L, stride = (m + 15) & ~int64_t(15);
-    OwnBlock kb, wb;
+    OwnBlock kb, wb;  // blocks start on a line: 32-byte aligned
     uint16_t* kept = kb.alloc<uint16_t>(stride * nRows + 32);
     W* ws = wb.alloc<W>(m + 32);
     if (!kept || !ws) {
         vexError(VEX_StsNoMem, kBlurSite.func, kFilterNoMem, kBlurSite.file, __LINE__);
         return false;
     }
-    kept = ownAlign32(kept), ws = ownAlign32(ws);
     const int64_t area = int64_t(nRows) * nCols;
     const OwnBlurScale sc =
         sizeof(W) == 2 ? ownBlurScale16(w, area, 255 * area) : ownBlurScale32(w, area, 255 * area);
