@@ -29,8 +29,7 @@ constexpr int kTile = 256;
 // One buffer per image, tiles one after another (row-major tile order),
 // each laid out as an untiled kTile x kTile image.
 struct TileStore {
-    unsigned char* data = nullptr;     // 16 bytes past a 64-byte line, as a std::vector's would be
-    std::vector<unsigned char> owned;  // outside a case, where the benchmark pool hands out nothing
+    unsigned char* data = nullptr;  // 16 bytes past a 64-byte line, as a std::vector's would be
     int tilesX = 0, tilesY = 0;
     size_t tileBytes = 0;
 };
@@ -65,12 +64,8 @@ struct Tiled {
         store.tilesY = (kSize + kTile - 1) / kTile;
         store.tileBytes = size_t(kTile) * kTile;
         const size_t n = store.tileBytes * store.tilesX * store.tilesY;
-        if (void* block = vexbench::pooledBlock(n + 16)) {
-            store.data = static_cast<unsigned char*>(block) + 16;
-        } else {
-            store.owned.resize(n);
-            store.data = store.owned.data();
-        }
+        // A block of the benchmark pool (the images are made inside a case).
+        store.data = static_cast<unsigned char*>(vexbench::pooledBlock(n + 16)) + 16;
         vexbench::fillRandom(store.data, n, key);
         image->tileInfo = vexCreateTileInfo(tileCallback, static_cast<int>(stores().size()), kTile, kTile);
         stores().push_back(&store);
