@@ -7,6 +7,7 @@
 #include <type_traits>
 
 #include "arith/ownpixel.h"
+#include "frame/ownframe.h"
 #include "image/ownrect.h"
 #include "image/ownsimd.h"
 
@@ -413,11 +414,11 @@ void ownCvtWalk(const OwnSite& site, const OwnCvtJob& job, const VexImage* src,
     // Overlapping untiled buffers: the source is read from a copy, so that
     // rows written first never feed rows converted later.
     char* srcData = src->imageData;
-    char* copy = nullptr;
+    OwnBlock copyBlock;
     if (!src->tileInfo && !dst->tileInfo && ownOverlap(src, dst)) {
         const int64_t n = ownDataSize(src->height, src->width, src->depth, src->nChannels,
                                       src->dataOrder, src->align);
-        copy = n <= INT32_MAX - 64 ? static_cast<char*>(vexMalloc(int(n))) : nullptr;
+        char* copy = copyBlock.alloc<char>(n);
         if (!copy) {
             vexError(VEX_StsNoMem, site.func, "Out of memory", site.file, __LINE__);
             return;
@@ -466,7 +467,6 @@ void ownCvtWalk(const OwnSite& site, const OwnCvtJob& job, const VexImage* src,
         d.release();
         s.release();
     }
-    vexFree(copy);
 }
 
 }  // namespace vex

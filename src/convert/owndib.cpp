@@ -5,6 +5,8 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "frame/ownframe.h"
+
 namespace vex {
 
 int64_t ownDibTableLength(const VexBitmapInfoHeader* dib) {
@@ -289,13 +291,10 @@ int ownMedianCut(const VexImage* image, int bits, VexRGBQuad* table) {
         blue = order == OwnDibOrder::kKeep ? 0 : 2;
     }
     const int cells = colour ? 64 * 64 * 64 : 256;
-    auto* hist = static_cast<uint32_t*>(vexMalloc(cells * 4));
-    auto* boxes = static_cast<OwnBox*>(vexMalloc(K * int(sizeof(OwnBox))));
-    if (!hist || !boxes) {
-        vexFree(hist);
-        vexFree(boxes);
-        return -1;
-    }
+    OwnBlock histBlock, boxBlock;
+    auto* hist = histBlock.alloc<uint32_t>(cells);
+    auto* boxes = boxBlock.alloc<OwnBox>(K);
+    if (!hist || !boxes) return -1;
     std::memset(hist, 0, size_t(cells) * 4);
     const bool packed8 = image->depth == VEX_DEPTH_8U &&
                          (image->dataOrder == VEX_DATA_ORDER_PIXEL || image->nChannels == 1);
@@ -357,8 +356,6 @@ int ownMedianCut(const VexImage* image, int bits, VexRGBQuad* table) {
         for (int i = n; i < K; ++i) put(i, 0, 0, 0);
         n = K;
     }
-    vexFree(hist);
-    vexFree(boxes);
     return n;
 }
 

@@ -25,6 +25,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "frame/ownframe.h"
 #include "image/ownimage.h"
 #include "image/ownsimd.h"
 #include "transform/ownfft.h"
@@ -570,20 +571,13 @@ extern "C" VEXAPI void vexDCT2D(VexImage* srcImage, VexImage* dstImage, int flag
     const int64_t cells = as * m;
     const int len = m > n ? m : n;
     if (cells > 0x1FFFFFF0 / 4 || static_cast<int64_t>(len) * L > 0x1FFFFFF0 / 8) return;
-    float* a = vexsMalloc(static_cast<int>(cells));
-    float* batch = vexsMalloc(2 * len * L);
-    if (!a || !batch) {
-        vexFree(a);
-        vexFree(batch);
-        return;
-    }
+    OwnBlock aBlock, batchBlock;
+    float* a = aBlock.alloc<float>(cells);
+    float* batch = batchBlock.alloc<float>(2 * static_cast<int64_t>(len) * L);
+    if (!a || !batch) return;
     float* tmp = batch + static_cast<size_t>(len) * L;
     // Tables first, so that a refusal comes before any write.
-    if ((n > 1 && !dctTable(n)) || (m > 1 && !dctTable(m))) {
-        vexFree(a);
-        vexFree(batch);
-        return;
-    }
+    if ((n > 1 && !dctTable(n)) || (m > 1 && !dctTable(m))) return;
     for (int c = 0; c < nCh; ++c) {
         if ((coi && c + 1 != coi) || c + 1 == alpha) continue;
         const Plane sp = planeOf(srcImage, sx, sy, c), dp = planeOf(dstImage, dx, dy, c);
@@ -597,6 +591,4 @@ extern "C" VEXAPI void vexDCT2D(VexImage* srcImage, VexImage* dstImage, int flag
         }
         for (int y = 0; y < outM; ++y) writeRow(dp, y, outN, a + static_cast<int64_t>(y) * as);
     }
-    vexFree(a);
-    vexFree(batch);
 }

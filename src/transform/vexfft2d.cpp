@@ -29,6 +29,7 @@
 #include <initializer_list>
 #include <type_traits>
 
+#include "frame/ownframe.h"
 #include "image/ownimage.h"
 #include "image/ownsimd.h"
 #include "transform/ownfft.h"
@@ -248,16 +249,12 @@ struct Work {
             static_cast<int64_t>(L) * ws * static_cast<int64_t>(sizeof(W)) > 0x7FFFFFF0 ||
             laneCells * static_cast<int64_t>(sizeof(C)) > 0x7FFFFFF0)
             return false;
-        data = static_cast<W*>(vexMalloc(static_cast<int>(cells * sizeof(W))));
-        row = static_cast<W*>(vexMalloc(static_cast<int>(static_cast<int64_t>(L) * ws * sizeof(W))));
-        lanes = static_cast<C*>(vexMalloc(static_cast<int>(laneCells * sizeof(C))));
+        data = dataBlock.alloc<W>(cells);
+        row = rowBlock.alloc<W>(static_cast<int64_t>(L) * ws);
+        lanes = laneBlock.alloc<C>(laneCells);
         return data && row && lanes;
     }
-    ~Work() {
-        vexFree(data);
-        vexFree(row);
-        vexFree(lanes);
-    }
+    OwnBlock dataBlock, rowBlock, laneBlock;
     W* rowOf(int y) { return data + static_cast<int64_t>(y) * ws; }
     W* bufRow(int l) { return row + static_cast<int64_t>(l) * ws; }
     C* in() { return lanes; }
