@@ -25,6 +25,7 @@
 #include <cstring>
 
 #include "color/owncolor.h"
+#include "frame/ownframe.h"
 #include "image/ownsimd.h"
 
 namespace vex {
@@ -193,8 +194,8 @@ template <class T>
 bool ownDiffuse(char* first, int64_t step, int inc, int rows, int cols, const OwnDiffusion& w,
                 int gridStep, int maxValue) {
     const int64_t width = int64_t(cols) + 4;
-    if (width * 3 * 4 > INT32_MAX - 64) return false;
-    int* err = static_cast<int*>(vexMalloc(int(width * 3 * 4)));
+    OwnBlock errBlock;
+    int* err = errBlock.alloc<int>(width * 3);
     if (!err) return false;
     std::memset(err, 0, size_t(width * 3 * 4));
     int* rowErr[3] = {err + 2, err + width + 2, err + 2 * width + 2};
@@ -223,7 +224,6 @@ bool ownDiffuse(char* first, int64_t step, int inc, int rows, int cols, const Ow
         std::memset(cur - 2, 0, size_t(width * 4));
         rowErr[0] = nxt, rowErr[1] = aft, rowErr[2] = cur;
     }
-    vexFree(err);
     return true;
 }
 
