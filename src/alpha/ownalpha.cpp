@@ -148,8 +148,7 @@ bool OwnTileCache::fetch(Entry& e) {
     // covered part copied into a temporary of the reference tile size.
     const int64_t tiles = int64_t(tx1 - tx0 + 1) * (ty1 - ty0 + 1);
     if (tiles > e.heldCapacity) {
-        if (e.held != &e.one) vexFree(e.held);
-        e.held = static_cast<Held*>(vexMalloc(static_cast<int>(tiles * sizeof(Held))));
+        e.held = e.heldBlock.alloc<Held>(tiles);
         e.heldCapacity = e.held ? static_cast<int>(tiles) : 0;
         if (!e.held) {
             e.held = &e.one;
@@ -161,7 +160,7 @@ bool OwnTileCache::fetch(Entry& e) {
     if (!e.temp) {
         const int64_t size = ownDataSize(tileH_, tileW_, image->depth, image->nChannels,
                                          image->dataOrder, image->align);
-        e.temp = size <= INT32_MAX ? static_cast<char*>(vexMalloc(static_cast<int>(size))) : nullptr;
+        e.temp = e.tempBlock.alloc<char>(size);
         if (!e.temp) {
             noMem_ = true;
             return false;
@@ -223,11 +222,11 @@ bool OwnTileCache::dismantle() {
     for (int i = 0; i < count_; ++i) {
         Entry& e = entries_[i];
         releaseEntry(e);
-        if (e.held != &e.one) vexFree(e.held);
         e.held = &e.one;
         e.heldCapacity = 1;
-        vexFree(e.temp);
+        e.heldBlock.release();
         e.temp = nullptr;
+        e.tempBlock.release();
     }
     count_ = 0;
     return !failed_;

@@ -15,6 +15,7 @@
 
 #include <cstdint>
 
+#include "frame/ownframe.h"
 #include "image/ownimage.h"
 
 namespace vex {
@@ -155,8 +156,10 @@ private:
         Held one{};
         Held* held = &one;
         int heldCount = 0, heldCapacity = 1;
+        OwnBlock heldBlock;  // holds `held` once it outgrows `one`
         bool spanning = false;
-        char* temp = nullptr;  // the spanning block's pixels
+        char* temp = nullptr;  // the spanning block's pixels, in tempBlock
+        OwnBlock tempBlock;
         int tempStep = 0;
     };
     bool fetch(Entry& e);

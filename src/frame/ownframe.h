@@ -39,8 +39,7 @@ class OwnBlock {
     // block held; null when the size does not fit or the allocation fails.
     template <class T>
     T* alloc(int64_t count) {
-        vexFree(p_);
-        p_ = data_ = nullptr;
+        release();
         constexpr int64_t kExtra = 32 + 63;
         if (count < 0 || count > (int64_t(INT32_MAX) - kExtra) / int64_t(sizeof(T))) return nullptr;
         const int64_t bytes = (count > 0 ? count : 1) * int64_t(sizeof(T)) + kExtra;
@@ -48,6 +47,11 @@ class OwnBlock {
         p_ = vexMalloc(static_cast<int>(bytes));
         if (p_) data_ = reinterpret_cast<void*>((reinterpret_cast<uintptr_t>(p_) + 63) & ~uintptr_t(63));
         return static_cast<T*>(data_);
+    }
+    // Frees the elements now rather than on scope exit.
+    void release() {
+        vexFree(p_);
+        p_ = data_ = nullptr;
     }
     // The elements of the last allocation (null before one or after a failure).
     template <class T>
