@@ -309,37 +309,6 @@ V apply(const Op& o, unsigned depth, const V& a, const V& b, int64_t s, int flag
     return V(out.begin(), out.begin() + n);
 }
 
-// The reference held to values worked by hand where it could share a
-// misreading with the code: the operand swap, the magnitude of the depth's
-// minimum, the scalar's sign and unsignedness, the logical scalar's low bits,
-// shift counts at and past the width, the threshold's extremes. (Every other
-// value is the reference's, met over every 8-bit pair and the wider limits.)
-TEST(Exact, NamedValues) {
-    const int64_t mn = INT32_MIN, mx = INT32_MAX;
-    constexpr unsigned U8 = VEX_DEPTH_8U, S8 = VEX_DEPTH_8S, S16 = VEX_DEPTH_16S, S32 = VEX_DEPTH_32S;
-    const struct {
-        const char* op;
-        unsigned depth;
-        int64_t s;
-        int flag;
-        V a, b, expected;
-    } cases[] = {
-        {"vexSubtract", U8, 0, 1, {100, 201}, {200, 200}, {100, 0}},
-        {"vexAbs", S8, 0, 0, {-128, -127}, {}, {-128, 127}}, {"vexAbs", S32, 0, 0, {mn, -mx}, {}, {mn, mx}},
-        {"vexAddS", U8, -10, 0, {5, 20}, {}, {0, 10}}, {"vexSubtractS", S8, -300, 1, {127}, {}, {-128}},
-        {"vexMultiplyS", S32, 0xFFFFFFFF, 0, {-1, 1}, {}, {mn, mx}},
-        {"vexOrS", S16, 0x18000, 0, {1, 0}, {}, {-32767, -32768}}, {"vexLShiftS", U8, 8, 0, {0x81}, {}, {0}},
-        {"vexRShiftS", S16, 17, 0, {-2, 300}, {}, {-1, 0}}, {"vexThreshold", S8, -1, 0, {-2, -1}, {}, {-128, 127}},
-        {"vexThreshold", S32, mn, 0, {mn}, {}, {mx}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.op) + " " + vt::depthName(c.depth) + " s=" + std::to_string(c.s));
-        EXPECT_EQ(apply(op(c.op), c.depth, c.a, c.b, c.s, c.flag), c.expected);
-        for (size_t i = 0; i < c.a.size(); ++i)
-            EXPECT_EQ(op(c.op).ref(c.depth, c.a[i], c.b.empty() ? 0 : c.b[i], c.s, c.flag), c.expected[i]);
-    }
-}
-
 // Every member on every pair of 1- and 8-bit samples and of boundary values
 // of the wider depths, with boundary scalars and shift counts, against the
 // reference.
