@@ -1,15 +1,11 @@
 """The numpy module against the library as the vex tool runs it, against
 plain numpy references, and on the layouts numpy can produce."""
-import os
-import subprocess
-
 import numpy as np
 import pytest
 
 import vexlib
-from imagefiles import parse_bmp, write_png
+from imagefiles import needs_tool, parse_bmp, run_vex, write_png
 
-VEX = os.environ.get("VEX_TOOL")
 rng = np.random.default_rng(20261207)
 
 def rand(shape, dtype):
@@ -47,7 +43,7 @@ TOOL_CASES = [
 ]
 
 
-@pytest.mark.skipif(not VEX, reason="VEX_TOOL names the vex program")
+@needs_tool
 @pytest.mark.parametrize("cmd,inputs,opts,py", TOOL_CASES, ids=[c[0] for c in TOOL_CASES])
 def test_equals_vex_tool(tmp_path, cmd, inputs, opts, py):
     opts = dict(opts)
@@ -56,11 +52,10 @@ def test_equals_vex_tool(tmp_path, cmd, inputs, opts, py):
     a, b = rand(shape, np.uint8), rand(shape, np.uint8)
     write_png(tmp_path / "A.png", a)
     write_png(tmp_path / "B.png", b)
-    argv = [VEX, cmd, str(tmp_path / "A.png")] + [str(tmp_path / f"{n}.png") for n in inputs]
-    argv.append(str(tmp_path / "out.bmp"))
+    argv = [cmd, tmp_path / "A.png"] + [tmp_path / f"{n}.png" for n in inputs] + [tmp_path / "out.bmp"]
     for k, v in opts.items():
-        argv += [f"--{k}"] + ([] if v is None else [str(v)])
-    subprocess.run(argv, check=True, capture_output=True)
+        argv += [f"--{k}"] + ([] if v is None else [v])
+    run_vex(*argv)
     want = py(a, b)
     np.testing.assert_array_equal(want, parse_bmp(tmp_path / "out.bmp"))
 
