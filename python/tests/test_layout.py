@@ -97,12 +97,13 @@ def test_rotation_turns_the_picture():
     np.testing.assert_array_equal(bl[::-1], vexlib.rotate(a, 3000, 10, 12))
 
 
-def test_conversion_between_layouts():
-    a = rng.integers(-30000, 30000, (21, 19, 3), dtype=np.int16)
+@pytest.mark.parametrize("dtype", [np.int8, np.int16, np.uint16, np.int32])
+def test_conversion_between_layouts(dtype):
+    a = rng.integers(np.iinfo(dtype).min, np.iinfo(dtype).max, (21, 19, 3), dtype=dtype)
     p = vexlib.convert(a, out_order="plane")
     assert p.shape == (3, 21, 19)
     np.testing.assert_array_equal(p, planes(a))
-    np.testing.assert_array_equal(vexlib.convert(p, order="plane", out_order="pixel"), a)
+    np.testing.assert_array_equal(vexlib.convert(p, order="plane", out_order="pixel", tiles=(8, 8)), a)
     np.testing.assert_array_equal(vexlib.convert(a, out_origin="bl"), a[::-1])
     np.testing.assert_array_equal(vexlib.convert(a, out_origin="bl", tiles=(8, 8)), a[::-1])
 
