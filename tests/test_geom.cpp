@@ -316,32 +316,6 @@ TEST(Rotate, MatchesReferenceOverLayouts) {
 // ---------------------------------------------------------------------------
 // Worked numbers.
 
-// Linear interpolation between samples of 10 and 11, worked by hand (the
-// rest of each image is pattern): the zoom's middle sample 10.5 gives 10;
-// 2:3 decimation, destination column 1 at coordinate 384, reads 10 and 11 at
-// fx = 128, fy = 0: (128 * 10 + 128 * 11) * 256 = 688128 gives 11 (the
-// rotation's halfway value follows).
-TEST(Geom, LinearWorkedNumbers) {
-    const struct {
-        int h, w, dh, dw;
-        std::vector<int> in;
-        std::function<void(VexImage*, VexImage*)> call;
-        int want;
-    } cases[] = {
-        {2, 2, 1, 3, {10, 11, 10, 11}, [](VexImage* s, VexImage* d) { vexZoom(s, d, 2, 1, 1, 1, VEX_INTER_LINEAR, nullptr); }, 10},
-        {4, 6, 1, 2, {10, 10, 11, 0, 0, 0, 10, 10, 11, 0, 0, 0},
-         [](VexImage* s, VexImage* d) { vexDecimate(s, d, 2, 3, 1, 1, VEX_INTER_LINEAR, nullptr); }, 11},
-    };
-    for (const auto& c : cases) {
-        vt::StatusReset reset;
-        vt::Image s(VEX_DEPTH_8U, 1, c.h, c.w), d(VEX_DEPTH_8U, 1, c.dh, c.dw);
-        s.fillPattern(5), d.fillPattern(5);
-        for (int k = 0; k < c.h * c.w && k < int(c.in.size()); ++k) s.setSample(k % c.w, k / c.w, 1, c.in[size_t(k)]);
-        c.call(s.get(), d.get());
-        EXPECT_EQ(d.sample(1, 0, 1), c.want) << c.want;
-    }
-}
-
 // Linear and cubic rotation results are rounded after adding 0.00001. Every
 // row alternates 10 and 11, and a turn of 60 degrees about (0, 0) puts
 // destination column j of row 0 at x = j / 2: odd columns fall halfway

@@ -1,8 +1,20 @@
-"""Image files written and read with plain code for the tests: PNG out, BMP in."""
+"""Image files written and read with plain code for the tests: PNG out, BMP
+in; and the vex program, when VEX_TOOL names it."""
+import os
 import struct
+import subprocess
 import zlib
 
 import numpy as np
+import pytest
+
+VEX = os.environ.get("VEX_TOOL")
+needs_tool = pytest.mark.skipif(not VEX, reason="VEX_TOOL names the vex program")
+
+
+def run_vex(*args):
+    """Runs vex with the arguments (paths and numbers as text); a failure raises."""
+    subprocess.run([VEX] + [str(a) for a in args], check=True, capture_output=True)
 
 
 def write_png(path, a):

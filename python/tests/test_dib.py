@@ -1,19 +1,15 @@
 """Bitmaps: to_dib / write_bmp against `vex tobmp`, from_dib / read_bmp
 against the vex tool's reading, plain numpy references of the formats, and
 the library's error texts."""
-import os
 import struct
-import subprocess
 
 import numpy as np
 import pytest
 
 import vexlib
-from imagefiles import parse_bmp, write_png
+from imagefiles import needs_tool, parse_bmp, run_vex, write_png
 
-VEX = os.environ.get("VEX_TOOL")
 rng = np.random.default_rng(53)
-needs_tool = pytest.mark.skipif(not VEX, reason="VEX_TOOL names the vex program")
 
 
 def picture(shape, dtype=np.uint8, colours=None):
@@ -30,6 +26,7 @@ def picture(shape, dtype=np.uint8, colours=None):
 TOBMP = [(ch, bits, palette) for ch in (1, 3, 4) for bits in (1, 4, 8)
          for palette in ("mediancut", "fixed")]
 TOBMP += [(ch, bits, "mediancut") for ch in (1, 3, 4) for bits in (16, 24, 32)]
+TOBMP += [(3, 16, (0xF800, 0x07E0, 0x001F)), (3, 32, (0xFF0000, 0xFF00, 0xFF))]  # bit fields (5-6-5, 8-8-8)
 
 
 @needs_tool
@@ -38,24 +35,12 @@ TOBMP += [(ch, bits, "mediancut") for ch in (1, 3, 4) for bits in (16, 24, 32)]
 def test_write_bmp_equals_vex_tobmp(tmp_path, ch, bits, palette, dtype):
     a = picture((19, 23) + ((ch,) if ch > 1 else ()), dtype)
     write_png(tmp_path / "in.png", a)
-    argv = [VEX, "tobmp", str(tmp_path / "in.png"), str(tmp_path / "vex.bmp"), "--bits", str(bits),
-            "--palette", palette]
+    masks = palette if isinstance(palette, tuple) else None
     dither = dtype == np.uint16 and bits == 24
-    if dither:
-        argv += ["--dither", "stucki"]
-    subprocess.run(argv, check=True, capture_output=True)
-    vexlib.write_bmp(tmp_path / "py.bmp", a, bits=bits, palette=palette, dither=dither)
-    assert (tmp_path / "py.bmp").read_bytes() == (tmp_path / "vex.bmp").read_bytes()
-
-
-@needs_tool
-@pytest.mark.parametrize("bits,masks", [(16, (0xF800, 0x07E0, 0x001F)), (32, (0xFF0000, 0xFF00, 0xFF))])
-def test_bit_fields_equal_vex_tobmp(tmp_path, bits, masks):
-    a = picture((11, 13, 3))
-    write_png(tmp_path / "in.png", a)
-    subprocess.run([VEX, "tobmp", str(tmp_path / "in.png"), str(tmp_path / "vex.bmp"), "--bits", str(bits),
-                    "--bitfields"], check=True, capture_output=True)
-    vexlib.write_bmp(tmp_path / "py.bmp", a, bits=bits, masks=masks)
+    args = ["--bitfields"] if masks else ["--palette", palette] + (["--dither", "stucki"] if dither else [])
+    run_vex("tobmp", tmp_path / "in.png", tmp_path / "vex.bmp", "--bits", bits, *args)
+    vexlib.write_bmp(tmp_path / "py.bmp", a, bits=bits, dither=dither,
+                     **({"masks": masks} if masks else {"palette": palette}))
     assert (tmp_path / "py.bmp").read_bytes() == (tmp_path / "vex.bmp").read_bytes()
 
 
@@ -73,8 +58,7 @@ def test_read_bmp_equals_vex_reading(tmp_path, shape, dtype, bits, palette):
     a = picture(shape, dtype)
     vexlib.write_bmp(tmp_path / "in.bmp", a, bits=bits, palette=palette or "mediancut")
     # vex reads every BMP through vexTranslateDIB and vexConvertFromDIB.
-    subprocess.run([VEX, "copy", str(tmp_path / "in.bmp"), str(tmp_path / "out.bmp")], check=True,
-                   capture_output=True)
+    run_vex("copy", tmp_path / "in.bmp", tmp_path / "out.bmp")
     got = vexlib.read_bmp(tmp_path / "in.bmp")
     np.testing.assert_array_equal(got, parse_bmp(tmp_path / "out.bmp"))
 

@@ -1,7 +1,7 @@
 """Tiled images, plane order and the bottom-left origin give the bytes the
 untiled, pixel-order, top-left call gives, for every operation of the
 module's table and for those with their own records (histogram, stretch,
-equalisation, norm, colour twist, compositing, exchange)."""
+equalisation, norm, colour twist, compositing, exchange, convolution)."""
 import numpy as np
 import pytest
 
@@ -97,12 +97,13 @@ def test_rotation_turns_the_picture():
     np.testing.assert_array_equal(bl[::-1], vexlib.rotate(a, 3000, 10, 12))
 
 
-def test_conversion_between_layouts():
-    a = rng.integers(-30000, 30000, (21, 19, 3), dtype=np.int16)
+@pytest.mark.parametrize("dtype", [np.int8, np.int16, np.uint16, np.int32])
+def test_conversion_between_layouts(dtype):
+    a = rng.integers(np.iinfo(dtype).min, np.iinfo(dtype).max, (21, 19, 3), dtype=dtype)
     p = vexlib.convert(a, out_order="plane")
     assert p.shape == (3, 21, 19)
     np.testing.assert_array_equal(p, planes(a))
-    np.testing.assert_array_equal(vexlib.convert(p, order="plane", out_order="pixel"), a)
+    np.testing.assert_array_equal(vexlib.convert(p, order="plane", out_order="pixel", tiles=(8, 8)), a)
     np.testing.assert_array_equal(vexlib.convert(a, out_origin="bl"), a[::-1])
     np.testing.assert_array_equal(vexlib.convert(a, out_origin="bl", tiles=(8, 8)), a[::-1])
 
@@ -153,13 +154,17 @@ def run_records(name, arrays, lay):
         return back(vexlib.color_twist(a, [[1, 2, 0, 5], [0, 1, 1, -3], [3, 0, 1, 0]], 1, **lay))
     if name == "composite":
         return back(vexlib.composite(a, args[1], "atop", **lay))
+    if name == "convolve":
+        return back(vexlib.convolve(a, [[1, -2, 3], [2, 5, -1]], shift=2, **lay))
+    if name == "convolve_separable":
+        return back(vexlib.convolve_separable(a, [1, 2, 3, 2, 1], [1, 4, 1], 3, 1, **lay))
     vexlib.exchange(a, args[1], **lay)
     return [back(x) for x in args]
 
 
 @pytest.mark.parametrize("lay", LAYOUTS, ids=str)
 @pytest.mark.parametrize("name", ["histogram", "contrast_stretch", "equalize_hist", "norm",
-                                  "color_twist", "composite", "exchange"])
+                                  "color_twist", "composite", "exchange", "convolve", "convolve_separable"])
 def test_records_agree_over_layouts(name, lay):
     ch = 4 if name == "composite" else 3
     arrays = [rng.integers(0, 256, (37, 45, ch), dtype=np.uint8) for _ in range(2)]
