@@ -178,6 +178,70 @@ void ownReverse1Stream(const uint8_t* s, uint8_t* d, int w) { ownReverse1(s, d, 
 #endif
 OWN_CLONES void ownReverse3(const uint32_t* s, uint32_t* d, int w) { ownReverse3T(s, d, w); }
 
+#if defined(__SSE2__)
+// h reversed rows of w single samples into rows lying back to back from d
+// (a tile of a streamed call), d and the row length on 16-byte boundaries:
+// destination row y is source row y (or h - 1 - y when rowsReversed)
+// reversed. Each line-sized piece of a destination row is reversed from the
+// source into a temporary and streamed (ownStreamAligned), so no destination
+// line is read and the lines split between two rows are streamed whole;
+// source rows a page or more apart are asked for eight rows ahead. (Stored
+// normally, every line of the tile costs a read; streamed row by row, the
+// split lines are written partly streamed and partly not. Into 256-byte
+// tile rows from a 4096-byte-wide source, the flip took 1.3 times the
+// untiled one with the rows asked for four ahead, 1.5 to 1.8 with two, and
+// 0.95 to 1.07 with six to sixteen.)
+template <class T>
+__attribute__((always_inline)) inline void ownReverseRowsStreamedT(const char* s, int64_t sStep,
+                                                                   bool rowsReversed, T* d, int w,
+                                                                   int h) {
+    constexpr int64_t kLine = 64 / sizeof(T);
+    constexpr int kAhead = 8;
+    const int64_t rowBytes = int64_t(w) * int64_t(sizeof(T));
+    const bool ahead = sStep >= 2048 && rowBytes <= 2048;
+    const T* last = nullptr;  // the current source row's last sample
+    ownStreamAligned(
+        d, w, h,
+        [&](int64_t y) __attribute__((always_inline)) {
+            const int64_t sy = rowsReversed ? h - 1 - y : y;
+            if (ahead && y + kAhead < h) {
+                const char* next = s + sStep * (rowsReversed ? sy - kAhead : sy + kAhead);
+                for (int64_t b = 0; b < rowBytes + 63; b += 64) __builtin_prefetch(next + b);
+            }
+            last = reinterpret_cast<const T*>(s + sStep * sy) + (w - 1);
+        },
+        [&](int64_t i, int64_t k, T* __restrict out) __attribute__((always_inline)) {
+            const T* __restrict from = last - i;
+            if (k == kLine) {
+                for (int64_t t = 0; t < kLine; ++t) out[t] = from[-t];
+            } else {
+                for (int64_t t = 0; t < k; ++t) out[t] = from[-t];
+            }
+        });
+}
+OWN_CLONES void ownReverseRowsStreamed(const char* s, int64_t sStep, bool rowsReversed, uint8_t* d,
+                                       int w, int h) {
+    ownReverseRowsStreamedT(s, sStep, rowsReversed, d, w, h);
+}
+OWN_CLONES void ownReverseRowsStreamed(const char* s, int64_t sStep, bool rowsReversed,
+                                       uint16_t* d, int w, int h) {
+    ownReverseRowsStreamedT(s, sStep, rowsReversed, d, w, h);
+}
+OWN_CLONES void ownReverseRowsStreamed(const char* s, int64_t sStep, bool rowsReversed,
+                                       uint32_t* d, int w, int h) {
+    ownReverseRowsStreamedT(s, sStep, rowsReversed, d, w, h);
+}
+// The same for any depth but 1U; the caller fences.
+void ownReverseRowsStreamedRow(unsigned depth, const char* s, int64_t sStep, bool rowsReversed,
+                               char* d, int w, int h) {
+    switch (ownElemSize(depth)) {
+        case 1: ownReverseRowsStreamed(s, sStep, rowsReversed, reinterpret_cast<uint8_t*>(d), w, h); break;
+        case 2: ownReverseRowsStreamed(s, sStep, rowsReversed, reinterpret_cast<uint16_t*>(d), w, h); break;
+        default: ownReverseRowsStreamed(s, sStep, rowsReversed, reinterpret_cast<uint32_t*>(d), w, h); break;
+    }
+}
+#endif
+
 // Two rows copied crosswise in one pass: a -> da and b -> db. The loop must
 // stay one loop (not two memcpy calls): the four interleaved streams are
 // what makes it fast.
@@ -282,6 +346,15 @@ void ownFlip(const OwnRegion& rs, const OwnRegion& rd, int h, int w, int flipAxi
                            true, stream);
                 continue;
             }
+#if defined(__SSE2__)
+            // Reversed rows of single samples into a tile of a streamed call.
+            if (stream && colsReversed && depth != VEX_DEPTH_1U && ls.perPixel == 1 &&
+                ls.pixStride == 1 && ld.pixStride == 1 && h > 1 && ld.step == rowBytes &&
+                rowBytes <= 2048 && ownStreamAlignedFits(dl, rowBytes)) {
+                ownReverseRowsStreamedRow(depth, sl, ls.step, rowsReversed, dl, w, h);
+                continue;
+            }
+#endif
             const bool prefetchSrc = ls.step >= 2048 && rowBytes <= 2048 && h > 1;
             const bool prefetchDst = ld.step >= 2048 && rowBytes <= 2048 && h > 1 &&
                                      !(stream && colsReversed);
