@@ -190,7 +190,7 @@ OWN_CLONES void ownReverse3(const uint32_t* s, uint32_t* d, int w) { ownReverse3
 // costs a read; streamed row by row, the split lines are written partly
 // streamed and partly not. Into 256-byte tile rows from a 4096-byte-wide
 // source, flip 1 took 1.3 times the untiled one with the rows asked for
-// four ahead, 1.5 to 1.8 with two, and 0.95 to 1.07 with six to sixteen.)
+// four ahead, 1.7 to 1.8 with two, and 0.95 to 1.07 with six to sixteen.)
 template <bool kReverse, class T>
 __attribute__((always_inline)) inline void ownFlipRowsStreamedT(const char* s, int64_t sStep,
                                                                 bool rowsReversed, T* d, int w,
