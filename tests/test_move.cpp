@@ -398,38 +398,70 @@ TEST(Move, RefusedTile) {
 
 // Mirrors that write more than the cache-sized threshold between every
 // tiled/untiled pairing (tile grids differing when both are tiled): long
-// reversed rows take the streamed path where one side is untiled. Regions offset by an odd amount so that the destination's pieces
-// start off any vector boundary; every 37th row checked whole, and the last.
+// reversed rows take the streamed path where one side is untiled, and tile
+// rows on 16-byte boundaries (208 bytes in 8U and 16U, 192 bytes of
+// three-channel 8U pixels for the flip about the horizontal axis) are flipped straight into the tile a line
+// at a time. Regions offset by an odd amount so that the destination's
+// pieces start off any vector boundary, and the first and last tile columns
+// hold pieces narrower than the tile; every 37th row checked whole, and the
+// last.
 TEST(Move, LongMirrorsEveryPairing) {
     vt::StatusReset reset;
     vt::ReportLog log;
-    const int h = 4100, w = 4100;
-    const char* const kPairs[] = {"tiled to untiled", "untiled to tiled", "tiled to tiled"};
-    for (int pairing = 0; pairing < 3; ++pairing)
-        for (int axis : {1, -1}) {
-            SCOPED_TRACE(std::string(kPairs[pairing]) + " axis " + std::to_string(axis));
-            vt::TiledImage T(VEX_DEPTH_8U, 1, h, w, 200, 64), T2(VEX_DEPTH_8U, 1, h, w, 128, 96);
-            vt::Image U(VEX_DEPTH_8U, 1, h, w);
-            vt::ImageBase& src = pairing == 1 ? static_cast<vt::ImageBase&>(U) : T;
-            vt::ImageBase& dst = pairing == 0 ? static_cast<vt::ImageBase&>(U) : pairing == 1 ? T : T2;
+    const int h = 4100;
+    enum Kind { kUntiled, kTiles200, kTiles128, kTiles208 };
+    const struct {
+        const char* name;
+        Kind src, dst;
+        unsigned depth;
+        int channels, w;
+    } cases[] = {
+        {"tiled to untiled", kTiles200, kUntiled, VEX_DEPTH_8U, 1, 4100},
+        {"untiled to tiled", kUntiled, kTiles200, VEX_DEPTH_8U, 1, 4100},
+        {"tiled to tiled", kTiles200, kTiles128, VEX_DEPTH_8U, 1, 4100},
+        {"untiled to 16-byte tile rows", kUntiled, kTiles208, VEX_DEPTH_8U, 1, 4100},
+        {"untiled to 16-byte tile rows, 16U", kUntiled, kTiles208, VEX_DEPTH_16U, 1, 2052},
+        {"untiled to 16-byte tile rows, 3 channels", kUntiled, kTiles208, VEX_DEPTH_8U, 3, 1400},
+    };
+    for (const auto& c : cases) {
+        const int w = c.w, bytesPerPixel = c.channels * (c.depth == VEX_DEPTH_16U ? 2 : 1);
+        auto make = [&](Kind kind) -> std::unique_ptr<vt::ImageBase> {
+            switch (kind) {
+                case kUntiled: return std::make_unique<vt::Image>(c.depth, c.channels, h, w);
+                case kTiles200: return std::make_unique<vt::TiledImage>(c.depth, c.channels, h, w, 200, 64);
+                case kTiles128: return std::make_unique<vt::TiledImage>(c.depth, c.channels, h, w, 128, 96);
+                default:
+                    return std::make_unique<vt::TiledImage>(c.depth, c.channels, h, w,
+                                                            c.channels == 3 ? 64 : 208 / bytesPerPixel, 64);
+            }
+        };
+        for (int axis : {1, -1, 0}) {
+            if (c.channels > 1 && axis != 0) continue;
+            SCOPED_TRACE(std::string(c.name) + " axis " + std::to_string(axis));
+            std::unique_ptr<vt::ImageBase> srcImage = make(c.src), dstImage = make(c.dst);
+            vt::ImageBase& src = *srcImage;
+            vt::ImageBase& dst = *dstImage;
             src.fillPattern(5);
             dst.fillSentinel();
             src.setRoi(0, 1, 0, h, w);
             dst.setRoi(0, 3, 1, h, w);
             vexMirror(src.get(), dst.get(), axis, nullptr);
             const int rows = h - 1, cols = w - 3;
+            const int64_t sentinel = c.depth == VEX_DEPTH_16U ? 0xA5A5 : vt::kSentinel;
             auto check = [&](int i) {
-                const int si = axis == -1 ? rows - 1 - i : i;
+                const int si = axis != 1 ? rows - 1 - i : i;
                 for (int j = 0; j < w; ++j) {
-                    const int sj = cols - 1 - (j - 3);
-                    ASSERT_EQ(dst.sample(j, i + 1, 1), j < 3 ? vt::kSentinel : src.sample(1 + sj, si, 1))
-                        << j << "," << i;
+                    const int sj = axis != 0 ? cols - 1 - (j - 3) : j - 3;
+                    for (int ch = 1; ch <= c.channels; ++ch)
+                        ASSERT_EQ(dst.sample(j, i + 1, ch), j < 3 ? sentinel : src.sample(1 + sj, si, ch))
+                            << j << "," << i << " channel " << ch;
                 }
             };
-            for (int x = 0; x < w; ++x) ASSERT_EQ(dst.sample(x, 0, 1), vt::kSentinel) << x;
+            for (int x = 0; x < w; ++x) ASSERT_EQ(dst.sample(x, 0, 1), sentinel) << x;
             for (int i = 0; i < rows; i += 37) check(i);
             check(rows - 1);
         }
+    }
     EXPECT_EQ(log.size(), 0u);
 }
 

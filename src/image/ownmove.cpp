@@ -195,10 +195,12 @@ void ownCopyRegion(const OwnRegion& s, const OwnRegion& d, int rows, int cols, u
         }
         // Short rows a page or more apart (a tile's part of a large untiled
         // image): the hardware prefetcher does not follow them, so the rows
-        // a few ahead are asked for, the destination's for writing.
+        // eight ahead are asked for, the destination's for writing. (Into
+        // 256-byte tile rows from a 4096-byte-wide source, eight rows took
+        // 0.85 to 1.01 of the time with four; out of tiles no difference.)
         const bool aheadSrc = rows > 1 && bytes <= 2048 && ls.step >= 2048;
         const bool aheadDst = rows > 1 && bytes <= 2048 && ld.step >= 2048;
-        constexpr int kAhead = 4;
+        constexpr int kAhead = 8;
         // Row y + kAhead of a lane: the source's when aheadSrc, the
         // destination's (for writing) when `dst`.
         auto ahead = [&](const char* ps, char* pd, int64_t y, bool dst) __attribute__((always_inline)) {

@@ -178,6 +178,87 @@ void ownReverse1Stream(const uint8_t* s, uint8_t* d, int w) { ownReverse1(s, d, 
 #endif
 OWN_CLONES void ownReverse3(const uint32_t* s, uint32_t* d, int w) { ownReverse3T(s, d, w); }
 
+#if defined(__SSE2__)
+// h rows of w elements flipped into rows lying back to back from d (a tile
+// of a streamed call), d and the row length on 16-byte boundaries:
+// destination row y is source row y (or h - 1 - y when rowsReversed),
+// reversed when kReverse (rows of single samples). Each line-sized piece of
+// a destination row is taken from the source into a temporary and streamed
+// (ownStreamAligned), so no destination line is read and the lines split
+// between two rows are streamed whole; source rows a page or more apart are
+// asked for eight rows ahead. (Stored normally, every line of the tile
+// costs a read; streamed row by row, the split lines are written partly
+// streamed and partly not. Into 256-byte tile rows from a 4096-byte-wide
+// source, flip 1 took 1.3 times the untiled one with the rows asked for
+// four ahead, 1.7 to 1.8 with two, and 0.95 to 1.07 with six to sixteen.)
+template <bool kReverse, class T>
+__attribute__((always_inline)) inline void ownFlipRowsStreamedT(const char* s, int64_t sStep,
+                                                                bool rowsReversed, T* d, int w,
+                                                                int h) {
+    constexpr int64_t kLine = 64 / sizeof(T);
+    constexpr int kAhead = 8;
+    const int64_t rowBytes = int64_t(w) * int64_t(sizeof(T));
+    const bool ahead = sStep >= 2048 && rowBytes <= 2048;
+    // The current source row's last element (reversed) or first one.
+    const T* from = nullptr;
+    ownStreamAligned(
+        d, w, h,
+        [&](int64_t y) __attribute__((always_inline)) {
+            const int64_t sy = rowsReversed ? h - 1 - y : y;
+            if (ahead && y + kAhead < h) {
+                const char* next = s + sStep * (rowsReversed ? sy - kAhead : sy + kAhead);
+                for (int64_t b = 0; b < rowBytes + 63; b += 64) __builtin_prefetch(next + b);
+            }
+            from = reinterpret_cast<const T*>(s + sStep * sy) + (kReverse ? w - 1 : 0);
+        },
+        [&](int64_t i, int64_t k, T* __restrict out) __attribute__((always_inline)) {
+            const T* __restrict in = kReverse ? from - i : from + i;
+            if (k == kLine) {
+                for (int64_t t = 0; t < kLine; ++t) out[t] = kReverse ? in[-t] : in[t];
+            } else {
+                for (int64_t t = 0; t < k; ++t) out[t] = kReverse ? in[-t] : in[t];
+            }
+        });
+}
+template <class T>
+__attribute__((always_inline)) inline void ownFlipRowsStreamedT(const char* s, int64_t sStep,
+                                                                bool rowsReversed,
+                                                                bool colsReversed, T* d, int w,
+                                                                int h) {
+    if (colsReversed)
+        ownFlipRowsStreamedT<true>(s, sStep, rowsReversed, d, w, h);
+    else
+        ownFlipRowsStreamedT<false>(s, sStep, rowsReversed, d, w, h);
+}
+OWN_CLONES void ownFlipRowsStreamed(const char* s, int64_t sStep, bool rowsReversed,
+                                    bool colsReversed, uint8_t* d, int w, int h) {
+    ownFlipRowsStreamedT(s, sStep, rowsReversed, colsReversed, d, w, h);
+}
+OWN_CLONES void ownFlipRowsStreamed(const char* s, int64_t sStep, bool rowsReversed,
+                                    bool colsReversed, uint16_t* d, int w, int h) {
+    ownFlipRowsStreamedT(s, sStep, rowsReversed, colsReversed, d, w, h);
+}
+OWN_CLONES void ownFlipRowsStreamed(const char* s, int64_t sStep, bool rowsReversed,
+                                    bool colsReversed, uint32_t* d, int w, int h) {
+    ownFlipRowsStreamedT(s, sStep, rowsReversed, colsReversed, d, w, h);
+}
+// The same for any depth but 1U, w counting elements; the caller fences.
+void ownFlipRowsStreamedRow(unsigned depth, const char* s, int64_t sStep, bool rowsReversed,
+                            bool colsReversed, char* d, int w, int h) {
+    switch (ownElemSize(depth)) {
+        case 1:
+            ownFlipRowsStreamed(s, sStep, rowsReversed, colsReversed, reinterpret_cast<uint8_t*>(d), w, h);
+            break;
+        case 2:
+            ownFlipRowsStreamed(s, sStep, rowsReversed, colsReversed, reinterpret_cast<uint16_t*>(d), w, h);
+            break;
+        default:
+            ownFlipRowsStreamed(s, sStep, rowsReversed, colsReversed, reinterpret_cast<uint32_t*>(d), w, h);
+            break;
+    }
+}
+#endif
+
 // Two rows copied crosswise in one pass: a -> da and b -> db. The loop must
 // stay one loop (not two memcpy calls): the four interleaved streams are
 // what makes it fast.
@@ -282,6 +363,19 @@ void ownFlip(const OwnRegion& rs, const OwnRegion& rd, int h, int w, int flipAxi
                            true, stream);
                 continue;
             }
+#if defined(__SSE2__)
+            // Into a tile of a streamed call: reversed rows of single
+            // samples, or whole rows in reverse order.
+            const bool rowsStreamed =
+                colsReversed ? ls.perPixel == 1 && ls.pixStride == 1 && ld.pixStride == 1
+                             : ls.pixStride == ls.perPixel && ld.pixStride == ld.perPixel;
+            if (stream && rowsStreamed && depth != VEX_DEPTH_1U && h > 1 && ld.step == rowBytes &&
+                rowBytes <= 2048 && ownStreamAlignedFits(dl, rowBytes)) {
+                ownFlipRowsStreamedRow(depth, sl, ls.step, rowsReversed, colsReversed, dl,
+                                       w * ls.perPixel, h);
+                continue;
+            }
+#endif
             const bool prefetchSrc = ls.step >= 2048 && rowBytes <= 2048 && h > 1;
             const bool prefetchDst = ld.step >= 2048 && rowBytes <= 2048 && h > 1 &&
                                      !(stream && colsReversed);
