@@ -1125,9 +1125,28 @@ bool ownMedianHistRows(const RankArgs& a, OwnRows<T>& in, OwnOut<T>& out) {
     return true;
 }
 
+#if OWN_RANK_AVX2
+#include "filter/ownmedianscan.h"
+#endif
+
 template <class T>
 bool ownMedian8Rows(const RankArgs& a, OwnRows<T>& in, OwnOut<T>& out) {
 #if OWN_RANK_AVX2
+    // Windows of 9 to 16 columns and 121 to 255 samples written straight
+    // into the destination: histograms per output column.
+    if (kRankAvx2 && out.direct() && in.lanes() <= 4 && a.nCols >= 9 && a.nCols <= 16 && a.nRows * a.nCols >= 121 &&
+        a.nRows * a.nCols <= 255) {
+        switch (a.nCols) {
+            case 9: return ownMedianScanRows<T, 9>(a, in, out);
+            case 10: return ownMedianScanRows<T, 10>(a, in, out);
+            case 11: return ownMedianScanRows<T, 11>(a, in, out);
+            case 12: return ownMedianScanRows<T, 12>(a, in, out);
+            case 13: return ownMedianScanRows<T, 13>(a, in, out);
+            case 14: return ownMedianScanRows<T, 14>(a, in, out);
+            case 15: return ownMedianScanRows<T, 15>(a, in, out);
+            default: return ownMedianScanRows<T, 16>(a, in, out);
+        }
+    }
     if (kRankAvx2 && a.nRows == a.nCols && int64_t(out.width()) * in.lanes() >= 32) {
         switch (a.nRows) {
             case 5: return ownMedianNetRows<5, T>(a, in, out);

@@ -1,0 +1,249 @@
+// 8-bit medians of windows 9 to 16 columns wide by window histograms per
+// output column (AVX2); included by vexnlf.cpp in its AVX2 part.
+//
+// A vertical strip of up to kScanStrip output columns keeps, for every
+// value v and every output column x, the count of the window's samples
+// equal to v: a table of 256 rows (values) of bytes (columns), so that one
+// 32-byte load gives a value's counts for 32 neighbouring outputs. A sample
+// entering or leaving the window rows adds or subtracts 1 in the nC columns
+// whose windows hold it: one 32-byte step at a 16-byte aligned position
+// (samples of equal value side by side then meet at the same address).
+//
+// Each group of 32 outputs keeps t, the smallest of its medians in the row
+// before, and for every output the count of its window samples below t,
+// moved on from row to row by the entering and leaving samples below t
+// (compares, summed over nC columns by doubling). The row's medians come
+// from one walk up the values from t (from a few values lower, and further
+// down while some output's count below the start exceeds rank - 1): an
+// output's running count stays below its rank exactly for the values under
+// its median, so the median is the start plus the number of such values.
+// A walk costs the spread of the group's medians: on random bytes with a
+// 15x15 window 24 values on average, on smooth images a few.
+//
+// Channels are worked one after another, each from planar copies of its
+// samples (signed ones with the sign bit flipped, the order of unsigned
+// bytes) in a ring of nR + 1 rows.
+
+constexpr int kScanStrip = 128;  // output columns of a strip (groups of 32)
+constexpr int kScanBack = 3;     // values below t a walk starts from
+
+// Bytes K .. K + 31 of the 64 bytes lo:hi.
+template <int K>
+OWN_AVX2 inline __m256i ownShift64(__m256i lo, __m256i hi) {
+    if constexpr (K == 0) {
+        return lo;
+    } else {
+        const __m256i mid = _mm256_permute2x128_si256(lo, hi, 0x21);
+        if constexpr (K == 16) return mid;
+        else if constexpr (K < 16) return _mm256_alignr_epi8(mid, lo, K);
+        else return _mm256_alignr_epi8(hi, mid, K - 16);
+    }
+}
+
+// Lane x of the result: d[x] + ... + d[x + NC - 1] of the 64 bytes d = lo:hi
+// (1 <= NC <= 16), by sums of 2, 4 and 8 neighbours.
+template <int NC>
+OWN_AVX2 inline __m256i ownWindowSum(__m256i l1, __m256i h1) {
+    const __m256i z = _mm256_setzero_si256();
+    const __m256i l2 = _mm256_add_epi8(l1, ownShift64<1>(l1, h1)), h2 = _mm256_add_epi8(h1, ownShift64<1>(h1, z));
+    const __m256i l4 = _mm256_add_epi8(l2, ownShift64<2>(l2, h2)), h4 = _mm256_add_epi8(h2, ownShift64<2>(h2, z));
+    const __m256i l8 = _mm256_add_epi8(l4, ownShift64<4>(l4, h4));
+    if constexpr (NC == 16) {
+        const __m256i h8 = _mm256_add_epi8(h4, ownShift64<4>(h4, z));
+        return _mm256_add_epi8(l8, ownShift64<8>(l8, h8));
+    } else {
+        constexpr int o4 = NC & 8, o2 = o4 + (NC & 4), o1 = o2 + (NC & 2);
+        __m256i acc = (NC & 8) ? l8 : z;
+        if constexpr ((NC & 4) != 0) acc = _mm256_add_epi8(acc, ownShift64<o4>(l4, h4));
+        if constexpr ((NC & 2) != 0) acc = _mm256_add_epi8(acc, ownShift64<o2>(l2, h2));
+        if constexpr ((NC & 1) != 0) acc = _mm256_add_epi8(acc, ownShift64<o1>(l1, h1));
+        return acc;
+    }
+}
+
+// The table's counts of the strip's `count` input columns (at most
+// kScanStrip + 15): row `enter` (planar, unsigned order) comes in and,
+// unless null, row `leave` goes out. Input column c lies in the windows of
+// outputs c - NC + 1 .. c: its step covers 32 bytes from a 16-byte aligned
+// position. Columns 32 apart (whose steps never overlap) go as one batch,
+// all loads before all stores, so that no load waits for the store before
+// it; the leaving samples follow as a batch of their own.
+// B columns 32 apart from column c of the ring row `samples`: their steps
+// added (kSub: subtracted) at offset `at` of their value's table row.
+template <int B, bool kSub>
+OWN_AVX2 inline void ownScanBatch(uint8_t* tab, int64_t P, const uint8_t* samples, int c, int at, __m256i step) {
+    __m256i* p[B];
+    __m256i x[B];
+    for (int b = 0; b < B; ++b) {
+        p[b] = reinterpret_cast<__m256i*>(tab + samples[c + 32 * b] * P + at + 32 * b);
+        x[b] = _mm256_loadu_si256(p[b]);
+    }
+    for (int b = 0; b < B; ++b) _mm256_storeu_si256(p[b], kSub ? _mm256_sub_epi8(x[b], step) : _mm256_add_epi8(x[b], step));
+}
+template <int B>
+OWN_AVX2 inline void ownScanBatches(uint8_t* tab, int64_t P, const uint8_t* enter, const uint8_t* leave, int c, int at,
+                                    __m256i step) {
+    ownScanBatch<B, false>(tab, P, enter, c, at, step);
+    if (leave) ownScanBatch<B, true>(tab, P, leave, c, at, step);
+}
+template <int NC>
+OWN_AVX2 inline void ownScanColumns(uint8_t* tab, int64_t P, const uint8_t* pat, const uint8_t* enter,
+                                    const uint8_t* leave, int count) {
+    static_assert(kScanStrip + 15 <= 5 * 32, "batches of at most five columns");
+    for (int c = 0; c < std::min(count, 32); ++c) {
+        const int first = c - NC + 1, at = ((first + 16) & ~15) - 16;  // the same offsets 32 columns on
+        const __m256i step = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pat + 32 - (first - at)));
+        switch ((count - c + 31) / 32) {
+            case 1: ownScanBatches<1>(tab, P, enter, leave, c, at, step); break;
+            case 2: ownScanBatches<2>(tab, P, enter, leave, c, at, step); break;
+            case 3: ownScanBatches<3>(tab, P, enter, leave, c, at, step); break;
+            case 4: ownScanBatches<4>(tab, P, enter, leave, c, at, step); break;
+            default: ownScanBatches<5>(tab, P, enter, leave, c, at, step); break;
+        }
+    }
+}
+
+// Running counts at most rank - 1 (r1): -1 per byte.
+OWN_AVX2 inline __m256i ownUnder(__m256i x, __m256i r1) { return _mm256_cmpeq_epi8(_mm256_max_epu8(x, r1), r1); }
+OWN_AVX2 inline void ownScanGroup(uint8_t* med, const uint8_t* base, int64_t P, unsigned valid, int& t,
+                                  __m256i& below, __m256i r1, __m256i* run) {
+#define row(v) _mm256_load_si256(reinterpret_cast<const __m256i*>(base + (v) * P))
+#define under(x) ownUnder(x, r1)
+    int s = std::max(t - kScanBack, 0);
+    __m256i c = below;
+    for (int v = s; v < t; ++v) c = _mm256_sub_epi8(c, row(v));
+    while ((unsigned(_mm256_movemask_epi8(under(c))) & valid) != valid) c = _mm256_sub_epi8(c, row(--s));
+    // Four values a step; past the last median (255 at most) the table's
+    // rows 256 .. 259 are zero.
+    __m256i acc = c, res = _mm256_set1_epi8(char(s));
+    for (int v = s;; v += 4) {
+        const __m256i a1 = _mm256_add_epi8(acc, row(v)), a2 = _mm256_add_epi8(a1, row(v + 1));
+        const __m256i a3 = _mm256_add_epi8(a2, row(v + 2));
+        acc = _mm256_add_epi8(a3, row(v + 3));
+        run[v - s] = a1, run[v - s + 1] = a2, run[v - s + 2] = a3, run[v - s + 3] = acc;
+        const __m256i u4 = under(acc);
+        res = _mm256_sub_epi8(_mm256_sub_epi8(res, _mm256_add_epi8(under(a1), under(a2))), _mm256_add_epi8(under(a3), u4));
+        if ((unsigned(_mm256_movemask_epi8(u4)) & valid) == 0) break;
+    }
+#undef row
+#undef under
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(med), res);
+    // The smallest median: lanes past the last real one count as 255.
+    const __m256i lane = _mm256_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21,
+                                          22, 23, 24, 25, 26, 27, 28, 29, 30, 31);
+    const __m256i real = _mm256_cmpgt_epi8(_mm256_set1_epi8(char(__builtin_popcount(valid))), lane);
+    const int lo = ownMinByte(_mm256_or_si256(res, _mm256_andnot_si256(real, _mm256_set1_epi8(-1))));
+    t = lo;
+    below = lo > s ? run[lo - s - 1] : c;
+}
+
+// -1 per sample of the 32 at p at or above tv.
+OWN_AVX2 inline __m256i ownAtOrAbove(const uint8_t* p, __m256i tv) {
+    return _mm256_cmpeq_epi8(_mm256_subs_epu8(tv, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p))),
+                             _mm256_setzero_si256());
+}
+
+// One output row of one channel: the table moves by the ring rows `enter`
+// and `leave` (null for the first row), then every group's medians go to
+// o (samples L apart).
+template <class T, int NC>
+OWN_AVX2 void ownScanRow(T* o, int L, int w, uint8_t* tab, int64_t P, const uint8_t* pat, const uint8_t* enter,
+                         const uint8_t* leave, int* t, __m256i* below, __m256i r1, __m256i* run) {
+    ownScanColumns<NC>(tab, P, pat, enter, leave, w + NC - 1);
+    const uint8_t flip = std::is_signed_v<T> ? 0x80 : 0;
+    alignas(32) uint8_t med[32];
+    for (int xg = 0, g = 0; xg < w; xg += 32, ++g) {
+        const int nv = std::min(32, w - xg);
+        if (leave && t[g] > 0) {
+            // -1 per sample at or above t: the entering samples' less the
+            // leaving ones' is the change of the count below t.
+            const __m256i tv = _mm256_set1_epi8(char(t[g]));
+            const __m256i lo = _mm256_sub_epi8(ownAtOrAbove(enter + xg, tv), ownAtOrAbove(leave + xg, tv));
+            const __m256i hi = _mm256_sub_epi8(ownAtOrAbove(enter + xg + 32, tv), ownAtOrAbove(leave + xg + 32, tv));
+            below[g] = _mm256_add_epi8(below[g], ownWindowSum<NC>(lo, hi));
+        }
+        ownScanGroup(med, tab + xg, P, nv == 32 ? ~0u : (1u << nv) - 1, t[g], below[g], r1, run);
+        if (L == 1) {
+            const __m256i v = _mm256_xor_si256(_mm256_load_si256(reinterpret_cast<const __m256i*>(med)),
+                                               _mm256_set1_epi8(char(flip)));
+            if (nv == 32) {
+                _mm256_storeu_si256(reinterpret_cast<__m256i*>(o + xg), v);
+            } else {
+                _mm256_store_si256(reinterpret_cast<__m256i*>(med), v);
+                std::memcpy(o + xg, med, size_t(nv));
+            }
+        } else {
+            for (int i = 0; i < nv; ++i) o[int64_t(xg + i) * L] = T(uint8_t(med[i] ^ flip));
+        }
+    }
+}
+
+// The rows of a strip are worked in blocks of kScanBlock, each channel in
+// turn with its own table, so that the block's rows stay in the cache.
+constexpr int kScanBlock = 32;
+
+template <class T, int NC>
+OWN_AVX2 bool ownMedianScanRows(const RankArgs& a, OwnRows<T>& in, OwnOut<T>& out) {
+    const int L = in.lanes(), W = out.width(), H = out.rows(), nR = a.nRows;
+    const int rank = nR * NC / 2 + 1;
+    const int64_t P = kScanStrip + 32;                            // table row: outputs, then the steps' overhang
+    const int64_t ts = 260 * P + 64;                              // a table and the 32 bytes before it
+    const int64_t rs = (kScanStrip + NC - 1 + 64 + 31) / 32 * 32;  // ring row: a group's 64 compared samples
+    const int ringRows = nR + kScanBlock + 1;
+    constexpr int kGroups = kScanStrip / 32;
+    OwnBlock tb, rb, wb, sb;
+    uint8_t* tabs = tb.alloc<uint8_t>(ts * L);
+    uint8_t* ring = rb.alloc<uint8_t>(rs * ringRows * L);
+    __m256i* run = wb.alloc<__m256i>(264);
+    __m256i* below = sb.alloc<__m256i>(kGroups * L);
+    if (!tabs || !ring || !run || !below) {
+        vexError(VEX_StsNoMem, a.site->func, kFilterNoMem, a.site->file, __LINE__);
+        return false;
+    }
+    std::memset(ring, 0, size_t(rs * ringRows * L));
+    const uint8_t flip = std::is_signed_v<T> ? 0x80 : 0;
+    alignas(32) uint8_t pat[64] = {};
+    for (int i = 0; i < NC; ++i) pat[32 + i] = 1;
+    const __m256i r1v = _mm256_set1_epi8(char(rank - 1));
+    int t[4 * kGroups];  // up to four channels
+    auto tab = [&](int l) { return tabs + ts * l + 32; };
+    auto ringRow = [&](int l, int64_t i) { return ring + (int64_t(l) * ringRows + i % ringRows) * rs; };
+    for (int x0 = 0; x0 < W; x0 += kScanStrip) {
+        const int w = std::min(kScanStrip, W - x0), count = w + NC - 1;
+        OwnRows<T> part(in, x0, count);
+        if (!part.reserve(1)) {
+            vexError(VEX_StsNoMem, a.site->func, kFilterNoMem, a.site->file, __LINE__);
+            return false;
+        }
+        // Window row i into the channels' ring rows.
+        auto planar = [&](int64_t i) {
+            const T* s = part.get(i);
+            if (L == 1) {
+                uint8_t* p = ringRow(0, i);
+                for (int c = 0; c < count; ++c) p[c] = uint8_t(uint8_t(s[c]) ^ flip);
+                return;
+            }
+            for (int l = 0; l < L; ++l) {
+                uint8_t* p = ringRow(l, i);
+                for (int c = 0; c < count; ++c) p[c] = uint8_t(uint8_t(s[int64_t(c) * L + l]) ^ flip);
+            }
+        };
+        std::memset(tabs, 0, size_t(ts * L));
+        for (int j = 0; j + 1 < nR; ++j) {
+            planar(j);
+            for (int l = 0; l < L; ++l) ownScanColumns<NC>(tab(l), P, pat, ringRow(l, j), nullptr, count);
+        }
+        std::fill(t, t + 4 * kGroups, 0);
+        for (int g = 0; g < kGroups * L; ++g) below[g] = _mm256_setzero_si256();
+        for (int r0 = 0; r0 < H; r0 += kScanBlock) {
+            const int r1 = std::min(H, r0 + kScanBlock);
+            for (int r = r0; r < r1; ++r) planar(int64_t(r) + nR - 1);
+            for (int l = 0; l < L; ++l)
+                for (int r = r0; r < r1; ++r)
+                    ownScanRow<T, NC>(out.row(r) + int64_t(x0) * L + l, L, w, tab(l), P, pat,
+                                      ringRow(l, int64_t(r) + nR - 1), r > 0 ? ringRow(l, int64_t(r) - 1) : nullptr,
+                                      t + kGroups * l, below + kGroups * l, r1v, run);
+        }
+    }
+    return true;
+}
