@@ -145,12 +145,12 @@ OWN_AVX2 inline __m256i ownAtOrAbove(const uint8_t* p, __m256i tv) {
 
 // One output row of one channel: the table moves by the ring rows `enter`
 // and `leave` (null for the first row), then every group's medians go to
-// o (samples L apart).
+// o[0, w) (samples of type T, in their own order).
 template <class T, int NC>
-OWN_AVX2 void ownScanRow(T* o, int L, int w, uint8_t* tab, int64_t P, const uint8_t* pat, const uint8_t* enter,
+OWN_AVX2 void ownScanRow(T* o, int w, uint8_t* tab, int64_t P, const uint8_t* pat, const uint8_t* enter,
                          const uint8_t* leave, int* t, __m256i* below, __m256i r1, __m256i* run) {
     ownScanColumns<NC>(tab, P, pat, enter, leave, w + NC - 1);
-    const uint8_t flip = std::is_signed_v<T> ? 0x80 : 0;
+    const __m256i flip = _mm256_set1_epi8(std::is_signed_v<T> ? char(0x80) : 0);
     alignas(32) uint8_t med[32];
     for (int xg = 0, g = 0; xg < w; xg += 32, ++g) {
         const int nv = std::min(32, w - xg);
@@ -163,23 +163,74 @@ OWN_AVX2 void ownScanRow(T* o, int L, int w, uint8_t* tab, int64_t P, const uint
             below[g] = _mm256_add_epi8(below[g], ownWindowSum<NC>(lo, hi));
         }
         ownScanGroup(med, tab + xg, P, nv == 32 ? ~0u : (1u << nv) - 1, t[g], below[g], r1, run);
-        if (L == 1) {
-            const __m256i v = _mm256_xor_si256(_mm256_load_si256(reinterpret_cast<const __m256i*>(med)),
-                                               _mm256_set1_epi8(char(flip)));
-            if (nv == 32) {
-                _mm256_storeu_si256(reinterpret_cast<__m256i*>(o + xg), v);
-            } else {
-                _mm256_store_si256(reinterpret_cast<__m256i*>(med), v);
-                std::memcpy(o + xg, med, size_t(nv));
-            }
+        const __m256i v = _mm256_xor_si256(_mm256_load_si256(reinterpret_cast<const __m256i*>(med)), flip);
+        if (nv == 32) {
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(o + xg), v);
         } else {
-            for (int i = 0; i < nv; ++i) o[int64_t(xg + i) * L] = T(uint8_t(med[i] ^ flip));
+            _mm256_store_si256(reinterpret_cast<__m256i*>(med), v);
+            std::memcpy(o + xg, med, size_t(nv));
         }
     }
 }
 
+// Byte j of the 48 at p for j = 3 i + l, i < 16, as 16 bytes (kSplit3[l]),
+// and back: byte j of 48 from channel j % 3, pixel j / 3 (kJoin3[k][l] for
+// the k-th 16 of them).
+struct OwnShuffle3 {
+    alignas(16) int8_t split[3][3][16];  // [channel][input 16][byte]
+    alignas(16) int8_t join[3][3][16];   // [output 16][channel][byte]
+    constexpr OwnShuffle3() : split(), join() {
+        for (int l = 0; l < 3; ++l)
+            for (int k = 0; k < 3; ++k)
+                for (int i = 0; i < 16; ++i) {
+                    const int j = 3 * i + l;
+                    split[l][k][i] = int8_t(j / 16 == k ? j % 16 : -1);
+                    const int q = 16 * k + i;  // output byte q of 48
+                    join[k][l][i] = int8_t(q % 3 == l ? q / 3 : -1);
+                }
+    }
+};
+constexpr OwnShuffle3 kShuffle3{};
+
+OWN_AVX2 inline __m128i ownLoad16(const void* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+
+// Samples [0, count) of channels 0 .. 2 of a three-lane row into planar
+// rows d[0 .. 2], XORed with `flip`.
+OWN_AVX2 inline void ownSplit3(uint8_t* const* d, const uint8_t* s, int count, uint8_t flip) {
+    const __m128i f = _mm_set1_epi8(char(flip));
+    int i = 0;
+    for (; i + 16 <= count; i += 16) {
+        const __m128i a = ownLoad16(s + 3 * i), b = ownLoad16(s + 3 * i + 16), c = ownLoad16(s + 3 * i + 32);
+        for (int l = 0; l < 3; ++l) {
+            const __m128i v = _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(a, ownLoad16(kShuffle3.split[l][0])),
+                                                        _mm_shuffle_epi8(b, ownLoad16(kShuffle3.split[l][1]))),
+                                           _mm_shuffle_epi8(c, ownLoad16(kShuffle3.split[l][2])));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(d[l] + i), _mm_xor_si128(v, f));
+        }
+    }
+    for (; i < count; ++i)
+        for (int l = 0; l < 3; ++l) d[l][i] = uint8_t(s[3 * i + l] ^ flip);
+}
+
+// Planar rows m[0 .. 2] of w samples into the three-lane row o.
+OWN_AVX2 inline void ownJoin3(uint8_t* o, const uint8_t* const* m, int w) {
+    int i = 0;
+    for (; i + 16 <= w; i += 16) {
+        const __m128i c0 = ownLoad16(m[0] + i), c1 = ownLoad16(m[1] + i), c2 = ownLoad16(m[2] + i);
+        for (int k = 0; k < 3; ++k) {
+            const __m128i v = _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(c0, ownLoad16(kShuffle3.join[k][0])),
+                                                        _mm_shuffle_epi8(c1, ownLoad16(kShuffle3.join[k][1]))),
+                                           _mm_shuffle_epi8(c2, ownLoad16(kShuffle3.join[k][2])));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 3 * i + 16 * k), v);
+        }
+    }
+    for (; i < w; ++i)
+        for (int l = 0; l < 3; ++l) o[3 * i + l] = m[l][i];
+}
+
 // The rows of a strip are worked in blocks of kScanBlock, each channel in
-// turn with its own table, so that the block's rows stay in the cache.
+// turn with its own table, so that the block's rows stay in the cache; with
+// more than one channel the medians go through planar rows of the block.
 constexpr int kScanBlock = 32;
 
 template <class T, int NC>
@@ -191,12 +242,13 @@ OWN_AVX2 bool ownMedianScanRows(const RankArgs& a, OwnRows<T>& in, OwnOut<T>& ou
     const int64_t rs = (kScanStrip + NC - 1 + 64 + 31) / 32 * 32;  // ring row: a group's 64 compared samples
     const int ringRows = nR + kScanBlock + 1;
     constexpr int kGroups = kScanStrip / 32;
-    OwnBlock tb, rb, wb, sb;
+    OwnBlock tb, rb, wb, sb, mb;
     uint8_t* tabs = tb.alloc<uint8_t>(ts * L);
     uint8_t* ring = rb.alloc<uint8_t>(rs * ringRows * L);
     __m256i* run = wb.alloc<__m256i>(264);
     __m256i* below = sb.alloc<__m256i>(kGroups * L);
-    if (!tabs || !ring || !run || !below) {
+    T* meds = L > 1 ? mb.alloc<T>(int64_t(kScanBlock) * L * kScanStrip) : nullptr;
+    if (!tabs || !ring || !run || !below || (L > 1 && !meds)) {
         vexError(VEX_StsNoMem, a.site->func, kFilterNoMem, a.site->file, __LINE__);
         return false;
     }
@@ -208,6 +260,7 @@ OWN_AVX2 bool ownMedianScanRows(const RankArgs& a, OwnRows<T>& in, OwnOut<T>& ou
     int t[4 * kGroups];  // up to four channels
     auto tab = [&](int l) { return tabs + ts * l + 32; };
     auto ringRow = [&](int l, int64_t i) { return ring + (int64_t(l) * ringRows + i % ringRows) * rs; };
+    auto medRow = [&](int l, int i) { return meds + (int64_t(i) * L + l) * kScanStrip; };
     for (int x0 = 0; x0 < W; x0 += kScanStrip) {
         const int w = std::min(kScanStrip, W - x0), count = w + NC - 1;
         OwnRows<T> part(in, x0, count);
@@ -217,15 +270,20 @@ OWN_AVX2 bool ownMedianScanRows(const RankArgs& a, OwnRows<T>& in, OwnOut<T>& ou
         }
         // Window row i into the channels' ring rows.
         auto planar = [&](int64_t i) {
-            const T* s = part.get(i);
+            const uint8_t* s = reinterpret_cast<const uint8_t*>(part.get(i));
             if (L == 1) {
                 uint8_t* p = ringRow(0, i);
-                for (int c = 0; c < count; ++c) p[c] = uint8_t(uint8_t(s[c]) ^ flip);
+                for (int c = 0; c < count; ++c) p[c] = uint8_t(s[c] ^ flip);
+                return;
+            }
+            if (L == 3) {
+                uint8_t* const d[3] = {ringRow(0, i), ringRow(1, i), ringRow(2, i)};
+                ownSplit3(d, s, count, flip);
                 return;
             }
             for (int l = 0; l < L; ++l) {
                 uint8_t* p = ringRow(l, i);
-                for (int c = 0; c < count; ++c) p[c] = uint8_t(uint8_t(s[int64_t(c) * L + l]) ^ flip);
+                for (int c = 0; c < count; ++c) p[c] = uint8_t(s[int64_t(c) * L + l] ^ flip);
             }
         };
         std::memset(tabs, 0, size_t(ts * L));
@@ -240,9 +298,24 @@ OWN_AVX2 bool ownMedianScanRows(const RankArgs& a, OwnRows<T>& in, OwnOut<T>& ou
             for (int r = r0; r < r1; ++r) planar(int64_t(r) + nR - 1);
             for (int l = 0; l < L; ++l)
                 for (int r = r0; r < r1; ++r)
-                    ownScanRow<T, NC>(out.row(r) + int64_t(x0) * L + l, L, w, tab(l), P, pat,
+                    ownScanRow<T, NC>(L == 1 ? out.row(r) + x0 : medRow(l, r - r0), w, tab(l), P, pat,
                                       ringRow(l, int64_t(r) + nR - 1), r > 0 ? ringRow(l, int64_t(r) - 1) : nullptr,
                                       t + kGroups * l, below + kGroups * l, r1v, run);
+            if (L == 1) continue;
+            for (int r = r0; r < r1; ++r) {
+                T* o = out.row(r) + int64_t(x0) * L;
+                if (L == 3) {
+                    const uint8_t* const m[3] = {reinterpret_cast<const uint8_t*>(medRow(0, r - r0)),
+                                                 reinterpret_cast<const uint8_t*>(medRow(1, r - r0)),
+                                                 reinterpret_cast<const uint8_t*>(medRow(2, r - r0))};
+                    ownJoin3(reinterpret_cast<uint8_t*>(o), m, w);
+                    continue;
+                }
+                for (int l = 0; l < L; ++l) {
+                    const T* m = medRow(l, r - r0);
+                    for (int i = 0; i < w; ++i) o[int64_t(i) * L + l] = m[i];
+                }
+            }
         }
     }
     return true;
