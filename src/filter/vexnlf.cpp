@@ -46,6 +46,9 @@
 // leaving one: linear in the window's sample count per pixel.
 //
 // The median is the sample of rank floor(n/2)+1 of the n window samples.
+#include <array>
+#include <utility>
+
 #include "filter/ownfilter.h"
 #include "image/ownsimd.h"
 
@@ -1127,26 +1130,20 @@ bool ownMedianHistRows(const RankArgs& a, OwnRows<T>& in, OwnOut<T>& out) {
 
 #if OWN_RANK_AVX2
 #include "filter/ownmedianscan.h"
+
+// The routine of each window width 1 .. 16.
+template <class T, int... N>
+constexpr std::array<bool (*)(const RankArgs&, OwnRows<T>&, OwnOut<T>&), sizeof...(N)> ownScanTable(
+    std::integer_sequence<int, N...>) {
+    return {ownMedianScanRows<T, N + 1>...};
+}
+template <class T>
+constexpr auto kScanRows = ownScanTable<T>(std::make_integer_sequence<int, 16>{});
 #endif
 
 template <class T>
 bool ownMedian8Rows(const RankArgs& a, OwnRows<T>& in, OwnOut<T>& out) {
 #if OWN_RANK_AVX2
-    // Windows of 9 to 16 columns and 121 to 255 samples written straight
-    // into the destination: histograms per output column.
-    if (kRankAvx2 && out.direct() && in.lanes() <= 4 && a.nCols >= 9 && a.nCols <= 16 && a.nRows * a.nCols >= 121 &&
-        a.nRows * a.nCols <= 255) {
-        switch (a.nCols) {
-            case 9: return ownMedianScanRows<T, 9>(a, in, out);
-            case 10: return ownMedianScanRows<T, 10>(a, in, out);
-            case 11: return ownMedianScanRows<T, 11>(a, in, out);
-            case 12: return ownMedianScanRows<T, 12>(a, in, out);
-            case 13: return ownMedianScanRows<T, 13>(a, in, out);
-            case 14: return ownMedianScanRows<T, 14>(a, in, out);
-            case 15: return ownMedianScanRows<T, 15>(a, in, out);
-            default: return ownMedianScanRows<T, 16>(a, in, out);
-        }
-    }
     if (kRankAvx2 && a.nRows == a.nCols && int64_t(out.width()) * in.lanes() >= 32) {
         switch (a.nRows) {
             case 5: return ownMedianNetRows<5, T>(a, in, out);
@@ -1155,6 +1152,10 @@ bool ownMedian8Rows(const RankArgs& a, OwnRows<T>& in, OwnOut<T>& out) {
             default: break;
         }
     }
+    // Windows up to 16 columns wide and 255 samples, written straight into
+    // the destination: window counts per output column.
+    if (kRankAvx2 && out.direct() && in.lanes() <= 4 && a.nCols <= 16 && int64_t(a.nRows) * a.nCols <= 255)
+        return kScanRows<T>[size_t(a.nCols - 1)](a, in, out);
 #endif
     // Byte counters while no count, not even the window's, can pass 255.
     if (int64_t(a.nRows) * a.nCols <= 255) return ownMedianHistRows<T, uint8_t>(a, in, out);
