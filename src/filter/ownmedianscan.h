@@ -112,9 +112,10 @@ OWN_AVX2 inline void ownScanGroup(uint8_t* med, const uint8_t* base, int64_t P, 
     int s = std::max(t - kScanBack, 0);
     __m256i c = below;
     for (int v = s; v < t; ++v) c = _mm256_sub_epi8(c, row(v));
-    while ((unsigned(_mm256_movemask_epi8(under(c))) & valid) != valid) c = _mm256_sub_epi8(c, row(--s));
+    while (s > 0 && (unsigned(_mm256_movemask_epi8(under(c))) & valid) != valid) c = _mm256_sub_epi8(c, row(--s));
     // Four values a step; past the last median (255 at most) the table's
-    // rows 256 .. 259 are zero.
+    // rows 256 .. 259 are zero. The bounds on s and v only keep the walks
+    // inside the table.
     __m256i acc = c, res = _mm256_set1_epi8(char(s));
     for (int v = s;; v += 4) {
         const __m256i a1 = _mm256_add_epi8(acc, row(v)), a2 = _mm256_add_epi8(a1, row(v + 1));
@@ -123,7 +124,7 @@ OWN_AVX2 inline void ownScanGroup(uint8_t* med, const uint8_t* base, int64_t P, 
         run[v - s] = a1, run[v - s + 1] = a2, run[v - s + 2] = a3, run[v - s + 3] = acc;
         const __m256i u4 = under(acc);
         res = _mm256_sub_epi8(_mm256_sub_epi8(res, _mm256_add_epi8(under(a1), under(a2))), _mm256_add_epi8(under(a3), u4));
-        if ((unsigned(_mm256_movemask_epi8(u4)) & valid) == 0) break;
+        if ((unsigned(_mm256_movemask_epi8(u4)) & valid) == 0 || v >= 252) break;
     }
 #undef row
 #undef under
