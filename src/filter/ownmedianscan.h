@@ -1,5 +1,5 @@
-// 8-bit medians of windows 9 to 16 columns wide by window histograms per
-// output column (AVX2); included by vexnlf.cpp in its AVX2 part.
+// 8-bit medians of windows up to 16 columns wide and 255 samples by window
+// counts per output column (AVX2); included by vexnlf.cpp in its AVX2 part.
 //
 // A vertical strip of up to kScanStrip output columns keeps, for every
 // value v and every output column x, the count of the window's samples
@@ -20,9 +20,9 @@
 // A walk costs the spread of the group's medians: on random bytes with a
 // 15x15 window 24 values on average, on smooth images a few.
 //
-// Channels are worked one after another, each from planar copies of its
+// Each channel has its own table and works from planar copies of its
 // samples (signed ones with the sign bit flipped, the order of unsigned
-// bytes) in a ring of nR + 1 rows.
+// bytes) in a ring of rows; the channels take turns by blocks of rows.
 
 constexpr int kScanStrip = 128;  // output columns of a strip (groups of 32)
 constexpr int kScanBack = 3;     // values below t a walk starts from

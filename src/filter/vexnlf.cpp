@@ -27,6 +27,12 @@
 // worked 32 outputs at a time from transposed column counts (see
 // ownCoarseColumns), and groups of 32 outputs whose medians share a band
 // of four bins take the fine level without picking a bin per output.
+// With AVX2, windows of at most 16 columns and 255 samples on a destination
+// written in place go another way (ownmedianscan.h): a table of the
+// window's count of every value for every output column of a strip, one
+// 32-byte step per entering and leaving sample, and per group of 32
+// outputs one walk up the values from the smallest median of the row
+// before.
 // A 3x3 window of any depth takes a shorter road: each column's three
 // samples sorted, then the median of the largest low, the middle median
 // and the smallest high of three neighbouring columns.
