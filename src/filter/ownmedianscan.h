@@ -113,18 +113,20 @@ OWN_AVX2 inline void ownScanGroup(uint8_t* med, const uint8_t* base, int64_t P, 
     __m256i c = below;
     for (int v = s; v < t; ++v) c = _mm256_sub_epi8(c, row(v));
     while (s > 0 && (unsigned(_mm256_movemask_epi8(under(c))) & valid) != valid) c = _mm256_sub_epi8(c, row(--s));
-    // Four values a step; past the last median (255 at most) the table's
-    // rows 256 .. 259 are zero. The bounds on s and v only keep the walks
-    // inside the table.
-    __m256i acc = c, res = _mm256_set1_epi8(char(s));
+    // The rank less the running count, held at 0 (saturating): above 0
+    // exactly for the values under an output's median. Four values a step;
+    // past the last median (255 at most) the table's rows 256 .. 259 are
+    // zero. The bounds on s and v only keep the walks inside the table.
+    const __m256i one = _mm256_set1_epi8(1), rank = _mm256_add_epi8(r1, one), z = _mm256_setzero_si256();
+    __m256i rest = _mm256_subs_epu8(rank, c), res = _mm256_set1_epi8(char(s));
     for (int v = s;; v += 4) {
-        const __m256i a1 = _mm256_add_epi8(acc, row(v)), a2 = _mm256_add_epi8(a1, row(v + 1));
-        const __m256i a3 = _mm256_add_epi8(a2, row(v + 2));
-        acc = _mm256_add_epi8(a3, row(v + 3));
-        run[v - s] = a1, run[v - s + 1] = a2, run[v - s + 2] = a3, run[v - s + 3] = acc;
-        const __m256i u4 = under(acc);
-        res = _mm256_sub_epi8(_mm256_sub_epi8(res, _mm256_add_epi8(under(a1), under(a2))), _mm256_add_epi8(under(a3), u4));
-        if ((unsigned(_mm256_movemask_epi8(u4)) & valid) == 0 || v >= 252) break;
+        const __m256i a1 = _mm256_subs_epu8(rest, row(v)), a2 = _mm256_subs_epu8(a1, row(v + 1));
+        const __m256i a3 = _mm256_subs_epu8(a2, row(v + 2));
+        rest = _mm256_subs_epu8(a3, row(v + 3));
+        run[v - s] = a1, run[v - s + 1] = a2, run[v - s + 2] = a3, run[v - s + 3] = rest;
+        res = _mm256_add_epi8(res, _mm256_add_epi8(_mm256_add_epi8(_mm256_min_epu8(a1, one), _mm256_min_epu8(a2, one)),
+                                                   _mm256_add_epi8(_mm256_min_epu8(a3, one), _mm256_min_epu8(rest, one))));
+        if ((unsigned(_mm256_movemask_epi8(_mm256_cmpeq_epi8(rest, z))) & valid) == valid || v >= 252) break;
     }
 #undef row
 #undef under
@@ -135,7 +137,7 @@ OWN_AVX2 inline void ownScanGroup(uint8_t* med, const uint8_t* base, int64_t P, 
     const __m256i real = _mm256_cmpgt_epi8(_mm256_set1_epi8(char(__builtin_popcount(valid))), lane);
     const int lo = ownMinByte(_mm256_or_si256(res, _mm256_andnot_si256(real, _mm256_set1_epi8(-1))));
     t = lo;
-    below = lo > s ? run[lo - s - 1] : c;
+    below = lo > s ? _mm256_sub_epi8(rank, run[lo - s - 1]) : c;
 }
 
 // -1 per sample of the 32 at p at or above tv.
