@@ -61,44 +61,65 @@ OWN_AVX2 inline __m256i ownWindowSum(__m256i l1, __m256i h1) {
     }
 }
 
-// The table's counts of the strip's `count` input columns (at most
-// kScanStrip + 15): row `enter` (planar, unsigned order) comes in and,
-// unless null, row `leave` goes out. Input column c lies in the windows of
-// outputs c - NC + 1 .. c: its step covers 32 bytes from a 16-byte aligned
-// position. Columns 32 apart (whose steps never overlap) go as one batch,
-// all loads before all stores, so that no load waits for the store before
-// it; the leaving samples follow as a batch of their own.
-// B columns 32 apart from column c of the ring row `samples`: their steps
-// added (kSub: subtracted) at offset `at` of their value's table row.
+// Where the steps of `count` samples go, as offsets from 32 bytes before
+// the table: the sample's value times P plus its column's step start.
+// Input column c lies in the windows of outputs c - NC + 1 .. c; its step
+// covers 32 bytes from the 16-byte aligned position at or below c - NC + 1.
+template <int NC>
+OWN_AVX2 inline void ownScanOffsets(uint16_t* off, const uint8_t* samples, int count, int64_t P) {
+    const __m256i p = _mm256_set1_epi16(short(P)), mask = _mm256_set1_epi16(~15), sixteen = _mm256_set1_epi16(16);
+    const __m256i lane = _mm256_setr_epi16(17 - NC, 18 - NC, 19 - NC, 20 - NC, 21 - NC, 22 - NC, 23 - NC, 24 - NC,
+                                           25 - NC, 26 - NC, 27 - NC, 28 - NC, 29 - NC, 30 - NC, 31 - NC, 32 - NC);
+    for (int c = 0; c < count; c += 16) {
+        const __m256i at = _mm256_add_epi16(_mm256_and_si256(_mm256_add_epi16(_mm256_set1_epi16(short(c)), lane), mask),
+                                            sixteen);
+        const __m256i v = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(samples + c)));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(off + c), _mm256_add_epi16(_mm256_mullo_epi16(v, p), at));
+    }
+}
+
+// B columns 32 apart from column c: their steps added (kSub: subtracted)
+// at the offsets `off` from `base`.
 template <int B, bool kSub>
-OWN_AVX2 inline void ownScanBatch(uint8_t* tab, int64_t P, const uint8_t* samples, int c, int at, __m256i step) {
+OWN_AVX2 inline void ownScanBatch(uint8_t* base, const uint16_t* off, int c, __m256i step) {
     __m256i* p[B];
     __m256i x[B];
     for (int b = 0; b < B; ++b) {
-        p[b] = reinterpret_cast<__m256i*>(tab + samples[c + 32 * b] * P + at + 32 * b);
+        p[b] = reinterpret_cast<__m256i*>(base + off[c + 32 * b]);
         x[b] = _mm256_loadu_si256(p[b]);
     }
     for (int b = 0; b < B; ++b) _mm256_storeu_si256(p[b], kSub ? _mm256_sub_epi8(x[b], step) : _mm256_add_epi8(x[b], step));
 }
 template <int B>
-OWN_AVX2 inline void ownScanBatches(uint8_t* tab, int64_t P, const uint8_t* enter, const uint8_t* leave, int c, int at,
-                                    __m256i step) {
-    ownScanBatch<B, false>(tab, P, enter, c, at, step);
-    if (leave) ownScanBatch<B, true>(tab, P, leave, c, at, step);
+OWN_AVX2 inline void ownScanBatches(uint8_t* base, const uint16_t* in, const uint16_t* out, int c, __m256i step) {
+    ownScanBatch<B, false>(base, in, c, step);
+    if (out) ownScanBatch<B, true>(base, out, c, step);
 }
+
+// The table's counts of the strip's `count` input columns (at most
+// kScanStrip + 15): row `enter` (planar, unsigned order) comes in and,
+// unless null, row `leave` goes out. Columns 32 apart (whose steps never
+// meet) go as one batch, all loads before all stores, so that no load
+// waits for the store before it; the leaving samples follow as a batch of
+// their own.
 template <int NC>
 OWN_AVX2 inline void ownScanColumns(uint8_t* tab, int64_t P, const uint8_t* pat, const uint8_t* enter,
                                     const uint8_t* leave, int count) {
     static_assert(kScanStrip + 15 <= 5 * 32, "batches of at most five columns");
+    alignas(32) uint16_t in[kScanStrip + 32], out[kScanStrip + 32];
+    ownScanOffsets<NC>(in, enter, count, P);
+    if (leave) ownScanOffsets<NC>(out, leave, count, P);
+    uint8_t* base = tab - 32;
+    const uint16_t* o = leave ? out : nullptr;
     for (int c = 0; c < std::min(count, 32); ++c) {
-        const int first = c - NC + 1, at = ((first + 16) & ~15) - 16;  // the same offsets 32 columns on
+        const int first = c - NC + 1, at = ((first + 16) & ~15) - 16;  // the same for every column 32 on
         const __m256i step = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pat + 32 - (first - at)));
         switch ((count - c + 31) / 32) {
-            case 1: ownScanBatches<1>(tab, P, enter, leave, c, at, step); break;
-            case 2: ownScanBatches<2>(tab, P, enter, leave, c, at, step); break;
-            case 3: ownScanBatches<3>(tab, P, enter, leave, c, at, step); break;
-            case 4: ownScanBatches<4>(tab, P, enter, leave, c, at, step); break;
-            default: ownScanBatches<5>(tab, P, enter, leave, c, at, step); break;
+            case 1: ownScanBatches<1>(base, in, o, c, step); break;
+            case 2: ownScanBatches<2>(base, in, o, c, step); break;
+            case 3: ownScanBatches<3>(base, in, o, c, step); break;
+            case 4: ownScanBatches<4>(base, in, o, c, step); break;
+            default: ownScanBatches<5>(base, in, o, c, step); break;
         }
     }
 }
