@@ -90,10 +90,36 @@ OWN_AVX2 inline void ownScanBatch(uint8_t* base, const uint16_t* off, int c, __m
     }
     for (int b = 0; b < B; ++b) _mm256_storeu_si256(p[b], kSub ? _mm256_sub_epi8(x[b], step) : _mm256_add_epi8(x[b], step));
 }
-template <int B>
-OWN_AVX2 inline void ownScanBatches(uint8_t* base, const uint16_t* in, const uint16_t* out, int c, __m256i step) {
-    ownScanBatch<B, false>(base, in, c, step);
-    if (out) ownScanBatch<B, true>(base, out, c, step);
+// Columns [c0, c1) with batches of B: the step of column c has its ones
+// from byte (c - NC + 1) mod 16 on.
+template <int NC, int B, bool kLeave>
+OWN_AVX2 inline void ownScanRange(uint8_t* base, const uint8_t* pat, const uint16_t* in, const uint16_t* out, int c0,
+                                  int c1) {
+    for (int c = c0; c < c1; ++c) {
+        const __m256i step = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pat + 32 - ((c + 17 - NC) & 15)));
+        ownScanBatch<B, false>(base, in, c, step);
+        if constexpr (kLeave) ownScanBatch<B, true>(base, out, c, step);
+    }
+}
+// The first columns have B = ceil(count / 32) in their batch, the rest B - 1.
+template <int NC, int B, bool kLeave>
+OWN_AVX2 inline void ownScanRanges(uint8_t* base, const uint8_t* pat, const uint16_t* in, const uint16_t* out,
+                                   int count) {
+    const int split = count - 32 * (B - 1);
+    ownScanRange<NC, B, kLeave>(base, pat, in, out, 0, split);
+    if constexpr (B > 1) ownScanRange<NC, B - 1, kLeave>(base, pat, in, out, split, 32);
+}
+template <int NC, bool kLeave>
+OWN_AVX2 inline void ownScanAll(uint8_t* base, const uint8_t* pat, const uint16_t* in, const uint16_t* out,
+                                int count) {
+    static_assert(kScanStrip + 15 <= 5 * 32, "batches of at most five columns");
+    switch ((count + 31) / 32) {
+        case 1: return ownScanRanges<NC, 1, kLeave>(base, pat, in, out, count);
+        case 2: return ownScanRanges<NC, 2, kLeave>(base, pat, in, out, count);
+        case 3: return ownScanRanges<NC, 3, kLeave>(base, pat, in, out, count);
+        case 4: return ownScanRanges<NC, 4, kLeave>(base, pat, in, out, count);
+        default: return ownScanRanges<NC, 5, kLeave>(base, pat, in, out, count);
+    }
 }
 
 // The table's counts of the strip's `count` input columns (at most
@@ -105,23 +131,11 @@ OWN_AVX2 inline void ownScanBatches(uint8_t* base, const uint16_t* in, const uin
 template <int NC>
 OWN_AVX2 inline void ownScanColumns(uint8_t* tab, int64_t P, const uint8_t* pat, const uint8_t* enter,
                                     const uint8_t* leave, int count) {
-    static_assert(kScanStrip + 15 <= 5 * 32, "batches of at most five columns");
     alignas(32) uint16_t in[kScanStrip + 32], out[kScanStrip + 32];
     ownScanOffsets<NC>(in, enter, count, P);
-    if (leave) ownScanOffsets<NC>(out, leave, count, P);
-    uint8_t* base = tab - 32;
-    const uint16_t* o = leave ? out : nullptr;
-    for (int c = 0; c < std::min(count, 32); ++c) {
-        const int first = c - NC + 1, at = ((first + 16) & ~15) - 16;  // the same for every column 32 on
-        const __m256i step = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pat + 32 - (first - at)));
-        switch ((count - c + 31) / 32) {
-            case 1: ownScanBatches<1>(base, in, o, c, step); break;
-            case 2: ownScanBatches<2>(base, in, o, c, step); break;
-            case 3: ownScanBatches<3>(base, in, o, c, step); break;
-            case 4: ownScanBatches<4>(base, in, o, c, step); break;
-            default: ownScanBatches<5>(base, in, o, c, step); break;
-        }
-    }
+    if (!leave) return ownScanAll<NC, false>(tab - 32, pat, in, nullptr, count);
+    ownScanOffsets<NC>(out, leave, count, P);
+    ownScanAll<NC, true>(tab - 32, pat, in, out, count);
 }
 
 // Running counts at most rank - 1 (r1): -1 per byte.
