@@ -27,6 +27,12 @@
 // worked 32 outputs at a time from transposed column counts (see
 // ownCoarseColumns), and groups of 32 outputs whose medians share a band
 // of four bins take the fine level without picking a bin per output.
+// With AVX2, windows of at most 16 columns and 255 samples on a destination
+// written in place go another way (ownmedianscan.h): a table of the
+// window's count of every value for every output column of a strip, one
+// 32-byte step per entering and leaving sample, and per group of 32
+// outputs one walk up the values from the smallest median of the row
+// before.
 // A 3x3 window of any depth takes a shorter road: each column's three
 // samples sorted, then the median of the largest low, the middle median
 // and the smallest high of three neighbouring columns.
@@ -46,6 +52,9 @@
 // leaving one: linear in the window's sample count per pixel.
 //
 // The median is the sample of rank floor(n/2)+1 of the n window samples.
+#include <array>
+#include <utility>
+
 #include "filter/ownfilter.h"
 #include "image/ownsimd.h"
 
@@ -1125,6 +1134,19 @@ bool ownMedianHistRows(const RankArgs& a, OwnRows<T>& in, OwnOut<T>& out) {
     return true;
 }
 
+#if OWN_RANK_AVX2
+#include "filter/ownmedianscan.h"
+
+// The routine of each window width 1 .. 16.
+template <class T, int... N>
+constexpr std::array<bool (*)(const RankArgs&, OwnRows<T>&, OwnOut<T>&), sizeof...(N)> ownScanTable(
+    std::integer_sequence<int, N...>) {
+    return {ownMedianScanRows<T, N + 1>...};
+}
+template <class T>
+constexpr auto kScanRows = ownScanTable<T>(std::make_integer_sequence<int, 16>{});
+#endif
+
 template <class T>
 bool ownMedian8Rows(const RankArgs& a, OwnRows<T>& in, OwnOut<T>& out) {
 #if OWN_RANK_AVX2
@@ -1136,6 +1158,10 @@ bool ownMedian8Rows(const RankArgs& a, OwnRows<T>& in, OwnOut<T>& out) {
             default: break;
         }
     }
+    // Windows up to 16 columns wide and 255 samples, written straight into
+    // the destination: window counts per output column.
+    if (kRankAvx2 && out.direct() && in.lanes() <= 4 && a.nCols <= 16 && int64_t(a.nRows) * a.nCols <= 255)
+        return kScanRows<T>[size_t(a.nCols - 1)](a, in, out);
 #endif
     // Byte counters while no count, not even the window's, can pass 255.
     if (int64_t(a.nRows) * a.nCols <= 255) return ownMedianHistRows<T, uint8_t>(a, in, out);

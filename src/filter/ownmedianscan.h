@@ -1,0 +1,360 @@
+// 8-bit medians of windows up to 16 columns wide and 255 samples by window
+// counts per output column (AVX2); included by vexnlf.cpp in its AVX2 part.
+//
+// A vertical strip of up to kScanStrip output columns keeps, for every
+// value v and every output column x, the count of the window's samples
+// equal to v: a table of 256 rows (values) of bytes (columns), so that one
+// 32-byte load gives a value's counts for 32 neighbouring outputs. A sample
+// entering or leaving the window rows adds or subtracts 1 in the nC columns
+// whose windows hold it: one 32-byte step at a 16-byte aligned position
+// (samples of equal value side by side then meet at the same address).
+//
+// Each group of 32 outputs keeps t, the smallest of its medians in the row
+// before, and for every output the count of its window samples below t,
+// moved on from row to row by the entering and leaving samples below t
+// (compares, summed over nC columns by doubling). The row's medians come
+// from one walk up the values from t (from a few values lower, and further
+// down while some output's count below the start exceeds rank - 1): an
+// output's running count stays below its rank exactly for the values under
+// its median, so the median is the start plus the number of such values.
+// A walk costs the spread of the group's medians: on random bytes with a
+// 15x15 window 24 values on average, on smooth images a few.
+//
+// Each channel has its own table and works from planar copies of its
+// samples (signed ones with the sign bit flipped, the order of unsigned
+// bytes) in a ring of rows; the channels take turns by blocks of rows.
+
+constexpr int kScanStrip = 128;  // output columns of a strip (groups of 32)
+constexpr int kScanBack = 3;     // values below t a walk starts from
+
+// Bytes K .. K + 31 of the 64 bytes lo:hi.
+template <int K>
+OWN_AVX2 inline __m256i ownShift64(__m256i lo, __m256i hi) {
+    if constexpr (K == 0) {
+        return lo;
+    } else {
+        const __m256i mid = _mm256_permute2x128_si256(lo, hi, 0x21);
+        if constexpr (K == 16) return mid;
+        else if constexpr (K < 16) return _mm256_alignr_epi8(mid, lo, K);
+        else return _mm256_alignr_epi8(hi, mid, K - 16);
+    }
+}
+
+// Lane x of the result: d[x] + ... + d[x + NC - 1] of the 64 bytes d = lo:hi
+// (1 <= NC <= 16), by sums of 2, 4 and 8 neighbours.
+template <int NC>
+OWN_AVX2 inline __m256i ownWindowSum(__m256i l1, __m256i h1) {
+    const __m256i z = _mm256_setzero_si256();
+    const __m256i l2 = _mm256_add_epi8(l1, ownShift64<1>(l1, h1)), h2 = _mm256_add_epi8(h1, ownShift64<1>(h1, z));
+    const __m256i l4 = _mm256_add_epi8(l2, ownShift64<2>(l2, h2)), h4 = _mm256_add_epi8(h2, ownShift64<2>(h2, z));
+    const __m256i l8 = _mm256_add_epi8(l4, ownShift64<4>(l4, h4));
+    if constexpr (NC == 16) {
+        const __m256i h8 = _mm256_add_epi8(h4, ownShift64<4>(h4, z));
+        return _mm256_add_epi8(l8, ownShift64<8>(l8, h8));
+    } else {
+        constexpr int o4 = NC & 8, o2 = o4 + (NC & 4), o1 = o2 + (NC & 2);
+        __m256i acc = (NC & 8) ? l8 : z;
+        if constexpr ((NC & 4) != 0) acc = _mm256_add_epi8(acc, ownShift64<o4>(l4, h4));
+        if constexpr ((NC & 2) != 0) acc = _mm256_add_epi8(acc, ownShift64<o2>(l2, h2));
+        if constexpr ((NC & 1) != 0) acc = _mm256_add_epi8(acc, ownShift64<o1>(l1, h1));
+        return acc;
+    }
+}
+
+// Where the steps of `count` samples go, as offsets from 32 bytes before
+// the table: the sample's value times P plus its column's step start.
+// Input column c lies in the windows of outputs c - NC + 1 .. c; its step
+// covers 32 bytes from the 16-byte aligned position at or below c - NC + 1.
+template <int NC>
+OWN_AVX2 inline void ownScanOffsets(uint16_t* off, const uint8_t* samples, int count, int64_t P) {
+    const __m256i p = _mm256_set1_epi16(short(P)), mask = _mm256_set1_epi16(~15), sixteen = _mm256_set1_epi16(16);
+    const __m256i lane = _mm256_setr_epi16(17 - NC, 18 - NC, 19 - NC, 20 - NC, 21 - NC, 22 - NC, 23 - NC, 24 - NC,
+                                           25 - NC, 26 - NC, 27 - NC, 28 - NC, 29 - NC, 30 - NC, 31 - NC, 32 - NC);
+    for (int c = 0; c < count; c += 16) {
+        const __m256i at = _mm256_add_epi16(_mm256_and_si256(_mm256_add_epi16(_mm256_set1_epi16(short(c)), lane), mask),
+                                            sixteen);
+        const __m256i v = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(samples + c)));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(off + c), _mm256_add_epi16(_mm256_mullo_epi16(v, p), at));
+    }
+}
+
+// B columns 32 apart from column c: their steps added (kSub: subtracted)
+// at the offsets `off` from `base`.
+template <int B, bool kSub>
+OWN_AVX2 inline void ownScanBatch(uint8_t* base, const uint16_t* off, int c, __m256i step) {
+    __m256i* p[B];
+    __m256i x[B];
+    for (int b = 0; b < B; ++b) {
+        p[b] = reinterpret_cast<__m256i*>(base + off[c + 32 * b]);
+        x[b] = _mm256_loadu_si256(p[b]);
+    }
+    for (int b = 0; b < B; ++b) _mm256_storeu_si256(p[b], kSub ? _mm256_sub_epi8(x[b], step) : _mm256_add_epi8(x[b], step));
+}
+// Columns [c0, c1) with batches of B: the step of column c has its ones
+// from byte (c - NC + 1) mod 16 on.
+template <int NC, int B, bool kLeave>
+OWN_AVX2 inline void ownScanRange(uint8_t* base, const uint8_t* pat, const uint16_t* in, const uint16_t* out, int c0,
+                                  int c1) {
+    for (int c = c0; c < c1; ++c) {
+        const __m256i step = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pat + 32 - ((c + 17 - NC) & 15)));
+        ownScanBatch<B, false>(base, in, c, step);
+        if constexpr (kLeave) ownScanBatch<B, true>(base, out, c, step);
+    }
+}
+// The first columns have B = ceil(count / 32) in their batch, the rest B - 1.
+template <int NC, int B, bool kLeave>
+OWN_AVX2 inline void ownScanRanges(uint8_t* base, const uint8_t* pat, const uint16_t* in, const uint16_t* out,
+                                   int count) {
+    const int split = count - 32 * (B - 1);
+    ownScanRange<NC, B, kLeave>(base, pat, in, out, 0, split);
+    if constexpr (B > 1) ownScanRange<NC, B - 1, kLeave>(base, pat, in, out, split, 32);
+}
+template <int NC, bool kLeave>
+OWN_AVX2 inline void ownScanAll(uint8_t* base, const uint8_t* pat, const uint16_t* in, const uint16_t* out,
+                                int count) {
+    static_assert(kScanStrip + 15 <= 5 * 32, "batches of at most five columns");
+    switch ((count + 31) / 32) {
+        case 1: return ownScanRanges<NC, 1, kLeave>(base, pat, in, out, count);
+        case 2: return ownScanRanges<NC, 2, kLeave>(base, pat, in, out, count);
+        case 3: return ownScanRanges<NC, 3, kLeave>(base, pat, in, out, count);
+        case 4: return ownScanRanges<NC, 4, kLeave>(base, pat, in, out, count);
+        default: return ownScanRanges<NC, 5, kLeave>(base, pat, in, out, count);
+    }
+}
+
+// The table's counts of the strip's `count` input columns (at most
+// kScanStrip + 15): row `enter` (planar, unsigned order) comes in and,
+// unless null, row `leave` goes out. Columns 32 apart (whose steps never
+// meet) go as one batch, all loads before all stores, so that no load
+// waits for the store before it; the leaving samples follow as a batch of
+// their own.
+template <int NC>
+OWN_AVX2 inline void ownScanColumns(uint8_t* tab, int64_t P, const uint8_t* pat, const uint8_t* enter,
+                                    const uint8_t* leave, int count) {
+    alignas(32) uint16_t in[kScanStrip + 32], out[kScanStrip + 32];
+    ownScanOffsets<NC>(in, enter, count, P);
+    if (!leave) return ownScanAll<NC, false>(tab - 32, pat, in, nullptr, count);
+    ownScanOffsets<NC>(out, leave, count, P);
+    ownScanAll<NC, true>(tab - 32, pat, in, out, count);
+}
+
+// Running counts at most rank - 1 (r1): -1 per byte.
+OWN_AVX2 inline __m256i ownUnder(__m256i x, __m256i r1) { return _mm256_cmpeq_epi8(_mm256_max_epu8(x, r1), r1); }
+OWN_AVX2 inline void ownScanGroup(uint8_t* med, const uint8_t* base, int64_t P, unsigned valid, int& t,
+                                  __m256i& below, __m256i r1, __m256i* run) {
+#define row(v) _mm256_load_si256(reinterpret_cast<const __m256i*>(base + (v) * P))
+#define under(x) ownUnder(x, r1)
+    int s = std::max(t - kScanBack, 0);
+    __m256i c = below;
+    for (int v = s; v < t; ++v) c = _mm256_sub_epi8(c, row(v));
+    while (s > 0 && (unsigned(_mm256_movemask_epi8(under(c))) & valid) != valid) c = _mm256_sub_epi8(c, row(--s));
+    // The rank less the running count, held at 0 (saturating): above 0
+    // exactly for the values under an output's median. Four values a step;
+    // past the last median (255 at most) the table's rows 256 .. 259 are
+    // zero. The bounds on s and v only keep the walks inside the table.
+    const __m256i one = _mm256_set1_epi8(1), rank = _mm256_add_epi8(r1, one), z = _mm256_setzero_si256();
+    __m256i rest = _mm256_subs_epu8(rank, c), res = _mm256_set1_epi8(char(s));
+    for (int v = s;; v += 4) {
+        const __m256i a1 = _mm256_subs_epu8(rest, row(v)), a2 = _mm256_subs_epu8(a1, row(v + 1));
+        const __m256i a3 = _mm256_subs_epu8(a2, row(v + 2));
+        rest = _mm256_subs_epu8(a3, row(v + 3));
+        run[v - s] = a1, run[v - s + 1] = a2, run[v - s + 2] = a3, run[v - s + 3] = rest;
+        res = _mm256_add_epi8(res, _mm256_add_epi8(_mm256_add_epi8(_mm256_min_epu8(a1, one), _mm256_min_epu8(a2, one)),
+                                                   _mm256_add_epi8(_mm256_min_epu8(a3, one), _mm256_min_epu8(rest, one))));
+        if ((unsigned(_mm256_movemask_epi8(_mm256_cmpeq_epi8(rest, z))) & valid) == valid || v >= 252) break;
+    }
+#undef row
+#undef under
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(med), res);
+    // The smallest median: lanes past the last real one count as 255.
+    const __m256i lane = _mm256_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21,
+                                          22, 23, 24, 25, 26, 27, 28, 29, 30, 31);
+    const __m256i real = _mm256_cmpgt_epi8(_mm256_set1_epi8(char(__builtin_popcount(valid))), lane);
+    const int lo = ownMinByte(_mm256_or_si256(res, _mm256_andnot_si256(real, _mm256_set1_epi8(-1))));
+    t = lo;
+    below = lo > s ? _mm256_sub_epi8(rank, run[lo - s - 1]) : c;
+}
+
+// -1 per sample of the 32 at p at or above tv.
+OWN_AVX2 inline __m256i ownAtOrAbove(const uint8_t* p, __m256i tv) {
+    return _mm256_cmpeq_epi8(_mm256_subs_epu8(tv, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p))),
+                             _mm256_setzero_si256());
+}
+
+// One output row of one channel: the table moves by the ring rows `enter`
+// and `leave` (null for the first row), then every group's medians go to
+// o[0, w) (samples of type T, in their own order).
+template <class T, int NC>
+OWN_AVX2 void ownScanRow(T* o, int w, uint8_t* tab, int64_t P, const uint8_t* pat, const uint8_t* enter,
+                         const uint8_t* leave, int* t, __m256i* below, __m256i r1, __m256i* run) {
+    ownScanColumns<NC>(tab, P, pat, enter, leave, w + NC - 1);
+    const __m256i flip = _mm256_set1_epi8(std::is_signed_v<T> ? char(0x80) : 0);
+    alignas(32) uint8_t med[32];
+    for (int xg = 0, g = 0; xg < w; xg += 32, ++g) {
+        const int nv = std::min(32, w - xg);
+        if (leave && t[g] > 0) {
+            // -1 per sample at or above t: the entering samples' less the
+            // leaving ones' is the change of the count below t.
+            const __m256i tv = _mm256_set1_epi8(char(t[g]));
+            const __m256i lo = _mm256_sub_epi8(ownAtOrAbove(enter + xg, tv), ownAtOrAbove(leave + xg, tv));
+            const __m256i hi = _mm256_sub_epi8(ownAtOrAbove(enter + xg + 32, tv), ownAtOrAbove(leave + xg + 32, tv));
+            below[g] = _mm256_add_epi8(below[g], ownWindowSum<NC>(lo, hi));
+        }
+        ownScanGroup(med, tab + xg, P, nv == 32 ? ~0u : (1u << nv) - 1, t[g], below[g], r1, run);
+        const __m256i v = _mm256_xor_si256(_mm256_load_si256(reinterpret_cast<const __m256i*>(med)), flip);
+        if (nv == 32) {
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(o + xg), v);
+        } else {
+            _mm256_store_si256(reinterpret_cast<__m256i*>(med), v);
+            std::memcpy(o + xg, med, size_t(nv));
+        }
+    }
+}
+
+// Byte j of the 48 at p for j = 3 i + l, i < 16, as 16 bytes (kSplit3[l]),
+// and back: byte j of 48 from channel j % 3, pixel j / 3 (kJoin3[k][l] for
+// the k-th 16 of them).
+struct OwnShuffle3 {
+    alignas(16) int8_t split[3][3][16];  // [channel][input 16][byte]
+    alignas(16) int8_t join[3][3][16];   // [output 16][channel][byte]
+    constexpr OwnShuffle3() : split(), join() {
+        for (int l = 0; l < 3; ++l)
+            for (int k = 0; k < 3; ++k)
+                for (int i = 0; i < 16; ++i) {
+                    const int j = 3 * i + l;
+                    split[l][k][i] = int8_t(j / 16 == k ? j % 16 : -1);
+                    const int q = 16 * k + i;  // output byte q of 48
+                    join[k][l][i] = int8_t(q % 3 == l ? q / 3 : -1);
+                }
+    }
+};
+constexpr OwnShuffle3 kShuffle3{};
+
+OWN_AVX2 inline __m128i ownLoad16(const void* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+
+// Samples [0, count) of channels 0 .. 2 of a three-lane row into planar
+// rows d[0 .. 2], XORed with `flip`.
+OWN_AVX2 inline void ownSplit3(uint8_t* const* d, const uint8_t* s, int count, uint8_t flip) {
+    const __m128i f = _mm_set1_epi8(char(flip));
+    int i = 0;
+    for (; i + 16 <= count; i += 16) {
+        const __m128i a = ownLoad16(s + 3 * i), b = ownLoad16(s + 3 * i + 16), c = ownLoad16(s + 3 * i + 32);
+        for (int l = 0; l < 3; ++l) {
+            const __m128i v = _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(a, ownLoad16(kShuffle3.split[l][0])),
+                                                        _mm_shuffle_epi8(b, ownLoad16(kShuffle3.split[l][1]))),
+                                           _mm_shuffle_epi8(c, ownLoad16(kShuffle3.split[l][2])));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(d[l] + i), _mm_xor_si128(v, f));
+        }
+    }
+    for (; i < count; ++i)
+        for (int l = 0; l < 3; ++l) d[l][i] = uint8_t(s[3 * i + l] ^ flip);
+}
+
+// Planar rows m[0 .. 2] of w samples into the three-lane row o.
+OWN_AVX2 inline void ownJoin3(uint8_t* o, const uint8_t* const* m, int w) {
+    int i = 0;
+    for (; i + 16 <= w; i += 16) {
+        const __m128i c0 = ownLoad16(m[0] + i), c1 = ownLoad16(m[1] + i), c2 = ownLoad16(m[2] + i);
+        for (int k = 0; k < 3; ++k) {
+            const __m128i v = _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(c0, ownLoad16(kShuffle3.join[k][0])),
+                                                        _mm_shuffle_epi8(c1, ownLoad16(kShuffle3.join[k][1]))),
+                                           _mm_shuffle_epi8(c2, ownLoad16(kShuffle3.join[k][2])));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 3 * i + 16 * k), v);
+        }
+    }
+    for (; i < w; ++i)
+        for (int l = 0; l < 3; ++l) o[3 * i + l] = m[l][i];
+}
+
+// The rows of a strip are worked in blocks of kScanBlock, each channel in
+// turn with its own table, so that the block's rows stay in the cache; with
+// more than one channel the medians go through planar rows of the block.
+constexpr int kScanBlock = 32;
+
+template <class T, int NC>
+OWN_AVX2 bool ownMedianScanRows(const RankArgs& a, OwnRows<T>& in, OwnOut<T>& out) {
+    const int L = in.lanes(), W = out.width(), H = out.rows(), nR = a.nRows;
+    const int rank = nR * NC / 2 + 1;
+    const int64_t P = kScanStrip + 32;                            // table row: outputs, then the steps' overhang
+    const int64_t ts = 260 * P + 64;                              // a table and the 32 bytes before it
+    const int64_t rs = (kScanStrip + NC - 1 + 64 + 31) / 32 * 32;  // ring row: a group's 64 compared samples
+    const int ringRows = nR + kScanBlock + 1;
+    constexpr int kGroups = kScanStrip / 32;
+    OwnBlock tb, rb, wb, sb, mb;
+    uint8_t* tabs = tb.alloc<uint8_t>(ts * L);
+    uint8_t* ring = rb.alloc<uint8_t>(rs * ringRows * L);
+    __m256i* run = wb.alloc<__m256i>(264);
+    __m256i* below = sb.alloc<__m256i>(kGroups * L);
+    T* meds = L > 1 ? mb.alloc<T>(int64_t(kScanBlock) * L * kScanStrip) : nullptr;
+    if (!tabs || !ring || !run || !below || (L > 1 && !meds)) {
+        vexError(VEX_StsNoMem, a.site->func, kFilterNoMem, a.site->file, __LINE__);
+        return false;
+    }
+    std::memset(ring, 0, size_t(rs * ringRows * L));
+    const uint8_t flip = std::is_signed_v<T> ? 0x80 : 0;
+    alignas(32) uint8_t pat[64] = {};
+    for (int i = 0; i < NC; ++i) pat[32 + i] = 1;
+    const __m256i r1v = _mm256_set1_epi8(char(rank - 1));
+    int t[4 * kGroups];  // up to four channels
+    auto tab = [&](int l) { return tabs + ts * l + 32; };
+    auto ringRow = [&](int l, int64_t i) { return ring + (int64_t(l) * ringRows + i % ringRows) * rs; };
+    auto medRow = [&](int l, int i) { return meds + (int64_t(i) * L + l) * kScanStrip; };
+    for (int x0 = 0; x0 < W; x0 += kScanStrip) {
+        const int w = std::min(kScanStrip, W - x0), count = w + NC - 1;
+        OwnRows<T> part(in, x0, count);
+        if (!part.reserve(1)) {
+            vexError(VEX_StsNoMem, a.site->func, kFilterNoMem, a.site->file, __LINE__);
+            return false;
+        }
+        // Window row i into the channels' ring rows.
+        auto planar = [&](int64_t i) {
+            const uint8_t* s = reinterpret_cast<const uint8_t*>(part.get(i));
+            if (L == 1) {
+                uint8_t* p = ringRow(0, i);
+                for (int c = 0; c < count; ++c) p[c] = uint8_t(s[c] ^ flip);
+                return;
+            }
+            if (L == 3) {
+                uint8_t* const d[3] = {ringRow(0, i), ringRow(1, i), ringRow(2, i)};
+                ownSplit3(d, s, count, flip);
+                return;
+            }
+            for (int l = 0; l < L; ++l) {
+                uint8_t* p = ringRow(l, i);
+                for (int c = 0; c < count; ++c) p[c] = uint8_t(s[int64_t(c) * L + l] ^ flip);
+            }
+        };
+        std::memset(tabs, 0, size_t(ts * L));
+        for (int j = 0; j + 1 < nR; ++j) {
+            planar(j);
+            for (int l = 0; l < L; ++l) ownScanColumns<NC>(tab(l), P, pat, ringRow(l, j), nullptr, count);
+        }
+        std::fill(t, t + 4 * kGroups, 0);
+        for (int g = 0; g < kGroups * L; ++g) below[g] = _mm256_setzero_si256();
+        for (int r0 = 0; r0 < H; r0 += kScanBlock) {
+            const int r1 = std::min(H, r0 + kScanBlock);
+            for (int r = r0; r < r1; ++r) planar(int64_t(r) + nR - 1);
+            for (int l = 0; l < L; ++l)
+                for (int r = r0; r < r1; ++r)
+                    ownScanRow<T, NC>(L == 1 ? out.row(r) + x0 : medRow(l, r - r0), w, tab(l), P, pat,
+                                      ringRow(l, int64_t(r) + nR - 1), r > 0 ? ringRow(l, int64_t(r) - 1) : nullptr,
+                                      t + kGroups * l, below + kGroups * l, r1v, run);
+            if (L == 1) continue;
+            for (int r = r0; r < r1; ++r) {
+                T* o = out.row(r) + int64_t(x0) * L;
+                if (L == 3) {
+                    const uint8_t* const m[3] = {reinterpret_cast<const uint8_t*>(medRow(0, r - r0)),
+                                                 reinterpret_cast<const uint8_t*>(medRow(1, r - r0)),
+                                                 reinterpret_cast<const uint8_t*>(medRow(2, r - r0))};
+                    ownJoin3(reinterpret_cast<uint8_t*>(o), m, w);
+                    continue;
+                }
+                for (int l = 0; l < L; ++l) {
+                    const T* m = medRow(l, r - r0);
+                    for (int i = 0; i < w; ++i) o[int64_t(i) * L + l] = m[i];
+                }
+            }
+        }
+    }
+    return true;
+}
