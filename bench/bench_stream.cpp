@@ -5,7 +5,8 @@
 // against the same image untiled, for copy, add, threshold and blur 5x5:
 //     tiled-<op>/8u_c1/vex  versus  untiled-<op>/8u_c1/vex
 // and the blur with only the source (tiledsrc-) or only the destination
-// (tileddst-) tiled.
+// (tileddst-) tiled, and of a 3-channel image (tiled-blur5x5/8u_c3 versus
+// untiled-blur5x5/8u_c3).
 //
 // Streaming (bench_stream --stream N [--threads T] [--tiles W] [--map-writes]
 // [--page-cache-writes] [--small-pages] [--dir D]):
@@ -89,10 +90,10 @@ constexpr int kSize = 4096, kTile = 256;
 // `tiled` says which images are held as tiles: the sources, the destination or both.
 enum class Tiles { kNone, kSources, kDestination, kAll };
 template <class Op>
-void runOp(benchmark::State& state, Tiles tiles, Op op) {
-    auto a = vexbench::makeImage(kSize, kSize, 1, VEX_DEPTH_8U, 1);
-    auto b = vexbench::makeImage(kSize, kSize, 1, VEX_DEPTH_8U, 2);
-    auto d = vexbench::makeImage(kSize, kSize, 1, VEX_DEPTH_8U, 3);
+void runOp(benchmark::State& state, Tiles tiles, Op op, int nChannels = 1) {
+    auto a = vexbench::makeImage(kSize, kSize, nChannels, VEX_DEPTH_8U, 1);
+    auto b = vexbench::makeImage(kSize, kSize, nChannels, VEX_DEPTH_8U, 2);
+    auto d = vexbench::makeImage(kSize, kSize, nChannels, VEX_DEPTH_8U, 3);
     MemTiled ta, tb, td;
     VexImage *pa = a.get(), *pb = b.get(), *pd = d.get();
     if (tiles == Tiles::kSources || tiles == Tiles::kAll) {
@@ -143,8 +144,12 @@ void registerAll() {
             vexbench::add(std::string(tiled ? "tiled-" : "untiled-") + c.name, "8u_c1", "vex",
                           [fn, tiles](benchmark::State& s) { runOp(s, tiles, fn); });
         }
-    // The blur with only the source or only the destination tiled.
+    // The blur with only the source or only the destination tiled, and of a
+    // 3-channel image (pixel order) untiled and with both images tiled.
     const auto blur = kCases[3].fn;
+    for (bool tiled : {false, true})
+        vexbench::add(std::string(tiled ? "tiled-" : "untiled-") + "blur5x5", "8u_c3", "vex",
+                      [blur, tiled](benchmark::State& s) { runOp(s, tiled ? Tiles::kAll : Tiles::kNone, blur, 3); });
     vexbench::add("tiledsrc-blur5x5", "8u_c1", "vex", [blur](benchmark::State& s) { runOp(s, Tiles::kSources, blur); });
     vexbench::add("tileddst-blur5x5", "8u_c1", "vex",
                   [blur](benchmark::State& s) { runOp(s, Tiles::kDestination, blur); });

@@ -313,48 +313,84 @@ TEST(Filters, TiledEqualsUntiledWithBoundedTileRequests) {
     }
 }
 
-// Rows long enough for the blur's vector sweeps, both images tiled, every
-// border mode, 1 and 3 channels, a channel of interest, ROIs starting inside
-// a tile: the same bytes as untiled, with the tile requests of the walk over
-// the destination's tile rows. A source tile that is not delivered stops the
-// call with its report before the band it serves reaches the destination.
+// Rows long enough for the blur's vector sweeps, both images tiled: every
+// border mode, 1 to 4 channels, a channel of interest, source tiles of odd
+// widths (narrower than the window, so that the copied seams between row
+// pieces join up, and wider than a destination tile), regions starting
+// inside a tile and whole images whose windows reach past all four edges,
+// narrow and wide windows: the same bytes as untiled. The source tiles read
+// are those the windows reach, each at most five times; each destination
+// tile is requested for writing once and released before the next. A
+// source tile that is not delivered stops the call with its report before
+// the band it serves reaches the destination.
 TEST(Blur, WideTiledImagesMatchUntiledAndStopAtARefusedTile) {
+    struct Window {
+        int rows, cols, ax, ay;
+    };
+    const Window windows[] = {{5, 7, 4, 1}, {3, 31, 30, 2}};
+    const int H = 100, W = 1100;
+    int iter = 0;
     for (int mode = 0; mode < 4; ++mode)
-        for (int nc : {1, 3}) {
-            const int H = 100, W = 1100, coi = nc == 3 && mode % 2 ? 2 : 0;
-            vt::TiledImage ts(VEX_DEPTH_8U, nc, H, W, 56, 24), td(VEX_DEPTH_8U, nc, H, W, 40, 16);
-            vt::Image us(VEX_DEPTH_8U, nc, H, W), ud(VEX_DEPTH_8U, nc, H, W);
-            ts.fillPattern(3), us.fillPattern(3), td.fillPattern(8), ud.fillPattern(8);
-            vexSetBorderMode(ts.get(), mode, 15, 77);
-            vexSetBorderMode(us.get(), mode, 15, 77);
-            ts.setRoi(coi, 13, 5, H - 9, W - 20), us.setRoi(coi, 13, 5, H - 9, W - 20);
-            td.setRoi(coi, 3, 1, H - 1, W - 3), ud.setRoi(coi, 3, 1, H - 1, W - 3);
-            SCOPED_TRACE("mode " + std::to_string(mode) + " channels " + std::to_string(nc));
-            ts.clearCalls();
-            vexBlur(ts.get(), td.get(), 5, 7, 4, 1);
-            vexBlur(us.get(), ud.get(), 5, 7, 4, 1);
-            ASSERT_EQ(vexGetErrStatus(), VEX_StsOk);
-            ASSERT_EQ(fref::firstDiff(ud.get(), fref::samples(td.get()), fref::samples(ud.get())), "");
-            std::map<std::pair<int, int>, int> reads;
-            for (const vt::TileCall& c : ts.calls())
-                if (c.mode == VEX_TILE_GET_READ) ++reads[{c.xIndex, c.yIndex}];
-            EXPECT_EQ(reads.size(), size_t(20 * 5));
-            for (const auto& [tileIndex, count] : reads) EXPECT_LE(count, 5);
-            EXPECT_TRUE(ts.outstanding() == 0 && td.outstanding() == 0);
-        }
-    vt::TiledImage ts(VEX_DEPTH_8U, 1, 100, 1100, 56, 24), td(VEX_DEPTH_8U, 1, 100, 1100, 40, 16);
-    ts.fillPattern(3), td.fillPattern(8);
-    const auto before = td.bytes();
-    ts.refuse(2, 3, VEX_TILE_GET_READ);
-    vt::ReportLog log;
-    vexBlur(ts.get(), td.get(), 5, 5, 2, 2);
-    ASSERT_EQ(log.size(), 1u);
-    EXPECT_EQ(log[0].status, VEX_StsError);
-    EXPECT_EQ(log[0].context, "Error get tile to read");
-    EXPECT_EQ(log[0].funcName, "vexBlur");
-    EXPECT_EQ(td.bytes(), before);
-    EXPECT_TRUE(ts.outstanding() == 0 && td.outstanding() == 0);
-    vexSetErrStatus(VEX_StsOk);
+        for (int nc = 1; nc <= 4; ++nc)
+            for (int tw : {8, 56, 296}) {
+                const Window& win = windows[iter % 2];
+                const bool whole = ++iter % 3 == 0;
+                const int coi = nc == 3 && mode % 2 ? 2 : 0, th = tw == 56 ? 24 : 8;
+                vt::TiledImage ts(VEX_DEPTH_8U, nc, H, W, tw, th), td(VEX_DEPTH_8U, nc, H, W, 40, 16);
+                vt::Image us(VEX_DEPTH_8U, nc, H, W), ud(VEX_DEPTH_8U, nc, H, W);
+                ts.fillPattern(3), us.fillPattern(3), td.fillPattern(8), ud.fillPattern(8);
+                vexSetBorderMode(ts.get(), mode, 15, 77);
+                vexSetBorderMode(us.get(), mode, 15, 77);
+                const int rx = whole ? 0 : 13, ry = whole ? 0 : 5, rw = whole ? W : W - 20, rh = whole ? H : H - 9;
+                ts.setRoi(coi, rx, ry, rh, rw), us.setRoi(coi, rx, ry, rh, rw);
+                td.setRoi(coi, 3, 1, H - 1, W - 3), ud.setRoi(coi, 3, 1, H - 1, W - 3);
+                SCOPED_TRACE("mode " + std::to_string(mode) + " channels " + std::to_string(nc) + " tile width " +
+                             std::to_string(tw) + " window " + std::to_string(win.cols) + " whole " +
+                             std::to_string(whole));
+                ts.clearCalls(), td.clearCalls();
+                vexBlur(ts.get(), td.get(), win.rows, win.cols, win.ax, win.ay);
+                vexBlur(us.get(), ud.get(), win.rows, win.cols, win.ax, win.ay);
+                ASSERT_EQ(vexGetErrStatus(), VEX_StsOk);
+                ASSERT_EQ(fref::firstDiff(ud.get(), fref::samples(td.get()), fref::samples(ud.get())), "");
+                std::map<std::pair<int, int>, int> reads;
+                for (const vt::TileCall& c : ts.calls())
+                    if (c.mode == VEX_TILE_GET_READ) ++reads[{c.xIndex, c.yIndex}];
+                // The windows of the (paired) region reach these image columns and rows.
+                const int w = std::min(rw, W - 3), h = std::min(rh, H - 1);
+                const int x0 = std::max(0, rx - win.ax), x1 = std::min(W, rx + w + win.cols - 1 - win.ax);
+                const int y0 = std::max(0, ry - win.ay), y1 = std::min(H, ry + h + win.rows - 1 - win.ay);
+                const size_t reached = size_t((x1 - 1) / tw - x0 / tw + 1) * size_t((y1 - 1) / th - y0 / th + 1);
+                if (mode == VEX_BORDER_WRAP)  // the opposite edge's tiles too
+                    EXPECT_TRUE(reads.size() >= reached && reads.size() <= size_t((W + tw - 1) / tw) * ((H + th - 1) / th));
+                else
+                    EXPECT_EQ(reads.size(), reached);
+                for (const auto& [tileIndex, count] : reads) EXPECT_LE(count, 5);
+                std::set<std::pair<int, int>> written;
+                const std::vector<vt::TileCall>& calls = td.calls();
+                ASSERT_EQ(calls.size() % 2, 0u);
+                for (size_t i = 0; i < calls.size(); i += 2) {
+                    EXPECT_EQ(calls[i].mode, VEX_TILE_GET_WRITE);
+                    EXPECT_EQ(calls[i + 1], (vt::TileCall{calls[i].xIndex, calls[i].yIndex, VEX_TILE_RELEASE}));
+                    EXPECT_TRUE(written.insert({calls[i].xIndex, calls[i].yIndex}).second);
+                }
+                EXPECT_EQ(written.size(), size_t((3 + w - 1) / 40 + 1) * size_t((1 + h - 1) / 16 + 1));
+                EXPECT_TRUE(ts.outstanding() == 0 && td.outstanding() == 0);
+            }
+    for (int nc : {1, 3}) {  // rows copied, rows read in place
+        vt::TiledImage ts(VEX_DEPTH_8U, nc, 100, 1100, 56, 24), td(VEX_DEPTH_8U, nc, 100, 1100, 40, 16);
+        ts.fillPattern(3), td.fillPattern(8);
+        const auto before = td.bytes();
+        ts.refuse(2, 3, VEX_TILE_GET_READ);
+        vt::ReportLog log;
+        vexBlur(ts.get(), td.get(), 5, 5, 2, 2);
+        ASSERT_EQ(log.size(), 1u);
+        EXPECT_EQ(log[0].status, VEX_StsError);
+        EXPECT_EQ(log[0].context, "Error get tile to read");
+        EXPECT_EQ(log[0].funcName, "vexBlur");
+        EXPECT_EQ(td.bytes(), before);
+        EXPECT_TRUE(ts.outstanding() == 0 && td.outstanding() == 0);
+        vexSetErrStatus(VEX_StsOk);
+    }
 }
 
 // A wrap border reaches the opposite edge: only the strips it needs are read.

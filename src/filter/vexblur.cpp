@@ -402,7 +402,8 @@ __attribute__((target("avx2"))) inline __m256i ownMeansF16(__m256i x, __m256 wv)
     const __m256i mb = _mm256_cvttps_epi32(_mm256_mul_ps(_mm256_cvtepi32_ps(b), wv));
     return _mm256_permute4x64_epi64(_mm256_packs_epi32(ma, mb), 0xD8);
 }
-// Rows first (8U), one row of samples x: along the row the window sums
+// Rows first (8U), one row of samples x (read through its view, stretch by
+// stretch where it lies in pieces): along the row the window sums
 // move by one sample's difference, H[p] = H[p - L] + x[p - L + span] -
 // x[p - L] (16-bit lanes, exact as every H fits them), 32 at a time as
 // running sums of the differences. Each H takes the place of the leaving
@@ -448,8 +449,9 @@ __attribute__((target("avx2"))) inline __m256i ownRowsMove(__m256i e, uint16_t* 
     }
 }
 template <int L, class W>
-__attribute__((target("avx2"))) void ownBlurRowsAvx2(uint8_t* o, const uint8_t* x, uint16_t* kept, W* ws, int64_t m,
-                                                     int64_t span, int64_t hc, float w, const OwnBlurScale& sc) {
+__attribute__((target("avx2"))) void ownBlurRowsAvx2(uint8_t* o, const OwnRowView& xv, uint16_t* kept, W* ws,
+                                                     int64_t m, int64_t span, int64_t hc, float w,
+                                                     const OwnBlurScale& sc) {
     if (m < L) return;
     using E = uint16_t;
     const OwnRowsK k{_mm256_set1_ps(w),
@@ -465,6 +467,8 @@ __attribute__((target("avx2"))) void ownBlurRowsAvx2(uint8_t* o, const uint8_t* 
     // register.
     const int64_t h0 = std::min<int64_t>(hc, m);
     uint16_t h[L] = {};
+    int cur = 0, head = 0;  // the row's regions, read in stretches of at most 32 + span samples
+    const uint8_t* x = xv.at<uint8_t>(0, h0 - L + span, head);
     for (int64_t p = 0; p < h0; ++p) {
         if (p < L)
             for (int64_t c = p; c < p + span; c += L) h[p] = uint16_t(h[p] + x[c]);
@@ -480,31 +484,39 @@ __attribute__((target("avx2"))) void ownBlurRowsAvx2(uint8_t* o, const uint8_t* 
     __m256i carry = _mm256_load_si256(reinterpret_cast<const __m256i*>(last));
     const bool out = o != nullptr;
     int64_t j = h0 - L;  // the step covers samples L + j .. L + j + 31
-    for (; L + j + 32 <= m; j += 32) {
-        const __m128i* a = reinterpret_cast<const __m128i*>(x + j);
-        const __m128i* b = reinterpret_cast<const __m128i*>(x + j + span);
-        __m256i x0 = _mm256_sub_epi16(_mm256_cvtepu8_epi16(_mm_loadu_si128(b)),
-                                      _mm256_cvtepu8_epi16(_mm_loadu_si128(a)));
-        __m256i x1 = _mm256_sub_epi16(_mm256_cvtepu8_epi16(_mm_loadu_si128(b + 1)),
-                                      _mm256_cvtepu8_epi16(_mm_loadu_si128(a + 1)));
-        x0 = ownLocal<L, E>(x0, inner);
-        x1 = ownLocal<L, E>(x1, inner);
-        x1 = _mm256_add_epi16(x1, _mm256_shuffle_epi8(_mm256_permute2x128_si256(x0, x0, 0x11), own));
-        const __m256i c = _mm256_permute2x128_si256(carry, carry, 0x11);
-        x0 = _mm256_add_epi16(x0, _mm256_shuffle_epi8(c, own));
-        x1 = _mm256_add_epi16(x1, _mm256_shuffle_epi8(c, next));
-        carry = x1;
-        const int64_t p = L + j;
-        const __m256i r0 = ownRowsMove<W>(x0, kept + p, ws + p, out, k);
-        const __m256i r1 = ownRowsMove<W>(x1, kept + p + 16, ws + p + 16, out, k);
-        if (out)
-            _mm256_storeu_si256(reinterpret_cast<__m256i*>(o + p),
-                                _mm256_permute4x64_epi64(_mm256_packus_epi16(r0, r1), 0xD8));
+    // Region by region, the steps whose samples j .. j + span + 31 lie in it.
+    while (L + j + 32 <= m) {
+        const uint8_t* xj = xv.at<uint8_t>(j, 32 + span, cur);
+        const int64_t stop = std::min(m - L - 32, xv.r[cur].end - 32 - span);  // the last step's j here
+        const int64_t ahead = xv.r[cur].ahead;
+        for (; j <= stop; j += 32, xj += 32) {
+            if (ahead) __builtin_prefetch(xj + span + ahead);  // the same samples some rows down
+            const __m128i* a = reinterpret_cast<const __m128i*>(xj);
+            const __m128i* b = reinterpret_cast<const __m128i*>(xj + span);
+            __m256i x0 = _mm256_sub_epi16(_mm256_cvtepu8_epi16(_mm_loadu_si128(b)),
+                                          _mm256_cvtepu8_epi16(_mm_loadu_si128(a)));
+            __m256i x1 = _mm256_sub_epi16(_mm256_cvtepu8_epi16(_mm_loadu_si128(b + 1)),
+                                          _mm256_cvtepu8_epi16(_mm_loadu_si128(a + 1)));
+            x0 = ownLocal<L, E>(x0, inner);
+            x1 = ownLocal<L, E>(x1, inner);
+            x1 = _mm256_add_epi16(x1, _mm256_shuffle_epi8(_mm256_permute2x128_si256(x0, x0, 0x11), own));
+            const __m256i c = _mm256_permute2x128_si256(carry, carry, 0x11);
+            x0 = _mm256_add_epi16(x0, _mm256_shuffle_epi8(c, own));
+            x1 = _mm256_add_epi16(x1, _mm256_shuffle_epi8(c, next));
+            carry = x1;
+            const int64_t p = L + j;
+            const __m256i r0 = ownRowsMove<W>(x0, kept + p, ws + p, out, k);
+            const __m256i r1 = ownRowsMove<W>(x1, kept + p + 16, ws + p + 16, out, k);
+            if (out)
+                _mm256_storeu_si256(reinterpret_cast<__m256i*>(o + p),
+                                    _mm256_permute4x64_epi64(_mm256_packus_epi16(r0, r1), 0xD8));
+        }
     }
     _mm256_store_si256(reinterpret_cast<__m256i*>(last), carry);
+    const uint8_t* xt = L + j < m ? xv.at<uint8_t>(j, m - L + span - j, cur) : nullptr;  // samples from j
     for (int64_t p = L + j; p < m; ++p) {
         uint16_t& back = last[16 - L + (p - L - j) % L];  // H[p - L]
-        back = uint16_t(back + x[p - L + span] - x[p - L]);
+        back = uint16_t(back + xt[p - L - j + span] - xt[p - L - j]);
         move(p, back);
     }
     if (out) {
@@ -599,7 +611,7 @@ void ownBlurRowsPiece(OwnRows<uint8_t>& part, OwnOut<uint8_t>& out, int x0, int 
     // Row e enters the window of output row e - (nRows - 1) in the slot of
     // the row that leaves it (e - nRows); the first nRows - 1 only add.
     for (int64_t e = 0; e < int64_t(out.rows()) + nRows - 1; ++e) {
-        const uint8_t* x = part.get(e);
+        const OwnRowView x = part.view(e, 32 + span);
         const int64_t r = e - (nRows - 1);
         uint8_t* o = r >= 0 ? out.row(int(r)) + off : nullptr;
         uint16_t* slot = kept + stride * (e % nRows);
