@@ -307,8 +307,10 @@ OWN_AVX2 bool ownMedianScanRows(const RankArgs& a, OwnRows<T>& in, OwnOut<T>& ou
             return false;
         }
         // Window row i into the channels' ring rows.
+        const uint8_t* src[kScanBlock];  // the block's input rows
         auto planar = [&](int64_t i) {
             const uint8_t* s = reinterpret_cast<const uint8_t*>(part.get(i));
+            src[i % kScanBlock] = s;
             if (L == 1) {
                 uint8_t* p = ringRow(0, i);
                 for (int c = 0; c < count; ++c) p[c] = uint8_t(s[c] ^ flip);
@@ -334,11 +336,24 @@ OWN_AVX2 bool ownMedianScanRows(const RankArgs& a, OwnRows<T>& in, OwnOut<T>& ou
         for (int r0 = 0; r0 < H; r0 += kScanBlock) {
             const int r1 = std::min(H, r0 + kScanBlock);
             for (int r = r0; r < r1; ++r) planar(int64_t(r) + nR - 1);
+            // The next block's input rows are fetched ahead while this one
+            // is worked, at the distance of the last two rows read (rows
+            // read in place are a row step apart; a wrong guess only costs
+            // the fetch): each row of a strip starts in another page, where
+            // the hardware's own prefetch stops.
+            const int64_t bytes = int64_t(count) * L * int64_t(sizeof(T));
+            auto at = [&](int64_t i) { return uintptr_t(src[i % kScanBlock]); };
+            const uintptr_t ahead =
+                r1 - r0 >= 2 ? (at(int64_t(r1) + nR - 2) - at(int64_t(r1) + nR - 3)) * uintptr_t(kScanBlock) : 0;
             for (int l = 0; l < L; ++l)
-                for (int r = r0; r < r1; ++r)
+                for (int r = r0; r < r1; ++r) {
+                    if (l == 0 && r1 < H)
+                        for (int64_t b = 0; b < bytes + 63; b += 64)
+                            __builtin_prefetch(reinterpret_cast<const void*>(at(int64_t(r) + nR - 1) + ahead + uintptr_t(b)));
                     ownScanRow<T, NC>(L == 1 ? out.row(r) + x0 : medRow(l, r - r0), w, tab(l), P, pat,
                                       ringRow(l, int64_t(r) + nR - 1), r > 0 ? ringRow(l, int64_t(r) - 1) : nullptr,
                                       t + kGroups * l, below + kGroups * l, r1v, run);
+                }
             if (L == 1) continue;
             for (int r = r0; r < r1; ++r) {
                 T* o = out.row(r) + int64_t(x0) * L;
