@@ -141,9 +141,8 @@ OWN_AVX2 inline void ownScanAll(uint8_t* base, const uint8_t* pat, const uint16_
 // The table's counts of the strip's `count` input columns (at most
 // kScanStrip + 15): row `enter` (planar, unsigned order) comes in and,
 // unless null, row `leave` goes out. Columns 32 apart (whose steps never
-// meet) go as one batch, all loads before all stores, so that no load
-// waits for the store before it; the leaving samples follow as a batch of
-// their own.
+// meet) go as one batch, their entering and leaving steps together, all
+// loads before all stores, so that no load waits for the store before it.
 template <int NC>
 OWN_AVX2 inline void ownScanColumns(uint8_t* tab, int64_t P, const uint8_t* pat, const uint8_t* enter,
                                     const uint8_t* leave, int count) {
