@@ -65,30 +65,47 @@ OWN_AVX2 inline __m256i ownWindowSum(__m256i l1, __m256i h1) {
 // the table: the sample's value times P plus its column's step start.
 // Input column c lies in the windows of outputs c - NC + 1 .. c; its step
 // covers 32 bytes from the 16-byte aligned position at or below c - NC + 1.
+// With a leaving row, a column whose entering and leaving samples are equal
+// has both steps sent to the spare row kScanSpare (they cancel), so that
+// the two steps of a column never meet in the counts.
+constexpr int kScanSpare = 260;
 template <int NC>
-OWN_AVX2 inline void ownScanOffsets(uint16_t* off, const uint8_t* samples, int count, int64_t P) {
+OWN_AVX2 inline void ownScanOffsets(uint16_t* in, uint16_t* out, const uint8_t* enter, const uint8_t* leave,
+                                    int count, int64_t P) {
     const __m256i p = _mm256_set1_epi16(short(P)), mask = _mm256_set1_epi16(~15), sixteen = _mm256_set1_epi16(16);
+    const __m256i spare = _mm256_set1_epi16(short(kScanSpare * P));
     const __m256i lane = _mm256_setr_epi16(17 - NC, 18 - NC, 19 - NC, 20 - NC, 21 - NC, 22 - NC, 23 - NC, 24 - NC,
                                            25 - NC, 26 - NC, 27 - NC, 28 - NC, 29 - NC, 30 - NC, 31 - NC, 32 - NC);
     for (int c = 0; c < count; c += 16) {
         const __m256i at = _mm256_add_epi16(_mm256_and_si256(_mm256_add_epi16(_mm256_set1_epi16(short(c)), lane), mask),
                                             sixteen);
-        const __m256i v = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(samples + c)));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(off + c), _mm256_add_epi16(_mm256_mullo_epi16(v, p), at));
+        const __m256i v = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(enter + c)));
+        __m256i o = _mm256_add_epi16(_mm256_mullo_epi16(v, p), at);
+        if (leave) {
+            const __m256i u = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(leave + c)));
+            const __m256i eq = _mm256_cmpeq_epi16(u, v), s = _mm256_add_epi16(spare, at);
+            o = _mm256_blendv_epi8(o, s, eq);
+            const __m256i q = _mm256_blendv_epi8(_mm256_add_epi16(_mm256_mullo_epi16(u, p), at), s, eq);
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + c), q);
+        }
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(in + c), o);
     }
 }
 
-// B columns 32 apart from column c: their steps added (kSub: subtracted)
-// at the offsets `off` from `base`.
-template <int B, bool kSub>
-OWN_AVX2 inline void ownScanBatch(uint8_t* base, const uint16_t* off, int c, __m256i step) {
-    __m256i* p[B];
-    __m256i x[B];
+// B columns 32 apart from column c: their entering steps added at the
+// offsets `in` from `base` and, with kLeave, their leaving steps subtracted
+// at the offsets `out`, all loads before all stores.
+template <int B, bool kLeave>
+OWN_AVX2 inline void ownScanBatch(uint8_t* base, const uint16_t* in, const uint16_t* out, int c, __m256i step) {
+    constexpr int N = kLeave ? 2 * B : B;
+    __m256i* p[N];
+    __m256i x[N];
     for (int b = 0; b < B; ++b) {
-        p[b] = reinterpret_cast<__m256i*>(base + off[c + 32 * b]);
-        x[b] = _mm256_loadu_si256(p[b]);
+        p[b] = reinterpret_cast<__m256i*>(base + in[c + 32 * b]);
+        if constexpr (kLeave) p[B + b] = reinterpret_cast<__m256i*>(base + out[c + 32 * b]);
     }
-    for (int b = 0; b < B; ++b) _mm256_storeu_si256(p[b], kSub ? _mm256_sub_epi8(x[b], step) : _mm256_add_epi8(x[b], step));
+    for (int b = 0; b < N; ++b) x[b] = _mm256_loadu_si256(p[b]);
+    for (int b = 0; b < N; ++b) _mm256_storeu_si256(p[b], b >= B ? _mm256_sub_epi8(x[b], step) : _mm256_add_epi8(x[b], step));
 }
 // Columns [c0, c1) with batches of B: the step of column c has its ones
 // from byte (c - NC + 1) mod 16 on.
@@ -97,8 +114,7 @@ OWN_AVX2 inline void ownScanRange(uint8_t* base, const uint8_t* pat, const uint1
                                   int c1) {
     for (int c = c0; c < c1; ++c) {
         const __m256i step = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pat + 32 - ((c + 17 - NC) & 15)));
-        ownScanBatch<B, false>(base, in, c, step);
-        if constexpr (kLeave) ownScanBatch<B, true>(base, out, c, step);
+        ownScanBatch<B, kLeave>(base, in, out, c, step);
     }
 }
 // The first columns have B = ceil(count / 32) in their batch, the rest B - 1.
@@ -125,16 +141,14 @@ OWN_AVX2 inline void ownScanAll(uint8_t* base, const uint8_t* pat, const uint16_
 // The table's counts of the strip's `count` input columns (at most
 // kScanStrip + 15): row `enter` (planar, unsigned order) comes in and,
 // unless null, row `leave` goes out. Columns 32 apart (whose steps never
-// meet) go as one batch, all loads before all stores, so that no load
-// waits for the store before it; the leaving samples follow as a batch of
-// their own.
+// meet) go as one batch, their entering and leaving steps together, all
+// loads before all stores, so that no load waits for the store before it.
 template <int NC>
 OWN_AVX2 inline void ownScanColumns(uint8_t* tab, int64_t P, const uint8_t* pat, const uint8_t* enter,
                                     const uint8_t* leave, int count) {
     alignas(32) uint16_t in[kScanStrip + 32], out[kScanStrip + 32];
-    ownScanOffsets<NC>(in, enter, count, P);
+    ownScanOffsets<NC>(in, out, enter, leave, count, P);
     if (!leave) return ownScanAll<NC, false>(tab - 32, pat, in, nullptr, count);
-    ownScanOffsets<NC>(out, leave, count, P);
     ownScanAll<NC, true>(tab - 32, pat, in, out, count);
 }
 
@@ -276,7 +290,7 @@ OWN_AVX2 bool ownMedianScanRows(const RankArgs& a, OwnRows<T>& in, OwnOut<T>& ou
     const int L = in.lanes(), W = out.width(), H = out.rows(), nR = a.nRows;
     const int rank = nR * NC / 2 + 1;
     const int64_t P = kScanStrip + 32;                            // table row: outputs, then the steps' overhang
-    const int64_t ts = 260 * P + 64;                              // a table and the 32 bytes before it
+    const int64_t ts = (kScanSpare + 1) * P + 64;                 // a table and the 32 bytes before it
     const int64_t rs = (kScanStrip + NC - 1 + 64 + 31) / 32 * 32;  // ring row: a group's 64 compared samples
     const int ringRows = nR + kScanBlock + 1;
     constexpr int kGroups = kScanStrip / 32;
@@ -307,8 +321,10 @@ OWN_AVX2 bool ownMedianScanRows(const RankArgs& a, OwnRows<T>& in, OwnOut<T>& ou
             return false;
         }
         // Window row i into the channels' ring rows.
+        const uint8_t* src[kScanBlock];  // the block's input rows
         auto planar = [&](int64_t i) {
             const uint8_t* s = reinterpret_cast<const uint8_t*>(part.get(i));
+            src[i % kScanBlock] = s;
             if (L == 1) {
                 uint8_t* p = ringRow(0, i);
                 for (int c = 0; c < count; ++c) p[c] = uint8_t(s[c] ^ flip);
@@ -334,11 +350,24 @@ OWN_AVX2 bool ownMedianScanRows(const RankArgs& a, OwnRows<T>& in, OwnOut<T>& ou
         for (int r0 = 0; r0 < H; r0 += kScanBlock) {
             const int r1 = std::min(H, r0 + kScanBlock);
             for (int r = r0; r < r1; ++r) planar(int64_t(r) + nR - 1);
+            // The next block's input rows are fetched ahead while this one
+            // is worked, at the distance of the last two rows read (rows
+            // read in place are a row step apart; a wrong guess only costs
+            // the fetch): each row of a strip starts in another page, where
+            // the hardware's own prefetch stops.
+            const int64_t bytes = int64_t(count) * L * int64_t(sizeof(T));
+            auto at = [&](int64_t i) { return uintptr_t(src[i % kScanBlock]); };
+            const uintptr_t ahead =
+                r1 - r0 >= 2 ? (at(int64_t(r1) + nR - 2) - at(int64_t(r1) + nR - 3)) * uintptr_t(kScanBlock) : 0;
             for (int l = 0; l < L; ++l)
-                for (int r = r0; r < r1; ++r)
+                for (int r = r0; r < r1; ++r) {
+                    if (l == 0 && r1 < H)
+                        for (int64_t b = 0; b < bytes + 63; b += 64)
+                            __builtin_prefetch(reinterpret_cast<const void*>(at(int64_t(r) + nR - 1) + ahead + uintptr_t(b)));
                     ownScanRow<T, NC>(L == 1 ? out.row(r) + x0 : medRow(l, r - r0), w, tab(l), P, pat,
                                       ringRow(l, int64_t(r) + nR - 1), r > 0 ? ringRow(l, int64_t(r) - 1) : nullptr,
                                       t + kGroups * l, below + kGroups * l, r1v, run);
+                }
             if (L == 1) continue;
             for (int r = r0; r < r1; ++r) {
                 T* o = out.row(r) + int64_t(x0) * L;
