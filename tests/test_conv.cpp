@@ -477,26 +477,8 @@ TEST(Convolve2D, WorkedNumbers) {
     EXPECT_EQ(d.bytes(), before);
 }
 
-// Runs each call with a fresh log and expects exactly its texts, each with
-// VEX_StsBadArg from `func` in `file`; the status is reset after each.
-struct Step {
-    std::function<void()> call;
-    std::vector<std::string> texts;
-};
-void expectSteps(const char* func, const char* file, const std::vector<Step>& steps) {
-    for (size_t i = 0; i < steps.size(); ++i) {
-        SCOPED_TRACE(std::string(func) + " step " + std::to_string(i));
-        vt::ReportLog log;
-        steps[i].call();
-        ASSERT_EQ(log.size(), steps[i].texts.size());
-        for (size_t k = 0; k < log.size(); ++k) {
-            EXPECT_EQ(log[k].context, steps[i].texts[k]);
-            EXPECT_EQ(std::make_tuple(log[k].status, log[k].funcName, log[k].file),
-                      std::make_tuple(int(VEX_StsBadArg), std::string(func), std::string(file)));
-        }
-        vexSetErrStatus(VEX_StsOk);
-    }
-}
+using vt::Step;
+using vt::expectSteps;
 
 TEST(ConvKernel, CreateGetDeleteAndTheirTexts) {
     const signed char v[6] = {-128, 127, 0, 1, -1, 5};

@@ -513,4 +513,19 @@ void expectRejected(const std::function<void()>& call, const ImageBase* dst, int
     vexSetErrStatus(VEX_StsOk);
 }
 
+void expectSteps(const char* func, const char* file, const std::vector<Step>& steps, const ImageBase* dst) {
+    const std::vector<uint8_t> before = dst ? dst->bytes() : std::vector<uint8_t>();
+    for (size_t i = 0; i < steps.size(); ++i) {
+        SCOPED_TRACE(std::string(func) + " step " + std::to_string(i));
+        ReportLog log;
+        steps[i].call();
+        EXPECT_EQ(log.contexts(), steps[i].texts);
+        for (const Report& r : log.reports())
+            EXPECT_EQ(std::make_tuple(r.status, r.funcName, r.file),
+                      std::make_tuple(int(VEX_StsBadArg), std::string(steps[i].func ? steps[i].func : func), std::string(file)));
+        if (dst) EXPECT_EQ(dst->bytes(), before);
+        vexSetErrStatus(VEX_StsOk);
+    }
+}
+
 }  // namespace vt

@@ -215,6 +215,17 @@ struct StatusReset {
 void expectOneReport(const ReportLog& log, int status, const std::string& funcName, const std::string& file,
                      std::string text);
 
+// One check per step: each call under a fresh report log gives exactly its
+// texts in order, each with VEX_StsBadArg from the step's function (`func`
+// when it names none) in `file`; the bytes of `dst` (when given) stay as
+// before; the status is cleared after each step.
+struct Step {
+    std::function<void()> call;
+    std::vector<std::string> texts;
+    const char* func = nullptr;
+};
+void expectSteps(const char* func, const char* file, const std::vector<Step>& steps, const ImageBase* dst = nullptr);
+
 // `call` under a report log: exactly one report as expectOneReport checks it,
 // the bytes of `dst` (when given) as before the call; the status cleared after.
 void expectRejected(const std::function<void()>& call, const ImageBase* dst, int status, const std::string& funcName,
