@@ -185,9 +185,9 @@ std::string describe(const Layout& layout);
 // A vt::Image or vt::TiledImage of that layout, pattern-filled with `key`, ROI attached.
 std::unique_ptr<ImageBase> makeImage(const Layout& layout, uint32_t key);
 
-// The rectangle an operation processes in one image: its ROI clipped to the
-// image (empty when it starts outside), or the whole image; and the channels
-// (the COI alone, or all).
+// The rectangle an operation processes in one image: its ROI cut to the
+// image (a start outside moved to the nearest edge, the size then empty or
+// shortened), or the whole image; and the channels (the COI alone, or all).
 struct Clip { int x = 0, y = 0, w = 0, h = 0; };
 Clip clipOf(const VexImage* image);
 std::vector<int> channelsOf(const VexImage* image);
