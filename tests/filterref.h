@@ -1,5 +1,5 @@
 // Plain references for the neighbourhood-filter tests: the border rule
-// sample by sample, region clipping, random border settings, and whole-image
+// sample by sample, random border settings, and whole-image
 // sample snapshots to compare destinations with (a call must write its
 // region and nothing else).
 #pragma once
@@ -17,8 +17,6 @@
 #include "vextest.h"
 
 namespace fref {
-
-inline int pick(std::mt19937& rng, int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); }
 
 // The low bits of a border constant as a sample of the depth.
 inline int64_t constantOf(int v, unsigned depth) {
@@ -62,27 +60,10 @@ inline int64_t borderSample(const VexImage* im, int64_t x, int64_t y, int c) {
     return vt::sample(im, int(mapCoord(x, W, mode)), int(mapCoord(y, H, mode)), c);
 }
 
-struct Rect {
-    int x = 0, y = 0, w = 0, h = 0;
-};
-// The ROI (or the whole image) cut to the image.
-inline Rect clipped(const VexImage* im) {
-    Rect r{0, 0, im->width, im->height};
-    if (!im->roi) return r;
-    auto cut = [](int pos, int len, int size, int* start, int* n) {
-        const int64_t lo = std::max(pos, 0), hi = std::min<int64_t>(int64_t(pos) + len, size);
-        *start = int(std::min<int64_t>(lo, size));
-        *n = hi > lo ? int(hi - lo) : 0;
-    };
-    cut(im->roi->xOffset, im->roi->width, im->width, &r.x, &r.w);
-    cut(im->roi->yOffset, im->roi->height, im->height, &r.y, &r.h);
-    return r;
-}
-
 inline void randomBorders(std::mt19937& rng, VexImage* im) {
     for (int s = 0; s < 4; ++s) {
-        im->borderMode[s] = pick(rng, 0, 9) == 0 ? pick(rng, 4, 7) : pick(rng, 0, 3);
-        im->borderValue[s] = pick(rng, 0, 3) == 0 ? int(rng()) : pick(rng, -300, 300);
+        im->borderMode[s] = vt::uniform(rng, 0, 9) == 0 ? vt::uniform(rng, 4, 7) : vt::uniform(rng, 0, 3);
+        im->borderValue[s] = vt::uniform(rng, 0, 3) == 0 ? int(rng()) : vt::uniform(rng, -300, 300);
     }
 }
 

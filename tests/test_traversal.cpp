@@ -48,7 +48,7 @@ TEST(Region, FollowsRoiCoiAndClipping) {
         VexImage* im = image.get();
         image.setRoi(coi, vt::uniform(rng, -4, W + 1), vt::uniform(rng, -4, H + 1), vt::uniform(rng, 1, H + 5), vt::uniform(rng, 1, W + 5));
         const VexROI q = *im->roi;
-        const fref::Rect cut = fref::clipped(im);
+        const vt::Clip cut = vt::clipOf(im);
         const int x = cut.x, y = cut.y, cols = cut.w, rows = cut.h;
         SCOPED_TRACE(testing::Message() << vt::depthName(depth) << " n" << n << " order " << order << " align " << align
                                         << " " << W << "x" << H << " roi x" << q.xOffset << " y" << q.yOffset << " w"

@@ -400,7 +400,7 @@ std::string captureStderr(const std::function<void()>& fn) {
 // Layouts.
 
 Layout randomLayout(std::mt19937& rng, const LayoutLimits& limits) {
-    auto uniform = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+    auto uniform = [&](int lo, int hi) { return vt::uniform(rng, lo, hi); };
     auto size = [&] {
         static const int kTails[] = {1, 3, 7, 8, 9, 15, 17, 33};
         const int v = uniform(0, 1) ? kTails[uniform(0, 7)] : uniform(1, limits.maxSize);
@@ -450,11 +450,14 @@ std::unique_ptr<ImageBase> makeImage(const Layout& l, uint32_t key) {
 
 Clip clipOf(const VexImage* image) {
     Clip r{0, 0, image->width, image->height};
-    if (const VexROI* roi = image->roi) {
-        r.x = roi->xOffset, r.y = roi->yOffset;
-        r.w = std::max(0, std::min(roi->width, image->width - r.x));
-        r.h = std::max(0, std::min(roi->height, image->height - r.y));
-    }
+    if (!image->roi) return r;
+    auto cut = [](int pos, int len, int size, int* start, int* n) {
+        const int64_t lo = std::max(pos, 0), hi = std::min<int64_t>(int64_t(pos) + len, size);
+        *start = int(std::min<int64_t>(lo, size));
+        *n = hi > lo ? int(hi - lo) : 0;
+    };
+    cut(image->roi->xOffset, image->roi->width, image->width, &r.x, &r.w);
+    cut(image->roi->yOffset, image->roi->height, image->height, &r.y, &r.h);
     return r;
 }
 
@@ -508,6 +511,21 @@ void expectRejected(const std::function<void()>& call, const ImageBase* dst, int
     }
     if (dst) EXPECT_EQ(dst->bytes(), before);
     vexSetErrStatus(VEX_StsOk);
+}
+
+void expectSteps(const char* func, const char* file, const std::vector<Step>& steps, const ImageBase* dst) {
+    const std::vector<uint8_t> before = dst ? dst->bytes() : std::vector<uint8_t>();
+    for (size_t i = 0; i < steps.size(); ++i) {
+        SCOPED_TRACE(std::string(func) + " step " + std::to_string(i));
+        ReportLog log;
+        steps[i].call();
+        EXPECT_EQ(log.contexts(), steps[i].texts);
+        for (const Report& r : log.reports())
+            EXPECT_EQ(std::make_tuple(r.status, r.funcName, r.file),
+                      std::make_tuple(int(VEX_StsBadArg), std::string(steps[i].func ? steps[i].func : func), std::string(file)));
+        if (dst) EXPECT_EQ(dst->bytes(), before);
+        vexSetErrStatus(VEX_StsOk);
+    }
 }
 
 }  // namespace vt

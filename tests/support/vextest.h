@@ -185,9 +185,9 @@ std::string describe(const Layout& layout);
 // A vt::Image or vt::TiledImage of that layout, pattern-filled with `key`, ROI attached.
 std::unique_ptr<ImageBase> makeImage(const Layout& layout, uint32_t key);
 
-// The rectangle an operation processes in one image: its ROI clipped to the
-// image (empty when it starts outside), or the whole image; and the channels
-// (the COI alone, or all).
+// The rectangle an operation processes in one image: its ROI cut to the
+// image (a start outside moved to the nearest edge, the size then empty or
+// shortened), or the whole image; and the channels (the COI alone, or all).
 struct Clip { int x = 0, y = 0, w = 0, h = 0; };
 Clip clipOf(const VexImage* image);
 std::vector<int> channelsOf(const VexImage* image);
@@ -214,6 +214,17 @@ struct StatusReset {
 // 70 columns and ended by a newline, as the header check writes it.
 void expectOneReport(const ReportLog& log, int status, const std::string& funcName, const std::string& file,
                      std::string text);
+
+// One check per step: each call under a fresh report log gives exactly its
+// texts in order, each with VEX_StsBadArg from the step's function (`func`
+// when it names none) in `file`; the bytes of `dst` (when given) stay as
+// before; the status is cleared after each step.
+struct Step {
+    std::function<void()> call;
+    std::vector<std::string> texts;
+    const char* func = nullptr;
+};
+void expectSteps(const char* func, const char* file, const std::vector<Step>& steps, const ImageBase* dst = nullptr);
 
 // `call` under a report log: exactly one report as expectOneReport checks it,
 // the bytes of `dst` (when given) as before the call; the status cleared after.
