@@ -27,19 +27,6 @@
 constexpr int kScanStrip = 128;  // output columns of a strip (groups of 32)
 constexpr int kScanBack = 3;     // values below t a walk starts from
 
-// Bytes K .. K + 31 of the 64 bytes lo:hi.
-template <int K>
-OWN_AVX2 inline __m256i ownShift64(__m256i lo, __m256i hi) {
-    if constexpr (K == 0) {
-        return lo;
-    } else {
-        const __m256i mid = _mm256_permute2x128_si256(lo, hi, 0x21);
-        if constexpr (K == 16) return mid;
-        else if constexpr (K < 16) return _mm256_alignr_epi8(mid, lo, K);
-        else return _mm256_alignr_epi8(hi, mid, K - 16);
-    }
-}
-
 // Lane x of the result: d[x] + ... + d[x + NC - 1] of the 64 bytes d = lo:hi
 // (1 <= NC <= 16), by sums of 2, 4 and 8 neighbours.
 template <int NC>
@@ -156,12 +143,11 @@ OWN_AVX2 inline void ownScanColumns(uint8_t* tab, int64_t P, const uint8_t* pat,
 OWN_AVX2 inline __m256i ownUnder(__m256i x, __m256i r1) { return _mm256_cmpeq_epi8(_mm256_max_epu8(x, r1), r1); }
 OWN_AVX2 inline void ownScanGroup(uint8_t* med, const uint8_t* base, int64_t P, unsigned valid, int& t,
                                   __m256i& below, __m256i r1, __m256i* run) {
-#define row(v) _mm256_load_si256(reinterpret_cast<const __m256i*>(base + (v) * P))
-#define under(x) ownUnder(x, r1)
     int s = std::max(t - kScanBack, 0);
     __m256i c = below;
-    for (int v = s; v < t; ++v) c = _mm256_sub_epi8(c, row(v));
-    while (s > 0 && (unsigned(_mm256_movemask_epi8(under(c))) & valid) != valid) c = _mm256_sub_epi8(c, row(--s));
+    for (int v = s; v < t; ++v) c = _mm256_sub_epi8(c, ownLoad(base + v * P));
+    while (s > 0 && (unsigned(_mm256_movemask_epi8(ownUnder(c, r1))) & valid) != valid)
+        c = _mm256_sub_epi8(c, ownLoad(base + --s * P));
     // The rank less the running count, held at 0 (saturating): above 0
     // exactly for the values under an output's median. Four values a step;
     // past the last median (255 at most) the table's rows 256 .. 259 are
@@ -169,16 +155,15 @@ OWN_AVX2 inline void ownScanGroup(uint8_t* med, const uint8_t* base, int64_t P, 
     const __m256i one = _mm256_set1_epi8(1), rank = _mm256_add_epi8(r1, one), z = _mm256_setzero_si256();
     __m256i rest = _mm256_subs_epu8(rank, c), res = _mm256_set1_epi8(char(s));
     for (int v = s;; v += 4) {
-        const __m256i a1 = _mm256_subs_epu8(rest, row(v)), a2 = _mm256_subs_epu8(a1, row(v + 1));
-        const __m256i a3 = _mm256_subs_epu8(a2, row(v + 2));
-        rest = _mm256_subs_epu8(a3, row(v + 3));
+        const uint8_t* at = base + v * P;
+        const __m256i a1 = _mm256_subs_epu8(rest, ownLoad(at)), a2 = _mm256_subs_epu8(a1, ownLoad(at + P));
+        const __m256i a3 = _mm256_subs_epu8(a2, ownLoad(at + 2 * P));
+        rest = _mm256_subs_epu8(a3, ownLoad(at + 3 * P));
         run[v - s] = a1, run[v - s + 1] = a2, run[v - s + 2] = a3, run[v - s + 3] = rest;
         res = _mm256_add_epi8(res, _mm256_add_epi8(_mm256_add_epi8(_mm256_min_epu8(a1, one), _mm256_min_epu8(a2, one)),
                                                    _mm256_add_epi8(_mm256_min_epu8(a3, one), _mm256_min_epu8(rest, one))));
         if ((unsigned(_mm256_movemask_epi8(_mm256_cmpeq_epi8(rest, z))) & valid) == valid || v >= 252) break;
     }
-#undef row
-#undef under
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(med), res);
     // The smallest median: lanes past the last real one count as 255.
     const __m256i lane = _mm256_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21,

@@ -85,6 +85,18 @@ OWN_AVX2 inline __m256i ownMax8(__m256i x, __m256i y) { return _mm256_max_epu8(x
 OWN_AVX2 inline __m256i ownLoadX(const uint8_t* p, __m256i flip) {
     return _mm256_xor_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)), flip);
 }
+// Bytes K .. K + 31 of the 64 bytes lo:hi (0 <= K < 32).
+template <int K>
+OWN_AVX2 inline __m256i ownShift64(__m256i lo, __m256i hi) {
+    if constexpr (K == 0) {
+        return lo;
+    } else {
+        const __m256i mid = _mm256_permute2x128_si256(lo, hi, 0x21);
+        if constexpr (K == 16) return mid;
+        else if constexpr (K < 16) return _mm256_alignr_epi8(mid, lo, K);
+        else return _mm256_alignr_epi8(hi, mid, K - 16);
+    }
+}
 #endif
 
 struct RankArgs {
@@ -192,7 +204,7 @@ OWN_AVX2 void ownExtremeDown8K(int k, uint8_t* const* v, const uint8_t* const* r
 // samples past the end of x come from `next`.
 template <bool kMax, int S>
 OWN_AVX2 inline __m256i ownStep8(__m256i x, __m256i next) {
-    return ownPick8<kMax>(x, _mm256_alignr_epi8(_mm256_permute2x128_si256(x, next, 0x21), x, S));
+    return ownPick8<kMax>(x, ownShift64<S>(x, next));
 }
 // The steps of shifts A, B, C (0: no step) as a pipeline: takes in the
 // vector at v and gives back, flipped by `flip`, the output vector as many
