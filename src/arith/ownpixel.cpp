@@ -135,7 +135,7 @@ bool ownPixelKernel(const OwnPixelOp& op, VexImage* const* img, int count,
         for (int i = 0; i < nSrc; ++i) streamed = streamed && run.srcInc[i] == 1;
         run.ahead = 6;
         run.aheadCount = nSrc + !streamed;
-        run.aheadBytes = rowBytesAll + 63;
+        run.aheadBytes = rowBytesAll;
     }
     // One call per plane: the kernel runs the rows itself.
     run.rows = nRows;

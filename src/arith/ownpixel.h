@@ -71,7 +71,7 @@ __attribute__((always_inline)) inline void ownRunPrefetch(const OwnRun& r, int n
     if (!r.ahead || y + r.ahead >= r.rows) return;
     for (int k = 0; k < r.aheadCount; ++k) {
         const char* p = ownRunRowAt(r, k < nSrc ? k : 2, y + r.ahead);
-        for (int64_t b = 0; b < r.aheadBytes; b += 64) __builtin_prefetch(p + b);
+        ownPrefetchRow(p, r.aheadBytes);
     }
 }
 

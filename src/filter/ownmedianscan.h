@@ -347,8 +347,7 @@ OWN_AVX2 bool ownMedianScanRows(const RankArgs& a, OwnRows<T>& in, OwnOut<T>& ou
             for (int l = 0; l < L; ++l)
                 for (int r = r0; r < r1; ++r) {
                     if (l == 0 && r1 < H)
-                        for (int64_t b = 0; b < bytes + 63; b += 64)
-                            __builtin_prefetch(reinterpret_cast<const void*>(at(int64_t(r) + nR - 1) + ahead + uintptr_t(b)));
+                        ownPrefetchRow(reinterpret_cast<const void*>(at(int64_t(r) + nR - 1) + ahead), bytes);
                     ownScanRow<T, NC>(L == 1 ? out.row(r) + x0 : medRow(l, r - r0), w, tab(l), P, pat,
                                       ringRow(l, int64_t(r) + nR - 1), r > 0 ? ringRow(l, int64_t(r) - 1) : nullptr,
                                       t + kGroups * l, below + kGroups * l, r1v, run);

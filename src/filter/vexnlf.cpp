@@ -57,6 +57,7 @@
 
 #include "filter/ownfilter.h"
 #include "image/ownsimd.h"
+#include "image/ownstream.h"
 
 #if defined(__x86_64__) && !defined(VEXLIB_PORTABLE)
 #include <immintrin.h>

@@ -204,11 +204,9 @@ void ownCopyRegion(const OwnRegion& s, const OwnRegion& d, int rows, int cols, u
         // Row y + kAhead of a lane: the source's when aheadSrc, the
         // destination's (for writing) when `dst`.
         auto ahead = [&](const char* ps, char* pd, int64_t y, bool dst) __attribute__((always_inline)) {
-            if ((!aheadSrc && !dst) || y + kAhead >= rows) return;
-            for (size_t b = 0; b < bytes + 63; b += 64) {
-                if (aheadSrc) __builtin_prefetch(ps + ls.step * (y + kAhead) + b);
-                if (dst) __builtin_prefetch(pd + ld.step * (y + kAhead) + b, 1);
-            }
+            if (y + kAhead >= rows) return;
+            if (aheadSrc) ownPrefetchRow(ps + ls.step * (y + kAhead), int64_t(bytes));
+            if (dst) ownPrefetchRow<true>(pd + ld.step * (y + kAhead), int64_t(bytes));
         };
 #if defined(__SSE2__)
         // Into a tile of a large call: its rows lie back to back and are

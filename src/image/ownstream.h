@@ -14,6 +14,18 @@
 
 namespace vex {
 
+// Asks for the lines of the `bytes` bytes from p, and one line more (a row
+// that does not start on a line covers one more), for reading or, with
+// kWrite, for writing: the rows some way ahead in a walk over rows a page
+// or more apart, which the hardware prefetcher does not follow. Addresses
+// are worked out as integers, so a guessed row that lies in no buffer
+// costs only the fetch.
+template <bool kWrite = false>
+__attribute__((always_inline)) inline void ownPrefetchRow(const void* p, int64_t bytes) {
+    const uintptr_t a = reinterpret_cast<uintptr_t>(p);
+    for (int64_t b = 0; b < bytes + 63; b += 64) __builtin_prefetch(reinterpret_cast<const void*>(a + uintptr_t(b)), kWrite);
+}
+
 // Runs of at least this many destination bytes are written past the cache
 // with non-temporal stores: the images of such a call do not stay cached for
 // the next one anyway, and the stores then cost no read of the destination

@@ -206,8 +206,7 @@ __attribute__((always_inline)) inline void ownFlipRowsStreamedT(const char* s, i
         [&](int64_t y) __attribute__((always_inline)) {
             const int64_t sy = rowsReversed ? h - 1 - y : y;
             if (ahead && y + kAhead < h) {
-                const char* next = s + sStep * (rowsReversed ? sy - kAhead : sy + kAhead);
-                for (int64_t b = 0; b < rowBytes + 63; b += 64) __builtin_prefetch(next + b);
+                ownPrefetchRow(s + sStep * (rowsReversed ? sy - kAhead : sy + kAhead), rowBytes);
             }
             from = reinterpret_cast<const T*>(s + sStep * sy) + (kReverse ? w - 1 : 0);
         },
@@ -381,14 +380,9 @@ void ownFlip(const OwnRegion& rs, const OwnRegion& rd, int h, int w, int flipAxi
                                      !(stream && colsReversed);
             auto ahead = [&](int si) {
                 if (si < 0 || si >= h) return;
-                if (prefetchSrc) {
-                    const char* row = sl + ls.step * si;
-                    for (int64_t b = 0; b < rowBytes + 63; b += 64) __builtin_prefetch(row + b);
-                }
-                if (prefetchDst) {  // the row that source row si is written to
-                    const char* row = dl + ld.step * (rowsReversed ? h - 1 - si : si);
-                    for (int64_t b = 0; b < rowBytes + 63; b += 64) __builtin_prefetch(row + b, 1);
-                }
+                if (prefetchSrc) ownPrefetchRow(sl + ls.step * si, rowBytes);
+                // The row that source row si is written to.
+                if (prefetchDst) ownPrefetchRow<true>(dl + ld.step * (rowsReversed ? h - 1 - si : si), rowBytes);
             };
             constexpr int kAhead = 4;
             auto move = [&](int si, int di) {
