@@ -267,7 +267,7 @@ class OwnRows {
     // Window row i (image row y0 + i), valid until k further distinct rows
     // were asked for.
     const T* get(int64_t i) {
-        const int slot = static_cast<int>(((i % k_) + k_) % k_);
+        const int slot = slotOf(i);
         if (tags_[slot] != i) {
             ptrs_[slot] = fetch(g_.y0 + i, buf_ + samples() * slot);
             tags_[slot] = i;
@@ -284,11 +284,11 @@ class OwnRows {
     // 16.8-18.3, 4 channels 17.0-17.3 against 20.6).
     OwnRowView view(int64_t i, int64_t reach) {
         const VexImage& d = s_.data;
-        const bool plane = d.dataOrder == VEX_DATA_ORDER_PLANE;
-        const int pix = plane ? 1 : d.nChannels;
-        if (s_.rolling && g_.lanes > 1 && g_.lanes == pix && !plane && g_.ch == 0) {
-            char* to = raw_ + rawStep_ * (((i % k_) + k_) % k_);
-            tags_[((i % k_) + k_) % k_] = INT64_MIN;  // the slot may be overwritten
+        if (s_.rolling && g_.lanes > 1 && d.dataOrder != VEX_DATA_ORDER_PLANE && g_.lanes == d.nChannels &&
+            g_.ch == 0) {
+            const int slot = slotOf(i);
+            char* to = raw_ + rawStep_ * slot;
+            tags_[slot] = INT64_MIN;  // the slot may be overwritten
             OwnRowView v;
             if (tiles_.view(g_.y0 + i, reach * int64_t(sizeof(T)), to, &v)) return v;
         }
@@ -298,6 +298,8 @@ class OwnRows {
 
  private:
     static constexpr int kBand = 16, kBandBytes = 8192;
+    // The slot of window row i (rows before the first count back from k_).
+    int slotOf(int64_t i) const { return static_cast<int>(((i % k_) + k_) % k_); }
     const T* fetch(int64_t yy, T* buf);
     const OwnFilterSrc& s_;
     OwnRowGeom g_;
@@ -326,7 +328,7 @@ const T* OwnRows<T>::fetch(int64_t yy, T* buf) {
     int64_t c0;  // column of the row's first sample in `row`
     if (s_.rolling) {
         const int64_t i = yy - g_.y0;
-        char* to = raw_ + rawStep_ * (((i % k_) + k_) % k_);
+        char* to = raw_ + rawStep_ * slotOf(i);
         if (!tiles_.row(yy, to)) {
             s_.failed = true;  // reported; the engine stops after this pass
             std::fill(buf, buf + samples(), T(0));
