@@ -249,17 +249,18 @@ TEST(RankFilters, HistogramMediansMatchSortedWindows) {
 // The 8-bit median by window counts per output column (windows up to 16
 // columns and 255 samples): every window width, with the most rows that
 // fit and with few; widths around the groups of 32 outputs and the strips
-// of 128; one to four channels; rows past a block of 32; and images whose
-// medians fall far from one row to the next.
+// of 128 (strips of one to four groups, which walk together); one to four
+// channels; rows past a block of 32; and images whose medians fall far
+// from one row to the next.
 TEST(RankFilters, ColumnCountMediansMatchSortedWindows) {
     vexSetErrStatus(VEX_StsOk);
     const std::function<int64_t(int, int, int)> fall = [](int x, int y, int c) {
         return int64_t(y % 20 < 10 ? 200 + (x * 7 + c) % 50 : (x * 11 + y + c) % 60);
     };
-    const int widths[] = {1, 31, 33, 127, 129, 257}, heights[] = {1, 3, 34, 40};
+    const int widths[] = {1, 31, 33, 95, 127, 129, 257}, heights[] = {1, 3, 34, 40};
     for (int nC = 1; nC <= 16; ++nC)
         for (int i = 0; i < 3; ++i) {
-            const int nR = i == 1 ? 1 + nC % 5 : 255 / nC, W = widths[(nC + i) % 6], ch = 1 + (nC + i) % 4;
+            const int nR = i == 1 ? 1 + nC % 5 : 255 / nC, W = widths[(nC + i) % 7], ch = 1 + (nC + i) % 4;
             const unsigned depth = i == 1 ? VEX_DEPTH_8S : VEX_DEPTH_8U;
             checkWide(2, depth, ch, nR, nC, (nC * 5 + i) % nC, (nR * 3 + i) % nR, heights[(nC + 2 * i) % 4], W,
                       uint32_t(100 + 3 * nC + i), 0, i == 2 ? fall : nullptr);

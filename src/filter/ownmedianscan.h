@@ -18,7 +18,8 @@
 // output's running count stays below its rank exactly for the values under
 // its median, so the median is the start plus the number of such values.
 // A walk costs the spread of the group's medians: on random bytes with a
-// 15x15 window 24 values on average, on smooth images a few.
+// 15x15 window 24 values on average, on smooth images a few. The groups of
+// a strip walk side by side in one loop, to the end of the longest walk.
 //
 // Each channel has its own table and works from planar copies of its
 // samples (signed ones with the sign bit flipped, the order of unsigned
@@ -141,43 +142,112 @@ OWN_AVX2 inline void ownScanColumns(uint8_t* tab, int64_t P, const uint8_t* pat,
 
 // Running counts at most rank - 1 (r1): -1 per byte.
 OWN_AVX2 inline __m256i ownUnder(__m256i x, __m256i r1) { return _mm256_cmpeq_epi8(_mm256_max_epu8(x, r1), r1); }
-OWN_AVX2 inline void ownScanGroup(uint8_t* med, const uint8_t* base, int64_t P, unsigned valid, int& t,
-                                  __m256i& below, __m256i r1, __m256i* run) {
+
+// One group's walk up the values: from s, `rest` is the rank less the
+// running count, held at 0 (saturating), above 0 exactly for the values
+// under an output's median; res counts them from s on; run[i] keeps the
+// rest after value s + i.
+struct OwnWalk {
+    const uint8_t* base;
+    int s;
+    unsigned valid;
+    __m256i c, rest, res;
+    __m256i* run;
+};
+
+// The start of a group's walk: a few values below t, and further down
+// while some output's count below the start exceeds rank - 1.
+OWN_AVX2 inline OwnWalk ownWalkStart(const uint8_t* base, int64_t P, unsigned valid, int t, __m256i below, __m256i r1,
+                                     __m256i* run) {
     int s = std::max(t - kScanBack, 0);
     __m256i c = below;
     for (int v = s; v < t; ++v) c = _mm256_sub_epi8(c, ownLoad(base + v * P));
     while (s > 0 && (unsigned(_mm256_movemask_epi8(ownUnder(c, r1))) & valid) != valid)
         c = _mm256_sub_epi8(c, ownLoad(base + --s * P));
-    // The rank less the running count, held at 0 (saturating): above 0
-    // exactly for the values under an output's median. Four values a step;
-    // past the last median (255 at most) the table's rows 256 .. 259 are
-    // zero. The bounds on s and v only keep the walks inside the table.
-    const __m256i one = _mm256_set1_epi8(1), rank = _mm256_add_epi8(r1, one), z = _mm256_setzero_si256();
-    __m256i rest = _mm256_subs_epu8(rank, c), res = _mm256_set1_epi8(char(s));
-    for (int v = s;; v += 4) {
-        const uint8_t* at = base + v * P;
-        const __m256i a1 = _mm256_subs_epu8(rest, ownLoad(at)), a2 = _mm256_subs_epu8(a1, ownLoad(at + P));
-        const __m256i a3 = _mm256_subs_epu8(a2, ownLoad(at + 2 * P));
-        rest = _mm256_subs_epu8(a3, ownLoad(at + 3 * P));
-        run[v - s] = a1, run[v - s + 1] = a2, run[v - s + 2] = a3, run[v - s + 3] = rest;
-        res = _mm256_add_epi8(res, _mm256_add_epi8(_mm256_add_epi8(_mm256_min_epu8(a1, one), _mm256_min_epu8(a2, one)),
-                                                   _mm256_add_epi8(_mm256_min_epu8(a3, one), _mm256_min_epu8(rest, one))));
-        if ((unsigned(_mm256_movemask_epi8(_mm256_cmpeq_epi8(rest, z))) & valid) == valid || v >= 252) break;
+    const __m256i rank = _mm256_add_epi8(r1, _mm256_set1_epi8(1));
+    return {base, s, valid, c, _mm256_subs_epu8(rank, c), _mm256_set1_epi8(char(s)), run};
+}
+
+// Values s + k .. s + k + 3 of the walk.
+OWN_AVX2 inline void ownWalk4(OwnWalk& g, int k, int64_t P) {
+    const __m256i one = _mm256_set1_epi8(1);
+    const uint8_t* at = g.base + (g.s + k) * P;
+    const __m256i a1 = _mm256_subs_epu8(g.rest, ownLoad(at)), a2 = _mm256_subs_epu8(a1, ownLoad(at + P));
+    const __m256i a3 = _mm256_subs_epu8(a2, ownLoad(at + 2 * P)), a4 = _mm256_subs_epu8(a3, ownLoad(at + 3 * P));
+    g.rest = a4;
+    g.run[k] = a1, g.run[k + 1] = a2, g.run[k + 2] = a3, g.run[k + 3] = a4;
+    g.res = _mm256_add_epi8(g.res, _mm256_add_epi8(_mm256_add_epi8(_mm256_min_epu8(a1, one), _mm256_min_epu8(a2, one)),
+                                                   _mm256_add_epi8(_mm256_min_epu8(a3, one), _mm256_min_epu8(a4, one))));
+}
+// The outputs of the group still short of their median, as bits.
+OWN_AVX2 inline unsigned ownWalkOpen(const OwnWalk& g) {
+    return ~unsigned(_mm256_movemask_epi8(_mm256_cmpeq_epi8(g.rest, _mm256_setzero_si256()))) & g.valid;
+}
+// The walk from s + k to its end (past the last median, 255 at most, the
+// table's rows 256 .. 259 are zero; the bound on s + k only keeps the
+// walk inside the table).
+OWN_AVX2 inline void ownWalkOn(OwnWalk& g, int k, int64_t P) {
+    for (;; k += 4) {
+        ownWalk4(g, k, P);
+        if (!ownWalkOpen(g) || g.s + k >= 252) break;
     }
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(med), res);
+}
+// N groups' walks side by side until all of them are done: one loop end
+// to mispredict for the strip's row instead of one per group, and N
+// independent chains of saturating subtractions. A group done before the
+// others walks on through values above its medians (its rest stays 0 and
+// adds nothing). Near the top of the table each open group finishes alone.
+template <int N>
+OWN_AVX2 inline void ownWalkTogether(OwnWalk* g, int64_t P) {
+    for (int k = 0;; k += 4) {
+        unsigned open = 0;
+        bool high = false;
+        for (int i = 0; i < N; ++i) {
+            ownWalk4(g[i], k, P);
+            open |= ownWalkOpen(g[i]);
+            high |= g[i].s + k >= 252;
+        }
+        if (!open) return;
+        if (high) {
+            for (int i = 0; i < N; ++i)
+                if (ownWalkOpen(g[i]) && g[i].s + k < 252) ownWalkOn(g[i], k + 4, P);
+            return;
+        }
+    }
+}
+// The group's medians to med, and for the next row t (the smallest of
+// them) and the count below it per output.
+OWN_AVX2 inline void ownWalkEnd(const OwnWalk& g, uint8_t* med, int& t, __m256i& below, __m256i r1) {
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(med), g.res);
     // The smallest median: lanes past the last real one count as 255.
     const __m256i lane = _mm256_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21,
                                           22, 23, 24, 25, 26, 27, 28, 29, 30, 31);
-    const __m256i real = _mm256_cmpgt_epi8(_mm256_set1_epi8(char(__builtin_popcount(valid))), lane);
-    const int lo = ownMinByte(_mm256_or_si256(res, _mm256_andnot_si256(real, _mm256_set1_epi8(-1))));
+    const __m256i real = _mm256_cmpgt_epi8(_mm256_set1_epi8(char(__builtin_popcount(g.valid))), lane);
+    const int lo = ownMinByte(_mm256_or_si256(g.res, _mm256_andnot_si256(real, _mm256_set1_epi8(-1))));
+    const __m256i rank = _mm256_add_epi8(r1, _mm256_set1_epi8(1));
     t = lo;
-    below = lo > s ? _mm256_sub_epi8(rank, run[lo - s - 1]) : c;
+    below = lo > g.s ? _mm256_sub_epi8(rank, g.run[lo - g.s - 1]) : g.c;
 }
 
 // -1 per sample of the 32 at p at or above tv.
 OWN_AVX2 inline __m256i ownAtOrAbove(const uint8_t* p, __m256i tv) {
     return _mm256_cmpeq_epi8(_mm256_subs_epu8(tv, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p))),
                              _mm256_setzero_si256());
+}
+
+// The medians m of the group from output xg (unsigned order) to o, as
+// samples of type T.
+template <class T>
+OWN_AVX2 inline void ownScanEmit(T* o, int xg, int w, const uint8_t* m, __m256i flip) {
+    const int nv = std::min(32, w - xg);
+    const __m256i v = _mm256_xor_si256(_mm256_load_si256(reinterpret_cast<const __m256i*>(m)), flip);
+    if (nv == 32) {
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(o + xg), v);
+    } else {
+        alignas(32) uint8_t last[32];
+        _mm256_store_si256(reinterpret_cast<__m256i*>(last), v);
+        std::memcpy(o + xg, last, size_t(nv));
+    }
 }
 
 // One output row of one channel: the table moves by the ring rows `enter`
@@ -188,10 +258,10 @@ OWN_AVX2 void ownScanRow(T* o, int w, uint8_t* tab, int64_t P, const uint8_t* pa
                          const uint8_t* leave, int* t, __m256i* below, __m256i r1, __m256i* run) {
     ownScanColumns<NC>(tab, P, pat, enter, leave, w + NC - 1);
     const __m256i flip = _mm256_set1_epi8(std::is_signed_v<T> ? char(0x80) : 0);
-    alignas(32) uint8_t med[32];
-    for (int xg = 0, g = 0; xg < w; xg += 32, ++g) {
-        const int nv = std::min(32, w - xg);
-        if (leave && t[g] > 0) {
+    const int nG = (w + 31) / 32;
+    if (leave)
+        for (int g = 0, xg = 0; g < nG; ++g, xg += 32) {
+            if (t[g] == 0) continue;
             // -1 per sample at or above t: the entering samples' less the
             // leaving ones' is the change of the count below t.
             const __m256i tv = _mm256_set1_epi8(char(t[g]));
@@ -199,14 +269,20 @@ OWN_AVX2 void ownScanRow(T* o, int w, uint8_t* tab, int64_t P, const uint8_t* pa
             const __m256i hi = _mm256_sub_epi8(ownAtOrAbove(enter + xg + 32, tv), ownAtOrAbove(leave + xg + 32, tv));
             below[g] = _mm256_add_epi8(below[g], ownWindowSum<NC>(lo, hi));
         }
-        ownScanGroup(med, tab + xg, P, nv == 32 ? ~0u : (1u << nv) - 1, t[g], below[g], r1, run);
-        const __m256i v = _mm256_xor_si256(_mm256_load_si256(reinterpret_cast<const __m256i*>(med)), flip);
-        if (nv == 32) {
-            _mm256_storeu_si256(reinterpret_cast<__m256i*>(o + xg), v);
-        } else {
-            _mm256_store_si256(reinterpret_cast<__m256i*>(med), v);
-            std::memcpy(o + xg, med, size_t(nv));
-        }
+    alignas(32) uint8_t med[kScanStrip / 32][32];
+    auto valid = [&](int g) { return w - 32 * g >= 32 ? ~0u : (1u << (w - 32 * g)) - 1; };
+    OwnWalk walks[kScanStrip / 32];
+    for (int g = 0; g < nG; ++g) walks[g] = ownWalkStart(tab + 32 * g, P, valid(g), t[g], below[g], r1, run + 264 * g);
+    static_assert(kScanStrip / 32 == 4, "up to four groups walk together");
+    switch (nG) {
+        case 4: ownWalkTogether<4>(walks, P); break;
+        case 3: ownWalkTogether<3>(walks, P); break;
+        case 2: ownWalkTogether<2>(walks, P); break;
+        default: ownWalkTogether<1>(walks, P); break;
+    }
+    for (int g = 0; g < nG; ++g) {
+        ownWalkEnd(walks[g], med[g], t[g], below[g], r1);
+        ownScanEmit(o, 32 * g, w, med[g], flip);
     }
 }
 
@@ -282,7 +358,7 @@ OWN_AVX2 bool ownMedianScanRows(const RankArgs& a, OwnRows<T>& in, OwnOut<T>& ou
     OwnBlock tb, rb, wb, sb, mb;
     uint8_t* tabs = tb.alloc<uint8_t>(ts * L);
     uint8_t* ring = rb.alloc<uint8_t>(rs * ringRows * L);
-    __m256i* run = wb.alloc<__m256i>(264);
+    __m256i* run = wb.alloc<__m256i>(264 * (kScanStrip / 32));
     __m256i* below = sb.alloc<__m256i>(kGroups * L);
     T* meds = L > 1 ? mb.alloc<T>(int64_t(kScanBlock) * L * kScanStrip) : nullptr;
     if (!tabs || !ring || !run || !below || (L > 1 && !meds)) {
