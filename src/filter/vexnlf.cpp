@@ -1210,38 +1210,49 @@ OWN_CLONES void ownMedian3x3Row(T* __restrict o, const T* __restrict a, const T*
     }
 }
 #if OWN_RANK_AVX2
-// The same row with AVX2 for 8-bit samples (unsigned, or signed with the
-// sign bit flipped around the comparisons), 32 outputs per step; the
-// scalar rule finishes the row.
+// 32 outputs of a row from i, with AVX2 for 8-bit samples (unsigned, or
+// signed with the sign bit flipped around the comparisons).
+OWN_AVX2 inline void ownMedian3x3Step(uint8_t* o, const uint8_t* a, const uint8_t* b, const uint8_t* c, int64_t i,
+                                      int L, __m256i flip) {
+    const auto mn = ownMin8;
+    const auto mx = ownMax8;
+    __m256i lo[3], mid[3], hi[3];
+    for (int k = 0; k < 3; ++k) {
+        const int64_t j = i + int64_t(k) * L;
+        const __m256i x = ownLoadX(a + j, flip), y = ownLoadX(b + j, flip), z = ownLoadX(c + j, flip);
+        const __m256i l = mn(x, y), h = mx(x, y), t = mx(l, z);
+        lo[k] = mn(l, z);
+        mid[k] = mn(h, t);
+        hi[k] = mx(h, t);
+    }
+    const __m256i maxLo = mx(mx(lo[0], lo[1]), lo[2]);
+    const __m256i minHi = mn(mn(hi[0], hi[1]), hi[2]);
+    const __m256i med = mx(mn(mid[0], mid[1]), mn(mx(mid[0], mid[1]), mid[2]));
+    const __m256i r = mx(mn(maxLo, med), mn(mx(maxLo, med), minHi));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(o + i), _mm256_xor_si256(r, flip));
+}
+// The row 32 outputs per step.
 template <bool kSigned>
 OWN_AVX2 void ownMedian3x3Row8(uint8_t* o, const uint8_t* a, const uint8_t* b, const uint8_t* c, int64_t m, int L) {
     const __m256i flip = _mm256_set1_epi8(kSigned ? char(0x80) : 0);
-    const auto mn = ownMin8;
-    const auto mx = ownMax8;
-    // Whole vectors; the last one starts at m - 32 and may overlap the one
-    // before (same results, written again). Rows under 32 samples go
-    // sample by sample.
-    const int64_t last = m - 32;
-    int64_t i = 0;
-    for (; last >= 0 && i < m; i = i == last ? m : std::min(i + 32, last)) {
-        __m256i lo[3], mid[3], hi[3];
-        for (int k = 0; k < 3; ++k) {
-            const int64_t j = i + int64_t(k) * L;
-            const __m256i x = ownLoadX(a + j, flip), y = ownLoadX(b + j, flip), z = ownLoadX(c + j, flip);
-            const __m256i l = mn(x, y), h = mx(x, y), t = mx(l, z);
-            lo[k] = mn(l, z);
-            mid[k] = mn(h, t);
-            hi[k] = mx(h, t);
-        }
-        const __m256i maxLo = mx(mx(lo[0], lo[1]), lo[2]);
-        const __m256i minHi = mn(mn(hi[0], hi[1]), hi[2]);
-        const __m256i med = mx(mn(mid[0], mid[1]), mn(mx(mid[0], mid[1]), mid[2]));
-        const __m256i r = mx(mn(maxLo, med), mn(mx(maxLo, med), minHi));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(o + i), _mm256_xor_si256(r, flip));
+    // Rows under 32 samples (the one-column side pieces) go through one
+    // step on copies: sample by sample, the compares branch on random data
+    // and such a row cost about a hundred times as much per output.
+    if (m < 32) {
+        // m < 32 holds at least one pixel, so L < 32: a step reads below 2L + 32.
+        alignas(32) uint8_t ta[96] = {}, tb[96] = {}, tc[96] = {}, to[32];
+        const size_t n = size_t(m + 2 * int64_t(L));
+        std::memcpy(ta, a, n);
+        std::memcpy(tb, b, n);
+        std::memcpy(tc, c, n);
+        ownMedian3x3Step(to, ta, tb, tc, 0, L, flip);
+        std::memcpy(o, to, size_t(m));
+        return;
     }
-    using T = std::conditional_t<kSigned, int8_t, uint8_t>;
-    ownMedian3x3Row<T>(reinterpret_cast<T*>(o + i), reinterpret_cast<const T*>(a + i), reinterpret_cast<const T*>(b + i),
-                       reinterpret_cast<const T*>(c + i), m - i, L);
+    // Whole vectors; the last one starts at m - 32 and may overlap the one
+    // before (same results, written again).
+    const int64_t last = m - 32;
+    for (int64_t i = 0; i < m; i = i == last ? m : std::min(i + 32, last)) ownMedian3x3Step(o, a, b, c, i, L, flip);
 }
 #endif
 
