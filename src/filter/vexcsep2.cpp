@@ -6,8 +6,9 @@
 // Sums wrap modulo 2^32 as 32-bit integer arithmetic does (only 32S data
 // with large kernels can reach that). When the largest possible vertical
 // sum fits in 16 bits, 8-bit data is summed in 16-bit lanes, which gives
-// the same integers twice as fast; with AVX2 the vertical pass then takes
-// all taps per register and the horizontal pass pairs taps in a 16-bit
+// the same integers twice as fast; with AVX2 the vertical pass then pairs
+// rows in a byte multiply-add (unsigned data) or takes all taps per
+// register (signed data), and the horizontal pass pairs taps in a 16-bit
 // multiply-add into 32-bit sums. Each source row is fetched once and kept
 // while the window covers it. Each nShiftR counts as a shift of 0..31
 // (its low five bits); a total above 31 shifts like 31 (every bit is then
@@ -90,6 +91,37 @@ __attribute__((target("avx2"))) void ownSepVertical8Avx2(int16_t* v, const T* co
     }
 }
 
+// Unsigned 8-bit samples: rows two by two in one byte multiply-add, 32
+// samples per step, the same 16-bit sums. A pair's products stay inside
+// 16 bits signed with no saturation, as 255 times the sum of all taps'
+// magnitudes does (the condition of the 16-bit lanes).
+__attribute__((target("avx2"))) void ownSepVerticalPairs(int16_t* v, const uint8_t* const* rows, const int16_t* taps,
+                                                         int k, int64_t n) {
+    __m256i w[128];
+    for (int j = 0; j < k; j += 2)
+        w[j / 2] = _mm256_set1_epi16(int16_t((taps[j] & 0xff) | ((j + 1 < k ? taps[j + 1] & 0xff : 0) << 8)));
+    const __m256i z = _mm256_setzero_si256();
+    int64_t i = 0;
+    for (; i + 32 <= n; i += 32) {
+        __m256i lo = z, hi = z;
+        for (int j = 0; j < k; j += 2) {
+            const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rows[j] + i));
+            const __m256i b = j + 1 < k ? _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rows[j + 1] + i)) : z;
+            lo = _mm256_add_epi16(lo, _mm256_maddubs_epi16(_mm256_unpacklo_epi8(a, b), w[j / 2]));
+            hi = _mm256_add_epi16(hi, _mm256_maddubs_epi16(_mm256_unpackhi_epi8(a, b), w[j / 2]));
+        }
+        // The unpacks work per 128-bit half: lo holds samples 0-7 and
+        // 16-23, hi 8-15 and 24-31.
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(v + i), _mm256_permute2x128_si256(lo, hi, 0x20));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(v + i + 16), _mm256_permute2x128_si256(lo, hi, 0x31));
+    }
+    for (; i < n; ++i) {
+        uint16_t a = 0;
+        for (int j = 0; j < k; ++j) a = uint16_t(a + uint16_t(taps[j]) * uint16_t(rows[j][i]));
+        v[i] = int16_t(a);
+    }
+}
+
 // `pairs` holds the taps two by two as 32-bit words (low half the first);
 // v is readable for m + 2 * np * L samples.
 template <int DK>
@@ -161,7 +193,8 @@ void ownSepRun8(const SepPlan& p, VexImage* src, VexImage* dst, const OwnWindow&
         }
         for (int r = 0; r < out.rows(); ++r) {
             for (int j = 0; j < k; ++j) rows[j] = in.get(int64_t(r) + rowsOf[j]);
-            ownSepVertical8Avx2<T>(v, rows, ytaps, k, n);
+            if constexpr (std::is_unsigned_v<T>) ownSepVerticalPairs(v, rows, ytaps, k, n);
+            else ownSepVertical8Avx2<T>(v, rows, ytaps, k, n);
             ownSepHorizontal8Avx2<DK>(out.row(r), v, pairs, np, L, m, p.shift);
             out.commit(r);
         }
