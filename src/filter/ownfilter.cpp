@@ -2,6 +2,7 @@
 // rectangle the windows reach gathered out of a tiled or in-place source,
 // or the rows of a tiled source read a tile row at a time.
 #include "filter/ownfilter.h"
+#include "image/ownstream.h"
 
 namespace vex {
 
@@ -182,7 +183,7 @@ bool OwnTileRows::inside(int64_t yy, char* to) {
         const int64_t bytes = (b - a) * px_;
         ownCopyRun(to + (a - x0_) * px_, from, bytes);
         if (ahead)
-            for (int64_t off = 0; off < bytes; off += 64) __builtin_prefetch(from + kPrefetchRows * tstep_ + off);
+            ownPrefetchRow(from + kPrefetchRows * tstep_, bytes);
     }
     return true;
 }

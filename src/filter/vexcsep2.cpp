@@ -66,35 +66,41 @@ OWN_CLONES void ownSepStore(typename OwnDepthT<DK>::T* __restrict o, const A* __
 }
 
 #if OWN_SEP_AVX2
-// 8-bit data whose vertical sums fit 16 bits: the vertical pass takes all
-// taps for sixteen samples at once in a register (16-bit products and sums,
-// the same integers), the horizontal pass pairs taps with a multiply-add of
+// 8-bit data whose vertical sums fit 16 bits: the vertical pass pairs rows
+// in a byte multiply-add (unsigned samples) or takes all taps for sixteen
+// samples at once in a register (signed ones), 16-bit products and sums,
+// the same integers; the horizontal pass pairs taps with a multiply-add of
 // 16-bit sums into 32-bit lanes (exact: each product is below 2^22), then
 // shifts, limits and packs sixteen outputs.
+//
+// The vertical sums of samples [i, n) one by one, past the last whole step.
 template <class T>
-__attribute__((target("avx2"))) void ownSepVertical8Avx2(int16_t* v, const T* const* rows, const int16_t* taps,
-                                                         int k, int64_t n) {
-    int64_t i = 0;
-    for (; i + 16 <= n; i += 16) {
-        __m256i acc = _mm256_setzero_si256();
-        for (int j = 0; j < k; ++j) {
-            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[j] + i));
-            const __m256i x = std::is_signed_v<T> ? _mm256_cvtepi8_epi16(b) : _mm256_cvtepu8_epi16(b);
-            acc = _mm256_add_epi16(acc, _mm256_mullo_epi16(x, _mm256_set1_epi16(taps[j])));
-        }
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(v + i), acc);
-    }
+void ownSepVerticalRest(int16_t* v, const T* const* rows, const int16_t* taps, int k, int64_t i, int64_t n) {
     for (; i < n; ++i) {
         uint16_t a = 0;
         for (int j = 0; j < k; ++j) a = uint16_t(a + uint16_t(taps[j]) * uint16_t(int16_t(rows[j][i])));
         v[i] = int16_t(a);
     }
 }
+// Signed samples: sixteen at a time, all taps per register.
+__attribute__((target("avx2"))) void ownSepVertical8Avx2(int16_t* v, const int8_t* const* rows, const int16_t* taps,
+                                                         int k, int64_t n) {
+    int64_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+        __m256i acc = _mm256_setzero_si256();
+        for (int j = 0; j < k; ++j) {
+            const __m256i x = _mm256_cvtepi8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[j] + i)));
+            acc = _mm256_add_epi16(acc, _mm256_mullo_epi16(x, _mm256_set1_epi16(taps[j])));
+        }
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(v + i), acc);
+    }
+    ownSepVerticalRest(v, rows, taps, k, i, n);
+}
 
-// Unsigned 8-bit samples: rows two by two in one byte multiply-add, 32
-// samples per step, the same 16-bit sums. A pair's products stay inside
-// 16 bits signed with no saturation, as 255 times the sum of all taps'
-// magnitudes does (the condition of the 16-bit lanes).
+// Unsigned samples: rows two by two in one byte multiply-add, 32 samples
+// per step. A pair's products stay inside 16 bits signed with no
+// saturation, as 255 times the sum of all taps' magnitudes does (the
+// condition of the 16-bit lanes).
 __attribute__((target("avx2"))) void ownSepVerticalPairs(int16_t* v, const uint8_t* const* rows, const int16_t* taps,
                                                          int k, int64_t n) {
     __m256i w[128];
@@ -115,11 +121,7 @@ __attribute__((target("avx2"))) void ownSepVerticalPairs(int16_t* v, const uint8
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(v + i), _mm256_permute2x128_si256(lo, hi, 0x20));
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(v + i + 16), _mm256_permute2x128_si256(lo, hi, 0x31));
     }
-    for (; i < n; ++i) {
-        uint16_t a = 0;
-        for (int j = 0; j < k; ++j) a = uint16_t(a + uint16_t(taps[j]) * uint16_t(rows[j][i]));
-        v[i] = int16_t(a);
-    }
+    ownSepVerticalRest(v, rows, taps, k, i, n);
 }
 
 // `pairs` holds the taps two by two as 32-bit words (low half the first);
@@ -194,7 +196,7 @@ void ownSepRun8(const SepPlan& p, VexImage* src, VexImage* dst, const OwnWindow&
         for (int r = 0; r < out.rows(); ++r) {
             for (int j = 0; j < k; ++j) rows[j] = in.get(int64_t(r) + rowsOf[j]);
             if constexpr (std::is_unsigned_v<T>) ownSepVerticalPairs(v, rows, ytaps, k, n);
-            else ownSepVertical8Avx2<T>(v, rows, ytaps, k, n);
+            else ownSepVertical8Avx2(v, rows, ytaps, k, n);
             ownSepHorizontal8Avx2<DK>(out.row(r), v, pairs, np, L, m, p.shift);
             out.commit(r);
         }
