@@ -256,6 +256,30 @@ TEST(Filters, MatchReferenceOverLayoutsKernelsWindowsAndBorders) {
 // the image's four edges apart: up to five times as often); each
 // destination tile the region touches is requested for writing once and
 // released before the next is requested.
+// Each destination tile is requested for writing once and released, tiles
+// held together being released in reverse order of their requests (a row
+// of tiles written straight, or one tile at a time). Returns the tiles.
+std::set<std::pair<int, int>> writtenOnce(const std::vector<vt::TileCall>& calls) {
+    std::set<std::pair<int, int>> written;
+    std::vector<vt::TileCall> held;
+    for (const vt::TileCall& c : calls) {
+        if (c.mode == VEX_TILE_GET_WRITE) {
+            EXPECT_TRUE(written.insert({c.xIndex, c.yIndex}).second);
+            held.push_back(c);
+            continue;
+        }
+        EXPECT_EQ(c.mode, VEX_TILE_RELEASE);
+        if (held.empty()) {
+            ADD_FAILURE() << "release of a tile not held";
+            continue;
+        }
+        EXPECT_EQ(std::make_pair(c.xIndex, c.yIndex), std::make_pair(held.back().xIndex, held.back().yIndex));
+        held.pop_back();
+    }
+    EXPECT_TRUE(held.empty());
+    return written;
+}
+
 TEST(Filters, TiledEqualsUntiledWithBoundedTileRequests) {
     std::mt19937 rng(5);
     for (int iter = 0; iter < 120; ++iter) {
@@ -266,7 +290,9 @@ TEST(Filters, TiledEqualsUntiledWithBoundedTileRequests) {
         const int tw = 8 * uniform(rng, 1, 5), th = 8 * uniform(rng, 1, 5);
         vt::TiledImage ts(depth, nc, H, W, tw, th);
         std::unique_ptr<vt::ImageBase> td;  // a tiled or an untiled destination
-        if (iter % 2) td = std::make_unique<vt::TiledImage>(depth, nc, H, W, 8 * uniform(rng, 1, 5), 8 * uniform(rng, 1, 3));
+        if (iter % 2)  // tiles as high as a band (rows written straight into them) or lower
+            td = std::make_unique<vt::TiledImage>(depth, nc, H, W, 8 * uniform(rng, 1, 5),
+                                                  iter % 4 == 1 ? 128 : 8 * uniform(rng, 1, 3));
         else td = std::make_unique<vt::Image>(depth, nc, H, W);
         vt::Image us(depth, nc, H, W), ud(depth, nc, H, W);
         ts.fillPattern(9), us.fillPattern(9), td->fillPattern(4), ud.fillPattern(4);
@@ -299,15 +325,7 @@ TEST(Filters, TiledEqualsUntiledWithBoundedTileRequests) {
         EXPECT_EQ(ts.outstanding(), 0);
         if (iter % 2) {
             const auto* tt = static_cast<vt::TiledImage*>(td.get());
-            const std::vector<vt::TileCall>& calls = tt->calls();
-            std::set<std::pair<int, int>> written;
-            ASSERT_EQ(calls.size() % 2, 0u);
-            for (size_t i = 0; i < calls.size(); i += 2) {
-                EXPECT_EQ(calls[i].mode, VEX_TILE_GET_WRITE);
-                EXPECT_EQ(calls[i + 1], (vt::TileCall{calls[i].xIndex, calls[i].yIndex, VEX_TILE_RELEASE}));
-                EXPECT_TRUE(written.insert({calls[i].xIndex, calls[i].yIndex}).second);
-            }
-            EXPECT_FALSE(written.empty());
+            EXPECT_FALSE(writtenOnce(tt->calls()).empty());
             EXPECT_EQ(tt->outstanding(), 0);
         }
     }
@@ -318,17 +336,19 @@ TEST(Filters, TiledEqualsUntiledWithBoundedTileRequests) {
 // widths (narrower than the window, so that the copied seams between row
 // pieces join up, and wider than a destination tile), regions starting
 // inside a tile and whole images whose windows reach past all four edges,
-// narrow and wide windows: the same bytes as untiled. The source tiles read
-// are those the windows reach, each at most five times; each destination
-// tile is requested for writing once and released before the next. A
-// source tile that is not delivered stops the call with its report before
-// the band it serves reaches the destination.
+// narrow and wide windows, destination tiles lower than a band (copied
+// into) and as high (written straight, their rows whole vector steps or
+// not): the same bytes as untiled. The source tiles read are those the
+// windows reach, each at most five times; each destination tile is
+// requested for writing once. A source tile that is not delivered stops
+// the call with its report, before the band it serves reaches the
+// destination where that is copied, and with every tile handed back.
 TEST(Blur, WideTiledImagesMatchUntiledAndStopAtARefusedTile) {
     struct Window {
         int rows, cols, ax, ay;
     };
     const Window windows[] = {{5, 7, 4, 1}, {3, 31, 30, 2}};
-    const int H = 100, W = 1100;
+    const int W = 1100;
     int iter = 0;
     for (int mode = 0; mode < 4; ++mode)
         for (int nc = 1; nc <= 4; ++nc)
@@ -336,7 +356,10 @@ TEST(Blur, WideTiledImagesMatchUntiledAndStopAtARefusedTile) {
                 const Window& win = windows[iter % 2];
                 const bool whole = ++iter % 3 == 0;
                 const int coi = nc == 3 && mode % 2 ? 2 : 0, th = tw == 56 ? 24 : 8;
-                vt::TiledImage ts(VEX_DEPTH_8U, nc, H, W, tw, th), td(VEX_DEPTH_8U, nc, H, W, 40, 16);
+                // Destination tiles: 40x16, or 128 high and 40, 64 or 96 wide.
+                const int dth = iter % 2 ? 16 : 128, dtw = dth == 16 ? 40 : 32 * (iter % 3) + 40 - 8 * (iter % 3 > 0);
+                const int H = dth == 16 ? 100 : 300;
+                vt::TiledImage ts(VEX_DEPTH_8U, nc, H, W, tw, th), td(VEX_DEPTH_8U, nc, H, W, dtw, dth);
                 vt::Image us(VEX_DEPTH_8U, nc, H, W), ud(VEX_DEPTH_8U, nc, H, W);
                 ts.fillPattern(3), us.fillPattern(3), td.fillPattern(8), ud.fillPattern(8);
                 vexSetBorderMode(ts.get(), mode, 15, 77);
@@ -365,25 +388,18 @@ TEST(Blur, WideTiledImagesMatchUntiledAndStopAtARefusedTile) {
                 else
                     EXPECT_EQ(reads.size(), reached);
                 for (const auto& [tileIndex, count] : reads) EXPECT_LE(count, 5);
-                std::set<std::pair<int, int>> written;
-                const std::vector<vt::TileCall>& calls = td.calls();
-                ASSERT_EQ(calls.size() % 2, 0u);
-                for (size_t i = 0; i < calls.size(); i += 2) {
-                    EXPECT_EQ(calls[i].mode, VEX_TILE_GET_WRITE);
-                    EXPECT_EQ(calls[i + 1], (vt::TileCall{calls[i].xIndex, calls[i].yIndex, VEX_TILE_RELEASE}));
-                    EXPECT_TRUE(written.insert({calls[i].xIndex, calls[i].yIndex}).second);
-                }
-                EXPECT_EQ(written.size(), size_t((3 + w - 1) / 40 + 1) * size_t((1 + h - 1) / 16 + 1));
+                EXPECT_EQ(writtenOnce(td.calls()).size(), size_t((3 + w - 1) / dtw + 1) * size_t((1 + h - 1) / dth + 1));
                 EXPECT_TRUE(ts.outstanding() == 0 && td.outstanding() == 0);
             }
-    for (int nc : {1, 3}) {  // rows copied, rows read in place
-        vt::TiledImage ts(VEX_DEPTH_8U, nc, 100, 1100, 56, 24), td(VEX_DEPTH_8U, nc, 100, 1100, 40, 16);
-        ts.fillPattern(3), td.fillPattern(8);
-        ts.refuse(2, 3, VEX_TILE_GET_READ);
-        vt::expectRejected([&] { vexBlur(ts.get(), td.get(), 5, 5, 2, 2); }, &td, VEX_StsError, "vexBlur", "vexBlur",
-                           "Error get tile to read");
-        EXPECT_TRUE(ts.outstanding() == 0 && td.outstanding() == 0);
-    }
+    for (int nc : {1, 3})  // rows copied, rows read in place
+        for (int dth : {16, 128}) {
+            vt::TiledImage ts(VEX_DEPTH_8U, nc, 100, 1100, 56, 24), td(VEX_DEPTH_8U, nc, 100, 1100, 64, dth);
+            ts.fillPattern(3), td.fillPattern(8);
+            ts.refuse(2, 3, VEX_TILE_GET_READ);
+            vt::expectRejected([&] { vexBlur(ts.get(), td.get(), 5, 5, 2, 2); }, dth == 16 ? &td : nullptr,
+                               VEX_StsError, "vexBlur", "vexBlur", "Error get tile to read");
+            EXPECT_TRUE(ts.outstanding() == 0 && td.outstanding() == 0);
+        }
 }
 
 // A wrap border reaches the opposite edge: only the strips it needs are read.

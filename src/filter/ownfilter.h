@@ -35,6 +35,7 @@
 #include "frame/ownframe.h"
 #include "image/ownmove.h"
 #include "image/ownrect.h"
+#include "image/ownstream.h"
 
 namespace vex {
 
@@ -391,10 +392,24 @@ const T* OwnRows<T>::fetch(int64_t yy, T* buf) {
 }
 
 // Output rows of one pass into the destination region.
+// Output rows that lie in one row of destination tiles held for writing
+// (all channels of a pixel-order image, or its one channel; not 1-bit):
+// sample v of a row (v counted from the region's left edge) lies in tile
+// (v + skip) / frag of `tiles`, at sample (v + skip) % frag of that tile's
+// row y0 + r.
+struct OwnOutTiles {
+    char** tiles;   // the held tiles, left to right
+    int64_t frag;   // samples of a tile row
+    int64_t skip;   // samples of the first tile left of the region
+    int64_t tstep;  // bytes between tile rows
+    int64_t y0;     // tile row of output row 0
+};
+
 template <class D>
 class OwnOut {
  public:
-    OwnOut(VexImage* dst, int width, int rows, int lanes, int ch) : w_(width), h_(rows), lanes_(lanes) {
+    OwnOut(VexImage* dst, int width, int rows, int lanes, int ch, const OwnOutTiles* tiles = nullptr)
+        : w_(width), h_(rows), lanes_(lanes), tiles_(tiles) {
         OwnRegion r;
         ownGetRegion(dst, &r);
         bits_ = dst->depth == VEX_DEPTH_1U;
@@ -408,7 +423,7 @@ class OwnOut {
         } else {
             first_ = r.first + (plane_ ? r.planeSize * (ch - c0) : int64_t(ch - c0) * int64_t(sizeof(D)));
         }
-        direct_ = !bits_ && (lanes_ == pix_ || pix_ == 1);
+        direct_ = !tiles_ && !bits_ && (lanes_ == pix_ || pix_ == 1);
     }
     bool init() { return direct_ || (buf_ = block_.alloc<D>(int64_t(w_) * lanes_)) != nullptr; }
     int width() const { return w_; }
@@ -416,10 +431,37 @@ class OwnOut {
     // Rows go straight into the destination: any part of a row may be
     // written at any time, and commit() does nothing.
     bool direct() const { return direct_; }
+    // Rows go into held destination tiles: a body that writes parts of rows
+    // puts them there through at() or put(); row() and commit() take whole
+    // rows through a buffer.
+    bool fragmented() const { return tiles_ != nullptr; }
+    // Samples of a tile row (fragmented).
+    int64_t fragment() const { return tiles_->frag; }
+    // Sample v of output row r in its tile; `end` receives the first sample
+    // (of the row) past that tile (fragmented).
+    D* at(int r, int64_t v, int64_t* end) const {
+        const int64_t u = v + tiles_->skip, k = u / tiles_->frag;
+        *end = (k + 1) * tiles_->frag - tiles_->skip;
+        return reinterpret_cast<D*>(tiles_->tiles[k] + (tiles_->y0 + r) * tiles_->tstep) + (u - k * tiles_->frag);
+    }
+    // n samples from s as samples v, v + 1, ... of output row r (fragmented).
+    void put(int r, int64_t v, const D* s, int64_t n) const {
+        while (n > 0) {
+            int64_t end;
+            D* d = at(r, v, &end);
+            const int64_t k = std::min(n, end - v);
+            std::memcpy(d, s, size_t(k) * sizeof(D));
+            v += k, s += k, n -= k;
+        }
+    }
     // Buffer for output row r: width * lanes samples.
     D* row(int r) { return direct_ ? reinterpret_cast<D*>(first_ + step_ * r) : buf_; }
     void commit(int r) {
         if (direct_) return;
+        if (tiles_) {
+            put(r, 0, buf_, int64_t(w_) * lanes_);
+            return;
+        }
         char* row = first_ + step_ * r;
         if (bits_) {
             auto* p = reinterpret_cast<uint8_t*>(row);
@@ -439,6 +481,7 @@ class OwnOut {
 
  private:
     int w_, h_, lanes_;
+    const OwnOutTiles* tiles_;
     bool bits_ = false, plane_ = false, direct_ = false;
     char* first_ = nullptr;
     int64_t step_ = 0, bit0_ = 0;
@@ -453,10 +496,12 @@ class OwnOut {
 // columns (the first at x - ax) all lie inside the source region, whose
 // rows are then read in place rather than copied with synthesised margins,
 // then those left and right of them. Outputs do not depend on the pieces.
+// A fragmented destination takes parts of rows too: the pieces then write
+// through at() and put().
 template <class T, class D, class Piece>
 bool ownFilterPieces(OwnRows<T>& in, const OwnOut<D>& out, int nCols, int64_t ax, Piece&& piece) {
     const int W = out.width(), inner = W - nCols + 1;
-    if (!out.direct() || inner <= 0 || ax >= W || in.inPlace()) return piece(in, 0, W);
+    if (!(out.direct() || out.fragmented()) || inner <= 0 || ax >= W || in.inPlace()) return piece(in, 0, W);
     const int left = static_cast<int>(ax), right = std::min(W, left + inner);
     const int cuts[3][2] = {{left, right}, {0, left}, {right, W}};
     for (const auto& c : cuts) {
@@ -490,16 +535,30 @@ struct OwnChannels {
 // walk does not apply (one tile column, a block above kFilterBandMax, or
 // the channels written being some but not all of several), the caller then
 // walking tile by tile; true when it ran, failures included (reported).
+//
+// With `held` (a body that writes parts of rows through OwnOut::at and
+// put, all channels of a pixel-order image or its one channel, not
+// 1-bit), when every band is one tile row, there is no band buffer: the
+// band's row of tiles is requested for writing (left to right) before the
+// body runs, the body writes its rows straight into them, and they are
+// released in reverse order. The writes into the destination then go on
+// while the body computes, as they do into an untiled image, instead of in
+// a copy of their own after it.
 constexpr int64_t kFilterBandMax = int64_t(16) << 20;
 template <class Bytes, class Prepare, class Piece>
 bool ownFilterTileRows(const OwnSite& site, VexImage* dst, const OwnTileRange& t, const OwnChannels& ch,
-                       bool bands, int bandRows, const OwnFilterSrc& whole, Bytes&& sourceBytes,
+                       bool bands, int bandRows, bool held, const OwnFilterSrc& whole, Bytes&& sourceBytes,
                        Prepare&& prepare, Piece&& piece) {
     // The channels the body writes, as the copy's channel of interest.
     const int coi = ch.n == dst->nChannels ? 0 : ch.n == 1 ? ch.dst0 + 1 : -1;
     if (t.txCount < 2 || coi < 0) return false;
+    // Held tiles: each tile row a band of its own, when tiles are as high
+    // as a band must be (a first tile row cut by the region may be lower).
+    held = held && dst->tileInfo->height >= bandRows && dst->depth != VEX_DEPTH_1U &&
+           (dst->nChannels == 1 || (coi == 0 && dst->dataOrder == VEX_DATA_ORDER_PIXEL));
     // The band starting at tile row i ends before tile row end(i).
     auto end = [&](int i) {
+        if (held) return i + 1;
         int rows = 0;
         while (i < t.tyCount && rows < bandRows) rows += ownTilePiece(t, 0, i++).h;
         return i;
@@ -510,17 +569,21 @@ bool ownFilterTileRows(const OwnSite& site, VexImage* dst, const OwnTileRange& t
         most = std::max(most, last.ry + last.h - ownTilePiece(t, 0, i).ry);
     }
     const int W = t.cols;
-    const int64_t outBytes = (ownDataSize(most, W, dst->depth, dst->nChannels, dst->dataOrder, dst->align) + 63) & ~63;
+    const int64_t outBytes =
+        held ? 0 : (ownDataSize(most, W, dst->depth, dst->nChannels, dst->dataOrder, dst->align) + 63) & ~63;
     const int64_t inBytes = bands ? sourceBytes(most) : 0;
     if (inBytes < 0 || outBytes + inBytes > kFilterBandMax) return false;
-    OwnBlock block;
-    char* data = block.alloc<char>(outBytes + inBytes);
-    if (!data) {
+    OwnBlock block, heldBlock;
+    char* data = block.alloc<char>(std::max<int64_t>(outBytes + inBytes, 64));
+    char** tiles = held ? heldBlock.alloc<char*>(t.txCount) : nullptr;
+    if (!data || (held && !tiles)) {
         vexError(VEX_StsNoMem, site.func, kFilterNoMem, site.file, __LINE__);
         return true;
     }
     if (dst->depth == VEX_DEPTH_1U) std::memset(data, 0, static_cast<size_t>(outBytes));
     VexImage band = ownRectHeader(dst, data, W, most);
+    const int64_t pix = dst->dataOrder == VEX_DATA_ORDER_PIXEL ? dst->nChannels : 1;
+    OwnOutTiles out{tiles, int64_t(dst->tileInfo->width) * pix, 0, ownTileHeader(dst).widthStep, 0};
     // What the call writes: from kStreamBytes on, the band goes into its
     // tiles past the cache.
     const int64_t callBytes = int64_t(W) * t.rows * (coi ? 1 : dst->nChannels) * ownElemSize(dst->depth);
@@ -532,7 +595,21 @@ bool ownFilterTileRows(const OwnSite& site, VexImage* dst, const OwnTileRange& t
         if (bands && !prepare(&banded, b0, b1, true, data + outBytes)) return true;
         VexROI rows{coi, 0, 0, b1 - b0, W};
         band.roi = &rows;
-        if (!piece(bands ? banded : whole, &band, 0, b0, W, b1 - b0)) return true;
+        if (held) {
+            const OwnTilePiece first = ownTilePiece(t, 0, i);
+            if (!ownGetTileRow(site, dst, first.tx, first.tx + t.txCount - 1, first.ty, tiles, nullptr,
+                               VEX_TILE_GET_WRITE))
+                return true;
+            out.skip = int64_t(first.x) * pix;
+            out.y0 = first.y;
+            const bool ok = piece(bands ? banded : whole, &band, 0, b0, W, b1 - b0, &out);
+            ownStoreFence();
+            ownReleaseTileRow(dst, first.tx, first.tx + t.txCount - 1, first.ty, tiles);
+            if (!ok) return true;
+            i = k;
+            continue;
+        }
+        if (!piece(bands ? banded : whole, &band, 0, b0, W, b1 - b0, nullptr)) return true;
         for (; i < k; ++i)
             for (int j = 0; j < t.txCount; ++j) {
                 const OwnTilePiece p = ownTilePiece(t, j, i);
@@ -554,9 +631,13 @@ bool ownFilterTileRows(const OwnSite& site, VexImage* dst, const OwnTileRange& t
 // Runs `body(OwnRows<T>&, OwnOut<D>&)` over the paired regions (or the one
 // destination tile `tile` names). The body reports its own failures and
 // returns false to stop.
+//
+// With `parts` the body writes parts of rows through OwnOut::at and put
+// when the out is fragmented (see ownFilterTileRows); other bodies get
+// whole rows only.
 template <class T, class D, class Body>
 void ownFilterRun(const OwnSite& site, VexImage* src, VexImage* dst, const OwnWindow& win,
-                  const OwnChannels& ch, const int* tile, Body&& body) {
+                  const OwnChannels& ch, const int* tile, Body&& body, bool parts = false) {
     int sx, sy, sw, sh, dx, dy, dw, dh;
     ownClipRegion(src, &sx, &sy, &sw, &sh);
     ownClipRegion(dst, &dx, &dy, &dw, &dh);
@@ -578,13 +659,14 @@ void ownFilterRun(const OwnSite& site, VexImage* src, VexImage* dst, const OwnWi
         return ownFilterSource(site, src, sx + win.dx0, sy + win.dy0 + r0, sx + win.dx0 + W - 1 + win.spanX,
                                sy + win.dy0 + r1 - 1 + win.spanY, gather, s, into);
     };
-    auto piece = [&](const OwnFilterSrc& s, VexImage* d, int ox, int oy, int pw, int ph) -> bool {
+    auto piece = [&](const OwnFilterSrc& s, VexImage* d, int ox, int oy, int pw, int ph,
+                     const OwnOutTiles* tiles = nullptr) -> bool {
         const int passes = together ? 1 : ch.n;
         for (int k = 0; k < passes; ++k) {
             OwnRowGeom g{sx + ox + win.dx0, sy + oy + win.dy0, static_cast<int>(pw + win.spanX - 1),
                          together ? ch.n : 1, ch.src0 + k, ph - 1 + win.spanY};
             OwnRows<T> in(s, g);
-            OwnOut<D> out(d, pw, ph, g.lanes, ch.dst0 + k);
+            OwnOut<D> out(d, pw, ph, g.lanes, ch.dst0 + k, tiles);
             if (!out.init()) {
                 vexError(VEX_StsNoMem, site.func, kFilterNoMem, site.file, __LINE__);
                 return false;
@@ -635,9 +717,12 @@ void ownFilterRun(const OwnSite& site, VexImage* src, VexImage* dst, const OwnWi
         ownFilterSource(site, src, 0, 0, 0, 0, false, &rolling);
         rolling.rolling = true;
     }
+    // Rows written straight into the held tiles take the samples of a pixel
+    // in one pass (or the image's one channel).
+    const bool held = parts && (together || dst->nChannels == 1);
     if (!tile && src != dst &&
-        ownFilterTileRows(site, dst, t, ch, bands && !rolling.rolling, tileRows, rolling.rolling ? rolling : whole,
-                          sourceBytes, prepare, piece))
+        ownFilterTileRows(site, dst, t, ch, bands && !rolling.rolling, tileRows, held,
+                          rolling.rolling ? rolling : whole, sourceBytes, prepare, piece))
         return;
     OwnFilterSrc banded;
     int b0 = 0, b1 = 0;  // output rows the band in `banded` serves

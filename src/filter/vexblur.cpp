@@ -448,10 +448,13 @@ __attribute__((target("avx2"))) inline __m256i ownRowsMove(__m256i e, uint16_t* 
         return _mm256_packs_epi32(r0, r1);
     }
 }
+// The means go to `o`, or, with `to`, to samples off, off + 1, ... of
+// output row r in the held tiles (a step's 32 never cross a tile: the
+// steps start on a tile's edge); neither means no output.
 template <int L, class W>
-__attribute__((target("avx2"))) void ownBlurRowsAvx2(uint8_t* o, const OwnRowView& xv, uint16_t* kept, W* ws,
-                                                     int64_t m, int64_t span, int64_t hc, float w,
-                                                     const OwnBlurScale& sc) {
+__attribute__((target("avx2"))) void ownBlurRowsAvx2(uint8_t* o, const OwnOut<uint8_t>* to, int r, int64_t off,
+                                                     const OwnRowView& xv, uint16_t* kept, W* ws, int64_t m,
+                                                     int64_t span, int64_t hc, float w, const OwnBlurScale& sc) {
     if (m < L) return;
     using E = uint16_t;
     const OwnRowsK k{_mm256_set1_ps(w),
@@ -482,7 +485,9 @@ __attribute__((target("avx2"))) void ownBlurRowsAvx2(uint8_t* o, const OwnRowVie
     const __m256i own = ownPick<L, E>(0, false);   // e % L
     const __m256i next = ownPick<L, E>(16, false);  // second register: (16 + e) % L
     __m256i carry = _mm256_load_si256(reinterpret_cast<const __m256i*>(last));
-    const bool out = o != nullptr;
+    const bool out = o != nullptr || to != nullptr;
+    uintptr_t ob = reinterpret_cast<uintptr_t>(o);  // sample p goes to ob + p, up to sample `tileEnd`
+    int64_t tileEnd = to ? 0 : INT64_MAX;
     int64_t j = h0 - L;  // the step covers samples L + j .. L + j + 31
     // Region by region, the steps whose samples j .. j + span + 31 lie in it.
     while (L + j + 32 <= m) {
@@ -507,9 +512,14 @@ __attribute__((target("avx2"))) void ownBlurRowsAvx2(uint8_t* o, const OwnRowVie
             const int64_t p = L + j;
             const __m256i r0 = ownRowsMove<W>(x0, kept + p, ws + p, out, k);
             const __m256i r1 = ownRowsMove<W>(x1, kept + p + 16, ws + p + 16, out, k);
-            if (out)
-                _mm256_storeu_si256(reinterpret_cast<__m256i*>(o + p),
+            if (out) {
+                if (p >= tileEnd) {
+                    ob = reinterpret_cast<uintptr_t>(to->at(r, off + p, &tileEnd)) - uintptr_t(p);
+                    tileEnd -= off;
+                }
+                _mm256_storeu_si256(reinterpret_cast<__m256i*>(ob + uintptr_t(p)),
                                     _mm256_permute4x64_epi64(_mm256_packus_epi16(r0, r1), 0xD8));
+            }
         }
     }
     _mm256_store_si256(reinterpret_cast<__m256i*>(last), carry);
@@ -519,9 +529,17 @@ __attribute__((target("avx2"))) void ownBlurRowsAvx2(uint8_t* o, const OwnRowVie
         back = uint16_t(back + xt[p - L - j + span] - xt[p - L - j]);
         move(p, back);
     }
-    if (out) {
+    if (o) {
         ownBlurConvert<kD8U, W>(o, ws, h0, w);
         if (L + j < m) ownBlurConvert<kD8U, W>(o + L + j, ws + L + j, m - L - j, w);
+    } else if (to) {  // at most L + 31 samples each
+        alignas(32) uint8_t part[64];
+        ownBlurConvert<kD8U, W>(part, ws, h0, w);
+        to->put(r, off, part, h0);
+        if (L + j < m) {
+            ownBlurConvert<kD8U, W>(part, ws + L + j, m - L - j, w);
+            to->put(r, off + L + j, part, m - L - j);
+        }
     }
 }
 const bool kBlurAvx2 = [] {
@@ -602,7 +620,16 @@ void ownBlurRowsPiece(OwnRows<uint8_t>& part, OwnOut<uint8_t>& out, int x0, int 
     const int L = part.lanes();
     const int64_t m = int64_t(width) * L, span = int64_t(nCols) * L, stride = (m + 15) & ~int64_t(15);
     const int64_t off = int64_t(x0) * L;
-    const int64_t hc = L + int64_t((32 - ((reinterpret_cast<uintptr_t>(out.row(0) + off) + L) & 31)) & 31);
+    // Held tiles whose rows are whole steps take the means straight (the
+    // steps start on the edge of a tile); other rows of held tiles go
+    // through the row buffer.
+    const bool steps = out.fragmented() && out.fragment() % 32 == 0;
+    int64_t hc = L + int64_t((32 - ((reinterpret_cast<uintptr_t>(out.row(0) + off) + L) & 31)) & 31);
+    if (steps) {
+        int64_t edge;
+        out.at(0, off, &edge);
+        hc = L + (((edge - off - L) % 32) + 32) % 32;
+    }
     constexpr int64_t perBlock = 32 / int64_t(sizeof(W));
     uint16_t* kept = keptAt + (16 - hc % 16) % 16;
     W* ws = wsAt + (perBlock - hc % perBlock) % perBlock;
@@ -612,16 +639,18 @@ void ownBlurRowsPiece(OwnRows<uint8_t>& part, OwnOut<uint8_t>& out, int x0, int 
     // the row that leaves it (e - nRows); the first nRows - 1 only add.
     for (int64_t e = 0; e < int64_t(out.rows()) + nRows - 1; ++e) {
         const OwnRowView x = part.view(e, 32 + span);
-        const int64_t r = e - (nRows - 1);
-        uint8_t* o = r >= 0 ? out.row(int(r)) + off : nullptr;
+        const int r = int(e - (nRows - 1));
+        uint8_t* o = r >= 0 && !steps ? out.row(r) + off : nullptr;
+        const OwnOut<uint8_t>* to = r >= 0 && steps ? &out : nullptr;
         uint16_t* slot = kept + stride * (e % nRows);
         switch (L) {
-            case 1: ownBlurRowsAvx2<1, W>(o, x, slot, ws, m, span, hc, w, sc); break;
-            case 2: ownBlurRowsAvx2<2, W>(o, x, slot, ws, m, span, hc, w, sc); break;
-            case 3: ownBlurRowsAvx2<3, W>(o, x, slot, ws, m, span, hc, w, sc); break;
-            default: ownBlurRowsAvx2<4, W>(o, x, slot, ws, m, span, hc, w, sc); break;
+            case 1: ownBlurRowsAvx2<1, W>(o, to, r, off, x, slot, ws, m, span, hc, w, sc); break;
+            case 2: ownBlurRowsAvx2<2, W>(o, to, r, off, x, slot, ws, m, span, hc, w, sc); break;
+            case 3: ownBlurRowsAvx2<3, W>(o, to, r, off, x, slot, ws, m, span, hc, w, sc); break;
+            default: ownBlurRowsAvx2<4, W>(o, to, r, off, x, slot, ws, m, span, hc, w, sc); break;
         }
-        if (o) out.commit(int(r));
+        if (o && out.fragmented()) out.put(r, off, o, m);
+        else if (o) out.commit(r);
     }
 }
 // The rows-first sweep over the output columns, in the pieces of
@@ -700,7 +729,7 @@ void ownBlurRun(VexImage* src, VexImage* dst, int nRows, int nCols, const OwnWin
             out.commit(r);
         }
         return true;
-    });
+    }, true);
 }
 
 template <int DK>

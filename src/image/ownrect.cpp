@@ -221,12 +221,13 @@ void ownReleaseTile(const VexImage* image, int tx, int ty, char* data) {
 }
 
 bool ownGetTileRow(const OwnSite& site, const VexImage* image, int tx0, int tx1, int ty, char** tiles,
-                   const unsigned char* need) {
+                   const unsigned char* need, int mode) {
+    const char* error = mode == VEX_TILE_GET_WRITE ? kErrTileWrite : kErrTileRead;
     for (int tx = tx0; tx <= tx1; ++tx) {
         char*& tile = tiles[tx - tx0];
         tile = nullptr;
         if (need && !need[tx - tx0]) continue;
-        tile = ownRequestTile(site, image, tx, ty, VEX_TILE_GET_READ, kErrTileRead, __LINE__);
+        tile = ownRequestTile(site, image, tx, ty, mode, error, __LINE__);
         if (!tile) {
             ownReleaseTileRow(image, tx0, tx - 1, ty, tiles);
             return false;

@@ -100,12 +100,13 @@ char* ownRequestTile(const OwnSite& site, const VexImage* image, int tx, int ty,
 // Hands a tile back, first restoring its buffer address in tileData.
 void ownReleaseTile(const VexImage* image, int tx, int ty, char* data);
 
-// Tiles tx0..tx1 of tile row ty requested for reading, left to right, into
-// tiles[] (with `need`, only those whose need[tx - tx0] is set; the others
-// stay null). False when a tile was refused (reported): the tiles that
-// arrived are then released already.
+// Tiles tx0..tx1 of tile row ty requested for reading (or, with mode
+// VEX_TILE_GET_WRITE, for writing), left to right, into tiles[] (with
+// `need`, only those whose need[tx - tx0] is set; the others stay null).
+// False when a tile was refused (reported): the tiles that arrived are then
+// released already.
 bool ownGetTileRow(const OwnSite& site, const VexImage* image, int tx0, int tx1, int ty, char** tiles,
-                   const unsigned char* need = nullptr);
+                   const unsigned char* need = nullptr, int mode = VEX_TILE_GET_READ);
 // Releases the tiles of ownGetTileRow (the non-null ones) in reverse order of
 // the requests.
 void ownReleaseTileRow(const VexImage* image, int tx0, int tx1, int ty, char** tiles);
