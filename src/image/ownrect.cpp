@@ -607,6 +607,14 @@ void ownCopyInside(const char* buffer, int bx, int by, int64_t step, int64_t pla
                    int y0, int y1, int x, int y, const OwnPixelShape& s, char* out, int outBit,
                    int64_t outStep, int64_t outPlane) {
     const int64_t n = int64_t(x1 - x0) * s.pixel;  // bytes (bits for 1U) per row
+    // Rows back to back on both sides (whole rows of a tile into a tile of
+    // the same width): one copy per plane instead of one per row.
+    if (!s.bits && n == step && n == outStep && y1 > y0) {
+        for (int lane = 0; lane < s.lanes; ++lane)
+            std::memcpy(out + outPlane * lane + outStep * (y0 - y) + int64_t(x0 - x) * s.pixel,
+                        buffer + plane * lane + step * (y0 - by) + int64_t(x0 - bx) * s.pixel, size_t(n * (y1 - y0)));
+        return;
+    }
     for (int lane = 0; lane < s.lanes; ++lane)
         for (int yy = y0; yy < y1; ++yy) {
             const char* from = buffer + plane * lane + step * (yy - by);
