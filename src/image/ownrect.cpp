@@ -3,6 +3,7 @@
 
 #include "frame/ownframe.h"
 #include "ownmove.h"
+#include "ownstream.h"
 
 #include <algorithm>
 #include <cstring>
@@ -605,14 +606,17 @@ void ownRunRow(const OwnColRuns& map, const OwnRectSource& src, int lane, char* 
 // the rectangle at (x, y) in `out`.
 void ownCopyInside(const char* buffer, int bx, int by, int64_t step, int64_t plane, int x0, int x1,
                    int y0, int y1, int x, int y, const OwnPixelShape& s, char* out, int outBit,
-                   int64_t outStep, int64_t outPlane) {
+                   int64_t outStep, int64_t outPlane, bool stream = false) {
     const int64_t n = int64_t(x1 - x0) * s.pixel;  // bytes (bits for 1U) per row
     // Rows back to back on both sides (whole rows of a tile into a tile of
     // the same width): one copy per plane instead of one per row.
     if (!s.bits && n == step && n == outStep && y1 > y0) {
-        for (int lane = 0; lane < s.lanes; ++lane)
-            std::memcpy(out + outPlane * lane + outStep * (y0 - y) + int64_t(x0 - x) * s.pixel,
-                        buffer + plane * lane + step * (y0 - by) + int64_t(x0 - bx) * s.pixel, size_t(n * (y1 - y0)));
+        for (int lane = 0; lane < s.lanes; ++lane) {
+            char* to = out + outPlane * lane + outStep * (y0 - y) + int64_t(x0 - x) * s.pixel;
+            const char* from = buffer + plane * lane + step * (y0 - by) + int64_t(x0 - bx) * s.pixel;
+            if (stream) ownStreamCopy(to, from, n * (y1 - y0));
+            else std::memcpy(to, from, size_t(n * (y1 - y0)));
+        }
         return;
     }
     for (int lane = 0; lane < s.lanes; ++lane)
@@ -643,11 +647,11 @@ bool ownWithTileRow(const OwnSite& site, const VexImage* image, int tx0, int tx1
 // requests them).
 bool ownGatherInside(const OwnSite& site, const VexImage* image, int x, int y, int width,
                      int height, const OwnPixelShape& s, char* out, int outBit, int64_t outStep,
-                     int64_t outPlane) {
+                     int64_t outPlane, bool stream) {
     if (!image->tileInfo) {
         const int64_t step = ownImageStep(image);
         ownCopyInside(image->imageData, 0, 0, step, step * image->height, x, x + width, y,
-                      y + height, x, y, s, out, outBit, outStep, outPlane);
+                      y + height, x, y, s, out, outBit, outStep, outPlane, stream);
         return true;
     }
     const int tw = image->tileInfo->width, th = image->tileInfo->height;
@@ -670,7 +674,7 @@ bool ownGatherInside(const OwnSite& site, const VexImage* image, int x, int y, i
                 const int tx = tx0 + k;
                 ownCopyInside(tiles[k], tx * tw, ty * th, tstep, tstep * th,
                               std::max(x, tx * tw), std::min(x + width, (tx + 1) * tw), y0, y1, x,
-                              y, s, out, outBit, outStep, outPlane);
+                              y, s, out, outBit, outStep, outPlane, stream);
             }
         });
     }
@@ -680,7 +684,7 @@ bool ownGatherInside(const OwnSite& site, const VexImage* image, int x, int y, i
 }  // namespace
 
 bool ownGatherRect(const OwnSite& site, const VexImage* image, int x, int y, int width,
-                   int height, char* out, int outBit, int64_t outStep, int64_t outPlane) {
+                   int height, char* out, int outBit, int64_t outStep, int64_t outPlane, bool stream) {
     if (width <= 0 || height <= 0) return true;
     const int W = image->width, H = image->height;
     const int* mode = image->borderMode;
@@ -708,7 +712,7 @@ bool ownGatherRect(const OwnSite& site, const VexImage* image, int x, int y, int
     const OwnPixelShape shape = ownPixelShape(image);
     if (x >= 0 && y >= 0 && int64_t(x) + width <= W && int64_t(y) + height <= H)
         return ownGatherInside(site, image, x, y, width, height, shape, out, outBit, outStep,
-                               outPlane);
+                               outPlane, stream);
 
     // Column runs: [0] for the rows inside, [m] for outside rows of mode m.
     // A rule has at most one run per column outside the image and one for
@@ -891,6 +895,8 @@ void ownWalkGatherInto(const OwnSite& site, VexImage* src, VexImage* dst, const 
     const OwnPixelShape shape = ownPixelShape(dst);
     const int64_t tstep = ownRowStep(t.tileW, dst->depth, dst->nChannels, dst->dataOrder,
                                      dst->align);
+    // A whole walk writing kStreamBytes or more stores its tiles past the cache.
+    const bool stream = !tile && int64_t(t.rows) * t.cols * dst->nChannels * ownElemSize(dst->depth) >= kStreamBytes;
     ownForTiles(t, tile, [&](int j, int i) {
         const OwnTilePiece p = ownTilePiece(t, j, i);
         char* data = ownRequestTile(site, dst, p.tx, p.ty, VEX_TILE_GET_WRITE, kErrTileWrite,
@@ -899,8 +905,9 @@ void ownWalkGatherInto(const OwnSite& site, VexImage* src, VexImage* dst, const 
         const int64_t x = int64_t(p.x) * shape.pixel;  // bits for 1U
         char* out = data + tstep * p.y + (shape.bits ? x >> 3 : x);
         const bool ok = ownGatherRect(site, src, sx + p.rx, sy + p.ry, p.w, p.h, out,
-                                      shape.bits ? int(x & 7) : 0, tstep, tstep * t.tileH) &&
+                                      shape.bits ? int(x & 7) : 0, tstep, tstep * t.tileH, stream) &&
                         vexGetErrStatus() >= 0;
+        if (stream) ownStoreFence();
         ownReleaseTile(dst, p.tx, p.ty, data);
         return ok;
     });

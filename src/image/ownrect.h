@@ -198,9 +198,11 @@ VexImage ownRectHeader(const VexImage* like, char* data, int width, int height);
 // is where its first pixel goes (`outBit` its bit for 1U), rows `outStep`
 // and planes `outPlane` bytes apart, in the image's depth, channels and
 // order. Tiles are requested as ownGetRect requests them. False when a tile
-// was not delivered or memory ran out (both reported under `site`).
+// was not delivered or memory ran out (both reported under `site`). With
+// `stream` (a call writing kStreamBytes or more), rows that lie back to back
+// on both sides are stored past the cache.
 bool ownGatherRect(const OwnSite& site, const VexImage* image, int x, int y, int width,
-                   int height, char* out, int outBit, int64_t outStep, int64_t outPlane);
+                   int height, char* out, int outBit, int64_t outStep, int64_t outPlane, bool stream = false);
 
 // A vexMalloc'ed buffer for a width x height rectangle in the image's
 // layout (cleared for 1U); VEX_StsNoMem reported under `site` and null

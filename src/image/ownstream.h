@@ -57,6 +57,29 @@ inline int64_t ownStreamHead(const T* d, int64_t n, int64_t callBytes = 0) {
 }
 #endif
 
+// n bytes from src to dst, the whole lines of dst stored past the cache
+// (the part of its first and last line that dst shares with other bytes
+// stored normally).
+inline void ownStreamCopy(char* dst, const char* src, int64_t n) {
+#if defined(__SSE2__)
+    const int64_t head = std::min<int64_t>(n, int64_t((64 - reinterpret_cast<uintptr_t>(dst) % 64) % 64));
+    std::memcpy(dst, src, size_t(head));
+    int64_t i = head;
+    for (; i + 64 <= n; i += 64) {
+        const __m128i* s = reinterpret_cast<const __m128i*>(src + i);
+        __m128i* d = reinterpret_cast<__m128i*>(dst + i);
+        const __m128i a = _mm_loadu_si128(s), b = _mm_loadu_si128(s + 1), c = _mm_loadu_si128(s + 2),
+                      e = _mm_loadu_si128(s + 3);
+        _mm_stream_si128(d, a);
+        _mm_stream_si128(d + 1, b);
+        _mm_stream_si128(d + 2, c);
+        _mm_stream_si128(d + 3, e);
+    }
+    std::memcpy(dst + i, src + i, size_t(n - i));
+#else
+    std::memcpy(dst, src, size_t(n));
+#endif
+}
 // Orders the streamed stores of a walk before a tile goes back to its owner
 // (and before the walk returns).
 inline void ownStoreFence() {
