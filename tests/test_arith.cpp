@@ -363,6 +363,16 @@ TEST(Exact, LongRunsAndTiledWalks) {
             ASSERT_EQ(F.sample(x, y, 1), x < 3 || y < 1 ? vt::kSentinel
                                                          : std::min<int64_t>(T.sample(x - 3, y - 1, 1) + B.sample(x - 3, y - 1, 1), 255))
                 << x << "," << y;
+    // Tile to tile in a call of 16 MB or more: the tiles' back-to-back rows
+    // are streamed; a region starting inside a tile leaves the rest alone.
+    vt::TiledImage C(VEX_DEPTH_8U, 1, h, w, 200, 64), E(VEX_DEPTH_8U, 1, h, w, 200, 64);
+    vexCopy(T.get(), C.get(), nullptr);
+    EXPECT_EQ(C.bytes(), T.bytes());
+    E.setRoi(0, 1, 0, h, w - 1), T.setRoi(0, 1, 0, h, w - 1);
+    vexCopy(T.get(), E.get(), nullptr);
+    T.setRoi(0, 0, 0, h, w);
+    for (int y = 0; y < h; y += 41)
+        for (int x = 0; x < w; ++x) ASSERT_EQ(E.sample(x, y, 1), x < 1 ? vt::kSentinel : T.sample(x, y, 1)) << x << "," << y;
     vt::Image S(VEX_DEPTH_16S, 1, 2048, 4100), U(VEX_DEPTH_16S, 1, 2048, 4100);
     S.fillPattern(3);
     const vt::Image R = S.clone();
