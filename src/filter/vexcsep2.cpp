@@ -108,14 +108,17 @@ __attribute__((target("avx2"))) void ownSepVertical8Avx2(int16_t* v, const int8_
 // per step. A pair's products stay inside 16 bits signed with no
 // saturation, as 255 times the sum of all taps' magnitudes does (the
 // condition of the 16-bit lanes).
+// `ahead` is the address of the row expected to enter the window next (0:
+// none), whose lines are asked for one per step.
 __attribute__((target("avx2"))) void ownSepVerticalPairs(int16_t* v, const uint8_t* const* rows, const int16_t* taps,
-                                                         int k, int64_t n) {
+                                                         int k, int64_t n, uintptr_t ahead) {
     __m256i w[128];
     for (int j = 0; j < k; j += 2)
         w[j / 2] = _mm256_set1_epi16(int16_t((taps[j] & 0xff) | ((j + 1 < k ? taps[j + 1] & 0xff : 0) << 8)));
     const __m256i z = _mm256_setzero_si256();
     int64_t i = 0;
     for (; i + 32 <= n; i += 32) {
+        if (ahead && !(i & 63)) __builtin_prefetch(reinterpret_cast<const void*>(ahead + uintptr_t(i)));
         __m256i lo = z, hi = z;
         for (int j = 0; j < k; j += 2) {
             const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rows[j] + i));
@@ -272,12 +275,15 @@ OWN_SEP_512_INLINE void ownSepVerticalStep512(int16_t* v, const uint8_t* const* 
 }
 template <int K>
 OWN_SEP_512 void ownSepVerticalPairs512(int16_t* v, const uint8_t* const* rows, const int16_t* taps, int k,
-                                        int64_t n) {
+                                        int64_t n, uintptr_t ahead) {
     __m512i w[128];
     for (int j = 0; j < k; j += 2)
         w[j / 2] = _mm512_set1_epi16(int16_t((taps[j] & 0xff) | ((j + 1 < k ? taps[j + 1] & 0xff : 0) << 8)));
     int64_t i = 0;
-    for (; i + 64 <= n; i += 64) ownSepVerticalStep512<K, true>(v, rows, w, k, i, 64);
+    for (; i + 64 <= n; i += 64) {
+        if (ahead) __builtin_prefetch(reinterpret_cast<const void*>(ahead + uintptr_t(i)));
+        ownSepVerticalStep512<K, true>(v, rows, w, k, i, 64);
+    }
     if (i < n) ownSepVerticalStep512<K, false>(v, rows, w, k, i, n - i);
 }
 
@@ -477,9 +483,19 @@ void ownSepRun8(const SepPlan& p, VexImage* src, VexImage* dst, const OwnWindow&
                 const T** h = held + s * p.ny;
                 h[enter] = parts[s]->get(int64_t(r) + p.ny - 1);
                 for (int j = 0; j < k; ++j) rows[j] = h[b + rowsOf[j] < p.ny ? b + rowsOf[j] : b + rowsOf[j] - p.ny];
+                // The row after the entering one is fetched ahead as the
+                // pass goes, guessed at the distance of the last two rows
+                // (rows read in place are a row step apart; a wrong guess
+                // only costs the fetch): the hardware's prefetch does not
+                // follow rows a page or more apart. Only for the long strip
+                // (the margins are a few samples).
+                const uintptr_t e = uintptr_t(h[enter]);
+                const uintptr_t ahead = s == (split ? 1 : 0) && p.ny > 1
+                                            ? 2 * e - uintptr_t(h[enter == 0 ? p.ny - 1 : enter - 1])
+                                            : 0;
                 if constexpr (std::is_unsigned_v<T>) {
-                    if (wide) vertical512(v + at[s], rows, ytaps, k, parts[s]->samples());
-                    else ownSepVerticalPairs(v + at[s], rows, ytaps, k, parts[s]->samples());
+                    if (wide) vertical512(v + at[s], rows, ytaps, k, parts[s]->samples(), ahead);
+                    else ownSepVerticalPairs(v + at[s], rows, ytaps, k, parts[s]->samples(), ahead);
                 } else ownSepVertical8Avx2(v + at[s], rows, ytaps, k, parts[s]->samples());
             }
             T* o = out.row(r);
