@@ -15,6 +15,8 @@
 // the multiply-adds. Each source row is fetched once and kept while the
 // window covers it. Each nShiftR counts as a shift of 0..31 (its low five
 // bits); a total above 31 shifts like 31 (every bit is then the sign).
+// With AVX-512 and every vertical tap nonzero (unsigned data), one vertical
+// pass makes the sums of two output rows, which share their byte pairs.
 //
 // Rows that lie inside the image with the whole window are read in place;
 // only rows whose window leaves the image are copied with the synthesised
@@ -287,6 +289,75 @@ OWN_SEP_512 void ownSepVerticalPairs512(int16_t* v, const uint8_t* const* rows, 
     if (i < n) ownSepVerticalStep512<K, false>(v, rows, w, k, i, n - i);
 }
 
+// Two output rows at once from the k + 1 rows R[0..k] their windows cover
+// (every tap nonzero): row r takes R[0..k), row r + 1 R[1..k], and both
+// share the byte pairs (R[2t+1], R[2t+2]), each with its own taps (w0, w1);
+// R[0] alone for row r (s0) and, for odd k, R[k] alone for row r + 1 (s1).
+template <int K, bool Whole>
+OWN_SEP_512_INLINE void ownSepTwoStep512(int16_t* v0, int16_t* v1, const uint8_t* const* R, const __m512i* w0,
+                                         const __m512i* w1, __m512i s0, __m512i s1, int k, int64_t i,
+                                         int64_t left) {
+    const __mmask64 in = Whole ? ~__mmask64(0) : (__mmask64(1) << left) - 1;
+    const int kk = K ? K : k;
+    const __m512i z = _mm512_setzero_si512();
+    const __m512i a0 = ownSepBytes512<Whole>(R[0] + i, in);
+    __m512i lo0 = _mm512_maddubs_epi16(_mm512_unpacklo_epi8(a0, z), s0);
+    __m512i hi0 = _mm512_maddubs_epi16(_mm512_unpackhi_epi8(a0, z), s0);
+    __m512i lo1 = z, hi1 = z;
+    if (kk & 1) {
+        const __m512i ak = ownSepBytes512<Whole>(R[kk] + i, in);
+        lo1 = _mm512_maddubs_epi16(_mm512_unpacklo_epi8(ak, z), s1);
+        hi1 = _mm512_maddubs_epi16(_mm512_unpackhi_epi8(ak, z), s1);
+    }
+    for (int t = 0; 2 * t + 2 <= kk; ++t) {
+        const __m512i a = ownSepBytes512<Whole>(R[2 * t + 1] + i, in), b = ownSepBytes512<Whole>(R[2 * t + 2] + i, in);
+        const __m512i ul = _mm512_unpacklo_epi8(a, b), uh = _mm512_unpackhi_epi8(a, b);
+        lo0 = _mm512_add_epi16(lo0, _mm512_maddubs_epi16(ul, w0[t]));
+        hi0 = _mm512_add_epi16(hi0, _mm512_maddubs_epi16(uh, w0[t]));
+        lo1 = _mm512_add_epi16(lo1, _mm512_maddubs_epi16(ul, w1[t]));
+        hi1 = _mm512_add_epi16(hi1, _mm512_maddubs_epi16(uh, w1[t]));
+    }
+    const __m512i first = _mm512_set_epi64(11, 10, 3, 2, 9, 8, 1, 0), second = _mm512_set_epi64(15, 14, 7, 6, 13, 12, 5, 4);
+    const __m512i x0 = _mm512_permutex2var_epi64(lo0, first, hi0), y0 = _mm512_permutex2var_epi64(lo0, second, hi0);
+    const __m512i x1 = _mm512_permutex2var_epi64(lo1, first, hi1), y1 = _mm512_permutex2var_epi64(lo1, second, hi1);
+    if (Whole) {
+        _mm512_storeu_si512(v0 + i, x0);
+        _mm512_storeu_si512(v0 + i + 32, y0);
+        _mm512_storeu_si512(v1 + i, x1);
+        _mm512_storeu_si512(v1 + i + 32, y1);
+    } else {
+        const __mmask32 m0 = left >= 32 ? ~__mmask32(0) : (__mmask32(1) << left) - 1;
+        _mm512_mask_storeu_epi16(v0 + i, m0, x0);
+        _mm512_mask_storeu_epi16(v1 + i, m0, x1);
+        if (left > 32) {
+            _mm512_mask_storeu_epi16(v0 + i + 32, (__mmask32(1) << (left - 32)) - 1, y0);
+            _mm512_mask_storeu_epi16(v1 + i + 32, (__mmask32(1) << (left - 32)) - 1, y1);
+        }
+    }
+}
+// The rows at `ahead` and `ahead + stride` (those expected to enter next;
+// ahead 0: none) are asked for a line per step.
+template <int K>
+OWN_SEP_512 void ownSepTwoRows512(int16_t* v0, int16_t* v1, const uint8_t* const* R, const int16_t* taps, int k,
+                                  int64_t n, uintptr_t ahead, uintptr_t stride) {
+    __m512i w0[128], w1[128];
+    auto pair = [](int lo, int hi) { return int16_t((lo & 0xff) | ((hi & 0xff) << 8)); };
+    for (int t = 0; 2 * t + 2 <= k; ++t) {
+        w0[t] = _mm512_set1_epi16(pair(taps[2 * t + 1], 2 * t + 2 < k ? taps[2 * t + 2] : 0));
+        w1[t] = _mm512_set1_epi16(pair(taps[2 * t], taps[2 * t + 1]));
+    }
+    const __m512i s0 = _mm512_set1_epi16(pair(taps[0], 0)), s1 = _mm512_set1_epi16(pair(taps[k - 1], 0));
+    int64_t i = 0;
+    for (; i + 64 <= n; i += 64) {
+        if (ahead) {
+            __builtin_prefetch(reinterpret_cast<const void*>(ahead + uintptr_t(i)));
+            __builtin_prefetch(reinterpret_cast<const void*>(ahead + stride + uintptr_t(i)));
+        }
+        ownSepTwoStep512<K, true>(v0, v1, R, w0, w1, s0, s1, k, i, 64);
+    }
+    if (i < n) ownSepTwoStep512<K, false>(v0, v1, R, w0, w1, s0, s1, k, i, n - i);
+}
+
 // Thirty-two 32-bit sums (lo: outputs 0-3, 8-11, 16-19, 24-27; hi the
 // others) shifted, limited and stored as 8-bit outputs, those `keep` selects.
 template <int DK, bool Whole>
@@ -425,6 +496,10 @@ void ownSepRun8(const SepPlan& p, VexImage* src, VexImage* dst, const OwnWindow&
                                                        : k == 5 ? &ownSepVerticalPairs512<5>
                                                        : k == 7 ? &ownSepVerticalPairs512<7>
                                                                 : &ownSepVerticalPairs512<0>;
+    decltype(&ownSepTwoRows512<0>) two512 = k == 3 ? &ownSepTwoRows512<3>
+                                            : k == 5 ? &ownSepTwoRows512<5>
+                                            : k == 7 ? &ownSepTwoRows512<7>
+                                                     : &ownSepTwoRows512<0>;
     decltype(&ownSepHorizontal512<DK, 0>) horizontal512 = nullptr;
     if (mirror > 0)
         horizontal512 = p.nx == 3 ? &ownSepMirrored512<DK, false, 3>
@@ -456,54 +531,72 @@ void ownSepRun8(const SepPlan& p, VexImage* src, VexImage* dst, const OwnWindow&
         int64_t at[3] = {0, int64_t(a) * L, (int64_t(a) + W) * L};
         if (!split) parts[0] = &whole, parts[1] = parts[2] = nullptr;
         const int64_t lead = (16 - at[1] % 16) % 16;  // the middle strip's sums start on 32 bytes
-        OwnBlock vb, rb, hb;
+        // Two output rows per vertical pass where every vertical tap is
+        // nonzero (rows r and r + 1 then share their byte pairs).
+        const bool two = wide && std::is_unsigned_v<T> && k == p.ny && p.ny >= 2;
+        const int R = p.ny + 1;  // ring slots: the window rows of two outputs
+        OwnBlock vb, vb2, rb, hb;
         int16_t* v = vb.alloc<int16_t>(lead + n + int64_t(L) + 16);
-        const T** rows = rb.alloc<const T*>(std::max(k, 1));
-        // Each strip's window rows, a ring: row r + d in slot (r + d) % ny.
-        // Rows are asked for once each, in order, so a row stays valid
-        // while the window holds it.
-        const T** held = hb.alloc<const T*>(3 * int64_t(p.ny));
-        bool ok = v && rows && held;
-        for (OwnRows<T>* q : parts) ok = ok && (!q || q->samples() == 0 || q->reserve(p.ny));  // all window rows held at once
+        int16_t* v2 = vb2.alloc<int16_t>(two ? lead + n + int64_t(L) + 16 : 0);
+        const T** rows = rb.alloc<const T*>(int64_t(p.ny) + 1);
+        // Each strip's rows, a ring: row i in slot i % R. Rows are asked
+        // for once each, in order, so a row stays valid while a window
+        // holds it.
+        const T** held = hb.alloc<const T*>(3 * int64_t(R));
+        bool ok = v && v2 && rows && held;
+        for (OwnRows<T>* q : parts) ok = ok && (!q || q->samples() == 0 || q->reserve(R));
         if (!ok) {
             vexError(VEX_StsNoMem, kSep.func, kFilterNoMem, kSep.file, __LINE__);
             return false;
         }
         v += lead;
+        v2 += lead;
         std::fill(v + n, v + n + L + 16, int16_t(0));  // the general pass reads past the pairs' last tap
-        for (int s = 0; s < 3; ++s)
-            if (parts[s] && parts[s]->samples() > 0)
-                for (int d = 0; d + 1 < p.ny; ++d) held[s * p.ny + d] = parts[s]->get(d);
-        for (int r = 0, b = 0; r < out.rows(); ++r, b = b + 1 == p.ny ? 0 : b + 1) {
-            // Slot b holds row r; the row entering the window goes in the
-            // slot before it.
-            const int enter = b == 0 ? p.ny - 1 : b - 1;
+        if (two) std::fill(v2 + n, v2 + n + L + 16, int16_t(0));
+        int64_t fetched = 0;  // rows asked for so far; the next goes in slot `slot`
+        int slot = 0;
+        auto wrap = [R](int i) { return i >= R ? i - R : i; };
+        for (int r = 0, b = 0; r < out.rows();) {
+            const int step = two && r + 1 < out.rows() ? 2 : 1;
+            for (; fetched < int64_t(r) + p.ny + step - 1; ++fetched, slot = wrap(slot + 1))
+                for (int s = 0; s < 3; ++s)
+                    if (parts[s] && parts[s]->samples() > 0) held[s * R + slot] = parts[s]->get(fetched);
+            const int newest = slot == 0 ? R - 1 : slot - 1, before = newest == 0 ? R - 1 : newest - 1;
             for (int s = 0; s < 3; ++s) {
                 if (!parts[s] || parts[s]->samples() == 0) continue;
-                const T** h = held + s * p.ny;
-                h[enter] = parts[s]->get(int64_t(r) + p.ny - 1);
-                for (int j = 0; j < k; ++j) rows[j] = h[b + rowsOf[j] < p.ny ? b + rowsOf[j] : b + rowsOf[j] - p.ny];
-                // The row after the entering one is fetched ahead as the
-                // pass goes, guessed at the distance of the last two rows
-                // (rows read in place are a row step apart; a wrong guess
-                // only costs the fetch): the hardware's prefetch does not
-                // follow rows a page or more apart. Only for the long strip
-                // (the margins are a few samples).
-                const uintptr_t e = uintptr_t(h[enter]);
-                const uintptr_t ahead = s == (split ? 1 : 0) && p.ny > 1
-                                            ? 2 * e - uintptr_t(h[enter == 0 ? p.ny - 1 : enter - 1])
-                                            : 0;
+                const T** h = held + s * R;
+                // The rows after the newest one (one, or two for a pass of
+                // two outputs) are fetched ahead as the pass goes, guessed
+                // at the distance of the last two rows (rows read in place
+                // are a row step apart; a wrong guess only costs the
+                // fetch): the hardware's prefetch does not follow rows a
+                // page or more apart. Only for the long strip (the margins
+                // are a few samples).
+                const uintptr_t apart = uintptr_t(h[newest]) - uintptr_t(h[before]);
+                const uintptr_t ahead = s == (split ? 1 : 0) && p.ny > 1 ? uintptr_t(h[newest]) + apart : 0;
+                if (step == 2) {
+                    for (int j = 0; j <= p.ny; ++j) rows[j] = h[wrap(b + j)];
+                    if constexpr (std::is_unsigned_v<T>)
+                        two512(v + at[s], v2 + at[s], rows, ytaps, k, parts[s]->samples(), ahead, apart);
+                    continue;
+                }
+                for (int j = 0; j < k; ++j) rows[j] = h[wrap(b + rowsOf[j])];
                 if constexpr (std::is_unsigned_v<T>) {
                     if (wide) vertical512(v + at[s], rows, ytaps, k, parts[s]->samples(), ahead);
                     else ownSepVerticalPairs(v + at[s], rows, ytaps, k, parts[s]->samples(), ahead);
                 } else ownSepVertical8Avx2(v + at[s], rows, ytaps, k, parts[s]->samples());
             }
-            T* o = out.row(r);
-            if (wide) horizontal512(o, v, pairs, mirror ? p.nx : np, L, m, p.shift);
-            else if (mirror > 0) ownSepMirrored8Avx2<DK, false>(o, v, pairs, p.nx, L, m, p.shift);
-            else if (mirror < 0) ownSepMirrored8Avx2<DK, true>(o, v, pairs, p.nx, L, m, p.shift);
-            else ownSepHorizontal8Avx2<DK>(o, v, pairs, np, L, m, p.shift);
-            out.commit(r);
+            for (int q = 0; q < step; ++q) {
+                T* o = out.row(r + q);
+                const int16_t* u = q ? v2 : v;
+                if (wide) horizontal512(o, u, pairs, mirror ? p.nx : np, L, m, p.shift);
+                else if (mirror > 0) ownSepMirrored8Avx2<DK, false>(o, u, pairs, p.nx, L, m, p.shift);
+                else if (mirror < 0) ownSepMirrored8Avx2<DK, true>(o, u, pairs, p.nx, L, m, p.shift);
+                else ownSepHorizontal8Avx2<DK>(o, u, pairs, np, L, m, p.shift);
+                out.commit(r + q);
+            }
+            r += step;
+            b = wrap(b + step);
         }
         return true;
     });
