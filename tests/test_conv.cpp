@@ -157,7 +157,8 @@ Job randomJob(std::mt19937& rng, Op op) {
             for (signed char& t : j.ks[1].v) t = static_cast<signed char>(uniform(rng, -7, 7));
             std::vector<signed char>& x = j.ks[0].v;
             const int mirror = uniform(rng, 0, 2), n = int(x.size());
-            for (int c = 0; c < n / 2 && mirror; ++c) x[size_t(n - 1 - c)] = static_cast<signed char>(mirror == 1 ? x[size_t(c)] : -x[size_t(c)]);
+            for (int c = 0; c < n / 2 && mirror; ++c)
+                x[size_t(n - 1 - c)] = static_cast<signed char>(mirror == 1 ? x[size_t(c)] : -x[size_t(c)]);
             if (mirror == 2 && n % 2) x[size_t(n / 2)] = 0;
         }
     } else {

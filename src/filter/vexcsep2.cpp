@@ -317,7 +317,8 @@ OWN_SEP_512_INLINE void ownSepTwoStep512(int16_t* v0, int16_t* v1, const uint8_t
         lo1 = _mm512_add_epi16(lo1, _mm512_maddubs_epi16(ul, w1[t]));
         hi1 = _mm512_add_epi16(hi1, _mm512_maddubs_epi16(uh, w1[t]));
     }
-    const __m512i first = _mm512_set_epi64(11, 10, 3, 2, 9, 8, 1, 0), second = _mm512_set_epi64(15, 14, 7, 6, 13, 12, 5, 4);
+    const __m512i first = _mm512_set_epi64(11, 10, 3, 2, 9, 8, 1, 0);
+    const __m512i second = _mm512_set_epi64(15, 14, 7, 6, 13, 12, 5, 4);
     const __m512i x0 = _mm512_permutex2var_epi64(lo0, first, hi0), y0 = _mm512_permutex2var_epi64(lo0, second, hi0);
     const __m512i x1 = _mm512_permutex2var_epi64(lo1, first, hi1), y1 = _mm512_permutex2var_epi64(lo1, second, hi1);
     if (Whole) {
@@ -413,7 +414,9 @@ OWN_SEP_512_INLINE void ownSepMirroredStep512(typename OwnDepthT<DK>::T* o, cons
     const int64_t last = int64_t(n - 1) * L;
     __m512i lo = _mm512_setzero_si512(), hi = lo;
     int c = 0;
-    for (; c + 2 <= nf; c += 2) ownSepMadd512(lo, hi, ownSepFold512<Anti, Whole>(q, c * L, last, in), ownSepFold512<Anti, Whole>(q, (c + 1) * L, last, in), pairs[c / 2]);
+    for (; c + 2 <= nf; c += 2)
+        ownSepMadd512(lo, hi, ownSepFold512<Anti, Whole>(q, c * L, last, in),
+                      ownSepFold512<Anti, Whole>(q, (c + 1) * L, last, in), pairs[c / 2]);
     if (c < nf || mid) {
         // One folded term left over, the middle sum, or both.
         const __m512i middle = mid ? ownSepWords512<Whole>(q + int64_t(nf) * L, in) : _mm512_setzero_si512();
@@ -435,7 +438,8 @@ OWN_SEP_512 void ownSepMirrored512(typename OwnDepthT<DK>::T* o, const int16_t* 
 std::atomic<bool> gSepAvx2Only{false};
 const bool kSep512 = [] {
     __builtin_cpu_init();
-    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl");
+    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+           __builtin_cpu_supports("avx512vl");
 }();
 
 const bool kSepAvx2 = [] {
