@@ -7,7 +7,9 @@ Benchmarks are named family/case/impl (bench/benchutil.h). Impls whose name
 starts with "vex" are this library; the peer of an operation is the first
 of opencv, fftw, vips, any other impl, memcpy that it has. An operation of
 the form tiled-F/case with no peer of its own (bench_stream) is compared
-with untiled-F/case, the same call on an untiled image, and an operation whose impls are
+with untiled-F/case, the same call on an untiled image (or, when the case
+reports the counter vs_untiled, with the untiled call timed in the same
+rounds: the ratio is that counter), and an operation whose impls are
 "tiled" and "untiled" (bench_tiled) compares the two. F/C_call and
 F/C_tablegiven (vex) with F/C_rule (another impl, bench_dib's median cut)
 make one operation F/C: the call's time minus the call's time with the
@@ -71,6 +73,10 @@ def load(results_dir):
             entry = ops.setdefault(op, {})
             if aggregate or impl not in entry:
                 entry[impl] = (b["real_time"] * unit, b.get("cpu_time", 0.0) * unit)
+                # bench_stream's tiled cases time the untiled call in the same
+                # rounds: their ratio, when given, is the one to report.
+                if "vs_untiled" in b:
+                    entry[impl + "#vs_untiled"] = float(b["vs_untiled"])
     return rows, ran, context or {}
 
 
@@ -111,13 +117,13 @@ def check(results_dir, rows, ran):
 
 def ours(impls):
     """The impls that are this library under test."""
-    mine = [i for i in impls if i.startswith("vex")]
+    mine = [i for i in impls if i.startswith("vex") and "#" not in i]
     return mine or (["tiled"] if "tiled" in impls and "untiled" in impls else [])
 
 
 def pick_peer(impls):
     mine = ours(impls)
-    others = [i for i in impls if i not in mine]
+    others = [i for i in impls if i not in mine and "#" not in i]
     if "untiled" in others:
         return "untiled"
     for p in PEER_ORDER:
@@ -172,6 +178,8 @@ def ratios(rows):
             else:
                 twin = untiled_twin(ops, op)
                 twin_vex = ops.get(twin, {}).get("vex") if twin else None
+                if twin_vex is None and "vex#vs_untiled" in impls:
+                    twin_vex = impls["vex"]  # the paired ratio below replaces it
                 if twin_vex is None:
                     if op not in twins:
                         unpaired.append(f"{program} {op}")
@@ -181,6 +189,12 @@ def ratios(rows):
             for impl in sorted(ours(impls)):
                 vw, vc = impls[impl]
                 name = op if impl in ("vex", "tiled") else f"{op} ({impl})"
+                paired = impls.get(impl + "#vs_untiled")
+                if label == "untiled vex" and paired:
+                    # The untiled call of the same rounds: its times are the
+                    # tiled ones over the measured ratio.
+                    out.append((program, name, impl, vw, vc, "untiled vex, same rounds", vw / paired, vc / paired))
+                    continue
                 out.append((program, name, impl, vw, vc, label, pw, pc))
     return out, unpaired
 
