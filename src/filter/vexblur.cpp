@@ -12,6 +12,8 @@
 // the window sums move down a row by the entering row's sums minus the
 // leaving row's, in 16-bit lanes, or in 32-bit lanes where they pass 16
 // bits (a 31x31 window), while everything along the row stays 16-bit.
+// Where the processor has AVX-512 (F, BW and VL), those 32-bit window sums
+// move and are scaled 16 lanes at a time in the same sweep.
 //
 // The mean is the window sum times the single-precision weight
 // 1/(nRows*nCols), cut off towards zero (a float-to-integer conversion
