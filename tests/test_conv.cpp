@@ -14,7 +14,7 @@
 #include "filterref.h"
 
 namespace vex {
-void ownSepAvx2Only(bool on);  // test hook: the AVX2 kernels even where AVX-512 is there
+void ownAvx2Only(bool on);  // test hook: the AVX2 kernels even where AVX-512 is there
 }  // namespace vex
 
 namespace {
@@ -257,10 +257,10 @@ TEST(Filters, MatchReferenceOverLayoutsKernelsWindowsAndBorders) {
                      (inPlace ? " in place" : "") + " iter " + std::to_string(iter));
         const auto want = expected(job, s, d, fref::samples(d));
         vt::ReportLog log;
-        // Every other separable job on the AVX2 kernels where wider ones exist.
-        vex::ownSepAvx2Only(op == kSep && iter / 3 % 2);
+        // Every other separable or blur job on the AVX2 kernels where wider ones exist.
+        vex::ownAvx2Only(op != kConv && iter / 3 % 2);
         runJob(job, s, d);
-        vex::ownSepAvx2Only(false);
+        vex::ownAvx2Only(false);
         ASSERT_EQ(log.size(), 0u) << log[0].context;
         ASSERT_EQ(fref::firstDiff(d, fref::samples(d), want), "");
     }
@@ -367,13 +367,14 @@ TEST(Blur, WideTiledImagesMatchUntiledAndStopAtARefusedTile) {
     struct Window {
         int rows, cols, ax, ay;
     };
-    const Window windows[] = {{5, 7, 4, 1}, {3, 31, 30, 2}};
+    // The third window's sums pass 16 bits (32-bit window sums).
+    const Window windows[] = {{5, 7, 4, 1}, {3, 31, 30, 2}, {9, 31, 30, 6}};
     const int W = 1100;
     int iter = 0;
     for (int mode = 0; mode < 4; ++mode)
         for (int nc = 1; nc <= 4; ++nc)
             for (int tw : {8, 56, 296}) {
-                const Window& win = windows[iter % 2];
+                const Window& win = windows[iter % 2 ? 1 + iter / 2 % 2 : 0];
                 const bool whole = ++iter % 3 == 0;
                 const int coi = nc == 3 && mode % 2 ? 2 : 0, th = tw == 56 ? 24 : 8;
                 // Destination tiles: 40x16, or 128 high and 40, 64 or 96 wide.
@@ -388,7 +389,8 @@ TEST(Blur, WideTiledImagesMatchUntiledAndStopAtARefusedTile) {
                 ts.setRoi(coi, rx, ry, rh, rw), us.setRoi(coi, rx, ry, rh, rw);
                 td.setRoi(coi, 3, 1, H - 1, W - 3), ud.setRoi(coi, 3, 1, H - 1, W - 3);
                 SCOPED_TRACE("mode " + std::to_string(mode) + " channels " + std::to_string(nc) + " tile width " +
-                             std::to_string(tw) + " window " + std::to_string(win.cols) + " whole " +
+                             std::to_string(tw) + " window " + std::to_string(win.rows) + "x" +
+                             std::to_string(win.cols) + " whole " +
                              std::to_string(whole));
                 ts.clearCalls(), td.clearCalls();
                 vexBlur(ts.get(), td.get(), win.rows, win.cols, win.ax, win.ay);
@@ -656,9 +658,15 @@ TEST(Blur, LargeEightBitImagesMatchReference) {
         job.nR = win[0], job.nC = win[1], job.ax = uniform(rng, 0, win[1] - 1), job.ay = uniform(rng, 0, win[0] - 1);
         SCOPED_TRACE(job.text() + " channels " + std::to_string(ch));
         const auto want = expected(job, s.get(), d.get(), fref::samples(d.get()));
-        runJob(job, s.get(), d.get());
-        ASSERT_EQ(vexGetErrStatus(), VEX_StsOk);
-        ASSERT_EQ(fref::firstDiff(d.get(), fref::samples(d.get()), want), "");
+        for (bool avx2Only : {false, true}) {  // where there is AVX-512, its kernels and the AVX2 ones
+            SCOPED_TRACE(avx2Only ? "AVX2 kernels" : "widest kernels");
+            d.fillPattern(3);
+            vex::ownAvx2Only(avx2Only);
+            runJob(job, s.get(), d.get());
+            vex::ownAvx2Only(false);
+            ASSERT_EQ(vexGetErrStatus(), VEX_StsOk);
+            ASSERT_EQ(fref::firstDiff(d.get(), fref::samples(d.get()), want), "");
+        }
     }
 }
 
@@ -680,11 +688,15 @@ TEST(Blur, EveryWindowSumOfEveryArea) {
         for (int v = 0; v < (R > 1 ? 256 : 1); ++v) {
             std::memset(s.get()->imageData, v, size_t(s.get()->dataSize));
             for (int x = 0; x < W + N - 1; ++x) s.setSample(x, 0, 1, x < N ? 0 : s.sample(x - N, 0, 1) + 1);
-            vexBlur(s.get(), d.get(), R, N, 0, 0);
             const int64_t base = int64_t(R - 1) * N * v;
-            for (int x = 0; x < W; ++x)
-                ASSERT_EQ(d.sample(x, 0, 1), int64_t(static_cast<int32_t>(float(base + x) * w)))
-                    << R << "x" << N << " sum " << base + x;
+            for (bool avx2Only : {false, true}) {  // where there is AVX-512, its kernels and the AVX2 ones
+                vex::ownAvx2Only(avx2Only);
+                vexBlur(s.get(), d.get(), R, N, 0, 0);
+                vex::ownAvx2Only(false);
+                for (int x = 0; x < W; ++x)
+                    ASSERT_EQ(d.sample(x, 0, 1), int64_t(static_cast<int32_t>(float(base + x) * w)))
+                        << R << "x" << N << " sum " << base + x << (avx2Only ? " AVX2 kernels" : "");
+            }
         }
     }
 }

@@ -27,6 +27,7 @@
 #pragma once
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
 #include <cstdint>
 #include <cstring>
@@ -40,6 +41,11 @@
 namespace vex {
 
 extern const char kFilterNoMem[];  // "Allocation failure"
+
+// Set by a test hook (ownAvx2Only, not exported): the filters' 8-bit
+// kernels stop at AVX2 on a machine with AVX-512, so that tests there check
+// both forms. Results are the same either way.
+extern std::atomic<bool> gOwnAvx2Only;
 
 // The source as the engine reads it: the untiled image itself, or the
 // rectangle of it that the reader needs, gathered with its border samples.

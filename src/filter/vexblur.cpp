@@ -12,6 +12,8 @@
 // the window sums move down a row by the entering row's sums minus the
 // leaving row's, in 16-bit lanes, or in 32-bit lanes where they pass 16
 // bits (a 31x31 window), while everything along the row stays 16-bit.
+// Where the processor has AVX-512 (F, BW and VL), those 32-bit window sums
+// move and are scaled 16 lanes at a time in the same sweep.
 //
 // The mean is the window sum times the single-precision weight
 // 1/(nRows*nCols), cut off towards zero (a float-to-integer conversion
@@ -448,86 +450,43 @@ __attribute__((target("avx2"))) inline __m256i ownRowsMove(__m256i e, uint16_t* 
         return _mm256_packs_epi32(r0, r1);
     }
 }
-// The means go to `o`, or, with `to`, to samples off, off + 1, ... of
-// output row r in the held tiles (a step's 32 never cross a tile: the
-// steps start on a tile's edge); neither means no output.
+// One window sum of the row by itself: H[p] = h takes the leaving row's
+// place in `kept` and moves the window sum by the difference.
+template <class W>
+inline void ownRowsMoveOne(uint16_t* kept, W* ws, int64_t p, uint16_t h) {
+    const uint16_t d = uint16_t(h - kept[p]);
+    kept[p] = h;
+    ws[p] = sizeof(W) == 2 ? W(ws[p] + d) : W(ws[p] + W(int32_t(int16_t(d))));
+}
+// The first h0 window sums one by one (the first L added up), so that the
+// steps start at h0 (hc >= L); the last L of them go to the top of `last`
+// to start the carried register.
 template <int L, class W>
-__attribute__((target("avx2"))) void ownBlurRowsAvx2(uint8_t* o, const OwnOut<uint8_t>* to, int r, int64_t off,
-                                                     const OwnRowView& xv, uint16_t* kept, W* ws, int64_t m,
-                                                     int64_t span, int64_t hc, float w, const OwnBlurScale& sc) {
-    if (m < L) return;
-    using E = uint16_t;
-    const OwnRowsK k{_mm256_set1_ps(w),
-                     sizeof(W) == 2 ? _mm256_set1_epi16(int16_t(sc.mul)) : _mm256_set1_epi32(int32_t(sc.mul)),
-                     _mm_cvtsi32_si128(sc.shift), sc.mul != 0};
-    auto move = [&](int64_t p, uint16_t h) {
-        const uint16_t d = uint16_t(h - kept[p]);
-        kept[p] = h;
-        ws[p] = sizeof(W) == 2 ? W(ws[p] + d) : W(ws[p] + W(int32_t(int16_t(d))));
-    };
-    // The first h0 window sums one by one (the first L added up), so that
-    // the steps start at h0 (hc >= L); the last L of them end the carried
-    // register.
-    const int64_t h0 = std::min<int64_t>(hc, m);
+inline void ownRowsHead(const OwnRowView& xv, uint16_t* kept, W* ws, int64_t h0, int64_t span, uint16_t* last) {
     uint16_t h[L] = {};
-    int cur = 0, head = 0;  // the row's regions, read in stretches of at most 32 + span samples
+    int head = 0;
     const uint8_t* x = xv.at<uint8_t>(0, h0 - L + span, head);
     for (int64_t p = 0; p < h0; ++p) {
         if (p < L)
             for (int64_t c = p; c < p + span; c += L) h[p] = uint16_t(h[p] + x[c]);
         else
             h[p % L] = uint16_t(h[p % L] + x[p - L + span] - x[p - L]);
-        move(p, h[p % L]);
+        ownRowsMoveOne<W>(kept, ws, p, h[p % L]);
     }
-    alignas(32) uint16_t last[16] = {};
     for (int64_t t = 0; t < L; ++t) last[16 - L + t] = h[(h0 - L + t) % L];
-    const __m256i inner = ownPick<L, E>(4, true);  // high half e: (e - 8) % L
-    const __m256i own = ownPick<L, E>(0, false);   // e % L
-    const __m256i next = ownPick<L, E>(16, false);  // second register: (16 + e) % L
-    __m256i carry = _mm256_load_si256(reinterpret_cast<const __m256i*>(last));
-    const bool out = o != nullptr || to != nullptr;
-    uintptr_t ob = reinterpret_cast<uintptr_t>(o);  // sample p goes to ob + p, up to sample `tileEnd`
-    int64_t tileEnd = to ? 0 : INT64_MAX;
-    int64_t j = h0 - L;  // the step covers samples L + j .. L + j + 31
-    // Region by region, the steps whose samples j .. j + span + 31 lie in it.
-    while (L + j + 32 <= m) {
-        const uint8_t* xj = xv.at<uint8_t>(j, 32 + span, cur);
-        const int64_t stop = std::min(m - L - 32, xv.r[cur].end - 32 - span);  // the last step's j here
-        const int64_t ahead = xv.r[cur].ahead;
-        for (; j <= stop; j += 32, xj += 32) {
-            if (ahead) __builtin_prefetch(xj + span + ahead);  // the same samples some rows down
-            const __m128i* a = reinterpret_cast<const __m128i*>(xj);
-            const __m128i* b = reinterpret_cast<const __m128i*>(xj + span);
-            __m256i x0 = _mm256_sub_epi16(_mm256_cvtepu8_epi16(_mm_loadu_si128(b)),
-                                          _mm256_cvtepu8_epi16(_mm_loadu_si128(a)));
-            __m256i x1 = _mm256_sub_epi16(_mm256_cvtepu8_epi16(_mm_loadu_si128(b + 1)),
-                                          _mm256_cvtepu8_epi16(_mm_loadu_si128(a + 1)));
-            x0 = ownLocal<L, E>(x0, inner);
-            x1 = ownLocal<L, E>(x1, inner);
-            x1 = _mm256_add_epi16(x1, _mm256_shuffle_epi8(_mm256_permute2x128_si256(x0, x0, 0x11), own));
-            const __m256i c = _mm256_permute2x128_si256(carry, carry, 0x11);
-            x0 = _mm256_add_epi16(x0, _mm256_shuffle_epi8(c, own));
-            x1 = _mm256_add_epi16(x1, _mm256_shuffle_epi8(c, next));
-            carry = x1;
-            const int64_t p = L + j;
-            const __m256i r0 = ownRowsMove<W>(x0, kept + p, ws + p, out, k);
-            const __m256i r1 = ownRowsMove<W>(x1, kept + p + 16, ws + p + 16, out, k);
-            if (out) {
-                if (p >= tileEnd) {
-                    ob = reinterpret_cast<uintptr_t>(to->at(r, off + p, &tileEnd)) - uintptr_t(p);
-                    tileEnd -= off;
-                }
-                _mm256_storeu_si256(reinterpret_cast<__m256i*>(ob + uintptr_t(p)),
-                                    _mm256_permute4x64_epi64(_mm256_packus_epi16(r0, r1), 0xD8));
-            }
-        }
-    }
-    _mm256_store_si256(reinterpret_cast<__m256i*>(last), carry);
+}
+// The sums after the last step (from sample L + j) one by one, continuing
+// from the carried register's last L in `last`; then the means of the
+// samples outside the steps (kept in order).
+template <int L, class W>
+inline void ownRowsTail(uint8_t* o, const OwnOut<uint8_t>* to, int r, int64_t off, const OwnRowView& xv,
+                        uint16_t* kept, W* ws, int64_t m, int64_t span, int64_t h0, int64_t j, int cur, float w,
+                        uint16_t* last) {
     const uint8_t* xt = L + j < m ? xv.at<uint8_t>(j, m - L + span - j, cur) : nullptr;  // samples from j
     for (int64_t p = L + j; p < m; ++p) {
         uint16_t& back = last[16 - L + (p - L - j) % L];  // H[p - L]
         back = uint16_t(back + xt[p - L - j + span] - xt[p - L - j]);
-        move(p, back);
+        ownRowsMoveOne<W>(kept, ws, p, back);
     }
     if (o) {
         ownBlurConvert<kD8U, W>(o, ws, h0, w);
@@ -542,9 +501,156 @@ __attribute__((target("avx2"))) void ownBlurRowsAvx2(uint8_t* o, const OwnOut<ui
         }
     }
 }
+// The shuffles that carry the running sums of a step (see ownRowsStep).
+struct OwnRowsPicks {
+    __m256i inner, own, next;
+};
+template <int L>
+__attribute__((target("avx2"))) inline OwnRowsPicks ownRowsPicks() {
+    return OwnRowsPicks{ownPick<L, uint16_t>(4, true),    // high half e: (e - 8) % L
+                        ownPick<L, uint16_t>(0, false),   // e % L
+                        ownPick<L, uint16_t>(16, false)};  // second register: (16 + e) % L
+}
+// One step's 32 window sums along the row, H[L + j .. L + j + 31], in two
+// registers from samples xj[0 .. 32 + span); `carry` holds the previous
+// step's (its last L in the top lanes) and becomes this step's second.
+template <int L>
+__attribute__((target("avx2"), always_inline)) inline void ownRowsStep(const uint8_t* xj, int64_t span,
+                                                                       const OwnRowsPicks& k, __m256i& carry,
+                                                                       __m256i& x0, __m256i& x1) {
+    const __m128i* a = reinterpret_cast<const __m128i*>(xj);
+    const __m128i* b = reinterpret_cast<const __m128i*>(xj + span);
+    x0 = _mm256_sub_epi16(_mm256_cvtepu8_epi16(_mm_loadu_si128(b)), _mm256_cvtepu8_epi16(_mm_loadu_si128(a)));
+    x1 = _mm256_sub_epi16(_mm256_cvtepu8_epi16(_mm_loadu_si128(b + 1)), _mm256_cvtepu8_epi16(_mm_loadu_si128(a + 1)));
+    x0 = ownLocal<L, uint16_t>(x0, k.inner);
+    x1 = ownLocal<L, uint16_t>(x1, k.inner);
+    x1 = _mm256_add_epi16(x1, _mm256_shuffle_epi8(_mm256_permute2x128_si256(x0, x0, 0x11), k.own));
+    const __m256i c = _mm256_permute2x128_si256(carry, carry, 0x11);
+    x0 = _mm256_add_epi16(x0, _mm256_shuffle_epi8(c, k.own));
+    x1 = _mm256_add_epi16(x1, _mm256_shuffle_epi8(c, k.next));
+    carry = x1;
+}
+// The means go to `o`, or, with `to`, to samples off, off + 1, ... of
+// output row r in the held tiles (a step's 32 never cross a tile: the
+// steps start on a tile's edge); neither means no output.
+template <int L, class W>
+__attribute__((target("avx2"))) void ownBlurRowsAvx2(uint8_t* o, const OwnOut<uint8_t>* to, int r, int64_t off,
+                                                     const OwnRowView& xv, uint16_t* kept, W* ws, int64_t m,
+                                                     int64_t span, int64_t hc, float w, const OwnBlurScale& sc) {
+    if (m < L) return;
+    const OwnRowsK k{_mm256_set1_ps(w),
+                     sizeof(W) == 2 ? _mm256_set1_epi16(int16_t(sc.mul)) : _mm256_set1_epi32(int32_t(sc.mul)),
+                     _mm_cvtsi32_si128(sc.shift), sc.mul != 0};
+    const int64_t h0 = std::min<int64_t>(hc, m);
+    alignas(32) uint16_t last[16] = {};
+    ownRowsHead<L, W>(xv, kept, ws, h0, span, last);
+    const OwnRowsPicks picks = ownRowsPicks<L>();
+    __m256i carry = _mm256_load_si256(reinterpret_cast<const __m256i*>(last));
+    const bool out = o != nullptr || to != nullptr;
+    uintptr_t ob = reinterpret_cast<uintptr_t>(o);  // sample p goes to ob + p, up to sample `tileEnd`
+    int64_t tileEnd = to ? 0 : INT64_MAX;
+    int64_t j = h0 - L;  // the step covers samples L + j .. L + j + 31
+    int cur = 0;         // the row's regions, read in stretches of at most 32 + span samples
+    // Region by region, the steps whose samples j .. j + span + 31 lie in it.
+    while (L + j + 32 <= m) {
+        const uint8_t* xj = xv.at<uint8_t>(j, 32 + span, cur);
+        const int64_t stop = std::min(m - L - 32, xv.r[cur].end - 32 - span);  // the last step's j here
+        const int64_t ahead = xv.r[cur].ahead;
+        for (; j <= stop; j += 32, xj += 32) {
+            if (ahead) __builtin_prefetch(xj + span + ahead);  // the same samples some rows down
+            __m256i x0, x1;
+            ownRowsStep<L>(xj, span, picks, carry, x0, x1);
+            const int64_t p = L + j;
+            const __m256i r0 = ownRowsMove<W>(x0, kept + p, ws + p, out, k);
+            const __m256i r1 = ownRowsMove<W>(x1, kept + p + 16, ws + p + 16, out, k);
+            if (out) {
+                if (p >= tileEnd) {
+                    ob = reinterpret_cast<uintptr_t>(to->at(r, off + p, &tileEnd)) - uintptr_t(p);
+                    tileEnd -= off;
+                }
+                _mm256_storeu_si256(reinterpret_cast<__m256i*>(ob + uintptr_t(p)),
+                                    _mm256_permute4x64_epi64(_mm256_packus_epi16(r0, r1), 0xD8));
+            }
+        }
+    }
+    _mm256_store_si256(reinterpret_cast<__m256i*>(last), carry);
+    ownRowsTail<L, W>(o, to, r, off, xv, kept, ws, m, span, h0, j, cur, w, last);
+}
+// The same sweep for 32-bit window sums with AVX-512 (F, BW and VL): each
+// 16 differences widen to 16 32-bit lanes in order (so these window sums
+// are kept in order throughout), and the 16 means narrow to bytes in one
+// saturating conversion. Everything along the row stays as above.
+// (GCC 12's intrinsics that leave lanes undefined trip its uninitialised
+// warning when inlined here.)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#define OWN_BLUR_512 __attribute__((target("avx512f,avx512bw,avx512vl")))
+struct OwnRowsK512 {
+    __m512 wv;
+    __m512i mv;
+    __m128i sh;
+    bool mul;
+};
+OWN_BLUR_512 inline __m128i ownRowsMove512(__m256i e, uint16_t* kept, uint32_t* ws, bool out,
+                                           const OwnRowsK512& k) {
+    const __m256i d = _mm256_sub_epi16(e, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(kept)));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(kept), e);
+    const __m512i s = _mm512_add_epi32(_mm512_loadu_si512(ws), _mm512_cvtepi16_epi32(d));
+    _mm512_storeu_si512(ws, s);
+    if (!out) return _mm512_castsi512_si128(s);
+    const __m512i r = k.mul ? _mm512_srl_epi32(_mm512_mullo_epi32(s, k.mv), k.sh)
+                            : _mm512_cvttps_epi32(_mm512_mul_ps(_mm512_cvtepi32_ps(s), k.wv));
+    return _mm512_cvtusepi32_epi8(r);
+}
+template <int L>
+OWN_BLUR_512 void ownBlurRows512(uint8_t* o, const OwnOut<uint8_t>* to, int r, int64_t off, const OwnRowView& xv,
+                                 uint16_t* kept, uint32_t* ws, int64_t m, int64_t span, int64_t hc, float w,
+                                 const OwnBlurScale& sc) {
+    if (m < L) return;
+    const OwnRowsK512 k{_mm512_set1_ps(w), _mm512_set1_epi32(int32_t(sc.mul)), _mm_cvtsi32_si128(sc.shift),
+                        sc.mul != 0};
+    const int64_t h0 = std::min<int64_t>(hc, m);
+    alignas(32) uint16_t last[16] = {};
+    ownRowsHead<L, uint32_t>(xv, kept, ws, h0, span, last);
+    const OwnRowsPicks picks = ownRowsPicks<L>();
+    __m256i carry = _mm256_load_si256(reinterpret_cast<const __m256i*>(last));
+    const bool out = o != nullptr || to != nullptr;
+    uintptr_t ob = reinterpret_cast<uintptr_t>(o);
+    int64_t tileEnd = to ? 0 : INT64_MAX;
+    int64_t j = h0 - L;
+    int cur = 0;
+    while (L + j + 32 <= m) {
+        const uint8_t* xj = xv.at<uint8_t>(j, 32 + span, cur);
+        const int64_t stop = std::min(m - L - 32, xv.r[cur].end - 32 - span);
+        const int64_t ahead = xv.r[cur].ahead;
+        for (; j <= stop; j += 32, xj += 32) {
+            if (ahead) __builtin_prefetch(xj + span + ahead);
+            __m256i x0, x1;
+            ownRowsStep<L>(xj, span, picks, carry, x0, x1);
+            const int64_t p = L + j;
+            const __m128i r0 = ownRowsMove512(x0, kept + p, ws + p, out, k);
+            const __m128i r1 = ownRowsMove512(x1, kept + p + 16, ws + p + 16, out, k);
+            if (out) {
+                if (p >= tileEnd) {
+                    ob = reinterpret_cast<uintptr_t>(to->at(r, off + p, &tileEnd)) - uintptr_t(p);
+                    tileEnd -= off;
+                }
+                _mm256_storeu_si256(reinterpret_cast<__m256i*>(ob + uintptr_t(p)), _mm256_set_m128i(r1, r0));
+            }
+        }
+    }
+    _mm256_store_si256(reinterpret_cast<__m256i*>(last), carry);
+    ownRowsTail<L, uint32_t>(o, to, r, off, xv, kept, ws, m, span, h0, j, cur, w, last);
+}
+#pragma GCC diagnostic pop
 const bool kBlurAvx2 = [] {
     __builtin_cpu_init();
     return __builtin_cpu_supports("avx2") != 0;
+}();
+const bool kBlur512 = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+           __builtin_cpu_supports("avx512vl");
 }();
 #endif
 
@@ -613,7 +719,7 @@ bool ownBlurRowsFit(int lanes, int nRows, int nCols, int64_t m) {
 // The steps start where the output rows' stores are whole 32-byte blocks
 // (judged by the first row), and so do their kept and window sums: slots
 // of whole blocks, and the sums placed to match. `keptAt` and `wsAt` are
-// 32-byte aligned with 32 elements to spare.
+// 64-byte aligned with 32 elements to spare.
 template <class W>
 void ownBlurRowsPiece(OwnRows<uint8_t>& part, OwnOut<uint8_t>& out, int x0, int width, int nRows, int nCols,
                       uint16_t* keptAt, W* wsAt, float w, const OwnBlurScale& sc) {
@@ -630,7 +736,10 @@ void ownBlurRowsPiece(OwnRows<uint8_t>& part, OwnOut<uint8_t>& out, int x0, int 
         out.at(0, off, &edge);
         hc = L + (((edge - off - L) % 32) + 32) % 32;
     }
-    constexpr int64_t perBlock = 32 / int64_t(sizeof(W));
+    // 32-bit window sums take the AVX-512 sweep where the processor has it,
+    // their steps then on whole 64-byte lines.
+    const bool wide = sizeof(W) == 4 && kBlur512 && !gOwnAvx2Only.load(std::memory_order_relaxed);
+    const int64_t perBlock = (wide ? 64 : 32) / int64_t(sizeof(W));
     uint16_t* kept = keptAt + (16 - hc % 16) % 16;
     W* ws = wsAt + (perBlock - hc % perBlock) % perBlock;
     std::fill(kept, kept + stride * nRows, uint16_t(0));
@@ -643,11 +752,20 @@ void ownBlurRowsPiece(OwnRows<uint8_t>& part, OwnOut<uint8_t>& out, int x0, int 
         uint8_t* o = r >= 0 && !steps ? out.row(r) + off : nullptr;
         const OwnOut<uint8_t>* to = r >= 0 && steps ? &out : nullptr;
         uint16_t* slot = kept + stride * (e % nRows);
-        switch (L) {
-            case 1: ownBlurRowsAvx2<1, W>(o, to, r, off, x, slot, ws, m, span, hc, w, sc); break;
-            case 2: ownBlurRowsAvx2<2, W>(o, to, r, off, x, slot, ws, m, span, hc, w, sc); break;
-            case 3: ownBlurRowsAvx2<3, W>(o, to, r, off, x, slot, ws, m, span, hc, w, sc); break;
-            default: ownBlurRowsAvx2<4, W>(o, to, r, off, x, slot, ws, m, span, hc, w, sc); break;
+        if (wide) {
+            if constexpr (sizeof(W) == 4) switch (L) {
+                    case 1: ownBlurRows512<1>(o, to, r, off, x, slot, ws, m, span, hc, w, sc); break;
+                    case 2: ownBlurRows512<2>(o, to, r, off, x, slot, ws, m, span, hc, w, sc); break;
+                    case 3: ownBlurRows512<3>(o, to, r, off, x, slot, ws, m, span, hc, w, sc); break;
+                    default: ownBlurRows512<4>(o, to, r, off, x, slot, ws, m, span, hc, w, sc); break;
+                }
+        } else {
+            switch (L) {
+                case 1: ownBlurRowsAvx2<1, W>(o, to, r, off, x, slot, ws, m, span, hc, w, sc); break;
+                case 2: ownBlurRowsAvx2<2, W>(o, to, r, off, x, slot, ws, m, span, hc, w, sc); break;
+                case 3: ownBlurRowsAvx2<3, W>(o, to, r, off, x, slot, ws, m, span, hc, w, sc); break;
+                default: ownBlurRowsAvx2<4, W>(o, to, r, off, x, slot, ws, m, span, hc, w, sc); break;
+            }
         }
         if (o && out.fragmented()) out.put(r, off, o, m);
         else if (o) out.commit(r);
@@ -659,7 +777,7 @@ template <class W>
 bool ownBlurRowsFirst(OwnRows<uint8_t>& in, OwnOut<uint8_t>& out, int nRows, int nCols, int ax, float w) {
     const int L = in.lanes(), width = out.width();
     const int64_t m = int64_t(width) * L, stride = (m + 15) & ~int64_t(15);
-    OwnBlock kb, wb;  // blocks start on a line: 32-byte aligned
+    OwnBlock kb, wb;  // blocks start on a 64-byte line
     uint16_t* kept = kb.alloc<uint16_t>(stride * nRows + 32);
     W* ws = wb.alloc<W>(m + 32);
     if (!kept || !ws) {

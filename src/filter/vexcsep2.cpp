@@ -434,8 +434,6 @@ OWN_SEP_512 void ownSepMirrored512(typename OwnDepthT<DK>::T* o, const int16_t* 
     if (i < m) ownSepMirroredStep512<DK, Anti, NX, false>(o + i, v + i, pairs, nx, L, cnt, m - i);
 }
 #pragma GCC diagnostic pop
-// Set by a test hook: the AVX2 kernels even where AVX-512 is there.
-std::atomic<bool> gSepAvx2Only{false};
 const bool kSep512 = [] {
     __builtin_cpu_init();
     return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
@@ -493,7 +491,7 @@ void ownSepRun8(const SepPlan& p, VexImage* src, VexImage* dst, const OwnWindow&
         pairs[q] = int32_t(uint32_t(uint16_t(int16_t(lo))) | (uint32_t(uint16_t(int16_t(hi))) << 16));
     }
     const int64_t ax = -win.dx0;
-    const bool wide = kSep512 && !gSepAvx2Only.load(std::memory_order_relaxed);
+    const bool wide = kSep512 && !gOwnAvx2Only.load(std::memory_order_relaxed);
     // The AVX-512 kernels for this call: those for 3, 5 and 7 taps (rows
     // taken, taps folded or paired) have the count fixed.
     decltype(&ownSepVerticalPairs512<0>) vertical512 = k == 3 ? &ownSepVerticalPairs512<3>
@@ -668,15 +666,11 @@ void ownSepDepth(const SepPlan& p, VexImage* src, VexImage* dst, const OwnWindow
 }  // namespace
 
 namespace vex {
-// Test hook (not exported): with `on`, the 8-bit kernels stop at AVX2 on a
-// machine with AVX-512, so that tests there check both forms. Results are
-// the same either way.
-void ownSepAvx2Only(bool on) {
-#if OWN_SEP_AVX2
-    gSepAvx2Only.store(on, std::memory_order_relaxed);
-#endif
-    (void)on;
-}
+std::atomic<bool> gOwnAvx2Only{false};
+// Test hook (not exported): with `on`, the separable convolution's and the
+// blur's 8-bit kernels stop at AVX2 on a machine with AVX-512 (see
+// gOwnAvx2Only).
+void ownAvx2Only(bool on) { gOwnAvx2Only.store(on, std::memory_order_relaxed); }
 }  // namespace vex
 
 extern "C" VEXAPI void vexConvolveSep2D(VexImage* srcImage, VexImage* dstImage,
