@@ -64,14 +64,18 @@ OWN_CLONES void ownSepHorizontal(A* __restrict acc, int64_t n, const AV* __restr
         for (int64_t i = 0; i < n; ++i) acc[i] = ownWrapMulAdd(acc[i], w, A(v[i]));
 }
 
+// A sum shifted and limited to the depth's range: one output sample.
+template <int DK>
+inline typename OwnDepthT<DK>::T ownSepLimit(int32_t sum, int shift) {
+    const int32_t s = sum >> shift;
+    return typename OwnDepthT<DK>::T(
+        std::min<int32_t>(std::max<int32_t>(s, int32_t(OwnDepthT<DK>::lo)), int32_t(OwnDepthT<DK>::hi)));
+}
+
 template <int DK, class A>
 OWN_CLONES void ownSepStore(typename OwnDepthT<DK>::T* __restrict o, const A* __restrict acc, int64_t n,
                             int shift) {
-    using D = typename OwnDepthT<DK>::T;
-    for (int64_t i = 0; i < n; ++i) {
-        const int32_t s = int32_t(acc[i]) >> shift;
-        o[i] = D(std::min<int32_t>(std::max<int32_t>(s, int32_t(OwnDepthT<DK>::lo)), int32_t(OwnDepthT<DK>::hi)));
-    }
+    for (int64_t i = 0; i < n; ++i) o[i] = ownSepLimit<DK>(int32_t(acc[i]), shift);
 }
 
 #if OWN_SEP_AVX2
@@ -136,13 +140,30 @@ __attribute__((target("avx2"))) void ownSepVerticalPairs(int16_t* v, const uint8
     ownSepVerticalRest(v, rows, taps, k, i, n);
 }
 
+// lo and hi (sixteen 32-bit sums, as the 16-bit unpacks order them) take
+// a * first tap + b * second tap of `pair` (two 16-bit taps, low half the
+// first).
+__attribute__((target("avx2"), always_inline)) inline void ownSepMadd(__m256i& lo, __m256i& hi, __m256i a, __m256i b,
+                                                                     int32_t pair) {
+    const __m256i w = _mm256_set1_epi32(pair);
+    lo = _mm256_add_epi32(lo, _mm256_madd_epi16(_mm256_unpacklo_epi16(a, b), w));
+    hi = _mm256_add_epi32(hi, _mm256_madd_epi16(_mm256_unpackhi_epi16(a, b), w));
+}
+// The sixteen sums of ownSepMadd shifted, limited and stored as 8-bit
+// outputs in order.
+template <int DK>
+__attribute__((target("avx2"), always_inline)) inline void ownSepStore8(typename OwnDepthT<DK>::T* o, __m256i lo,
+                                                                       __m256i hi, __m128i cnt) {
+    const __m256i s16 = _mm256_packs_epi32(_mm256_sra_epi32(lo, cnt), _mm256_sra_epi32(hi, cnt));
+    const __m256i s8 = DK == kD8U ? _mm256_packus_epi16(s16, s16) : _mm256_packs_epi16(s16, s16);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(o), _mm256_castsi256_si128(_mm256_permute4x64_epi64(s8, 0x08)));
+}
 // `pairs` holds the taps two by two as 32-bit words (low half the first);
 // v is readable for m + 2 * np * L samples.
 template <int DK>
 __attribute__((target("avx2"))) void ownSepHorizontal8Avx2(typename OwnDepthT<DK>::T* o, const int16_t* v,
                                                            const int32_t* pairs, int np, int L, int64_t m,
                                                            int shift) {
-    using T = typename OwnDepthT<DK>::T;
     const __m128i cnt = _mm_cvtsi32_si128(shift);
     int64_t i = 0;
     for (; i + 16 <= m; i += 16) {
@@ -150,20 +171,15 @@ __attribute__((target("avx2"))) void ownSepHorizontal8Avx2(typename OwnDepthT<DK
         for (int p = 0; p < np; ++p) {
             const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(v + i + int64_t(2 * p) * L));
             const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(v + i + int64_t(2 * p + 1) * L));
-            const __m256i w = _mm256_set1_epi32(pairs[p]);
-            lo = _mm256_add_epi32(lo, _mm256_madd_epi16(_mm256_unpacklo_epi16(a, b), w));
-            hi = _mm256_add_epi32(hi, _mm256_madd_epi16(_mm256_unpackhi_epi16(a, b), w));
+            ownSepMadd(lo, hi, a, b, pairs[p]);
         }
-        const __m256i s16 = _mm256_packs_epi32(_mm256_sra_epi32(lo, cnt), _mm256_sra_epi32(hi, cnt));
-        const __m256i s8 = DK == kD8U ? _mm256_packus_epi16(s16, s16) : _mm256_packs_epi16(s16, s16);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(o + i), _mm256_castsi256_si128(_mm256_permute4x64_epi64(s8, 0x08)));
+        ownSepStore8<DK>(o + i, lo, hi, cnt);
     }
     for (; i < m; ++i) {
         uint32_t a = 0;
         for (int p = 0; p < 2 * np; ++p)
             a += uint32_t(int32_t(int16_t(uint32_t(pairs[p / 2]) >> (16 * (p & 1))))) * uint32_t(int32_t(v[i + int64_t(p) * L]));
-        const int32_t r = int32_t(a) >> shift;
-        o[i] = T(std::min<int32_t>(std::max<int32_t>(r, int32_t(OwnDepthT<DK>::lo)), int32_t(OwnDepthT<DK>::hi)));
+        o[i] = ownSepLimit<DK>(int32_t(a), shift);
     }
 }
 // q[j] + q[last - j] (Anti: minus), sixteen 16-bit lanes.
@@ -185,7 +201,6 @@ template <int DK, bool Anti>
 __attribute__((target("avx2"))) void ownSepMirrored8Avx2(typename OwnDepthT<DK>::T* o, const int16_t* v,
                                                          const int32_t* pairs, int nx, int L, int64_t m,
                                                          int shift) {
-    using T = typename OwnDepthT<DK>::T;
     const __m128i cnt = _mm_cvtsi32_si128(shift);
     const int nf = nx / 2;
     const bool mid = !Anti && (nx & 1);
@@ -197,9 +212,7 @@ __attribute__((target("avx2"))) void ownSepMirrored8Avx2(typename OwnDepthT<DK>:
         int c = 0;
         for (; c + 2 <= nf; c += 2) {
             const __m256i a = ownSepFold<Anti>(q, c * L, last), b = ownSepFold<Anti>(q, (c + 1) * L, last);
-            const __m256i w = _mm256_set1_epi32(pairs[c / 2]);
-            lo = _mm256_add_epi32(lo, _mm256_madd_epi16(_mm256_unpacklo_epi16(a, b), w));
-            hi = _mm256_add_epi32(hi, _mm256_madd_epi16(_mm256_unpackhi_epi16(a, b), w));
+            ownSepMadd(lo, hi, a, b, pairs[c / 2]);
         }
         if (c < nf || mid) {
             // One folded term left over, the middle sum, or both.
@@ -208,13 +221,9 @@ __attribute__((target("avx2"))) void ownSepMirrored8Avx2(typename OwnDepthT<DK>:
             const __m256i b = c < nf && mid
                                   ? _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q + int64_t(nf) * L))
                                   : _mm256_setzero_si256();
-            const __m256i w = _mm256_set1_epi32(pairs[c / 2]);
-            lo = _mm256_add_epi32(lo, _mm256_madd_epi16(_mm256_unpacklo_epi16(a, b), w));
-            hi = _mm256_add_epi32(hi, _mm256_madd_epi16(_mm256_unpackhi_epi16(a, b), w));
+            ownSepMadd(lo, hi, a, b, pairs[c / 2]);
         }
-        const __m256i s16 = _mm256_packs_epi32(_mm256_sra_epi32(lo, cnt), _mm256_sra_epi32(hi, cnt));
-        const __m256i s8 = DK == kD8U ? _mm256_packus_epi16(s16, s16) : _mm256_packs_epi16(s16, s16);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(o + i), _mm256_castsi256_si128(_mm256_permute4x64_epi64(s8, 0x08)));
+        ownSepStore8<DK>(o + i, lo, hi, cnt);
     }
     for (; i < m; ++i) {
         uint32_t a = 0;
@@ -224,8 +233,7 @@ __attribute__((target("avx2"))) void ownSepMirrored8Avx2(typename OwnDepthT<DK>:
                                      : v[i + int64_t(nf) * L];
             a += uint32_t(int32_t(int16_t(uint32_t(pairs[t / 2]) >> (16 * (t & 1))))) * uint32_t(int32_t(f));
         }
-        const int32_t r = int32_t(a) >> shift;
-        o[i] = T(std::min<int32_t>(std::max<int32_t>(r, int32_t(OwnDepthT<DK>::lo)), int32_t(OwnDepthT<DK>::hi)));
+        o[i] = ownSepLimit<DK>(int32_t(a), shift);
     }
 }
 // The same passes with AVX-512, 64 (vertical) and 32 (horizontal) samples a
