@@ -530,6 +530,25 @@ __attribute__((target("avx2"), always_inline)) inline void ownRowsStep(const uin
     x1 = _mm256_add_epi16(x1, _mm256_shuffle_epi8(c, k.next));
     carry = x1;
 }
+// Where a sweep's step stores its 32 means: into row `o` at sample p, or,
+// with `to`, into output row r of the held tiles at sample off + p (a new
+// tile looked up when p reaches the current one's end).
+struct OwnRowsDest {
+    const OwnOut<uint8_t>* to;
+    int r;
+    int64_t off;
+    uintptr_t base;   // sample p goes to base + p while p < tileEnd
+    int64_t tileEnd;
+    OwnRowsDest(uint8_t* o, const OwnOut<uint8_t>* t, int row, int64_t offset)
+        : to(t), r(row), off(offset), base(reinterpret_cast<uintptr_t>(o)), tileEnd(t ? 0 : INT64_MAX) {}
+    void* at(int64_t p) {
+        if (p >= tileEnd) {
+            base = reinterpret_cast<uintptr_t>(to->at(r, off + p, &tileEnd)) - uintptr_t(p);
+            tileEnd -= off;
+        }
+        return reinterpret_cast<void*>(base + uintptr_t(p));
+    }
+};
 // The means go to `o`, or, with `to`, to samples off, off + 1, ... of
 // output row r in the held tiles (a step's 32 never cross a tile: the
 // steps start on a tile's edge); neither means no output.
@@ -547,8 +566,7 @@ __attribute__((target("avx2"))) void ownBlurRowsAvx2(uint8_t* o, const OwnOut<ui
     const OwnRowsPicks picks = ownRowsPicks<L>();
     __m256i carry = _mm256_load_si256(reinterpret_cast<const __m256i*>(last));
     const bool out = o != nullptr || to != nullptr;
-    uintptr_t ob = reinterpret_cast<uintptr_t>(o);  // sample p goes to ob + p, up to sample `tileEnd`
-    int64_t tileEnd = to ? 0 : INT64_MAX;
+    OwnRowsDest dest(o, to, r, off);
     int64_t j = h0 - L;  // the step covers samples L + j .. L + j + 31
     int cur = 0;         // the row's regions, read in stretches of at most 32 + span samples
     // Region by region, the steps whose samples j .. j + span + 31 lie in it.
@@ -563,14 +581,9 @@ __attribute__((target("avx2"))) void ownBlurRowsAvx2(uint8_t* o, const OwnOut<ui
             const int64_t p = L + j;
             const __m256i r0 = ownRowsMove<W>(x0, kept + p, ws + p, out, k);
             const __m256i r1 = ownRowsMove<W>(x1, kept + p + 16, ws + p + 16, out, k);
-            if (out) {
-                if (p >= tileEnd) {
-                    ob = reinterpret_cast<uintptr_t>(to->at(r, off + p, &tileEnd)) - uintptr_t(p);
-                    tileEnd -= off;
-                }
-                _mm256_storeu_si256(reinterpret_cast<__m256i*>(ob + uintptr_t(p)),
+            if (out)
+                _mm256_storeu_si256(static_cast<__m256i*>(dest.at(p)),
                                     _mm256_permute4x64_epi64(_mm256_packus_epi16(r0, r1), 0xD8));
-            }
         }
     }
     _mm256_store_si256(reinterpret_cast<__m256i*>(last), carry);
@@ -615,8 +628,7 @@ OWN_BLUR_512 void ownBlurRows512(uint8_t* o, const OwnOut<uint8_t>* to, int r, i
     const OwnRowsPicks picks = ownRowsPicks<L>();
     __m256i carry = _mm256_load_si256(reinterpret_cast<const __m256i*>(last));
     const bool out = o != nullptr || to != nullptr;
-    uintptr_t ob = reinterpret_cast<uintptr_t>(o);
-    int64_t tileEnd = to ? 0 : INT64_MAX;
+    OwnRowsDest dest(o, to, r, off);
     int64_t j = h0 - L;
     int cur = 0;
     while (L + j + 32 <= m) {
@@ -630,13 +642,7 @@ OWN_BLUR_512 void ownBlurRows512(uint8_t* o, const OwnOut<uint8_t>* to, int r, i
             const int64_t p = L + j;
             const __m128i r0 = ownRowsMove512(x0, kept + p, ws + p, out, k);
             const __m128i r1 = ownRowsMove512(x1, kept + p + 16, ws + p + 16, out, k);
-            if (out) {
-                if (p >= tileEnd) {
-                    ob = reinterpret_cast<uintptr_t>(to->at(r, off + p, &tileEnd)) - uintptr_t(p);
-                    tileEnd -= off;
-                }
-                _mm256_storeu_si256(reinterpret_cast<__m256i*>(ob + uintptr_t(p)), _mm256_set_m128i(r1, r0));
-            }
+            if (out) _mm256_storeu_si256(static_cast<__m256i*>(dest.at(p)), _mm256_set_m128i(r1, r0));
         }
     }
     _mm256_store_si256(reinterpret_cast<__m256i*>(last), carry);
