@@ -726,8 +726,8 @@ bool ownBlurRowsFit(int lanes, int nRows, int nCols, int64_t m) {
 // (judged by the first row), and so do their kept and window sums: slots
 // of whole blocks, and the sums placed to match. `keptAt` and `wsAt` are
 // 64-byte aligned with 32 elements to spare.
-template <class W>
-void ownBlurRowsPiece(OwnRows<uint8_t>& part, OwnOut<uint8_t>& out, int x0, int width, int nRows, int nCols,
+template <class W, class Rows>
+void ownBlurRowsPiece(Rows& part, OwnOut<uint8_t>& out, int x0, int width, int nRows, int nCols,
                       uint16_t* keptAt, W* wsAt, float w, const OwnBlurScale& sc) {
     const int L = part.lanes();
     const int64_t m = int64_t(width) * L, span = int64_t(nCols) * L, stride = (m + 15) & ~int64_t(15);
@@ -793,6 +793,19 @@ bool ownBlurRowsFirst(OwnRows<uint8_t>& in, OwnOut<uint8_t>& out, int nRows, int
     const int64_t area = int64_t(nRows) * nCols;
     const OwnBlurScale sc =
         sizeof(W) == 2 ? ownBlurScale16(w, area, 255 * area) : ownBlurScale32(w, area, 255 * area);
+    // A window that reaches past the image's left or right edge: one sweep
+    // over the whole row, its margins read from bordered copies.
+    if (!in.inPlace()) {
+        OwnSplitRows<uint8_t> split(in, ax, width, 32 + int64_t(nCols) * L);
+        if (split.fits()) {
+            if (!split.reserve()) {
+                vexError(VEX_StsNoMem, kBlurSite.func, kFilterNoMem, kBlurSite.file, __LINE__);
+                return false;
+            }
+            ownBlurRowsPiece<W>(split, out, 0, width, nRows, nCols, kept, ws, w, sc);
+            return true;
+        }
+    }
     return ownFilterPieces(in, out, nCols, ax, [&](OwnRows<uint8_t>& part, int x0, int pw) {
         if (pw <= 0) return true;
         if (!part.reserve(1)) {
