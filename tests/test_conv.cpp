@@ -15,9 +15,17 @@
 
 namespace vex {
 void ownAvx2Only(bool on);  // test hook: the AVX2 kernels even where AVX-512 is there
+void ownNoVbmi(bool on);    // test hook: the AVX-512 kernels without the VBMI permutation
 }  // namespace vex
 
 namespace {
+// The kernel forms a machine with AVX-512 has, widest first; an 8-bit
+// filter's result is the same in each.
+const char* const kForms[] = {"widest kernels", "AVX-512 kernels without VBMI", "AVX2 kernels"};
+void useForm(int f) {
+    vex::ownNoVbmi(f == 1);
+    vex::ownAvx2Only(f == 2);
+}
 
 using vt::uniform;
 
@@ -658,12 +666,12 @@ TEST(Blur, LargeEightBitImagesMatchReference) {
         job.nR = win[0], job.nC = win[1], job.ax = uniform(rng, 0, win[1] - 1), job.ay = uniform(rng, 0, win[0] - 1);
         SCOPED_TRACE(job.text() + " channels " + std::to_string(ch));
         const auto want = expected(job, s.get(), d.get(), fref::samples(d.get()));
-        for (bool avx2Only : {false, true}) {  // where there is AVX-512, its kernels and the AVX2 ones
-            SCOPED_TRACE(avx2Only ? "AVX2 kernels" : "widest kernels");
+        for (int form = 0; form < 3; ++form) {
+            SCOPED_TRACE(kForms[form]);
             d.fillPattern(3);
-            vex::ownAvx2Only(avx2Only);
+            useForm(form);
             runJob(job, s.get(), d.get());
-            vex::ownAvx2Only(false);
+            useForm(0);
             ASSERT_EQ(vexGetErrStatus(), VEX_StsOk);
             ASSERT_EQ(fref::firstDiff(d.get(), fref::samples(d.get()), want), "");
         }
@@ -674,12 +682,13 @@ TEST(Blur, LargeEightBitImagesMatchReference) {
 // one step per pixel (each entering sample one above the leaving one), the
 // other R - 1 rows hold v, so that v = 0..255 covers every sum. 1 x N for
 // every N whose sums fit 16 bits, then areas past 16 bits with an exact
-// 32-bit integer scaling (303) and without (961). The mean is the float
-// scaling cut off towards zero.
+// 32-bit integer scaling (303), without one but with the exact product cut
+// off (961), and with neither (282). The mean is the float scaling cut off
+// towards zero.
 TEST(Blur, EveryWindowSumOfEveryArea) {
     std::vector<std::pair<int, int>> windows;
     for (int N = 2; N <= 257; ++N) windows.push_back({1, N});
-    windows.insert(windows.end(), {{3, 101}, {31, 31}, {2, 200}});
+    windows.insert(windows.end(), {{3, 101}, {31, 31}, {2, 141}, {2, 200}});
     for (const auto& [R, N] : windows) {
         const int W = 255 * N + 1;
         vt::Image s(VEX_DEPTH_8U, 1, R, W + N - 1), d(VEX_DEPTH_8U, 1, 1, W);
@@ -689,13 +698,13 @@ TEST(Blur, EveryWindowSumOfEveryArea) {
             std::memset(s.get()->imageData, v, size_t(s.get()->dataSize));
             for (int x = 0; x < W + N - 1; ++x) s.setSample(x, 0, 1, x < N ? 0 : s.sample(x - N, 0, 1) + 1);
             const int64_t base = int64_t(R - 1) * N * v;
-            for (bool avx2Only : {false, true}) {  // where there is AVX-512, its kernels and the AVX2 ones
-                vex::ownAvx2Only(avx2Only);
+            for (int form = 0; form < 3; ++form) {
+                useForm(form);
                 vexBlur(s.get(), d.get(), R, N, 0, 0);
-                vex::ownAvx2Only(false);
+                useForm(0);
                 for (int x = 0; x < W; ++x)
                     ASSERT_EQ(d.sample(x, 0, 1), int64_t(static_cast<int32_t>(float(base + x) * w)))
-                        << R << "x" << N << " sum " << base + x << (avx2Only ? " AVX2 kernels" : "");
+                        << R << "x" << N << " sum " << base + x << " " << kForms[form];
             }
         }
     }

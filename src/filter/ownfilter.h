@@ -46,6 +46,9 @@ extern const char kFilterNoMem[];  // "Allocation failure"
 // kernels stop at AVX2 on a machine with AVX-512, so that tests there check
 // both forms. Results are the same either way.
 extern std::atomic<bool> gOwnAvx2Only;
+// Likewise (ownNoVbmi): the AVX-512 kernels leave out the VBMI byte
+// permutation where the processor has it.
+extern std::atomic<bool> gOwnNoVbmi;
 
 // The source as the engine reads it: the untiled image itself, or the
 // rectangle of it that the reader needs, gathered with its border samples.

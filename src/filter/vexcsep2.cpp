@@ -679,6 +679,10 @@ std::atomic<bool> gOwnAvx2Only{false};
 // blur's 8-bit kernels stop at AVX2 on a machine with AVX-512 (see
 // gOwnAvx2Only).
 void ownAvx2Only(bool on) { gOwnAvx2Only.store(on, std::memory_order_relaxed); }
+std::atomic<bool> gOwnNoVbmi{false};
+// Test hook (not exported): with `on`, the blur's AVX-512 kernels narrow
+// without the VBMI byte permutation (see gOwnNoVbmi).
+void ownNoVbmi(bool on) { gOwnNoVbmi.store(on, std::memory_order_relaxed); }
 }  // namespace vex
 
 extern "C" VEXAPI void vexConvolveSep2D(VexImage* srcImage, VexImage* dstImage,
