@@ -1210,26 +1210,55 @@ OWN_CLONES void ownMedian3x3Row(T* __restrict o, const T* __restrict a, const T*
     }
 }
 #if OWN_RANK_AVX2
+// The median of three neighbouring columns, gathered column by column:
+// the largest of their lows, the smallest of their highs and the median of
+// their middles (the first two middles kept sorted until the third comes).
+struct OwnMedian3Cols {
+    __m256i maxLo, minHi, midLo, midHi;
+    // Column k (0, 1, 2 in turn): its sorted pair (l <= h) and third sample z.
+    OWN_AVX2 void add(int k, __m256i l, __m256i h, __m256i z) {
+        const __m256i t = ownMax8(l, z), lo = ownMin8(l, z), mid = ownMin8(h, t), hi = ownMax8(h, t);
+        if (k == 0) {
+            maxLo = lo, minHi = hi, midLo = mid;
+        } else {
+            maxLo = ownMax8(maxLo, lo), minHi = ownMin8(minHi, hi);
+            if (k == 1) midHi = ownMax8(midLo, mid), midLo = ownMin8(midLo, mid);
+            else midLo = ownMax8(midLo, ownMin8(midHi, mid));  // the middles' median
+        }
+    }
+    // The median, stored (flipped back).
+    OWN_AVX2 void put(uint8_t* o, __m256i flip) const {
+        const __m256i r = ownMax8(ownMin8(maxLo, midLo), ownMin8(ownMax8(maxLo, midLo), minHi));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(o), _mm256_xor_si256(r, flip));
+    }
+};
 // 32 outputs of a row from i, with AVX2 for 8-bit samples (unsigned, or
 // signed with the sign bit flipped around the comparisons).
-OWN_AVX2 inline void ownMedian3x3Step(uint8_t* o, const uint8_t* a, const uint8_t* b, const uint8_t* c, int64_t i,
+OWN_AVX2 __attribute__((always_inline)) inline void ownMedian3x3Step(uint8_t* o, const uint8_t* a, const uint8_t* b, const uint8_t* c, int64_t i,
                                       int L, __m256i flip) {
-    const auto mn = ownMin8;
-    const auto mx = ownMax8;
-    __m256i lo[3], mid[3], hi[3];
+    OwnMedian3Cols m;
     for (int k = 0; k < 3; ++k) {
         const int64_t j = i + int64_t(k) * L;
-        const __m256i x = ownLoadX(a + j, flip), y = ownLoadX(b + j, flip), z = ownLoadX(c + j, flip);
-        const __m256i l = mn(x, y), h = mx(x, y), t = mx(l, z);
-        lo[k] = mn(l, z);
-        mid[k] = mn(h, t);
-        hi[k] = mx(h, t);
+        const __m256i x = ownLoadX(a + j, flip), y = ownLoadX(b + j, flip);
+        m.add(k, ownMin8(x, y), ownMax8(x, y), ownLoadX(c + j, flip));
     }
-    const __m256i maxLo = mx(mx(lo[0], lo[1]), lo[2]);
-    const __m256i minHi = mn(mn(hi[0], hi[1]), hi[2]);
-    const __m256i med = mx(mn(mid[0], mid[1]), mn(mx(mid[0], mid[1]), mid[2]));
-    const __m256i r = mx(mn(maxLo, med), mn(mx(maxLo, med), minHi));
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(o + i), _mm256_xor_si256(r, flip));
+    m.put(o + i, flip);
+}
+// 32 outputs of two rows from i: rows a, b, c give o0, rows b, c, d give
+// o1, the columns' sorted pairs of b and c shared. All loads come before
+// the stores, and the registers hold both rows' running extremes.
+OWN_AVX2 __attribute__((always_inline)) inline void ownMedian3x3Step2(uint8_t* o0, uint8_t* o1, const uint8_t* a, const uint8_t* b,
+                                       const uint8_t* c, const uint8_t* d, int64_t i, int L, __m256i flip) {
+    OwnMedian3Cols m0, m1;
+    for (int k = 0; k < 3; ++k) {
+        const int64_t j = i + int64_t(k) * L;
+        const __m256i y = ownLoadX(b + j, flip), z = ownLoadX(c + j, flip);
+        const __m256i l = ownMin8(y, z), h = ownMax8(y, z);
+        m0.add(k, l, h, ownLoadX(a + j, flip));
+        m1.add(k, l, h, ownLoadX(d + j, flip));
+    }
+    m0.put(o0 + i, flip);
+    m1.put(o1 + i, flip);
 }
 // The row 32 outputs per step.
 template <bool kSigned>
@@ -1254,6 +1283,24 @@ OWN_AVX2 void ownMedian3x3Row8(uint8_t* o, const uint8_t* a, const uint8_t* b, c
     const int64_t last = m - 32;
     for (int64_t i = 0; i < m; i = i == last ? m : std::min(i + 32, last)) ownMedian3x3Step(o, a, b, c, i, L, flip);
 }
+// Two rows (m >= 32), as ownMedian3x3Row8. The two rows of the next pass
+// are fetched ahead as the pass goes, guessed at the distance between the
+// last two rows (a wrong guess only costs the fetch). 4096x4096 8U, 3
+// channels: 8.2 ms a row at a time, 6.5 ms two rows, 5.7 ms with the rows
+// fetched ahead. One channel stays near 2.5 ms whichever way (it moves
+// 16.7 MB in and out at about the machine's memory speed).
+template <bool kSigned>
+OWN_AVX2 void ownMedian3x3Rows8(uint8_t* o0, uint8_t* o1, const uint8_t* a, const uint8_t* b, const uint8_t* c,
+                                const uint8_t* d, int64_t m, int L) {
+    const __m256i flip = _mm256_set1_epi8(kSigned ? char(0x80) : 0);
+    const int64_t last = m - 32;
+    const uintptr_t apart = uintptr_t(d) - uintptr_t(c), next = uintptr_t(d) + apart;
+    for (int64_t i = 0; i < m; i = i == last ? m : std::min(i + 32, last)) {
+        __builtin_prefetch(reinterpret_cast<const void*>(next + uintptr_t(i)));
+        __builtin_prefetch(reinterpret_cast<const void*>(next + apart + uintptr_t(i)));
+        ownMedian3x3Step2(o0, o1, a, b, c, d, i, L, flip);
+    }
+}
 #endif
 
 template <class T>
@@ -1272,7 +1319,17 @@ bool ownMedian3x3Rows(const RankArgs& a, OwnRows<T>& whole, OwnOut<T>& out) {
             if constexpr (sizeof(T) == 1) {
                 if (kRankAvx2) {
                     auto u = [](const T* p) { return reinterpret_cast<const uint8_t*>(p); };
-                    ownMedian3x3Row8<std::is_signed_v<T>>(reinterpret_cast<uint8_t*>(o), u(r0), u(r1), u(r2), m, L);
+                    auto v = [](T* p) { return reinterpret_cast<uint8_t*>(p); };
+                    // Rows of several lanes written straight into the
+                    // destination go two at a time (ownMedian3x3Rows8).
+                    if (L > 1 && out.direct() && m >= 32 && r + 1 < out.rows()) {
+                        const T* r3 = in.get(int64_t(r) + 3);
+                        ownMedian3x3Rows8<std::is_signed_v<T>>(v(o), v(out.row(r + 1) + int64_t(x0) * L), u(r0), u(r1),
+                                                               u(r2), u(r3), m, L);
+                        ++r;
+                        continue;
+                    }
+                    ownMedian3x3Row8<std::is_signed_v<T>>(v(o), u(r0), u(r1), u(r2), m, L);
                     out.commit(r);
                     continue;
                 }
