@@ -175,6 +175,39 @@ TEST(RankFilters, ExtremeRowsMatchSortedWindows) {
     }
 }
 
+// Whole images whose windows reach past every edge, taller than the bands
+// in which the middle and the two side pieces take turns (32 rows for the
+// 3x3 median, 48 for the maximum and minimum up to 8x8), last band partial:
+// 3x3 medians, and extremes of windows taking two, three and four rows a
+// pass, of one and three channels.
+TEST(RankFilters, SidePiecesByBandsMatchSortedWindows) {
+    vexSetErrStatus(VEX_StsOk);
+    const int jobs[][3] = {{2, 3, 3}, {0, 7, 7}, {1, 3, 5}, {0, 2, 8}, {1, 4, 3}};
+    uint32_t key = 11;
+    for (const auto& j : jobs)
+        for (unsigned depth : {VEX_DEPTH_8U, VEX_DEPTH_8S})
+            for (int ch : {1, 3}) {
+                const int mode = j[0], nR = j[1], nC = j[2], H = 97 + int(key % 3), W = 40 + int(key % 5) * 9;
+                const int ax = int(key % nC), ay = int((key / 3) % nR);
+                vt::Image s(depth, ch, H, W), d(depth, ch, H, W);
+                s.fillPattern(key);
+                d.fillPattern(5);
+                for (int side = 0; side < 4; ++side) vexSetBorderMode(s.get(), (side + key) % 4, 1 << side, 9 * side + 2);
+                std::vector<int64_t> want = fref::samples(d.get());
+                for (int c = 1; c <= ch; ++c)
+                    for (int y = 0; y < H; ++y)
+                        for (int x = 0; x < W; ++x)
+                            want[fref::indexOf(d.get(), x, y, c)] = refRank(mode, s.get(), nR, nC, ax, ay, x, y, c);
+                vt::ReportLog log;
+                kFns[mode](s.get(), d.get(), nR, nC, ax, ay, nullptr);
+                ASSERT_EQ(log.size(), 0u);
+                ASSERT_EQ(fref::firstDiff(d.get(), fref::samples(d.get()), want), "")
+                    << kNames[mode] << " " << nR << "x" << nC << " anchor " << ax << "," << ay << " c" << ch << " "
+                    << H << "x" << W;
+                ++key;
+            }
+}
+
 // The 5x5, 7x7 and 9x9 medians' own routine: random layouts (tiles,
 // channels of interest, plane order) and, on rows with ROIs on both sides
 // and every border mode, widths around the vector and piece sizes and one,

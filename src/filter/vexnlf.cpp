@@ -279,50 +279,60 @@ bool ownExtremeRows(const RankArgs& a, OwnRows<T>& in, OwnOut<T>& out) {
 #if OWN_RANK_AVX2
     if (sizeof(T) == 1 && kRankAvx2 && k >= 2 && k <= 8 && a.nCols <= 8 && L <= 4) {
         const int R = std::min(4, k), nC = a.nCols;
-        return ownFilterPieces(in, out, nC, -a.win.dx0, [&](OwnRows<T>& part, int x0, int w) {
-            const int64_t pn = part.samples(), pm = int64_t(w) * L;
-            // Column extremes of the R output rows, each readable 128 bytes
-            // past its end (zeros, used by no output). Rows under 32 samples
-            // are copied into slots of 32 (zeros past the row), a slot per
-            // window row kept.
-            const int64_t vn = pn + 128;
-            const int kept = k + R - 1;
+        // A piece's column extremes of the R output rows, each readable 128
+        // bytes past its end (zeros, used by no output). Rows under 32
+        // samples are copied into slots of 32 (zeros past the row), a slot
+        // per window row kept. rows[0 .. have) are window rows r .. r +
+        // have - 1 of the next pass.
+        struct Piece {
             OwnBlock vb;
-            auto* vbuf = vb.alloc<uint8_t>(R * vn + (pn < 32 ? 32 * kept : 0));
+            uint8_t* v[4];
+            uint8_t* slots;
+            const uint8_t* rows[11];
+            int have = 0;
+        };
+        const int kept = k + R - 1;
+        auto prepare = [&](Piece& p, OwnRows<T>& part, int, int) {
+            const int64_t pn = part.samples(), vn = pn + 128;
+            auto* vbuf = p.vb.template alloc<uint8_t>(R * vn + (pn < 32 ? 32 * kept : 0));
             if (!vbuf || !part.reserve(kept)) {
                 vexError(VEX_StsNoMem, a.site->func, kFilterNoMem, a.site->file, __LINE__);
                 return false;
             }
-            uint8_t* v[4];
             for (int i = 0; i < R; ++i) {
-                v[i] = vbuf + vn * i;
-                std::memset(v[i] + pn, 0, 128);
+                p.v[i] = vbuf + vn * i;
+                std::memset(p.v[i] + pn, 0, 128);
             }
-            uint8_t* slots = vbuf + R * vn;
-            if (pn < 32) std::memset(slots, 0, size_t(32 * kept));
-            const uint8_t* rows[11];
-            int have = 0;  // rows[0 .. have) are window rows r .. r + have - 1
-            for (int r = 0; r < out.rows(); r += R) {
+            p.slots = vbuf + R * vn;
+            if (pn < 32) std::memset(p.slots, 0, size_t(32 * kept));
+            return true;
+        };
+        // Bands of 48 rows: whole passes of R = 2, 3 or 4 rows.
+        return ownFilterBands<Piece>(in, out, nC, -a.win.dx0, 48, prepare, [&](Piece& p, OwnRows<T>& part, int x0,
+                                                                              int w, int rb, int re) {
+            const int64_t pn = part.samples(), pm = int64_t(w) * L;
+            const uint8_t** rows = p.rows;
+            for (int r = rb; r < re; r += R) {
                 const int h = std::min(R, out.rows() - r);
-                for (int j = have; j < k + h - 1; ++j) {
+                for (int j = p.have; j < k + h - 1; ++j) {
                     rows[j] = reinterpret_cast<const uint8_t*>(part.get(int64_t(r) + j));
                     if (pn < 32) {
-                        uint8_t* slot = slots + 32 * ((r + j) % kept);
+                        uint8_t* slot = p.slots + 32 * ((r + j) % kept);
                         std::memcpy(slot, rows[j], size_t(pn));
                         rows[j] = slot;
                     }
                 }
                 for (int j = k + h - 1; j < kept; ++j) rows[j] = rows[k + h - 2];  // outputs past the last
                 const int64_t vm = std::max<int64_t>(pn, 32);
-                if (std::is_signed_v<T>) ownExtremeDown8K<kMax, true>(k, v, rows, vm);
-                else ownExtremeDown8K<kMax, false>(k, v, rows, vm);
+                if (std::is_signed_v<T>) ownExtremeDown8K<kMax, true>(k, p.v, rows, vm);
+                else ownExtremeDown8K<kMax, false>(k, p.v, rows, vm);
                 for (int i = 0; i < h; ++i) {
-                    ownExtremeAcross8L<kMax>(nC, L, reinterpret_cast<uint8_t*>(out.row(r + i) + int64_t(x0) * L), v[i],
-                                             pm, std::is_signed_v<T> ? 0x80 : 0);
+                    ownExtremeAcross8L<kMax>(nC, L, reinterpret_cast<uint8_t*>(out.row(r + i) + int64_t(x0) * L),
+                                             p.v[i], pm, std::is_signed_v<T> ? 0x80 : 0);
                     out.commit(r + i);
                 }
                 for (int j = 0; j < k - 1; ++j) rows[j] = rows[j + R];
-                have = k - 1;
+                p.have = k - 1;
             }
             return true;
         });
@@ -1306,13 +1316,16 @@ OWN_AVX2 void ownMedian3x3Rows8(uint8_t* o0, uint8_t* o1, const uint8_t* a, cons
 template <class T>
 bool ownMedian3x3Rows(const RankArgs& a, OwnRows<T>& whole, OwnOut<T>& out) {
     const int L = whole.lanes();
-    return ownFilterPieces(whole, out, a.nCols, -a.win.dx0, [&](OwnRows<T>& in, int x0, int w) {
-        if (!in.reserve(4)) {
-            vexError(VEX_StsNoMem, a.site->func, kFilterNoMem, a.site->file, __LINE__);
-            return false;
-        }
+    struct None {};
+    auto prepare = [&](None&, OwnRows<T>& in, int, int) {
+        if (in.reserve(4)) return true;
+        vexError(VEX_StsNoMem, a.site->func, kFilterNoMem, a.site->file, __LINE__);
+        return false;
+    };
+    return ownFilterBands<None>(whole, out, a.nCols, -a.win.dx0, 32, prepare, [&](None&, OwnRows<T>& in, int x0,
+                                                                                  int w, int rb, int re) {
         const int64_t m = int64_t(w) * L;
-        for (int r = 0; r < out.rows(); ++r) {
+        for (int r = rb; r < re; ++r) {
             T* o = out.row(r) + int64_t(x0) * L;
             const T *r0 = in.get(r), *r1 = in.get(int64_t(r) + 1), *r2 = in.get(int64_t(r) + 2);
 #if OWN_RANK_AVX2
@@ -1322,7 +1335,7 @@ bool ownMedian3x3Rows(const RankArgs& a, OwnRows<T>& whole, OwnOut<T>& out) {
                     auto v = [](T* p) { return reinterpret_cast<uint8_t*>(p); };
                     // Rows of several lanes written straight into the
                     // destination go two at a time (ownMedian3x3Rows8).
-                    if (L > 1 && out.direct() && m >= 32 && r + 1 < out.rows()) {
+                    if (L > 1 && out.direct() && m >= 32 && r + 1 < re) {
                         const T* r3 = in.get(int64_t(r) + 3);
                         ownMedian3x3Rows8<std::is_signed_v<T>>(v(o), v(out.row(r + 1) + int64_t(x0) * L), u(r0), u(r1),
                                                                u(r2), u(r3), m, L);
