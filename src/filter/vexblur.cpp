@@ -191,22 +191,6 @@ struct OwnBlurScale {
     int shift = 0;
     bool cut = false;  // see ownBlurProductCut
 };
-// True when, for every sum s in [0, top], the float product cut off
-// towards zero equals the exact product s * w cut off (the product's
-// rounding to the nearest float never reaches the next integer); a fused
-// multiply-add that rounds towards zero then gives the mean at once.
-// Between v - 1 and v, the largest s whose exact product stays below v is
-// the one to check (a long double holds s * w exactly).
-bool ownBlurProductCut(float w, int64_t top) {
-    if (!(w > 0.0f) || top < 1 || top > INT32_MAX || double(top) * w >= 8388608.0) return false;
-    for (int64_t v = 1; v <= int64_t(double(top) * w) + 1; ++v) {
-        int64_t s = int64_t(double(v) / double(w));  // near the last s below v
-        while (s > 0 && static_cast<long double>(s) * w >= v) --s;
-        while (static_cast<long double>(s + 1) * w < v) ++s;
-        if (s <= top && static_cast<int64_t>(float(s) * w) >= v) return false;
-    }
-    return true;
-}
 bool ownBlurScaleExact(float w, int64_t mul, int k, int64_t top) {
     auto f = [w](int64_t s) { return int64_t(static_cast<int32_t>(float(s) * w)); };
     for (int64_t v = 1;; ++v) {
@@ -240,6 +224,22 @@ OwnBlurScale ownBlurScale16(float w, int64_t area, int64_t top) {
 }
 
 #if OWN_BLUR_AVX2
+// True when, for every sum s in [0, top], the float product cut off
+// towards zero equals the exact product s * w cut off (the product's
+// rounding to the nearest float never reaches the next integer); a fused
+// multiply-add that rounds towards zero then gives the mean at once.
+// Between v - 1 and v, the largest s whose exact product stays below v is
+// the one to check (a long double holds s * w exactly).
+bool ownBlurProductCut(float w, int64_t top) {
+    if (!(w > 0.0f) || top < 1 || top > INT32_MAX || double(top) * w >= 8388608.0) return false;
+    for (int64_t v = 1; v <= int64_t(double(top) * w) + 1; ++v) {
+        int64_t s = int64_t(double(v) / double(w));  // near the last s below v
+        while (s > 0 && static_cast<long double>(s) * w >= v) --s;
+        while (static_cast<long double>(s + 1) * w < v) ++s;
+        if (s <= top && static_cast<int64_t>(float(s) * w) >= v) return false;
+    }
+    return true;
+}
 // 32-bit sums: the low 32 bits of the product (which must hold it), shifted.
 OwnBlurScale ownBlurScale32(float w, int64_t area, int64_t top) {
     if (top < 1 || top > INT32_MAX) return OwnBlurScale{};
