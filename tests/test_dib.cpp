@@ -41,6 +41,7 @@ typedef struct tagRGBQUAD {
 #include <vector>
 
 #include "convert/owndibrow.h"
+#include "image/ownstream.h"
 #include "vexlib.h"
 #include "vextest.h"
 
@@ -532,8 +533,8 @@ TEST(Dib, StreamedCopiesAreMemmoves) {
                 want = buf;
                 const size_t at = size_t(base - buf.data());
                 std::memmove(want.data() + at + size_t(offset), want.data() + at + size_t(from), size_t(n));
-                vex::ownStreamCopy(base + offset, base + from, n);
-                vex::ownStreamFence();
+                vex::ownStreamCopy(reinterpret_cast<char*>(base + offset), reinterpret_cast<const char*>(base + from), n);
+                vex::ownStoreFence();
                 ASSERT_TRUE(want == buf) << offset << " " << n << " " << from;
             }
 }

@@ -5,10 +5,6 @@
 #include <cstring>
 #include <new>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include "image/ownsimd.h"
 
 namespace vex {
@@ -620,32 +616,6 @@ OwnToRowFn ownToDibFast(int nChannels, unsigned depth, bool plane, OwnDibOrder o
     if (layout == 5 && bits == 32 && standardMasks && keep) return *copyBytes = 4, ownCopy4Out;
     if (layout == 5 && bits == 32 && standardMasks && swap) return ownSwap4Out;
     return nullptr;
-}
-
-void ownStreamCopy(uint8_t* dst, const uint8_t* src, int64_t bytes) {
-    if (dst == src || bytes <= 0) return;
-    if (dst < src + bytes && src < dst + bytes) {  // overlapping runs
-        std::memmove(dst, src, size_t(bytes));
-        return;
-    }
-    int64_t head = int64_t((64 - reinterpret_cast<uintptr_t>(dst) % 64) % 64);
-    if (head > bytes) head = bytes;
-    std::memcpy(dst, src, size_t(head));
-    int64_t i = head;
-#if defined(__SSE2__)
-    for (; i + 64 <= bytes; i += 64) {
-        for (int k = 0; k < 64; k += 16)
-            _mm_stream_si128(reinterpret_cast<__m128i*>(dst + i + k),
-                             _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i + k)));
-    }
-#endif
-    std::memcpy(dst + i, src + i, size_t(bytes - i));
-}
-
-void ownStreamFence() {
-#if defined(__SSE2__)
-    _mm_sfence();
-#endif
 }
 
 }  // namespace vex

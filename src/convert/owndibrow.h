@@ -109,18 +109,9 @@ OwnFromRowFn ownFromDibFast(int bits, OwnDibOrder order, int nChannels, unsigned
 OwnToRowFn ownToDibFast(int nChannels, unsigned depth, bool plane, OwnDibOrder order, int bits,
                         bool standardMasks, const OwnNearest* nearest, int* copyBytes);
 
-// Copies of rows adding up to at least this many bytes go past the cache
-// (ownStreamCopy): the destination is not read again soon, and streamed
-// stores cost no read of the destination lines.
-constexpr int64_t kDibStreamBytes = int64_t(16) << 20;
-// `bytes` bytes from src to dst as memmove does, the whole 64-byte lines of
-// a destination apart from the source stored with non-temporal stores
-// (ownStreamFence orders them); the partial lines at the ends take ordinary
-// stores, as a line written partly each way costs more than streaming saves.
-// Loads run ahead of the streamed stores, so a destination a few bytes
-// above the source modulo 4 KiB does not stall them (it does memmove).
-void ownStreamCopy(uint8_t* dst, const uint8_t* src, int64_t bytes);
-void ownStreamFence();
+// Copies of rows adding up to kStreamBytes or more go past the cache
+// (ownStreamCopy, image/ownstream.h): the destination is not read again
+// soon, and streamed stores cost no read of the destination lines.
 
 // grayKeys: the indexed writers look entries up by byte 2 alone (set when
 // the records are gray: one-channel images or the gray adapter).

@@ -22,6 +22,7 @@
 
 #include "convert/owndib.h"
 #include "convert/owndibrow.h"
+#include "image/ownstream.h"
 
 using namespace vex;
 
@@ -103,17 +104,19 @@ VEXAPI void vexConvertFromDIB(const VexBitmapInfoHeader* dib, VexImage* image) {
     const int64_t stride = ownDibStride(cols, dib->biBitCount);
     const uint8_t* pixels = ownDibPixels(dib);
     const bool dibUp = dib->biHeight > 0, imageUp = image->origin == VEX_ORIGIN_BL;
-    const bool stream = copyBytes > 0 && rows * cols * copyBytes >= kDibStreamBytes;
+    const bool stream = copyBytes > 0 && rows * cols * copyBytes >= kStreamBytes;
     const OwnRows dst(image);
     uint8_t* ch[4] = {};
     // Picture row r (from the top): the DIB's and the image's stored rows.
     for (int64_t r = 0; r < rows; ++r) {
         const uint8_t* s = pixels + (dibUp ? rows - 1 - r : r) * stride;
         dst.at(imageUp ? image->height - 1 - r : r, ch);
-        if (stream) ownStreamCopy(ch[0], s, cols * copyBytes);
-        else row(s, ch, cols, k);
+        if (stream)
+            ownStreamCopy(reinterpret_cast<char*>(ch[0]), reinterpret_cast<const char*>(s), cols * copyBytes);
+        else
+            row(s, ch, cols, k);
     }
-    if (stream) ownStreamFence();
+    if (stream) ownStoreFence();
 }
 
 VEXAPI VexImage* vexTranslateDIB(VexBitmapInfoHeader* dib, int* cloneData) {
@@ -279,17 +282,19 @@ VEXAPI void vexConvertToDIB(VexImage* image, VexBitmapInfoHeader* dib, int dithe
     const int64_t stride = ownDibStride(cols, bits);
     uint8_t* pixels = ownDibPixels(dib);
     const bool imageUp = src->origin == VEX_ORIGIN_BL;
-    const bool stream = copyBytes > 0 && rows * cols * copyBytes >= kDibStreamBytes;
+    const bool stream = copyBytes > 0 && rows * cols * copyBytes >= kStreamBytes;
     const OwnRows from(src);
     uint8_t* ch[4] = {};
     // Picture row r from the top: the DIB (bottom-up) stores it last first.
     for (int64_t r = 0; r < rows; ++r) {
         from.at(imageUp ? rows - 1 - r : r, ch);
         uint8_t* d = pixels + (rows - 1 - r) * stride;
-        if (stream) ownStreamCopy(d, ch[0], cols * copyBytes);
-        else row(ch, d, cols, k);
+        if (stream)
+            ownStreamCopy(reinterpret_cast<char*>(d), reinterpret_cast<const char*>(ch[0]), cols * copyBytes);
+        else
+            row(ch, d, cols, k);
     }
-    if (stream) ownStreamFence();
+    if (stream) ownStoreFence();
     if (tmp) vexDeallocate(tmp, VEX_IMAGE_ALL);
 }
 

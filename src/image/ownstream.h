@@ -73,8 +73,16 @@ inline int64_t ownStreamHead(const T* d, int64_t n, int64_t callBytes = 0) {
 
 // n bytes from src to dst, the whole lines of dst stored past the cache
 // (the part of its first and last line that dst shares with other bytes
-// stored normally).
+// stored normally, as a line written partly each way costs more than
+// streaming saves). Overlapping runs are moved as memmove does. The loads
+// of a line precede its streamed stores, so a destination a few bytes above
+// the source modulo 4 KiB does not stall them.
 inline void ownStreamCopy(char* dst, const char* src, int64_t n) {
+    if (dst == src || n <= 0) return;
+    if (dst < src + n && src < dst + n) {
+        std::memmove(dst, src, size_t(n));
+        return;
+    }
 #if defined(__SSE2__)
     const int64_t head = std::min<int64_t>(n, int64_t((64 - reinterpret_cast<uintptr_t>(dst) % 64) % 64));
     std::memcpy(dst, src, size_t(head));
