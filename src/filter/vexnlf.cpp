@@ -1160,14 +1160,20 @@ bool ownMedianHistRows(const RankArgs& a, OwnRows<T>& in, OwnOut<T>& out) {
 #if OWN_RANK_AVX2
 #include "filter/ownmedianscan.h"
 
-// The routine of each window width 1 .. 16.
-template <class T, int... N>
+// The routine of each window width 1 .. 16, in the AVX2 or AVX-512 form.
+template <class T, bool kWide, int... N>
 constexpr std::array<bool (*)(const RankArgs&, OwnRows<T>&, OwnOut<T>&), sizeof...(N)> ownScanTable(
     std::integer_sequence<int, N...>) {
-    return {ownMedianScanRows<T, N + 1>...};
+    return {ownMedianScanRows<T, N + 1, kWide>...};
 }
-template <class T>
-constexpr auto kScanRows = ownScanTable<T>(std::make_integer_sequence<int, 16>{});
+template <class T, bool kWide>
+constexpr auto kScanRows = ownScanTable<T, kWide>(std::make_integer_sequence<int, 16>{});
+// Chosen once, when the library is loaded.
+const bool kScan512 = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+           __builtin_cpu_supports("avx512vl");
+}();
 #endif
 
 template <class T>
@@ -1184,7 +1190,9 @@ bool ownMedian8Rows(const RankArgs& a, OwnRows<T>& in, OwnOut<T>& out) {
     // Windows up to 16 columns wide and 255 samples, written straight into
     // the destination: window counts per output column.
     if (kRankAvx2 && out.direct() && in.lanes() <= 4 && a.nCols <= 16 && int64_t(a.nRows) * a.nCols <= 255)
-        return kScanRows<T>[size_t(a.nCols - 1)](a, in, out);
+        return (kScan512 && !gOwnAvx2Only.load(std::memory_order_relaxed) ? kScanRows<T, true>
+                                                                           : kScanRows<T, false>)[size_t(a.nCols - 1)](
+            a, in, out);
 #endif
     // Byte counters while no count, not even the window's, can pass 255.
     if (int64_t(a.nRows) * a.nCols <= 255) return ownMedianHistRows<T, uint8_t>(a, in, out);
