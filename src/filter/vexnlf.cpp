@@ -1254,7 +1254,7 @@ struct OwnMedian3Cols {
 // signed with the sign bit flipped around the comparisons).
 OWN_AVX2 __attribute__((always_inline)) inline void ownMedian3x3Step(uint8_t* o, const uint8_t* a, const uint8_t* b, const uint8_t* c, int64_t i,
                                       int L, __m256i flip) {
-    OwnMedian3Cols m;
+    OwnMedian3Cols m{};  // (zeros: every member is set by column 0 first)
     for (int k = 0; k < 3; ++k) {
         const int64_t j = i + int64_t(k) * L;
         const __m256i x = ownLoadX(a + j, flip), y = ownLoadX(b + j, flip);
@@ -1267,7 +1267,7 @@ OWN_AVX2 __attribute__((always_inline)) inline void ownMedian3x3Step(uint8_t* o,
 // the stores, and the registers hold both rows' running extremes.
 OWN_AVX2 __attribute__((always_inline)) inline void ownMedian3x3Step2(uint8_t* o0, uint8_t* o1, const uint8_t* a, const uint8_t* b,
                                        const uint8_t* c, const uint8_t* d, int64_t i, int L, __m256i flip) {
-    OwnMedian3Cols m0, m1;
+    OwnMedian3Cols m0{}, m1{};
     for (int k = 0; k < 3; ++k) {
         const int64_t j = i + int64_t(k) * L;
         const __m256i y = ownLoadX(b + j, flip), z = ownLoadX(c + j, flip);
