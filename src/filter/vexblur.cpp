@@ -642,6 +642,14 @@ OWN_BLUR_512 inline __m512i ownRowsMove512(__m256i e, uint16_t* kept, uint32_t* 
                                                          _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC));
     return _mm512_cvttps_epi32(_mm512_mul_ps(_mm512_cvtepi32_ps(s), k.wv));
 }
+// The byte permutation's index: 0, 4, 8, ... (built once, not per row).
+struct OwnRowsLow4 {
+    alignas(64) uint8_t b[64];
+    constexpr OwnRowsLow4() : b{} {
+        for (int e = 0; e < 64; ++e) b[e] = uint8_t(4 * e);
+    }
+};
+constexpr OwnRowsLow4 kRowsLow4{};
 // The low bytes of a's then b's 32-bit lanes: with `vbmi`, one byte
 // permutation (vpermt2b, by `low`: 0, 4, 8, ...), else two narrowing moves.
 template <bool vbmi>
@@ -660,9 +668,7 @@ OWN_BLUR_512 void ownBlurRows512(uint8_t* o, const OwnOut<uint8_t>* to, int r, i
     if (m < L) return;
     const OwnRowsK512 k{_mm512_set1_ps(w), _mm512_set1_epi32(int32_t(sc.mul)), _mm_cvtsi32_si128(sc.shift),
                         sc.mul != 0, sc.cut};
-    alignas(64) uint8_t lows[64];
-    for (int e = 0; e < 64; ++e) lows[e] = uint8_t(4 * e);
-    const __m512i low = _mm512_load_si512(lows);
+    const __m512i low = _mm512_load_si512(kRowsLow4.b);
     const int64_t h0 = std::min<int64_t>(hc, m);
     alignas(32) uint16_t last[16] = {};
     ownRowsHead<L, uint32_t>(xv, kept, ws, h0, span, last);
